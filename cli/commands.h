@@ -1,0 +1,17 @@
+// Subcommands of the tamber program register themselves on the CLI11 app.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace tamber::cli {
+
+// Exit status: 0 success, 1 failure (message on stderr), 2 usage error.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// Each register function adds its subcommands; the callback it installs stores
+// the exit status in `status`.
+void registerStorageCommands(CLI::App& app, int& status);
+
+}  // namespace tamber::cli

@@ -1,0 +1,24 @@
+// tamber: the command-line front end.
+
+#include <cstdio>
+#include <iostream>
+
+#include "commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Tamber+ - catalogue discs and folders into library files (*.cds)", "tamber"};
+  app.set_version_flag("--version", "tamber 0.1.0");
+  app.require_subcommand(1);
+  int status = tamber::cli::kExitOk;
+  tamber::cli::registerStorageCommands(app, status);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return tamber::cli::kExitUsage;
+  }
+  std::fflush(stdout);
+  return status;
+}

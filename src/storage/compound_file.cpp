@@ -1,0 +1,360 @@
+// The public face of the engine: every call turns internal failures into
+// results, and std::bad_alloc into an out-of-memory error.
+
+#include "storage/compound_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+#include <random>
+
+#include "platform/utf.h"
+#include "storage/engine.h"
+
+namespace tamber::storage {
+
+using detail::Engine;
+using detail::Failure;
+
+namespace {
+
+template <class F>
+auto guarded(F&& f) -> decltype(f()) {
+  try {
+    return f();
+  } catch (const Failure& e) {
+    return e.error;
+  } catch (const std::bad_alloc&) {
+    return Error{Errc::io, "out of memory"};
+  }
+}
+
+Status run(auto&& f) {
+  return guarded([&]() -> Status {
+    f();
+    return {};
+  });
+}
+
+}  // namespace
+
+Status validateName(std::string_view name) {
+  auto u = utf8ToUtf16(name);
+  if (!u) return Error{Errc::invalid_name, "the name is not valid UTF-8"};
+  if (u->empty()) return Error{Errc::invalid_name, "the name is empty"};
+  if (u->size() > kMaxNameUnits) {
+    return Error{Errc::invalid_name,
+                 "the name \"" + std::string(name) + "\" is longer than 31 characters"};
+  }
+  for (char16_t c : *u) {
+    if (c == u'/' || c == u'\\' || c == u':' || c == u'!') {
+      return Error{Errc::invalid_name,
+                   "the name \"" + std::string(name) + "\" holds one of / \\ : !"};
+    }
+    if (c == 0) return Error{Errc::invalid_name, "the name holds a NUL character"};
+  }
+  return {};
+}
+
+// ---------------------------------------------------------------------------
+// CompoundFile
+
+CompoundFile::CompoundFile(std::shared_ptr<Engine> e) : engine_(std::move(e)) {}
+CompoundFile::CompoundFile(CompoundFile&&) noexcept = default;
+CompoundFile& CompoundFile::operator=(CompoundFile&&) noexcept = default;
+CompoundFile::~CompoundFile() = default;
+
+Result<CompoundFile> CompoundFile::create(std::unique_ptr<FileIo> io, int version) {
+  return guarded([&]() -> Result<CompoundFile> {
+    return CompoundFile(Engine::create(std::move(io), version));
+  });
+}
+
+Result<CompoundFile> CompoundFile::open(std::unique_ptr<FileIo> io, OpenMode mode) {
+  return guarded([&]() -> Result<CompoundFile> {
+    return CompoundFile(Engine::open(std::move(io), mode == OpenMode::read_only));
+  });
+}
+
+Result<CompoundFile> CompoundFile::create(const std::filesystem::path& path, int version) {
+  auto io = createPosixFile(path);
+  if (!io) return io.error();
+  auto f = create(std::move(io.value()), version);
+  if (!f) return Error{f.error().code, path.string() + ": " + f.message()};
+  return f;
+}
+
+Result<CompoundFile> CompoundFile::open(const std::filesystem::path& path, OpenMode mode) {
+  auto io = openPosixFile(path, mode);
+  if (!io) return io.error();
+  auto f = open(std::move(io.value()), mode);
+  if (!f) return Error{f.error().code, path.string() + ": " + f.message()};
+  return f;
+}
+
+Storage CompoundFile::root() {
+  Storage s;
+  s.engine_ = engine_;
+  s.id_ = 0;
+  s.serial_ = engine_->serialOf(0);
+  return s;
+}
+
+Status CompoundFile::commit() {
+  return run([&] { engine_->commit(); });
+}
+
+Status CompoundFile::revert() {
+  return run([&] { engine_->revert(); });
+}
+
+bool CompoundFile::readOnly() const { return engine_->readOnly(); }
+FileInfo CompoundFile::info() const { return engine_->info(); }
+
+CheckReport CompoundFile::check() {
+  try {
+    return engine_->check();
+  } catch (const Failure& e) {
+    return CheckReport{{e.error.message}};
+  } catch (const std::bad_alloc&) {
+    return CheckReport{{"out of memory"}};
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Storage
+
+Result<std::vector<Element>> Storage::elements() const {
+  return guarded([&]() -> Result<std::vector<Element>> {
+    engine_->requireStorage(id_, serial_);
+    return engine_->elements(id_);
+  });
+}
+
+Result<Element> Storage::stat(std::string_view name) const {
+  return guarded([&]() -> Result<Element> {
+    engine_->requireStorage(id_, serial_);
+    uint32_t id = engine_->find(id_, name);
+    if (id == detail::kNoStream) {
+      return Error{Errc::not_found, "no element named \"" + std::string(name) + "\""};
+    }
+    return engine_->elementOf(id);
+  });
+}
+
+Result<Stream> Storage::openStream(std::string_view name) {
+  return guarded([&]() -> Result<Stream> {
+    engine_->requireStorage(id_, serial_);
+    uint32_t id = engine_->find(id_, name);
+    if (id == detail::kNoStream) {
+      return Error{Errc::not_found, "no stream named \"" + std::string(name) + "\""};
+    }
+    if (engine_->elementOf(id).type != ElementType::stream) {
+      return Error{Errc::invalid_argument, "\"" + std::string(name) + "\" is a storage"};
+    }
+    Stream s;
+    s.engine_ = engine_;
+    s.state_ = engine_->openStream(id);
+    return s;
+  });
+}
+
+Result<Stream> Storage::createStream(std::string_view name) {
+  return guarded([&]() -> Result<Stream> {
+    engine_->requireStorage(id_, serial_);
+    uint32_t id = engine_->createElement(id_, name, detail::kTypeStream);
+    Stream s;
+    s.engine_ = engine_;
+    s.state_ = engine_->openStream(id);
+    return s;
+  });
+}
+
+Result<Storage> Storage::openStorage(std::string_view name) {
+  return guarded([&]() -> Result<Storage> {
+    engine_->requireStorage(id_, serial_);
+    uint32_t id = engine_->find(id_, name);
+    if (id == detail::kNoStream) {
+      return Error{Errc::not_found, "no storage named \"" + std::string(name) + "\""};
+    }
+    if (engine_->elementOf(id).type != ElementType::storage) {
+      return Error{Errc::invalid_argument, "\"" + std::string(name) + "\" is a stream"};
+    }
+    Storage s;
+    s.engine_ = engine_;
+    s.id_ = id;
+    s.serial_ = engine_->serialOf(id);
+    return s;
+  });
+}
+
+Result<Storage> Storage::createStorage(std::string_view name) {
+  return guarded([&]() -> Result<Storage> {
+    engine_->requireStorage(id_, serial_);
+    uint32_t id = engine_->createElement(id_, name, detail::kTypeStorage);
+    Storage s;
+    s.engine_ = engine_;
+    s.id_ = id;
+    s.serial_ = engine_->serialOf(id);
+    return s;
+  });
+}
+
+Status Storage::destroy(std::string_view name) {
+  return run([&] {
+    engine_->requireStorage(id_, serial_);
+    engine_->destroy(id_, name);
+  });
+}
+
+Status Storage::rename(std::string_view from, std::string_view to) {
+  return run([&] {
+    engine_->requireStorage(id_, serial_);
+    engine_->rename(id_, from, to);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Stream
+
+Stream::Stream() = default;
+Stream::Stream(Stream&&) noexcept = default;
+Stream& Stream::operator=(Stream&& o) noexcept {
+  if (this != &o) {
+    close();
+    engine_ = std::move(o.engine_);
+    state_ = std::move(o.state_);
+  }
+  return *this;
+}
+Stream::~Stream() { close(); }
+
+void Stream::close() {
+  if (!state_) return;
+  engine_->closeStream(*state_);
+  state_.reset();
+  engine_.reset();
+}
+
+static Error notOpen() { return Error{Errc::invalid_argument, "the stream is not open"}; }
+
+Result<size_t> Stream::read(void* buf, size_t n) {
+  if (!state_) return notOpen();
+  return guarded([&]() -> Result<size_t> { return engine_->streamRead(*state_, buf, n); });
+}
+
+Status Stream::write(const void* buf, size_t n) {
+  if (!state_) return notOpen();
+  return run([&] { engine_->streamWrite(*state_, buf, n); });
+}
+
+Result<uint64_t> Stream::seek(int64_t offset, Whence whence) {
+  if (!state_) return notOpen();
+  int64_t base = whence == Whence::set       ? 0
+                 : whence == Whence::current ? static_cast<int64_t>(state_->pos)
+                                             : static_cast<int64_t>(state_->size);
+  int64_t pos = base + offset;
+  if (pos < 0) return Error{Errc::invalid_argument, "seek before the start of the stream"};
+  state_->pos = static_cast<uint64_t>(pos);
+  return state_->pos;
+}
+
+uint64_t Stream::position() const { return state_ ? state_->pos : 0; }
+uint64_t Stream::size() const { return state_ ? state_->size : 0; }
+
+Status Stream::setSize(uint64_t size) {
+  if (!state_) return notOpen();
+  return run([&] { engine_->streamSetSize(*state_, size); });
+}
+
+Status Stream::commit() {
+  if (!state_) return notOpen();
+  return run([&] { engine_->streamCommit(*state_); });
+}
+
+Status Stream::revert() {
+  if (!state_) return notOpen();
+  return run([&] { engine_->streamRevert(*state_); });
+}
+
+Result<std::string> Stream::readAll() {
+  if (!state_) return notOpen();
+  return guarded([&]() -> Result<std::string> {
+    std::string out(state_->size, '\0');
+    state_->pos = 0;
+    size_t n = engine_->streamRead(*state_, out.data(), out.size());
+    out.resize(n);
+    return out;
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Compact
+
+namespace {
+
+Status copyTree(Storage& from, Storage& to) {
+  auto list = from.elements();
+  if (!list) return list.status();
+  for (const Element& el : list.value()) {
+    if (el.type == ElementType::storage) {
+      auto src = from.openStorage(el.name);
+      if (!src) return src.status();
+      auto dst = to.createStorage(el.name);
+      if (!dst) return dst.status();
+      if (Status s = copyTree(src.value(), dst.value()); !s) return s;
+      continue;
+    }
+    auto src = from.openStream(el.name);
+    if (!src) return src.status();
+    auto dst = to.createStream(el.name);
+    if (!dst) return dst.status();
+    std::vector<char> buf(1 << 20);
+    for (;;) {
+      auto n = src->read(buf.data(), buf.size());
+      if (!n) return n.status();
+      if (n.value() == 0) break;
+      if (Status s = dst->write(buf.data(), n.value()); !s) return s;
+    }
+    if (Status s = dst->commit(); !s) return s;
+  }
+  return {};
+}
+
+}  // namespace
+
+Status compact(const std::filesystem::path& path) {
+  auto src = CompoundFile::open(path, OpenMode::read_write);
+  if (!src) return src.status();
+  std::filesystem::path dir = path.parent_path().empty() ? "." : path.parent_path();
+  std::random_device rd;
+  std::filesystem::path tmp =
+      dir / ("." + path.filename().string() + ".compact-" + std::to_string(rd()));
+  auto dst = CompoundFile::create(tmp, src->info().version);
+  if (!dst) return dst.status();
+  Storage from = src->root();
+  Storage to = dst->root();
+  Status s = copyTree(from, to);
+  if (s) s = dst->commit();  // syncs the new file
+  if (s) {
+    std::error_code ec;
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) s = Error{Errc::io, "cannot replace " + path.string() + ": " + ec.message()};
+  }
+  if (!s) {
+    std::error_code ec;
+    std::filesystem::remove(tmp, ec);
+    return s;
+  }
+  // Make the rename itself durable.
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return {};
+}
+
+}  // namespace tamber::storage
