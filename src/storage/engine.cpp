@@ -663,7 +663,11 @@ void Engine::settleFat() {
       setFat(s, kFatSect);
       fatSectors_[k] = s;
       if (old != kFreeSect) freeSector(old);
-      if (k >= kHeaderDifatEntries) difatDirty_[(k - kHeaderDifatEntries) / perDifat] = 1;
+      // The DIFAT sector that lists k changes; one not made yet is born dirty.
+      if (k >= kHeaderDifatEntries) {
+        size_t j = (k - kHeaderDifatEntries) / perDifat;
+        if (j < difatDirty_.size()) difatDirty_[j] = 1;
+      }
       changed = true;
     }
     size_t need = fatSectors_.size() > kHeaderDifatEntries

@@ -262,14 +262,32 @@ void Engine::streamCommit(StreamState& s) {
   if (!s.big) {
     start = s.size == 0 ? kEndOfChain : writeMiniStream(s.mem);
   } else {
-    // Sectors never written become real zero sectors.
+    // Sectors never written become real zero sectors, written in runs.
     std::vector<uint8_t> zeros;
-    for (size_t i = 0; i < s.sectors.size(); ++i) {
-      if (s.states[i] != kZero) continue;
-      if (zeros.empty()) zeros.assign(sectorSize_, 0);
-      s.sectors[i] = allocReserved();
-      s.states[i] = kOwned;
-      writeBytes(sectorOffset(s.sectors[i]), zeros.data(), sectorSize_);
+    for (size_t i = 0; i < s.sectors.size();) {
+      if (s.states[i] != kZero) {
+        ++i;
+        continue;
+      }
+      if (zeros.empty()) zeros.assign(size_t{256} * sectorSize_, 0);
+      size_t run = 0;
+      while (i + run < s.sectors.size() && s.states[i + run] == kZero && run < 256) {
+        s.sectors[i + run] = allocReserved();
+        s.states[i + run] = kOwned;
+        if (run > 0 && s.sectors[i + run] != s.sectors[i + run - 1] + 1) {
+          ++run;
+          break;
+        }
+        ++run;
+      }
+      // The last sector of the run may stand apart; write it on its own.
+      size_t contiguous = run;
+      if (run > 1 && s.sectors[i + run - 1] != s.sectors[i + run - 2] + 1) contiguous = run - 1;
+      writeBytes(sectorOffset(s.sectors[i]), zeros.data(), contiguous * sectorSize_);
+      if (contiguous < run) {
+        writeBytes(sectorOffset(s.sectors[i + run - 1]), zeros.data(), sectorSize_);
+      }
+      i += run;
     }
     for (size_t i = 0; i < s.sectors.size(); ++i) {
       if (s.states[i] == kOwned) reserved_[s.sectors[i]] = 0;
