@@ -142,7 +142,8 @@ class SparseFile final : public FileIo {
       uint64_t pos = off + done;
       size_t at = pos % kBlock;
       size_t take = std::min(kBlock - at, n - done);
-      bool zero = std::all_of(in + done, in + done + take, [](uint8_t b) { return b == 0; });
+      static const uint8_t kZeros[kBlock] = {};
+      bool zero = std::memcmp(in + done, kZeros, take) == 0;
       auto it = blocks_.find(pos / kBlock);
       if (it == blocks_.end() && !zero) {
         it = blocks_.emplace(pos / kBlock, std::vector<uint8_t>(kBlock, 0)).first;

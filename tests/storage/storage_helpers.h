@@ -10,6 +10,7 @@
 #include <string>
 
 #include "storage/compound_file.h"
+#include "storage/format.h"
 
 namespace tamber::storage {
 
@@ -50,6 +51,48 @@ inline void readTreeInto(Storage st, const std::string& prefix,
 inline std::map<std::string, std::string> readTree(CompoundFile& f) {
   std::map<std::string, std::string> out;
   readTreeInto(f.root(), "", out);
+  return out;
+}
+
+// The FAT entry of one sector, read from the raw file without the engine.
+inline uint32_t rawFatEntry(FileIo& io, uint32_t sector) {
+  using namespace detail;
+  uint8_t h[512];
+  if (!io.read(0, h, 512)) return 0;
+  uint32_t shift = getLe16(h + 30);
+  uint32_t size = 1u << shift, per = size / 4;
+  std::vector<uint32_t> fat;
+  for (uint32_t i = 0; i < 109; ++i) fat.push_back(getLe32(h + 76 + 4 * i));
+  std::vector<uint8_t> buf(size);
+  uint32_t d = getLe32(h + 68);
+  for (uint32_t n = 0; n < getLe32(h + 72); ++n) {
+    (void)io.read((uint64_t{d} + 1) << shift, buf.data(), size);
+    for (uint32_t i = 0; i + 1 < per; ++i) fat.push_back(getLe32(buf.data() + 4 * i));
+    d = getLe32(buf.data() + size - 4);
+  }
+  uint32_t where = fat.at(sector / per);
+  (void)io.read(((uint64_t{where} + 1) << shift) + 4 * (sector % per), buf.data(), 4);
+  return getLe32(buf.data());
+}
+
+// What differs between two trees, in a few words per stream ("" when equal).
+inline std::string treeDiff(const std::map<std::string, std::string>& got,
+                            const std::map<std::string, std::string>& want) {
+  std::string out;
+  for (const auto& [k, v] : want) {
+    auto it = got.find(k);
+    if (it == got.end()) {
+      out += "missing " + k + " (" + std::to_string(v.size()) + " bytes); ";
+    } else if (it->second != v) {
+      size_t at = 0;
+      while (at < v.size() && at < it->second.size() && v[at] == it->second[at]) ++at;
+      out += k + ": " + std::to_string(it->second.size()) + " bytes, want " +
+             std::to_string(v.size()) + ", first difference at " + std::to_string(at) + "; ";
+    }
+  }
+  for (const auto& [k, v] : got) {
+    if (!want.count(k)) out += "unexpected " + k + " (" + std::to_string(v.size()) + " bytes); ";
+  }
   return out;
 }
 
