@@ -20,6 +20,15 @@ using detail::Failure;
 
 namespace {
 
+// Makes a rename in `dir` durable.
+void syncDirectory(const std::filesystem::path& dir) {
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
 template <class F>
 auto guarded(F&& f) -> decltype(f()) {
   try {
@@ -79,10 +88,32 @@ Result<CompoundFile> CompoundFile::open(std::unique_ptr<FileIo> io, OpenMode mod
 }
 
 Result<CompoundFile> CompoundFile::create(const std::filesystem::path& path, int version) {
-  auto io = createPosixFile(path);
+  // A file that another program holds is not replaced.
+  std::unique_ptr<FileIo> existing;
+  if (std::filesystem::exists(path)) {
+    auto held = openPosixFile(path, OpenMode::read_write);
+    if (!held && held.error().code == Errc::locked) return held.error();
+    if (held) existing = std::move(held.value());
+  }
+  // The new file is made complete beside the old one and renamed over it, so
+  // that a crash leaves either the old file or the new one, never half of one.
+  std::filesystem::path dir = path.parent_path().empty() ? "." : path.parent_path();
+  std::random_device rd;
+  std::filesystem::path tmp =
+      dir / ("." + path.filename().string() + ".new-" + std::to_string(rd()));
+  auto io = createPosixFile(tmp);
   if (!io) return io.error();
   auto f = create(std::move(io.value()), version);
-  if (!f) return Error{f.error().code, path.string() + ": " + f.message()};
+  std::error_code ec;
+  if (f) {
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) f = Error{Errc::io, "cannot create " + path.string() + ": " + ec.message()};
+  }
+  if (!f) {
+    std::filesystem::remove(tmp, ec);
+    return Error{f.error().code, path.string() + ": " + f.message()};
+  }
+  syncDirectory(dir);
   return f;
 }
 
@@ -332,8 +363,14 @@ Status compact(const std::filesystem::path& path) {
   std::random_device rd;
   std::filesystem::path tmp =
       dir / ("." + path.filename().string() + ".compact-" + std::to_string(rd()));
-  auto dst = CompoundFile::create(tmp, src->info().version);
-  if (!dst) return dst.status();
+  auto io = createPosixFile(tmp);
+  if (!io) return io.status();
+  auto dst = CompoundFile::create(std::move(io.value()), src->info().version);
+  if (!dst) {
+    std::error_code ec;
+    std::filesystem::remove(tmp, ec);
+    return dst.status();
+  }
   Storage from = src->root();
   Storage to = dst->root();
   Status s = copyTree(from, to);
@@ -348,12 +385,7 @@ Status compact(const std::filesystem::path& path) {
     std::filesystem::remove(tmp, ec);
     return s;
   }
-  // Make the rename itself durable.
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
+  syncDirectory(dir);
   return {};
 }
 

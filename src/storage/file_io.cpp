@@ -112,12 +112,7 @@ Result<std::unique_ptr<FileIo>> openPosixFile(const std::filesystem::path& path,
 }
 
 Result<std::unique_ptr<FileIo>> createPosixFile(const std::filesystem::path& path) {
-  // Open without truncating first, so that a file held by another program is
-  // not emptied under it; truncate only once the lock is ours.
-  auto file = openWith(path, O_RDWR | O_CREAT, true);
-  if (!file) return file;
-  if (Status s = file.value()->truncate(0); !s) return s.error();
-  return file;
+  return openWith(path, O_RDWR | O_CREAT | O_EXCL, true);
 }
 
 }  // namespace tamber::storage

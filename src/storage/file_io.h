@@ -30,7 +30,8 @@ enum class OpenMode { read_only, read_write };
 
 // A regular file, locked for exclusive use with an open-file-description lock:
 // a writer excludes every other open of the same file, from this process or
-// another; read-only opens share with each other. create replaces the file.
+// another; read-only opens share with each other. createPosixFile makes a new
+// file and fails when one of that name exists.
 Result<std::unique_ptr<FileIo>> openPosixFile(const std::filesystem::path& path, OpenMode mode);
 Result<std::unique_ptr<FileIo>> createPosixFile(const std::filesystem::path& path);
 

@@ -27,10 +27,14 @@ struct Disk {
   };
   std::vector<Pending> pending;  // writes since the last sync, in order
   uint64_t writes = 0;           // write calls so far
+  uint64_t ops = 0;              // write and sync calls so far
   uint64_t bytesWritten = 0;
   uint64_t syncs = 0;
-  uint64_t failAtWrite = 0;  // 0: never; else the write with this number fails...
-  bool deadAfterFailure = false;  // ...and with this set, every write after it
+  uint64_t failAtWrite = 0;  // 0: never; else the write with this number fails
+  // 0: never; else the process stops at the write or sync with this number:
+  // it and every later write and sync fail.
+  uint64_t stopAtOp = 0;
+  bool stopped(uint64_t op) const { return stopAtOp && op >= stopAtOp; }
 
   // The file as it may look after a power cut: the durable image plus a random
   // subset of the pending writes, applied in order.
@@ -65,9 +69,8 @@ class MemFile final : public FileIo {
   Status write(uint64_t off, const void* buf, size_t n) override {
     Disk& d = *disk_;
     ++d.writes;
-    if (d.failAtWrite && (d.writes == d.failAtWrite || (d.deadAfterFailure && d.writes > d.failAtWrite))) {
-      return Error{Errc::io, "simulated write failure"};
-    }
+    if (d.failAtWrite && d.writes == d.failAtWrite) return Error{Errc::io, "simulated write failure"};
+    if (d.stopped(++d.ops)) return Error{Errc::io, "simulated stop"};
     if (d.current.size() < off + n) d.current.resize(off + n);
     std::memcpy(d.current.data() + off, buf, n);
     const auto* p = static_cast<const uint8_t*>(buf);
@@ -79,9 +82,7 @@ class MemFile final : public FileIo {
   Status sync() override {
     Disk& d = *disk_;
     ++d.syncs;
-    if (d.failAtWrite && d.deadAfterFailure && d.writes >= d.failAtWrite) {
-      return Error{Errc::io, "simulated sync failure"};
-    }
+    if (d.stopped(++d.ops)) return Error{Errc::io, "simulated stop"};
     d.durable = d.current;
     d.pending.clear();
     return {};
