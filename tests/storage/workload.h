@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -34,6 +35,7 @@ class Workload {
   bool runTransaction(CompoundFile* file) {
     working_ = committedModel_;
     log_.clear();
+    ++transactions_;
     int ops = 1 + static_cast<int>(rng_() % 8);
     for (int i = 0; i < ops; ++i) {
       if (!step(file)) return failed();
@@ -42,15 +44,25 @@ class Workload {
       log_.push_back("revert");
       if (file && !file->revert()) return failed();
       attempted_ = committed_;
+      lastWasCommit_ = false;
       return true;
     }
     attempted_ = working_.streams;
+    if (file && beforeCommit_ && !beforeCommit_(*file, transactions_)) return failed();
     if (file && !file->commit()) return failed();
     committedModel_ = working_;
     committed_ = working_.streams;
+    lastWasCommit_ = true;
     return true;
   }
   bool runTransaction(CompoundFile& file) { return runTransaction(&file); }
+
+  // Called with the transaction's number (from 1) just before its commit.
+  void setBeforeCommit(std::function<bool(CompoundFile&, uint64_t)> f) {
+    beforeCommit_ = std::move(f);
+  }
+  uint64_t transactions() const { return transactions_; }
+  bool lastWasCommit() const { return lastWasCommit_; }
 
   // The operations of the last transaction, for failure messages.
   std::string lastOps() const {
@@ -66,6 +78,7 @@ class Workload {
   };
 
   bool failed() {
+    lastWasCommit_ = false;
     attempted_ = working_.streams;
     return false;
   }
@@ -282,6 +295,9 @@ class Workload {
 
   std::mt19937 rng_;
   bool small_ = false;
+  uint64_t transactions_ = 0;
+  bool lastWasCommit_ = false;
+  std::function<bool(CompoundFile&, uint64_t)> beforeCommit_;
   std::vector<std::string> log_;
   Model committedModel_;
   Model working_;
