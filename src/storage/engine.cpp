@@ -227,6 +227,12 @@ void Engine::load() {
   }
   containerFresh_.assign(container_.size(), 0);
   for (uint32_t m = 0; m < miniFat_.size(); ++m) {
+    // A mini sector past the end of the mini stream belongs to no valid
+    // stream, whatever a damaged mini FAT says; it is free for writing.
+    if (miniFat_[m] != kFreeSect && (uint64_t{m} + 1) * kMiniSectorBytes > miniSize_) {
+      miniFat_[m] = kFreeSect;
+      miniFatDirty_[m / fatPerSector_] = 1;
+    }
     if (miniFat_[m] == kFreeSect) miniFree_.insert(m);
   }
 
@@ -470,6 +476,7 @@ std::string Engine::readMiniStream(uint32_t start, uint64_t size) {
     uint64_t off = static_cast<uint64_t>(chain[i]) * kMiniSectorBytes;
     size_t take = std::min<uint64_t>(kMiniSectorBytes, size - i * kMiniSectorBytes);
     size_t c = off >> shift_;
+    if (c >= container_.size()) corrupt("mini chain points past the mini stream");
     auto* dst = reinterpret_cast<uint8_t*>(out.data()) + i * kMiniSectorBytes;
     if (containerFresh_[c]) {
       std::memset(dst, 0, take);
