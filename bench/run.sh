@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds the release preset and runs every benchmark; pass --quick for a short run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+./scripts/build.sh release >/dev/null
+./build/release/bench/storage_bench "${BENCH_DIR:-/var/tmp/tamber-bench}" "$@"
