@@ -13,5 +13,6 @@ inline constexpr int kExitUsage = 2;
 // Each register function adds its subcommands; the callback it installs stores
 // the exit status in `status`.
 void registerStorageCommands(CLI::App& app, int& status);
+void registerCatalogCommands(CLI::App& app, int& status);
 
 }  // namespace tamber::cli

@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "tamber 0.1.0");
   app.require_subcommand(1);
   int status = tamber::cli::kExitOk;
+  app.fallthrough();  // global options may follow the command
+  tamber::cli::registerCatalogCommands(app, status);
   tamber::cli::registerStorageCommands(app, status);
   try {
     app.parse(argc, argv);

@@ -1,0 +1,580 @@
+// tamber new|default|recent|info|tree|mkcat|rename|mv|rm|set|cover|show|config
+//
+// ITEM is a path of steps from a top-level category down, joined by "/":
+// each step is a category name or a disc/folder label (exact), or "#N" for
+// item number N ("Music/Rock/#3").
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "app/app.h"
+#include "catalog/library_tree.h"
+#include "commands.h"
+#include "platform/hex_time.h"
+#include "platform/text.h"
+
+namespace tamber::cli {
+
+namespace {
+
+using app::App;
+using catalog::CatalogDocument;
+using catalog::ItemPath;
+
+class ConsoleNotifier final : public app::Notifier {
+ public:
+  explicit ConsoleNotifier(const bool& yes) : yes_(yes) {}
+  void error(const std::string& m) override { std::cerr << "tamber: " << m << "\n"; }
+  void info(const std::string& m) override { std::cout << m << "\n"; }
+  bool ask(const std::string& q) override {
+    if (yes_) return true;
+    if (!isatty(STDIN_FILENO)) {
+      std::cerr << q << " [y/N] no (not a terminal; use --yes)\n";
+      return false;
+    }
+    std::cerr << q << " [y/N] " << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y' || answer[0] == 'o' ||
+                               answer[0] == 'O' || answer[0] == 's' || answer[0] == 'S');
+  }
+
+ private:
+  const bool& yes_;
+};
+
+struct Globals {
+  std::string library;
+  std::string config;
+  bool yes = false;
+  bool json = false;
+};
+
+std::string jsonString(std::string_view s) {
+  std::string out = "\"";
+  for (unsigned char ch : s) {
+    switch (ch) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (ch < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", ch);
+          out += buf;
+        } else {
+          out.push_back(static_cast<char>(ch));
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string formatPrice(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.2f", v);
+  return buf;
+}
+
+std::string replaceFirst(std::string text, const std::string& value) {
+  auto at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, value);
+  return text;
+}
+
+// A resolved ITEM: a category (number 0) or a disc/folder in `category`.
+struct Target {
+  ItemPath category;
+  uint16_t number = 0;
+  xmlNode* node = nullptr;
+  bool isItem() const { return number != 0; }
+};
+
+Result<Target> resolve(CatalogDocument& doc, const std::string& text) {
+  Target t;
+  xmlNode* node = doc.root();
+  size_t start = 0;
+  if (text.empty() || text == "/") {
+    t.node = node;
+    return t;
+  }
+  while (start <= text.size()) {
+    size_t slash = text.find('/', start);
+    if (slash == std::string::npos) slash = text.size();
+    std::string step = text.substr(start, slash - start);
+    start = slash + 1;
+    if (step.empty()) continue;
+    if (t.isItem()) return Error{Errc::not_found, text + ": a disc or folder holds no items"};
+    xmlNode* next = nullptr;
+    if (step.size() > 1 && step[0] == '#') {
+      char* end = nullptr;
+      long n = std::strtol(step.c_str() + 1, &end, 10);
+      if (*end == '\0' && n > 0 && n <= 65535) next = doc.childByNumber(node, static_cast<uint16_t>(n));
+    } else {
+      next = doc.findByName(node, step, true);
+      if (!next) next = doc.findByName(node, step, false);
+    }
+    if (!next) return Error{Errc::not_found, text + ": no category, disc or folder \"" + step + "\""};
+    if (CatalogDocument::isItem(next)) {
+      t.number = CatalogDocument::numberOf(next);
+    } else {
+      t.category.push_back(CatalogDocument::numberOf(next));
+    }
+    node = next;
+  }
+  t.node = node;
+  return t;
+}
+
+// Runs `body` with the application started and the library open; saves and
+// shuts down after it. Returns the exit status.
+template <class F>
+int withLibrary(const Globals& g, F&& body, bool needLibrary = true) {
+  ConsoleNotifier notifier(g.yes);
+  App app;
+  if (Status st = app.start({g.config}); !st) {
+    notifier.error(st.message());
+    return kExitFailure;
+  }
+  if (needLibrary) {
+    if (Status st = app.openLibrary(g.library); !st) {
+      notifier.error(st.message());
+      (void)app.shutdown();
+      return kExitFailure;
+    }
+  }
+  int rc = body(app, notifier);
+  if (Status st = app.shutdown(); !st) {
+    notifier.error(st.message());
+    if (rc == kExitOk) rc = kExitFailure;
+  }
+  return rc;
+}
+
+void printTree(const std::vector<catalog::TreeNode>& nodes, App& app, int depth) {
+  for (const auto& n : nodes) {
+    std::cout << std::string(depth * 2, ' ') << "#" << n.number << " " << n.caption;
+    if (n.isCategory) {
+      std::cout << "/";
+    } else if (n.kind >= 0 && n.kind <= catalog::kMaxKind) {
+      std::cout << "  (" << app.text(app::kTextKindBase + n.kind) << ")";
+    }
+    std::cout << "\n";
+    printTree(n.children, app, depth + 1);
+  }
+}
+
+std::string treeJson(const std::vector<catalog::TreeNode>& nodes) {
+  std::string out = "[";
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    const auto& n = nodes[i];
+    if (i) out += ",";
+    out += "{\"number\":" + std::to_string(n.number) + ",\"type\":" +
+           (n.isCategory ? "\"category\"" : "\"item\"") + ",\"caption\":" + jsonString(n.caption);
+    if (!n.isCategory) out += ",\"kind\":" + std::to_string(n.kind);
+    if (n.isCategory) out += ",\"children\":" + treeJson(n.children);
+    out += "}";
+  }
+  return out + "]";
+}
+
+// The fields `tamber set` writes, by name.
+const std::map<std::string, int>& settableFields() {
+  static const std::map<std::string, int> m{
+      {"comment", catalog::kComment}, {"location", catalog::kLocation},
+      {"price", catalog::kPrice},     {"artist", catalog::kArtist},
+      {"album", catalog::kAlbum},     {"genre", catalog::kGenre},
+      {"year", catalog::kYear},       {"catalog", catalog::kCatalogNumber}};
+  return m;
+}
+
+// Named fields of a disc or folder for `show`.
+const std::vector<std::pair<const char*, int>>& shownFields() {
+  static const std::vector<std::pair<const char*, int>> f{
+      {"label", catalog::kLabel},          {"originalName", catalog::kOriginalName},
+      {"kind", catalog::kKind},            {"comment", catalog::kComment},
+      {"location", catalog::kLocation},    {"capacityMB", catalog::kCapacity},
+      {"depth", catalog::kDepth},          {"folders", catalog::kFolders},
+      {"files", catalog::kFiles},          {"tracks", catalog::kTracks},
+      {"playingTime", catalog::kPlayingTime}, {"artist", catalog::kArtist},
+      {"album", catalog::kAlbum},          {"genre", catalog::kGenre},
+      {"year", catalog::kYear},            {"price", catalog::kPrice},
+      {"catalogNumber", catalog::kCatalogNumber}, {"cover", catalog::kCoverName},
+      {"filter", catalog::kFilterText},    {"listingParts", catalog::kListingParts}};
+  return f;
+}
+
+int saved(App& app, app::Notifier& n) {
+  if (Status st = app.saveLibrary(); !st) {
+    n.error(st.message());
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+void registerCatalogCommands(CLI::App& cli, int& status) {
+  auto g = std::make_shared<Globals>();
+  cli.add_option("-l,--library", g->library, "Library file (default: the DefaultLib setting, "
+                                             "else $XDG_DATA_HOME/tamber/library.cds)");
+  cli.add_option("--config", g->config, "Settings file");
+  cli.add_flag("-y,--yes", g->yes, "Answer yes to every question");
+  cli.add_flag("--json", g->json, "Print data as JSON (info, tree, show, recent)");
+
+  struct Args {
+    std::string a, b, comment;
+    std::vector<std::string> list;
+    bool force = false;
+    bool asInt = false;
+  };
+  auto args = std::make_shared<Args>();
+
+  auto* mk = cli.add_subcommand("new", "Create a new, empty library file");
+  mk->add_option("FILE", args->a, "Library file to create")->required();
+  mk->add_flag("--force", args->force, "Replace an existing file");
+  mk->callback([&status, g, args] {
+    std::error_code ec;
+    if (std::filesystem::exists(args->a, ec) && !args->force) {
+      std::cerr << "tamber: " << args->a << " exists already (use --force to replace it)\n";
+      status = kExitFailure;
+      return;
+    }
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      if (Status st = app.createLibrary(args->a); !st) {
+        n.error(st.message());
+        return kExitFailure;
+      }
+      n.info(replaceFirst(app.text(app::kTextLibraryCreated), args->a));
+      return kExitOk;
+    }, false);
+  });
+
+  auto* def = cli.add_subcommand("default", "Show or set the library opened by default");
+  def->add_option("FILE", args->a, "Library file (must exist)");
+  def->callback([&status, g, args] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      if (args->a.empty()) {
+        std::string current = app.settings().getText("App-Preference", "DefaultLib");
+        std::cout << (current.empty() ? app::defaultLibraryPath().string() : current) << "\n";
+        return kExitOk;
+      }
+      std::error_code ec;
+      auto abs = std::filesystem::absolute(args->a, ec);
+      if (!std::filesystem::exists(abs, ec)) {
+        n.error(abs.string() + ": no such library file");
+        return kExitFailure;
+      }
+      app.settings().putText("App-Preference", "DefaultLib", abs.string());
+      return kExitOk;
+    }, false);
+  });
+
+  auto* recent = cli.add_subcommand("recent", "List the libraries opened last");
+  recent->callback([&status, g] {
+    status = withLibrary(*g, [&](App& app, app::Notifier&) {
+      const auto& e = app.recent().entries();
+      if (g->json) {
+        std::string out = "[";
+        for (size_t i = 0; i < e.size(); ++i) out += (i ? "," : "") + jsonString(e[i]);
+        std::cout << out << "]\n";
+      } else {
+        for (const auto& p : e) std::cout << p << "\n";
+      }
+      return kExitOk;
+    }, false);
+  });
+
+  auto* info = cli.add_subcommand("info", "Library statistics");
+  info->callback([&status, g] {
+    status = withLibrary(*g, [&](App& app, app::Notifier&) {
+      auto* lib = app.library();
+      auto s = lib->catalog().libraryStatistics();
+      if (g->json) {
+        std::cout << "{\"library\":" << jsonString(lib->path().string())
+                  << ",\"categories\":" << s.categories << ",\"discs\":" << s.discs
+                  << ",\"folders\":" << s.folders << ",\"audioTracks\":" << s.audioTracks
+                  << ",\"totalPrice\":" << formatPrice(s.totalPrice)
+                  << ",\"readOnly\":" << (lib->readOnly() ? "true" : "false") << "}\n";
+        return kExitOk;
+      }
+      std::cout << app.text(app::kTextLibrary) << ": " << lib->path().string()
+                << (lib->readOnly() ? " (read-only)" : "") << "\n"
+                << app.text(app::kTextCategories) << ": " << s.categories << "\n"
+                << app.text(app::kTextDiscs) << ": " << s.discs << "\n"
+                << app.text(app::kTextFolders) << ": " << s.folders << "\n"
+                << app.text(app::kTextAudioTracks) << ": " << s.audioTracks << "\n"
+                << app.text(app::kTextTotalPrice) << ": " << formatPrice(s.totalPrice) << "\n";
+      return kExitOk;
+    });
+  });
+
+  auto* tree = cli.add_subcommand("tree", "Categories, discs and folders with their numbers");
+  tree->callback([&status, g] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto nodes = catalog::buildLibraryTree(app.library()->catalog().text());
+      if (!nodes) {
+        n.error(nodes.message());
+        return kExitFailure;
+      }
+      if (g->json) {
+        std::cout << treeJson(nodes.value()) << "\n";
+      } else {
+        printTree(nodes.value(), app, 0);
+      }
+      return kExitOk;
+    });
+  });
+
+  auto* mkcat = cli.add_subcommand("mkcat", "Create each missing category of PATH");
+  mkcat->add_option("PATH", args->a, "Category path, names joined by /")->required();
+  mkcat->add_option("--comment", args->comment, "Comment of the last category");
+  mkcat->callback([&status, g, args] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto& doc = app.library()->catalog();
+      ItemPath path;
+      std::stringstream ss(args->a);
+      std::string step;
+      std::vector<std::string> steps;
+      while (std::getline(ss, step, '/')) {
+        if (!step.empty()) steps.push_back(step);
+      }
+      if (steps.empty()) {
+        n.error("mkcat needs a category name");
+        return kExitFailure;
+      }
+      uint16_t number = 0;
+      for (size_t i = 0; i < steps.size(); ++i) {
+        auto r = doc.addCategory(path, steps[i], i + 1 == steps.size() ? args->comment : "");
+        if (!r) {
+          n.error(r.message());
+          return kExitFailure;
+        }
+        number = r.value();
+        path.push_back(number);
+      }
+      std::cout << number << "\n";
+      return saved(app, n);
+    });
+  });
+
+  auto* rename = cli.add_subcommand("rename", "Rename a category, disc or folder");
+  rename->add_option("ITEM", args->a, "Item path")->required();
+  rename->add_option("TEXT", args->b, "New name or label")->required();
+  rename->callback([&status, g, args] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto& doc = app.library()->catalog();
+      auto t = resolve(doc, args->a);
+      if (!t || t->node == doc.root()) {
+        n.error(t ? "the library itself has no name" : t.message());
+        return kExitFailure;
+      }
+      if (args->b.empty()) {
+        n.error("a name cannot be empty");
+        return kExitFailure;
+      }
+      doc.setField(t->node, t->isItem() ? catalog::kLabel : catalog::kCategoryName, args->b);
+      return saved(app, n);
+    });
+  });
+
+  auto* mv = cli.add_subcommand("mv", "Move a category, disc or folder into a category");
+  mv->add_option("ITEM", args->a, "Item path")->required();
+  mv->add_option("CATEGORY", args->b, "Target category path (/ for the top level)")->required();
+  mv->callback([&status, g, args] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto& doc = app.library()->catalog();
+      auto src = resolve(doc, args->a);
+      auto dst = resolve(doc, args->b);
+      if (!src || !dst) {
+        n.error(!src ? src.message() : dst.message());
+        return kExitFailure;
+      }
+      if (dst->isItem()) {
+        n.error(args->b + " is not a category");
+        return kExitFailure;
+      }
+      auto r = app.library()->move(src->category, src->number, dst->category);
+      if (!r) {
+        n.error(r.message());
+        return kExitFailure;
+      }
+      std::cout << r.value() << "\n";
+      return saved(app, n);
+    });
+  });
+
+  auto* rm = cli.add_subcommand("rm", "Delete a category, disc or folder with its streams");
+  rm->add_option("ITEM", args->a, "Item path")->required();
+  rm->callback([&status, g, args] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto* lib = app.library();
+      auto& doc = lib->catalog();
+      auto t = resolve(doc, args->a);
+      if (!t || t->node == doc.root()) {
+        n.error(t ? "the library itself cannot be deleted" : t.message());
+        return kExitFailure;
+      }
+      std::string name = doc.field(t->node, t->isItem() ? catalog::kLabel : catalog::kCategoryName);
+      int question = t->isItem() ? app::kTextConfirmDeleteItem : app::kTextConfirmDeleteCategory;
+      if (!n.ask(replaceFirst(app.text(question), name))) {
+        n.error(app.text(app::kTextCancelled));
+        return kExitFailure;
+      }
+      Status st = t->isItem() ? lib->removeItem(t->category, t->number) : lib->removeCategory(t->category);
+      if (!st) {
+        n.error(st.message());
+        return kExitFailure;
+      }
+      return saved(app, n);
+    });
+  });
+
+  auto* set = cli.add_subcommand("set", "Set fields of a disc or folder (FIELD=VALUE)");
+  set->add_option("ITEM", args->a, "Disc or folder path")->required();
+  set->add_option("FIELDS", args->list,
+                  "comment, location, price, and for audio discs artist, album, genre, year, "
+                  "catalog")
+      ->required();
+  set->callback([&status, g, args] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto& doc = app.library()->catalog();
+      auto t = resolve(doc, args->a);
+      if (!t || !t->isItem()) {
+        n.error(t ? args->a + " is not a disc or folder" : t.message());
+        return kExitFailure;
+      }
+      int kind = doc.itemKind(t->node);
+      bool audio = kind == catalog::kKindAudioCd || kind == catalog::kKindCdExtra;
+      for (const auto& assignment : args->list) {
+        auto eq = assignment.find('=');
+        auto it = eq == std::string::npos ? settableFields().end()
+                                          : settableFields().find(assignment.substr(0, eq));
+        if (it == settableFields().end()) {
+          n.error("not a field: " + assignment + " (use FIELD=VALUE with comment, location, "
+                  "price, artist, album, genre, year or catalog)");
+          return kExitUsage;
+        }
+        bool audioOnly = it->second != catalog::kComment && it->second != catalog::kLocation &&
+                         it->second != catalog::kPrice;
+        if (audioOnly && !audio) {
+          n.error(it->first + " applies to audio CDs and CD-Extras only");
+          return kExitFailure;
+        }
+        doc.setField(t->node, it->second, assignment.substr(eq + 1));
+      }
+      return saved(app, n);
+    });
+  });
+
+  auto* cover = cli.add_subcommand("cover", "Store a picture as the cover of a disc or folder");
+  cover->add_option("ITEM", args->a, "Disc or folder path")->required();
+  cover->add_option("PICTURE", args->b, "Picture file")->required();
+  cover->callback([&status, g, args] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto t = resolve(app.library()->catalog(), args->a);
+      if (!t || !t->isItem()) {
+        n.error(t ? args->a + " is not a disc or folder" : t.message());
+        return kExitFailure;
+      }
+      if (Status st = app.library()->setCover(t->category, t->number, args->b); !st) {
+        n.error(st.message());
+        return kExitFailure;
+      }
+      return saved(app, n);
+    });
+  });
+
+  auto* show = cli.add_subcommand("show", "Fields of a disc or folder, or a category's statistics");
+  show->add_option("ITEM", args->a, "Item path")->required();
+  show->callback([&status, g, args] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto& doc = app.library()->catalog();
+      auto t = resolve(doc, args->a);
+      if (!t) {
+        n.error(t.message());
+        return kExitFailure;
+      }
+      std::vector<std::pair<std::string, std::string>> rows;
+      if (t->isItem()) {
+        rows.push_back({"number", std::to_string(t->number)});
+        for (const auto& [name, field] : shownFields()) {
+          std::string v = doc.field(t->node, field);
+          if (!v.empty()) rows.push_back({name, v});
+        }
+        int kind = doc.itemKind(t->node);
+        if (kind >= 0 && kind <= catalog::kMaxKind) {
+          rows.push_back({"media", app.text(app::kTextKindBase + kind)});
+        }
+      } else if (t->node == doc.root()) {
+        auto s = doc.libraryStatistics();
+        rows = {{"categories", std::to_string(s.categories)},
+                {"discs", std::to_string(s.discs)},
+                {"folders", std::to_string(s.folders)},
+                {"audioTracks", std::to_string(s.audioTracks)},
+                {"totalPrice", formatPrice(s.totalPrice)}};
+      } else {
+        auto s = doc.categoryStatistics(t->node);
+        rows = {{"number", std::to_string(t->category.back())},
+                {"name", doc.field(t->node, catalog::kCategoryName)},
+                {"discs", std::to_string(s.discs)},
+                {"folders", std::to_string(s.folders)},
+                {"audioTracks", std::to_string(s.audioTracks)},
+                {"totalPrice", formatPrice(s.totalPrice)}};
+        if (auto time = parseHexTime(s.created)) rows.push_back({"created", displayTime(*time)});
+        if (!s.comment.empty()) rows.push_back({"comment", s.comment});
+      }
+      if (g->json) {
+        std::string out = "{";
+        for (size_t i = 0; i < rows.size(); ++i) {
+          out += (i ? "," : "") + jsonString(rows[i].first) + ":" + jsonString(rows[i].second);
+        }
+        std::cout << out << "}\n";
+      } else {
+        for (const auto& [k, v] : rows) std::cout << k << ": " << v << "\n";
+      }
+      return kExitOk;
+    });
+  });
+
+  auto* config = cli.add_subcommand("config", "Read or write a setting");
+  config->require_subcommand(1);
+  auto* get = config->add_subcommand("get", "Print a setting");
+  get->add_option("SECTION", args->a)->required();
+  get->add_option("KEY", args->b)->required();
+  get->callback([&status, g, args] {
+    status = withLibrary(*g, [&](App& app, app::Notifier&) {
+      std::cout << app.settings().getText(args->a, args->b) << "\n";
+      return kExitOk;
+    }, false);
+  });
+  auto* put = config->add_subcommand("set", "Store a setting");
+  put->add_option("SECTION", args->a)->required();
+  put->add_option("KEY", args->b)->required();
+  put->add_option("VALUE", args->comment)->required();
+  put->add_flag("--int", args->asInt, "Store the value as an integer");
+  put->callback([&status, g, args] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      if (args->asInt) {
+        char* end = nullptr;
+        long v = std::strtol(args->comment.c_str(), &end, 10);
+        if (*end != '\0' || args->comment.empty()) {
+          n.error(args->comment + " is not an integer");
+          return kExitUsage;
+        }
+        app.settings().putInt(args->a, args->b, static_cast<int>(v));
+      } else {
+        app.settings().putText(args->a, args->b, args->comment);
+      }
+      return kExitOk;
+    }, false);
+  });
+}
+
+}  // namespace tamber::cli

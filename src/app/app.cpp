@@ -1,0 +1,82 @@
+#include "app/app.h"
+
+#include <cstdlib>
+
+namespace tamber::app {
+
+std::filesystem::path defaultLibraryPath() {
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
+    return std::filesystem::path(xdg) / "tamber" / "library.cds";
+  }
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home && *home ? home : "/tmp") / ".local" / "share" / "tamber" /
+         "library.cds";
+}
+
+Status App::start(const StartOptions& options) {
+  if (Status st = settings_.load(settingsPath(options.config), branchName(logonName())); !st) {
+    return st;
+  }
+  auto dir = resourceDirectory();
+  std::string code = chooseLanguage(settings_.getText("App-Preference", "lang"), dir);
+  if (Status st = language_.load(dir, code); !st) return st;
+  recent_.load(settings_);
+  return {};
+}
+
+Status App::closeLibrary() {
+  if (!library_) return {};
+  if (library_->modified()) {
+    if (Status st = library_->save(); !st) return st;
+  }
+  library_.reset();
+  return {};
+}
+
+Status App::openLibrary(const std::filesystem::path& requested) {
+  std::filesystem::path path = requested;
+  bool isDefault = false;
+  if (path.empty()) path = settings_.getText("App-Preference", "DefaultLib");
+  if (path.empty()) {
+    path = defaultLibraryPath();
+    isDefault = true;
+  }
+  if (Status st = closeLibrary(); !st) return st;
+  std::error_code ec;
+  if (isDefault && !std::filesystem::exists(path, ec)) {
+    std::filesystem::create_directories(path.parent_path(), ec);
+    auto lib = catalog::Library::create(path);
+    if (!lib) return lib.error();
+    library_ = std::move(lib.value());
+  } else {
+    auto lib = catalog::Library::open(path);
+    if (!lib) return lib.error();
+    library_ = std::move(lib.value());
+  }
+  recent_.add(std::filesystem::absolute(path, ec).string());
+  return {};
+}
+
+Status App::createLibrary(const std::filesystem::path& path) {
+  if (Status st = closeLibrary(); !st) return st;
+  auto lib = catalog::Library::create(path);
+  if (!lib) return lib.error();
+  library_ = std::move(lib.value());
+  std::error_code ec;
+  recent_.add(std::filesystem::absolute(path, ec).string());
+  return {};
+}
+
+Status App::saveLibrary() {
+  if (!library_) return {};
+  return library_->save();
+}
+
+Status App::shutdown() {
+  Status result = closeLibrary();
+  recent_.store(settings_);
+  if (Status st = settings_.save(); !st && result) result = st;
+  return result;
+}
+
+}  // namespace tamber::app

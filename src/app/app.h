@@ -1,0 +1,64 @@
+// The application object: settings, language, recent libraries and the open
+// library, with the start-up and shutdown order that every front end shares.
+//
+// Start-up: settings (from the settings file), language, recent list, then
+// the library named by the caller, else "App-Preference"/"DefaultLib", else
+// the default library under $XDG_DATA_HOME (created on first use).
+// Shutdown: the catalog is saved when changed (and the file committed), the
+// recent list stored, the settings written when changed.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "app/language.h"
+#include "app/settings_store.h"
+#include "catalog/library.h"
+
+namespace tamber::app {
+
+// How core code talks to the user; front ends implement it.
+class Notifier {
+ public:
+  virtual ~Notifier() = default;
+  virtual void error(const std::string& message) = 0;
+  virtual void info(const std::string& message) = 0;
+  // A yes/no question whose default answer is no.
+  virtual bool ask(const std::string& question) = 0;
+};
+
+struct StartOptions {
+  std::filesystem::path config;  // settings file; empty: the usual places
+};
+
+class App {
+ public:
+  Status start(const StartOptions& options);
+
+  // Opens `path` (or the default library when empty) and makes it current;
+  // the previous library is saved and closed first.
+  Status openLibrary(const std::filesystem::path& path = {});
+  Status createLibrary(const std::filesystem::path& path);
+  Status saveLibrary();
+  Status shutdown();
+
+  SettingsStore& settings() { return settings_; }
+  LanguageResources& language() { return language_; }
+  RecentLibraryList& recent() { return recent_; }
+  catalog::Library* library() { return library_.get(); }
+  std::string text(int id) const { return language_.text(id); }
+
+ private:
+  Status closeLibrary();
+
+  SettingsStore settings_;
+  LanguageResources language_;
+  RecentLibraryList recent_;
+  std::unique_ptr<catalog::Library> library_;
+};
+
+// $XDG_DATA_HOME/tamber/library.cds (default ~/.local/share/tamber/library.cds).
+std::filesystem::path defaultLibraryPath();
+
+}  // namespace tamber::app

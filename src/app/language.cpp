@@ -1,0 +1,65 @@
+#include "app/language.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/xml.h"
+
+namespace tamber::app {
+
+Status LanguageResources::load(const std::filesystem::path& dir, const std::string& code) {
+  auto path = dir / ("res_" + code + ".xml");
+  xml::Doc doc(xmlReadFile(path.c_str(), "UTF-8",
+                           XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  if (!doc) return Error{Errc::not_found, path.string() + ": cannot load the language file"};
+  std::map<int, std::string> texts;
+  for (xmlNode* n = xmlDocGetRootElement(doc.get())->children; n; n = n->next) {
+    if (n->type != XML_ELEMENT_NODE || xmlStrcmp(n->name, xml::u("text")) != 0) continue;
+    xml::String id(xmlGetProp(n, xml::u("id")));
+    if (id) texts[std::atoi(xml::c(id.get()))] = xml::content(n);
+  }
+  texts_ = std::move(texts);
+  code_ = code;
+  return {};
+}
+
+std::string LanguageResources::text(int id) const {
+  auto it = texts_.find(id);
+  return it == texts_.end() ? "#" + std::to_string(id) : it->second;
+}
+
+std::filesystem::path resourceDirectory() {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    for (auto candidate : {exe.parent_path() / "resources" / "lang",
+                           exe.parent_path().parent_path() / "share" / "tamber" / "lang"}) {
+      if (std::filesystem::exists(candidate / "res_en.xml", ec)) return candidate;
+    }
+  }
+  return std::filesystem::path(TAMBER_SOURCE_DIR) / "resources" / "lang";
+}
+
+std::string chooseLanguage(const std::string& configured, const std::filesystem::path& dir) {
+  std::string code = configured;
+  if (code.empty()) {
+    for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+      const char* v = std::getenv(var);
+      if (v && *v) {
+        code = v;
+        break;
+      }
+    }
+    if (code == "C" || code.rfind("C.", 0) == 0 || code == "POSIX") code = "en";
+    code = code.substr(0, 2);
+    for (auto& ch : code) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  }
+  std::error_code ec;
+  bool plain = code.size() == 2 && std::isalpha(static_cast<unsigned char>(code[0])) &&
+               std::isalpha(static_cast<unsigned char>(code[1]));
+  if (!plain || !std::filesystem::exists(dir / ("res_" + code + ".xml"), ec)) return "en";
+  return code;
+}
+
+}  // namespace tamber::app

@@ -1,0 +1,56 @@
+// The user-interface language: numbered texts from resources/lang/res_CODE.xml.
+//
+//   <resources lang="fr"><text id="1">disque(s)</text>...</resources>
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "platform/result.h"
+
+namespace tamber::app {
+
+// Numbers of the texts the program uses.
+enum TextId : int {
+  kTextDiscsWord = 1,           // after the disc count of a category
+  kTextConfirmDeleteCategory = 2,  // %s: the category's name
+  kTextConfirmDeleteItem = 3,      // %s: the disc's or folder's label
+  kTextCancelled = 4,
+  kTextLibraryCreated = 5,         // %s: path
+  kTextCategories = 10,
+  kTextDiscs = 11,
+  kTextFolders = 12,
+  kTextAudioTracks = 13,
+  kTextTotalPrice = 14,
+  kTextCreated = 15,
+  kTextComment = 16,
+  kTextLibrary = 17,
+  kTextCategory = 18,
+  kTextNoDefaultLibrary = 19,
+  kTextKindBase = 100,             // 100 + ItemKind: the media type's name
+};
+
+class LanguageResources {
+ public:
+  // Loads res_CODE.xml from `dir`.
+  Status load(const std::filesystem::path& dir, const std::string& code);
+  const std::string& code() const { return code_; }
+  // The text, or "#N" when the resource file lacks it.
+  std::string text(int id) const;
+
+ private:
+  std::string code_;
+  std::map<int, std::string> texts_;
+};
+
+// The folder of the language files: "resources/lang" beside the executable
+// (build tree), then ../share/tamber/lang (installed), then the source tree.
+std::filesystem::path resourceDirectory();
+
+// "App-Preference"/"lang" when set, else the first two letters of
+// LC_ALL/LC_MESSAGES/LANG (C and POSIX mean "en"); "en" when no resource file
+// exists for the code.
+std::string chooseLanguage(const std::string& configured, const std::filesystem::path& dir);
+
+}  // namespace tamber::app

@@ -1,0 +1,279 @@
+#include "app/settings_store.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+
+#include "app/symbol_codec.h"
+#include "platform/text.h"
+#include "storage/file_io.h"
+
+namespace tamber::app {
+
+using xml::c;
+using xml::u;
+
+namespace {
+
+constexpr const char* kRoot = "Settings";
+constexpr const char* kDataTypes = "urn:schemas-microsoft-com:datatypes";
+constexpr size_t kPruneBelow = 102400;
+
+xml::Doc newDocument() {
+  xml::Doc doc(xmlNewDoc(u("1.0")));
+  xmlDocSetRootElement(doc.get(), xmlNewDocNode(doc.get(), nullptr, u(kRoot), nullptr));
+  return doc;
+}
+
+// A valid XML name built from any text: invalid characters become "_".
+std::string xmlName(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    auto ch = static_cast<unsigned char>(s[i]);
+    bool ok = std::isalpha(ch) || ch == '_' || ch >= 0x80 ||
+              (i > 0 && (std::isdigit(ch) || ch == '-' || ch == '.'));
+    out.push_back(ok ? s[i] : '_');
+  }
+  // "xml" in any case is reserved at the start of a name.
+  if (out.size() >= 3 && (out[0] | 0x20) == 'x' && (out[1] | 0x20) == 'm' && (out[2] | 0x20) == 'l') {
+    out.insert(out.begin(), '_');
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string branchName(const std::string& logon) {
+  std::string s = xmlSafe(logon);
+  size_t b = s.find_first_not_of(" \t\r\n");
+  size_t e = s.find_last_not_of(" \t\r\n");
+  s = b == std::string::npos ? "" : s.substr(b, e - b + 1);
+  std::replace(s.begin(), s.end(), ' ', '_');
+  return s.empty() ? "default_user" : xmlName(s);
+}
+
+std::string logonName() {
+  struct passwd pw {};
+  struct passwd* result = nullptr;
+  std::vector<char> buf(16384);
+  if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result && pw.pw_name) {
+    return pw.pw_name;
+  }
+  const char* user = std::getenv("USER");
+  return user ? user : "";
+}
+
+std::filesystem::path settingsPath(const std::filesystem::path& override) {
+  if (!override.empty()) return override;
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    auto beside = exe.parent_path() / "tamber.cfg";
+    if (std::filesystem::exists(beside, ec)) return beside;
+  }
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
+    return std::filesystem::path(xdg) / "tamber" / "tamber.cfg";
+  }
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home && *home ? home : "/tmp") / ".config" / "tamber" / "tamber.cfg";
+}
+
+Status SettingsStore::load(const std::filesystem::path& path, const std::string& user) {
+  path_ = path;
+  user_ = user;
+  doc_ = newDocument();
+  modified_ = false;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    std::filesystem::create_directories(path.parent_path(), ec);
+    std::ofstream create(path, std::ios::binary);
+    if (!create) {
+      return Error{Errc::io, path.string() + ": " + storage::systemMessage(errno)};
+    }
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return Error{Errc::io, path.string() + ": " + storage::systemMessage(errno)};
+  std::string symbols((std::istreambuf_iterator<char>(in)), {});
+  opened_ = true;
+  bool pruneAllowed = symbols.size() < kPruneBelow;
+  auto text = decodeSymbols(symbols);
+  if (!text || text->empty()) return {};
+  xml::Doc parsed(xmlReadMemory(text->data(), static_cast<int>(text->size()), nullptr, "UTF-8",
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  xmlNode* root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
+  if (!root || xmlStrcmp(root->name, u(kRoot)) != 0) return {};  // defaults everywhere
+  doc_ = std::move(parsed);
+  if (pruneAllowed) {
+    for (xmlNode* n = root->children; n;) {
+      xmlNode* next = n->next;
+      if (!(n->type == XML_ELEMENT_NODE && xmlStrcmp(n->name, u(user_.c_str())) == 0)) {
+        xmlUnlinkNode(n);
+        xmlFreeNode(n);
+      }
+      n = next;
+    }
+  }
+  return {};
+}
+
+std::vector<std::string> SettingsStore::steps(const std::string& section,
+                                              const std::string& key) const {
+  std::vector<std::string> out{user_};
+  // A section may itself be a path ("cx_listctrl_cols/files").
+  size_t start = 0;
+  while (start <= section.size()) {
+    size_t slash = section.find('/', start);
+    if (slash == std::string::npos) slash = section.size();
+    if (slash > start) out.push_back(xmlName(section.substr(start, slash - start)));
+    start = slash + 1;
+  }
+  if (!key.empty()) out.push_back(xmlName(key));
+  return out;
+}
+
+xmlNode* SettingsStore::select(const std::vector<std::string>& path) const {
+  xmlNode* node = xmlDocGetRootElement(doc_.get());
+  for (const auto& step : path) {
+    node = xml::childElement(node, step.c_str());
+    if (!node) return nullptr;
+  }
+  return node;
+}
+
+xmlNode* SettingsStore::selectOrCreate(const std::vector<std::string>& path) {
+  xmlNode* node = xmlDocGetRootElement(doc_.get());
+  for (const auto& step : path) {
+    xmlNode* next = xml::childElement(node, step.c_str());
+    if (!next) next = xmlNewChild(node, nullptr, u(step.c_str()), nullptr);
+    node = next;
+  }
+  return node;
+}
+
+int SettingsStore::getInt(const std::string& section, const std::string& key, int fallback) const {
+  xmlNode* n = select(steps(section, key));
+  if (!n) return fallback;
+  std::string text = xml::content(n);
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (end == text.c_str()) return fallback;
+  return static_cast<int>(v);
+}
+
+void SettingsStore::putInt(const std::string& section, const std::string& key, int value) {
+  xmlNode* n = selectOrCreate(steps(section, key));
+  xmlNs* ns = xmlSearchNsByHref(doc_.get(), n, u(kDataTypes));
+  if (!ns) ns = xmlNewNs(n, u(kDataTypes), u("dt"));
+  xmlSetNsProp(n, ns, u("dt"), u("int"));
+  xmlNodeSetContent(n, u(std::to_string(value).c_str()));
+  modified_ = true;
+}
+
+std::string SettingsStore::getText(const std::string& section, const std::string& key) const {
+  return xml::content(select(steps(section, key)));
+}
+
+void SettingsStore::putText(const std::string& section, const std::string& key,
+                            const std::string& text) {
+  auto path = steps(section, key);
+  if (xmlNode* old = select(path)) {
+    xmlUnlinkNode(old);
+    xmlFreeNode(old);
+  }
+  xmlNode* n = selectOrCreate(path);
+  xmlAddChild(n, xmlNewDocText(doc_.get(), u(xmlSafe(text).c_str())));
+  modified_ = true;
+}
+
+std::vector<std::string> SettingsStore::getList(const std::string& section,
+                                                const std::string& item) const {
+  std::vector<std::string> out;
+  xmlNode* sec = select(steps(section));
+  std::string name = xmlName(item);
+  for (xmlNode* n = sec ? sec->children : nullptr; n; n = n->next) {
+    if (n->type == XML_ELEMENT_NODE && xmlStrcmp(n->name, u(name.c_str())) == 0) {
+      out.push_back(xml::content(n));
+    }
+  }
+  return out;
+}
+
+void SettingsStore::putList(const std::string& section, const std::string& item,
+                            const std::vector<std::string>& values) {
+  xmlNode* sec = selectOrCreate(steps(section));
+  while (sec->children) {
+    xmlNode* child = sec->children;
+    xmlUnlinkNode(child);
+    xmlFreeNode(child);
+  }
+  std::string name = xmlName(item);
+  for (const auto& v : values) {
+    xmlNode* n = xmlNewChild(sec, nullptr, u(name.c_str()), nullptr);
+    xmlAddChild(n, xmlNewDocText(doc_.get(), u(xmlSafe(v).c_str())));
+  }
+  modified_ = true;
+}
+
+std::string SettingsStore::text() const {
+  xmlChar* buf = nullptr;
+  int len = 0;
+  xmlDocDumpMemoryEnc(doc_.get(), &buf, &len, "UTF-8");
+  std::string out(c(buf), static_cast<size_t>(len));
+  xmlFree(buf);
+  return out;
+}
+
+Status SettingsStore::save() {
+  if (!opened_ || !modified_) return {};
+  std::string data = encodeSymbols(text());
+  // Never half-written: a temporary file beside it, synced, renamed over it.
+  std::random_device rd;
+  auto tmp = path_;
+  tmp += ".tmp-" + std::to_string(rd());
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return Error{Errc::io, tmp.string() + ": " + storage::systemMessage(errno)};
+  bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+  ok = ok && ::fsync(fd) == 0;
+  int err = errno;
+  ::close(fd);
+  if (ok && std::rename(tmp.c_str(), path_.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    return Error{Errc::io, path_.string() + ": " + storage::systemMessage(err)};
+  }
+  modified_ = false;
+  return {};
+}
+
+void RecentLibraryList::load(const SettingsStore& s) {
+  entries_ = s.getList("Recent_Librarys", "Library");
+  if (entries_.size() > kMax) entries_.resize(kMax);
+}
+
+void RecentLibraryList::store(SettingsStore& s) const {
+  if (s.getList("Recent_Librarys", "Library") != entries_) {
+    s.putList("Recent_Librarys", "Library", entries_);
+  }
+}
+
+void RecentLibraryList::add(const std::string& path) {
+  entries_.erase(std::remove(entries_.begin(), entries_.end(), path), entries_.end());
+  entries_.insert(entries_.begin(), path);
+  if (entries_.size() > kMax) entries_.resize(kMax);
+}
+
+std::string RecentLibraryList::caption(const std::string& path) {
+  if (path.size() <= 30) return path;
+  return "..." + path.substr(path.size() - 27);
+}
+
+}  // namespace tamber::app

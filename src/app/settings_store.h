@@ -1,0 +1,86 @@
+// Per-user settings in one XML file ("tamber.cfg"), stored encoded with the
+// symbol codec:
+//
+//   <Settings>
+//     <alice>                                      the user's branch
+//       <App-Preference><DefaultLib>...</DefaultLib></App-Preference>
+//       <serialized_param><param_dlgfolder dt:dt="int" ...>7</param_dlgfolder>
+//       <Recent_Librarys><Library>...</Library>...</Recent_Librarys>
+//
+// Integers carry the data type "int" of "urn:schemas-microsoft-com:datatypes".
+// A file shorter than 102400 bytes loses other users' branches when loaded.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/result.h"
+#include "platform/xml.h"
+
+namespace tamber::app {
+
+class SettingsStore {
+ public:
+  // Loads `path`, creating an empty file when there is none. Text that does
+  // not decode or parse gives an empty store (defaults everywhere); only a
+  // file that cannot be opened or created is an error.
+  Status load(const std::filesystem::path& path, const std::string& user);
+
+  int getInt(const std::string& section, const std::string& key, int fallback) const;
+  void putInt(const std::string& section, const std::string& key, int value);
+  std::string getText(const std::string& section, const std::string& key) const;
+  void putText(const std::string& section, const std::string& key, const std::string& text);
+  std::vector<std::string> getList(const std::string& section, const std::string& item) const;
+  void putList(const std::string& section, const std::string& item,
+               const std::vector<std::string>& values);
+
+  // Writes the file when the store was loaded and changed (atomically:
+  // a temporary file renamed over the old one).
+  Status save();
+  bool modified() const { return modified_; }
+  const std::string& user() const { return user_; }
+  const std::filesystem::path& path() const { return path_; }
+  // The document's XML text (for tests and diagnostics).
+  std::string text() const;
+
+ private:
+  xmlNode* select(const std::vector<std::string>& steps) const;
+  xmlNode* selectOrCreate(const std::vector<std::string>& steps);
+  std::vector<std::string> steps(const std::string& section, const std::string& key = {}) const;
+
+  xml::Doc doc_;
+  std::filesystem::path path_;
+  std::string user_;
+  bool opened_ = false;
+  bool modified_ = false;
+};
+
+// The branch name for a log-on name: spaces become "_", surrounding white
+// space is dropped, characters an XML name cannot hold become "_";
+// "default_user" when nothing is left.
+std::string branchName(const std::string& logonName);
+// The log-on user name (password database, else $USER).
+std::string logonName();
+
+// Where the settings file is: `override` when given; else "tamber.cfg" next to
+// the executable when that exists (a portable install); else
+// $XDG_CONFIG_HOME/tamber/tamber.cfg (default ~/.config/tamber/tamber.cfg).
+std::filesystem::path settingsPath(const std::filesystem::path& override = {});
+
+// The list of recently opened libraries, most recent first, at most 4.
+class RecentLibraryList {
+ public:
+  static constexpr size_t kMax = 4;
+  void load(const SettingsStore& s);
+  void store(SettingsStore& s) const;
+  void add(const std::string& path);
+  const std::vector<std::string>& entries() const { return entries_; }
+  // A menu caption: the path shortened to 30 characters.
+  static std::string caption(const std::string& path);
+
+ private:
+  std::vector<std::string> entries_;
+};
+
+}  // namespace tamber::app

@@ -1,0 +1,65 @@
+// An open library: the compound file, held locked for as long as it is open,
+// and its catalog. Edits that touch per-item streams (delete, move, cover)
+// change the streams in the file at once; they become permanent with the next
+// save, which writes the catalog and commits the file.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "catalog/catalog_document.h"
+#include "storage/compound_file.h"
+
+namespace tamber::catalog {
+
+class Library {
+ public:
+  // Opens a library; a file whose permission bits allow nobody to write it
+  // opens read-only. A missing "categories" stream gives an empty catalog.
+  static Result<std::unique_ptr<Library>> open(const std::filesystem::path& path);
+  // Creates a new library (replacing a file of that name) holding an empty
+  // catalog, saved at once.
+  static Result<std::unique_ptr<Library>> create(const std::filesystem::path& path);
+
+  const std::filesystem::path& path() const { return path_; }
+  bool readOnly() const { return file_.readOnly(); }
+  CatalogDocument& catalog() { return catalog_; }
+  const CatalogDocument& catalog() const { return catalog_; }
+  storage::CompoundFile& file() { return file_; }
+  bool modified() const { return catalog_.modified() || streamsChanged_; }
+
+  // Writes the catalog into "categories" and commits the file.
+  Status save();
+
+  // Removes a category with everything below it, or one disc or folder, and
+  // every stream of the items removed.
+  Status removeCategory(const ItemPath& path);
+  Status removeItem(const ItemPath& category, uint16_t number);
+  // Moves a category (number == 0) or a disc or folder into `target`; the item
+  // gets the target's next number and its streams are renamed. Returns the
+  // new number. A category cannot move into itself or below itself.
+  Result<uint16_t> move(const ItemPath& source, uint16_t number, const ItemPath& target);
+  // Stores a picture file as the item's cover ("img" stream, field "u").
+  Status setCover(const ItemPath& category, uint16_t number, const std::filesystem::path& picture);
+
+ private:
+  Library(std::filesystem::path path, storage::CompoundFile file)
+      : path_(std::move(path)), file_(std::move(file)) {}
+  Status requireWritable() const;
+  void destroyItemStreams(const ItemPath& category, uint16_t number, const xmlNode* item);
+  Status renameItemStreams(const ItemPath& from, uint16_t fromNumber, const ItemPath& to,
+                           uint16_t toNumber, const xmlNode* item);
+
+  std::filesystem::path path_;
+  storage::CompoundFile file_;
+  CatalogDocument catalog_;
+  bool streamsChanged_ = false;
+};
+
+// "Tamber+" with no library, "Tamber+ - [PATH]" open and saved,
+// "Tamber+ - [PATH*]" with unsaved changes.
+std::string windowTitle(const Library* library);
+inline constexpr const char* kProductCaption = "Tamber+";
+
+}  // namespace tamber::catalog

@@ -1,0 +1,39 @@
+// HexTime: a point in time stored as upper-case hexadecimal seconds since
+// 1970-01-01 00:00 UTC ("%X").
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace tamber {
+
+inline std::string hexTime(std::time_t t) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(t < 0 ? 0 : t));
+  return buf;
+}
+
+inline std::optional<std::time_t> parseHexTime(const std::string& s) {
+  if (s.empty() || s.size() > 16) return std::nullopt;
+  unsigned long long v = 0;
+  for (char c : s) {
+    int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                            : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+    if (d < 0) return std::nullopt;
+    v = v * 16 + static_cast<unsigned>(d);
+  }
+  return static_cast<std::time_t>(v);
+}
+
+// Local date and time for display: "2024-03-05 14:30".
+inline std::string displayTime(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
+  return buf;
+}
+
+}  // namespace tamber

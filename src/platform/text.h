@@ -1,0 +1,26 @@
+// Text rules shared by everything that writes XML.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tamber {
+
+// Valid UTF-8 stays as it is; every byte that is not part of a valid UTF-8
+// sequence is read as Windows-1252 (the code page of names from older media).
+std::string toValidUtf8(std::string_view bytes);
+
+// Replaces every character XML 1.0 does not allow (controls other than tab,
+// line feed and carriage return, U+FFFE, U+FFFF) by `replacement`. The input
+// must be valid UTF-8.
+std::string scrubXml(std::string_view utf8, char replacement = '.');
+
+// Both of the above: any bytes in, text that XML accepts out.
+inline std::string xmlSafe(std::string_view bytes) { return scrubXml(toValidUtf8(bytes)); }
+
+// Windows-1252 byte to Unicode code point.
+char32_t cp1252ToUnicode(unsigned char b);
+
+void appendUtf8(std::string& out, char32_t cp);
+
+}  // namespace tamber
