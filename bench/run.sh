@@ -5,3 +5,4 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 ./scripts/build.sh release >/dev/null
 ./build/release/bench/storage_bench "${BENCH_DIR:-/var/tmp/tamber-bench}" "$@"
+./build/release/bench/catalog_bench "${BENCH_DIR:-/var/tmp/tamber-bench}/catalog"

@@ -318,7 +318,7 @@ void registerCatalogCommands(CLI::App& cli, int& status) {
   auto* tree = cli.add_subcommand("tree", "Categories, discs and folders with their numbers");
   tree->callback([&status, g] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
-      auto nodes = catalog::buildLibraryTree(app.library()->catalog().text());
+      auto nodes = catalog::buildLibraryTree(app.library()->catalog().currentText());
       if (!nodes) {
         n.error(nodes.message());
         return kExitFailure;

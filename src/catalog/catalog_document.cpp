@@ -1,10 +1,11 @@
 #include "catalog/catalog_document.h"
 
 #include <libxml/xmlerror.h>
-#include <libxml/xpathInternals.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cctype>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 
@@ -31,40 +32,6 @@ xml::Doc emptyDocument() {
 
 bool named(const xmlNode* n, const char* name) {
   return n && n->type == XML_ELEMENT_NODE && xmlStrcmp(n->name, u(name)) == 0;
-}
-
-// Evaluates `expr` with `context` as the context node.
-xml::XPathObject evaluate(xmlDoc* doc, const xmlNode* context, const std::string& expr) {
-  xml::XPathContext ctx(xmlXPathNewContext(doc));
-  if (!ctx) return nullptr;
-  ctx->node = const_cast<xmlNode*>(context);
-  return xml::XPathObject(xmlXPathEvalExpression(u(expr.c_str()), ctx.get()));
-}
-
-int countNodes(xmlDoc* doc, const xmlNode* context, const std::string& expr) {
-  auto obj = evaluate(doc, context, expr);
-  if (!obj || obj->type != XPATH_NODESET || !obj->nodesetval) return 0;
-  return obj->nodesetval->nodeNr;
-}
-
-// Sums the text of every selected node; text that is not a number counts 0.
-template <class T>
-T sumNodes(xmlDoc* doc, const xmlNode* context, const std::string& expr) {
-  auto obj = evaluate(doc, context, expr);
-  T total = 0;
-  if (!obj || obj->type != XPATH_NODESET || !obj->nodesetval) return total;
-  for (int i = 0; i < obj->nodesetval->nodeNr; ++i) {
-    std::string text = xml::content(obj->nodesetval->nodeTab[i]);
-    char* end = nullptr;
-    if constexpr (std::is_floating_point_v<T>) {
-      double v = std::strtod(text.c_str(), &end);
-      if (end != text.c_str()) total += v;
-    } else {
-      long long v = std::strtoll(text.c_str(), &end, 10);
-      if (end != text.c_str()) total += v;
-    }
-  }
-  return total;
 }
 
 std::string parseError(const char* what) {
@@ -115,6 +82,7 @@ Status CatalogDocument::loadText(std::string_view text) {
   }
   doc_ = std::move(doc);
   modified_ = false;
+  loadedText_ = std::string(text);
   return {};
 }
 
@@ -125,6 +93,7 @@ Status CatalogDocument::load(storage::Storage storage, const std::string& stream
     if (s.error().code == Errc::not_found && createIfMissing) {
       doc_ = emptyDocument();
       modified_ = false;
+      loadedText_.clear();
       return {};
     }
     return s.error();
@@ -155,6 +124,7 @@ Status CatalogDocument::save(storage::CompoundFile& file, const std::string& str
   s->close();
   if (Status st = file.commit(); !st) return st;
   modified_ = false;
+  loadedText_ = std::move(data);
   return {};
 }
 
@@ -265,6 +235,7 @@ bool CatalogDocument::setField(xmlNode* element, int fieldIndex, std::string_vie
 void CatalogDocument::replaceRoot(const xmlNode* element) {
   xmlNode* copy = xmlDocCopyNode(const_cast<xmlNode*>(element), doc_.get(), 1);
   xmlNode* old = xmlDocSetRootElement(doc_.get(), copy);
+  loadedText_.clear();
   if (old) xmlFreeNode(old);
   modified_ = true;
 }
@@ -308,26 +279,115 @@ Result<xmlNode*> CatalogDocument::addItem(const ItemPath& categoryPath) {
   return e;
 }
 
+namespace {
+
+// The number an XPath comparison sees in a text: optional white space, an
+// optional "-", digits with an optional fraction; anything else is NaN.
+double xpathNumber(const std::string& text) {
+  size_t b = text.find_first_not_of(" \t\r\n");
+  size_t e = text.find_last_not_of(" \t\r\n");
+  if (b == std::string::npos) return std::nan("");
+  std::string t = text.substr(b, e - b + 1);
+  size_t i = t[0] == '-' ? 1 : 0;
+  bool digits = false;
+  while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) i++, digits = true;
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) i++, digits = true;
+  }
+  if (!digits || i != t.size()) return std::nan("");
+  return std::strtod(t.c_str(), nullptr);
+}
+
+// Everything the statistics need from the discs and folders below (and, for
+// `direct`, at) one node, in a single walk. The rules are those of the XPath
+// expressions the figures are defined by: an item counts as a disc when any
+// "p" child is below 13 (e[p < 13]), as a folder when any is above 12; its
+// "n" children count as audio tracks once for a "p" of "1" and once for a
+// "p" of "3"; every "s" child of every item adds its price; text that is not
+// a number adds 0.
+struct ItemTotals {
+  int discs = 0, folders = 0;
+  long long tracks = 0;
+  double price = 0;
+};
+
+void addItemTotals(const xmlNode* e, ItemTotals& t, bool countKinds) {
+  bool disc = false, folder = false, audioCd = false, cdExtra = false;
+  long long tracks = 0;
+  for (const xmlNode* f = e->children; f; f = f->next) {
+    if (f->type != XML_ELEMENT_NODE || f->name[0] == 0 || f->name[1] != 0) continue;
+    switch (f->name[0]) {
+      case 'p': {
+        std::string text = xml::content(f);
+        double v = xpathNumber(text);
+        disc |= v < 13;
+        folder |= v > 12;
+        audioCd |= text == "1";
+        cdExtra |= text == "3";
+        break;
+      }
+      case 'n': {
+        std::string text = xml::content(f);
+        char* end = nullptr;
+        long long v = std::strtoll(text.c_str(), &end, 10);
+        if (end != text.c_str()) tracks += v;
+        break;
+      }
+      case 's': {
+        std::string text = xml::content(f);
+        char* end = nullptr;
+        double v = std::strtod(text.c_str(), &end);
+        if (end != text.c_str()) t.price += v;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  t.tracks += tracks * (int{audioCd} + int{cdExtra});
+  if (countKinds) {
+    t.discs += disc;
+    t.folders += folder;
+  }
+}
+
+// Every "b" and "e" below `node`, wherever the document puts them.
+void walkItems(const xmlNode* node, ItemTotals& t, int& categories) {
+  for (const xmlNode* n = node->children; n; n = n->next) {
+    if (n->type != XML_ELEMENT_NODE) continue;
+    if (named(n, kE)) addItemTotals(n, t, true);
+    if (named(n, kB)) ++categories;
+    walkItems(n, t, categories);
+  }
+}
+
+}  // namespace
+
 LibraryStatistics CatalogDocument::libraryStatistics() const {
   LibraryStatistics s;
-  xmlDoc* d = doc_.get();
-  s.categories = countNodes(d, root(), ".//b");
-  s.discs = countNodes(d, root(), "//*/e[p < 13]");
-  s.folders = countNodes(d, root(), "//*/e[p > 12]");
-  s.audioTracks = sumNodes<long long>(d, root(), ".//e[p=\"1\"]/n") +
-                  sumNodes<long long>(d, root(), ".//e[p=\"3\"]/n");
-  s.totalPrice = sumNodes<double>(d, root(), ".//e/s");
+  ItemTotals t;
+  walkItems(root(), t, s.categories);
+  s.discs = t.discs;
+  s.folders = t.folders;
+  s.audioTracks = t.tracks;
+  s.totalPrice = t.price;
   return s;
 }
 
 CategoryStatistics CatalogDocument::categoryStatistics(const xmlNode* cat) const {
   CategoryStatistics s;
-  xmlDoc* d = doc_.get();
-  s.discs = countNodes(d, cat, "e[p < 13]");
-  s.folders = countNodes(d, cat, "e[p > 12]");
-  s.audioTracks = sumNodes<long long>(d, cat, ".//e[p=\"1\"]/n") +
-                  sumNodes<long long>(d, cat, ".//e[p=\"3\"]/n");
-  s.totalPrice = sumNodes<double>(d, cat, ".//e/s");
+  ItemTotals below;
+  int categories = 0;
+  walkItems(cat, below, categories);
+  s.audioTracks = below.tracks;
+  s.totalPrice = below.price;
+  ItemTotals direct;
+  for (const xmlNode* n = cat->children; n; n = n->next) {
+    if (named(n, kE)) addItemTotals(n, direct, true);
+  }
+  s.discs = direct.discs;
+  s.folders = direct.folders;
   s.created = field(cat, kCreated);
   s.comment = field(cat, kComment);
   return s;
@@ -335,7 +395,7 @@ CategoryStatistics CatalogDocument::categoryStatistics(const xmlNode* cat) const
 
 std::string CatalogDocument::categorySummary(const xmlNode* cat,
                                              const std::string& discsWord) const {
-  std::string out = std::to_string(countNodes(doc_.get(), cat, "e[p < 13]")) + " " + discsWord;
+  std::string out = std::to_string(categoryStatistics(cat).discs) + " " + discsWord;
   if (auto t = parseHexTime(field(cat, kCreated))) out += " " + displayTime(*t);
   return out;
 }

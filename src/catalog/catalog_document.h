@@ -55,6 +55,9 @@ class CatalogDocument {
   // createIfMissing is set (the stream itself is written by the next save).
   Status load(storage::Storage storage, const std::string& streamName, bool createIfMissing);
   Status loadText(std::string_view xml);
+  // The catalog text: as loaded or last saved while nothing changed since,
+  // else serialised afresh.
+  std::string currentText() const { return modified_ || loadedText_.empty() ? text() : loadedText_; }
   // Replaces the named stream with the document's text and commits the file.
   Status save(storage::CompoundFile& file, const std::string& streamName);
   std::string text() const;
@@ -106,6 +109,7 @@ class CatalogDocument {
  private:
   xml::Doc doc_;
   bool modified_ = false;
+  std::string loadedText_;
 };
 
 // Sets a node's text by the field text rule (see setField).

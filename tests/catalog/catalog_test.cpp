@@ -6,6 +6,9 @@
 
 #include <array>
 #include <cstdio>
+#include <fstream>
+#include <functional>
+#include <random>
 
 #include "catalog/library.h"
 #include "catalog/library_tree.h"
@@ -221,6 +224,20 @@ TEST(Edits, MoveRenamesEveryStreamAndDeleteRemovesThem) {
   EXPECT_TRUE(lib->file().check().ok());
 }
 
+TEST(Edits, CoverPictureGoesToItsStreamAndField) {
+  TempDir dir;
+  auto lib = Library::create(dir.path / "lib.cds").value();
+  (void)lib->catalog().addCategory({}, "c", "");
+  addDisc(lib->catalog(), {1}, "d", 2);
+  std::string picture = storage::randomBytes(30000, 5);
+  std::ofstream(dir.path / "front.jpg", std::ios::binary) << picture;
+  ASSERT_TRUE(lib->setCover({1}, 1, dir.path / "front.jpg"));
+  EXPECT_EQ(lib->catalog().field(lib->catalog().item({1}, 1), kCoverName), "front.jpg");
+  EXPECT_EQ(lib->file().root().openStream("img1-1")->readAll().value(), picture);
+  EXPECT_EQ(lib->setCover({1}, 9, dir.path / "front.jpg").message(), "Invalid CD parameter!");
+  EXPECT_EQ(lib->setCover({1}, 1, dir.path / "missing.jpg").message(), "Invalid file name!");
+}
+
 TEST(Statistics, TracksPricesAndCounts) {
   CatalogDocument doc;
   (void)doc.addCategory({}, "audio", "");
@@ -241,6 +258,74 @@ TEST(Statistics, TracksPricesAndCounts) {
   EXPECT_EQ(c.audioTracks, 17);
   EXPECT_EQ(doc.itemSummary(doc.item({1}, 2)), "M  12 track(s) \"\"");
   EXPECT_EQ(doc.categorySummary(doc.category({1}), "discs").rfind("2 discs", 0), 0u);
+}
+
+// The figures are defined by XPath expressions; a random catalog must give
+// the same figures from the single walk as from the expressions themselves.
+double xpathSum(xmlDoc* doc, const xmlNode* context, const char* expr, bool integers) {
+  xml::XPathContext ctx(xmlXPathNewContext(doc));
+  ctx->node = const_cast<xmlNode*>(context);
+  xml::XPathObject obj(xmlXPathEvalExpression(xml::u(expr), ctx.get()));
+  double total = 0;
+  for (int i = 0; obj->nodesetval && i < obj->nodesetval->nodeNr; ++i) {
+    std::string text = xml::content(obj->nodesetval->nodeTab[i]);
+    char* end = nullptr;
+    double v = integers ? static_cast<double>(std::strtoll(text.c_str(), &end, 10))
+                        : std::strtod(text.c_str(), &end);
+    if (end != text.c_str()) total += v;
+  }
+  return total;
+}
+
+int xpathCount(xmlDoc* doc, const xmlNode* context, const char* expr) {
+  xml::XPathContext ctx(xmlXPathNewContext(doc));
+  ctx->node = const_cast<xmlNode*>(context);
+  xml::XPathObject obj(xmlXPathEvalExpression(xml::u(expr), ctx.get()));
+  return obj->nodesetval ? obj->nodesetval->nodeNr : 0;
+}
+
+TEST(Statistics, TheWalkAgreesWithTheDefiningExpressions) {
+  std::mt19937 rng(8);
+  const char* kinds[] = {"1", "3", "2", "13", " 12 ", "x", "", "1.0", "-1", "18"};
+  const char* numbers[] = {"12", "abc", "7tracks", " 3", "", "2.5", "-4"};
+  for (int round = 0; round < 40; ++round) {
+    std::string xml = "<a>";
+    std::function<void(int)> category = [&](int depth) {
+      xml += "<b g=\"1\"><c>x</c>";
+      for (int i = 0, n = static_cast<int>(rng() % 5); i < n; ++i) {
+        xml += "<e g=\"2\">";
+        for (int k = 0, m = static_cast<int>(rng() % 3); k < m; ++k) {
+          xml += std::string("<p>") + kinds[rng() % 10] + "</p>";
+        }
+        for (int k = 0, m = static_cast<int>(rng() % 3); k < m; ++k) {
+          xml += std::string("<n>") + numbers[rng() % 7] + "</n><s>" + numbers[rng() % 7] + "</s>";
+        }
+        xml += "</e>";
+      }
+      if (depth < 3) {
+        for (int i = 0, n = static_cast<int>(rng() % 3); i < n; ++i) category(depth + 1);
+      }
+      xml += "</b>";
+    };
+    for (int i = 0; i < 3; ++i) category(0);
+    xml += "</a>";
+    CatalogDocument doc;
+    ASSERT_TRUE(doc.loadText(xml));
+    xmlDoc* d = doc.root()->doc;
+    auto s = doc.libraryStatistics();
+    EXPECT_EQ(s.categories, xpathCount(d, doc.root(), ".//b"));
+    EXPECT_EQ(s.discs, xpathCount(d, doc.root(), "//*/e[p < 13]"));
+    EXPECT_EQ(s.folders, xpathCount(d, doc.root(), "//*/e[p > 12]"));
+    EXPECT_EQ(s.audioTracks, xpathSum(d, doc.root(), ".//e[p=\"1\"]/n", true) +
+                                 xpathSum(d, doc.root(), ".//e[p=\"3\"]/n", true));
+    EXPECT_DOUBLE_EQ(s.totalPrice, xpathSum(d, doc.root(), ".//e/s", false));
+    xmlNode* first = doc.category({1});
+    auto c = doc.categoryStatistics(first);
+    EXPECT_EQ(c.discs, xpathCount(d, first, "e[p < 13]"));
+    EXPECT_EQ(c.folders, xpathCount(d, first, "e[p > 12]"));
+    EXPECT_EQ(c.audioTracks, xpathSum(d, first, ".//e[p=\"1\"]/n", true) +
+                                 xpathSum(d, first, ".//e[p=\"3\"]/n", true));
+  }
 }
 
 TEST(Tree, StreamingReadGivesNumbersCaptionsAndKinds) {

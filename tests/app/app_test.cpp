@@ -1,0 +1,237 @@
+// Settings file, symbol codec, language choice, recent list, and the tamber
+// command line end to end.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <array>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "app/language.h"
+#include "app/settings_store.h"
+#include "app/symbol_codec.h"
+#include "storage/compound_file.h"
+#include "tests/storage/storage_helpers.h"
+
+namespace tamber::app {
+namespace {
+
+using storage::TempDir;
+
+std::string readFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(SymbolCodec, RoundTripsAnyBytes) {
+  std::mt19937 rng(3);
+  for (size_t n = 0; n < 300; ++n) {
+    std::string bytes(n, '\0');
+    for (auto& ch : bytes) ch = static_cast<char>(rng());
+    std::string encoded = encodeSymbols(bytes);
+    EXPECT_EQ(encoded.size(), (n * 8 + 5) / 6) << n;
+    for (char ch : encoded) EXPECT_TRUE(std::isprint(static_cast<unsigned char>(ch)));
+    auto decoded = decodeSymbols(encoded);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded.value(), bytes) << n;
+  }
+  EXPECT_FALSE(decodeSymbols("ab*cd"));
+  EXPECT_EQ(decodeSymbols("Q").value(), "");
+}
+
+TEST(Settings, ValuesSurviveTheFileAndOnlyChangesAreWritten) {
+  TempDir dir;
+  auto path = dir.path / "sub" / "tamber.cfg";
+  {
+    SettingsStore s;
+    ASSERT_TRUE(s.load(path, "alice"));
+    EXPECT_TRUE(std::filesystem::exists(path));  // created empty on first start
+    EXPECT_EQ(s.getInt("App-Preference", "DefaultDepth", 255), 255);
+    s.putInt("serialized_param", "param_dlgfolder", 0x1F3);
+    s.putText("App-Preference", "DefaultLib", "/home/alice/Bibliothèque/été.cds");
+    s.putText("App-Preference", "DefaultLib", "/home/alice/Bibliothèque/été & <hiver>.cds");
+    s.putList("Recent_Librarys", "Library", {"/a.cds", "/b.cds"});
+    s.putList("cx_listctrl_cols/files", "cx_d", {"120", "80"});
+    EXPECT_NE(s.text().find("dt:dt=\"int\""), std::string::npos) << s.text();
+    EXPECT_NE(s.text().find("urn:schemas-microsoft-com:datatypes"), std::string::npos);
+    ASSERT_TRUE(s.save());
+  }
+  std::string stored = readFile(path);
+  EXPECT_EQ(stored.find("<Settings"), std::string::npos);  // encoded, not plain XML
+  SettingsStore s;
+  ASSERT_TRUE(s.load(path, "alice"));
+  EXPECT_EQ(s.getInt("serialized_param", "param_dlgfolder", 0), 0x1F3);
+  EXPECT_EQ(s.getText("App-Preference", "DefaultLib"), "/home/alice/Bibliothèque/été & <hiver>.cds");
+  EXPECT_EQ(s.getList("Recent_Librarys", "Library"), (std::vector<std::string>{"/a.cds", "/b.cds"}));
+  EXPECT_EQ(s.getList("cx_listctrl_cols/files", "cx_d"), (std::vector<std::string>{"120", "80"}));
+  // Nothing changed: nothing written.
+  ::chmod(path.c_str(), 0444);
+  std::filesystem::remove(path);
+  EXPECT_TRUE(s.save());
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(Settings, UnreadableTextGivesDefaultsAndSmallFilesArePruned) {
+  TempDir dir;
+  auto path = dir.path / "tamber.cfg";
+  std::ofstream(path) << "this is not what the codec writes!";
+  SettingsStore s;
+  ASSERT_TRUE(s.load(path, "bob"));
+  EXPECT_EQ(s.getInt("window_size", "maximized", 0), 0);
+  // Two users: the other user's branch goes when the file is small...
+  auto writeTwoUsers = [&](size_t padding) {
+    std::string xml = "<Settings><carol><App-Preference><DefaultLib>" + std::string(padding, 'x') +
+                      "</DefaultLib></App-Preference></carol><bob><App-Preference><lang>fr"
+                      "</lang></App-Preference></bob></Settings>";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << encodeSymbols(xml);
+  };
+  writeTwoUsers(10);
+  ASSERT_TRUE(s.load(path, "bob"));
+  EXPECT_EQ(s.getText("App-Preference", "lang"), "fr");
+  EXPECT_EQ(s.text().find("carol"), std::string::npos);
+  // ...and stays when the file holds 102400 bytes or more.
+  writeTwoUsers(80000);
+  ASSERT_TRUE(s.load(path, "bob"));
+  EXPECT_NE(s.text().find("carol"), std::string::npos);
+}
+
+TEST(Settings, BranchNamesAreValidXmlNames) {
+  EXPECT_EQ(branchName("John Smith"), "John_Smith");
+  EXPECT_EQ(branchName("  pat  "), "pat");
+  EXPECT_EQ(branchName(""), "default_user");
+  EXPECT_EQ(branchName("   "), "default_user");
+  EXPECT_EQ(branchName("1st@host"), "_st_host");
+  EXPECT_EQ(branchName("xmlguy"), "_xmlguy");
+  // Such a branch survives a save and a load.
+  TempDir dir;
+  SettingsStore s;
+  ASSERT_TRUE(s.load(dir.path / "c.cfg", branchName("1st user")));
+  s.putInt("window_size", "maximized", 1);
+  ASSERT_TRUE(s.save());
+  SettingsStore again;
+  ASSERT_TRUE(again.load(dir.path / "c.cfg", branchName("1st user")));
+  EXPECT_EQ(again.getInt("window_size", "maximized", 0), 1);
+}
+
+TEST(RecentList, KeepsFourMostRecentFirst) {
+  RecentLibraryList r;
+  for (const char* p : {"/1.cds", "/2.cds", "/3.cds", "/4.cds", "/5.cds"}) r.add(p);
+  EXPECT_EQ(r.entries(), (std::vector<std::string>{"/5.cds", "/4.cds", "/3.cds", "/2.cds"}));
+  r.add("/3.cds");
+  EXPECT_EQ(r.entries(), (std::vector<std::string>{"/3.cds", "/5.cds", "/4.cds", "/2.cds"}));
+  EXPECT_EQ(RecentLibraryList::caption(std::string(40, 'a')).size(), 30u);
+}
+
+TEST(Language, ChoiceAndResourceFiles) {
+  auto dir = std::filesystem::path(TAMBER_SOURCE_DIR) / "resources" / "lang";
+  EXPECT_EQ(chooseLanguage("it", dir), "it");
+  EXPECT_EQ(chooseLanguage("de", dir), "en");  // no such file
+  ::setenv("LC_ALL", "fr_FR.UTF-8", 1);
+  EXPECT_EQ(chooseLanguage("", dir), "fr");
+  ::setenv("LC_ALL", "C", 1);
+  EXPECT_EQ(chooseLanguage("", dir), "en");
+  ::unsetenv("LC_ALL");
+  // Every language holds every text of the English file.
+  LanguageResources en, other;
+  ASSERT_TRUE(en.load(dir, "en"));
+  for (const char* code : {"fr", "it"}) {
+    ASSERT_TRUE(other.load(dir, code));
+    for (int id = 1; id < 200; ++id) {
+      if (en.text(id)[0] == '#') continue;
+      EXPECT_NE(other.text(id)[0], '#') << code << " lacks text " << id;
+      EXPECT_EQ(en.text(id).find("%s") != std::string::npos,
+                other.text(id).find("%s") != std::string::npos)
+          << code << " text " << id;
+    }
+  }
+  EXPECT_EQ(en.text(kTextKindBase + 1), "Audio CD");
+}
+
+// ---------------------------------------------------------------------------
+// The command line
+
+struct CommandResult {
+  int status;
+  std::string out;
+};
+
+class CommandLine : public ::testing::Test {
+ protected:
+  TempDir dir;
+  CommandResult tamber(const std::string& args) {
+    std::string cmd = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' XDG_DATA_HOME='" +
+                      (dir.path / "data").string() + "' " + TAMBER_CLI + " " + args +
+                      " </dev/null 2>&1";
+    CommandResult r{-1, {}};
+    FILE* p = popen(cmd.c_str(), "r");
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+  }
+};
+
+TEST_F(CommandLine, CategoriesInfoTreeShowMoveAndDelete) {
+  EXPECT_EQ(tamber("info").status, 0);  // creates the default library
+  EXPECT_TRUE(std::filesystem::exists(dir.path / "data" / "tamber" / "library.cds"));
+  EXPECT_EQ(tamber("mkcat Music/Rock --comment 'loud & proud'").out, "1\n");
+  EXPECT_EQ(tamber("mkcat music/Jazz").out, "2\n");  // "music" is "Music"
+  EXPECT_EQ(tamber("mkcat Films").out, "2\n");
+  EXPECT_EQ(tamber("tree").out, "#1 Music/\n  #1 Rock/\n  #2 Jazz/\n#2 Films/\n");
+  auto show = tamber("show Music/Rock --json");
+  EXPECT_NE(show.out.find("\"comment\":\"loud & proud\""), std::string::npos) << show.out;
+  EXPECT_EQ(tamber("mv Music/Jazz Films").out, "1\n");
+  EXPECT_EQ(tamber("mv Music Music/Rock").status, 1);  // into itself
+  EXPECT_EQ(tamber("rm Films").status, 1);             // asks; no terminal, no --yes: no
+  EXPECT_EQ(tamber("rm '#2' --yes").status, 0);
+  EXPECT_EQ(tamber("tree --json").out,
+            "[{\"number\":1,\"type\":\"category\",\"caption\":\"Music\",\"children\":[{"
+            "\"number\":1,\"type\":\"category\",\"caption\":\"Rock\",\"children\":[]}]}]\n");
+  EXPECT_EQ(tamber("rename Music/Rock 'Rock & Pop'").status, 0);
+  EXPECT_EQ(tamber("show 'Music/Rock & Pop'").status, 0);
+  auto info = tamber("info --json");
+  EXPECT_NE(info.out.find("\"categories\":2"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("\"totalPrice\":0.00"), std::string::npos) << info.out;
+  EXPECT_EQ(tamber("show Nowhere").status, 1);
+  EXPECT_EQ(tamber("frobnicate").status, 2);
+  EXPECT_EQ(tamber("set Music comment=x").status, 1);  // not a disc
+}
+
+TEST_F(CommandLine, LibrariesDefaultRecentConfigAndLocking) {
+  auto lib = (dir.path / "second.cds").string();
+  EXPECT_EQ(tamber("new '" + lib + "'").status, 0);
+  EXPECT_EQ(tamber("new '" + lib + "'").status, 1);  // exists
+  EXPECT_EQ(tamber("new --force '" + lib + "'").status, 0);
+  EXPECT_EQ(tamber("default '" + lib + "'").status, 0);
+  EXPECT_EQ(tamber("default").out, lib + "\n");
+  EXPECT_EQ(tamber("config get App-Preference DefaultLib").out, lib + "\n");
+  EXPECT_EQ(tamber("mkcat Only").out, "1\n");  // goes to the default library
+  EXPECT_EQ(tamber("-l '" + lib + "' tree").out, "#1 Only/\n");
+  EXPECT_NE(tamber("recent").out.find(lib), std::string::npos);
+  EXPECT_EQ(tamber("config set --int serialized_param param_search 12").status, 0);
+  EXPECT_EQ(tamber("config get serialized_param param_search").out, "12\n");
+  EXPECT_EQ(tamber("config set --int a b twelve").status, 2);
+  // While another program holds the library, tamber fails at once, naming it.
+  {
+    auto held = storage::CompoundFile::open(lib, storage::OpenMode::read_write);
+    ASSERT_TRUE(held);
+    auto r = tamber("-l '" + lib + "' info");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("second.cds is in use by another program"), std::string::npos) << r.out;
+  }
+  // A read-only library opens; a change fails with the platform's message.
+  ::chmod(lib.c_str(), 0444);
+  EXPECT_EQ(tamber("-l '" + lib + "' info").status, 0);
+  auto change = tamber("-l '" + lib + "' mkcat More");
+  EXPECT_EQ(change.status, 1);
+  EXPECT_NE(change.out.find("Permission denied"), std::string::npos) << change.out;
+}
+
+}  // namespace
+}  // namespace tamber::app
