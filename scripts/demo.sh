@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job of the quick start: installs what is missing, builds, and
 # stores this repository's sources in a demonstration library, then lists and
-# checks it. (Cataloguing folders arrives with the scanner.)
+# checks it, and files a few categories in it. (Cataloguing folders arrives
+# with the scanner.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -14,3 +15,8 @@ for f in README.md src/storage/*.h src/storage/*.cpp; do
 done
 "$tamber" storage ls --hash "$library"
 "$tamber" storage check "$library"
+"$tamber" -l "$library" mkcat "Music/Rock" --comment "guitars & drums" >/dev/null
+"$tamber" -l "$library" mkcat "Music/Jazz" >/dev/null
+"$tamber" -l "$library" mkcat "Backups" >/dev/null
+"$tamber" -l "$library" tree
+"$tamber" -l "$library" info
