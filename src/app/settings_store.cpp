@@ -220,14 +220,7 @@ void SettingsStore::putList(const std::string& section, const std::string& item,
   modified_ = true;
 }
 
-std::string SettingsStore::text() const {
-  xmlChar* buf = nullptr;
-  int len = 0;
-  xmlDocDumpMemoryEnc(doc_.get(), &buf, &len, "UTF-8");
-  std::string out(c(buf), static_cast<size_t>(len));
-  xmlFree(buf);
-  return out;
-}
+std::string SettingsStore::text() const { return xml::serialize(doc_.get()); }
 
 Status SettingsStore::save() {
   if (!opened_ || !modified_) return {};

@@ -106,14 +106,7 @@ Status CatalogDocument::load(storage::Storage storage, const std::string& stream
   return loadText(text.value());
 }
 
-std::string CatalogDocument::text() const {
-  xmlChar* buf = nullptr;
-  int len = 0;
-  xmlDocDumpMemoryEnc(doc_.get(), &buf, &len, "UTF-8");
-  std::string out(c(buf), static_cast<size_t>(len));
-  xmlFree(buf);
-  return out;
-}
+std::string CatalogDocument::text() const { return xml::serialize(doc_.get()); }
 
 Status CatalogDocument::save(storage::CompoundFile& file, const std::string& streamName) {
   std::string data = text();

@@ -12,8 +12,9 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-// Length of the valid UTF-8 sequence at s[i], or 0.
-size_t validSequence(std::string_view s, size_t i, char32_t& cp) {
+}  // namespace
+
+size_t decodeUtf8(std::string_view s, size_t i, char32_t& cp) {
   auto c = static_cast<uint8_t>(s[i]);
   size_t len;
   if (c < 0x80) {
@@ -42,6 +43,8 @@ size_t validSequence(std::string_view s, size_t i, char32_t& cp) {
   if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
   return len;
 }
+
+namespace {
 
 bool xmlAllowed(char32_t cp) {
   if (cp < 0x20) return cp == 0x09 || cp == 0x0A || cp == 0x0D;
@@ -78,7 +81,7 @@ std::string toValidUtf8(std::string_view bytes) {
   out.reserve(bytes.size());
   for (size_t i = 0; i < bytes.size();) {
     char32_t cp;
-    size_t len = validSequence(bytes, i, cp);
+    size_t len = decodeUtf8(bytes, i, cp);
     if (len) {
       out.append(bytes.substr(i, len));
       i += len;
@@ -95,7 +98,7 @@ std::string scrubXml(std::string_view utf8, char replacement) {
   out.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
     char32_t cp;
-    size_t len = validSequence(utf8, i, cp);
+    size_t len = decodeUtf8(utf8, i, cp);
     if (len == 0) {  // not UTF-8 after all: one replacement per byte
       out.push_back(replacement);
       ++i;

@@ -23,4 +23,9 @@ char32_t cp1252ToUnicode(unsigned char b);
 
 void appendUtf8(std::string& out, char32_t cp);
 
+// The length of the valid UTF-8 sequence at s[i] with its code point in `cp`,
+// or 0 when the bytes there are not valid UTF-8 (overlong forms, surrogates
+// and values past U+10FFFF included).
+size_t decodeUtf8(std::string_view s, size_t i, char32_t& cp);
+
 }  // namespace tamber

@@ -39,6 +39,16 @@ inline std::string content(const xmlNode* n) {
   return s ? std::string(c(s.get())) : std::string();
 }
 
+// The document as UTF-8 XML text.
+inline std::string serialize(xmlDoc* doc) {
+  xmlChar* buf = nullptr;
+  int len = 0;
+  xmlDocDumpMemoryEnc(doc, &buf, &len, "UTF-8");
+  std::string out(c(buf), static_cast<size_t>(len));
+  xmlFree(buf);
+  return out;
+}
+
 // The first element child of `parent` named `name`.
 inline xmlNode* childElement(const xmlNode* parent, const char* name) {
   if (!parent) return nullptr;

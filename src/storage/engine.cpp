@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace tamber::storage::detail {
 
@@ -595,65 +596,51 @@ void Engine::requireUsable() const {
   }
 }
 
-void Engine::commitDirectory() {
-  trimDirectory();
-  // Place every directory sector that changed on a sector free in both
-  // states, then link the chain and write.
-  std::vector<uint8_t> write(dir_.size(), 0);
-  for (size_t i = 0; i < dir_.size(); ++i) {
-    if (dir_[i] == kFreeSect) {
-      dir_[i] = allocLinked();
+void Engine::commitChain(std::vector<uint32_t>& chain, std::vector<uint8_t>& dirty,
+                         const std::function<void(size_t, uint8_t*)>& fill) {
+  // Place every sector that changed on a sector free in both states, then
+  // link the chain and write.
+  std::vector<uint8_t> write(chain.size(), 0);
+  for (size_t i = 0; i < chain.size(); ++i) {
+    if (chain[i] == kFreeSect) {
+      chain[i] = allocLinked();
       write[i] = 1;
-    } else if (dirDirty_[i]) {
-      if (!isFresh(dir_[i])) {
-        uint32_t old = dir_[i];
-        dir_[i] = allocLinked();
+    } else if (dirty[i]) {
+      if (!isFresh(chain[i])) {
+        uint32_t old = chain[i];
+        chain[i] = allocLinked();
         freeSector(old);
       }
       write[i] = 1;
     }
   }
-  for (size_t i = 0; i < dir_.size(); ++i) {
-    if (write[i]) linkAt(dir_, i);
+  for (size_t i = 0; i < chain.size(); ++i) {
+    if (write[i]) linkAt(chain, i);
   }
   std::vector<uint8_t> buf(sectorSize_);
-  for (size_t i = 0; i < dir_.size(); ++i) {
+  for (size_t i = 0; i < chain.size(); ++i) {
     if (!write[i]) continue;
-    for (uint32_t k = 0; k < entriesPerSector_; ++k) {
-      serializeEntry(entries_[i * entriesPerSector_ + k], buf.data() + k * kDirEntryBytes);
-    }
-    writeBytes(sectorOffset(dir_[i]), buf.data(), sectorSize_);
-    dirDirty_[i] = 0;
+    fill(i, buf.data());
+    writeBytes(sectorOffset(chain[i]), buf.data(), sectorSize_);
+    dirty[i] = 0;
   }
 }
 
+void Engine::commitDirectory() {
+  trimDirectory();
+  commitChain(dir_, dirDirty_, [this](size_t i, uint8_t* buf) {
+    for (uint32_t k = 0; k < entriesPerSector_; ++k) {
+      serializeEntry(entries_[i * entriesPerSector_ + k], buf + k * kDirEntryBytes);
+    }
+  });
+}
+
 void Engine::commitMiniFat() {
-  std::vector<uint8_t> write(miniFatChain_.size(), 0);
-  for (size_t i = 0; i < miniFatChain_.size(); ++i) {
-    if (miniFatChain_[i] == kFreeSect) {
-      miniFatChain_[i] = allocLinked();
-      write[i] = 1;
-    } else if (miniFatDirty_[i]) {
-      if (!isFresh(miniFatChain_[i])) {
-        uint32_t old = miniFatChain_[i];
-        miniFatChain_[i] = allocLinked();
-        freeSector(old);
-      }
-      write[i] = 1;
-    }
-  }
-  for (size_t i = 0; i < miniFatChain_.size(); ++i) {
-    if (write[i]) linkAt(miniFatChain_, i);
-  }
-  std::vector<uint8_t> buf(sectorSize_);
-  for (size_t i = 0; i < miniFatChain_.size(); ++i) {
-    if (!write[i]) continue;
+  commitChain(miniFatChain_, miniFatDirty_, [this](size_t i, uint8_t* buf) {
     for (uint32_t k = 0; k < fatPerSector_; ++k) {
-      putLe32(buf.data() + 4 * k, miniFat_[i * fatPerSector_ + k]);
+      putLe32(buf + 4 * k, miniFat_[i * fatPerSector_ + k]);
     }
-    writeBytes(sectorOffset(miniFatChain_[i]), buf.data(), sectorSize_);
-    miniFatDirty_[i] = 0;
-  }
+  });
 }
 
 void Engine::settleFat() {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -162,6 +163,10 @@ class Engine {
   std::vector<uint32_t> inOrder(uint32_t storage) const;
 
   // Commit steps.
+  // Writes the changed sectors of a metadata chain (directory, mini FAT) to
+  // sectors free in both states; `fill` produces sector i's bytes.
+  void commitChain(std::vector<uint32_t>& chain, std::vector<uint8_t>& dirty,
+                   const std::function<void(size_t, uint8_t*)>& fill);
   void commitDirectory();
   void commitMiniFat();
   void settleFat();
