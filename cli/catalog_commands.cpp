@@ -379,7 +379,7 @@ void registerCatalogCommands(CLI::App& cli, int& status) {
         n.error("a name cannot be empty");
         return kExitFailure;
       }
-      doc.setField(t->node, t->isItem() ? catalog::kLabel : catalog::kCategoryName, args->b);
+      doc.rename(t->node, args->b);
       return saved(app, n);
     });
   });

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <stdexcept>
 
 #include "platform/hex_time.h"
 #include "platform/text.h"
@@ -223,6 +224,29 @@ bool CatalogDocument::setField(xmlNode* element, int fieldIndex, std::string_vie
   setFieldText(node, value);
   modified_ = true;
   return true;
+}
+
+namespace {
+void requireElement(const xmlNode* node) {
+  if (!node || node->type != XML_ELEMENT_NODE) throw std::logic_error("node isn't a element");
+}
+}  // namespace
+
+std::string CatalogDocument::attribute(const xmlNode* node, const char* name) {
+  requireElement(node);
+  xml::String v(xmlGetProp(node, u(name)));
+  return v ? std::string(c(v.get())) : std::string();
+}
+
+void CatalogDocument::setAttribute(xmlNode* node, const char* name, const std::string& value) {
+  requireElement(node);
+  xmlSetProp(node, u(name), u(xmlSafe(value).c_str()));
+}
+
+bool CatalogDocument::rename(xmlNode* element, std::string_view text) {
+  if (isCategory(element)) return setField(element, kCategoryName, text);
+  if (isItem(element)) return setField(element, kLabel, text);
+  return false;
 }
 
 void CatalogDocument::replaceRoot(const xmlNode* element) {

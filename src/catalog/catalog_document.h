@@ -86,6 +86,14 @@ class CatalogDocument {
   bool setField(xmlNode* element, int fieldIndex, std::string_view value,
                 std::string_view prefix = {});
 
+  // Attributes of element nodes; any other node raises the internal error
+  // "node isn't a element" (std::logic_error).
+  static std::string attribute(const xmlNode* node, const char* name);
+  static void setAttribute(xmlNode* node, const char* name, const std::string& value);
+
+  // Sets the name of a category ("c") or the label of a disc or folder ("h").
+  bool rename(xmlNode* element, std::string_view text);
+
   // Deep-copies `element` and makes the copy the document element.
   void replaceRoot(const xmlNode* element);
 

@@ -91,6 +91,24 @@ TEST(Numbering, NextNumbersFollowTheGreatestAndShareOneSpace) {
   EXPECT_FALSE(doc.addCategory({1}, "more", ""));
 }
 
+TEST(Attributes, OnlyElementsHaveThem) {
+  CatalogDocument doc;
+  (void)doc.addCategory({}, "c", "");
+  xmlNode* cat = doc.category({1});
+  EXPECT_EQ(CatalogDocument::attribute(cat, "g"), "1");
+  CatalogDocument::setAttribute(cat, "g", "7");
+  EXPECT_EQ(CatalogDocument::numberOf(cat), 7);
+  xmlNode* text = xml::childElement(cat, "c")->children;
+  try {
+    CatalogDocument::attribute(text, "g");
+    FAIL() << "a text node has no attributes";
+  } catch (const std::logic_error& e) {
+    EXPECT_STREQ(e.what(), "node isn't a element");
+  }
+  EXPECT_TRUE(doc.rename(cat, "renamed"));
+  EXPECT_EQ(doc.field(cat, kCategoryName), "renamed");
+}
+
 TEST(Categories, NamesAreUniqueWithoutRegardToCase) {
   CatalogDocument doc;
   EXPECT_EQ(doc.addCategory({}, "music", "").value(), 1);

@@ -200,6 +200,20 @@ TEST(ForeignTrees, DeepChainsWrongOrderAndAllRedTreesAreReadAndRepaired) {
   }
 }
 
+TEST(ForeignFields, MinorVersion3BAndGarbageInTheVersion3SizeHighWordAreRead) {
+  auto image = sampleFile(3);
+  putLe16(image.data() + 24, 0x3B);
+  RawDirectory dir(image);
+  for (uint32_t id = 0; id < dir.offsets.size(); ++id) {
+    if (dir.entry(id)[66] == kTypeStream) putLe32(dir.entry(id) + 124, 0xDEADBEEF);
+  }
+  auto f = CompoundFile::open(memFile(diskWith(image)), OpenMode::read_only);
+  ASSERT_TRUE(f) << f.message();
+  auto tree = readTree(f.value());
+  EXPECT_EQ(tree["img1-1"], randomBytes(20000, 3));
+  EXPECT_EQ(tree["folder/col1-1.xml"], randomBytes(9000, 1));
+}
+
 TEST(Damage, HostileFieldsGiveClearErrors) {
   auto base = sampleFile(3);
   auto expectError = [&](std::vector<uint8_t> image, const std::string& what, Errc code) {
