@@ -14,5 +14,6 @@ inline constexpr int kExitUsage = 2;
 // the exit status in `status`.
 void registerStorageCommands(CLI::App& app, int& status);
 void registerCatalogCommands(CLI::App& app, int& status);
+void registerMediaCommand(CLI::App& app, int& status);
 
 }  // namespace tamber::cli

@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   app.fallthrough();  // global options may follow the command
   tamber::cli::registerCatalogCommands(app, status);
   tamber::cli::registerStorageCommands(app, status);
+  tamber::cli::registerMediaCommand(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
