@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # independent compound-file implementations the tests compare against
   python3 python3-olefile 7zip libgsf-1-dev
+  # audio fixtures and the readers they are compared with
+  sox lame twolame id3v2 eyed3 python3-mutagen binutils
 )
 
 missing=()
