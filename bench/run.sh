@@ -6,3 +6,6 @@ cd "$(dirname "$0")/.."
 ./scripts/build.sh release >/dev/null
 ./build/release/bench/storage_bench "${BENCH_DIR:-/var/tmp/tamber-bench}" "$@"
 ./build/release/bench/catalog_bench "${BENCH_DIR:-/var/tmp/tamber-bench}/catalog"
+mp3s="${BENCH_DIR:-/var/tmp/tamber-bench}/mp3"
+[ -d "$mp3s" ] || ./bench/make_mp3_set.sh "$mp3s" 500
+./build/release/bench/media_bench "$mp3s"

@@ -11,6 +11,8 @@ packages=(
   libcli11-dev libicu-dev libssl-dev libxml2-dev libpcre2-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # tools the benchmarks compare against
+  libtag1-dev mediainfo
   # independent compound-file implementations the tests compare against
   python3 python3-olefile 7zip libgsf-1-dev
   # audio fixtures and the readers they are compared with

@@ -220,11 +220,19 @@ struct MpegAudioReader::State {
 };
 
 bool MpegAudioReader::State::firstFrameSearch(uint64_t start) {
-  uint8_t b[4];
+  // Headers are tested in 4-byte steps from the start; the bytes come in
+  // windows so that the search costs a read or two, not one per step.
+  std::vector<uint8_t> window;
+  uint64_t windowStart = start;
   for (uint64_t pos = start; pos <= start + kSearchWindow; pos += 4) {
-    if (file.read(pos, b, 4) < 4) return false;  // end of file
+    if (pos + 4 > windowStart + window.size()) {
+      windowStart = pos;
+      window.resize(16384);
+      window.resize(file.read(pos, window.data(), window.size()));
+      if (window.size() < 4) return false;  // end of file
+    }
     FrameInfo f;
-    uint32_t h = be32(b);
+    uint32_t h = be32(window.data() + (pos - windowStart));
     if (!decodeHeader(h, f)) continue;
     header = h;
     first = f;
