@@ -404,5 +404,43 @@ TEST_F(Bytes, Id3v24PlainSizesFromOldTaggersStillWalk) {
   EXPECT_EQ(tags.comment.size(), 195u);
 }
 
+TEST_F(Bytes, BigEndianUtf16AndATagLargerThanTheSearchWindow) {
+  // Encoding 2 is UTF-16 big-endian without a byte-order mark.
+  std::string zoe = std::string("\x02\x00Z\x00o\x00\xEB", 7);
+  std::string title = "TIT2" + std::string("\0\0\0\x07\0\0", 6) + zoe;
+  // A private frame of 300,000 bytes (a cover picture would be as big): the
+  // first frame lies beyond 200 KiB from the file start but within 200 KiB
+  // of the tag's end, where the search starts.
+  std::string big = "PRIV" + syncsafe(300000) + std::string(2, '\0') + std::string(300000, 'p');
+  std::string frames = title + big;
+  std::string tag = "ID3" + std::string("\x04\x00\x00", 3) + syncsafe(static_cast<uint32_t>(frames.size())) + frames;
+  while (tag.size() % 4) tag += '\0';
+  ASSERT_EQ(load(tag + frame128() + frame128()), 1);
+  EXPECT_EQ(s8(tags.title), "Zo\xC3\xAB");
+  // The audio bytes are the file less the tag (its alignment bytes are not in it).
+  EXPECT_EQ(tags.fileSize, static_cast<int>(2 * 417 + tag.size() - 10 - frames.size()));
+}
+
+TEST(CommandLine, MediaPrintsOneJsonObjectPerFile) {
+  TempDir dir;
+  writeFile(dir.path / "a.mp3", frame128() + frame128() + id3v1("Json & \"quotes\"", 4, 17));
+  writeFile(dir.path / "notes.txt", "plain text");
+  std::string out = run(std::string(TAMBER_CLI) + " media --json '" + (dir.path / "a.mp3").string() +
+                        "' '" + (dir.path / "notes.txt").string() + "'");
+  auto nl = out.find('\n');
+  std::string first = out.substr(0, nl), second = out.substr(nl + 1);
+  for (const char* key : {"\"codecText\":\"MPEG 1 Layer III\"", "\"channelsText\":\"Joint Stereo\"",
+                          "\"bitRateText\":\"128 kbps\"", "\"durationText\":\"00:00\"",
+                          "\"title\":\"Json & \\\"quotes\\\"\"", "\"sampleRate\":44100",
+                          "\"fileSize\":834", "\"year\":1999", "\"track\":4", "\"genre\":\"Rock\""}) {
+    EXPECT_NE(first.find(key), std::string::npos) << key << " in " << first;
+  }
+  EXPECT_NE(second.find("\"recognised\":false"), std::string::npos) << second;
+  // A file that cannot be read fails the command.
+  std::string missing = std::string(TAMBER_CLI) + " media '" + (dir.path / "missing.mp3").string() +
+                        "' >/dev/null 2>&1";
+  EXPECT_NE(std::system(missing.c_str()), 0);
+}
+
 }  // namespace
 }  // namespace tamber::media
