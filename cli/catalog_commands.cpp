@@ -14,6 +14,7 @@
 #include "app/app.h"
 #include "catalog/library_tree.h"
 #include "commands.h"
+#include "json.h"
 #include "platform/hex_time.h"
 #include "platform/text.h"
 
@@ -53,28 +54,6 @@ struct Globals {
   bool yes = false;
   bool json = false;
 };
-
-std::string jsonString(std::string_view s) {
-  std::string out = "\"";
-  for (unsigned char ch : s) {
-    switch (ch) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (ch < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", ch);
-          out += buf;
-        } else {
-          out.push_back(static_cast<char>(ch));
-        }
-    }
-  }
-  return out + "\"";
-}
 
 std::string formatPrice(double v) {
   char buf[64];

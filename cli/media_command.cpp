@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "json.h"
 #include "media/media.h"
 #include "platform/utf.h"
 
@@ -16,23 +17,6 @@ namespace tamber::cli {
 namespace {
 
 std::string utf8(const std::u16string& s) { return utf16ToUtf8(s); }
-
-std::string json(std::string_view s) {
-  std::string out = "\"";
-  for (unsigned char ch : s) {
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out.push_back(static_cast<char>(ch));
-    } else if (ch < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", ch);
-      out += buf;
-    } else {
-      out.push_back(static_cast<char>(ch));
-    }
-  }
-  return out + "\"";
-}
 
 // The audio reader an extension calls for; -1 when none.
 int audioKindOf(const std::filesystem::path& p) {
@@ -74,10 +58,10 @@ int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags) {
                                                      {"year", tags.year},
                                                      {"track", tags.track}};
   if (asJson) {
-    std::string out = "{\"file\":" + json(file) + ",\"recognised\":" + (recognised ? "true" : "false");
+    std::string out = "{\"file\":" + jsonString(file) + ",\"recognised\":" + (recognised ? "true" : "false");
     if (recognised) {
       out += ",\"kind\":\"audio\"";
-      for (const auto& [k, v] : texts) out += ",\"" + std::string(k) + "\":" + json(utf8(*v));
+      for (const auto& [k, v] : texts) out += ",\"" + std::string(k) + "\":" + jsonString(utf8(*v));
       for (const auto& [k, v] : numbers) out += ",\"" + std::string(k) + "\":" + std::to_string(v);
     }
     std::cout << out << "}\n";
