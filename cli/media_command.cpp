@@ -7,10 +7,15 @@
 #include <filesystem>
 #include <iostream>
 
+#include "storage/compound_file.h"
+
 #include "commands.h"
+#include "decomp/extract.h"
 #include "json.h"
 #include "media/media.h"
+#include "platform/hex_time.h"
 #include "platform/utf.h"
+#include "platform/xml.h"
 
 namespace tamber::cli {
 
@@ -29,10 +34,103 @@ int audioKindOf(const std::filesystem::path& p) {
   return -1;
 }
 
+// The archive subtype an extension calls for; -1 when it is no archive.
+int archiveKindOf(const std::filesystem::path& p) {
+  std::string ext = p.extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (ext == ".cab") return kArchiveCab;
+  if (ext == ".zip" || ext == ".jar") return kArchiveZip;
+  if (ext == ".rar") return kArchiveRar;
+  if (ext == ".gz" || ext == ".tgz" || ext == ".tar" || ext == ".bz2" || ext == ".xz" ||
+      ext == ".7z" || ext == ".iso" || ext == ".z") {
+    return kArchiveGzipTar;
+  }
+  if (ext == ".arj") return kArchiveArj;
+  if (ext == ".ace") return kArchiveAce;
+  if (ext == ".lzh" || ext == ".lha") return kArchiveLzh;
+  if (ext == ".exe") return kArchiveExe;
+  return -1;
+}
+
+// Lists an archive the way a scan stores it: the description goes into a
+// stream of a scratch compound file and is read back from there.
+bool describeArchive(const std::string& file, int kind, bool asJson) {
+  auto scratch = std::filesystem::temp_directory_path() /
+                 ("tamber-media-" + std::to_string(::getpid()) + ".cds");
+  auto f = storage::CompoundFile::create(scratch);
+  if (!f) return false;
+  std::filesystem::remove(scratch);  // the open file stays usable
+  auto stream = f->root().createStream("arc");
+  if (!stream) return false;
+  CExtract extract;
+  unsigned long offset = static_cast<unsigned long>(-1);
+  std::string ext = std::filesystem::path(file).extension().string();
+  if (!ext.empty()) ext.erase(0, 1);
+  std::u16string path = utf8ToUtf16(file).value_or(std::u16string());
+  std::u16string extension = utf8ToUtf16(ext).value_or(std::u16string());
+  if (extract.WriteDecompressedArchive2Stream(path.c_str(), extension.c_str(), 1,
+                                              static_cast<unsigned char>(kind), &stream.value(),
+                                              &offset, nullptr) != 0 ||
+      offset == static_cast<unsigned long>(-1)) {
+    return false;
+  }
+  // Read back: a 4-byte length at the offset, then the description.
+  uint8_t len[4];
+  if (!stream->seek(static_cast<int64_t>(offset)) || stream->read(len, 4).value_or(0) != 4) return false;
+  size_t n = len[0] | len[1] << 8 | len[2] << 16 | static_cast<size_t>(len[3]) << 24;
+  std::string text(n, '\0');
+  if (stream->read(text.data(), n).value_or(0) != n) return false;
+  xml::Doc doc(xmlReadMemory(text.data(), static_cast<int>(n), nullptr, "UTF-8", XML_PARSE_NONET));
+  if (!doc) return false;
+  std::u16string comment, recorded;
+  CExtract::GetArchiveComments(doc.get(), comment);
+  CExtract::GetArchivefullPath(doc.get(), recorded);
+  std::string out;
+  if (asJson) {
+    out = "{\"file\":" + jsonString(file) + ",\"recognised\":true,\"kind\":\"archive\",\"path\":" +
+          jsonString(utf16ToUtf8(recorded)) + ",\"comment\":" + jsonString(utf16ToUtf8(comment)) +
+          ",\"entries\":[";
+  } else {
+    out = file + "\n  archive: " + utf16ToUtf8(recorded) + "\n";
+    if (!comment.empty()) out += "  comment: " + utf16ToUtf8(comment) + "\n";
+  }
+  bool first = true;
+  for (xmlNode* e = xmlDocGetRootElement(doc.get())->children; e; e = e->next) {
+    if (e->type != XML_ELEMENT_NODE) continue;
+    bool folder = utf8ToUtf16(xml::c(e->name)) == std::u16string(ARCHIVE::SimpleXSDNames[1]);
+    bool fileEntry = utf8ToUtf16(xml::c(e->name)) == std::u16string(ARCHIVE::SimpleXSDNames[3]);
+    if (!folder && !fileEntry) continue;
+    auto prop = [&](int i) {
+      xml::String v(xmlGetProp(e, xml::u(utf16ToUtf8(ARCHIVE::SimpleXSDNames[i]).c_str())));
+      return v ? std::string(xml::c(v.get())) : std::string();
+    };
+    std::string modified;
+    if (auto t = parseHexTime(prop(9))) modified = displayTime(*t);
+    if (asJson) {
+      out += std::string(first ? "" : ",") + "{\"name\":" + jsonString(prop(4)) +
+             ",\"folder\":" + (folder ? "true" : "false") + ",\"size\":" +
+             (prop(2).empty() ? "null" : prop(2)) + ",\"packed\":" +
+             (prop(5).empty() ? "null" : prop(5)) + ",\"modified\":" + jsonString(modified) +
+             ",\"attributes\":" + jsonString(prop(8)) + "}";
+    } else {
+      char line[64];
+      std::snprintf(line, sizeof line, "  %12s %12s  %-16s  ", folder ? "<dir>" : prop(2).c_str(),
+                    prop(5).c_str(), modified.c_str());
+      out += line + prop(4) + "\n";
+    }
+    first = false;
+  }
+  std::cout << out << (asJson ? "]}\n" : "");
+  return true;
+}
+
 int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags) {
   if (::access(file.c_str(), R_OK) != 0 || std::filesystem::is_directory(file)) {
     std::cerr << "tamber: " << file << ": cannot be read\n";
     return kExitFailure;
+  }
+  if (int archive = archiveKindOf(file); archive >= 0 && describeArchive(file, archive, asJson)) {
+    return kExitOk;
   }
   int kind = audioKindOf(file);
   // File names that are not UTF-8 cannot travel as UTF-16; such a file is
@@ -41,6 +139,7 @@ int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags) {
   std::u16string path = converted ? *converted : std::u16string(file.begin(), file.end());
   bool recognised = false;
   for (int k : kind >= 0 ? std::vector<int>{kind} : std::vector<int>{kAudioMpeg}) {
+    if (kind < 0 && archiveKindOf(file) >= 0) break;  // an archive we could not list
     if (tags.loadInfo(path, k)) {
       recognised = true;
       break;

@@ -63,6 +63,7 @@ class [[nodiscard]] Result {
   T& operator*() & { return value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
+  T value_or(T fallback) const { return isOk() ? std::get<0>(v_) : fallback; }
   const Error& error() const { return std::get<1>(v_); }
   const std::string& message() const { return error().message; }
   Status status() const { return isOk() ? Status() : Status(error()); }
