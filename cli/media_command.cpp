@@ -16,6 +16,7 @@
 #include "platform/hex_time.h"
 #include "platform/utf.h"
 #include "platform/xml.h"
+#include "scan/image_info.h"
 
 namespace tamber::cli {
 
@@ -124,11 +125,70 @@ bool describeArchive(const std::string& file, int kind, bool asJson) {
   return true;
 }
 
-int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags) {
+bool isPicture(const std::filesystem::path& p) {
+  std::string ext = p.extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  for (const char* e : {".jpg", ".jpeg", ".jpe", ".png", ".gif", ".bmp", ".tif", ".tiff", ".ico",
+                        ".webp", ".pcx", ".tga"}) {
+    if (ext == e) return true;
+  }
+  return false;
+}
+
+bool describePicture(const std::string& file, bool asJson, const std::string& thumbnailOut) {
+  scan::ImageInfoReader reader;
+  scan::ImageProperties props;
+  int w = 0, h = 0, bpp = 0;
+  int box = thumbnailOut.empty() ? 0 : 64;
+  auto pic = reader.read(file, box, box, w, h, bpp, &props, true);
+  if (!pic) return false;
+  if (!thumbnailOut.empty()) {
+    std::string bytes;
+    if (!reader.encodeThumbnail(*pic, bytes)) {
+      std::cerr << "tamber: " << file << ": the thumbnail could not be made\n";
+    } else {
+      std::FILE* out = std::fopen(thumbnailOut.c_str(), "wb");
+      if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
+        std::cerr << "tamber: " << thumbnailOut << ": cannot be written\n";
+      }
+      if (out) std::fclose(out);
+    }
+  }
+  const std::pair<const char*, const std::u16string*> texts[] = {
+      {"exposureTime", &props.exposureTime}, {"fNumber", &props.fNumber},
+      {"takenDate", &props.takenDate},       {"comment", &props.comment},
+      {"cameraMake", &props.cameraMake},     {"cameraModel", &props.cameraModel}};
+  if (asJson) {
+    std::string out = "{\"file\":" + jsonString(file) + ",\"recognised\":true,\"kind\":\"picture\"" +
+                      ",\"width\":" + std::to_string(w) + ",\"height\":" + std::to_string(h) +
+                      ",\"bitsPerPixel\":" + std::to_string(bpp) +
+                      ",\"hasAlpha\":" + (reader.hasAlpha() ? "true" : "false");
+    if (!thumbnailOut.empty()) {
+      out += ",\"thumbnailWidth\":" + std::to_string(pic->width()) +
+             ",\"thumbnailHeight\":" + std::to_string(pic->height());
+    }
+    for (const auto& [k, v] : texts) out += ",\"" + std::string(k) + "\":" + jsonString(utf8(*v));
+    out += ",\"exposureProgram\":" + std::to_string(props.exposureProgram) + "}";
+    std::cout << out << "\n";
+    return true;
+  }
+  std::cout << file << "\n  size: " << w << " x " << h << ", " << bpp << " bits per pixel"
+            << (reader.hasAlpha() ? ", alpha" : "") << "\n";
+  if (!thumbnailOut.empty()) std::cout << "  thumbnail: " << pic->width() << " x " << pic->height() << "\n";
+  for (const auto& [k, v] : texts) {
+    if (!v->empty()) std::cout << "  " << k << ": " << utf8(*v) << "\n";
+  }
+  if (props.exposureProgram) std::cout << "  exposureProgram: " << int{props.exposureProgram} << "\n";
+  return true;
+}
+
+int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags,
+             const std::string& thumbnailOut) {
   if (::access(file.c_str(), R_OK) != 0 || std::filesystem::is_directory(file)) {
     std::cerr << "tamber: " << file << ": cannot be read\n";
     return kExitFailure;
   }
+  if (isPicture(file) && describePicture(file, asJson, thumbnailOut)) return kExitOk;
   if (int archive = archiveKindOf(file); archive >= 0 && describeArchive(file, archive, asJson)) {
     return kExitOk;
   }
@@ -139,7 +199,7 @@ int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags) {
   std::u16string path = converted ? *converted : std::u16string(file.begin(), file.end());
   bool recognised = false;
   for (int k : kind >= 0 ? std::vector<int>{kind} : std::vector<int>{kAudioMpeg}) {
-    if (kind < 0 && archiveKindOf(file) >= 0) break;  // an archive we could not list
+    if (kind < 0 && (archiveKindOf(file) >= 0 || isPicture(file))) break;  // not listed, not read
     if (tags.loadInfo(path, k)) {
       recognised = true;
       break;
@@ -183,18 +243,21 @@ int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags) {
 void registerMediaCommand(CLI::App& cli, int& status) {
   struct Args {
     std::vector<std::string> files;
+    std::string thumbnail;
     bool json = false;
   };
   auto args = std::make_shared<Args>();
   auto* media = cli.add_subcommand("media", "Show the metadata the extractors find in files");
   media->add_option("FILE", args->files, "Files to read")->required();
   media->add_flag("--json", args->json, "One JSON object per file");
+  media->add_option("--thumbnail", args->thumbnail,
+                    "Write the thumbnail a picture would get (64 x 64 box; PNG or JPEG) to this file");
   media->callback([&status, args] {
     CGeneralTagsInfo tags;
     tags.CreateForAnalysis();
     status = kExitOk;
     for (const auto& f : args->files) {
-      if (describe(f, args->json, tags) != kExitOk) status = kExitFailure;
+      if (describe(f, args->json, tags, args->thumbnail) != kExitOk) status = kExitFailure;
     }
   });
 }

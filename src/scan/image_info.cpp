@@ -1,0 +1,362 @@
+#include "scan/image_info.h"
+
+#include <libexif/exif-data.h>
+#include <libexif/exif-loader.h>
+#include <libexif/exif-utils.h>
+#include <vips/vips.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+
+#include "platform/text.h"
+#include "platform/utf.h"
+
+namespace tamber::scan {
+
+namespace {
+
+struct Unref {
+  void operator()(VipsImage* i) const { g_object_unref(i); }
+};
+using VipsPtr = std::unique_ptr<VipsImage, Unref>;
+
+struct ExifFree {
+  void operator()(ExifData* d) const { exif_data_unref(d); }
+};
+struct LoaderFree {
+  void operator()(ExifLoader* l) const { exif_loader_unref(l); }
+};
+
+std::u16string fromCp1252(std::string_view bytes) {
+  std::u16string out;
+  for (char c : bytes) {
+    if (c == 0) break;
+    out.push_back(static_cast<char16_t>(cp1252ToUnicode(static_cast<unsigned char>(c))));
+  }
+  return out;
+}
+
+// The UTF-16 scrub: characters XML does not allow become ".".
+std::u16string scrub(std::u16string s) {
+  for (auto& c : s) {
+    bool ok = c == 9 || c == 10 || c == 13 || (c >= 32 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFE);
+    if (!ok) c = u'.';
+  }
+  return s;
+}
+
+std::u16string ascii(const char* s) {
+  std::u16string out;
+  for (; *s; ++s) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(*s)));
+  return out;
+}
+
+uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+void initVips() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (VIPS_INIT("tamber") != 0) std::fprintf(stderr, "tamber: libvips could not start\n");
+    vips_cache_set_max(0);  // every picture is read once
+  });
+}
+
+}  // namespace
+
+struct Picture::Impl {
+  VipsPtr image;
+};
+
+Picture::Picture(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Picture::~Picture() = default;
+Picture::Picture(Picture&&) noexcept = default;
+Picture& Picture::operator=(Picture&&) noexcept = default;
+int Picture::width() const { return vips_image_get_width(impl_->image.get()); }
+int Picture::height() const { return vips_image_get_height(impl_->image.get()); }
+
+ThumbnailSize thumbnailSize(int width, int height, int boxWidth, int boxHeight, bool keepAspect) {
+  ThumbnailSize t;
+  if (!keepAspect) {
+    t.width = std::min(width, boxWidth);
+    t.height = std::min(height, boxHeight);
+    return t;
+  }
+  // The longer side fills the box; the other is rounded up.
+  if (height < width) {
+    t.width = boxWidth;
+    t.height = static_cast<int>((static_cast<int64_t>(height) * boxWidth + width - 1) / width);
+  } else {
+    t.width = static_cast<int>((static_cast<int64_t>(width) * boxHeight + height - 1) / height);
+    t.height = boxHeight;
+  }
+  return t;
+}
+
+std::optional<PixelFormat> pixelFormatFromHeader(std::string_view h) {
+  auto u = reinterpret_cast<const unsigned char*>(h.data());
+  PixelFormat f;
+  if (h.size() >= 29 && h.substr(0, 8) == "\x89PNG\r\n\x1A\n" && h.substr(12, 4) == "IHDR") {
+    int depth = u[24], type = u[25];
+    switch (type) {
+      case 0: f.bitsPerPixel = depth == 16 ? 48 : (depth <= 1 ? 1 : depth <= 4 ? 4 : 8); break;
+      case 2: f.bitsPerPixel = depth == 16 ? 48 : 24; break;
+      case 3: f.bitsPerPixel = depth <= 1 ? 1 : depth <= 4 ? 4 : 8; break;
+      case 4: case 6: f.bitsPerPixel = depth == 16 ? 64 : 32; f.hasAlpha = true; break;
+      default: return std::nullopt;
+    }
+    // A transparency chunk gives a palette (or a colour key) alpha.
+    if (type == 3 || type == 0 || type == 2) f.paletteAlpha = h.find("tRNS") != std::string_view::npos;
+    return f;
+  }
+  if (h.size() >= 13 && (h.substr(0, 6) == "GIF87a" || h.substr(0, 6) == "GIF89a")) {
+    f.bitsPerPixel = 8;
+    // A graphic control extension with the transparency flag.
+    for (size_t i = 13; i + 3 < h.size(); ++i) {
+      if (u[i] == 0x21 && u[i + 1] == 0xF9 && u[i + 2] == 4 && (u[i + 3] & 1)) {
+        f.paletteAlpha = true;
+        break;
+      }
+    }
+    return f;
+  }
+  if (h.size() >= 30 && h.substr(0, 2) == "BM") {
+    int bits = le16(u + 28);
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return std::nullopt;
+    f.bitsPerPixel = bits;
+    return f;
+  }
+  if (h.size() >= 6 && le16(u) == 0 && le16(u + 2) == 1) {  // ICO
+    f.bitsPerPixel = 32;
+    f.hasAlpha = true;
+    return f;
+  }
+  if (h.size() >= 4 && u[0] == 0xFF && u[1] == 0xD8) {
+    // The frame header (SOF0-SOF15 but DHT, JPG, DAC) gives the components.
+    for (size_t i = 2; i + 9 < h.size();) {
+      if (u[i] != 0xFF) return std::nullopt;
+      unsigned char marker = u[i + 1];
+      if (marker == 0xFF) {
+        ++i;
+        continue;
+      }
+      size_t len = static_cast<size_t>(u[i + 2]) << 8 | u[i + 3];
+      if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+        int components = u[i + 9];
+        f.bitsPerPixel = components == 1 ? 8 : components == 3 ? 24 : components == 4 ? 32 : 0;
+        return f;
+      }
+      i += 2 + len;
+    }
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::u16string> decodeComment(int type, std::string_view v, bool bigEndian) {
+  // The value ends at its last byte or at a terminator before it. (Writers
+  // that store no terminator would otherwise lose their last character.)
+  std::string value(v);
+  auto utf16 = [&](std::string_view b, bool be) {
+    std::u16string out;
+    for (size_t i = 0; i + 1 < b.size(); i += 2) {
+      auto a = static_cast<unsigned char>(b[i]), c = static_cast<unsigned char>(b[i + 1]);
+      char16_t unit = static_cast<char16_t>(be ? (a << 8 | c) : (c << 8 | a));
+      if (unit == 0) break;
+      out.push_back(unit);
+    }
+    return out;
+  };
+  switch (type) {
+    case 2:
+      // Converted from the code page before the scrub, so accents survive.
+      return scrub(fromCp1252(value));
+    case 7: {
+      if (value.size() < 8) return std::u16string();
+      std::string_view code(value.data(), 8);
+      std::string_view text(value.data() + 8, value.size() - 8);
+      if (code == std::string_view("UNICODE\0", 8)) return scrub(utf16(text, bigEndian));
+      return scrub(fromCp1252(text));
+    }
+    case 1: case 3: case 4: case 5: case 9: case 10:
+      return utf16(value, false);
+    default:
+      return std::nullopt;
+  }
+}
+
+std::u16string decodeTakenDate(std::string_view v) {
+  // Parts by position; a short item keeps the defaults of what it lacks.
+  size_t n = v.size();
+  auto part = [&](size_t at, size_t len, const char* fallback, bool present) {
+    if (!present) return std::string(fallback);
+    std::string s(v.substr(at, std::min(len, n > at ? n - at : 0)));
+    auto nul = s.find('\0');
+    if (nul != std::string::npos) s.resize(nul);
+    return s;
+  };
+  std::string year = part(0, 4, "1971", n >= 4);
+  std::string month = part(5, 2, "1", n >= 7);
+  std::string day = part(8, 2, "1", n > 9);
+  std::string hour = part(11, 2, "0", n >= 13);
+  std::string minute = part(14, 2, "0", n >= 16);
+  std::string second = part(17, 2, "0", n >= 19);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%4s-%2s-%2sT%2s:%2s:%2s", year.c_str(), month.c_str(), day.c_str(),
+                hour.c_str(), minute.c_str(), second.c_str());
+  return scrub(fromCp1252(buf));
+}
+
+ImageProperties propertiesFromExif(const uint8_t* data, size_t size) {
+  ImageProperties p;
+  std::unique_ptr<ExifData, ExifFree> exif(exif_data_new());
+  if (!exif) return p;
+  // The values as stored: no "repairs" to the specification's taste.
+  exif_data_unset_option(exif.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+  exif_data_unset_option(exif.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+  exif_data_load_data(exif.get(), data, static_cast<unsigned>(size));
+  ExifByteOrder order = exif_data_get_byte_order(exif.get());
+  bool be = order == EXIF_BYTE_ORDER_MOTOROLA;
+  auto entry = [&](ExifTag tag) -> ExifEntry* {
+    ExifEntry* e = exif_data_get_entry(exif.get(), tag);
+    return e && e->data && e->size > 0 ? e : nullptr;
+  };
+  auto value = [](ExifEntry* e) {
+    return std::string_view(reinterpret_cast<const char*>(e->data), e->size);
+  };
+  // Comment: the user comment, else the picture comment.
+  ExifEntry* c = entry(EXIF_TAG_USER_COMMENT);
+  if (!c) c = entry(static_cast<ExifTag>(0x9C9C));
+  if (c) {
+    if (auto text = decodeComment(c->format, value(c), be)) p.comment = *text;
+  }
+  // Taken date: the date taken when its item (16-byte header included) is at
+  // least 32 bytes long, else the date-time.
+  ExifEntry* d = entry(EXIF_TAG_DATE_TIME_ORIGINAL);
+  if (!d || d->size + 16 < 32) d = entry(EXIF_TAG_DATE_TIME);
+  if (d && d->format == EXIF_FORMAT_ASCII) p.takenDate = decodeTakenDate(value(d));
+  if (ExifEntry* e = entry(EXIF_TAG_EXPOSURE_TIME); e && e->format == EXIF_FORMAT_RATIONAL && e->size >= 8) {
+    ExifRational r = exif_get_rational(e->data, order);
+    if (r.numerator == r.denominator) r.numerator = r.denominator = 1;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%d/%d", static_cast<int>(r.numerator), static_cast<int>(r.denominator));
+    p.exposureTime = ascii(buf);
+  }
+  if (ExifEntry* e = entry(EXIF_TAG_FNUMBER); e && e->format == EXIF_FORMAT_RATIONAL && e->size >= 8) {
+    ExifRational r = exif_get_rational(e->data, order);
+    if (r.denominator != 0) {
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(r.numerator) / r.denominator);
+      p.fNumber = ascii(buf);
+    }
+  }
+  if (ExifEntry* e = entry(EXIF_TAG_MAKE); e && e->format == EXIF_FORMAT_ASCII) p.cameraMake = fromCp1252(value(e));
+  if (ExifEntry* e = entry(EXIF_TAG_MODEL); e && e->format == EXIF_FORMAT_ASCII) p.cameraModel = fromCp1252(value(e));
+  if (ExifEntry* e = entry(EXIF_TAG_EXPOSURE_PROGRAM); e && e->format == EXIF_FORMAT_SHORT && e->size >= 2) {
+    p.exposureProgram = static_cast<uint8_t>(exif_get_short(e->data, order) & 0xFF);
+  }
+  return p;
+}
+
+ImageInfoReader::ImageInfoReader() { initVips(); }
+ImageInfoReader::~ImageInfoReader() = default;
+
+std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWidth, int boxHeight,
+                                             int& width, int& height, int& bitsPerPixel,
+                                             ImageProperties* props, bool keepAspect) {
+  hasAlpha_ = false;
+  paletteAlpha_ = false;
+  VipsImage* raw = vips_image_new_from_file(path.c_str(), "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
+  if (!raw) {
+    vips_error_clear();
+    return std::nullopt;
+  }
+  VipsPtr image(raw);
+  width = vips_image_get_width(raw);
+  height = vips_image_get_height(raw);
+  // The depth from the file's header where the decoder hides it, else from
+  // the decoded bands and sample format.
+  std::string head(65536, '\0');
+  {
+    std::ifstream in(path, std::ios::binary);
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+  }
+  auto format = pixelFormatFromHeader(head);
+  if (!format) {
+    PixelFormat f;
+    int bands = vips_image_get_bands(raw);
+    bool wide = vips_image_get_format(raw) == VIPS_FORMAT_USHORT;
+    bool alpha = vips_image_hasalpha(raw);
+    if (bands == 1) f.bitsPerPixel = wide ? 48 : 8;
+    else if (bands == 2) f.bitsPerPixel = wide ? 64 : 32;
+    else if (bands == 3) f.bitsPerPixel = wide ? 48 : 24;
+    else if (bands == 4) f.bitsPerPixel = wide ? 64 : 32;
+    f.hasAlpha = alpha && f.bitsPerPixel >= 32;
+    format = f;
+  }
+  bitsPerPixel = format->bitsPerPixel;
+  hasAlpha_ = format->hasAlpha;
+  paletteAlpha_ = format->paletteAlpha;
+  if (props) {
+    std::unique_ptr<ExifLoader, LoaderFree> loader(exif_loader_new());
+    if (loader) {
+      exif_loader_write_file(loader.get(), path.c_str());
+      const unsigned char* buf = nullptr;
+      unsigned int size = 0;
+      exif_loader_get_buf(loader.get(), &buf, &size);
+      if (buf && size > 0) *props = propertiesFromExif(buf, size);
+    }
+  }
+  auto pic = std::make_unique<Picture::Impl>();
+  if (boxWidth == 0 || boxHeight == 0 || (width <= boxWidth && height <= boxHeight)) {
+    pic->image = std::move(image);
+    return Picture(std::move(pic));
+  }
+  ThumbnailSize t = thumbnailSize(width, height, boxWidth, boxHeight, keepAspect);
+  image.reset();
+  VipsImage* thumb = nullptr;
+  // Shrink-on-load to the exact size the rule gives.
+  if (vips_thumbnail(path.c_str(), &thumb, t.width, "height", t.height, "size", VIPS_SIZE_FORCE,
+                     nullptr) != 0) {
+    vips_error_clear();
+    return std::nullopt;
+  }
+  pic->image.reset(thumb);
+  return Picture(std::move(pic));
+}
+
+bool ImageInfoReader::encodeThumbnail(const Picture& picture, std::string& bytes) {
+  VipsImage* image = picture.impl_->image.get();
+  void* buf = nullptr;
+  size_t len = 0;
+  int rc;
+  if (hasAlpha()) {
+    rc = vips_pngsave_buffer(image, &buf, &len, nullptr);
+  } else {
+    // JPEG has no alpha: drop a fourth band the pixel format does not count.
+    VipsImage* rgb = nullptr;
+    VipsImage* source = image;
+    int bands = vips_image_get_bands(image);
+    if (bands == 2 || bands == 4) {
+      if (vips_extract_band(image, &rgb, 0, "n", bands - 1, nullptr) != 0) {
+        vips_error_clear();
+        return false;
+      }
+      source = rgb;
+    }
+    rc = vips_jpegsave_buffer(source, &buf, &len, nullptr);
+    if (rgb) g_object_unref(rgb);
+  }
+  if (rc != 0 || !buf) {
+    vips_error_clear();
+    return false;
+  }
+  bytes.assign(static_cast<const char*>(buf), len);
+  g_free(buf);
+  return true;
+}
+
+}  // namespace tamber::scan
