@@ -12,11 +12,13 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # tools the benchmarks compare against
-  libtag1-dev mediainfo
+  libtag1-dev mediainfo libvips-tools libarchive-tools
   # independent compound-file implementations the tests compare against
   python3 python3-olefile 7zip libgsf-1-dev
   # audio fixtures and the readers they are compared with
   sox lame twolame id3v2 eyed3 python3-mutagen binutils
+  # picture and archive fixtures
+  imagemagick libimage-exiftool-perl zip gcab arj
 )
 
 missing=()
