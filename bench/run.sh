@@ -9,3 +9,6 @@ cd "$(dirname "$0")/.."
 mp3s="${BENCH_DIR:-/var/tmp/tamber-bench}/mp3"
 [ -d "$mp3s" ] || ./bench/make_mp3_set.sh "$mp3s" 500
 ./build/release/bench/media_bench "$mp3s"
+scanset="${BENCH_DIR:-/var/tmp/tamber-bench}/scan"
+[ -d "$scanset" ] || ./bench/make_scan_set.sh "$scanset/photos" "$scanset/archives" 300
+./build/release/bench/scan_bench "$scanset/photos" "$scanset/archives"

@@ -129,7 +129,7 @@ bool isPicture(const std::filesystem::path& p) {
   std::string ext = p.extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
   for (const char* e : {".jpg", ".jpeg", ".jpe", ".png", ".gif", ".bmp", ".tif", ".tiff", ".ico",
-                        ".webp", ".pcx", ".tga"}) {
+                        ".webp", ".pcx", ".tga", ".emf", ".wmf"}) {
     if (ext == e) return true;
   }
   return false;
@@ -141,6 +141,16 @@ bool describePicture(const std::string& file, bool asJson, const std::string& th
   int w = 0, h = 0, bpp = 0;
   int box = thumbnailOut.empty() ? 0 : 64;
   auto pic = reader.read(file, box, box, w, h, bpp, &props, true);
+  if (!pic && w > 0) {  // read from its header alone
+    if (asJson) {
+      std::cout << "{\"file\":" << jsonString(file) << ",\"recognised\":true,\"kind\":\"picture\""
+                << ",\"width\":" << w << ",\"height\":" << h << ",\"bitsPerPixel\":" << bpp << "}\n";
+    } else {
+      std::cout << file << "\n  size: " << w << " x " << h << ", " << bpp
+                << " bits per pixel (from the header; no thumbnail)\n";
+    }
+    return true;
+  }
   if (!pic) return false;
   if (!thumbnailOut.empty()) {
     std::string bytes;

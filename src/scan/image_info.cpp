@@ -155,6 +155,36 @@ std::optional<PixelFormat> pixelFormatFromHeader(std::string_view h) {
   return std::nullopt;
 }
 
+std::optional<HeaderSize> sizeFromHeader(std::string_view h) {
+  auto u = reinterpret_cast<const unsigned char*>(h.data());
+  auto le32s = [&](size_t at) {
+    return static_cast<int32_t>(uint32_t{u[at]} | uint32_t{u[at + 1]} << 8 | uint32_t{u[at + 2]} << 16 |
+                                uint32_t{u[at + 3]} << 24);
+  };
+  HeaderSize s;
+  // EMF: the header record (type 1) with its device bounds and " EMF".
+  if (h.size() >= 88 && le32s(0) == 1 && h.substr(40, 4) == " EMF") {
+    int64_t w = int64_t{le32s(16)} - le32s(8) + 1, hh = int64_t{le32s(20)} - le32s(12) + 1;
+    if (w <= 0 || hh <= 0 || w > 1 << 20 || hh > 1 << 20) return std::nullopt;
+    s.width = static_cast<int>(w);
+    s.height = static_cast<int>(hh);
+    s.bitsPerPixel = 32;  // a metafile renders as 32 bpp RGB
+    return s;
+  }
+  // BMP: BITMAPINFOHEADER or later (size 40+) after the 14-byte file header.
+  if (h.size() >= 30 && h.substr(0, 2) == "BM" && le32s(14) >= 40) {
+    int64_t w = le32s(18), hh = le32s(22);
+    if (hh < 0) hh = -hh;  // top-down
+    int bits = le16(u + 28);
+    if (w <= 0 || hh <= 0 || w > 1 << 20 || hh > 1 << 20) return std::nullopt;
+    s.width = static_cast<int>(w);
+    s.height = static_cast<int>(hh);
+    s.bitsPerPixel = (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32) ? bits : 0;
+    return s;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::u16string> decodeComment(int type, std::string_view v, bool bigEndian) {
   // The value ends at its last byte or at a terminator before it. (Writers
   // that store no terminator would otherwise lose their last character.)
@@ -268,22 +298,27 @@ std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWid
                                              ImageProperties* props, bool keepAspect) {
   hasAlpha_ = false;
   paletteAlpha_ = false;
-  VipsImage* raw = vips_image_new_from_file(path.c_str(), "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
-  if (!raw) {
-    vips_error_clear();
-    return std::nullopt;
-  }
-  VipsPtr image(raw);
-  width = vips_image_get_width(raw);
-  height = vips_image_get_height(raw);
-  // The depth from the file's header where the decoder hides it, else from
-  // the decoded bands and sample format.
+  width = height = bitsPerPixel = 0;
+  // The file's first bytes tell the depth where the decoder hides it.
   std::string head(65536, '\0');
   {
     std::ifstream in(path, std::ios::binary);
     in.read(head.data(), static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<size_t>(in.gcount()));
   }
+  VipsImage* raw = vips_image_new_from_file(path.c_str(), "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
+  if (!raw) {
+    vips_error_clear();
+    if (auto s = sizeFromHeader(head)) {
+      width = s->width;
+      height = s->height;
+      bitsPerPixel = s->bitsPerPixel;
+    }
+    return std::nullopt;
+  }
+  VipsPtr image(raw);
+  width = vips_image_get_width(raw);
+  height = vips_image_get_height(raw);
   auto format = pixelFormatFromHeader(head);
   if (!format) {
     PixelFormat f;

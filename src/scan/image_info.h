@@ -57,7 +57,8 @@ class ImageInfoReader {
   // Reads a picture: its size and depth, its properties when `props` is
   // given, and, for a box larger than 0 x 0 that the picture does not fit,
   // a thumbnail of the size the box rule gives. Nothing when the picture
-  // cannot be loaded.
+  // cannot be loaded; for pictures the decoder cannot read but whose header
+  // is simple (EMF, BMP variants) width, height and depth are still set.
   std::optional<Picture> read(const std::string& path, int boxWidth, int boxHeight, int& width,
                               int& height, int& bitsPerPixel, ImageProperties* props,
                               bool keepAspect);
@@ -83,6 +84,11 @@ std::optional<PixelFormat> pixelFormatFromHeader(std::string_view head);
 std::optional<std::u16string> decodeComment(int exifType, std::string_view value, bool bigEndian);
 // "2003:05:12 14:30:00" to "2003-05-12T14:30:00", with the short-item defaults.
 std::u16string decodeTakenDate(std::string_view value);
+// Width, height and depth from the header of an EMF or BMP file.
+struct HeaderSize {
+  int width = 0, height = 0, bitsPerPixel = 0;
+};
+std::optional<HeaderSize> sizeFromHeader(std::string_view head);
 // All properties from an EXIF block (as in a JPEG APP1 segment after "Exif\0\0").
 ImageProperties propertiesFromExif(const uint8_t* data, size_t size);
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 
 #include "platform/utf.h"
@@ -157,6 +158,24 @@ TEST(Exif, RulesForWhatNoToolWrites) {
   for (size_t cut = 0; cut < block.size(); cut += 3) {
     (void)propertiesFromExif(reinterpret_cast<const uint8_t*>(block.data()), cut);
   }
+}
+
+TEST(Headers, PicturesTheDecoderCannotReadStillGiveTheirSize) {
+  // A minimal EMF header record: bounds 0,0 - 639,479, " EMF" at offset 40.
+  std::string emf = le32(1) + le32(108) + le32(0) + le32(0) + le32(639) + le32(479) +
+                    std::string(16, '\0') + " EMF" + std::string(64, '\0');
+  TempDir dir;
+  auto path = dir.path / "drawing.emf";
+  { std::ofstream(path, std::ios::binary) << emf; }
+  ImageInfoReader reader;
+  int w = 0, h = 0, bits = 0;
+  EXPECT_FALSE(reader.read(path.string(), 64, 64, w, h, bits, nullptr, true));
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+  EXPECT_EQ(bits, 32);
+  EXPECT_EQ(sizeFromHeader("BM" + std::string(12, '\0') + le32(40) + le32(100) + le32(-50) + le16(1) +
+                           le16(8))->height, 50);
+  EXPECT_FALSE(sizeFromHeader("BM" + std::string(12, '\0') + le32(40) + le32(0) + le32(5) + le16(1) + le16(8)));
 }
 
 TEST(Headers, PixelFormatsFromTheFirstBytes) {
