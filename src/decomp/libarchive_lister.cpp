@@ -3,10 +3,12 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "decomp/listing.h"
@@ -22,17 +24,65 @@ struct ReadFree {
 
 }  // namespace
 
-std::optional<Listing> listWithLibarchive(const std::string& path) {
+namespace {
+
+std::optional<Listing> listOpened(archive* a);
+
+std::optional<Listing> listFile(const std::string& path) {
   std::unique_ptr<archive, ReadFree> a(archive_read_new());
   if (!a) return std::nullopt;
   archive_read_support_filter_all(a.get());
   archive_read_support_format_all(a.get());
-  // "raw" and "empty" would accept any file; a listing needs a real format.
   if (archive_read_open_filename(a.get(), path.c_str(), 65536) != ARCHIVE_OK) return std::nullopt;
+  return listOpened(a.get());
+}
+
+std::optional<Listing> listMemory(const char* data, size_t size) {
+  std::unique_ptr<archive, ReadFree> a(archive_read_new());
+  if (!a) return std::nullopt;
+  archive_read_support_filter_all(a.get());
+  archive_read_support_format_all(a.get());
+  if (archive_read_open_memory(a.get(), data, size) != ARCHIVE_OK) return std::nullopt;
+  return listOpened(a.get());
+}
+
+// A program with an archive appended: libarchive finds some of these by
+// itself (zip; 7z and rar at the offsets of the usual stubs); any other
+// archive signature within the first 16 MiB is tried where it stands.
+std::optional<Listing> listAppended(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  std::optional<Listing> found;
+  if (::fstat(fd, &st) == 0 && st.st_size > 64) {
+    size_t size = static_cast<size_t>(st.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map != MAP_FAILED) {
+      const char* p = static_cast<const char*>(map);
+      bool program = (p[0] == 'M' && p[1] == 'Z') || std::string_view(p, 4) == "\x7F" "ELF";
+      static constexpr std::string_view kSignatures[] = {
+          std::string_view("7z\xBC\xAF\x27\x1C", 6), "MSCF", std::string_view("Rar!\x1A\x07", 6)};
+      size_t limit = std::min<size_t>(size, 16u << 20);
+      for (size_t at = 1; program && !found && at + 8 < limit; ++at) {
+        for (auto sig : kSignatures) {
+          if (std::string_view(p + at, sig.size()) == sig) {
+            found = listMemory(p + at, size - at);
+            if (found) break;
+          }
+        }
+      }
+      ::munmap(map, size);
+    }
+  }
+  ::close(fd);
+  return found;
+}
+
+std::optional<Listing> listOpened(archive* a) {
   Listing listing;
   archive_entry* e = nullptr;
   int rc;
-  while ((rc = archive_read_next_header(a.get(), &e)) == ARCHIVE_OK || rc == ARCHIVE_WARN) {
+  while ((rc = archive_read_next_header(a, &e)) == ARCHIVE_OK || rc == ARCHIVE_WARN) {
     Member m;
     const char* utf8 = archive_entry_pathname_utf8(e);
     const char* raw = archive_entry_pathname(e);
@@ -51,6 +101,13 @@ std::optional<Listing> listWithLibarchive(const std::string& path) {
   // archive): only a format libarchive named and at least one entry count.
   if (listing.members.empty()) return std::nullopt;
   return listing;
+}
+
+}  // namespace
+
+std::optional<Listing> listWithLibarchive(const std::string& path) {
+  if (auto listing = listFile(path)) return listing;
+  return listAppended(path);
 }
 
 std::string zipComment(const std::string& path) {

@@ -87,7 +87,7 @@ TEST_F(Archives, EveryFormatIsListedAndReadsBack) {
   for (auto [name, kind] : std::vector<std::pair<std::string, unsigned char>>{
            {"t.zip", kArchiveZip}, {"t.tar", kArchiveGzipTar}, {"t.tar.gz", kArchiveGzipTar},
            {"t.7z", kArchiveGzipTar}, {"t.cab", kArchiveCab}, {"t.arj", kArchiveArj},
-           {"sfx.exe", kArchiveExe}}) {
+           {"sfx.exe", kArchiveExe}, {"sfx7z.exe", kArchiveExe}, {"sfxcab.exe", kArchiveSfx}}) {
     long at = add(name, kind);
     ASSERT_GE(at, 0) << name;
     EXPECT_EQ(files(at), kAll) << name;

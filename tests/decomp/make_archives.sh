@@ -20,5 +20,8 @@ arj a -y ../t.arj docs/a.txt docs/deep/b.txt readme.txt >/dev/null
 cp /usr/bin/true ../sfx.exe
 cat ../t.zip >> ../sfx.exe
 zip -q -A ../sfx.exe
+# 7z and cab archives appended to a program, as their self-extracting stubs do
+cat /usr/bin/true ../t.7z > ../sfx7z.exe
+cat /usr/bin/true ../t.cab > ../sfxcab.exe
 cp /usr/bin/true ../plain.exe
 { printf 'PK\003\004'; head -c 300 /dev/urandom; } > ../damaged.zip
