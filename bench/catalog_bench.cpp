@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+
+#include "bench_util.h"
 #include <cstdio>
 #include <libxml/parser.h>
 
@@ -17,19 +19,10 @@
 
 using namespace tamber;
 using namespace tamber::catalog;
-using Clock = std::chrono::steady_clock;
+using tamber::bench::bestOf;
 
 namespace {
 
-double best(int runs, auto&& f) {
-  double b = 1e9;
-  for (int i = 0; i < runs; ++i) {
-    auto t0 = Clock::now();
-    f();
-    b = std::min(b, std::chrono::duration<double>(Clock::now() - t0).count());
-  }
-  return b;
-}
 
 void printTree(const std::vector<TreeNode>& nodes, int depth, std::string& out) {
   for (const auto& n : nodes) {
@@ -74,7 +67,7 @@ int main(int argc, char** argv) {
     }
   }
   size_t bytes = 0;
-  double floor = best(7, [&] {
+  double floor = bestOf(7, [&] {
     auto f = storage::CompoundFile::open(path, storage::OpenMode::read_only);
     bytes = f->root().openStream(kCatalogStreamName)->readAll().value().size();
   });
@@ -83,13 +76,13 @@ int main(int argc, char** argv) {
     auto f = storage::CompoundFile::open(path, storage::OpenMode::read_only);
     raw = f->root().openStream(kCatalogStreamName)->readAll().value();
   }
-  double parse = best(7, [&] {
+  double parse = bestOf(7, [&] {
     xmlDocPtr d = xmlReadMemory(raw.data(), static_cast<int>(raw.size()), nullptr, "UTF-8", 0);
     xmlFreeDoc(d);
   });
   size_t lines = 0;
   LibraryStatistics stats;
-  double full = best(7, [&] {
+  double full = bestOf(7, [&] {
     auto lib = Library::open(path).value();
     auto tree = buildLibraryTree(lib->catalog().currentText()).value();
     std::string out;

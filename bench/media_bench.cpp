@@ -5,6 +5,8 @@
 //   media_bench DIR
 
 #include <chrono>
+
+#include "bench_util.h"
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,21 +21,7 @@
 #include <taglib/tag.h>
 #endif
 
-using Clock = std::chrono::steady_clock;
-
-namespace {
-
-double bestOf(int runs, auto&& f) {
-  double best = 1e9;
-  for (int i = 0; i < runs; ++i) {
-    auto t0 = Clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-  }
-  return best;
-}
-
-}  // namespace
+using tamber::bench::bestOf;
 
 int main(int argc, char** argv) {
   if (argc < 2) {

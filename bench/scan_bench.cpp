@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+
+#include "bench_util.h"
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,19 +20,10 @@
 #include "scan/image_info.h"
 #include "storage/compound_file.h"
 
-using Clock = std::chrono::steady_clock;
+using tamber::bench::bestOf;
 
 namespace {
 
-double bestOf(int runs, auto&& f) {
-  double best = 1e9;
-  for (int i = 0; i < runs; ++i) {
-    auto t0 = Clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-  }
-  return best;
-}
 
 std::vector<std::string> filesIn(const std::string& dir) {
   std::vector<std::string> out;
