@@ -1,6 +1,7 @@
 #include "decomp/extract.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,16 +42,21 @@ void addText(xmlNode* parent, int element, const std::string& text) {
   xmlAddChild(n, xmlNewDocText(parent->doc, xml::u(xmlSafe(text).c_str())));
 }
 
-// The whole file when it is small enough to hold; ARJ and ACE headers are
-// read from it.
-std::optional<std::string> readFile(const std::string& path, size_t limit) {
+// Runs `list` over the file's bytes through a read-only mapping, so that
+// headers spread through a large archive cost no copy.
+template <class F>
+std::optional<Listing> withMappedFile(const std::string& path, F&& list) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   struct stat st {};
-  std::optional<std::string> out;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit) {
-    std::string data(static_cast<size_t>(st.st_size), '\0');
-    if (::pread(fd, data.data(), data.size(), 0) == static_cast<ssize_t>(data.size())) out = std::move(data);
+  std::optional<Listing> out;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    size_t size = static_cast<size_t>(st.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map != MAP_FAILED) {
+      out = list(std::string_view(static_cast<const char*>(map), size));
+      ::munmap(map, size);
+    }
   }
   ::close(fd);
   return out;
@@ -126,12 +132,10 @@ long CExtract::WriteDecompressedArchive2Stream(const char16_t* path, const char1
     std::string file = tamber::utf16ToUtf8(path);
     std::string ext = extension ? tamber::utf16ToUtf8(extension) : std::string();
     std::optional<Listing> listing;
-    // ARJ and ACE headers are read by our own readers (from the whole file,
-    // so they are kept to archives of reasonable size: the headers of larger
-    // ones are still at their start, which is all that is read).
+    // ARJ and ACE headers are read by our own readers.
     if (kind == kArchiveArj || kind == kArchiveAce || ext == "arj" || ext == "ace") {
-      auto bytes = readFile(file, 64u << 20);
-      if (bytes) listing = (kind == kArchiveAce || ext == "ace") ? listAce(*bytes) : listArj(*bytes);
+      bool ace = kind == kArchiveAce || ext == "ace";
+      listing = withMappedFile(file, [ace](std::string_view b) { return ace ? listAce(b) : listArj(b); });
     } else {
       listing = listWithLibarchive(file);
       if (listing && (kind == kArchiveZip || kind == kArchiveSfx || kind == kArchiveExe ||

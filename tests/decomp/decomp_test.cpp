@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <fstream>
 #include <map>
 
 #include "decomp/extract.h"
@@ -193,6 +194,38 @@ TEST(ArjAce, HeadersAreReadAndHostileSizesRefused) {
   EXPECT_EQ(a->members[0].size, 7);
   EXPECT_EQ(a->members[0].packed, 3);
   EXPECT_FALSE(listAce("**ACE** is not enough"));
+}
+
+TEST(ArjAce, ALargeArchiveIsListedThroughItsHeaders) {
+  // 100 MB of stored data between the headers, as a sparse file.
+  TempDir dir;
+  auto path = dir.path / "big.arj";
+  const uint32_t big = 100u << 20;
+  std::string head = arjHeader(2, "BIG.ARJ", 0, 0) + arjHeader(0, "HUGE.BIN", big, big);
+  std::string tail = arjHeader(0, "AFTER.TXT", 0, 0) + "\x60\xEA" + le16(0);
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << head;
+    out.seekp(static_cast<std::streamoff>(head.size() + big));
+    out << tail;
+  }
+  CExtract extract;
+  auto disk = std::make_shared<storage::testing::Disk>();
+  auto f = storage::CompoundFile::create(storage::testing::memFile(disk));
+  auto stream = f->root().createStream("arc");
+  unsigned long offset = static_cast<unsigned long>(-1);
+  std::u16string p = *utf8ToUtf16(path.string());
+  ASSERT_EQ(extract.WriteDecompressedArchive2Stream(p.c_str(), u"arj", 1, kArchiveArj, &stream.value(),
+                                                    &offset, nullptr),
+            0);
+  ASSERT_TRUE(stream->seek(static_cast<int64_t>(offset) + 4));
+  std::string xml(stream->size() - offset - 4, '\0');
+  ASSERT_TRUE(stream->read(xml.data(), xml.size()));
+  auto listing = parseDescription(xml, nullptr);
+  ASSERT_TRUE(listing);
+  ASSERT_EQ(listing->members.size(), 2u);
+  EXPECT_EQ(listing->members[0].size, big);
+  EXPECT_EQ(listing->members[1].name, "AFTER.TXT");
 }
 
 }  // namespace
