@@ -6,7 +6,7 @@
 // host (3), flags (1), method (1), file type (1: 0 binary, 1 text, 2 main
 // header, 3 directory), reserved (1), time (4: DOS format, Unix seconds when
 // the host byte says Unix), compressed size (4),
-// original size (4), CRC (4), file-spec position (2), access mode (2), host
+// original size (4), CRC (4), file-name position (2), access mode (2), host
 // data (2), then at first-header size the name and the comment, each ended by
 // a zero. The compressed data follows the extended headers.
 //

@@ -243,7 +243,7 @@ ImageProperties propertiesFromExif(const uint8_t* data, size_t size) {
   ImageProperties p;
   std::unique_ptr<ExifData, ExifFree> exif(exif_data_new());
   if (!exif) return p;
-  // The values as stored: no "repairs" to the specification's taste.
+  // The values as stored: libexif's conformance repairs are switched off.
   exif_data_unset_option(exif.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
   exif_data_unset_option(exif.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
   exif_data_load_data(exif.get(), data, static_cast<unsigned>(size));
