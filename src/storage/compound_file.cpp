@@ -125,13 +125,7 @@ Result<CompoundFile> CompoundFile::open(const std::filesystem::path& path, OpenM
   return f;
 }
 
-Storage CompoundFile::root() {
-  Storage s;
-  s.engine_ = engine_;
-  s.id_ = 0;
-  s.serial_ = engine_->serialOf(0);
-  return s;
-}
+Storage CompoundFile::root() { return Storage(engine_, 0); }
 
 Status CompoundFile::commit() {
   return run([&] { engine_->commit(); });
@@ -157,6 +151,22 @@ CheckReport CompoundFile::check() {
 // ---------------------------------------------------------------------------
 // Storage
 
+Storage::Storage(std::shared_ptr<Engine> engine, uint32_t id)
+    : engine_(std::move(engine)), id_(id), serial_(engine_->serialOf(id)) {}
+
+Result<uint32_t> Storage::lookup(std::string_view name, ElementType want) const {
+  const char* kind = want == ElementType::stream ? "stream" : "storage";
+  uint32_t id = engine_->find(id_, name);
+  if (id == detail::kNoStream) {
+    return Error{Errc::not_found, std::string("no ") + kind + " named \"" + std::string(name) + "\""};
+  }
+  if (engine_->elementOf(id).type != want) {
+    return Error{Errc::invalid_argument, "\"" + std::string(name) + "\" is a " +
+                                             (want == ElementType::stream ? "storage" : "stream")};
+  }
+  return id;
+}
+
 Result<std::vector<Element>> Storage::elements() const {
   return guarded([&]() -> Result<std::vector<Element>> {
     engine_->requireStorage(id_, serial_);
@@ -178,58 +188,32 @@ Result<Element> Storage::stat(std::string_view name) const {
 Result<Stream> Storage::openStream(std::string_view name) {
   return guarded([&]() -> Result<Stream> {
     engine_->requireStorage(id_, serial_);
-    uint32_t id = engine_->find(id_, name);
-    if (id == detail::kNoStream) {
-      return Error{Errc::not_found, "no stream named \"" + std::string(name) + "\""};
-    }
-    if (engine_->elementOf(id).type != ElementType::stream) {
-      return Error{Errc::invalid_argument, "\"" + std::string(name) + "\" is a storage"};
-    }
-    Stream s;
-    s.engine_ = engine_;
-    s.state_ = engine_->openStream(id);
-    return s;
+    auto id = lookup(name, ElementType::stream);
+    if (!id) return id.error();
+    return Stream(engine_, id.value());
   });
 }
 
 Result<Stream> Storage::createStream(std::string_view name) {
   return guarded([&]() -> Result<Stream> {
     engine_->requireStorage(id_, serial_);
-    uint32_t id = engine_->createElement(id_, name, detail::kTypeStream);
-    Stream s;
-    s.engine_ = engine_;
-    s.state_ = engine_->openStream(id);
-    return s;
+    return Stream(engine_, engine_->createElement(id_, name, detail::kTypeStream));
   });
 }
 
 Result<Storage> Storage::openStorage(std::string_view name) {
   return guarded([&]() -> Result<Storage> {
     engine_->requireStorage(id_, serial_);
-    uint32_t id = engine_->find(id_, name);
-    if (id == detail::kNoStream) {
-      return Error{Errc::not_found, "no storage named \"" + std::string(name) + "\""};
-    }
-    if (engine_->elementOf(id).type != ElementType::storage) {
-      return Error{Errc::invalid_argument, "\"" + std::string(name) + "\" is a stream"};
-    }
-    Storage s;
-    s.engine_ = engine_;
-    s.id_ = id;
-    s.serial_ = engine_->serialOf(id);
-    return s;
+    auto id = lookup(name, ElementType::storage);
+    if (!id) return id.error();
+    return Storage(engine_, id.value());
   });
 }
 
 Result<Storage> Storage::createStorage(std::string_view name) {
   return guarded([&]() -> Result<Storage> {
     engine_->requireStorage(id_, serial_);
-    uint32_t id = engine_->createElement(id_, name, detail::kTypeStorage);
-    Storage s;
-    s.engine_ = engine_;
-    s.id_ = id;
-    s.serial_ = engine_->serialOf(id);
-    return s;
+    return Storage(engine_, engine_->createElement(id_, name, detail::kTypeStorage));
   });
 }
 
@@ -251,6 +235,8 @@ Status Storage::rename(std::string_view from, std::string_view to) {
 // Stream
 
 Stream::Stream() = default;
+Stream::Stream(std::shared_ptr<Engine> engine, uint32_t id)
+    : engine_(std::move(engine)), state_(engine_->openStream(id)) {}
 Stream::Stream(Stream&&) noexcept = default;
 Stream& Stream::operator=(Stream&& o) noexcept {
   if (this != &o) {

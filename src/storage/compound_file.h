@@ -65,6 +65,8 @@ class Stream {
  private:
   friend class detail::Engine;
   friend class Storage;
+  // Opens the stream of directory entry `id`.
+  Stream(std::shared_ptr<detail::Engine> engine, uint32_t id);
   std::shared_ptr<detail::Engine> engine_;
   std::unique_ptr<detail::StreamState> state_;
 };
@@ -89,6 +91,10 @@ class Storage {
  private:
   friend class detail::Engine;
   friend class CompoundFile;
+  // The storage of directory entry `id`, as it is now.
+  Storage(std::shared_ptr<detail::Engine> engine, uint32_t id);
+  // The entry of `name` if it is of type `want`.
+  Result<uint32_t> lookup(std::string_view name, ElementType want) const;
   std::shared_ptr<detail::Engine> engine_;
   uint32_t id_ = 0;
   uint64_t serial_ = 0;
