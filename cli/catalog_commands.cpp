@@ -14,6 +14,7 @@
 #include "app/app.h"
 #include "catalog/library_tree.h"
 #include "commands.h"
+#include "common.h"
 #include "json.h"
 #include "platform/hex_time.h"
 #include "platform/text.h"
@@ -21,39 +22,6 @@
 namespace tamber::cli {
 
 namespace {
-
-using app::App;
-using catalog::CatalogDocument;
-using catalog::ItemPath;
-
-class ConsoleNotifier final : public app::Notifier {
- public:
-  explicit ConsoleNotifier(const bool& yes) : yes_(yes) {}
-  void error(const std::string& m) override { std::cerr << "tamber: " << m << "\n"; }
-  void info(const std::string& m) override { std::cout << m << "\n"; }
-  bool ask(const std::string& q) override {
-    if (yes_) return true;
-    if (!isatty(STDIN_FILENO)) {
-      std::cerr << q << " [y/N] no (not a terminal; use --yes)\n";
-      return false;
-    }
-    std::cerr << q << " [y/N] " << std::flush;
-    std::string answer;
-    std::getline(std::cin, answer);
-    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y' || answer[0] == 'o' ||
-                               answer[0] == 'O' || answer[0] == 's' || answer[0] == 'S');
-  }
-
- private:
-  const bool& yes_;
-};
-
-struct Globals {
-  std::string library;
-  std::string config;
-  bool yes = false;
-  bool json = false;
-};
 
 std::string formatPrice(double v) {
   char buf[64];
@@ -65,75 +33,6 @@ std::string replaceFirst(std::string text, const std::string& value) {
   auto at = text.find("%s");
   if (at != std::string::npos) text.replace(at, 2, value);
   return text;
-}
-
-// A resolved ITEM: a category (number 0) or a disc/folder in `category`.
-struct Target {
-  ItemPath category;
-  uint16_t number = 0;
-  xmlNode* node = nullptr;
-  bool isItem() const { return number != 0; }
-};
-
-Result<Target> resolve(CatalogDocument& doc, const std::string& text) {
-  Target t;
-  xmlNode* node = doc.root();
-  size_t start = 0;
-  if (text.empty() || text == "/") {
-    t.node = node;
-    return t;
-  }
-  while (start <= text.size()) {
-    size_t slash = text.find('/', start);
-    if (slash == std::string::npos) slash = text.size();
-    std::string step = text.substr(start, slash - start);
-    start = slash + 1;
-    if (step.empty()) continue;
-    if (t.isItem()) return Error{Errc::not_found, text + ": a disc or folder holds no items"};
-    xmlNode* next = nullptr;
-    if (step.size() > 1 && step[0] == '#') {
-      char* end = nullptr;
-      long n = std::strtol(step.c_str() + 1, &end, 10);
-      if (*end == '\0' && n > 0 && n <= 65535) next = doc.childByNumber(node, static_cast<uint16_t>(n));
-    } else {
-      next = doc.findByName(node, step, true);
-      if (!next) next = doc.findByName(node, step, false);
-    }
-    if (!next) return Error{Errc::not_found, text + ": no category, disc or folder \"" + step + "\""};
-    if (CatalogDocument::isItem(next)) {
-      t.number = CatalogDocument::numberOf(next);
-    } else {
-      t.category.push_back(CatalogDocument::numberOf(next));
-    }
-    node = next;
-  }
-  t.node = node;
-  return t;
-}
-
-// Runs `body` with the application started and the library open; saves and
-// shuts down after it. Returns the exit status.
-template <class F>
-int withLibrary(const Globals& g, F&& body, bool needLibrary = true) {
-  ConsoleNotifier notifier(g.yes);
-  App app;
-  if (Status st = app.start({g.config}); !st) {
-    notifier.error(st.message());
-    return kExitFailure;
-  }
-  if (needLibrary) {
-    if (Status st = app.openLibrary(g.library); !st) {
-      notifier.error(st.message());
-      (void)app.shutdown();
-      return kExitFailure;
-    }
-  }
-  int rc = body(app, notifier);
-  if (Status st = app.shutdown(); !st) {
-    notifier.error(st.message());
-    if (rc == kExitOk) rc = kExitFailure;
-  }
-  return rc;
 }
 
 void printTree(const std::vector<catalog::TreeNode>& nodes, App& app, int depth) {
@@ -199,7 +98,7 @@ int saved(App& app, app::Notifier& n) {
 
 }  // namespace
 
-void registerCatalogCommands(CLI::App& cli, int& status) {
+std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   auto g = std::make_shared<Globals>();
   cli.add_option("-l,--library", g->library, "Library file (default: the DefaultLib setting, "
                                              "else $XDG_DATA_HOME/tamber/library.cds)");
@@ -316,28 +215,12 @@ void registerCatalogCommands(CLI::App& cli, int& status) {
   mkcat->add_option("--comment", args->comment, "Comment of the last category");
   mkcat->callback([&status, g, args] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
-      auto& doc = app.library()->catalog();
-      ItemPath path;
-      std::stringstream ss(args->a);
-      std::string step;
-      std::vector<std::string> steps;
-      while (std::getline(ss, step, '/')) {
-        if (!step.empty()) steps.push_back(step);
-      }
-      if (steps.empty()) {
-        n.error("mkcat needs a category name");
+      auto path = makeCategoryPath(app.library()->catalog(), args->a, args->comment);
+      if (!path) {
+        n.error(path.error().message);
         return kExitFailure;
       }
-      uint16_t number = 0;
-      for (size_t i = 0; i < steps.size(); ++i) {
-        auto r = doc.addCategory(path, steps[i], i + 1 == steps.size() ? args->comment : "");
-        if (!r) {
-          n.error(r.message());
-          return kExitFailure;
-        }
-        number = r.value();
-        path.push_back(number);
-      }
+      uint16_t number = path->back();
       std::cout << number << "\n";
       return saved(app, n);
     });
@@ -554,6 +437,7 @@ void registerCatalogCommands(CLI::App& cli, int& status) {
       return kExitOk;
     }, false);
   });
+  return g;
 }
 
 }  // namespace tamber::cli

@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   int status = tamber::cli::kExitOk;
   app.fallthrough();  // global options may follow the command
-  tamber::cli::registerCatalogCommands(app, status);
+  auto globals = tamber::cli::registerCatalogCommands(app, status);
+  tamber::cli::registerScanCommands(app, status, globals);
   tamber::cli::registerStorageCommands(app, status);
   tamber::cli::registerMediaCommand(app, status);
   try {

@@ -29,6 +29,11 @@ enum TextId : int {
   kTextCategory = 18,
   kTextNoDefaultLibrary = 19,
   kTextKindBase = 100,             // 100 + ItemKind: the media type's name
+  kTextScanDone = 559,             // %s item name, %s elapsed time, %s kTextLibraryUpdated
+  kTextScanFailed = 560,           // %s path
+  kTextScanCaption = 562,
+  kTextLibraryUpdated = 563,
+  kTextUnlimitedDepth = 564,
 };
 
 class LanguageResources {

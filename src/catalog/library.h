@@ -31,6 +31,9 @@ class Library {
 
   // Writes the catalog into "categories" and commits the file.
   Status save();
+  // Streams were changed directly in the file (by a scan); the next save
+  // commits them.
+  void noteStreamsChanged() { streamsChanged_ = true; }
 
   // Removes a category with everything below it, or one disc or folder, and
   // every stream of the items removed.

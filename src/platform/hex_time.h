@@ -2,6 +2,8 @@
 // 1970-01-01 00:00 UTC ("%X").
 #pragma once
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -33,6 +35,26 @@ inline std::string displayTime(std::time_t t) {
   localtime_r(&t, &tm);
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
+  return buf;
+}
+
+}  // namespace tamber
+
+namespace tamber {
+
+// The HexTime of a file time as listings record it: the time as the local
+// wall clock shows it, turned back into seconds by mktime (daylight saving
+// unknown); the low 32 bits in upper-case hexadecimal. "0" for a time before
+// 1900 or one that does not convert.
+inline std::string fileHexTime(std::time_t t) {
+  std::tm tm{};
+  if (!localtime_r(&t, &tm) || tm.tm_year < 0) return "0";
+  tm.tm_isdst = -1;
+  errno = 0;
+  std::time_t back = std::mktime(&tm);
+  if (back == static_cast<std::time_t>(-1) && errno != 0) return "0";
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%X", static_cast<unsigned>(static_cast<uint32_t>(back)));
   return buf;
 }
 

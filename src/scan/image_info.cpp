@@ -394,4 +394,19 @@ bool ImageInfoReader::encodeThumbnail(const Picture& picture, std::string& bytes
   return true;
 }
 
+bool savePictureAs(std::string_view bytes, const std::string& path) {
+  initVips();
+  VipsImage* raw = vips_image_new_from_buffer(bytes.data(), bytes.size(), "", nullptr);
+  if (!raw) {
+    vips_error_clear();
+    return false;
+  }
+  VipsPtr image(raw);
+  if (vips_image_write_to_file(raw, path.c_str(), nullptr) != 0) {
+    vips_error_clear();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace tamber::scan

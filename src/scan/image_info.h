@@ -72,6 +72,10 @@ class ImageInfoReader {
   bool paletteAlpha_ = false;
 };
 
+// Writes encoded picture bytes to `path` in the format its extension names
+// (".png", ".jpg", ...), converting when the bytes are in another format.
+bool savePictureAs(std::string_view bytes, const std::string& path);
+
 // The pieces, for tests and fuzzers.
 struct ThumbnailSize {
   int width = 0, height = 0;

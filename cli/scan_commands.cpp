@@ -1,0 +1,586 @@
+// tamber add-folder | ls | thumb | archive
+//
+// add-folder catalogues a folder into a category as a folder item (or
+// re-scans one with --update); ls shows the recorded tree of a disc or
+// folder; thumb and archive take a file's stored thumbnail and archive
+// listing out of the library.
+
+#include <libxml/parser.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <thread>
+
+#include "common.h"
+#include "json.h"
+#include "platform/hex_time.h"
+#include "platform/xml.h"
+#include "scan/add_folder_job.h"
+#include "scan/image_info.h"
+#include "scan/listing_reader.h"
+
+namespace tamber::cli {
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int) {
+  interrupted.store(true);
+  // A second Ctrl-C ends the program at once.
+  std::signal(SIGINT, SIG_DFL);
+}
+
+std::string elapsedText(std::chrono::steady_clock::duration d) {
+  long long s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+  return buf;
+}
+
+std::string withCommas(uint64_t v) {
+  std::string s = std::to_string(v);
+  for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3) s.insert(static_cast<size_t>(i), ",");
+  return s;
+}
+
+std::string fillIn(std::string text, std::initializer_list<std::string> values) {
+  size_t from = 0;
+  for (const auto& v : values) {
+    auto at = text.find("%s", from);
+    if (at == std::string::npos) break;
+    text.replace(at, 2, v);
+    from = at + v.size();
+  }
+  return text;
+}
+
+// The item's path for messages: category names and the label.
+std::string itemPathText(CatalogDocument& doc, const ItemPath& category, uint16_t number) {
+  std::string out;
+  ItemPath walk;
+  for (uint16_t n : category) {
+    walk.push_back(n);
+    out += doc.field(doc.category(walk), catalog::kCategoryName) + "/";
+  }
+  return out + doc.field(doc.item(category, number), catalog::kLabel);
+}
+
+int terminalWidth() {
+  winsize w{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20) return w.ws_col;
+  return 80;
+}
+
+// Cuts a UTF-8 text to `width` characters, keeping its end.
+std::string lastCharacters(const std::string& s, size_t width) {
+  std::vector<size_t> starts;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) starts.push_back(i);
+  }
+  if (starts.size() <= width) return s;
+  return "..." + s.substr(starts[starts.size() - width + 3]);
+}
+
+void showProgress(scan::AddFolderJob& job, bool terminal) {
+  auto& c = job.counters();
+  std::string text = c.text.get();
+  std::string folder = text.substr(text.find('\n') == std::string::npos ? 0 : text.find('\n') + 1);
+  std::string line;
+  if (!job.walking()) {
+    line = text;
+  } else {
+    uint64_t progress = c.progress.load(), total = c.total.load();
+    int percent = total ? static_cast<int>(std::min<uint64_t>(100, progress * 100 / total)) : 0;
+    char head[96];
+    std::snprintf(head, sizeof head, "%3d %% %s files, %s folders  ", percent,
+                  withCommas(c.files.load()).c_str(), withCommas(c.folders.load()).c_str());
+    line = head;
+    if (terminal) {
+      int room = terminalWidth() - static_cast<int>(line.size()) - 1;
+      line += room > 8 ? lastCharacters("/" + folder, static_cast<size_t>(room)) : "";
+    } else {
+      line += "/" + folder;
+    }
+  }
+  if (terminal) {
+    std::cerr << "\r\033[K" << line << std::flush;
+  } else {
+    std::cerr << line << "\n";
+  }
+}
+
+std::string listingJson(const std::vector<scan::ListingEntry>& entries, bool longForm);
+
+std::string entryJson(const scan::ListingEntry& e, bool longForm) {
+  std::string out = "{\"name\":" + jsonString(e.name) + ",\"type\":" +
+                    (e.folder ? "\"folder\"" : "\"file\"");
+  if (!e.folder) out += ",\"size\":" + std::to_string(e.size);
+  auto time = [](const std::string& hex) {
+    auto t = parseHexTime(hex);
+    return t && *t ? jsonString(displayTime(*t)) : std::string("null");
+  };
+  out += ",\"modified\":" + time(e.modified) + ",\"created\":" + time(e.created);
+  if (!e.folder && longForm && !e.fields.empty()) {
+    out += ",\"fields\":{";
+    for (size_t i = 0; i < e.fields.size(); ++i) {
+      if (i) out += ",";
+      out += jsonString(scan::fieldDisplayName(e.fields[i].first)) + ":" +
+             jsonString(e.fields[i].second);
+    }
+    out += "}";
+  }
+  if (e.folder) out += ",\"children\":" + listingJson(e.children, longForm);
+  return out + "}";
+}
+
+std::string listingJson(const std::vector<scan::ListingEntry>& entries, bool longForm) {
+  std::string out = "[";
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (i) out += ",";
+    out += entryJson(entries[i], longForm);
+  }
+  return out + "]";
+}
+
+void printEntry(const scan::ListingEntry& e, bool longForm, int depth) {
+  std::string indent(static_cast<size_t>(depth) * 2, ' ');
+  if (longForm) {
+    auto t = parseHexTime(e.modified);
+    std::string date = t && *t ? displayTime(*t) : std::string(16, '-');
+    char size[32];
+    std::snprintf(size, sizeof size, "%15s", e.folder ? "-" : withCommas(e.size).c_str());
+    std::cout << size << "  " << date << "  ";
+  }
+  std::cout << indent << e.name << (e.folder ? "/" : "") << "\n";
+  if (longForm && !e.folder) {
+    for (const auto& [code, value] : e.fields) {
+      std::string v = value;
+      std::replace(v.begin(), v.end(), '\n', ' ');
+      std::replace(v.begin(), v.end(), '\r', ' ');
+      std::cout << std::string(35, ' ') << indent << "  " << scan::fieldDisplayName(code) << ": "
+                << v << "\n";
+    }
+  }
+  for (const auto& c : e.children) printEntry(c, longForm, depth + 1);
+}
+
+// The item an ITEM argument names (not a category).
+Result<Target> resolveItem(CatalogDocument& doc, const std::string& text) {
+  auto t = resolve(doc, text);
+  if (!t) return t.error();
+  if (!t->isItem()) return Error{Errc::invalid_argument, text + " is a category, not a disc or folder"};
+  return t;
+}
+
+// The recorded file FILE of item ITEM.
+struct FoundFile {
+  Target target;
+  scan::Listing listing;
+  const scan::ListingEntry* entry = nullptr;
+};
+
+Result<FoundFile> findFile(App& app, const std::string& item, const std::string& file) {
+  auto& doc = app.library()->catalog();
+  auto t = resolveItem(doc, item);
+  if (!t) return t.error();
+  FoundFile f;
+  f.target = *t;
+  auto listing = scan::readListing(app.library()->file().root(), t->category, t->number);
+  if (!listing) return listing.error();
+  f.listing = std::move(*listing);
+  bool found = false;
+  f.entry = scan::findEntry(f.listing, file, found);
+  if (!found || !f.entry) return Error{Errc::not_found, file + ": no such file in " + item};
+  if (f.entry->folder) return Error{Errc::invalid_argument, file + " is a folder"};
+  return f;
+}
+
+std::optional<uint64_t> hexField(const scan::ListingEntry& e, const char* code) {
+  const std::string* v = e.field(code);
+  if (!v || v->empty() || v->size() > 16) return std::nullopt;
+  char* end = nullptr;
+  unsigned long long n = std::strtoull(v->c_str(), &end, 16);
+  if (*end != '\0') return std::nullopt;
+  return n;
+}
+
+bool isPng(std::string_view b) { return b.size() > 8 && b.substr(0, 4) == "\x89PNG"; }
+bool isJpeg(std::string_view b) { return b.size() > 3 && b.substr(0, 2) == "\xFF\xD8"; }
+
+}  // namespace
+
+void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
+  struct Args {
+    std::string dir, label, category, comment, filter, update, item, file, out;
+    std::optional<int> depth;
+    bool noThumbnails = false, noTags = false, noDocs = false, noArchives = false;
+    bool exclude = false, quiet = false, longForm = false, xmlOut = false;
+    std::vector<std::string> rules;
+  };
+  auto a = std::make_shared<Args>();
+
+  auto* add = cli.add_subcommand(
+      "add-folder", "Catalogue a folder (and everything below it) into the library");
+  add->add_option("DIR", a->dir, "The folder to catalogue (with --update: default its location)");
+  add->add_option("--label", a->label, "The label the folder is shown under (required)");
+  add->add_option("--category", a->category,
+                  "Category path, names joined by /; missing categories are created");
+  add->add_option("--comment", a->comment, "A comment stored with the item");
+  add->add_option("--depth", a->depth, "Levels to read, the folder itself being 1 (0: unlimited)")
+      ->check(CLI::Range(0, 255));
+  add->add_flag("--no-thumbnails", a->noThumbnails, "Make no thumbnails of pictures");
+  add->add_flag("--no-tags", a->noTags, "Read no audio tags");
+  add->add_flag("--no-docs", a->noDocs, "Read no document information");
+  add->add_flag("--no-archives", a->noArchives, "List no archive contents");
+  add->add_option("--filter", a->filter,
+                  "File name patterns separated by ; (\"*.mp3;*.jpg\"), case ignored");
+  add->add_flag("--exclude", a->exclude, "Leave out the files the filter names instead");
+  add->add_option("--rule", a->rules,
+                  "SUBDIR=skip|nothumbs|noarchives[,...]: options for a subfolder "
+                  "(relative to DIR) and everything below it; repeatable");
+  add->add_option("--update", a->update, "Re-scan this disc or folder item (ITEM path)");
+  add->add_flag("-q,--quiet", a->quiet, "Print no progress");
+  add->callback([&status, g, a] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto& lib = *app.library();
+      auto& doc = lib.catalog();
+      scan::AddFolderOptions o;
+      o.path = a->dir;
+      o.label = a->label;
+      o.comment = a->comment;
+      if (!a->update.empty()) {
+        if (!a->category.empty()) {
+          n.error("--update keeps the item in its category; leave out --category");
+          return kExitUsage;
+        }
+        auto t = resolveItem(doc, a->update);
+        if (!t) {
+          n.error(t.error().message);
+          return kExitFailure;
+        }
+        o.category = t->category;
+        o.update = t->number;
+        if (o.path.empty()) o.path = doc.field(t->node, catalog::kLocation);
+      } else {
+        if (a->label.empty() || a->category.empty() || a->dir.empty()) {
+          n.error(a->label.empty()
+                      ? "Please specify a label for this folder to identify it in the library."
+                      : a->dir.empty() ? "add-folder needs the folder (DIR)"
+                                       : "add-folder needs --category PATH");
+          return kExitUsage;
+        }
+      }
+      o.depthEntry = a->depth ? *a->depth
+                              : app.settings().getInt("App-Preference", "DefaultDepth", 0);
+      if (o.depthEntry < 0 || o.depthEntry > 255) o.depthEntry = 0;
+      o.thumbnails = !a->noThumbnails;
+      o.tags = !a->noTags;
+      o.documents = !a->noDocs;
+      o.archives = !a->noArchives;
+      o.filterOn = !a->filter.empty();
+      o.filter = a->filter.empty() ? "*.*" : a->filter;
+      o.exclude = a->exclude;
+      if (a->exclude && a->filter.empty()) {
+        n.error("--exclude needs --filter");
+        return kExitUsage;
+      }
+      std::map<std::string, size_t> rowOf;
+      for (const auto& r : a->rules) {
+        auto eq = r.rfind('=');
+        if (eq == std::string::npos || eq == 0) {
+          n.error("--rule " + r + ": expected SUBDIR=skip|nothumbs|noarchives");
+          return kExitUsage;
+        }
+        std::string sub = r.substr(0, eq);
+        std::string full = sub[0] == '/' ? sub
+                                         : (std::filesystem::absolute(o.path) / sub)
+                                               .lexically_normal()
+                                               .string();
+        while (full.size() > 1 && full.back() == '/') full.pop_back();
+        if (!rowOf.count(full)) {
+          rowOf[full] = o.rows.size();
+          o.rows.push_back({full});
+        }
+        auto& row = o.rows[rowOf[full]];
+        std::stringstream words(r.substr(eq + 1));
+        std::string w;
+        while (std::getline(words, w, ',')) {
+          if (w == "skip") row.skip = true;
+          else if (w == "nothumbs") row.noThumbnails = true;
+          else if (w == "noarchives") row.noArchives = true;
+          else {
+            n.error("--rule " + r + ": \"" + w + "\" is not skip, nothumbs or noarchives");
+            return kExitUsage;
+          }
+        }
+      }
+      // Rules and the label are checked before any category is created.
+      if (!o.update) o.path = std::filesystem::absolute(o.path).lexically_normal().string();
+      if (Status st = scan::AddFolderJob::validate(o); !st) {
+        n.error(st.message());
+        return kExitUsage;
+      }
+      if (!o.update) {
+        auto cat = makeCategoryPath(doc, a->category, "");
+        if (!cat) {
+          n.error(cat.error().message);
+          return kExitFailure;
+        }
+        o.category = *cat;
+      }
+
+      scan::AddFolderJob job(lib, o);
+      bool terminal = isatty(STDERR_FILENO);
+      interrupted.store(false);
+      struct sigaction sa {}, old {};
+      sa.sa_handler = onInterrupt;
+      sigemptyset(&sa.sa_mask);
+      sigaction(SIGINT, &sa, &old);
+      job.start();
+      auto interval = std::chrono::milliseconds(terminal ? 200 : 2000);
+      auto next = std::chrono::steady_clock::now() + interval;
+      bool shown = false;
+      while (!job.finished()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (interrupted.load()) job.cancel();
+        if (!a->quiet && !g->json && std::chrono::steady_clock::now() >= next) {
+          showProgress(job, terminal);
+          shown = true;
+          next += interval;
+        }
+      }
+      const auto& r = job.wait();
+      sigaction(SIGINT, &old, nullptr);
+      if (shown && terminal) std::cerr << "\r\033[K" << std::flush;
+      for (const auto& u : r.unreadable) n.error("could not read " + u + " (recorded empty)");
+      if (r.outcome == scan::JobOutcome::cancelled) {
+        n.error(app.text(app::kTextCancelled));
+        return kExitFailure;
+      }
+      if (r.outcome == scan::JobOutcome::failed) {
+        n.error(fillIn(app.text(app::kTextScanFailed), {o.path}) + " " + r.message);
+        return kExitFailure;
+      }
+      if (!o.update) {
+        app.settings().putInt("serialized_param", "param_dlgfolder",
+                              static_cast<int>(job.savedOptionBits()));
+      }
+      if (r.filterUsed) {
+        auto history = app.settings().getList("TypeFiler", "AddOther");
+        if (std::find(history.begin(), history.end(), o.filter) == history.end()) {
+          history.push_back(o.filter);
+          app.settings().putList("TypeFiler", "AddOther", history);
+        }
+      }
+      if (Status st = app.saveLibrary(); !st) {
+        n.error(st.message());
+        return kExitFailure;
+      }
+      std::string where = itemPathText(doc, o.category, r.number);
+      if (g->json) {
+        std::string un = "[";
+        for (size_t i = 0; i < r.unreadable.size(); ++i) {
+          un += (i ? "," : "") + jsonString(r.unreadable[i]);
+        }
+        std::cout << "{\"item\":" << jsonString(where) << ",\"number\":" << r.number
+                  << ",\"kind\":" << r.itemKind << ",\"files\":" << r.files
+                  << ",\"folders\":" << r.folders << ",\"bytes\":" << r.bytes
+                  << ",\"depth\":" << r.depth << ",\"splitParts\":" << r.splitParts
+                  << ",\"elapsed\":" << jsonString(elapsedText(r.elapsed))
+                  << ",\"unreadable\":" << un << "]}\n";
+      } else {
+        std::cout << fillIn(app.text(app::kTextScanDone),
+                            {where, elapsedText(r.elapsed), app.text(app::kTextLibraryUpdated)})
+                  << "\n"
+                  << "  " << withCommas(r.files) << " files, " << withCommas(r.folders)
+                  << " folders, " << withCommas(r.bytes) << " bytes, depth " << r.depth;
+        if (r.splitParts > 0) std::cout << ", " << r.splitParts << " listing parts";
+        std::cout << "  (" << catalog::joinPath(o.category) << "-" << r.number << ")\n";
+      }
+      return kExitOk;
+    });
+  });
+
+  auto* ls = cli.add_subcommand("ls", "List the recorded files and folders of a disc or folder");
+  ls->add_option("ITEM", a->item, "The disc or folder (ITEM path)")->required();
+  ls->add_option("SUBPATH", a->file, "A folder or file inside it, names joined by /");
+  ls->add_flag("--long", a->longForm, "Sizes, dates and every recorded property");
+  ls->callback([&status, g, a] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto& doc = app.library()->catalog();
+      auto t = resolveItem(doc, a->item);
+      if (!t) {
+        n.error(t.error().message);
+        return kExitFailure;
+      }
+      auto listing = scan::readListing(app.library()->file().root(), t->category, t->number);
+      if (!listing) {
+        n.error(listing.error().message);
+        return kExitFailure;
+      }
+      bool found = false;
+      const scan::ListingEntry* at = scan::findEntry(*listing, a->file, found);
+      if (!found) {
+        n.error(a->file + ": not in " + a->item);
+        return kExitFailure;
+      }
+      std::vector<scan::ListingEntry> single;
+      const std::vector<scan::ListingEntry>* list = &listing->entries;
+      if (at && at->folder) list = &at->children;
+      if (at && !at->folder) {
+        single.push_back(*at);
+        list = &single;
+      }
+      if (g->json) {
+        std::cout << listingJson(*list, a->longForm) << "\n";
+      } else {
+        for (const auto& e : *list) printEntry(e, a->longForm, 0);
+      }
+      return kExitOk;
+    });
+  });
+
+  auto* thumb = cli.add_subcommand("thumb", "Write the stored thumbnail of a picture");
+  thumb->add_option("ITEM", a->item, "The disc or folder (ITEM path)")->required();
+  thumb->add_option("FILE", a->file, "The picture, names joined by /")->required();
+  thumb->add_option("-o,--output", a->out, "Output file (.jpg or .png; - for the stored bytes)")
+      ->required();
+  thumb->callback([&status, g, a] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto f = findFile(app, a->item, a->file);
+      if (!f) {
+        n.error(f.error().message);
+        return kExitFailure;
+      }
+      auto offset = hexField(*f->entry, "y");
+      if (!offset) {
+        n.error(a->file + " has no thumbnail");
+        return kExitFailure;
+      }
+      auto bytes = scan::readRecord(
+          app.library()->file().root(),
+          catalog::streamName(catalog::StreamKind::thumbnails, f->target.category, f->target.number),
+          *offset);
+      if (!bytes) {
+        n.error(bytes.error().message);
+        return kExitFailure;
+      }
+      if (a->out == "-") {
+        std::cout.write(bytes->data(), static_cast<std::streamsize>(bytes->size()));
+        return kExitOk;
+      }
+      std::string ext = std::filesystem::path(a->out).extension().string();
+      for (auto& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      bool same = (ext == ".png" && isPng(*bytes)) ||
+                  ((ext == ".jpg" || ext == ".jpeg") && isJpeg(*bytes));
+      if (same) {
+        std::string tmp = a->out + ".tmp";
+        std::ofstream out(tmp, std::ios::binary);
+        out.write(bytes->data(), static_cast<std::streamsize>(bytes->size()));
+        out.close();
+        std::error_code ec;
+        if (!out || (std::filesystem::rename(tmp, a->out, ec), ec)) {
+          std::filesystem::remove(tmp, ec);
+          n.error(a->out + ": cannot be written");
+          return kExitFailure;
+        }
+      } else if (!scan::savePictureAs(*bytes, a->out)) {
+        n.error(a->out + ": cannot be written (use a .jpg or .png name)");
+        return kExitFailure;
+      }
+      return kExitOk;
+    });
+  });
+
+  auto* arc = cli.add_subcommand("archive", "Show the stored contents of an archive file");
+  arc->add_option("ITEM", a->item, "The disc or folder (ITEM path)")->required();
+  arc->add_option("FILE", a->file, "The archive, names joined by /")->required();
+  arc->add_flag("--xml", a->xmlOut, "Print the stored description as it is");
+  arc->callback([&status, g, a] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto f = findFile(app, a->item, a->file);
+      if (!f) {
+        n.error(f.error().message);
+        return kExitFailure;
+      }
+      auto offset = hexField(*f->entry, "a9");
+      if (!offset) {
+        n.error(a->file + " has no archive listing");
+        return kExitFailure;
+      }
+      auto bytes = scan::readRecord(
+          app.library()->file().root(),
+          catalog::streamName(catalog::StreamKind::archives, f->target.category, f->target.number),
+          *offset);
+      if (!bytes) {
+        n.error(bytes.error().message);
+        return kExitFailure;
+      }
+      if (a->xmlOut) {
+        std::cout << *bytes << "\n";
+        return kExitOk;
+      }
+      xml::Doc doc(xmlReadMemory(bytes->data(), static_cast<int>(bytes->size()), nullptr, "UTF-8",
+                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+      xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+      if (!root) {
+        n.error("the stored archive listing is damaged");
+        return kExitFailure;
+      }
+      auto prop = [](xmlNode* e, const char* name) {
+        xml::String v(xmlGetProp(e, xml::u(name)));
+        return v ? std::string(xml::c(v.get())) : std::string();
+      };
+      if (g->json) {
+        std::string out = "{\"path\":null,\"comment\":null,\"entries\":[";
+        std::string path, comment;
+        bool first = true;
+        for (xmlNode* e = root->children; e; e = e->next) {
+          if (e->type != XML_ELEMENT_NODE) continue;
+          std::string tag = xml::c(e->name);
+          if (tag == "path") path = xml::content(e);
+          if (tag == "comment") comment = xml::content(e);
+          if (tag != "file" && tag != "folder") continue;
+          if (!first) out += ",";
+          first = false;
+          out += "{\"name\":" + jsonString(prop(e, "name")) + ",\"type\":" + jsonString(tag);
+          for (const char* k : {"size", "packed", "modified", "attributes"}) {
+            std::string v = prop(e, k);
+            if (!v.empty()) out += std::string(",\"") + k + "\":" + jsonString(v);
+          }
+          out += "}";
+        }
+        out += "]}";
+        out.replace(out.find("\"path\":null"), 11, "\"path\":" + jsonString(path));
+        out.replace(out.find("\"comment\":null"), 14, "\"comment\":" + jsonString(comment));
+        std::cout << out << "\n";
+        return kExitOk;
+      }
+      for (xmlNode* e = root->children; e; e = e->next) {
+        if (e->type != XML_ELEMENT_NODE) continue;
+        std::string tag = xml::c(e->name);
+        if (tag == "path") std::cout << "archive: " << xml::content(e) << "\n";
+        if (tag == "comment") std::cout << "comment: " << xml::content(e) << "\n";
+        if (tag != "file" && tag != "folder") continue;
+        auto t = parseHexTime(prop(e, "modified"));
+        std::string size = tag == "folder" ? "-" : withCommas(std::strtoull(prop(e, "size").c_str(), nullptr, 10));
+        char line[64];
+        std::snprintf(line, sizeof line, "%15s  %16s  ", size.c_str(),
+                      t && *t ? displayTime(*t).c_str() : "");
+        std::cout << line << prop(e, "name") << (tag == "folder" ? "/" : "") << "\n";
+      }
+      return kExitOk;
+    });
+  });
+}
+
+}  // namespace tamber::cli

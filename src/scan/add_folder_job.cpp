@@ -1,0 +1,357 @@
+#include "scan/add_folder_job.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/mounts.h"
+#include "platform/xml.h"
+
+namespace tamber::scan {
+
+namespace {
+
+std::string trim(const std::string& s) {
+  size_t a = s.find_first_not_of(" \t\r\n");
+  if (a == std::string::npos) return {};
+  size_t b = s.find_last_not_of(" \t\r\n");
+  return s.substr(a, b - a + 1);
+}
+
+std::string withoutTrailingSlashes(std::string p) {
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return p;
+}
+
+// The part of `path` below `root`, or nothing when it is not below it.
+std::optional<std::string> relativeTo(const std::string& root, const std::string& path) {
+  std::string r = root == "/" ? "/" : root + "/";
+  if (path.size() <= r.size() || path.compare(0, r.size(), r) != 0) return std::nullopt;
+  return withoutTrailingSlashes(path.substr(r.size()));
+}
+
+void removeField(xmlNode* item, int field) {
+  while (xmlNode* n = xml::childElement(item, catalog::nameCode(field))) {
+    xmlUnlinkNode(n);
+    xmlFreeNode(n);
+  }
+}
+
+std::string hex(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%X", v);
+  return buf;
+}
+
+}  // namespace
+
+AddFolderJob::AddFolderJob(catalog::Library& library, AddFolderOptions options)
+    : library_(library), options_(std::move(options)) {}
+
+AddFolderJob::~AddFolderJob() { cancel(); }
+
+Status AddFolderJob::validate(const AddFolderOptions& o) {
+  if (trim(o.label).empty() && !o.update) {
+    return Error{Errc::invalid_argument,
+                 "Please specify a label for this folder to identify it in the library."};
+  }
+  if (o.path.empty()) return Error{Errc::invalid_argument, "no folder given"};
+  if (o.depthEntry < 0 || o.depthEntry > kUnlimitedDepth) {
+    return Error{Errc::invalid_argument, "the depth must be 0 (unlimited) or 1 to 255"};
+  }
+  std::string root = withoutTrailingSlashes(o.path);
+  for (const auto& row : o.rows) {
+    if (!relativeTo(root, withoutTrailingSlashes(row.path))) {
+      return Error{Errc::invalid_argument, row.path + " is not a folder below " + root};
+    }
+  }
+  return {};
+}
+
+uint32_t AddFolderJob::scanFlags() const {
+  uint32_t flags = kScanAll;
+  if (!options_.archives) flags &= ~kScanArchives;
+  if (!options_.thumbnails) flags &= ~kScanThumbnails;
+  if (!options_.tags) flags &= ~kScanTags;
+  if (!options_.documents) flags &= ~kScanDocuments;
+  return flags;
+}
+
+uint32_t AddFolderJob::savedOptionBits() const {
+  uint32_t bits = scanFlags() & ~0xC0u;
+  if (options_.filterOn && options_.exclude) bits |= 0x40;
+  return bits;
+}
+
+void AddFolderJob::start() {
+  cells_.running.store(true);
+  worker_ = std::jthread([this] { execute(); });
+}
+
+void AddFolderJob::cancel() {
+  cells_.running.store(false);
+  if (worker_.joinable()) worker_.join();
+}
+
+const AddFolderResult& AddFolderJob::wait() {
+  if (worker_.joinable()) worker_.join();
+  return result_;
+}
+
+const AddFolderResult& AddFolderJob::run() {
+  cells_.running.store(true);
+  execute();
+  return result_;
+}
+
+void AddFolderJob::removeStreams(const std::vector<std::string>& names) {
+  auto root = library_.file().root();
+  for (const auto& n : names) (void)root.destroy(n);
+}
+
+void AddFolderJob::execute() {
+  auto started = std::chrono::steady_clock::now();
+  result_ = AddFolderResult{};
+  auto finish = [&](JobOutcome outcome, std::string message = {}) {
+    result_.outcome = outcome;
+    result_.message = std::move(message);
+    result_.elapsed = std::chrono::steady_clock::now() - started;
+    finished_.store(true);
+  };
+  if (Status st = validate(options_); !st) return finish(JobOutcome::failed, st.message());
+  if (library_.readOnly()) {
+    return finish(JobOutcome::failed, library_.path().string() + ": Permission denied");
+  }
+
+  // The folder as an absolute path without trailing separators.
+  std::error_code ec;
+  std::string path = withoutTrailingSlashes(
+      std::filesystem::absolute(options_.path, ec).lexically_normal().string());
+  if (ec) return finish(JobOutcome::failed, options_.path + ": " + ec.message());
+  path = withoutTrailingSlashes(path);
+  char resolved[PATH_MAX];
+  struct stat st;
+  if (!realpath(path.c_str(), resolved) || ::stat(resolved, &st) != 0) {
+    return finish(JobOutcome::failed, path + ": " + std::strerror(errno));
+  }
+  if (!S_ISDIR(st.st_mode)) return finish(JobOutcome::failed, path + ": not a folder");
+
+  // The kind of drive, and for the root of a mount its used bytes.
+  auto mounts = currentMounts();
+  auto mount = mountHolding(mounts, resolved);
+  int kind = options_.itemKind;
+  if (kind == 0) kind = mount ? driveKindOf(*mount) : catalog::kKindFixedFolder;
+  result_.itemKind = kind;
+  bool bareDrive = mount && mount->mountPoint == resolved;
+  uint64_t driveBytes = 0;
+  if (bareDrive) {
+    if (auto used = usedBytes(resolved); used && *used > 0) {
+      driveBytes = *used;
+      cells_.total.store(driveBytes);
+      countBytes_.store(true);
+    } else {
+      bareDrive = false;
+    }
+  }
+
+  // The number the new listing is written under.
+  auto& doc = library_.catalog();
+  xmlNode* category = doc.category(options_.category);
+  if (!category || category == doc.root()) {
+    return finish(JobOutcome::failed, "discs and folders are filed in a category");
+  }
+  if (options_.update && !doc.item(options_.category, *options_.update)) {
+    return finish(JobOutcome::failed, "the item to update does not exist");
+  }
+  auto number = doc.nextItemNumber(category);
+  if (!number) return finish(JobOutcome::failed, number.error().message);
+
+  ScanContext context;
+  context.itemPath = options_.category;
+  context.listingNumber = *number;
+  context.maxDepth = options_.depthEntry == 0 ? kUnlimitedDepth : options_.depthEntry;
+  context.cells = &cells_;
+  uint32_t flags = scanFlags();
+  for (const auto& row : options_.rows) {
+    SubfolderRule rule;
+    rule.path = withoutTrailingSlashes(row.path);
+    // Options switched off for the whole job stay off in the rule's folders.
+    rule.flags = kScanAll & (flags | kScanSubfolders);
+    if (row.skip) rule.flags &= ~kScanSubfolders;
+    if (row.noThumbnails) rule.flags &= ~kScanThumbnails;
+    if (row.noArchives) rule.flags &= ~kScanArchives;
+    std::string rel = *relativeTo(path, rule.path);
+    int depth = 1 + static_cast<int>(std::count(rel.begin(), rel.end(), '/'));
+    if (depth < 32) context.ruleLevels |= 1u << depth;
+    context.rules.push_back(std::move(rule));
+  }
+  context.excludeMode = options_.filterOn && options_.exclude;
+
+  Scanner scanner;
+  scanner.begin(context, library_.file().root(), path, countBytes_.load());
+  walking_.store(false);
+  cells_.text.setText(kStatisticsText);
+  bool countsFromStatistics = false;
+  if (options_.filterOn && scanner.setFilter(trim(options_.filter))) {
+    result_.filterUsed = true;
+    if (!countBytes_.load()) {
+      FileFilter filter;
+      FileFilter::compile(trim(options_.filter), filter);
+      cells_.total.store(statisticsPassFiltered(path, filter, cells_.running).files);
+      countsFromStatistics = true;
+    }
+  } else if (!countBytes_.load()) {
+    cells_.total.store(statisticsPass(path, cells_.running).files);
+    countsFromStatistics = true;
+  }
+  (void)countsFromStatistics;
+  if (!cells_.running.load()) return finish(JobOutcome::cancelled);
+  walking_.store(true);
+
+  bool ok = scanner.startListing(kind);
+  if (ok) {
+    scanner.walkFolder(path, flags);
+    ok = scanner.endListing() && context.error == kScanOk;
+  }
+  result_.unreadable = scanner.unreadableFolders();
+  if (!ok || !cells_.running.load()) {
+    removeStreams(scanner.streamsCreated());
+    if (context.error == kScanCancelled || !cells_.running.load()) {
+      return finish(JobOutcome::cancelled);
+    }
+    std::string why = context.errorText.empty() ? "the folder could not be catalogued"
+                                                : context.errorText;
+    return finish(JobOutcome::failed, why);
+  }
+  if (Status w = writeItem(scanner, context, path, bareDrive, driveBytes); !w) {
+    removeStreams(scanner.streamsCreated());
+    return finish(JobOutcome::failed, w.message());
+  }
+  library_.noteStreamsChanged();
+  finish(JobOutcome::done);
+}
+
+Status AddFolderJob::writeItem(Scanner& scanner, const ScanContext& context,
+                               const std::string& path, bool bareDrive, uint64_t driveBytes) {
+  auto& doc = library_.catalog();
+  auto root = library_.file().root();
+  const auto& cat = options_.category;
+  const uint16_t scanned = context.listingNumber;
+  int parts = cells_.splitCount.load();
+  if (parts < 0) parts = 0;
+
+  auto created = scanner.streamsCreated();
+  auto wasCreated = [&](const std::string& n) {
+    return std::find(created.begin(), created.end(), n) != created.end();
+  };
+  // Moves the new streams to the names of item `target`.
+  auto renameStreams = [&](uint16_t target) -> Status {
+    using catalog::StreamKind;
+    std::vector<std::pair<StreamKind, int>> kinds{{StreamKind::listing, 0}};
+    for (int k = 1; k <= parts; ++k) kinds.emplace_back(StreamKind::listing, k);
+    kinds.emplace_back(StreamKind::thumbnails, 0);
+    kinds.emplace_back(StreamKind::archives, 0);
+    for (auto [kind, part] : kinds) {
+      std::string from = catalog::streamName(kind, cat, scanned, part);
+      if (!wasCreated(from)) continue;
+      std::string to = catalog::streamName(kind, cat, target, part);
+      (void)root.destroy(to);
+      if (Status st = root.rename(from, to); !st) return st;
+    }
+    return {};
+  };
+
+  xmlNode* item = nullptr;
+  if (options_.update) {
+    item = doc.item(cat, *options_.update);
+    if (!item) return Error{Errc::not_found, "the item to update does not exist"};
+    // The old listing, its parts, thumbnails and archive listings go; the
+    // cover picture stays.
+    uint16_t old = *options_.update;
+    int oldParts = std::atoi(doc.field(item, catalog::kListingParts).c_str());
+    for (int k = 1; k <= 0xFFFF; ++k) {
+      std::string part = catalog::streamName(catalog::StreamKind::listing, cat, old, k);
+      if (k > oldParts && !root.contains(part)) break;
+      (void)root.destroy(part);
+    }
+    for (auto kind : {catalog::StreamKind::listing, catalog::StreamKind::thumbnails,
+                      catalog::StreamKind::archives}) {
+      (void)root.destroy(catalog::streamName(kind, cat, old));
+    }
+    if (Status st = renameStreams(old); !st) return st;
+    result_.number = old;
+    for (int f : {catalog::kOriginalName, catalog::kDepth, catalog::kCapacity, catalog::kKind,
+                  catalog::kFolders, catalog::kFiles, catalog::kLocation, catalog::kFilterText,
+                  catalog::kListingParts}) {
+      removeField(item, f);
+    }
+    removeField(item, catalog::kScanSettings);
+  } else {
+    auto added = doc.addItem(cat);
+    if (!added) return added.error();
+    item = *added;
+    uint16_t n = catalog::CatalogDocument::numberOf(item);
+    if (n != scanned) {
+      if (Status st = renameStreams(n); !st) {
+        xmlUnlinkNode(item);
+        xmlFreeNode(item);
+        return st;
+      }
+    }
+    result_.number = n;
+  }
+
+  int deepest = cells_.deepestLevel.load();
+  int depth = std::max(1, std::min(context.maxDepth, deepest));
+  uint64_t bytes = bareDrive && context.maxDepth == kUnlimitedDepth ? driveBytes
+                                                                    : cells_.totalBytes.load();
+  uint64_t megabytes = std::max<uint64_t>(1, bytes >> 20);
+  std::string name = std::filesystem::path(path).filename().string();
+
+  if (!name.empty()) doc.setField(item, catalog::kOriginalName, name);
+  std::string label = trim(options_.label);
+  if (!label.empty()) doc.setField(item, catalog::kLabel, label);
+  doc.setField(item, catalog::kDepth, std::to_string(depth));
+  doc.setField(item, catalog::kCapacity, std::to_string(megabytes));
+  doc.setField(item, catalog::kKind, std::to_string(result_.itemKind));
+  doc.setField(item, catalog::kFolders, std::to_string(cells_.folders.load()));
+  doc.setField(item, catalog::kFiles, std::to_string(cells_.files.load()));
+  doc.setField(item, catalog::kLocation, path);
+  if (!options_.comment.empty()) doc.setField(item, catalog::kComment, options_.comment);
+  if (result_.filterUsed) doc.setField(item, catalog::kFilterText, trim(options_.filter));
+  if (parts > 0) doc.setField(item, catalog::kListingParts, std::to_string(parts));
+
+  // The scan settings: the flags and one entry per subfolder rule.
+  uint32_t bits = (scanFlags() & ~0xC0u) | 0x01;
+  if (options_.filterOn && options_.exclude) bits |= 0x40;
+  xmlNode* settings = xmlNewChild(item, nullptr, xml::u(catalog::nameCode(catalog::kScanSettings)),
+                                  nullptr);
+  catalog::setFieldText(
+      xmlNewChild(settings, nullptr, xml::u(catalog::nameCode(catalog::kScanBits)), nullptr),
+      hex(bits));
+  for (const auto& rule : context.rules) {
+    xmlNode* r = xmlNewChild(settings, nullptr,
+                             xml::u(catalog::nameCode(catalog::kSubfolderSettings)), nullptr);
+    std::string rel = *relativeTo(path, rule.path);
+    std::replace(rel.begin(), rel.end(), '/', '\\');
+    catalog::setFieldText(
+        xmlNewChild(r, nullptr, xml::u(catalog::nameCode(catalog::kSubfolderPath)), nullptr), rel);
+    catalog::setFieldText(
+        xmlNewChild(r, nullptr, xml::u(catalog::nameCode(catalog::kSubfolderBits)), nullptr),
+        hex(rule.flags));
+  }
+  doc.setModified();
+
+  result_.files = cells_.files.load();
+  result_.folders = cells_.folders.load();
+  result_.bytes = bytes;
+  result_.splitParts = parts;
+  result_.depth = depth;
+  return {};
+}
+
+}  // namespace tamber::scan

@@ -1,0 +1,116 @@
+// The add-folder job: catalogues a folder into a category of the library as
+// a new folder item, or re-scans an existing one (update mode).
+//
+// The job runs the scanner on a worker thread; a front end shows the
+// counters and the progress text while it runs and may cancel it. A job that
+// is cancelled or fails leaves the catalog unchanged and removes every stream
+// it wrote.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "catalog/library.h"
+#include "scan/scanner.h"
+
+namespace tamber::scan {
+
+// One row of the subfolder settings: a folder below the root (full path) and
+// what is switched off from it on.
+struct SubfolderRow {
+  std::string path;
+  bool skip = false;          // not catalogued at all
+  bool noThumbnails = false;
+  bool noArchives = false;
+};
+
+struct AddFolderOptions {
+  std::string path;
+  std::string label;
+  std::string comment;
+  catalog::ItemPath category;
+  int depthEntry = 0;  // 0: unlimited, else 1..255 levels (the root is level 1)
+  bool thumbnails = true;
+  bool tags = true;
+  bool documents = true;
+  bool archives = true;
+  bool filterOn = false;
+  std::string filter = "*.*";  // patterns separated by ";"
+  bool exclude = false;        // the filter names the files to leave out
+  std::vector<SubfolderRow> rows;
+  std::optional<uint16_t> update;  // the item in `category` to re-scan
+  int itemKind = 0;                // 0: from the drive holding the folder
+};
+
+enum class JobOutcome { done = 1, cancelled = 2, failed = 3 };
+
+struct AddFolderResult {
+  JobOutcome outcome = JobOutcome::failed;
+  std::string message;  // why the job failed
+  uint16_t number = 0;  // the item's number in its category
+  uint32_t files = 0;
+  uint32_t folders = 0;
+  uint64_t bytes = 0;
+  int splitParts = 0;
+  int depth = 0;
+  int itemKind = 0;
+  bool filterUsed = false;
+  std::vector<std::string> unreadable;
+  std::chrono::steady_clock::duration elapsed{};
+};
+
+class AddFolderJob {
+ public:
+  AddFolderJob(catalog::Library& library, AddFolderOptions options);
+  ~AddFolderJob();
+  AddFolderJob(const AddFolderJob&) = delete;
+  AddFolderJob& operator=(const AddFolderJob&) = delete;
+
+  // What the user must change before a job can start; the message says what.
+  static Status validate(const AddFolderOptions& options);
+
+  // Runs the job on a worker thread.
+  void start();
+  // Clears the running flag and waits for the worker.
+  void cancel();
+  bool finished() const { return finished_.load(); }
+  // Waits for the worker and returns its result.
+  const AddFolderResult& wait();
+  // Runs the job on the calling thread.
+  const AddFolderResult& run();
+
+  ScanCounters& counters() { return cells_; }
+  // True once the statistics are known and the walk proper runs.
+  bool walking() const { return walking_.load(); }
+  // Progress counts bytes (the folder is the root of a mount) rather than files.
+  bool countsBytes() const { return countBytes_.load(); }
+
+  // The option bits a front end saves ("param_dlgfolder").
+  uint32_t savedOptionBits() const;
+  // The flags the walk starts from.
+  uint32_t scanFlags() const;
+
+ private:
+  void execute();
+  void removeStreams(const std::vector<std::string>& names);
+  Status writeItem(Scanner& scanner, const ScanContext& context, const std::string& path,
+                   bool bareDrive, uint64_t driveBytes);
+
+  catalog::Library& library_;
+  AddFolderOptions options_;
+  ScanCounters cells_;
+  AddFolderResult result_;
+  std::atomic<bool> finished_{false};
+  std::atomic<bool> walking_{false};
+  std::atomic<bool> countBytes_{false};
+  std::jthread worker_;
+};
+
+// "Calculating folder statistics..." while the totals are counted.
+inline constexpr const char* kStatisticsText = "Calculating folder statistics...";
+
+}  // namespace tamber::scan

@@ -1,0 +1,95 @@
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <cstring>
+#include <vector>
+
+#include "decomp/extract.h"
+#include "platform/text.h"
+#include "platform/utf.h"
+#include "scan/scanner.h"
+
+namespace tamber::scan {
+
+namespace {
+
+std::vector<std::string> splitPatterns(const std::string& text) {
+  std::vector<std::u16string> parts;
+  auto wide = utf8ToUtf16(toValidUtf8(text));
+  if (wide) CExtract::GetListBySeperator(wide->c_str(), u";", &parts);
+  std::vector<std::string> out;
+  for (const auto& p : parts) {
+    std::string s = utf16ToUtf8(p);
+    size_t a = s.find_first_not_of(" \t");
+    size_t b = s.find_last_not_of(" \t");
+    if (a != std::string::npos) out.push_back(s.substr(a, b - a + 1));
+  }
+  return out;
+}
+
+}  // namespace
+
+struct FileFilter::Code {
+  pcre2_code* code = nullptr;
+  pcre2_match_data* match = nullptr;
+  ~Code() {
+    pcre2_match_data_free(match);
+    pcre2_code_free(code);
+  }
+};
+
+FileFilter::FileFilter() = default;
+FileFilter::~FileFilter() = default;
+FileFilter::FileFilter(FileFilter&&) noexcept = default;
+FileFilter& FileFilter::operator=(FileFilter&&) noexcept = default;
+
+// Each pattern must match the whole name: "*" any run of characters, "?" one
+// character, everything else stands for itself.
+std::string FileFilter::expression(const std::string& patterns) {
+  std::string out;
+  for (const std::string& p : splitPatterns(patterns)) {
+    if (p == "*" || p == "*.*") return {};
+    if (!out.empty()) out += '|';
+    out += "^(?:";
+    for (char c : p) {
+      if (c == '*') {
+        out += ".*";
+      } else if (c == '?') {
+        out += '.';
+      } else {
+        if (std::strchr("\\^$.|+()[]{}", c)) out += '\\';
+        out += c;
+      }
+    }
+    out += ")$";
+  }
+  return out;
+}
+
+FileFilter::Outcome FileFilter::compile(const std::string& patterns, FileFilter& out) {
+  out.code_.reset();
+  std::string expr = expression(patterns);
+  if (expr.empty()) return Outcome::none;
+  int err = 0;
+  PCRE2_SIZE at = 0;
+  auto code = std::make_shared<Code>();
+  code->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(expr.data()), expr.size(),
+                             PCRE2_CASELESS | PCRE2_UTF | PCRE2_MATCH_INVALID_UTF |
+                                 PCRE2_DOLLAR_ENDONLY | PCRE2_DOTALL,
+                             &err, &at, nullptr);
+  if (!code->code) return Outcome::invalid;
+  pcre2_jit_compile(code->code, PCRE2_JIT_COMPLETE);
+  code->match = pcre2_match_data_create_from_pattern(code->code, nullptr);
+  if (!code->match) return Outcome::invalid;
+  out.code_ = std::move(code);
+  return Outcome::filter;
+}
+
+bool FileFilter::matches(std::string_view name) const {
+  if (!code_) return true;
+  int rc = pcre2_match(code_->code, reinterpret_cast<PCRE2_SPTR>(name.data()), name.size(), 0, 0,
+                       code_->match, nullptr);
+  return rc >= 0;
+}
+
+}  // namespace tamber::scan

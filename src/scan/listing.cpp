@@ -1,0 +1,170 @@
+#include "scan/listing.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/hex_time.h"
+#include "platform/text.h"
+
+namespace tamber::scan {
+
+namespace {
+
+struct Row {
+  FileKind kind;
+  uint8_t subtype;
+  const char* extensions;
+};
+
+// 119 extensions.
+constexpr Row kRows[] = {
+    {FileKind::archive, 0, "cab"},
+    {FileKind::archive, 1, "jar moz sar zip z"},
+    {FileKind::archive, 2, "rar"},
+    {FileKind::archive, 3, "gz gzip tar tgz tz taz tzb tpz txf"},
+    {FileKind::archive, 4, "arj"},
+    {FileKind::archive, 5, "ace"},
+    {FileKind::archive, 6, "lzh lha lhw lzw lzs lzx"},
+    {FileKind::archive, 7, "sfx"},
+    {FileKind::document, kDocModule, "dll ole olb sys vbx vxd"},
+    {FileKind::document, kDocHtml, "hta htm html htt htx jsp php php3 phtml"},
+    {FileKind::document, kDocOffice,
+     "doc dot eml ldb lko msi mdb mad maf mar maq mat mde mer mmf msc msp ppi pps ppt pwz pxl "
+     "qef rtf vsd vss vsw wpt wab wpg wpk wpm xls xla xlb xlc xld xlk xll xlm xlv xlw"},
+    {FileKind::document, kDocPdf, "pdf"},
+    {FileKind::audio, 0, "mp3 mp2"},
+    {FileKind::audio, 1, "ogg ogm"},
+    {FileKind::audio, 2, "asf wma"},
+    {FileKind::audio, 3, "ape apl mac"},
+    {FileKind::image, 0,
+     "bmp bm bah bal brh brl dib ddb dah dal emf gif ico jpg jff jif jfif jpeg jpe jtf png pbm "
+     "raw rdi tif tiff"},
+    {FileKind::executable, kSubtypeExecutable, "exe"},
+};
+
+constexpr const char* kImageExtensions[] = {"bmp", "bm",  "bah", "bal",  "brh",  "brl",
+                                            "dib", "ddb", "dah", "dal",  "emf",  "gif",
+                                            "ico", "jpg", "jff", "jif",  "jfif", "jpeg",
+                                            "jpe", "jtf", "png", "pbm",  "tif",  "tiff"};
+
+bool plainText(std::string_view s) {
+  for (unsigned char c : s) {
+    if (c < 0x20 || c > 0x7E || c == '<' || c == '>' || c == '&') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ExtensionTable::ExtensionTable() {
+  for (const Row& row : kRows) {
+    std::string_view list = row.extensions;
+    size_t pos = 0;
+    while (pos < list.size()) {
+      size_t sp = list.find(' ', pos);
+      if (sp == std::string_view::npos) sp = list.size();
+      std::string_view ext = list.substr(pos, sp - pos);
+      pos = sp + 1;
+      Entry e{};
+      std::memcpy(e.rest, ext.data() + 1, ext.size() - 1);
+      e.kind = row.kind;
+      e.subtype = row.subtype;
+      buckets_[ext[0] - 'a'].push_back(e);
+    }
+  }
+}
+
+std::optional<FileClass> ExtensionTable::classify(std::string_view ext) const {
+  if (ext.empty() || ext[0] < 'a' || ext[0] > 'z') return std::nullopt;
+  std::string_view rest = ext.substr(1);
+  if (rest.size() > 4) return std::nullopt;
+  for (const Entry& e : buckets_[ext[0] - 'a']) {
+    if (rest == e.rest) return FileClass{e.kind, e.subtype};
+  }
+  return std::nullopt;
+}
+
+size_t ExtensionTable::size() const {
+  size_t n = 0;
+  for (const auto& b : buckets_) n += b.size();
+  return n;
+}
+
+bool isImageExtension(std::string_view ext) {
+  for (const char* e : kImageExtensions) {
+    if (ext == e) return true;
+  }
+  return false;
+}
+
+std::string extensionOf(std::string_view name) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return {};
+  std::string ext(name.substr(dot + 1));
+  for (char& c : ext) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return ext;
+}
+
+void appendTextElement(std::string& out, const char* code, std::string_view text) {
+  if (text.empty()) return;
+  out += '<';
+  out += code;
+  out += '>';
+  if (plainText(text)) {
+    out += text;
+  } else {
+    std::string safe = xmlSafe(text);
+    if (safe.find_first_of("<>&") != std::string::npos) {
+      out += "<![CDATA[";
+      size_t pos = 0;
+      for (size_t at; (at = safe.find("]]>", pos)) != std::string::npos; pos = at + 2) {
+        out.append(safe, pos, at + 2 - pos);
+        out += "]]><![CDATA[";
+      }
+      out.append(safe, pos, std::string::npos);
+      out += "]]>";
+    } else {
+      for (char c : safe) {
+        if (c == '\r') out += "&#13;";
+        else out += c;
+      }
+    }
+  }
+  out += "</";
+  out += code;
+  out += '>';
+}
+
+void appendNumberElement(std::string& out, const char* code, const char* format, long long value) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, format, value);
+  appendTextElement(out, code, buf);
+}
+
+std::string listingHeader(int kindCode) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a1 xmlns=\"urn:CDs\" i=\"" +
+         std::to_string(kindCode) + "\">";
+}
+
+std::string HexTimeCache::operator()(std::time_t t) {
+  long long bucket = static_cast<long long>(t) / 900 - (t < 0 && t % 900 != 0 ? 1 : 0);
+  Slot& s = slots_[static_cast<uint64_t>(bucket) & 255];
+  if (s.bucket != bucket) {
+    std::time_t start = static_cast<std::time_t>(bucket * 900);
+    std::string h = fileHexTime(start);
+    s.bucket = bucket;
+    s.zero = h == "0";
+    s.delta = s.zero ? 0 : static_cast<long long>(std::strtoull(h.c_str(), nullptr, 16)) -
+                               static_cast<long long>(static_cast<uint32_t>(start));
+  }
+  if (s.zero) return fileHexTime(t);
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%X",
+                static_cast<unsigned>(static_cast<uint32_t>(static_cast<long long>(t) + s.delta)));
+  return buf;
+}
+
+}  // namespace tamber::scan

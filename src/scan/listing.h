@@ -1,0 +1,94 @@
+// The listing of a disc or folder: how files are classified, and the XML the
+// scanner writes for every folder and file.
+//
+//   <?xml version="1.0" encoding="UTF-8"?>
+//   <a1 xmlns="urn:CDs" i="13">                 kind of the item (-1 in a part)
+//     <e2><d8><d9>Photos\2019</d9><e0>1</e0></d8></e2>   parts, when any
+//     <b><c>song.mp3</c><e>4096</e><d>65F0A1B2</d><e6>65F0A1B2</e6>...</b>
+//     <a><c>Photos</c><d>..</d><e6>..</e6><b>...</b><a>...</a></a>
+//   </a1>
+//
+// A part begins with <e3>relative\path</e3>; its folder stands in its parent
+// as an "a" with "d7" (the part number) and no entries.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tamber::scan {
+
+// The options of one folder level.
+inline constexpr uint32_t kScanThumbnails = 0x04;
+inline constexpr uint32_t kScanTags = 0x08;
+inline constexpr uint32_t kScanDocuments = 0x10;
+inline constexpr uint32_t kScanArchives = 0x20;
+inline constexpr uint32_t kScanSubfolders = 0x40;
+inline constexpr uint32_t kScanAll = 0x7C;
+
+enum class FileKind : uint8_t { archive = 0, document = 1, audio = 2, image = 3, executable = 4 };
+// Document subtypes.
+inline constexpr uint8_t kDocModule = 0, kDocHtml = 1, kDocOffice = 2, kDocPdf = 3;
+inline constexpr uint8_t kSubtypeExecutable = 255;
+
+struct FileClass {
+  FileKind kind;
+  uint8_t subtype;
+};
+
+// Lower-case extension to kind and subtype: 26 buckets by first letter, each
+// entry holding the rest of the extension (up to four characters).
+class ExtensionTable {
+ public:
+  ExtensionTable();
+  // `extension` is lower case, without the dot.
+  std::optional<FileClass> classify(std::string_view extension) const;
+  size_t size() const;
+
+ private:
+  struct Entry {
+    char rest[5];
+    FileKind kind;
+    uint8_t subtype;
+  };
+  std::vector<Entry> buckets_[26];
+};
+
+// The image extensions read when nothing but subfolders is wanted (the image
+// row of the table without raw and rdi).
+bool isImageExtension(std::string_view extension);
+
+// The text after the last "." of a name, ASCII letters lower-cased; empty
+// when the name has no ".".
+std::string extensionOf(std::string_view name);
+
+// Appends <code>text</code> by the listing's text rule: nothing for an empty
+// text; any bytes are made valid (invalid UTF-8 read as Windows-1252,
+// characters XML does not allow replaced by "."); a text holding "<", ">" or
+// "&" goes into CDATA, split where it holds "]]>"; a carriage return, which
+// XML would turn into a line feed, is written as a character reference.
+void appendTextElement(std::string& out, const char* code, std::string_view text);
+void appendNumberElement(std::string& out, const char* code, const char* format, long long value);
+
+// <?xml ...?><a1 xmlns="urn:CDs" i="kind">
+std::string listingHeader(int kindCode);
+inline constexpr std::string_view kListingFooter = "</a1>";
+
+// fileHexTime with a cache: the local offset only changes on quarter hours.
+class HexTimeCache {
+ public:
+  std::string operator()(std::time_t t);
+
+ private:
+  struct Slot {
+    long long bucket = -1;
+    long long delta = 0;
+    bool zero = false;
+  };
+  Slot slots_[256];
+};
+
+}  // namespace tamber::scan

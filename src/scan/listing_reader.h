@@ -1,0 +1,61 @@
+// Reading a listing back: the tree of a disc or folder with what was
+// recorded for each file, its parts followed, and the records of the
+// thumbnail and archive streams.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "catalog/names.h"
+#include "platform/result.h"
+#include "storage/compound_file.h"
+
+namespace tamber::scan {
+
+struct ListingEntry {
+  std::string name;
+  bool folder = false;
+  uint64_t size = 0;
+  std::string modified;  // HexTime
+  std::string created;   // HexTime
+  int part = 0;          // a folder whose entries were in a part
+  // The file's other recorded fields, by name code, in their order.
+  std::vector<std::pair<std::string, std::string>> fields;
+  std::vector<ListingEntry> children;
+
+  const std::string* field(std::string_view code) const;
+};
+
+struct Listing {
+  int kind = 0;
+  std::vector<ListingEntry> entries;
+  int parts = 0;  // parts read
+};
+
+// Parses a listing; `loadPart(k)` gives the text of part k or nothing.
+// Parts that are missing, damaged or named twice give an error.
+using PartLoader = std::function<std::optional<std::string>(int)>;
+Result<Listing> parseListing(std::string_view text, const PartLoader& loadPart);
+
+// Reads the listing of item `number` in `category` from the library.
+Result<Listing> readListing(storage::Storage library, const catalog::ItemPath& category,
+                            uint16_t number);
+
+// The entry at a relative path ("Photos/2019/a.jpg"); the empty path is the
+// root, returned as nullptr with found = true.
+const ListingEntry* findEntry(const Listing& listing, std::string_view path, bool& found);
+
+// One record of the thumbnail or archive stream: the bytes after the 4-byte
+// length at `offset`.
+Result<std::string> readRecord(storage::Storage library, const std::string& streamName,
+                               uint64_t offset);
+
+// The name a field is shown under ("artist" for "s"); the code when it has none.
+std::string fieldDisplayName(std::string_view code);
+
+}  // namespace tamber::scan
