@@ -87,6 +87,18 @@ FileFilter::Outcome FileFilter::compile(const std::string& patterns, FileFilter&
 
 bool FileFilter::matches(std::string_view name) const {
   if (!code_) return true;
+  // Names that are not UTF-8 are matched as Windows-1252, as they are listed.
+  for (unsigned char ch : name) {
+    if (ch >= 0x80) {
+      std::string valid = toValidUtf8(name);
+      if (valid.size() != name.size() || valid != name) {
+        int rc = pcre2_match(code_->code, reinterpret_cast<PCRE2_SPTR>(valid.data()), valid.size(),
+                             0, 0, code_->match, nullptr);
+        return rc >= 0;
+      }
+      break;
+    }
+  }
   int rc = pcre2_match(code_->code, reinterpret_cast<PCRE2_SPTR>(name.data()), name.size(), 0, 0,
                        code_->match, nullptr);
   return rc >= 0;

@@ -204,6 +204,9 @@ struct Scanner::Impl {
   ImageInfoReader images;
   HexTimeCache hexTimes;
   std::set<dev_t> pseudo;
+  SubfolderOpener openSubfolder = [](int dirFd, const char* name) {
+    return openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  };
 
   bool running() const { return ctx->cells->running.load(std::memory_order_relaxed); }
   ScanCounters& cells() { return *ctx->cells; }
@@ -300,7 +303,7 @@ uint32_t Scanner::Impl::walk(int parentFd, const Entry* own, const std::string& 
     *parent += "</a>";
     return 1;
   }
-  int fd = own ? openat(parentFd, own->name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+  int fd = own ? openSubfolder(parentFd, own->name.c_str())
                : open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   int openError = errno;
   DirPtr dir(fd >= 0 ? fdopendir(fd) : nullptr);
@@ -745,6 +748,8 @@ bool Scanner::endListing() {
   m.listingOpen = false;
   return ok;
 }
+
+void Scanner::setSubfolderOpener(SubfolderOpener opener) { impl_->openSubfolder = opener; }
 
 std::vector<std::string> Scanner::streamsCreated() const { return impl_->created; }
 

@@ -145,6 +145,11 @@ class Scanner {
   // Subfolders that could not be read (recorded with no entries).
   const std::vector<std::string>& unreadableFolders() const { return unreadable_; }
 
+  // How a subfolder is opened for reading: openat(2) with O_DIRECTORY and
+  // O_NOFOLLOW. Tests replace it to make folders unreadable.
+  using SubfolderOpener = int (*)(int dirFd, const char* name);
+  void setSubfolderOpener(SubfolderOpener opener);
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

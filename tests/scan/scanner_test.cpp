@@ -1,0 +1,701 @@
+// The scanner and the add-folder job on trees built in temporary folders:
+// every listing must be well-formed and read back to the tree on disk.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "catalog/library.h"
+#include "platform/hex_time.h"
+#include "platform/mounts.h"
+#include "scan/add_folder_job.h"
+#include "scan/listing.h"
+#include "scan/listing_reader.h"
+#include "scan/scanner.h"
+#include "tests/storage/storage_helpers.h"
+
+namespace tamber::scan {
+namespace {
+
+namespace fs = std::filesystem;
+using storage::TempDir;
+
+// Builds a tree: "a/b.txt" is a file holding its own path, "a/c/" a folder.
+void makeTree(const fs::path& root, const std::vector<std::string>& paths) {
+  for (const auto& p : paths) {
+    if (!p.empty() && p.back() == '/') {
+      fs::create_directories(root / p);
+      continue;
+    }
+    fs::create_directories((root / p).parent_path());
+    std::ofstream(root / p) << p;
+  }
+}
+
+std::vector<std::string> numbered(const std::string& folder, int count) {
+  std::vector<std::string> out;
+  for (int i = 0; i < count; ++i) out.push_back(folder + "/f" + std::to_string(i) + ".txt");
+  return out;
+}
+
+std::string mtimeHex(const fs::path& p) {
+  struct stat st;
+  lstat(p.c_str(), &st);
+  return fileHexTime(st.st_mtim.tv_sec);
+}
+
+// The listing holds exactly what is on disk below `dir` (names, sizes, times).
+void expectMatchesDisk(const std::vector<ListingEntry>& entries, const fs::path& dir,
+                       bool skipHidden) {
+  std::map<std::string, const ListingEntry*> byName;
+  for (const auto& e : entries) {
+    EXPECT_TRUE(byName.emplace(e.name, &e).second) << "twice: " << e.name;
+  }
+  std::set<std::string> onDisk;
+  for (const auto& d : fs::directory_iterator(dir)) {
+    std::string name = d.path().filename().string();
+    if (skipHidden && name[0] == '.' && d.is_directory() && !d.is_symlink()) continue;
+    onDisk.insert(name);
+    auto it = byName.find(name);
+    if (it == byName.end()) {
+      ADD_FAILURE() << "not listed: " << d.path();
+      continue;
+    }
+    const ListingEntry& e = *it->second;
+    bool folder = d.is_directory() && !d.is_symlink();
+    EXPECT_EQ(e.folder, folder) << d.path();
+    EXPECT_EQ(e.modified, mtimeHex(d.path())) << d.path();
+    if (folder) {
+      expectMatchesDisk(e.children, d.path(), false);
+    } else {
+      struct stat st;
+      lstat(d.path().c_str(), &st);
+      EXPECT_EQ(e.size, static_cast<uint64_t>(st.st_size)) << d.path();
+    }
+  }
+  EXPECT_EQ(onDisk.size(), byName.size()) << dir;
+}
+
+size_t countFiles(const std::vector<ListingEntry>& entries) {
+  size_t n = 0;
+  for (const auto& e : entries) n += e.folder ? countFiles(e.children) : 1;
+  return n;
+}
+
+class Job : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto lib = catalog::Library::create(dir.path / "lib.cds");
+    ASSERT_TRUE(lib) << lib.error().message;
+    library = std::move(*lib);
+    auto n = library->catalog().addCategory({}, "Cat", "");
+    ASSERT_TRUE(n);
+    category = {*n};
+    root = dir.path / "tree";
+    fs::create_directories(root);
+  }
+
+  AddFolderOptions options() {
+    AddFolderOptions o;
+    o.path = root.string();
+    o.label = "Label";
+    o.category = category;
+    return o;
+  }
+
+  AddFolderResult add(AddFolderOptions o) {
+    AddFolderJob job(*library, std::move(o));
+    AddFolderResult r = job.run();
+    EXPECT_EQ(r.outcome, JobOutcome::done) << r.message;
+    return r;
+  }
+
+  Listing listing(uint16_t number) {
+    auto l = readListing(library->file().root(), category, number);
+    EXPECT_TRUE(l) << (l ? "" : l.error().message);
+    return l ? std::move(*l) : Listing{};
+  }
+
+  std::string field(uint16_t number, int index) {
+    return library->catalog().field(library->catalog().item(category, number), index);
+  }
+
+  std::set<std::string> streamNames() {
+    std::set<std::string> out;
+    auto elements = library->file().root().elements();
+    for (const auto& e : *elements) out.insert(e.name);
+    return out;
+  }
+
+  TempDir dir;
+  std::unique_ptr<catalog::Library> library;
+  catalog::ItemPath category;
+  fs::path root;
+};
+
+TEST(ExtensionTable, HoldsEveryExtensionOnceAndClassifiesByLowerCase) {
+  ExtensionTable t;
+  EXPECT_EQ(t.size(), 119u);
+  EXPECT_EQ(extensionOf("song.MP3"), "mp3");
+  EXPECT_EQ(extensionOf("archive.tar.gz"), "gz");
+  EXPECT_EQ(extensionOf("README"), "");
+  auto c = t.classify(extensionOf("song.MP3"));
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->kind, FileKind::audio);
+  EXPECT_EQ(c->subtype, 0);
+  EXPECT_EQ(t.classify("phtml")->subtype, kDocHtml);
+  EXPECT_EQ(t.classify("php3")->subtype, kDocHtml);
+  EXPECT_EQ(t.classify("z")->kind, FileKind::archive);
+  EXPECT_EQ(t.classify("z")->subtype, 1);
+  EXPECT_EQ(t.classify("exe")->subtype, kSubtypeExecutable);
+  EXPECT_EQ(t.classify("xlw")->subtype, kDocOffice);
+  EXPECT_FALSE(t.classify("3gp"));
+  EXPECT_FALSE(t.classify("_mp3"));
+  EXPECT_FALSE(t.classify(""));
+  EXPECT_FALSE(t.classify("mp33"));
+  EXPECT_FALSE(t.classify("tiffff"));
+  EXPECT_EQ(t.classify("raw")->kind, FileKind::image);
+  EXPECT_FALSE(isImageExtension("raw"));
+  EXPECT_FALSE(isImageExtension("rdi"));
+  EXPECT_TRUE(isImageExtension("jfif"));
+}
+
+TEST(ListingText, EveryNameGivesWellFormedXmlThatReadsBack) {
+  struct Case {
+    std::string in, back;
+  } cases[] = {
+      {"plain.txt", "plain.txt"},
+      {"a<b>&c", "a<b>&c"},
+      {"x]]>y<", "x]]>y<"},
+      {"]]>]]>&", "]]>]]>&"},
+      {"caf\xE9.mp3", "caf\xC3\xA9.mp3"},            // Windows-1252
+      {"bell\x07tab\tcr\r.txt", "bell.tab\tcr\r.txt"},  // scrubbed; CR kept
+      {"\xE2\x82\xAC 5", "\xE2\x82\xAC 5"},
+  };
+  for (const auto& c : cases) {
+    std::string doc = listingHeader(13) + "<b>";
+    appendTextElement(doc, "c", c.in);
+    doc += "<e>1</e></b>";
+    doc += kListingFooter;
+    auto l = parseListing(doc, [](int) { return std::nullopt; });
+    ASSERT_TRUE(l) << c.in << ": " << doc;
+    ASSERT_EQ(l->entries.size(), 1u);
+    EXPECT_EQ(l->entries[0].name, c.back) << doc;
+  }
+  std::string empty;
+  appendTextElement(empty, "v", "");
+  EXPECT_EQ(empty, "");
+}
+
+TEST(ListingText, HexTimeOfFiles) {
+  EXPECT_EQ(fileHexTime(-2240524800LL - 86400), "0");  // 1898
+  setenv("TZ", "Europe/Paris", 1);
+  tzset();
+  HexTimeCache cache;
+  std::mt19937_64 rng(7);
+  // Around a change of daylight saving time and at random.
+  for (long long t = 1711846800 - 7200; t < 1711846800 + 7200; t += 97) {
+    EXPECT_EQ(cache(t), fileHexTime(t)) << t;
+  }
+  for (int i = 0; i < 20000; ++i) {
+    std::time_t t = static_cast<std::time_t>(rng() % 4000000000ULL);
+    ASSERT_EQ(cache(t), fileHexTime(t)) << t;
+  }
+  unsetenv("TZ");
+  tzset();
+}
+
+TEST(FileFilterTest, WildcardsMatchWholeNamesWithoutCase) {
+  FileFilter f;
+  ASSERT_EQ(FileFilter::compile("*.MP3;*.jpg", f), FileFilter::Outcome::filter);
+  EXPECT_TRUE(f.matches("song.mp3"));
+  EXPECT_TRUE(f.matches("photo.JPG"));
+  EXPECT_FALSE(f.matches("song.mp3.part"));
+  EXPECT_FALSE(f.matches("photo.jpeg"));
+  ASSERT_EQ(FileFilter::compile("a*", f), FileFilter::Outcome::filter);
+  EXPECT_TRUE(f.matches("abc"));
+  EXPECT_TRUE(f.matches("A"));
+  EXPECT_FALSE(f.matches("bac"));
+  ASSERT_EQ(FileFilter::compile("readme.txt; file(1).t?t ;[x]+", f), FileFilter::Outcome::filter);
+  EXPECT_TRUE(f.matches("README.TXT"));
+  EXPECT_FALSE(f.matches("old_readme.txt"));
+  EXPECT_TRUE(f.matches("file(1).txt"));
+  EXPECT_FALSE(f.matches("file1.txt"));
+  EXPECT_TRUE(f.matches("[x]+"));
+  EXPECT_TRUE(f.matches("\xC3\xA9t\xC3\xA9.txt") == false);
+  ASSERT_EQ(FileFilter::compile("*.txt", f), FileFilter::Outcome::filter);
+  EXPECT_TRUE(f.matches("\xE9t\xE9.txt"));  // not UTF-8: still matched, never an error
+  EXPECT_EQ(FileFilter::compile("*.mp3;*.*", f), FileFilter::Outcome::none);
+  EXPECT_EQ(FileFilter::compile("*", f), FileFilter::Outcome::none);
+  EXPECT_EQ(FileFilter::compile(";;", f), FileFilter::Outcome::none);
+}
+
+TEST(ProgressTextTest, LongPathsAreCutAtCharacters) {
+  ProgressText t;
+  std::string deep;
+  for (int i = 0; i < 200; ++i) deep += "\xC3\xA9/";
+  t.set("/root/", deep);
+  std::string got = t.get();
+  size_t chars = 0;
+  for (unsigned char ch : got) chars += (ch & 0xC0) != 0x80;
+  EXPECT_EQ(chars, ProgressText::kMaxCharacters);
+  EXPECT_TRUE(got.rfind("/root/\n", 0) == 0);
+}
+
+TEST(Mounts, MountInfoAndDriveKinds) {
+  auto mounts = parseMountInfo(
+      "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+      "30 22 0:25 / /media/usb\\040stick rw - vfat /dev/sdb1 rw\n"
+      "31 22 0:26 / /media/usb\\040stick/inner rw - iso9660 /dev/sr0 ro\n"
+      "32 22 0:27 / /mnt/net rw - nfs4 server:/export rw\n"
+      "33 22 0:28 / /run/ram rw - tmpfs tmpfs rw\n"
+      "garbage line\n");
+  ASSERT_EQ(mounts.size(), 5u);
+  EXPECT_EQ(mounts[1].mountPoint, "/media/usb stick");
+  EXPECT_EQ(mountHolding(mounts, "/media/usb stick/photos")->fsType, "vfat");
+  EXPECT_EQ(mountHolding(mounts, "/media/usb stick/inner/x")->fsType, "iso9660");
+  EXPECT_EQ(mountHolding(mounts, "/media/usb sticky")->fsType, "ext4");
+  TempDir sys;
+  fs::create_directories(sys.path / "sdb/sdb1");
+  fs::create_directories(sys.path / "sda/sda1");
+  std::ofstream(sys.path / "sdb/removable") << "1\n";
+  std::ofstream(sys.path / "sda/removable") << "0\n";
+  fs::create_directory_symlink(sys.path / "sdb/sdb1", sys.path / "sdb1");
+  fs::create_directory_symlink(sys.path / "sda/sda1", sys.path / "sda1");
+  std::string s = sys.path.string();
+  EXPECT_EQ(driveKindOf(mounts[0], s), 13);
+  EXPECT_EQ(driveKindOf(mounts[1], s), 18);
+  EXPECT_EQ(driveKindOf(mounts[2], s), 17);
+  EXPECT_EQ(driveKindOf(mounts[3], s), 16);
+  EXPECT_EQ(driveKindOf(mounts[4], s), 15);
+  EXPECT_EQ(driveKindOf({"/media/dvd", "ext2", "/dev/sr1"}, s), 14);
+}
+
+TEST_F(Job, ListingReadsBackToTheTreeOnDisk) {
+  std::mt19937 rng(11);
+  std::vector<std::string> paths;
+  std::vector<std::string> folders{""};
+  for (int i = 0; i < 400; ++i) {
+    std::string parent = folders[rng() % folders.size()];
+    std::string name = (parent.empty() ? "" : parent + "/") + "n" + std::to_string(i);
+    if (rng() % 5 == 0 && parent.size() < 60) {
+      folders.push_back(name);
+      paths.push_back(name + "/");
+    } else {
+      paths.push_back(name + (rng() % 2 ? ".txt" : ""));
+    }
+  }
+  paths.push_back("empty/");
+  paths.push_back(".hidden/x.txt");
+  paths.push_back("n0x/.kept/y.txt");
+  makeTree(root, paths);
+  symlink("..", (root / "loop").c_str());
+  symlink("/nonexistent/target", (root / "dangling").c_str());
+  auto r = add(options());
+  Listing l = listing(r.number);
+  EXPECT_EQ(l.kind, r.itemKind);
+  expectMatchesDisk(l.entries, root, true);
+  EXPECT_EQ(countFiles(l.entries), r.files);
+  EXPECT_EQ(field(r.number, catalog::kFiles), std::to_string(r.files));
+  EXPECT_EQ(field(r.number, catalog::kFolders), std::to_string(r.folders));
+  EXPECT_EQ(field(r.number, catalog::kLabel), "Label");
+  EXPECT_EQ(field(r.number, catalog::kOriginalName), "tree");
+  EXPECT_EQ(field(r.number, catalog::kLocation), root.string());
+  EXPECT_EQ(field(r.number, catalog::kCapacity), "1");
+  EXPECT_EQ(field(r.number, catalog::kListingParts), "");
+  EXPECT_EQ(library->catalog().field(library->catalog().item(category, r.number),
+                                     catalog::kScanBits, "a1"),
+            "3D");
+  EXPECT_TRUE(library->modified());
+  ASSERT_TRUE(library->save());
+}
+
+TEST_F(Job, FolderOfMoreThanAThousandEntriesGoesIntoAPart) {
+  auto paths = numbered("inline", 1000);
+  for (auto& p : numbered("big", 1001)) paths.push_back(p);
+  for (auto& p : numbered("outer/a", 600)) paths.push_back(p);
+  for (auto& p : numbered("outer", 500)) paths.push_back(p);
+  makeTree(root, paths);
+  auto r = add(options());
+  EXPECT_EQ(r.splitParts, 2);
+  EXPECT_EQ(field(r.number, catalog::kListingParts), "2");
+  std::string text;
+  {
+    auto main = library->file().root().openStream(
+        catalog::streamName(catalog::StreamKind::listing, category, r.number));
+    auto all = main->readAll();
+    text = all.value();
+  }
+  // The index comes first, then the root's entries; "inline" stays inline.
+  EXPECT_NE(text.find("<e2><d8><d9>"), std::string::npos);
+  EXPECT_LT(text.find("<e2>"), text.find("<b>") == std::string::npos ? text.size() : text.find("<a>"));
+  std::set<std::string> indexed;
+  for (const char* name : {"big", "outer"}) {
+    EXPECT_NE(text.find(std::string("<d9>") + name + "</d9>"), std::string::npos) << name;
+  }
+  Listing l = listing(r.number);
+  EXPECT_EQ(l.parts, 2);
+  expectMatchesDisk(l.entries, root, true);
+  for (const auto& e : l.entries) {
+    if (e.name == "inline") EXPECT_EQ(e.part, 0);
+    if (e.name == "big" || e.name == "outer") EXPECT_GT(e.part, 0);
+    if (e.name == "outer") {
+      // Its inline subfolder went with it into its part.
+      for (const auto& c : e.children) EXPECT_EQ(c.part, 0);
+    }
+  }
+  for (int k = 1; k <= 2; ++k) {
+    auto part = library->file().root().openStream(
+        catalog::streamName(catalog::StreamKind::listing, category, r.number, k));
+    ASSERT_TRUE(part);
+    auto all = part->readAll();
+    std::string t = all.value();
+    EXPECT_NE(t.find("<a1 xmlns=\"urn:CDs\" i=\"-1\"><e3>"), std::string::npos);
+  }
+}
+
+TEST_F(Job, DepthLimitRecordsFoldersWithoutReadingThem) {
+  makeTree(root, {"top.txt", "a/b/c/d/e.txt", "f/g.txt"});
+  auto o = options();
+  o.depthEntry = 1;
+  auto r = add(o);
+  Listing l = listing(r.number);
+  ASSERT_EQ(l.entries.size(), 3u);
+  for (const auto& e : l.entries) EXPECT_TRUE(e.children.empty()) << e.name;
+  EXPECT_EQ(field(r.number, catalog::kDepth), "1");
+  o.depthEntry = 2;
+  r = add(o);
+  EXPECT_EQ(field(r.number, catalog::kDepth), "2");
+  o.depthEntry = 0;
+  r = add(o);
+  EXPECT_EQ(field(r.number, catalog::kDepth), "5");
+}
+
+TEST_F(Job, FilterKeepsOrDropsFilesAndEmptiedFoldersDisappear) {
+  makeTree(root, {"a.mp3", "b.TXT", "music/c.MP3", "docs/d.txt", "docs/deeper/e.doc", "empty/"});
+  auto o = options();
+  o.filterOn = true;
+  o.filter = " *.mp3 ";
+  auto r = add(o);
+  Listing l = listing(r.number);
+  std::set<std::string> top;
+  for (const auto& e : l.entries) top.insert(e.name);
+  EXPECT_EQ(top, (std::set<std::string>{"a.mp3", "music"}));
+  EXPECT_EQ(r.files, 2u);
+  EXPECT_EQ(field(r.number, catalog::kFilterText), "*.mp3");
+  o.exclude = true;
+  r = add(o);
+  l = listing(r.number);
+  top.clear();
+  for (const auto& e : l.entries) top.insert(e.name);
+  EXPECT_EQ(top, (std::set<std::string>{"b.TXT", "docs"}));
+  EXPECT_EQ(r.files, 3u);
+  // Without a filter the empty folder is kept.
+  r = add(options());
+  EXPECT_EQ(listing(r.number).entries.size(), 5u);
+}
+
+TEST_F(Job, SubfolderRulesSkipOrSwitchOffFromAFolderOn) {
+  makeTree(root, {"skip/x.txt", "keep/y.txt", "keep/skip/z.txt"});
+  auto o = options();
+  o.rows.push_back({(root / "skip").string(), true, false, false});
+  o.rows.push_back({(root / "keep/skip").string() + "/", true, false, false});
+  auto r = add(o);
+  Listing l = listing(r.number);
+  ASSERT_EQ(l.entries.size(), 1u);
+  EXPECT_EQ(l.entries[0].name, "keep");
+  ASSERT_EQ(l.entries[0].children.size(), 1u);
+  EXPECT_EQ(r.folders, 1u);
+  // The rules are stored relative to the root with their flags.
+  auto* item = library->catalog().item(category, r.number);
+  std::string text = library->catalog().text();
+  EXPECT_NE(text.find("<a3><a4>skip</a4><a5>3C</a5></a3>"), std::string::npos) << text;
+  EXPECT_NE(text.find("<a3><a4>keep\\skip</a4><a5>3C</a5></a3>"), std::string::npos);
+  (void)item;
+  // Without subfolders in the job's own flags only the root's files count.
+  makeTree(root, {"root.txt"});
+  Scanner scanner;
+  ScanCounters cells;
+  ScanContext ctx;
+  ctx.itemPath = category;
+  ctx.listingNumber = 99;
+  ctx.cells = &cells;
+  scanner.begin(ctx, library->file().root(), root.string(), false);
+  ASSERT_TRUE(scanner.startListing(13));
+  EXPECT_EQ(scanner.walkFolder(root.string(), kScanAll & ~kScanSubfolders), 1u);
+  EXPECT_TRUE(scanner.endListing());
+}
+
+TEST_F(Job, HiddenFoldersBelowTheRootAreSkippedOnlyByTheFolderWalk) {
+  makeTree(root, {".git/config", "sub/.cache/c.txt", "visible.txt"});
+  for (bool disc : {false, true}) {
+    Scanner scanner;
+    ScanCounters cells;
+    ScanContext ctx;
+    ctx.itemPath = category;
+    ctx.listingNumber = disc ? 21 : 20;
+    ctx.cells = &cells;
+    scanner.begin(ctx, library->file().root(), root.string(), false);
+    ASSERT_TRUE(scanner.startListing(disc ? 0 : 13));
+    disc ? scanner.walkDisc(root.string(), kScanAll) : scanner.walkFolder(root.string(), kScanAll);
+    ASSERT_TRUE(scanner.endListing());
+    Listing l = listing(ctx.listingNumber);
+    std::set<std::string> names;
+    for (const auto& e : l.entries) names.insert(e.name);
+    EXPECT_EQ(names.count(".git"), disc ? 1u : 0u);
+    EXPECT_EQ(cells.files.load(), disc ? 3u : 2u);
+    // Disc walks count bytes.
+    EXPECT_EQ(cells.progress.load(), disc ? cells.totalBytes.load() : 2u);
+  }
+}
+
+int failOnLocked(int dirFd, const char* name) {
+  if (std::string(name) == "locked") {
+    errno = EACCES;
+    return -1;
+  }
+  return openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+TEST_F(Job, UnreadableSubfolderIsRecordedEmptyAndAnUnreadableRootFails) {
+  makeTree(root, {"locked/secret.txt", "open/a.txt"});
+  Scanner scanner;
+  scanner.setSubfolderOpener(failOnLocked);
+  ScanCounters cells;
+  ScanContext ctx;
+  ctx.itemPath = category;
+  ctx.listingNumber = 30;
+  ctx.cells = &cells;
+  scanner.begin(ctx, library->file().root(), root.string(), false);
+  ASSERT_TRUE(scanner.startListing(13));
+  scanner.walkFolder(root.string(), kScanAll);
+  ASSERT_TRUE(scanner.endListing());
+  EXPECT_EQ(ctx.error, kScanOk);
+  ASSERT_EQ(scanner.unreadableFolders().size(), 1u);
+  EXPECT_NE(scanner.unreadableFolders()[0].find("locked"), std::string::npos);
+  Listing l = listing(30);
+  ASSERT_EQ(l.entries.size(), 2u);
+  for (const auto& e : l.entries) {
+    EXPECT_TRUE(e.folder);
+    EXPECT_EQ(e.children.size(), e.name == "locked" ? 0u : 1u);
+  }
+  EXPECT_EQ(cells.folders.load(), 2u);
+
+  ScanContext bad = ctx;
+  bad.listingNumber = 31;
+  scanner.begin(bad, library->file().root(), (root / "missing").string(), false);
+  ASSERT_TRUE(scanner.startListing(13));
+  EXPECT_EQ(scanner.walkFolder((root / "missing").string(), kScanAll), 0u);
+  EXPECT_TRUE(scanner.endListing());
+  EXPECT_EQ(bad.error, kScanUnreadable);
+  auto job = AddFolderJob(*library, [&] {
+    auto o = options();
+    o.path = (root / "missing").string();
+    return o;
+  }());
+  EXPECT_EQ(job.run().outcome, JobOutcome::failed);
+}
+
+TEST_F(Job, OddNamesLargeFilesAndOldDates) {
+  std::vector<std::string> names = {"caf\xE9.txt", "a]]>b<c&d", "ctl\x01\x1F.txt", "line\nfeed",
+                                    "sp ace", "\xF0\x9F\x8E\xB5.mp3"};
+  for (const auto& n : names) std::ofstream(root / n) << "x";
+  int fd = open((root / "huge.bin").c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_EQ(ftruncate(fd, 5000000000LL), 0);
+  close(fd);
+  std::ofstream(root / "old.txt") << "1899";
+  timespec times[2] = {{-2240524800LL - 86400 * 200, 0}, {-2240524800LL - 86400 * 200, 0}};
+  bool oldDates = utimensat(AT_FDCWD, (root / "old.txt").c_str(), times, 0) == 0;
+  auto r = add(options());
+  Listing l = listing(r.number);
+  std::map<std::string, const ListingEntry*> byName;
+  for (const auto& e : l.entries) byName[e.name] = &e;
+  EXPECT_TRUE(byName.count("caf\xC3\xA9.txt"));
+  EXPECT_TRUE(byName.count("a]]>b<c&d"));
+  EXPECT_TRUE(byName.count("ctl...txt"));
+  EXPECT_TRUE(byName.count("line\nfeed"));
+  EXPECT_TRUE(byName.count("\xF0\x9F\x8E\xB5.mp3"));
+  ASSERT_TRUE(byName.count("huge.bin"));
+  EXPECT_EQ(byName["huge.bin"]->size, 5000000000ULL);
+  EXPECT_EQ(field(r.number, catalog::kCapacity), std::to_string(5000000000ULL >> 20));
+  // Some file systems keep no dates before 1901 and store their earliest.
+  struct stat st;
+  lstat((root / "old.txt").c_str(), &st);
+  if (oldDates && st.st_mtime < -2208988800LL) EXPECT_EQ(byName["old.txt"]->modified, "0");
+  EXPECT_EQ(byName["old.txt"]->modified, fileHexTime(st.st_mtime));
+}
+
+TEST_F(Job, CancelLeavesTheLibraryAsItWas) {
+  for (int f = 0; f < 40; ++f) makeTree(root, numbered("d" + std::to_string(f), 60));
+  auto before = streamNames();
+  std::string catalogBefore = library->catalog().text();
+  std::mt19937 rng(3);
+  int cancelled = 0;
+  for (int round = 0; round < 12; ++round) {
+    AddFolderJob job(*library, options());
+    uint32_t at = rng() % 2600;
+    job.start();
+    while (!job.finished() && job.counters().files.load() < at) std::this_thread::yield();
+    job.cancel();
+    const auto& r = job.wait();
+    if (r.outcome == JobOutcome::done) {
+      // It ended before the cancel: take the item out again.
+      ASSERT_TRUE(library->removeItem(category, r.number));
+      library->catalog().loadText(catalogBefore);
+      library->catalog().setModified(false);
+      continue;
+    }
+    ++cancelled;
+    EXPECT_EQ(r.outcome, JobOutcome::cancelled);
+    EXPECT_EQ(library->catalog().text(), catalogBefore);
+    EXPECT_EQ(streamNames(), before);
+  }
+  EXPECT_GT(cancelled, 6);
+}
+
+TEST_F(Job, UpdateKeepsTheNumberAndReplacesEveryStream) {
+  auto paths = numbered("big", 1500);
+  paths.push_back("pics/");
+  makeTree(root, paths);
+  std::system(("convert -size 640x480 xc:red '" + (root / "pics/red.jpg").string() + "'").c_str());
+  auto first = add(options());
+  ASSERT_EQ(first.splitParts, 1);
+  ASSERT_TRUE(library->setCover(category, first.number, root / "pics/red.jpg"));
+  auto second = add(options());  // another item after it
+  fs::remove_all(root / "big");
+  makeTree(root, {"new.txt"});
+  auto o = options();
+  o.update = first.number;
+  o.label = "";
+  o.thumbnails = false;
+  auto r = add(o);
+  EXPECT_EQ(r.number, first.number);
+  EXPECT_EQ(field(r.number, catalog::kLabel), "Label");
+  EXPECT_EQ(field(r.number, catalog::kListingParts), "");
+  EXPECT_EQ(field(r.number, catalog::kFiles), "2");
+  auto names = streamNames();
+  auto name = [&](catalog::StreamKind k, uint16_t n, int part = 0) {
+    return catalog::streamName(k, category, n, part);
+  };
+  EXPECT_TRUE(names.count(name(catalog::StreamKind::listing, first.number)));
+  EXPECT_FALSE(names.count(name(catalog::StreamKind::listing, first.number, 1)));
+  EXPECT_FALSE(names.count(name(catalog::StreamKind::thumbnails, first.number)));
+  EXPECT_TRUE(names.count(name(catalog::StreamKind::cover, first.number)));
+  EXPECT_TRUE(names.count(name(catalog::StreamKind::thumbnails, second.number)));
+  // Nothing is left under the number the new listing was written with.
+  for (const auto& n : names) {
+    EXPECT_EQ(n.find("-" + std::to_string(second.number + 1)), std::string::npos) << n;
+  }
+  expectMatchesDisk(listing(r.number).entries, root, true);
+  // The image of 640 x 480 without thumbnails: size, no offset.
+  for (const auto& e : listing(r.number).entries) {
+    if (e.name != "pics") continue;
+    ASSERT_EQ(e.children.size(), 1u);
+    EXPECT_EQ(*e.children[0].field("z"), "1E00280");
+    EXPECT_EQ(e.children[0].field("y"), nullptr);
+  }
+  EXPECT_EQ(library->catalog().itemNumbers(category).size(), 2u);
+}
+
+class MediaTree : public Job {
+ protected:
+  void makeMedia() {
+    for (auto [dir, script] : {std::pair{"music", "media/make_fixtures.sh"},
+                               std::pair{"pics", "scan/make_images.sh"},
+                               std::pair{"arch", "decomp/make_archives.sh"}}) {
+      std::string cmd = std::string(TAMBER_TESTS_DIR) + "/" + script + " '" +
+                        (root / dir).string() + "' >/dev/null 2>&1";
+      ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    }
+  }
+};
+
+void collect(const std::vector<ListingEntry>& entries, const std::string& prefix,
+             std::map<std::string, const ListingEntry*>& out) {
+  for (const auto& e : entries) {
+    out[prefix + e.name] = &e;
+    collect(e.children, prefix + e.name + "/", out);
+  }
+}
+
+TEST_F(MediaTree, TagsThumbnailsAndArchiveOffsetsPointAtValidRecords) {
+  makeMedia();
+  auto r = add(options());
+  Listing l = listing(r.number);
+  std::map<std::string, const ListingEntry*> files;
+  collect(l.entries, "", files);
+  auto lib = library->file().root();
+  // Tags.
+  ASSERT_TRUE(files.count("music/id3v23.mp3"));
+  EXPECT_EQ(*files["music/id3v23.mp3"]->field("r"), "Caf\xC3\xA9 au lait");
+  EXPECT_EQ(*files["music/id3v23.mp3"]->field("p"), "44100");
+  EXPECT_EQ(files["music/tone.wav"]->fields.size(), 0u);
+  // Thumbnails: offsets chain from 0, each a JPEG or PNG of at most 64 x 64.
+  std::set<uint64_t> offsets;
+  for (const auto& [path, e] : files) {
+    const std::string* y = e->field("y");
+    if (!y) continue;
+    uint64_t off = std::stoull(*y, nullptr, 16);
+    offsets.insert(off);
+    auto bytes = readRecord(lib, catalog::streamName(catalog::StreamKind::thumbnails, category,
+                                                     r.number),
+                            off);
+    ASSERT_TRUE(bytes) << path;
+    bool png = bytes->rfind("\x89PNG", 0) == 0, jpeg = bytes->rfind("\xFF\xD8", 0) == 0;
+    EXPECT_TRUE(png || jpeg) << path;
+  }
+  EXPECT_GT(offsets.size(), 10u);
+  EXPECT_TRUE(offsets.count(0));
+  EXPECT_EQ(*files["pics/photo.jpg"]->field("a3"), "Canon");
+  EXPECT_EQ(*files["pics/photo.jpg"]->field("z"), "7D00BB8");
+  EXPECT_EQ(files["pics/broken.jpg"]->fields.size(), 0u);
+  // Archives, self-extracting ones included.
+  int archives = 0;
+  for (const char* name : {"arch/t.zip", "arch/t.tar.gz", "arch/t.cab", "arch/sfx.exe"}) {
+    ASSERT_TRUE(files.count(name)) << name;
+    const std::string* a9 = files[name]->field("a9");
+    ASSERT_NE(a9, nullptr) << name;
+    auto bytes = readRecord(lib, catalog::streamName(catalog::StreamKind::archives, category,
+                                                     r.number),
+                            std::stoull(*a9, nullptr, 16));
+    ASSERT_TRUE(bytes) << name;
+    EXPECT_EQ(bytes->rfind("<?xml", 0), 0u) << name;
+    EXPECT_NE(bytes->find("readme.txt"), std::string::npos) << name;
+    ++archives;
+  }
+  EXPECT_EQ(archives, 4);
+  EXPECT_EQ(files["arch/plain.exe"]->field("a9"), nullptr);
+
+  // Options off: nothing but the records and picture sizes.
+  auto o = options();
+  o.thumbnails = o.tags = o.documents = o.archives = false;
+  auto bare = add(o);
+  std::map<std::string, const ListingEntry*> plain;
+  Listing l2 = listing(bare.number);
+  collect(l2.entries, "", plain);
+  EXPECT_EQ(plain["music/id3v23.mp3"]->fields.size(), 0u);
+  EXPECT_EQ(plain["arch/t.zip"]->fields.size(), 0u);
+  EXPECT_EQ(*plain["pics/photo.jpg"]->field("z"), "7D00BB8");
+  EXPECT_EQ(plain["pics/photo.jpg"]->field("y"), nullptr);
+  EXPECT_FALSE(library->file().root().contains(
+      catalog::streamName(catalog::StreamKind::thumbnails, category, bare.number)));
+  // A rule without thumbnails for one folder.
+  o = options();
+  o.rows.push_back({(root / "pics").string(), false, true, false});
+  auto ruled = add(o);
+  std::map<std::string, const ListingEntry*> r3;
+  Listing l3 = listing(ruled.number);
+  collect(l3.entries, "", r3);
+  EXPECT_EQ(r3["pics/photo.jpg"]->field("y"), nullptr);
+  EXPECT_NE(r3["arch/t.zip"]->field("a9"), nullptr);
+}
+
+}  // namespace
+}  // namespace tamber::scan
