@@ -329,6 +329,17 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         n.error(st.message());
         return kExitUsage;
       }
+      // A job that does not end well leaves the catalog as it was, without
+      // the categories made for it.
+      std::string catalogBefore = doc.currentText();
+      bool modifiedBefore = doc.modified();
+      auto restoreCatalog = [&] {
+        (void)doc.loadText(catalogBefore);
+        doc.setModified(modifiedBefore);
+        // With nothing else pending, the file goes back to its last commit
+        // (which also gives back the space the job's streams took).
+        if (!lib.modified()) (void)lib.file().revert();
+      };
       if (!o.update) {
         auto cat = makeCategoryPath(doc, a->category, "");
         if (!cat) {
@@ -362,6 +373,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       sigaction(SIGINT, &old, nullptr);
       if (shown && terminal) std::cerr << "\r\033[K" << std::flush;
       for (const auto& u : r.unreadable) n.error("could not read " + u + " (recorded empty)");
+      if (r.outcome != scan::JobOutcome::done) restoreCatalog();
       if (r.outcome == scan::JobOutcome::cancelled) {
         n.error(app.text(app::kTextCancelled));
         return kExitFailure;

@@ -1,0 +1,162 @@
+// tamber add-folder, ls, thumb and archive end to end, as a user runs them.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "tests/storage/storage_helpers.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using tamber::storage::TempDir;
+
+struct CommandResult {
+  int status;
+  std::string out;
+};
+
+class AddFolderCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree = dir.path / "tree";
+    fs::create_directories(tree / "music");
+    fs::create_directories(tree / "pics");
+    std::ofstream(tree / "readme.txt") << "hello";
+    std::ofstream(tree / "music" / "notes.txt") << "la la";
+    std::string pics = (tree / "pics").string();
+    ASSERT_EQ(std::system(("convert -size 300x200 gradient:red-blue '" + pics + "/photo.jpg' && "
+                           "cd '" + pics + "' && zip -q ../bundle.zip photo.jpg")
+                              .c_str()),
+              0);
+    library = (dir.path / "lib.cds").string();
+  }
+
+  std::string env() const {
+    return "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' XDG_DATA_HOME='" +
+           (dir.path / "data").string() + "' ";
+  }
+
+  CommandResult tamber(const std::string& args) {
+    std::string cmd = env() + TAMBER_CLI + " -l '" + library + "' " + args + " </dev/null 2>&1";
+    CommandResult r{-1, {}};
+    FILE* p = popen(cmd.c_str(), "r");
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+  }
+
+  TempDir dir;
+  fs::path tree;
+  std::string library;
+};
+
+TEST_F(AddFolderCommand, CataloguesAFolderAndShowsIt) {
+  ASSERT_EQ(tamber("new '" + library + "'").status, 0);
+  auto r = tamber("--json add-folder '" + tree.string() + "' --label Holiday --category Trips/2024 "
+                  "--comment 'first <try>'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  for (const char* key : {"\"item\":\"Trips/2024/Holiday\"", "\"number\":1", "\"files\":4",
+                          "\"folders\":2", "\"splitParts\":0", "\"elapsed\":\"00:00:0",
+                          "\"unreadable\":[]"}) {
+    EXPECT_NE(r.out.find(key), std::string::npos) << key << " in " << r.out;
+  }
+  r = tamber("tree");
+  EXPECT_NE(r.out.find("Holiday  (Folder on"), std::string::npos) << r.out;
+  r = tamber("show Trips/2024/Holiday");
+  EXPECT_NE(r.out.find("comment: first <try>"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("files: 4"), std::string::npos) << r.out;
+  r = tamber("ls Trips/2024/Holiday");
+  EXPECT_NE(r.out.find("pics/\n  photo.jpg\n"), std::string::npos) << r.out;
+  r = tamber("--json ls Trips/2024/Holiday pics/photo.jpg --long");
+  EXPECT_NE(r.out.find("\"dimension\":\"C8012C\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"thumbnail\":\"0\""), std::string::npos) << r.out;
+  // The thumbnail as stored and converted.
+  std::string jpg = (dir.path / "t.jpg").string(), png = (dir.path / "t.png").string();
+  ASSERT_EQ(tamber("thumb Trips/2024/Holiday pics/photo.jpg -o '" + jpg + "'").status, 0);
+  ASSERT_EQ(tamber("thumb Trips/2024/Holiday pics/photo.jpg -o '" + png + "'").status, 0);
+  std::ifstream j(jpg, std::ios::binary), p(png, std::ios::binary);
+  std::string jh(2, '\0'), ph(4, '\0');
+  j.read(jh.data(), 2);
+  p.read(ph.data(), 4);
+  EXPECT_EQ(jh, "\xFF\xD8");
+  EXPECT_EQ(ph, "\x89PNG");
+  EXPECT_EQ(tamber("thumb Trips/2024/Holiday readme.txt -o '" + jpg + "'").status, 1);
+  r = tamber("archive Trips/2024/Holiday bundle.zip");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("photo.jpg"), std::string::npos) << r.out;
+  // Re-scan in place: same number, new contents.
+  std::ofstream(tree / "added.txt") << "new";
+  r = tamber("add-folder --update Trips/2024/Holiday -q");
+  ASSERT_EQ(r.status, 0) << r.out;
+  r = tamber("--json show Trips/2024/#1");
+  EXPECT_NE(r.out.find("\"files\":\"5\""), std::string::npos) << r.out;
+}
+
+TEST_F(AddFolderCommand, BadInputGivesClearErrorsAndChangesNothing) {
+  ASSERT_EQ(tamber("new '" + library + "'").status, 0);
+  auto r = tamber("add-folder '" + tree.string() + "' --category C");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("Please specify a label for this folder"), std::string::npos) << r.out;
+  r = tamber("add-folder '" + (dir.path / "missing").string() + "' --label L --category C");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("No such file or directory"), std::string::npos) << r.out;
+  r = tamber("add-folder '" + tree.string() + "' --label L --category C --rule music=maybe");
+  EXPECT_EQ(r.status, 2);
+  r = tamber("add-folder '" + tree.string() + "' --label L --category C --rule /etc=skip");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("is not a folder below"), std::string::npos) << r.out;
+  r = tamber("add-folder '" + tree.string() + "' --label L --category C --depth 300");
+  EXPECT_EQ(r.status, 2);
+  // None of these created the category.
+  EXPECT_EQ(tamber("tree").out, "");
+}
+
+TEST_F(AddFolderCommand, InterruptCancelsAndLeavesTheLibraryAsItWas) {
+  ASSERT_EQ(tamber("new '" + library + "'").status, 0);
+  ASSERT_EQ(tamber("mkcat Before").status, 0);
+  // Pictures take a while each (a thumbnail is made of every one).
+  for (int d = 0; d < 20; ++d) {
+    fs::path sub = tree / ("d" + std::to_string(d));
+    fs::create_directories(sub);
+    for (int f = 0; f < 100; ++f) {
+      fs::create_hard_link(tree / "pics/photo.jpg", sub / ("p" + std::to_string(f) + ".jpg"));
+    }
+  }
+  // Free sectors may hold the job's bytes afterwards; what the file holds
+  // must not change.
+  std::string before = tamber("storage ls --hash '" + library + "'").out;
+  std::string log = (dir.path / "log").string();
+  std::string cmd = env() + "exec " + TAMBER_CLI + " -l '" + library + "' add-folder '" +
+                    tree.string() + "' --label Big --category After >'" + log + "' 2>&1";
+  const char* argv[] = {"/bin/sh", "-c", cmd.c_str(), nullptr};
+  pid_t pid;
+  ASSERT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(pid, SIGINT);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  std::ifstream l(log);
+  std::string out((std::istreambuf_iterator<char>(l)), {});
+  if (WIFEXITED(st) && WEXITSTATUS(st) == 0) GTEST_SKIP() << "the job ended before the interrupt";
+  ASSERT_TRUE(WIFEXITED(st)) << out;
+  EXPECT_EQ(WEXITSTATUS(st), 1) << out;
+  EXPECT_NE(out.find("Cancelled."), std::string::npos) << out;
+  EXPECT_EQ(tamber("storage ls --hash '" + library + "'").out, before);
+  EXPECT_EQ(tamber("storage check '" + library + "'").status, 0);
+  EXPECT_EQ(tamber("tree").out, "#1 Before/\n");
+}
+
+}  // namespace
