@@ -12,3 +12,4 @@ mp3s="${BENCH_DIR:-/var/tmp/tamber-bench}/mp3"
 scanset="${BENCH_DIR:-/var/tmp/tamber-bench}/scan"
 [ -d "$scanset" ] || ./bench/make_scan_set.sh "$scanset/photos" "$scanset/archives" 300
 ./build/release/bench/scan_bench "$scanset/photos" "$scanset/archives"
+./bench/add_folder_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/add-folder" "$@"

@@ -99,9 +99,13 @@ void showProgress(scan::AddFolderJob& job, bool terminal) {
     line = text;
   } else {
     uint64_t progress = c.progress.load(), total = c.total.load();
-    int percent = total ? static_cast<int>(std::min<uint64_t>(100, progress * 100 / total)) : 0;
+    char percent[16] = "  - %";
+    if (total) {
+      std::snprintf(percent, sizeof percent, "%3d %%",
+                    static_cast<int>(std::min<uint64_t>(100, progress * 100 / total)));
+    }
     char head[96];
-    std::snprintf(head, sizeof head, "%3d %% %s files, %s folders  ", percent,
+    std::snprintf(head, sizeof head, "%s %s files, %s folders  ", percent,
                   withCommas(c.files.load()).c_str(), withCommas(c.folders.load()).c_str());
     line = head;
     if (terminal) {
@@ -360,8 +364,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       auto interval = std::chrono::milliseconds(terminal ? 200 : 2000);
       auto next = std::chrono::steady_clock::now() + interval;
       bool shown = false;
-      while (!job.finished()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      while (!job.waitFor(std::chrono::milliseconds(50))) {
         if (interrupted.load()) job.cancel();
         if (!a->quiet && !g->json && std::chrono::steady_clock::now() >= next) {
           showProgress(job, terminal);

@@ -97,6 +97,11 @@ void AddFolderJob::cancel() {
   if (worker_.joinable()) worker_.join();
 }
 
+bool AddFolderJob::waitFor(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(doneMutex_);
+  return doneCv_.wait_for(lock, timeout, [this] { return finished_.load(); });
+}
+
 const AddFolderResult& AddFolderJob::wait() {
   if (worker_.joinable()) worker_.join();
   return result_;
@@ -120,7 +125,11 @@ void AddFolderJob::execute() {
     result_.outcome = outcome;
     result_.message = std::move(message);
     result_.elapsed = std::chrono::steady_clock::now() - started;
-    finished_.store(true);
+    {
+      std::lock_guard<std::mutex> lock(doneMutex_);
+      finished_.store(true);
+    }
+    doneCv_.notify_all();
   };
   if (Status st = validate(options_); !st) return finish(JobOutcome::failed, st.message());
   if (library_.readOnly()) {
@@ -193,23 +202,26 @@ void AddFolderJob::execute() {
 
   Scanner scanner;
   scanner.begin(context, library_.file().root(), path, countBytes_.load());
-  walking_.store(false);
-  cells_.text.setText(kStatisticsText);
-  bool countsFromStatistics = false;
-  if (options_.filterOn && scanner.setFilter(trim(options_.filter))) {
-    result_.filterUsed = true;
-    if (!countBytes_.load()) {
-      FileFilter filter;
-      FileFilter::compile(trim(options_.filter), filter);
-      cells_.total.store(statisticsPassFiltered(path, filter, cells_.running).files);
-      countsFromStatistics = true;
-    }
-  } else if (!countBytes_.load()) {
-    cells_.total.store(statisticsPass(path, cells_.running).files);
-    countsFromStatistics = true;
+  bool filtered = options_.filterOn && scanner.setFilter(trim(options_.filter));
+  result_.filterUsed = filtered;
+  // Without a total from the drive, a second thread counts the files for the
+  // progress while the walk runs; a count cut short is not used.
+  std::atomic<bool> counting{true};
+  std::jthread counter;
+  if (!countBytes_.load()) {
+    cells_.text.setText(kStatisticsText);
+    counter = std::jthread([this, &counting, path, filtered, pattern = trim(options_.filter)] {
+      TreeCounts counts;
+      if (filtered) {
+        FileFilter filter;
+        FileFilter::compile(pattern, filter);
+        counts = statisticsPassFiltered(path, filter, counting);
+      } else {
+        counts = statisticsPass(path, counting);
+      }
+      if (counting.load()) cells_.total.store(counts.files);
+    });
   }
-  (void)countsFromStatistics;
-  if (!cells_.running.load()) return finish(JobOutcome::cancelled);
   walking_.store(true);
 
   bool ok = scanner.startListing(kind);
@@ -217,6 +229,8 @@ void AddFolderJob::execute() {
     scanner.walkFolder(path, flags);
     ok = scanner.endListing() && context.error == kScanOk;
   }
+  counting.store(false);
+  if (counter.joinable()) counter.join();
   result_.unreadable = scanner.unreadableFolders();
   if (!ok || !cells_.running.load()) {
     removeStreams(scanner.streamsCreated());

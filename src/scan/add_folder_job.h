@@ -8,6 +8,8 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -78,13 +80,15 @@ class AddFolderJob {
   // Clears the running flag and waits for the worker.
   void cancel();
   bool finished() const { return finished_.load(); }
+  // Waits until the job ends or the time passes; true when it has ended.
+  bool waitFor(std::chrono::milliseconds timeout);
   // Waits for the worker and returns its result.
   const AddFolderResult& wait();
   // Runs the job on the calling thread.
   const AddFolderResult& run();
 
   ScanCounters& counters() { return cells_; }
-  // True once the statistics are known and the walk proper runs.
+  // True once the walk proper runs (the total may still be counted).
   bool walking() const { return walking_.load(); }
   // Progress counts bytes (the folder is the root of a mount) rather than files.
   bool countsBytes() const { return countBytes_.load(); }
@@ -105,6 +109,8 @@ class AddFolderJob {
   ScanCounters cells_;
   AddFolderResult result_;
   std::atomic<bool> finished_{false};
+  std::mutex doneMutex_;
+  std::condition_variable doneCv_;
   std::atomic<bool> walking_{false};
   std::atomic<bool> countBytes_{false};
   std::jthread worker_;
