@@ -1,22 +1,23 @@
 #!/usr/bin/env bash
 # The main job of the quick start: installs what is missing, builds, and
-# stores this repository's sources in a demonstration library, then lists and
-# checks it, and files a few categories in it. (Cataloguing folders arrives
-# with the scanner.)
+# catalogues a folder (default: this repository) into the default library,
+# then shows the library's tree, the new item and its recorded files.
+#
+#   scripts/demo.sh [FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 ./scripts/build.sh release >/dev/null
 tamber=./build/release/cli/tamber
-library="${1:-demo.cds}"
-rm -f "$library"
-for f in README.md src/storage/*.h src/storage/*.cpp; do
-  "$tamber" storage put "$library" "sources/$(basename "$f")" "$f"
-done
-"$tamber" storage ls --hash "$library"
-"$tamber" storage check "$library"
-"$tamber" -l "$library" mkcat "Music/Rock" --comment "guitars & drums" >/dev/null
-"$tamber" -l "$library" mkcat "Music/Jazz" >/dev/null
-"$tamber" -l "$library" mkcat "Backups" >/dev/null
-"$tamber" -l "$library" tree
-"$tamber" -l "$library" info
+folder="$(realpath "${1:-.}")"
+label="$(basename "$folder")"
+# A second run re-scans the item instead of adding another.
+if "$tamber" show "Demo/$label" >/dev/null 2>&1; then
+  "$tamber" add-folder "$folder" --update "Demo/$label"
+else
+  "$tamber" add-folder "$folder" --label "$label" --category Demo \
+    --comment "catalogued by scripts/demo.sh"
+fi
+"$tamber" tree
+"$tamber" show "Demo/$label"
+"$tamber" ls "Demo/$label" --long | head -n 40
