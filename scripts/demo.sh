@@ -20,4 +20,6 @@ else
 fi
 "$tamber" tree
 "$tamber" show "Demo/$label"
-"$tamber" ls "Demo/$label" --long | head -n 40
+listing="$("$tamber" ls "Demo/$label" --long)"
+printf '%s\n' "$listing" | head -n 40
+echo "... ($(printf '%s\n' "$listing" | wc -l) lines; see: $tamber ls \"Demo/$label\" --long)"
