@@ -369,7 +369,7 @@ bool ImageInfoReader::encodeThumbnail(const Picture& picture, std::string& bytes
   size_t len = 0;
   int rc;
   if (hasAlpha()) {
-    rc = vips_pngsave_buffer(image, &buf, &len, nullptr);
+    rc = vips_pngsave_buffer(image, &buf, &len, "strip", TRUE, nullptr);
   } else {
     // JPEG has no alpha: drop a fourth band the pixel format does not count.
     VipsImage* rgb = nullptr;
@@ -382,7 +382,7 @@ bool ImageInfoReader::encodeThumbnail(const Picture& picture, std::string& bytes
       }
       source = rgb;
     }
-    rc = vips_jpegsave_buffer(source, &buf, &len, nullptr);
+    rc = vips_jpegsave_buffer(source, &buf, &len, "strip", TRUE, nullptr);
     if (rgb) g_object_unref(rgb);
   }
   if (rc != 0 || !buf) {
