@@ -185,36 +185,25 @@ Result<Target> resolveItem(CatalogDocument& doc, const std::string& text) {
   return t;
 }
 
-// The recorded file FILE of item ITEM.
-struct FoundFile {
-  Target target;
-  scan::Listing listing;
-  const scan::ListingEntry* entry = nullptr;
-};
-
-Result<FoundFile> findFile(App& app, const std::string& item, const std::string& file) {
+// The record a file of item ITEM points to by its field `code` (a hex offset)
+// in the item's stream of `kind`.
+Result<std::string> storedRecord(App& app, const std::string& item, const std::string& file,
+                                 const char* code, catalog::StreamKind kind, const char* what) {
   auto& doc = app.library()->catalog();
   auto t = resolveItem(doc, item);
   if (!t) return t.error();
-  FoundFile f;
-  f.target = *t;
-  auto listing = scan::readListing(app.library()->file().root(), t->category, t->number);
+  auto root = app.library()->file().root();
+  auto listing = scan::readListing(root, t->category, t->number);
   if (!listing) return listing.error();
-  f.listing = std::move(*listing);
   bool found = false;
-  f.entry = scan::findEntry(f.listing, file, found);
-  if (!found || !f.entry) return Error{Errc::not_found, file + ": no such file in " + item};
-  if (f.entry->folder) return Error{Errc::invalid_argument, file + " is a folder"};
-  return f;
-}
-
-std::optional<uint64_t> hexField(const scan::ListingEntry& e, const char* code) {
-  const std::string* v = e.field(code);
-  if (!v || v->empty() || v->size() > 16) return std::nullopt;
+  const scan::ListingEntry* entry = scan::findEntry(*listing, file, found);
+  if (!found || !entry) return Error{Errc::not_found, file + ": no such file in " + item};
+  if (entry->folder) return Error{Errc::invalid_argument, file + " is a folder"};
+  const std::string* v = entry->field(code);
   char* end = nullptr;
-  unsigned long long n = std::strtoull(v->c_str(), &end, 16);
-  if (*end != '\0') return std::nullopt;
-  return n;
+  unsigned long long offset = v && !v->empty() && v->size() <= 16 ? std::strtoull(v->c_str(), &end, 16) : 0;
+  if (!end || *end != '\0') return Error{Errc::not_found, file + " has no " + what};
+  return scan::readRecord(root, catalog::streamName(kind, t->category, t->number), offset);
 }
 
 bool isPng(std::string_view b) { return b.size() > 8 && b.substr(0, 4) == "\x89PNG"; }
@@ -471,20 +460,8 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       ->required();
   thumb->callback([&status, g, a] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
-      auto f = findFile(app, a->item, a->file);
-      if (!f) {
-        n.error(f.error().message);
-        return kExitFailure;
-      }
-      auto offset = hexField(*f->entry, "y");
-      if (!offset) {
-        n.error(a->file + " has no thumbnail");
-        return kExitFailure;
-      }
-      auto bytes = scan::readRecord(
-          app.library()->file().root(),
-          catalog::streamName(catalog::StreamKind::thumbnails, f->target.category, f->target.number),
-          *offset);
+      auto bytes = storedRecord(app, a->item, a->file, "y", catalog::StreamKind::thumbnails,
+                                "thumbnail");
       if (!bytes) {
         n.error(bytes.error().message);
         return kExitFailure;
@@ -522,20 +499,8 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   arc->add_flag("--xml", a->xmlOut, "Print the stored description as it is");
   arc->callback([&status, g, a] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
-      auto f = findFile(app, a->item, a->file);
-      if (!f) {
-        n.error(f.error().message);
-        return kExitFailure;
-      }
-      auto offset = hexField(*f->entry, "a9");
-      if (!offset) {
-        n.error(a->file + " has no archive listing");
-        return kExitFailure;
-      }
-      auto bytes = scan::readRecord(
-          app.library()->file().root(),
-          catalog::streamName(catalog::StreamKind::archives, f->target.category, f->target.number),
-          *offset);
+      auto bytes = storedRecord(app, a->item, a->file, "a9", catalog::StreamKind::archives,
+                                "archive listing");
       if (!bytes) {
         n.error(bytes.error().message);
         return kExitFailure;

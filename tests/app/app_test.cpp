@@ -13,6 +13,7 @@
 #include "app/settings_store.h"
 #include "app/symbol_codec.h"
 #include "storage/compound_file.h"
+#include "tests/run_command.h"
 #include "tests/storage/storage_helpers.h"
 
 namespace tamber::app {
@@ -154,26 +155,15 @@ TEST(Language, ChoiceAndResourceFiles) {
 // ---------------------------------------------------------------------------
 // The command line
 
-struct CommandResult {
-  int status;
-  std::string out;
-};
+using tamber::test_support::CommandResult;
 
 class CommandLine : public ::testing::Test {
  protected:
   TempDir dir;
   CommandResult tamber(const std::string& args) {
-    std::string cmd = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' XDG_DATA_HOME='" +
-                      (dir.path / "data").string() + "' " + TAMBER_CLI + " " + args +
-                      " </dev/null 2>&1";
-    CommandResult r{-1, {}};
-    FILE* p = popen(cmd.c_str(), "r");
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return tamber::test_support::runCommand(
+        "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' XDG_DATA_HOME='" +
+        (dir.path / "data").string() + "' " + TAMBER_CLI + " " + args + " </dev/null");
   }
 };
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/run_command.h"
 #include "tests/storage/storage_helpers.h"
 
 extern char** environ;
@@ -20,10 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using tamber::storage::TempDir;
 
-struct CommandResult {
-  int status;
-  std::string out;
-};
+using tamber::test_support::CommandResult;
 
 class AddFolderCommand : public ::testing::Test {
  protected:
@@ -47,15 +45,8 @@ class AddFolderCommand : public ::testing::Test {
   }
 
   CommandResult tamber(const std::string& args) {
-    std::string cmd = env() + TAMBER_CLI + " -l '" + library + "' " + args + " </dev/null 2>&1";
-    CommandResult r{-1, {}};
-    FILE* p = popen(cmd.c_str(), "r");
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return tamber::test_support::runCommand(env() + TAMBER_CLI + " -l '" + library + "' " + args +
+                                       " </dev/null");
   }
 
   TempDir dir;

@@ -127,6 +127,30 @@ class Job : public ::testing::Test {
     return library->catalog().field(library->catalog().item(category, number), index);
   }
 
+  // One walk by a scanner of its own, into listing `number`.
+  struct Walk {
+    Scanner scanner;
+    ScanCounters cells;
+    ScanContext ctx;
+    uint32_t result = 0;
+    bool ended = false;
+  };
+  std::unique_ptr<Walk> walk(uint16_t number, uint32_t flags, bool disc = false,
+                             Scanner::SubfolderOpener opener = nullptr,
+                             const fs::path& from = {}) {
+    auto w = std::make_unique<Walk>();
+    std::string path = from.empty() ? root.string() : from.string();
+    if (opener) w->scanner.setSubfolderOpener(opener);
+    w->ctx.itemPath = category;
+    w->ctx.listingNumber = number;
+    w->ctx.cells = &w->cells;
+    w->scanner.begin(w->ctx, library->file().root(), path, false);
+    EXPECT_TRUE(w->scanner.startListing(disc ? 0 : 13));
+    w->result = disc ? w->scanner.walkDisc(path, flags) : w->scanner.walkFolder(path, flags);
+    w->ended = w->scanner.endListing();
+    return w;
+  }
+
   std::set<std::string> streamNames() {
     std::set<std::string> out;
     auto elements = library->file().root().elements();
@@ -424,32 +448,18 @@ TEST_F(Job, SubfolderRulesSkipOrSwitchOffFromAFolderOn) {
   (void)item;
   // Without subfolders in the job's own flags only the root's files count.
   makeTree(root, {"root.txt"});
-  Scanner scanner;
-  ScanCounters cells;
-  ScanContext ctx;
-  ctx.itemPath = category;
-  ctx.listingNumber = 99;
-  ctx.cells = &cells;
-  scanner.begin(ctx, library->file().root(), root.string(), false);
-  ASSERT_TRUE(scanner.startListing(13));
-  EXPECT_EQ(scanner.walkFolder(root.string(), kScanAll & ~kScanSubfolders), 1u);
-  EXPECT_TRUE(scanner.endListing());
+  auto w = walk(99, kScanAll & ~kScanSubfolders);
+  EXPECT_EQ(w->result, 1u);
+  EXPECT_TRUE(w->ended);
 }
 
 TEST_F(Job, HiddenFoldersBelowTheRootAreSkippedOnlyByTheFolderWalk) {
   makeTree(root, {".git/config", "sub/.cache/c.txt", "visible.txt"});
   for (bool disc : {false, true}) {
-    Scanner scanner;
-    ScanCounters cells;
-    ScanContext ctx;
-    ctx.itemPath = category;
-    ctx.listingNumber = disc ? 21 : 20;
-    ctx.cells = &cells;
-    scanner.begin(ctx, library->file().root(), root.string(), false);
-    ASSERT_TRUE(scanner.startListing(disc ? 0 : 13));
-    disc ? scanner.walkDisc(root.string(), kScanAll) : scanner.walkFolder(root.string(), kScanAll);
-    ASSERT_TRUE(scanner.endListing());
-    Listing l = listing(ctx.listingNumber);
+    auto w = walk(disc ? 21 : 20, kScanAll, disc);
+    ASSERT_TRUE(w->ended);
+    auto& cells = w->cells;
+    Listing l = listing(w->ctx.listingNumber);
     std::set<std::string> names;
     for (const auto& e : l.entries) names.insert(e.name);
     EXPECT_EQ(names.count(".git"), disc ? 1u : 0u);
@@ -469,35 +479,24 @@ int failOnLocked(int dirFd, const char* name) {
 
 TEST_F(Job, UnreadableSubfolderIsRecordedEmptyAndAnUnreadableRootFails) {
   makeTree(root, {"locked/secret.txt", "open/a.txt"});
-  Scanner scanner;
-  scanner.setSubfolderOpener(failOnLocked);
-  ScanCounters cells;
-  ScanContext ctx;
-  ctx.itemPath = category;
-  ctx.listingNumber = 30;
-  ctx.cells = &cells;
-  scanner.begin(ctx, library->file().root(), root.string(), false);
-  ASSERT_TRUE(scanner.startListing(13));
-  scanner.walkFolder(root.string(), kScanAll);
-  ASSERT_TRUE(scanner.endListing());
-  EXPECT_EQ(ctx.error, kScanOk);
-  ASSERT_EQ(scanner.unreadableFolders().size(), 1u);
-  EXPECT_NE(scanner.unreadableFolders()[0].find("locked"), std::string::npos);
+  auto w = walk(30, kScanAll, false, failOnLocked);
+  ASSERT_TRUE(w->ended);
+  EXPECT_EQ(w->ctx.error, kScanOk);
+  ASSERT_EQ(w->scanner.unreadableFolders().size(), 1u);
+  EXPECT_NE(w->scanner.unreadableFolders()[0].find("locked"), std::string::npos);
   Listing l = listing(30);
   ASSERT_EQ(l.entries.size(), 2u);
   for (const auto& e : l.entries) {
     EXPECT_TRUE(e.folder);
     EXPECT_EQ(e.children.size(), e.name == "locked" ? 0u : 1u);
   }
-  EXPECT_EQ(cells.folders.load(), 2u);
+  EXPECT_EQ(w->cells.folders.load(), 2u);
 
-  ScanContext bad = ctx;
-  bad.listingNumber = 31;
-  scanner.begin(bad, library->file().root(), (root / "missing").string(), false);
-  ASSERT_TRUE(scanner.startListing(13));
-  EXPECT_EQ(scanner.walkFolder((root / "missing").string(), kScanAll), 0u);
-  EXPECT_TRUE(scanner.endListing());
-  EXPECT_EQ(bad.error, kScanUnreadable);
+  // The root itself cannot be read: the walk fails, the listing is ended.
+  auto bad = walk(31, kScanAll, false, nullptr, root / "missing");
+  EXPECT_EQ(bad->result, 0u);
+  EXPECT_TRUE(bad->ended);
+  EXPECT_EQ(bad->ctx.error, kScanUnreadable);
   auto job = AddFolderJob(*library, [&] {
     auto o = options();
     o.path = (root / "missing").string();

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/run_command.h"
 #include "tests/storage/storage_helpers.h"
 
 namespace tamber::storage {
@@ -18,22 +19,8 @@ namespace {
 
 const std::filesystem::path kSourceDir = TAMBER_TEST_SOURCE_DIR;
 
-struct CommandResult {
-  int status;
-  std::string out;
-};
-
-CommandResult run(const std::string& command) {
-  CommandResult r{-1, {}};
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  std::array<char, 65536> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using tamber::test_support::CommandResult;
+CommandResult run(const std::string& command) { return tamber::test_support::runCommand(command); }
 
 std::string quote(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
 
