@@ -99,15 +99,19 @@ void showProgress(scan::AddFolderJob& job, bool terminal) {
     line = text;
   } else {
     uint64_t progress = c.progress.load(), total = c.total.load();
+    int pct = total ? static_cast<int>(std::min<uint64_t>(100, progress * 100 / total)) : -1;
     char percent[16] = "  - %";
-    if (total) {
-      std::snprintf(percent, sizeof percent, "%3d %%",
-                    static_cast<int>(std::min<uint64_t>(100, progress * 100 / total)));
+    if (pct >= 0) std::snprintf(percent, sizeof percent, "%3d %%", pct);
+    if (terminal) {
+      // A bar of 20 cells, empty while the total is still being counted.
+      int cells = pct < 0 ? 0 : pct / 5;
+      line = "[" + std::string(static_cast<size_t>(cells), '#') +
+             std::string(static_cast<size_t>(20 - cells), ' ') + "] ";
     }
     char head[96];
     std::snprintf(head, sizeof head, "%s %s files, %s folders  ", percent,
                   withCommas(c.files.load()).c_str(), withCommas(c.folders.load()).c_str());
-    line = head;
+    line += head;
     if (terminal) {
       int room = terminalWidth() - static_cast<int>(line.size()) - 1;
       line += room > 8 ? lastCharacters("/" + folder, static_cast<size_t>(room)) : "";
@@ -224,7 +228,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   auto* add = cli.add_subcommand(
       "add-folder", "Catalogue a folder (and everything below it) into the library");
   add->add_option("DIR", a->dir, "The folder to catalogue (with --update: default its location)");
-  add->add_option("--label", a->label, "The label the folder is shown under (required)");
+  add->add_option("--label", a->label, "The label the folder is shown under (required unless --update)");
   add->add_option("--category", a->category,
                   "Category path, names joined by /; missing categories are created");
   add->add_option("--comment", a->comment, "A comment stored with the item");

@@ -91,7 +91,7 @@ bool FileFilter::matches(std::string_view name) const {
   for (unsigned char ch : name) {
     if (ch >= 0x80) {
       std::string valid = toValidUtf8(name);
-      if (valid.size() != name.size() || valid != name) {
+      if (valid != name) {
         int rc = pcre2_match(code_->code, reinterpret_cast<PCRE2_SPTR>(valid.data()), valid.size(),
                              0, 0, code_->match, nullptr);
         return rc >= 0;

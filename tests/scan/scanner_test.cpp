@@ -608,6 +608,33 @@ TEST_F(Job, UpdateKeepsTheNumberAndReplacesEveryStream) {
   EXPECT_EQ(library->catalog().itemNumbers(category).size(), 2u);
 }
 
+TEST_F(Job, RootOfAMountCountsBytesAndTakesItsDriveKind) {
+  auto mounts = currentMounts();
+  auto shm = mountHolding(mounts, "/dev/shm");
+  if (!shm || shm->mountPoint != "/dev/shm" || shm->fsType != "tmpfs") {
+    GTEST_SKIP() << "/dev/shm is not a tmpfs mount here";
+  }
+  // Something in use, so that the used bytes give the total.
+  std::string mine = "/dev/shm/tamber-test-" + std::to_string(getpid());
+  std::ofstream(mine) << std::string(1 << 20, 'x');
+  struct Remove {
+    std::string path;
+    ~Remove() { unlink(path.c_str()); }
+  } remove{mine};
+  auto o = options();
+  o.path = "/dev/shm/";
+  o.depthEntry = 1;
+  AddFolderJob job(*library, o);
+  const auto& r = job.run();
+  ASSERT_EQ(r.outcome, JobOutcome::done) << r.message;
+  EXPECT_TRUE(job.countsBytes());
+  EXPECT_EQ(r.itemKind, 15);
+  EXPECT_GT(job.counters().total.load(), 0u);
+  EXPECT_EQ(field(r.number, catalog::kKind), "15");
+  EXPECT_EQ(field(r.number, catalog::kLocation), "/dev/shm");
+  EXPECT_EQ(field(r.number, catalog::kOriginalName), "shm");
+}
+
 class MediaTree : public Job {
  protected:
   void makeMedia() {
