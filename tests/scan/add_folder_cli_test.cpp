@@ -88,6 +88,14 @@ TEST_F(AddFolderCommand, CataloguesAFolderAndShowsIt) {
   r = tamber("archive Trips/2024/Holiday bundle.zip");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("photo.jpg"), std::string::npos) << r.out;
+  // The options are remembered for the next add.
+  EXPECT_EQ(tamber("config get serialized_param param_dlgfolder").out, "60\n");
+  ASSERT_EQ(tamber("add-folder '" + tree.string() + "' --label Other --category Trips "
+                   "--no-thumbnails --filter '*.txt' --exclude -q")
+                .status,
+            0);
+  EXPECT_EQ(tamber("config get serialized_param param_dlgfolder").out, "120\n");
+  EXPECT_EQ(tamber("config get TypeFiler AddOther").status, 0);
   // Re-scan in place: same number, new contents.
   std::ofstream(tree / "added.txt") << "new";
   r = tamber("add-folder --update Trips/2024/Holiday -q");
@@ -113,6 +121,12 @@ TEST_F(AddFolderCommand, BadInputGivesClearErrorsAndChangesNothing) {
   EXPECT_EQ(r.status, 2);
   // None of these created the category.
   EXPECT_EQ(tamber("tree").out, "");
+  // A library nobody may write is not changed.
+  fs::permissions(library, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  r = tamber("add-folder '" + tree.string() + "' --label L --category C");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Permission denied"), std::string::npos) << r.out;
 }
 
 TEST_F(AddFolderCommand, InterruptCancelsAndLeavesTheLibraryAsItWas) {

@@ -658,6 +658,8 @@ void collect(const std::vector<ListingEntry>& entries, const std::string& prefix
 
 TEST_F(MediaTree, TagsThumbnailsAndArchiveOffsetsPointAtValidRecords) {
   makeMedia();
+  // A picture under the one image extension read only with other options on.
+  fs::copy_file(root / "pics/photo.jpg", root / "pics/photo.raw");
   auto r = add(options());
   Listing l = listing(r.number);
   std::map<std::string, const ListingEntry*> files;
@@ -668,7 +670,9 @@ TEST_F(MediaTree, TagsThumbnailsAndArchiveOffsetsPointAtValidRecords) {
   EXPECT_EQ(*files["music/id3v23.mp3"]->field("r"), "Caf\xC3\xA9 au lait");
   EXPECT_EQ(*files["music/id3v23.mp3"]->field("p"), "44100");
   EXPECT_EQ(files["music/tone.wav"]->fields.size(), 0u);
-  // Thumbnails: offsets chain from 0, each a JPEG or PNG of at most 64 x 64.
+  // Thumbnails: records chained from offset 0 (each the next's offset less
+  // 4 and its length), each a JPEG or PNG.
+  std::map<uint64_t, uint64_t> records;  // offset -> length
   std::set<uint64_t> offsets;
   for (const auto& [path, e] : files) {
     const std::string* y = e->field("y");
@@ -681,8 +685,14 @@ TEST_F(MediaTree, TagsThumbnailsAndArchiveOffsetsPointAtValidRecords) {
     ASSERT_TRUE(bytes) << path;
     bool png = bytes->rfind("\x89PNG", 0) == 0, jpeg = bytes->rfind("\xFF\xD8", 0) == 0;
     EXPECT_TRUE(png || jpeg) << path;
+    records[off] = bytes->size();
   }
   EXPECT_GT(offsets.size(), 10u);
+  uint64_t expected = 0;
+  for (auto [off, len] : records) {
+    EXPECT_EQ(off, expected);
+    expected = off + 4 + len;
+  }
   EXPECT_TRUE(offsets.count(0));
   EXPECT_EQ(*files["pics/photo.jpg"]->field("a3"), "Canon");
   EXPECT_EQ(*files["pics/photo.jpg"]->field("z"), "7D00BB8");
@@ -715,6 +725,8 @@ TEST_F(MediaTree, TagsThumbnailsAndArchiveOffsetsPointAtValidRecords) {
   EXPECT_EQ(plain["arch/t.zip"]->fields.size(), 0u);
   EXPECT_EQ(*plain["pics/photo.jpg"]->field("z"), "7D00BB8");
   EXPECT_EQ(plain["pics/photo.jpg"]->field("y"), nullptr);
+  EXPECT_EQ(plain["pics/photo.raw"]->fields.size(), 0u);
+  EXPECT_NE(files["pics/photo.raw"]->field("z"), nullptr);
   EXPECT_FALSE(library->file().root().contains(
       catalog::streamName(catalog::StreamKind::thumbnails, category, bare.number)));
   // A rule without thumbnails for one folder.
