@@ -205,19 +205,22 @@ void AddFolderJob::execute() {
   bool filtered = options_.filterOn && scanner.setFilter(trim(options_.filter));
   result_.filterUsed = filtered;
   // Without a total from the drive, a second thread counts the files for the
-  // progress while the walk runs; a count cut short is not used.
+  // progress while the walk runs (as deep as the walk reads, which also keeps
+  // the two within the descriptor limit); a count cut short is not used.
   std::atomic<bool> counting{true};
   std::jthread counter;
   if (!countBytes_.load()) {
     cells_.text.setText(kStatisticsText);
-    counter = std::jthread([this, &counting, path, filtered, pattern = trim(options_.filter)] {
+    int depth = context.maxDepth;
+    counter = std::jthread([this, &counting, path, filtered, depth,
+                            pattern = trim(options_.filter)] {
       TreeCounts counts;
       if (filtered) {
         FileFilter filter;
         FileFilter::compile(pattern, filter);
-        counts = statisticsPassFiltered(path, filter, counting);
+        counts = statisticsPassFiltered(path, filter, counting, depth);
       } else {
-        counts = statisticsPass(path, counting);
+        counts = statisticsPass(path, counting, depth);
       }
       if (counting.load()) cells_.total.store(counts.files);
     });

@@ -119,8 +119,9 @@ void bump(std::atomic<T>& cell, T by) {
   cell.store(cell.load(std::memory_order_relaxed) + by, std::memory_order_relaxed);
 }
 
-void countTree(int fd, TreeCounts& counts, const std::atomic<bool>& running,
-               const FileFilter* filter, const std::set<dev_t>& pseudo) {
+void countTree(int fd, int level, int maxDepth, TreeCounts& counts,
+               const std::atomic<bool>& running, const FileFilter* filter,
+               const std::set<dev_t>& pseudo) {
   DirReader dir(fd);
   bool holdsMatch = false;
   while (running.load(std::memory_order_relaxed)) {
@@ -154,29 +155,34 @@ void countTree(int fd, TreeCounts& counts, const std::atomic<bool>& running,
       continue;
     }
     if (!filter) ++counts.folders;
-    countTree(child, counts, running, filter, pseudo);
+    if (level >= maxDepth) {
+      close(child);
+      continue;
+    }
+    countTree(child, level + 1, maxDepth, counts, running, filter, pseudo);
   }
   if (filter && holdsMatch) ++counts.folders;
 }
 
 TreeCounts countFrom(const std::string& root, const std::atomic<bool>& running,
-                     const FileFilter* filter) {
+                     const FileFilter* filter, int maxDepth) {
   TreeCounts counts;
   int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return counts;
-  countTree(fd, counts, running, filter, pseudoDevicesBelow(root));
+  countTree(fd, 1, maxDepth, counts, running, filter, pseudoDevicesBelow(root));
   return counts;
 }
 
 }  // namespace
 
-TreeCounts statisticsPass(const std::string& root, const std::atomic<bool>& running) {
-  return countFrom(root, running, nullptr);
+TreeCounts statisticsPass(const std::string& root, const std::atomic<bool>& running,
+                          int maxDepth) {
+  return countFrom(root, running, nullptr, maxDepth);
 }
 
 TreeCounts statisticsPassFiltered(const std::string& root, const FileFilter& filter,
-                                  const std::atomic<bool>& running) {
-  return countFrom(root, running, &filter);
+                                  const std::atomic<bool>& running, int maxDepth) {
+  return countFrom(root, running, &filter, maxDepth);
 }
 
 // ---------------------------------------------------------------- progress

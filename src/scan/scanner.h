@@ -104,16 +104,18 @@ class FileFilter {
   std::shared_ptr<Code> code_;
 };
 
-// Counts of a tree for the progress total: every file and every folder, at
-// any depth, hidden ones included. Stops when `running` is cleared.
+// Counts of a tree for the progress total: every file and every folder down
+// to `maxDepth` levels (the root is level 1), hidden ones included. Stops
+// when `running` is cleared.
 struct TreeCounts {
   uint64_t files = 0;
   uint64_t folders = 0;
 };
-TreeCounts statisticsPass(const std::string& root, const std::atomic<bool>& running);
+TreeCounts statisticsPass(const std::string& root, const std::atomic<bool>& running,
+                          int maxDepth = INT32_MAX);
 // Files the filter matches; a folder counts when it directly holds one.
 TreeCounts statisticsPassFiltered(const std::string& root, const FileFilter& filter,
-                                  const std::atomic<bool>& running);
+                                  const std::atomic<bool>& running, int maxDepth = INT32_MAX);
 
 class Scanner {
  public:

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -633,6 +634,46 @@ TEST_F(Job, RootOfAMountCountsBytesAndTakesItsDriveKind) {
   EXPECT_EQ(field(r.number, catalog::kKind), "15");
   EXPECT_EQ(field(r.number, catalog::kLocation), "/dev/shm");
   EXPECT_EQ(field(r.number, catalog::kOriginalName), "shm");
+}
+
+TEST_F(Job, StatisticsCountWhatTheWalkWillRead) {
+  makeTree(root, {"a.mp3", "b.txt", "d1/c.MP3", "d1/d2/e.mp3", ".hidden/f.mp3", "empty/"});
+  std::atomic<bool> running{true};
+  auto all = statisticsPass(root.string(), running);
+  EXPECT_EQ(all.files, 5u);
+  EXPECT_EQ(all.folders, 4u);
+  auto top = statisticsPass(root.string(), running, 1);
+  EXPECT_EQ(top.files, 2u);
+  EXPECT_EQ(top.folders, 3u);
+  FileFilter mp3;
+  ASSERT_EQ(FileFilter::compile("*.mp3", mp3), FileFilter::Outcome::filter);
+  auto matching = statisticsPassFiltered(root.string(), mp3, running);
+  EXPECT_EQ(matching.files, 4u);
+  EXPECT_EQ(matching.folders, 4u);  // the root, d1, d2 and .hidden hold one each
+  running = false;
+  EXPECT_EQ(statisticsPass(root.string(), running).files, 0u);
+}
+
+TEST_F(Job, TreesDeeperThanTheLimitAreCutAtLevel255) {
+  fs::path deep = root;
+  for (int i = 0; i < 400; ++i) deep /= "d";
+  fs::create_directories(deep);
+  std::ofstream(deep / "bottom.txt") << "x";
+  // The walk and the count of the total each hold a descriptor per level.
+  rlimit old{};
+  getrlimit(RLIMIT_NOFILE, &old);
+  rlimit low = old;
+  low.rlim_cur = std::min<rlim_t>(old.rlim_cur, 640);
+  setrlimit(RLIMIT_NOFILE, &low);
+  AddFolderJob job(*library, options());
+  const auto& r = job.run();
+  setrlimit(RLIMIT_NOFILE, &old);
+  ASSERT_EQ(r.outcome, JobOutcome::done) << r.message;
+  EXPECT_TRUE(r.unreadable.empty()) << r.unreadable.front();
+  EXPECT_EQ(field(r.number, catalog::kDepth), "255");
+  EXPECT_EQ(r.folders, 255u);  // the folder at level 256 is recorded, not read
+  EXPECT_EQ(r.files, 0u);
+  EXPECT_TRUE(listing(r.number).entries.size() == 1);
 }
 
 class MediaTree : public Job {
