@@ -119,6 +119,21 @@ void AddFolderJob::removeStreams(const std::vector<std::string>& names) {
 }
 
 void AddFolderJob::execute() {
+  try {
+    executeSteps();
+  } catch (const std::exception& e) {
+    // Nothing escapes the worker thread: the job fails with the reason.
+    result_.outcome = JobOutcome::failed;
+    result_.message = e.what();
+    {
+      std::lock_guard<std::mutex> lock(doneMutex_);
+      finished_.store(true);
+    }
+    doneCv_.notify_all();
+  }
+}
+
+void AddFolderJob::executeSteps() {
   auto started = std::chrono::steady_clock::now();
   result_ = AddFolderResult{};
   auto finish = [&](JobOutcome outcome, std::string message = {}) {

@@ -757,13 +757,24 @@ bool Scanner::startListing(int kindCode) {
 
 uint32_t Scanner::walkFolder(const std::string& path, uint32_t flags) {
   impl_->disc = false;
-  return impl_->walk(AT_FDCWD, nullptr, path, 1, flags, nullptr);
+  return walkRoot(path, flags);
 }
 
 uint32_t Scanner::walkDisc(const std::string& path, uint32_t flags) {
   impl_->disc = true;
   impl_->countBytes = true;
-  return impl_->walk(AT_FDCWD, nullptr, path, 1, flags, nullptr);
+  return walkRoot(path, flags);
+}
+
+uint32_t Scanner::walkRoot(const std::string& path, uint32_t flags) {
+  try {
+    return impl_->walk(AT_FDCWD, nullptr, path, 1, flags, nullptr);
+  } catch (const std::bad_alloc&) {
+    // Every folder's buffer unwinds with the stack; nothing half-written
+    // reaches the listing.
+    impl_->fail(kScanOutOfMemory, "out of memory");
+    return 0;
+  }
 }
 
 bool Scanner::endListing() {

@@ -153,6 +153,7 @@ class Scanner {
   void setSubfolderOpener(SubfolderOpener opener);
 
  private:
+  uint32_t walkRoot(const std::string& path, uint32_t flags);
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::vector<std::string> unreadable_;
