@@ -321,7 +321,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         }
       }
       // Rules and the label are checked before any category is created.
-      if (!o.update) o.path = std::filesystem::absolute(o.path).lexically_normal().string();
+      o.path = std::filesystem::absolute(o.path).lexically_normal().string();
       if (Status st = scan::AddFolderJob::validate(o); !st) {
         n.error(st.message());
         return kExitUsage;

@@ -118,6 +118,14 @@ void AddFolderJob::removeStreams(const std::vector<std::string>& names) {
   for (const auto& n : names) (void)root.destroy(n);
 }
 
+void AddFolderJob::markFinished() {
+  {
+    std::lock_guard<std::mutex> lock(doneMutex_);
+    finished_.store(true);
+  }
+  doneCv_.notify_all();
+}
+
 void AddFolderJob::execute() {
   try {
     executeSteps();
@@ -125,11 +133,7 @@ void AddFolderJob::execute() {
     // Nothing escapes the worker thread: the job fails with the reason.
     result_.outcome = JobOutcome::failed;
     result_.message = e.what();
-    {
-      std::lock_guard<std::mutex> lock(doneMutex_);
-      finished_.store(true);
-    }
-    doneCv_.notify_all();
+    markFinished();
   }
 }
 
@@ -140,11 +144,7 @@ void AddFolderJob::executeSteps() {
     result_.outcome = outcome;
     result_.message = std::move(message);
     result_.elapsed = std::chrono::steady_clock::now() - started;
-    {
-      std::lock_guard<std::mutex> lock(doneMutex_);
-      finished_.store(true);
-    }
-    doneCv_.notify_all();
+    markFinished();
   };
   if (Status st = validate(options_); !st) return finish(JobOutcome::failed, st.message());
   if (library_.readOnly()) {
@@ -156,7 +156,6 @@ void AddFolderJob::executeSteps() {
   std::string path = withoutTrailingSlashes(
       std::filesystem::absolute(options_.path, ec).lexically_normal().string());
   if (ec) return finish(JobOutcome::failed, options_.path + ": " + ec.message());
-  path = withoutTrailingSlashes(path);
   char resolved[PATH_MAX];
   struct stat st;
   if (!realpath(path.c_str(), resolved) || ::stat(resolved, &st) != 0) {

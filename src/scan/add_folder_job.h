@@ -101,6 +101,7 @@ class AddFolderJob {
  private:
   void execute();
   void executeSteps();
+  void markFinished();
   void removeStreams(const std::vector<std::string>& names);
   Status writeItem(Scanner& scanner, const ScanContext& context, const std::string& path,
                    bool bareDrive, uint64_t driveBytes);

@@ -44,9 +44,10 @@ class AddFolderCommand : public ::testing::Test {
            (dir.path / "data").string() + "' ";
   }
 
-  CommandResult tamber(const std::string& args) {
-    return tamber::test_support::runCommand(env() + TAMBER_CLI + " -l '" + library + "' " + args +
-                                       " </dev/null");
+  CommandResult tamber(const std::string& args, const fs::path& cwd = {}) {
+    std::string cd = cwd.empty() ? "" : "cd '" + cwd.string() + "' && ";
+    return tamber::test_support::runCommand(cd + env() + TAMBER_CLI + " -l '" + library + "' " +
+                                            args + " </dev/null");
   }
 
   TempDir dir;
@@ -98,7 +99,7 @@ TEST_F(AddFolderCommand, CataloguesAFolderAndShowsIt) {
   EXPECT_EQ(tamber("config get TypeFiler AddOther").status, 0);
   // Re-scan in place: same number, new contents.
   std::ofstream(tree / "added.txt") << "new";
-  r = tamber("add-folder --update Trips/2024/Holiday -q");
+  r = tamber("add-folder . --update Trips/2024/Holiday -q --rule pics=nothumbs", tree);
   ASSERT_EQ(r.status, 0) << r.out;
   r = tamber("--json show Trips/2024/#1");
   EXPECT_NE(r.out.find("\"files\":\"5\""), std::string::npos) << r.out;
