@@ -216,8 +216,7 @@ std::string ProgressText::get() const {
 // ---------------------------------------------------------------- scanner
 
 struct Scanner::Impl {
-  std::vector<std::string>& unreadable;
-  explicit Impl(std::vector<std::string>& u) : unreadable(u) { tags.CreateForAnalysis(); }
+  Impl() { tags.CreateForAnalysis(); }
 
   ScanContext* ctx = nullptr;
   storage::Storage library;
@@ -236,6 +235,7 @@ struct Scanner::Impl {
   uint64_t thumbnailsEnd = 0;
   storage::Stream archives;
   std::vector<std::string> created;
+  std::vector<std::string> unreadable;
 
   std::vector<std::string> folderStack;
   uint16_t splitNumber = 0;
@@ -699,7 +699,7 @@ void Scanner::Impl::writeArchive(std::string& out, const std::u16string& path,
 
 // ---------------------------------------------------------------- interface
 
-Scanner::Scanner() : impl_(std::make_unique<Impl>(unreadable_)) {}
+Scanner::Scanner() : impl_(std::make_unique<Impl>()) {}
 Scanner::~Scanner() = default;
 
 void Scanner::begin(ScanContext& context, storage::Storage library, const std::string& rootPath,
@@ -715,7 +715,7 @@ void Scanner::begin(ScanContext& context, storage::Storage library, const std::s
   m.listingOpen = false;
   m.rootSpill.reset();
   m.created.clear();
-  unreadable_.clear();
+  m.unreadable.clear();
   context.cells->text.setText({});
   context.cells->splitCount.store(0, std::memory_order_relaxed);
   context.error = kScanOk;
@@ -802,5 +802,7 @@ bool Scanner::endListing() {
 void Scanner::setSubfolderOpener(SubfolderOpener opener) { impl_->openSubfolder = opener; }
 
 std::vector<std::string> Scanner::streamsCreated() const { return impl_->created; }
+
+const std::vector<std::string>& Scanner::unreadableFolders() const { return impl_->unreadable; }
 
 }  // namespace tamber::scan

@@ -145,7 +145,7 @@ class Scanner {
   // Every stream the job created (for removal when the job does not end well).
   std::vector<std::string> streamsCreated() const;
   // Subfolders that could not be read (recorded with no entries).
-  const std::vector<std::string>& unreadableFolders() const { return unreadable_; }
+  const std::vector<std::string>& unreadableFolders() const;
 
   // How a subfolder is opened for reading: openat(2) with O_DIRECTORY and
   // O_NOFOLLOW. Tests replace it to make folders unreadable.
@@ -156,7 +156,6 @@ class Scanner {
   uint32_t walkRoot(const std::string& path, uint32_t flags);
   struct Impl;
   std::unique_ptr<Impl> impl_;
-  std::vector<std::string> unreadable_;
 };
 
 }  // namespace tamber::scan
