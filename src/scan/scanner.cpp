@@ -230,7 +230,6 @@ struct Scanner::Impl {
   int kindCode = 0;
 
   storage::Stream listing;
-  bool listingOpen = false;
   storage::Stream thumbnails;
   uint64_t thumbnailsEnd = 0;
   storage::Stream archives;
@@ -712,7 +711,6 @@ void Scanner::begin(ScanContext& context, storage::Storage library, const std::s
   m.folderStack.clear();
   m.splitIndex.clear();
   m.listing = storage::Stream();
-  m.listingOpen = false;
   m.rootSpill.reset();
   m.created.clear();
   m.unreadable.clear();
@@ -750,7 +748,6 @@ bool Scanner::startListing(int kindCode) {
     return false;
   }
   m.listing = std::move(*s);
-  m.listingOpen = true;
   m.kindCode = kindCode;
   return m.writeListing(listingHeader(kindCode));
 }
@@ -779,7 +776,7 @@ uint32_t Scanner::walkRoot(const std::string& path, uint32_t flags) {
 
 bool Scanner::endListing() {
   Impl& m = *impl_;
-  if (!m.listingOpen) return false;
+  if (!m.listing.isOpen()) return false;
   bool ok = m.writeListing(kListingFooter);
   Status st = ok ? m.listing.commit() : m.listing.revert();
   if (ok && !st) {
@@ -795,7 +792,6 @@ bool Scanner::endListing() {
     s->close();
   }
   m.listing.close();
-  m.listingOpen = false;
   return ok;
 }
 
