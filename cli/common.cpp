@@ -1,23 +1,14 @@
 #include "common.h"
 
-#include <sstream>
+#include "platform/text.h"
 
 namespace tamber::cli {
 
 Result<Target> resolve(CatalogDocument& doc, const std::string& text) {
   Target t;
   xmlNode* node = doc.root();
-  size_t start = 0;
-  if (text.empty() || text == "/") {
-    t.node = node;
-    return t;
-  }
-  while (start <= text.size()) {
-    size_t slash = text.find('/', start);
-    if (slash == std::string::npos) slash = text.size();
-    std::string step = text.substr(start, slash - start);
-    start = slash + 1;
-    if (step.empty()) continue;
+  for (std::string_view piece : splitNonEmpty(text, '/')) {
+    std::string step(piece);
     if (t.isItem()) return Error{Errc::not_found, text + ": a disc or folder holds no items"};
     xmlNode* next = nullptr;
     if (step.size() > 1 && step[0] == '#') {
@@ -42,12 +33,7 @@ Result<Target> resolve(CatalogDocument& doc, const std::string& text) {
 
 Result<ItemPath> makeCategoryPath(CatalogDocument& doc, const std::string& text,
                                   const std::string& comment) {
-  std::vector<std::string> steps;
-  std::stringstream ss(text);
-  std::string step;
-  while (std::getline(ss, step, '/')) {
-    if (!step.empty()) steps.push_back(step);
-  }
+  auto steps = splitNonEmpty(text, '/');
   if (steps.empty()) return Error{Errc::invalid_argument, "a category name is needed"};
   ItemPath path;
   for (size_t i = 0; i < steps.size(); ++i) {

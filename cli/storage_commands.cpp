@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "commands.h"
+#include "platform/text.h"
 #include "storage/compound_file.h"
 
 namespace tamber::cli {
@@ -69,13 +70,7 @@ std::string sha256Hex(Stream& s) {
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
   EVP_DigestFinal_ex(ctx.get(), md, &len);
-  std::string out;
-  char hex[3];
-  for (unsigned i = 0; i < len; ++i) {
-    std::snprintf(hex, sizeof hex, "%02x", md[i]);
-    out += hex;
-  }
-  return out;
+  return hexDigits(md, len);
 }
 
 int listTree(Storage st, const std::string& prefix, bool hash) {

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/text.h"
+
 namespace tamber {
 
 namespace {
@@ -50,20 +52,8 @@ bool isNetworkFileSystem(std::string_view t) {
 
 std::vector<MountEntry> parseMountInfo(std::string_view text) {
   std::vector<MountEntry> out;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
-    std::vector<std::string_view> fields;
-    size_t i = 0;
-    while (i < line.size()) {
-      size_t sp = line.find(' ', i);
-      if (sp == std::string_view::npos) sp = line.size();
-      if (sp > i) fields.push_back(line.substr(i, sp - i));
-      i = sp + 1;
-    }
+  for (std::string_view line : splitNonEmpty(text, '\n')) {
+    auto fields = splitNonEmpty(line, ' ');
     auto dash = std::find(fields.begin(), fields.end(), std::string_view("-"));
     if (fields.size() < 6 || dash == fields.end() || dash - fields.begin() < 6 ||
         fields.end() - dash < 3) {

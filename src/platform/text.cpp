@@ -114,4 +114,27 @@ std::string scrubXml(std::string_view utf8, char replacement) {
   return out;
 }
 
+std::vector<std::string_view> splitNonEmpty(std::string_view text, char separator) {
+  std::vector<std::string_view> out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find(separator, pos);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > pos) out.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return out;
+}
+
+std::string hexDigits(const unsigned char* bytes, size_t size) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(size * 2);
+  for (size_t i = 0; i < size; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out;
+}
+
 }  // namespace tamber

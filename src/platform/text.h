@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tamber {
 
@@ -27,5 +28,11 @@ void appendUtf8(std::string& out, char32_t cp);
 // or 0 when the bytes there are not valid UTF-8 (overlong forms, surrogates
 // and values past U+10FFFF included).
 size_t decodeUtf8(std::string_view s, size_t i, char32_t& cp);
+
+// The pieces of `text` between occurrences of `separator`, empty ones left out.
+std::vector<std::string_view> splitNonEmpty(std::string_view text, char separator);
+
+// Lower-case hexadecimal digits of the bytes ("0a1b...").
+std::string hexDigits(const unsigned char* bytes, size_t size);
 
 }  // namespace tamber

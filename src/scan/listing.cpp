@@ -59,13 +59,7 @@ bool plainText(std::string_view s) {
 
 ExtensionTable::ExtensionTable() {
   for (const Row& row : kRows) {
-    std::string_view list = row.extensions;
-    size_t pos = 0;
-    while (pos < list.size()) {
-      size_t sp = list.find(' ', pos);
-      if (sp == std::string_view::npos) sp = list.size();
-      std::string_view ext = list.substr(pos, sp - pos);
-      pos = sp + 1;
+    for (std::string_view ext : splitNonEmpty(row.extensions, ' ')) {
       Entry e{};
       std::memcpy(e.rest, ext.data() + 1, ext.size() - 1);
       e.kind = row.kind;

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "platform/text.h"
 #include "platform/xml.h"
 
 namespace tamber::scan {
@@ -137,13 +138,7 @@ const ListingEntry* findEntry(const Listing& listing, std::string_view path, boo
   const std::vector<ListingEntry>* level = &listing.entries;
   const ListingEntry* at = nullptr;
   found = true;
-  size_t pos = 0;
-  while (pos <= path.size()) {
-    size_t slash = path.find('/', pos);
-    if (slash == std::string_view::npos) slash = path.size();
-    std::string_view step = path.substr(pos, slash - pos);
-    pos = slash + 1;
-    if (step.empty()) continue;
+  for (std::string_view step : splitNonEmpty(path, '/')) {
     if (at && !at->folder) {
       found = false;
       return nullptr;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/text.h"
 #include "tests/run_command.h"
 #include "tests/storage/storage_helpers.h"
 
@@ -28,13 +29,7 @@ std::string sha256(const std::string& data) {
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
   EVP_Digest(data.data(), data.size(), md, &len, EVP_sha256(), nullptr);
-  std::string out;
-  char hex[3];
-  for (unsigned i = 0; i < len; ++i) {
-    std::snprintf(hex, sizeof hex, "%02x", md[i]);
-    out += hex;
-  }
-  return out;
+  return tamber::hexDigits(md, len);
 }
 
 // The listing format of ole_list.py: "path<TAB>size<TAB>sha256", sorted.
