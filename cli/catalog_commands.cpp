@@ -18,6 +18,10 @@
 #include "json.h"
 #include "platform/hex_time.h"
 #include "platform/text.h"
+#include "scan/image_info.h"
+
+#include <cmath>
+#include <optional>
 
 namespace tamber::cli {
 
@@ -29,6 +33,16 @@ std::string formatPrice(double v) {
   return buf;
 }
 
+// "12.50" or "12,50"; nothing for text that is not a number.
+std::optional<double> parsePrice(const std::string& text) {
+  std::string s = text;
+  std::replace(s.begin(), s.end(), ',', '.');
+  char* end = nullptr;
+  double v = std::strtod(s.c_str(), &end);
+  if (s.empty() || *end != '\0' || !std::isfinite(v) || v < 0) return std::nullopt;
+  return v;
+}
+
 std::string replaceFirst(std::string text, const std::string& value) {
   auto at = text.find("%s");
   if (at != std::string::npos) text.replace(at, 2, value);
@@ -37,7 +51,7 @@ std::string replaceFirst(std::string text, const std::string& value) {
 
 void printTree(const std::vector<catalog::TreeNode>& nodes, App& app, int depth) {
   for (const auto& n : nodes) {
-    std::cout << std::string(depth * 2, ' ') << "#" << n.number << " " << n.caption;
+    std::cout << std::string(depth * 2, ' ') << "#" << n.number << " " << escapeForTerminal(n.caption);
     if (n.isCategory) {
       std::cout << "/";
     } else if (n.kind >= 0 && n.kind <= catalog::kMaxKind) {
@@ -120,7 +134,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   mk->callback([&status, g, args] {
     std::error_code ec;
     if (std::filesystem::exists(args->a, ec) && !args->force) {
-      std::cerr << "tamber: " << args->a << " exists already (use --force to replace it)\n";
+      std::cerr << "tamber: error: " << args->a << " exists already (use --force to replace it)\n";
       status = kExitFailure;
       return;
     }
@@ -131,7 +145,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       }
       n.info(replaceFirst(app.text(app::kTextLibraryCreated), args->a));
       return kExitOk;
-    }, false);
+    }, Access::none);
   });
 
   auto* def = cli.add_subcommand("default", "Show or set the library opened by default");
@@ -151,7 +165,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       }
       app.settings().putText("App-Preference", "DefaultLib", abs.string());
       return kExitOk;
-    }, false);
+    }, Access::none);
   });
 
   auto* recent = cli.add_subcommand("recent", "List the libraries opened last");
@@ -166,7 +180,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         for (const auto& p : e) std::cout << p << "\n";
       }
       return kExitOk;
-    }, false);
+    }, Access::none);
   });
 
   auto* info = cli.add_subcommand("info", "Library statistics");
@@ -190,7 +204,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
                 << app.text(app::kTextAudioTracks) << ": " << s.audioTracks << "\n"
                 << app.text(app::kTextTotalPrice) << ": " << formatPrice(s.totalPrice) << "\n";
       return kExitOk;
-    });
+    }, Access::view);
   });
 
   auto* tree = cli.add_subcommand("tree", "Categories, discs and folders with their numbers");
@@ -207,7 +221,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         printTree(nodes.value(), app, 0);
       }
       return kExitOk;
-    });
+    }, Access::view);
   });
 
   auto* mkcat = cli.add_subcommand("mkcat", "Create each missing category of PATH");
@@ -221,8 +235,9 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         return kExitFailure;
       }
       uint16_t number = path->back();
+      if (int rc = saved(app, n); rc != kExitOk) return rc;
       std::cout << number << "\n";
-      return saved(app, n);
+      return kExitOk;
     });
   });
 
@@ -239,7 +254,11 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       }
       if (args->b.empty()) {
         n.error("a name cannot be empty");
-        return kExitFailure;
+        return kExitUsage;
+      }
+      if (args->b.find('/') != std::string::npos) {
+        n.error("a name cannot hold \"/\": paths use it to separate names");
+        return kExitUsage;
       }
       doc.rename(t->node, args->b);
       return saved(app, n);
@@ -253,7 +272,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       auto& doc = app.library()->catalog();
       auto src = resolve(doc, args->a);
-      auto dst = resolve(doc, args->b);
+      auto dst = resolve(doc, args->b, Prefer::category);
       if (!src || !dst) {
         n.error(!src ? src.message() : dst.message());
         return kExitFailure;
@@ -262,13 +281,18 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         n.error(args->b + " is not a category");
         return kExitFailure;
       }
-      auto r = app.library()->move(src->category, src->number, dst->category);
+      if (src->node == doc.root()) {
+        n.error("the library itself cannot be moved");
+        return kExitFailure;
+      }
+      auto r = app.library()->move(src->node, dst->category);
       if (!r) {
         n.error(r.message());
         return kExitFailure;
       }
+      if (int rc = saved(app, n); rc != kExitOk) return rc;
       std::cout << r.value() << "\n";
-      return saved(app, n);
+      return kExitOk;
     });
   });
 
@@ -289,7 +313,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         n.error(app.text(app::kTextCancelled));
         return kExitFailure;
       }
-      Status st = t->isItem() ? lib->removeItem(t->category, t->number) : lib->removeCategory(t->category);
+      Status st = lib->remove(t->node);
       if (!st) {
         n.error(st.message());
         return kExitFailure;
@@ -307,13 +331,15 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   set->callback([&status, g, args] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       auto& doc = app.library()->catalog();
-      auto t = resolve(doc, args->a);
+      auto t = resolve(doc, args->a, Prefer::item);
       if (!t || !t->isItem()) {
         n.error(t ? args->a + " is not a disc or folder" : t.message());
         return kExitFailure;
       }
       int kind = doc.itemKind(t->node);
       bool audio = kind == catalog::kKindAudioCd || kind == catalog::kKindCdExtra;
+      // Every field is checked before any is stored: all or nothing.
+      std::vector<std::pair<int, std::string>> changes;
       for (const auto& assignment : args->list) {
         auto eq = assignment.find('=');
         auto it = eq == std::string::npos ? settableFields().end()
@@ -329,8 +355,18 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
           n.error(it->first + " applies to audio CDs and CD-Extras only");
           return kExitFailure;
         }
-        doc.setField(t->node, it->second, assignment.substr(eq + 1));
+        std::string value = assignment.substr(eq + 1);
+        if (it->second == catalog::kPrice && !value.empty()) {
+          auto price = parsePrice(value);
+          if (!price) {
+            n.error("price: \"" + value + "\" is not a number (12.50 or 12,50)");
+            return kExitUsage;
+          }
+          value = formatPrice(*price);
+        }
+        changes.emplace_back(it->second, std::move(value));
       }
+      for (const auto& [field, value] : changes) doc.setField(t->node, field, value);
       return saved(app, n);
     });
   });
@@ -340,12 +376,21 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   cover->add_option("PICTURE", args->b, "Picture file")->required();
   cover->callback([&status, g, args] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
-      auto t = resolve(app.library()->catalog(), args->a);
+      auto t = resolve(app.library()->catalog(), args->a, Prefer::item);
       if (!t || !t->isItem()) {
         n.error(t ? args->a + " is not a disc or folder" : t.message());
         return kExitFailure;
       }
-      if (Status st = app.library()->setCover(t->category, t->number, args->b); !st) {
+      auto picture = catalog::readSmallFile(args->b, catalog::Library::kMaxCoverBytes);
+      if (!picture) {
+        n.error(picture.message());
+        return kExitFailure;
+      }
+      if (!scan::isDecodablePicture(*picture)) {
+        n.error(args->b + " is not a picture that can be read (JPEG, PNG, GIF, BMP, TIFF, WebP)");
+        return kExitFailure;
+      }
+      if (Status st = app.library()->setCover(t->node, args->b); !st) {
         n.error(st.message());
         return kExitFailure;
       }
@@ -358,14 +403,14 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   show->callback([&status, g, args] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       auto& doc = app.library()->catalog();
-      auto t = resolve(doc, args->a);
+      auto t = resolve(doc, args->a, Prefer::item);
       if (!t) {
         n.error(t.message());
         return kExitFailure;
       }
       std::vector<std::pair<std::string, std::string>> rows;
       if (t->isItem()) {
-        rows.push_back({"number", std::to_string(t->number)});
+        rows.push_back({"number", std::to_string(CatalogDocument::rawNumber(t->node))});
         for (const auto& [name, field] : shownFields()) {
           std::string v = doc.field(t->node, field);
           if (!v.empty()) rows.push_back({name, v});
@@ -399,10 +444,10 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         }
         std::cout << out << "}\n";
       } else {
-        for (const auto& [k, v] : rows) std::cout << k << ": " << v << "\n";
+        for (const auto& [k, v] : rows) std::cout << k << ": " << escapeForTerminal(v) << "\n";
       }
       return kExitOk;
-    });
+    }, Access::view);
   });
 
   auto* config = cli.add_subcommand("config", "Read or write a setting");
@@ -414,7 +459,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
     status = withLibrary(*g, [&](App& app, app::Notifier&) {
       std::cout << app.settings().getText(args->a, args->b) << "\n";
       return kExitOk;
-    }, false);
+    }, Access::none);
   });
   auto* put = config->add_subcommand("set", "Store a setting");
   put->add_option("SECTION", args->a)->required();
@@ -435,7 +480,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         app.settings().putText(args->a, args->b, args->comment);
       }
       return kExitOk;
-    }, false);
+    }, Access::none);
   });
   return g;
 }

@@ -1,26 +1,114 @@
 #include "common.h"
 
+#include "platform/atomic_file.h"
 #include "platform/text.h"
+#include "scan/image_info.h"
+
+#include <filesystem>
+#include <optional>
+
+#include <cerrno>
 
 namespace tamber::cli {
 
-Result<Target> resolve(CatalogDocument& doc, const std::string& text) {
+namespace {
+
+std::string describe(const CatalogDocument& doc, xmlNode* n) {
+  bool cat = CatalogDocument::isCategory(n);
+  long long raw = CatalogDocument::rawNumber(n);
+  return "#" + (raw < 0 ? std::string("?") : std::to_string(raw)) + " \"" +
+         doc.field(n, cat ? catalog::kCategoryName : catalog::kLabel) + "\" (" +
+         (cat ? "category" : "disc or folder") + ")";
+}
+
+}  // namespace
+
+Status writePictureFile(std::string_view bytes, const std::string& out) {
+  std::string ext = std::filesystem::path(out).extension().string();
+  for (auto& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  auto format = scan::pictureFormat(bytes);
+  bool same = (ext == ".png" && format == scan::PictureFormat::png) ||
+              ((ext == ".jpg" || ext == ".jpeg") && format == scan::PictureFormat::jpeg);
+  std::optional<std::string> converted;
+  if (!same) {
+    if (ext != ".png" && ext != ".jpg" && ext != ".jpeg") {
+      return Error{Errc::invalid_argument, out + ": use a name ending in .jpg or .png"};
+    }
+    converted = scan::encodePictureAs(bytes, out);
+    if (!converted) return Error{Errc::invalid_argument, out + ": the picture cannot be converted"};
+  }
+  return writeFileAtomically(out, converted ? std::string_view(*converted) : bytes);
+}
+
+std::string escapeForTerminal(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    auto b = static_cast<unsigned char>(ch);
+    if (b >= 0x20 && b != 0x7F) {
+      out.push_back(ch);
+    } else if (ch == '\n') {
+      out += "\\n";
+    } else if (ch == '\t') {
+      out += "\\t";
+    } else if (ch == '\r') {
+      out += "\\r";
+    } else {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out.push_back(kHex[b >> 4]);
+      out.push_back(kHex[b & 15]);
+    }
+  }
+  return out;
+}
+
+Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer prefer) {
   Target t;
   xmlNode* node = doc.root();
   for (std::string_view piece : splitNonEmpty(text, '/')) {
     std::string step(piece);
     if (t.isItem()) return Error{Errc::not_found, text + ": a disc or folder holds no items"};
-    xmlNode* next = nullptr;
+    std::vector<xmlNode*> matches;
+    bool byNumber = false;
     if (step.size() > 1 && step[0] == '#') {
       char* end = nullptr;
-      long n = std::strtol(step.c_str() + 1, &end, 10);
-      if (*end == '\0' && n > 0 && n <= 65535) next = doc.childByNumber(node, static_cast<uint16_t>(n));
-    } else {
-      next = doc.findByName(node, step, true);
-      if (!next) next = doc.findByName(node, step, false);
+      errno = 0;
+      long long n = std::strtoll(step.c_str() + 1, &end, 10);
+      byNumber = *end == '\0' && errno == 0;
+      for (xmlNode* c = node->children; byNumber && c; c = c->next) {
+        if ((CatalogDocument::isCategory(c) || CatalogDocument::isItem(c)) &&
+            CatalogDocument::rawNumber(c) == n) {
+          matches.push_back(c);
+        }
+      }
     }
-    if (!next) return Error{Errc::not_found, text + ": no category, disc or folder \"" + step + "\""};
+    if (!byNumber) {
+      for (xmlNode* c = node->children; c; c = c->next) {
+        bool cat = CatalogDocument::isCategory(c);
+        if (!cat && !CatalogDocument::isItem(c)) continue;
+        if (doc.field(c, cat ? catalog::kCategoryName : catalog::kLabel) == step) matches.push_back(c);
+      }
+    }
+    if (matches.size() == 2 && prefer != Prefer::none &&
+        CatalogDocument::isCategory(matches[0]) != CatalogDocument::isCategory(matches[1])) {
+      bool wantCategory = prefer == Prefer::category;
+      if (CatalogDocument::isCategory(matches[0]) != wantCategory) std::swap(matches[0], matches[1]);
+      matches.pop_back();
+    }
+    if (matches.empty()) {
+      return Error{Errc::not_found, text + ": no category, disc or folder \"" + step + "\""};
+    }
+    if (matches.size() > 1) {
+      std::string list;
+      for (xmlNode* m : matches) list += "\n  " + describe(doc, m);
+      return Error{Errc::invalid_argument,
+                   text + ": \"" + step + "\" names " + std::to_string(matches.size()) +
+                       " entries; name one by its number (#N):" + list};
+    }
+    xmlNode* next = matches.front();
     if (CatalogDocument::isItem(next)) {
+      t.item = true;
       t.number = CatalogDocument::numberOf(next);
     } else {
       t.category.push_back(CatalogDocument::numberOf(next));

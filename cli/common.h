@@ -21,7 +21,7 @@ using catalog::ItemPath;
 class ConsoleNotifier final : public app::Notifier {
  public:
   explicit ConsoleNotifier(const bool& yes) : yes_(yes) {}
-  void error(const std::string& m) override { std::cerr << "tamber: " << m << "\n"; }
+  void error(const std::string& m) override { std::cerr << "tamber: error: " << m << "\n"; }
   void info(const std::string& m) override { std::cout << m << "\n"; }
   bool ask(const std::string& q) override {
     if (yes_) return true;
@@ -48,17 +48,31 @@ struct Globals {
 };
 
 
-// A resolved ITEM: a category (number 0) or a disc/folder in `category`.
+// A resolved ITEM: the root (an empty path), a category or a disc/folder.
 struct Target {
-  ItemPath category;
-  uint16_t number = 0;
+  ItemPath category;     // the category itself, or the item's category
+  uint16_t number = 0;   // the item's number (0 when it has no usable one)
   xmlNode* node = nullptr;
-  bool isItem() const { return number != 0; }
+  bool item = false;
+  bool isItem() const { return item; }
 };
+
+// A name as text output prints it: control characters (a newline in a label)
+// escaped as \n, \t, \r or \xHH, so that one entry stays one line.
+std::string escapeForTerminal(std::string_view text);
+
+// Writes picture bytes to `out` in the encoding its name asks for (".png",
+// ".jpg"), complete or not at all: through an unnamed file put in place.
+Status writePictureFile(std::string_view bytes, const std::string& out);
+
+// Which of a category and an item of the same name a step takes.
+enum class Prefer { none, category, item };
 
 // ITEM is a path of steps from a top-level category down, joined by "/":
 // each step is a category name or a disc/folder label (exact), or "#N".
-Result<Target> resolve(CatalogDocument& doc, const std::string& text);
+// A step that matches more than one entry is an error that lists them,
+// unless `prefer` settles a category/item pair.
+Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer prefer = Prefer::none);
 
 // Creates each missing category of a "/"-joined path (names compared without
 // case); the comment goes to the last one when it is created. Returns the
@@ -66,27 +80,45 @@ Result<Target> resolve(CatalogDocument& doc, const std::string& text);
 Result<ItemPath> makeCategoryPath(CatalogDocument& doc, const std::string& text,
                                   const std::string& comment);
 
-// Runs `body` with the application started and the library open; saves and
-// shuts down after it. Returns the exit status.
+// What a command does with the library.
+enum class Access {
+  none,    // the library is not opened
+  view,    // read-only, shared with other viewers; never changes the file
+  change,  // exclusive; refused at once on a library that cannot be written
+};
+
+// Runs `body` with the application started and the library open. What the
+// body changed is saved only when it succeeds: a failing command changes
+// nothing. Returns the exit status.
 template <class F>
-int withLibrary(const Globals& g, F&& body, bool needLibrary = true) {
+int withLibrary(const Globals& g, F&& body, Access access = Access::change) {
   ConsoleNotifier notifier(g.yes);
   App app;
   if (Status st = app.start({g.config}); !st) {
     notifier.error(st.message());
     return kExitFailure;
   }
-  if (needLibrary) {
-    if (Status st = app.openLibrary(g.library); !st) {
+  if (!app.settings().warning().empty()) std::cerr << "tamber: warning: " << app.settings().warning() << "\n";
+  if (access != Access::none) {
+    if (Status st = app.openLibrary(g.library, access == Access::view); !st) {
       notifier.error(st.message());
-      (void)app.shutdown();
+      app.abandon();
+      return kExitFailure;
+    }
+    if (access == Access::change && app.library()->readOnly()) {
+      notifier.error(app.library()->path().string() + ": the library is read-only");
+      app.abandon();
       return kExitFailure;
     }
   }
   int rc = body(app, notifier);
+  if (rc != kExitOk) {
+    app.abandon();
+    return rc;
+  }
   if (Status st = app.shutdown(); !st) {
     notifier.error(st.message());
-    if (rc == kExitOk) rc = kExitFailure;
+    rc = kExitFailure;
   }
   return rc;
 }

@@ -10,6 +10,7 @@
 #include "storage/compound_file.h"
 
 #include "commands.h"
+#include "common.h"
 #include "decomp/extract.h"
 #include "json.h"
 #include "media/media.h"
@@ -155,13 +156,13 @@ bool describePicture(const std::string& file, bool asJson, const std::string& th
   if (!thumbnailOut.empty()) {
     std::string bytes;
     if (!reader.encodeThumbnail(*pic, bytes)) {
-      std::cerr << "tamber: " << file << ": the thumbnail could not be made\n";
-    } else {
-      std::FILE* out = std::fopen(thumbnailOut.c_str(), "wb");
-      if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
-        std::cerr << "tamber: " << thumbnailOut << ": cannot be written\n";
-      }
-      if (out) std::fclose(out);
+      std::cerr << "tamber: error: " << file << ": the thumbnail could not be made\n";
+      return false;
+    }
+    // The encoding the name asks for ("th.jpg" gets a JPEG), like thumb.
+    if (Status st = writePictureFile(bytes, thumbnailOut); !st) {
+      std::cerr << "tamber: error: " << st.message() << "\n";
+      return false;
     }
   }
   const std::pair<const char*, const std::u16string*> texts[] = {
@@ -195,7 +196,7 @@ bool describePicture(const std::string& file, bool asJson, const std::string& th
 int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags,
              const std::string& thumbnailOut) {
   if (::access(file.c_str(), R_OK) != 0 || std::filesystem::is_directory(file)) {
-    std::cerr << "tamber: " << file << ": cannot be read\n";
+    std::cerr << "tamber: error: " << file << ": cannot be read\n";
     return kExitFailure;
   }
   if (isPicture(file) && describePicture(file, asJson, thumbnailOut)) return kExitOk;

@@ -210,8 +210,6 @@ Result<std::string> storedRecord(App& app, const std::string& item, const std::s
   return scan::readRecord(root, catalog::streamName(kind, t->category, t->number), offset);
 }
 
-bool isPng(std::string_view b) { return b.size() > 8 && b.substr(0, 4) == "\x89PNG"; }
-bool isJpeg(std::string_view b) { return b.size() > 3 && b.substr(0, 2) == "\xFF\xD8"; }
 
 }  // namespace
 
@@ -454,7 +452,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         for (const auto& e : *list) printEntry(e, a->longForm, 0);
       }
       return kExitOk;
-    });
+    }, Access::view);
   });
 
   auto* thumb = cli.add_subcommand("thumb", "Write the stored thumbnail of a picture");
@@ -474,27 +472,12 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         std::cout.write(bytes->data(), static_cast<std::streamsize>(bytes->size()));
         return kExitOk;
       }
-      std::string ext = std::filesystem::path(a->out).extension().string();
-      for (auto& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-      bool same = (ext == ".png" && isPng(*bytes)) ||
-                  ((ext == ".jpg" || ext == ".jpeg") && isJpeg(*bytes));
-      if (same) {
-        std::string tmp = a->out + ".tmp";
-        std::ofstream out(tmp, std::ios::binary);
-        out.write(bytes->data(), static_cast<std::streamsize>(bytes->size()));
-        out.close();
-        std::error_code ec;
-        if (!out || (std::filesystem::rename(tmp, a->out, ec), ec)) {
-          std::filesystem::remove(tmp, ec);
-          n.error(a->out + ": cannot be written");
-          return kExitFailure;
-        }
-      } else if (!scan::savePictureAs(*bytes, a->out)) {
-        n.error(a->out + ": cannot be written (use a .jpg or .png name)");
+      if (Status st = writePictureFile(*bytes, a->out); !st) {
+        n.error(st.message());
         return kExitFailure;
       }
       return kExitOk;
-    });
+    }, Access::view);
   });
 
   auto* arc = cli.add_subcommand("archive", "Show the stored contents of an archive file");
@@ -563,7 +546,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         std::cout << line << prop(e, "name") << (tag == "folder" ? "/" : "") << "\n";
       }
       return kExitOk;
-    });
+    }, Access::view);
   });
 }
 

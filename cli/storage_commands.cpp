@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -24,7 +25,7 @@ using storage::Storage;
 using storage::Stream;
 
 int failWith(const std::string& message) {
-  std::cerr << "tamber: " << message << "\n";
+  std::cerr << "tamber: error: " << message << "\n";
   return kExitFailure;
 }
 
@@ -132,18 +133,10 @@ Result<CompoundFile> openForWrite(const std::string& file, bool createIfMissing)
   return f;
 }
 
-int cmdPut(const std::string& file, const std::string& path, const std::string& source) {
-  std::ifstream in;
-  std::istream* src = &std::cin;
-  if (source != "-") {
-    in.open(source, std::ios::binary);
-    if (!in) return failWith(source + ": cannot open");
-    src = &in;
-  }
-  auto f = openForWrite(file, true);
-  if (!f) return failWith(f.message());
+int putInto(CompoundFile& f, const std::string& file, const std::string& path, std::istream* src,
+            const std::string& source) {
   std::string leaf;
-  auto parent = parentOf(f.value(), path, true, leaf);
+  auto parent = parentOf(f, path, true, leaf);
   if (!parent) return failWith(path + ": " + parent.message());
   auto s = parent->createStream(leaf);
   if (!s) return failWith(path + ": " + s.message());
@@ -156,8 +149,28 @@ int cmdPut(const std::string& file, const std::string& path, const std::string& 
   }
   if (src->bad()) return failWith(source + ": read failed");
   if (Status st = s->commit(); !st) return failWith(path + ": " + st.message());
-  if (Status st = f->commit(); !st) return failWith(file + ": " + st.message());
+  if (Status st = f.commit(); !st) return failWith(file + ": " + st.message());
   return kExitOk;
+}
+
+int cmdPut(const std::string& file, const std::string& path, const std::string& source) {
+  std::ifstream in;
+  std::istream* src = &std::cin;
+  if (source != "-") {
+    in.open(source, std::ios::binary);
+    if (!in) return failWith(source + ": cannot open");
+    src = &in;
+  }
+  std::error_code ec;
+  bool existed = std::filesystem::exists(file, ec) || std::filesystem::is_symlink(file, ec);
+  auto f = openForWrite(file, true);
+  if (!f) return failWith(f.message());
+  int rc = putInto(f.value(), file, path, src, source);
+  if (rc != kExitOk && !existed) {
+    // A library this command made is not left behind empty.
+    std::filesystem::remove(file, ec);
+  }
+  return rc;
 }
 
 int cmdRm(const std::string& file, const std::string& path) {

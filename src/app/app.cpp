@@ -33,7 +33,7 @@ Status App::closeLibrary() {
   return {};
 }
 
-Status App::openLibrary(const std::filesystem::path& requested) {
+Status App::openLibrary(const std::filesystem::path& requested, bool readOnly) {
   std::filesystem::path path = requested;
   bool isDefault = false;
   if (path.empty()) path = settings_.getText("App-Preference", "DefaultLib");
@@ -49,7 +49,7 @@ Status App::openLibrary(const std::filesystem::path& requested) {
     if (!lib) return lib.error();
     library_ = std::move(lib.value());
   } else {
-    auto lib = catalog::Library::open(path);
+    auto lib = catalog::Library::open(path, readOnly);
     if (!lib) return lib.error();
     library_ = std::move(lib.value());
   }
@@ -70,6 +70,11 @@ Status App::createLibrary(const std::filesystem::path& path) {
 Status App::saveLibrary() {
   if (!library_) return {};
   return library_->save();
+}
+
+void App::abandon() {
+  if (library_) (void)library_->file().revert();
+  library_.reset();
 }
 
 Status App::shutdown() {

@@ -37,11 +37,15 @@ class App {
   Status start(const StartOptions& options);
 
   // Opens `path` (or the default library when empty) and makes it current;
-  // the previous library is saved and closed first.
-  Status openLibrary(const std::filesystem::path& path = {});
+  // the previous library is saved and closed first. A viewer opens it
+  // read-only, sharing it with other viewers.
+  Status openLibrary(const std::filesystem::path& path = {}, bool readOnly = false);
   Status createLibrary(const std::filesystem::path& path);
   Status saveLibrary();
   Status shutdown();
+  // Ends without saving anything: the library's changes are dropped and the
+  // settings file is left as it is (a command that failed changes nothing).
+  void abandon();
 
   SettingsStore& settings() { return settings_; }
   LanguageResources& language() { return language_; }

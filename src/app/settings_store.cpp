@@ -1,6 +1,7 @@
 #include "app/settings_store.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 
 #include "app/symbol_codec.h"
 #include "platform/text.h"
+#include "platform/atomic_file.h"
 #include "storage/file_io.h"
 
 namespace tamber::app {
@@ -89,25 +91,63 @@ Status SettingsStore::load(const std::filesystem::path& path, const std::string&
   user_ = user;
   doc_ = newDocument();
   modified_ = false;
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    std::filesystem::create_directories(path.parent_path(), ec);
-    std::ofstream create(path, std::ios::binary);
-    if (!create) {
-      return Error{Errc::io, path.string() + ": " + storage::systemMessage(errno)};
+  opened_ = false;
+  warning_.clear();
+  // Never blocks on a FIFO; a link is followed (the file it names is the one saved).
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    if (err == ENOENT) {
+      opened_ = true;  // created by the first save that has something to store
+      return {};
     }
+    if (err == EISDIR) return Error{Errc::invalid_argument, path.string() + " is a folder, not a settings file"};
+    // Unreadable: defaults, and the file is left as it is.
+    warning_ = path.string() + ": " + storage::systemMessage(err) + "; using default settings";
+    return {};
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Error{Errc::io, path.string() + ": " + storage::systemMessage(errno)};
-  std::string symbols((std::istreambuf_iterator<char>(in)), {});
-  opened_ = true;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Error{Errc::invalid_argument,
+                 path.string() + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file") +
+                     ", not a settings file"};
+  }
+  constexpr off_t kLargest = 64 << 20;
+  std::string symbols;
+  bool readOk = st.st_size <= kLargest;
+  if (readOk) {
+    symbols.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < symbols.size()) {
+      ssize_t n = ::read(fd, symbols.data() + done, symbols.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    readOk = done == symbols.size();
+  }
+  ::close(fd);
+  // A file that is not a settings file (a library given by mistake, a
+  // damaged one) is never saved over: the program runs with defaults.
+  auto foreign = [&] {
+    warning_ = path.string() + " is not a settings file that can be read; using default "
+                               "settings and leaving the file as it is";
+    return Status{};
+  };
+  if (!readOk) return foreign();
+  if (symbols.empty()) {
+    opened_ = true;
+    return {};
+  }
   bool pruneAllowed = symbols.size() < kPruneBelow;
   auto text = decodeSymbols(symbols);
-  if (!text || text->empty()) return {};
+  if (!text || text->empty()) return foreign();
   xml::Doc parsed(xmlReadMemory(text->data(), static_cast<int>(text->size()), nullptr, "UTF-8",
                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
   xmlNode* root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
-  if (!root || xmlStrcmp(root->name, u(kRoot)) != 0) return {};  // defaults everywhere
+  if (!root || xmlStrcmp(root->name, u(kRoot)) != 0 || parsed->intSubset) return foreign();
+  opened_ = true;
   doc_ = std::move(parsed);
   if (pruneAllowed) {
     for (xmlNode* n = root->children; n;) {
@@ -225,24 +265,10 @@ std::string SettingsStore::text() const { return xml::serialize(doc_.get()); }
 Status SettingsStore::save() {
   if (!opened_ || !modified_) return {};
   std::string data = encodeSymbols(text());
-  // Never half-written: a temporary file beside it, synced, renamed over it.
-  std::random_device rd;
-  auto tmp = path_;
-  tmp += ".tmp-" + std::to_string(rd());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return Error{Errc::io, tmp.string() + ": " + storage::systemMessage(errno)};
-  bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
-  ok = ok && ::fsync(fd) == 0;
-  int err = errno;
-  ::close(fd);
-  if (ok && std::rename(tmp.c_str(), path_.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    return Error{Errc::io, path_.string() + ": " + storage::systemMessage(err)};
-  }
+  std::error_code ec;
+  if (!path_.parent_path().empty()) std::filesystem::create_directories(path_.parent_path(), ec);
+  // Never half-written: an unnamed file beside it, synced, put in its place.
+  if (Status st = writeFileAtomically(path_, data); !st) return st;
   modified_ = false;
   return {};
 }

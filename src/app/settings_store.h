@@ -22,9 +22,10 @@ namespace tamber::app {
 
 class SettingsStore {
  public:
-  // Loads `path`, creating an empty file when there is none. Text that does
-  // not decode or parse gives an empty store (defaults everywhere); only a
-  // file that cannot be opened or created is an error.
+  // Loads `path`; a missing file is an empty store (the file is made by the
+  // first save that has something to store). A file that cannot be read or
+  // is not a settings file gives defaults and is never saved over
+  // (warning() says so); a folder or a device is an error.
   Status load(const std::filesystem::path& path, const std::string& user);
 
   int getInt(const std::string& section, const std::string& key, int fallback) const;
@@ -39,6 +40,8 @@ class SettingsStore {
   // a temporary file renamed over the old one).
   Status save();
   bool modified() const { return modified_; }
+  // Why the file was not loaded, when it was left alone; else empty.
+  const std::string& warning() const { return warning_; }
   const std::string& user() const { return user_; }
   const std::filesystem::path& path() const { return path_; }
   // The document's XML text (for tests and diagnostics).
@@ -54,6 +57,7 @@ class SettingsStore {
   std::string user_;
   bool opened_ = false;
   bool modified_ = false;
+  std::string warning_;
 };
 
 // The branch name for a log-on name: spaces become "_", surrounding white

@@ -1,5 +1,9 @@
 #include "catalog/catalog_document.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
@@ -70,6 +74,52 @@ void setFieldText(xmlNode* node, std::string_view value) {
   }
 }
 
+namespace {
+
+// The bytes that entity references below `node` stand for once expanded,
+// counted per entity once (memoised), stopping as soon as `limit` is passed.
+struct EntitySizer {
+  uint64_t limit;
+  std::map<const xmlNode*, uint64_t> sizes;
+
+  uint64_t entity(const xmlNode* ref, int depth) {
+    auto* ent = reinterpret_cast<const xmlEntity*>(ref->children);
+    if (!ent || ent->type != XML_ENTITY_DECL) ent = xmlGetDocEntity(ref->doc, ref->name);
+    if (!ent) return 0;
+    auto key = reinterpret_cast<const xmlNode*>(ent);
+    if (auto it = sizes.find(key); it != sizes.end()) return it->second;
+    if (depth > 40) return limit + 1;  // a loop, or nesting no real file needs
+    sizes[key] = limit + 1;             // in progress: a loop counts as too much
+    uint64_t n = ent->content ? static_cast<uint64_t>(xmlStrlen(ent->content)) : 0;
+    n = std::max(n, children(reinterpret_cast<const xmlNode*>(ent), depth + 1, true));
+    sizes[key] = n;
+    return n;
+  }
+
+  // `inEntity`: the text below counts (it is copied by each reference).
+  uint64_t children(const xmlNode* parent, int depth, bool inEntity) {
+    uint64_t total = 0;
+    for (const xmlNode* n = parent->children; n && total <= limit; n = n->next) {
+      if (n->type == XML_ENTITY_REF_NODE) {
+        total += entity(n, depth);
+      } else if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) {
+        if (inEntity && n->content) total += static_cast<uint64_t>(xmlStrlen(n->content));
+      } else if (n->type == XML_ELEMENT_NODE) {
+        total += children(n, depth, inEntity);
+      }
+    }
+    return total;
+  }
+};
+
+}  // namespace
+
+uint64_t entityExpansion(const xmlNode* root, uint64_t limit) {
+  if (!root || !root->doc || !root->doc->intSubset) return 0;
+  EntitySizer sizer{limit, {}};
+  return sizer.children(root, 0, false);
+}
+
 CatalogDocument::CatalogDocument() : doc_(emptyDocument()) {}
 
 Status CatalogDocument::loadText(std::string_view text) {
@@ -80,6 +130,14 @@ Status CatalogDocument::loadText(std::string_view text) {
   if (!doc) return Error{Errc::corrupt, parseError("the catalog cannot be read")};
   if (!xmlDocGetRootElement(doc.get())) {
     return Error{Errc::corrupt, "the catalog cannot be read: no root element"};
+  }
+  // A DTD stays as it stands, but its entities may not make the text grow
+  // past what the parser itself allows for an expansion.
+  uint64_t limit = std::max<uint64_t>(1u << 20, 5 * static_cast<uint64_t>(text.size()));
+  if (entityExpansion(xmlDocGetRootElement(doc.get()), limit) > limit) {
+    return Error{Errc::corrupt,
+                 "the catalog cannot be read: its entity declarations expand it past " +
+                     std::to_string(limit) + " bytes"};
   }
   doc_ = std::move(doc);
   modified_ = false;
@@ -131,6 +189,29 @@ uint16_t CatalogDocument::numberOf(const xmlNode* element) {
   if (!g) return 0;
   long v = std::strtol(c(g.get()), nullptr, 10);
   return v < 0 || v > 65535 ? 0 : static_cast<uint16_t>(v);
+}
+
+long long CatalogDocument::rawNumber(const xmlNode* element) {
+  if (!element || element->type != XML_ELEMENT_NODE) return -1;
+  xml::String g(xmlGetProp(element, u(kG)));
+  if (!g) return -1;
+  const char* text = c(g.get());
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(text, &end, 10);
+  if (end == text || *end != '\0' || errno == ERANGE || v < 0) return -1;
+  return v;
+}
+
+bool CatalogDocument::hasOwnNumber(const xmlNode* element) const {
+  for (const xmlNode* n = element; n && n != root(); n = n->parent) {
+    long long number = rawNumber(n);
+    if (number < 1 || number > 65535) return false;
+    for (const xmlNode* s = n->parent ? n->parent->children : nullptr; s; s = s->next) {
+      if (s != n && (named(s, kB) || named(s, kE)) && rawNumber(s) == number) return false;
+    }
+  }
+  return true;
 }
 
 xmlNode* CatalogDocument::childByNumber(xmlNode* parent, uint16_t number) const {

@@ -71,6 +71,12 @@ class CatalogDocument {
   // The path of the element's parent category (the element's own number not included).
   ItemPath parentPath(const xmlNode* element) const;
   static uint16_t numberOf(const xmlNode* element);
+  // The number as stored ("g"), -1 when absent or not a number; stored files
+  // can hold 0, numbers past 65535 and numbers given twice.
+  static long long rawNumber(const xmlNode* element);
+  // The element and every category above it have a number of 1 to 65535 that
+  // no sibling shares: only then do its streams' names belong to it alone.
+  bool hasOwnNumber(const xmlNode* element) const;
   static bool isCategory(const xmlNode* n);
   static bool isItem(const xmlNode* n);
   int itemKind(const xmlNode* item) const;
@@ -119,6 +125,11 @@ class CatalogDocument {
   bool modified_ = false;
   std::string loadedText_;
 };
+
+// The bytes the entity references below `root` stand for once expanded
+// (each nested reference counted as often as it is copied); any value past
+// `limit` means "too much". 0 for a document without a DTD.
+uint64_t entityExpansion(const xmlNode* root, uint64_t limit);
 
 // Sets a node's text by the field text rule (see setField).
 void setFieldText(xmlNode* node, std::string_view value);

@@ -1,6 +1,10 @@
 #include "catalog/library.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
 
 #include <cerrno>
 #include <cstdio>
@@ -38,9 +42,14 @@ int listingParts(const CatalogDocument& doc, const xmlNode* item) {
 
 }  // namespace
 
-Result<std::unique_ptr<Library>> Library::open(const std::filesystem::path& path) {
-  auto mode = readOnlyFile(path) ? storage::OpenMode::read_only : storage::OpenMode::read_write;
+Result<std::unique_ptr<Library>> Library::open(const std::filesystem::path& path, bool readOnly) {
+  auto mode = readOnly || readOnlyFile(path) ? storage::OpenMode::read_only
+                                             : storage::OpenMode::read_write;
   auto file = storage::CompoundFile::open(path, mode);
+  if (!file && file.error().code == Errc::read_only) {
+    // A read-only mount or another user's file: it can still be viewed.
+    file = storage::CompoundFile::open(path, storage::OpenMode::read_only);
+  }
   if (!file) return file.error();
   std::unique_ptr<Library> lib(new Library(path, std::move(file.value())));
   Status st = lib->catalog_.load(lib->file_.root(), kCatalogStreamName, true);
@@ -58,8 +67,7 @@ Result<std::unique_ptr<Library>> Library::create(const std::filesystem::path& pa
 
 Status Library::requireWritable() const {
   if (!readOnly()) return {};
-  return Error{Errc::read_only,
-               path_.string() + ": " + storage::systemMessage(EACCES) + " (the library is read-only)"};
+  return Error{Errc::read_only, path_.string() + ": the library is read-only"};
 }
 
 Status Library::save() {
@@ -70,8 +78,13 @@ Status Library::save() {
   return {};
 }
 
-void Library::destroyItemStreams(const ItemPath& category, uint16_t number, const xmlNode* item) {
-  storage::Storage root = file_.root();
+std::vector<std::string> Library::itemStreamNames(const xmlNode* item) const {
+  // Streams are named by numbers; an item without a usable one has none it
+  // could be told by.
+  long long raw = CatalogDocument::rawNumber(item);
+  if (raw < 1 || raw > 65535) return {};
+  ItemPath category = catalog_.parentPath(item);
+  auto number = static_cast<uint16_t>(raw);
   std::vector<std::string> names{streamName(StreamKind::listing, category, number)};
   for (int k = 1, parts = listingParts(catalog_, item); k <= parts; ++k) {
     names.push_back(streamName(StreamKind::listing, category, number, k));
@@ -79,9 +92,17 @@ void Library::destroyItemStreams(const ItemPath& category, uint16_t number, cons
   names.push_back(streamName(StreamKind::thumbnails, category, number));
   names.push_back(streamName(StreamKind::archives, category, number));
   names.push_back(streamName(StreamKind::cover, category, number));
-  for (const auto& n : names) {
-    if (root.destroy(n)) streamsChanged_ = true;  // a stream that does not exist is skipped
-  }
+  return names;
+}
+
+Status Library::refuseShared(const xmlNode* element, const char* what) const {
+  if (catalog_.hasOwnNumber(element)) return {};
+  long long raw = CatalogDocument::rawNumber(element);
+  return Error{Errc::invalid_argument,
+               std::string("cannot ") + what + " this entry: its number (" +
+                   (raw < 0 ? std::string("none") : std::to_string(raw)) +
+                   ") or one above it is impossible or shared with another entry, so its "
+                   "stored files cannot be told apart; it can still be renamed, edited or removed"};
 }
 
 Status Library::renameItemStreams(const ItemPath& from, uint16_t fromNumber, const ItemPath& to,
@@ -108,46 +129,61 @@ Status Library::renameItemStreams(const ItemPath& from, uint16_t fromNumber, con
   return {};
 }
 
-Status Library::removeCategory(const ItemPath& path) {
+Status Library::remove(xmlNode* element) {
   if (Status st = requireWritable(); !st) return st;
+  if (!element || element == catalog_.root() ||
+      !(CatalogDocument::isItem(element) || CatalogDocument::isCategory(element))) {
+    return Error{Errc::not_found, "no such category, disc or folder"};
+  }
+  std::vector<std::pair<ItemPath, xmlNode*>> removed;
+  collectItems(catalog_, element, removed);
+  std::set<std::string> names;
+  for (const auto& entry : removed) {
+    for (auto& n : itemStreamNames(entry.second)) names.insert(std::move(n));
+  }
+  xmlUnlinkNode(element);
+  xmlFreeNode(element);
+  catalog_.setModified();
+  // A stream that an item still in the catalog answers to stays.
+  std::vector<std::pair<ItemPath, xmlNode*>> remaining;
+  collectItems(catalog_, catalog_.root(), remaining);
+  for (const auto& entry : remaining) {
+    for (const auto& n : itemStreamNames(entry.second)) names.erase(n);
+  }
+  storage::Storage root = file_.root();
+  for (const auto& n : names) {
+    if (root.destroy(n)) streamsChanged_ = true;  // a stream that does not exist is skipped
+  }
+  return {};
+}
+
+Status Library::removeCategory(const ItemPath& path) {
   xmlNode* cat = catalog_.category(path);
   if (!cat || path.empty()) return Error{Errc::not_found, "no such category"};
-  std::vector<std::pair<ItemPath, xmlNode*>> items;
-  collectItems(catalog_, cat, items);
-  for (const auto& [parent, item] : items) {
-    destroyItemStreams(parent, CatalogDocument::numberOf(item), item);
-  }
-  xmlUnlinkNode(cat);
-  xmlFreeNode(cat);
-  catalog_.setModified();
-  return {};
+  return remove(cat);
 }
 
 Status Library::removeItem(const ItemPath& category, uint16_t number) {
-  if (Status st = requireWritable(); !st) return st;
   xmlNode* item = catalog_.item(category, number);
   if (!item) return Error{Errc::not_found, "no such disc or folder"};
-  destroyItemStreams(category, number, item);
-  xmlUnlinkNode(item);
-  xmlFreeNode(item);
-  catalog_.setModified();
-  return {};
+  return remove(item);
 }
 
 Result<uint16_t> Library::move(const ItemPath& source, uint16_t number, const ItemPath& target) {
+  xmlNode* node = number == 0 ? catalog_.category(source) : catalog_.item(source, number);
+  if (number == 0 && source.empty()) return Error{Errc::invalid_argument, "the root cannot be moved"};
+  if (!node) return Error{Errc::not_found, "the item to move does not exist"};
+  return move(node, target);
+}
+
+Result<uint16_t> Library::move(xmlNode* node, const ItemPath& target) {
   if (Status st = requireWritable(); !st) return st.error();
-  bool isCategory = number == 0;
-  ItemPath sourceParent = source;
-  xmlNode* node = nullptr;
-  if (isCategory) {
-    if (source.empty()) return Error{Errc::invalid_argument, "the root cannot be moved"};
-    node = catalog_.category(source);
-    sourceParent.pop_back();
-  } else {
-    node = catalog_.item(source, number);
+  if (!node || node == catalog_.root()) return Error{Errc::invalid_argument, "the root cannot be moved"};
+  bool isCategory = CatalogDocument::isCategory(node);
+  if (!isCategory && !CatalogDocument::isItem(node)) {
+    return Error{Errc::not_found, "the item to move does not exist"};
   }
   xmlNode* dest = catalog_.category(target);
-  if (!node) return Error{Errc::not_found, "the item to move does not exist"};
   if (!dest) return Error{Errc::not_found, "the target category does not exist"};
   if (!isCategory && target.empty()) {
     return Error{Errc::invalid_argument, "discs and folders are filed in a category"};
@@ -159,6 +195,13 @@ Result<uint16_t> Library::move(const ItemPath& source, uint16_t number, const It
       return Error{Errc::invalid_argument, "a category cannot be moved into itself or below itself"};
     }
   }
+  // Every stream below is renamed: each must belong to its item alone.
+  std::vector<std::pair<ItemPath, xmlNode*>> moving;
+  collectItems(catalog_, node, moving);
+  if (Status st = refuseShared(node, "move"); !st) return st.error();
+  for (const auto& entry : moving) {
+    if (Status st = refuseShared(entry.second, "move"); !st) return st.error();
+  }
   auto newNumber = catalog_.nextItemNumber(dest);
   if (!newNumber) return newNumber;
   // The streams of every item that moves, with its old and new names.
@@ -166,6 +209,7 @@ Result<uint16_t> Library::move(const ItemPath& source, uint16_t number, const It
   collectItems(catalog_, node, items);
   std::vector<ItemPath> oldPaths;
   for (const auto& [path, item] : items) oldPaths.push_back(path);
+  uint16_t oldOwnNumber = CatalogDocument::numberOf(node);
   xmlUnlinkNode(node);
   xmlAddChild(dest, node);
   xmlSetProp(node, xml::u("g"), xml::u(std::to_string(newNumber.value()).c_str()));
@@ -173,7 +217,7 @@ Result<uint16_t> Library::move(const ItemPath& source, uint16_t number, const It
   for (size_t i = 0; i < items.size(); ++i) {
     xmlNode* item = items[i].second;
     uint16_t itemNumber = CatalogDocument::numberOf(item);
-    uint16_t oldNumber = (!isCategory && item == node) ? number : itemNumber;
+    uint16_t oldNumber = item == node ? oldOwnNumber : itemNumber;
     if (Status st = renameItemStreams(oldPaths[i], oldNumber, catalog_.parentPath(item),
                                       itemNumber, item);
         !st) {
@@ -185,21 +229,60 @@ Result<uint16_t> Library::move(const ItemPath& source, uint16_t number, const It
 
 Status Library::setCover(const ItemPath& category, uint16_t number,
                          const std::filesystem::path& picture) {
-  if (Status st = requireWritable(); !st) return st;
   xmlNode* item = catalog_.item(category, number);
   if (!item) return Error{Errc::not_found, "Invalid CD parameter!"};
-  std::ifstream in(picture, std::ios::binary);
-  if (!in || picture.filename().empty()) return Error{Errc::invalid_argument, "Invalid file name!"};
-  std::string data((std::istreambuf_iterator<char>(in)), {});
+  return setCover(item, picture);
+}
+
+Status Library::setCover(xmlNode* item, const std::filesystem::path& picture) {
+  if (Status st = requireWritable(); !st) return st;
+  if (!CatalogDocument::isItem(item)) return Error{Errc::not_found, "Invalid CD parameter!"};
+  if (Status st = refuseShared(item, "store a cover for"); !st) return st;
+  if (picture.filename().empty()) return Error{Errc::invalid_argument, "Invalid file name!"};
+  auto data = readSmallFile(picture, kMaxCoverBytes);
+  if (!data) return data.error();
+  uint16_t number = CatalogDocument::numberOf(item);
+  ItemPath category = catalog_.parentPath(item);
   auto s = file_.root().createStream(streamName(StreamKind::cover, category, number));
   if (!s) return s.error();
-  if (Status st = s->write(data); !st) return st;
+  if (Status st = s->write(*data); !st) return st;
   if (Status st = s->commit(); !st) return st;
   streamsChanged_ = true;
   if (!catalog_.setField(item, kCoverName, picture.filename().string())) {
     return Error{Errc::io, "Cannot update image name in library"};
   }
   return {};
+}
+
+Result<std::string> readSmallFile(const std::filesystem::path& path, uint64_t limit) {
+  // Never blocks on a FIFO or a device, never reads without end.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    return Error{err == ENOENT ? Errc::not_found : Errc::io,
+                 path.string() + ": " + storage::systemMessage(err)};
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Error{Errc::invalid_argument, path.string() + " is not a regular file"};
+  }
+  if (static_cast<uint64_t>(st.st_size) > limit) {
+    ::close(fd);
+    return Error{Errc::too_large, path.string() + " is larger than " +
+                                      std::to_string(limit >> 20) + " MB"};
+  }
+  std::string data(static_cast<size_t>(st.st_size), '\0');
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::pread(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  data.resize(done);
+  return data;
 }
 
 std::string windowTitle(const Library* library) {

@@ -16,8 +16,11 @@ namespace tamber::catalog {
 class Library {
  public:
   // Opens a library; a file whose permission bits allow nobody to write it
-  // opens read-only. A missing "categories" stream gives an empty catalog.
-  static Result<std::unique_ptr<Library>> open(const std::filesystem::path& path);
+  // opens read-only, and so does every open with `readOnly` (viewers share
+  // the file; a writer excludes everyone). A missing "categories" stream
+  // gives an empty catalog.
+  static Result<std::unique_ptr<Library>> open(const std::filesystem::path& path,
+                                               bool readOnly = false);
   // Creates a new library (replacing a file of that name) holding an empty
   // catalog, saved at once.
   static Result<std::unique_ptr<Library>> create(const std::filesystem::path& path);
@@ -36,21 +39,30 @@ class Library {
   void noteStreamsChanged() { streamsChanged_ = true; }
 
   // Removes a category with everything below it, or one disc or folder, and
-  // every stream of the items removed.
+  // every stream of the items removed that no remaining item shares (stored
+  // files can hold items whose numbers are given twice).
+  Status remove(xmlNode* element);
   Status removeCategory(const ItemPath& path);
   Status removeItem(const ItemPath& category, uint16_t number);
   // Moves a category (number == 0) or a disc or folder into `target`; the item
   // gets the target's next number and its streams are renamed. Returns the
   // new number. A category cannot move into itself or below itself.
+  // An element whose streams are not its own alone (see hasOwnNumber) is
+  // refused.
+  Result<uint16_t> move(xmlNode* element, const ItemPath& target);
   Result<uint16_t> move(const ItemPath& source, uint16_t number, const ItemPath& target);
-  // Stores a picture file as the item's cover ("img" stream, field "u").
+  // Stores a picture as the item's cover ("img" stream, field "u"): a regular
+  // file of at most kMaxCoverBytes that the picture reader decodes.
+  Status setCover(xmlNode* item, const std::filesystem::path& picture);
   Status setCover(const ItemPath& category, uint16_t number, const std::filesystem::path& picture);
+  static constexpr uint64_t kMaxCoverBytes = 64ull << 20;
 
  private:
   Library(std::filesystem::path path, storage::CompoundFile file)
       : path_(std::move(path)), file_(std::move(file)) {}
   Status requireWritable() const;
-  void destroyItemStreams(const ItemPath& category, uint16_t number, const xmlNode* item);
+  std::vector<std::string> itemStreamNames(const xmlNode* item) const;
+  Status refuseShared(const xmlNode* element, const char* what) const;
   Status renameItemStreams(const ItemPath& from, uint16_t fromNumber, const ItemPath& to,
                            uint16_t toNumber, const xmlNode* item);
 
@@ -59,6 +71,9 @@ class Library {
   CatalogDocument catalog_;
   bool streamsChanged_ = false;
 };
+
+// A regular file's bytes, refused past `limit`; never blocks on a FIFO.
+Result<std::string> readSmallFile(const std::filesystem::path& path, uint64_t limit);
 
 // "Tamber+" with no library, "Tamber+ - [PATH]" open and saved,
 // "Tamber+ - [PATH*]" with unsaved changes.

@@ -39,7 +39,7 @@ Result<std::vector<TreeNode>> buildLibraryTree(std::string_view text) {
         TreeNode node;
         node.isCategory = is(name, "b");
         xml::String g(xmlTextReaderGetAttribute(reader.get(), xml::u("g")));
-        node.number = g ? static_cast<uint16_t>(std::strtoul(xml::c(g.get()), nullptr, 10)) : 0;
+        node.number = g ? std::strtoll(xml::c(g.get()), nullptr, 10) : -1;
         // A node belongs to the innermost open node shallower than it.
         while (open.size() > 1 && open.back().second >= depth) open.pop_back();
         TreeNode* parent = open.back().first;

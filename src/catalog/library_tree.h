@@ -15,7 +15,7 @@ namespace tamber::catalog {
 
 struct TreeNode {
   bool isCategory = true;
-  uint16_t number = 0;
+  long long number = 0;  // as stored: stored files can hold 0 or numbers past 65535
   std::string caption;
   int kind = -1;  // ItemKind from "p"; -1 when absent
   std::vector<TreeNode> children;

@@ -5,7 +5,13 @@
 #include <libexif/exif-utils.h>
 #include <vips/vips.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -61,7 +67,71 @@ void initVips() {
   std::call_once(once, [] {
     if (VIPS_INIT("tamber") != 0) std::fprintf(stderr, "tamber: libvips could not start\n");
     vips_cache_set_max(0);  // every picture is read once
+    // Files from a catalogued disc reach only the loaders their first bytes
+    // name: no loader probes a file (some read it whole, some open side files).
+    vips_operation_block_set("VipsForeignLoad", TRUE);
+    for (const char* loader : {"VipsForeignLoadJpeg", "VipsForeignLoadPng", "VipsForeignLoadNsgif",
+                               "VipsForeignLoadTiff", "VipsForeignLoadWebp",
+                               "VipsForeignLoadMagick"}) {
+      vips_operation_block_set(loader, FALSE);
+    }
   });
+}
+
+// Reads up to `n` bytes from the start of a file without blocking on a FIFO.
+std::string readHead(const std::string& path, size_t n) {
+  std::string head;
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return head;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    head.resize(n);
+    size_t done = 0;
+    while (done < n) {
+      ssize_t r = ::pread(fd, head.data() + done, n - done, static_cast<off_t>(done));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      done += static_cast<size_t>(r);
+    }
+    head.resize(done);
+  }
+  ::close(fd);
+  return head;
+}
+
+// The loader for a format, reading the file at `path`; `shrink` is a JPEG
+// shrink-on-load factor (1, 2, 4 or 8).
+VipsImage* load(PictureFormat format, const std::string& path, int shrink = 1) {
+  VipsImage* out = nullptr;
+  int rc = -1;
+  switch (format) {
+    case PictureFormat::jpeg:
+      rc = vips_jpegload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, "shrink", shrink, nullptr);
+      break;
+    case PictureFormat::png:
+      rc = vips_pngload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
+      break;
+    case PictureFormat::gif:
+      rc = vips_gifload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
+      break;
+    case PictureFormat::tiff:
+      rc = vips_tiffload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
+      break;
+    case PictureFormat::webp:
+      rc = vips_webpload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
+      break;
+    case PictureFormat::bmp:
+    case PictureFormat::ico:
+      rc = vips_magickload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
+      break;
+    case PictureFormat::unknown:
+      break;
+  }
+  if (rc != 0) {
+    vips_error_clear();
+    return nullptr;
+  }
+  return out;
 }
 
 }  // namespace
@@ -76,6 +146,42 @@ Picture::Picture(Picture&&) noexcept = default;
 Picture& Picture::operator=(Picture&&) noexcept = default;
 int Picture::width() const { return vips_image_get_width(impl_->image.get()); }
 int Picture::height() const { return vips_image_get_height(impl_->image.get()); }
+
+PictureFormat pictureFormat(std::string_view h) {
+  auto u = reinterpret_cast<const unsigned char*>(h.data());
+  if (h.size() >= 3 && u[0] == 0xFF && u[1] == 0xD8 && u[2] == 0xFF) return PictureFormat::jpeg;
+  if (h.size() >= 8 && h.substr(0, 8) == "\x89PNG\r\n\x1A\n") return PictureFormat::png;
+  if (h.size() >= 6 && (h.substr(0, 6) == "GIF87a" || h.substr(0, 6) == "GIF89a")) return PictureFormat::gif;
+  if (h.size() >= 4 && (h.substr(0, 4) == std::string_view("II*\0", 4) ||
+                        h.substr(0, 4) == std::string_view("MM\0*", 4))) {
+    return PictureFormat::tiff;
+  }
+  if (h.size() >= 12 && h.substr(0, 4) == "RIFF" && h.substr(8, 4) == "WEBP") return PictureFormat::webp;
+  if (h.size() >= 26 && h.substr(0, 2) == "BM") return PictureFormat::bmp;
+  // Icons and cursors: reserved 0, type 1 or 2, at least one image.
+  if (h.size() >= 22 && u[0] == 0 && u[1] == 0 && (u[2] == 1 || u[2] == 2) && u[3] == 0 &&
+      (u[4] | u[5]) != 0) {
+    return PictureFormat::ico;
+  }
+  return PictureFormat::unknown;
+}
+
+bool isDecodablePicture(std::string_view bytes) {
+  initVips();
+  if (pictureFormat(bytes) == PictureFormat::unknown) return false;
+  VipsImage* raw = vips_image_new_from_buffer(bytes.data(), bytes.size(), "", nullptr);
+  if (!raw) {
+    vips_error_clear();
+    return false;
+  }
+  VipsPtr image(raw);
+  // The header may be fine while the pixels are not: decode a little of them.
+  double avg = 0;
+  bool ok = vips_image_get_width(raw) > 0 && vips_image_get_height(raw) > 0 &&
+            vips_avg(raw, &avg, nullptr) == 0;
+  vips_error_clear();
+  return ok;
+}
 
 ThumbnailSize thumbnailSize(int width, int height, int boxWidth, int boxHeight, bool keepAspect) {
   ThumbnailSize t;
@@ -299,16 +405,12 @@ std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWid
   hasAlpha_ = false;
   paletteAlpha_ = false;
   width = height = bitsPerPixel = 0;
-  // The file's first bytes tell the depth where the decoder hides it.
-  std::string head(65536, '\0');
-  {
-    std::ifstream in(path, std::ios::binary);
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<size_t>(in.gcount()));
-  }
-  VipsImage* raw = vips_image_new_from_file(path.c_str(), "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
+  // The file's first bytes choose the loader and tell the depth where the
+  // decoder hides it.
+  std::string head = readHead(path, 65536);
+  PictureFormat format0 = pictureFormat(head);
+  VipsImage* raw = format0 == PictureFormat::unknown ? nullptr : load(format0, path);
   if (!raw) {
-    vips_error_clear();
     if (auto s = sizeFromHeader(head)) {
       width = s->width;
       height = s->height;
@@ -335,7 +437,8 @@ std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWid
   bitsPerPixel = format->bitsPerPixel;
   hasAlpha_ = format->hasAlpha;
   paletteAlpha_ = format->paletteAlpha;
-  if (props) {
+  if (props && (format0 == PictureFormat::jpeg || format0 == PictureFormat::tiff ||
+                format0 == PictureFormat::webp || format0 == PictureFormat::png)) {
     std::unique_ptr<ExifLoader, LoaderFree> loader(exif_loader_new());
     if (loader) {
       exif_loader_write_file(loader.get(), path.c_str());
@@ -353,9 +456,19 @@ std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWid
   ThumbnailSize t = thumbnailSize(width, height, boxWidth, boxHeight, keepAspect);
   image.reset();
   VipsImage* thumb = nullptr;
-  // Shrink-on-load to the exact size the rule gives.
-  if (vips_thumbnail(path.c_str(), &thumb, t.width, "height", t.height, "size", VIPS_SIZE_FORCE,
-                     nullptr) != 0) {
+  // Shrink-on-load where the format has it (JPEG by 2, 4 or 8), then the
+  // exact size the rule gives.
+  int shrink = 1;
+  if (format0 == PictureFormat::jpeg) {
+    while (shrink < 8 && width / (shrink * 2) >= t.width && height / (shrink * 2) >= t.height) {
+      shrink *= 2;
+    }
+  }
+  VipsImage* loaded = load(format0, path, shrink);
+  if (!loaded) return std::nullopt;
+  VipsPtr source(loaded);
+  if (vips_thumbnail_image(loaded, &thumb, t.width, "height", t.height, "size", VIPS_SIZE_FORCE,
+                           nullptr) != 0) {
     vips_error_clear();
     return std::nullopt;
   }
@@ -394,19 +507,39 @@ bool ImageInfoReader::encodeThumbnail(const Picture& picture, std::string& bytes
   return true;
 }
 
-bool savePictureAs(std::string_view bytes, const std::string& path) {
+std::optional<std::string> encodePictureAs(std::string_view bytes, const std::string& name) {
   initVips();
+  if (pictureFormat(bytes) == PictureFormat::unknown) return std::nullopt;
   VipsImage* raw = vips_image_new_from_buffer(bytes.data(), bytes.size(), "", nullptr);
   if (!raw) {
     vips_error_clear();
-    return false;
+    return std::nullopt;
   }
   VipsPtr image(raw);
-  if (vips_image_write_to_file(raw, path.c_str(), nullptr) != 0) {
-    vips_error_clear();
-    return false;
+  std::string ext = std::filesystem::path(name).extension().string();
+  for (auto& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  void* buf = nullptr;
+  size_t len = 0;
+  int rc = -1;
+  if (ext == ".png") {
+    rc = vips_pngsave_buffer(raw, &buf, &len, nullptr);
+  } else if (ext == ".jpg" || ext == ".jpeg") {
+    VipsImage* rgb = nullptr;
+    VipsImage* src = raw;
+    int bands = vips_image_get_bands(raw);
+    if ((bands == 2 || bands == 4) && vips_extract_band(raw, &rgb, 0, "n", bands - 1, nullptr) == 0) {
+      src = rgb;
+    }
+    rc = vips_jpegsave_buffer(src, &buf, &len, nullptr);
+    if (rgb) g_object_unref(rgb);
   }
-  return true;
+  if (rc != 0 || !buf) {
+    vips_error_clear();
+    return std::nullopt;
+  }
+  std::string out(static_cast<const char*>(buf), len);
+  g_free(buf);
+  return out;
 }
 
 }  // namespace tamber::scan

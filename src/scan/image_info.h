@@ -72,9 +72,16 @@ class ImageInfoReader {
   bool paletteAlpha_ = false;
 };
 
-// Writes encoded picture bytes to `path` in the format its extension names
-// (".png", ".jpg", ...), converting when the bytes are in another format.
-bool savePictureAs(std::string_view bytes, const std::string& path);
+// Picture bytes re-encoded in the format a file name's extension asks for
+// (".png", ".jpg" or ".jpeg"); nothing for bytes that are no picture or
+// another extension.
+std::optional<std::string> encodePictureAs(std::string_view bytes, const std::string& name);
+
+// Picture formats by their first bytes; a file's name says nothing.
+enum class PictureFormat { unknown, jpeg, png, gif, bmp, tiff, ico, webp };
+PictureFormat pictureFormat(std::string_view head);
+// The bytes are a picture of a known format that decodes.
+bool isDecodablePicture(std::string_view bytes);
 
 // The pieces, for tests and fuzzers.
 struct ThumbnailSize {

@@ -2,7 +2,9 @@
 
 #include <libxml/parser.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <map>
 #include <set>
 
@@ -15,87 +17,195 @@ namespace {
 
 using xml::c;
 
-struct Parser {
-  const PartLoader& loadPart;
+constexpr int kMaxDepth = 4096;
+
+Error damaged(const std::string& why) { return Error{Errc::corrupt, "the listing is damaged: " + why}; }
+
+int readCallback(void* context, char* buffer, int len) {
+  auto* reader = static_cast<ChunkReader*>(context);
+  return (*reader)(buffer, len);
+}
+
+int closeCallback(void*) { return 0; }
+
+struct Walker {
+  const ListingOpener& open;
+  const ListingVisitor& visit;
   std::set<int> seen;
   int parts = 0;
+  bool stopped = false;
 
-  Status entries(xmlNode* parent, std::vector<ListingEntry>& out, int depth);
-  Status entry(xmlNode* node, bool folder, ListingEntry& e, int depth);
-  Status part(int k, std::vector<ListingEntry>& out, int depth);
+  Status walk(int part, int baseDepth);
 };
 
-Result<xml::Doc> parse(std::string_view text) {
-  if (text.size() > static_cast<size_t>(INT32_MAX)) {
-    return Error{Errc::corrupt, "the listing is too large"};
-  }
-  xml::Doc doc(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, "UTF-8",
-                             XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR |
-                                 XML_PARSE_NOWARNING));
-  if (!doc) return Error{Errc::corrupt, "the listing is damaged: it is not well-formed XML"};
-  xmlNode* root = xmlDocGetRootElement(doc.get());
-  if (!root || std::strcmp(c(root->name), "a1") != 0) {
-    return Error{Errc::corrupt, "the listing is damaged: its root element is not a1"};
-  }
-  return doc;
-}
+// One entry being read: its fields come before its children.
+struct Frame {
+  ListingEntry entry;
+  int readerDepth = 0;
+  bool emitted = false;
+  bool descend = false;
+};
 
-Status Parser::entry(xmlNode* node, bool folder, ListingEntry& e, int depth) {
-  e.folder = folder;
-  for (xmlNode* n = node->children; n; n = n->next) {
-    if (n->type != XML_ELEMENT_NODE) continue;
-    const char* name = c(n->name);
-    if (std::strcmp(name, "a") == 0 || std::strcmp(name, "b") == 0) continue;
-    std::string text = xml::content(n);
-    if (std::strcmp(name, "c") == 0) {
-      e.name = text;
-    } else if (std::strcmp(name, "d") == 0) {
-      e.modified = text;
-    } else if (std::strcmp(name, "e6") == 0) {
-      e.created = text;
-    } else if (!folder && std::strcmp(name, "e") == 0) {
-      e.size = std::strtoull(text.c_str(), nullptr, 10);
-    } else if (folder && std::strcmp(name, "d7") == 0) {
-      e.part = std::atoi(text.c_str());
-    } else {
-      e.fields.emplace_back(name, std::move(text));
+Status Walker::walk(int part, int baseDepth) {
+  auto source = open(part);
+  if (!source) {
+    if (part == 0) return Error{Errc::not_found, "the item has no listing"};
+    return damaged("part " + std::to_string(part) + " is missing");
+  }
+  // The listing is our own format: it never holds a DTD or an entity, and
+  // nothing in it is ever expanded. Deep folder trees need the parser's
+  // larger depth limit.
+  xml::TextReader reader(xmlReaderForIO(readCallback, closeCallback, &*source, nullptr, "UTF-8",
+                                        XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR |
+                                            XML_PARSE_NOWARNING));
+  if (!reader) return Error{Errc::io, "cannot read the listing"};
+  xmlTextReaderPtr r = reader.get();
+  std::vector<Frame> stack;
+  bool sawRoot = false;
+  auto emit = [&](Frame& f) {
+    f.emitted = true;
+    int depth = baseDepth + static_cast<int>(stack.size()) - 1;
+    f.descend = visit.entry(f.entry, depth) && f.entry.folder;
+    if (visit.stop && visit.stop()) stopped = true;
+  };
+  auto finish = [&]() -> Status {
+    Frame& f = stack.back();
+    if (!f.emitted) emit(f);
+    if (f.descend && !stopped) {
+      int depth = baseDepth + static_cast<int>(stack.size()) - 1;
+      if (f.entry.part > 0) {
+        if (f.entry.part > 0xFFFF || !seen.insert(f.entry.part).second) {
+          return damaged("part " + std::to_string(f.entry.part) + " is named twice");
+        }
+        if (Status st = walk(f.entry.part, depth + 1); !st) return st;
+      }
+      if (visit.leave) visit.leave(f.entry, depth);
     }
+    stack.pop_back();
+    return {};
+  };
+  int rc = xmlTextReaderRead(r);
+  while (rc == 1 && !stopped) {
+    int type = xmlTextReaderNodeType(r);
+    int depth = xmlTextReaderDepth(r);
+    if (type == XML_READER_TYPE_DOCUMENT_TYPE || type == XML_READER_TYPE_ENTITY_REFERENCE ||
+        type == XML_READER_TYPE_ENTITY) {
+      return damaged("it holds a DTD or an entity");
+    }
+    if (type == XML_READER_TYPE_ELEMENT) {
+      const char* name = c(xmlTextReaderConstName(r));
+      bool empty = xmlTextReaderIsEmptyElement(r);
+      if (depth == 0) {
+        if (std::strcmp(name, "a1") != 0) return damaged("its root element is not a1");
+        sawRoot = true;
+        if (part == 0 && visit.root) {
+          xml::String kind(xmlTextReaderGetAttribute(r, xml::u("i")));
+          visit.root(kind ? std::atoi(c(kind.get())) : 0);
+        }
+        rc = xmlTextReaderRead(r);
+        continue;
+      }
+      bool isEntry = std::strcmp(name, "a") == 0 || std::strcmp(name, "b") == 0;
+      bool childOfTop = stack.empty() ? depth == 1 : depth == stack.back().readerDepth + 1;
+      if (isEntry && childOfTop && (stack.empty() || stack.back().entry.folder)) {
+        if (!stack.empty()) {
+          Frame& parent = stack.back();
+          if (!parent.emitted) emit(parent);
+          if (!parent.descend || stopped) {
+            rc = xmlTextReaderNext(r);
+            continue;
+          }
+        }
+        if (baseDepth + static_cast<int>(stack.size()) >= kMaxDepth) return damaged("folders nest too deep");
+        Frame f;
+        f.entry.folder = name[0] == 'a';
+        f.readerDepth = depth;
+        stack.push_back(std::move(f));
+        if (empty) {
+          if (Status st = finish(); !st) return st;
+        }
+        rc = xmlTextReaderRead(r);
+        continue;
+      }
+      if (!stack.empty() && childOfTop && !stack.back().emitted) {
+        // A field of the entry.
+        xml::String text(xmlTextReaderReadString(r));
+        std::string value = text ? c(text.get()) : "";
+        ListingEntry& e = stack.back().entry;
+        if (std::strcmp(name, "c") == 0) {
+          e.name = std::move(value);
+        } else if (std::strcmp(name, "d") == 0) {
+          e.modified = std::move(value);
+        } else if (std::strcmp(name, "e6") == 0) {
+          e.created = std::move(value);
+        } else if (!e.folder && std::strcmp(name, "e") == 0) {
+          e.size = std::strtoull(value.c_str(), nullptr, 10);
+        } else if (e.folder && std::strcmp(name, "d7") == 0) {
+          e.part = std::atoi(value.c_str());
+        } else {
+          e.fields.emplace_back(name, std::move(value));
+        }
+      }
+      // Anything else (the part index, fields after the children) is passed over.
+      rc = xmlTextReaderNext(r);
+      continue;
+    }
+    if (type == XML_READER_TYPE_END_ELEMENT && !stack.empty() && depth == stack.back().readerDepth) {
+      if (Status st = finish(); !st) return st;
+    }
+    rc = xmlTextReaderRead(r);
   }
-  if (!folder) return {};
-  if (Status st = entries(node, e.children, depth + 1); !st) return st;
-  if (e.part > 0) return part(e.part, e.children, depth + 1);
+  if (stopped) return {};
+  if (rc < 0) return damaged("it is not well-formed XML");
+  if (!sawRoot) return damaged("its root element is not a1");
+  if (part > 0) ++parts;
   return {};
-}
-
-Status Parser::entries(xmlNode* parent, std::vector<ListingEntry>& out, int depth) {
-  if (depth > 4096) return Error{Errc::corrupt, "the listing is damaged: folders nest too deep"};
-  for (xmlNode* n = parent->children; n; n = n->next) {
-    if (n->type != XML_ELEMENT_NODE) continue;
-    bool folder = std::strcmp(c(n->name), "a") == 0;
-    if (!folder && std::strcmp(c(n->name), "b") != 0) continue;
-    ListingEntry e;
-    if (Status st = entry(n, folder, e, depth); !st) return st;
-    out.push_back(std::move(e));
-  }
-  return {};
-}
-
-Status Parser::part(int k, std::vector<ListingEntry>& out, int depth) {
-  if (k > 0xFFFF || !seen.insert(k).second) {
-    return Error{Errc::corrupt, "the listing is damaged: part " + std::to_string(k) +
-                                    " is named twice"};
-  }
-  auto text = loadPart(k);
-  if (!text) {
-    return Error{Errc::corrupt, "the listing is damaged: part " + std::to_string(k) + " is missing"};
-  }
-  auto doc = parse(*text);
-  if (!doc) return doc.error();
-  ++parts;
-  return entries(xmlDocGetRootElement(doc->get()), out, depth);
 }
 
 }  // namespace
+
+Status walkListing(const ListingOpener& open, const ListingVisitor& visitor, int* partsRead) {
+  Walker w{open, visitor, {}, 0, false};
+  Status st = w.walk(0, 0);
+  if (partsRead) *partsRead = w.parts;
+  return st;
+}
+
+ListingOpener memoryListing(std::string_view text, const PartLoader& loadPart) {
+  // Each opened text stays alive with its reader.
+  return [text, &loadPart](int part) -> std::optional<ChunkReader> {
+    auto owned = std::make_shared<std::string>();
+    std::string_view view = text;
+    if (part > 0) {
+      auto t = loadPart(part);
+      if (!t) return std::nullopt;
+      *owned = std::move(*t);
+      view = *owned;
+    }
+    auto pos = std::make_shared<size_t>(0);
+    return ChunkReader([owned, view, pos](char* buf, int len) -> int {
+      size_t n = std::min(static_cast<size_t>(len), view.size() - *pos);
+      std::memcpy(buf, view.data() + *pos, n);
+      *pos += n;
+      return static_cast<int>(n);
+    });
+  };
+}
+
+ListingOpener streamListing(storage::Storage library, const catalog::ItemPath& category,
+                            uint16_t number) {
+  return [library, category, number](int part) mutable -> std::optional<ChunkReader> {
+    auto name = part == 0 ? catalog::streamName(catalog::StreamKind::listing, category, number)
+                          : catalog::streamName(catalog::StreamKind::listing, category, number, part);
+    auto s = library.openStream(name);
+    if (!s) return std::nullopt;
+    auto stream = std::make_shared<storage::Stream>(std::move(*s));
+    return ChunkReader([stream](char* buf, int len) -> int {
+      auto n = stream->read(buf, static_cast<size_t>(len));
+      return n ? static_cast<int>(*n) : -1;
+    });
+  };
+}
 
 const std::string* ListingEntry::field(std::string_view code) const {
   for (const auto& [k, v] : fields) {
@@ -104,34 +214,40 @@ const std::string* ListingEntry::field(std::string_view code) const {
   return nullptr;
 }
 
-Result<Listing> parseListing(std::string_view text, const PartLoader& loadPart) {
-  auto doc = parse(text);
-  if (!doc) return doc.error();
-  xmlNode* root = xmlDocGetRootElement(doc->get());
+namespace {
+
+// Builds the whole tree: for tests, the fuzz target and small listings.
+Result<Listing> buildListing(const ListingOpener& open) {
   Listing listing;
-  xml::String kind(xmlGetProp(root, xml::u("i")));
-  if (kind) listing.kind = std::atoi(c(kind.get()));
-  Parser p{loadPart, {}, 0};
-  if (Status st = p.entries(root, listing.entries, 0); !st) return st.error();
-  listing.parts = p.parts;
+  std::vector<std::vector<ListingEntry>*> levels{&listing.entries};
+  ListingVisitor v;
+  v.root = [&](int kind) { listing.kind = kind; };
+  v.entry = [&](ListingEntry& e, int depth) {
+    levels.resize(static_cast<size_t>(depth) + 1);
+    levels[static_cast<size_t>(depth)]->push_back(std::move(e));
+    ListingEntry& stored = levels[static_cast<size_t>(depth)]->back();
+    levels.push_back(&stored.children);
+    return true;
+  };
+  int parts = 0;
+  if (Status st = walkListing(open, v, &parts); !st) return st.error();
+  listing.parts = parts;
   return listing;
+}
+
+}  // namespace
+
+Result<Listing> parseListing(std::string_view text, const PartLoader& loadPart) {
+  return buildListing(memoryListing(text, loadPart));
 }
 
 Result<Listing> readListing(storage::Storage library, const catalog::ItemPath& category,
                             uint16_t number) {
-  auto readStream = [&](const std::string& name) -> Result<std::string> {
-    auto s = library.openStream(name);
-    if (!s) return s.error();
-    return s->readAll();
-  };
   std::string mainName = catalog::streamName(catalog::StreamKind::listing, category, number);
-  auto text = readStream(mainName);
-  if (!text) return Error{Errc::not_found, "the item has no listing (" + mainName + ")"};
-  return parseListing(*text, [&](int k) -> std::optional<std::string> {
-    auto t = readStream(catalog::streamName(catalog::StreamKind::listing, category, number, k));
-    if (!t) return std::nullopt;
-    return std::move(*t);
-  });
+  if (!library.contains(mainName)) {
+    return Error{Errc::not_found, "the item has no listing (" + mainName + ")"};
+  }
+  return buildListing(streamListing(library, category, number));
 }
 
 const ListingEntry* findEntry(const Listing& listing, std::string_view path, bool& found) {

@@ -42,6 +42,30 @@ struct Listing {
 using PartLoader = std::function<std::optional<std::string>(int)>;
 Result<Listing> parseListing(std::string_view text, const PartLoader& loadPart);
 
+// Streaming: a listing is read entry by entry, its parts followed where
+// their folders stand, so that memory stays bounded whatever its size.
+// A source gives up to `len` bytes (0 at the end, -1 on an error).
+using ChunkReader = std::function<int(char* buffer, int len)>;
+// The main listing (part 0) or part k; nothing when it does not exist.
+using ListingOpener = std::function<std::optional<ChunkReader>(int part)>;
+
+struct ListingVisitor {
+  // The listing's kind code, from its root.
+  std::function<void(int kind)> root;
+  // An entry with its fields (no children) at `depth` (0: the top level).
+  // Returns whether to go into a folder's entries.
+  std::function<bool(ListingEntry& entry, int depth)> entry;
+  // After the entries of a folder that was gone into.
+  std::function<void(const ListingEntry& folder, int depth)> leave;
+  // Checked after each entry: true ends the walk early (without an error).
+  std::function<bool()> stop;
+};
+
+Status walkListing(const ListingOpener& open, const ListingVisitor& visitor, int* partsRead = nullptr);
+ListingOpener memoryListing(std::string_view text, const PartLoader& loadPart);
+ListingOpener streamListing(storage::Storage library, const catalog::ItemPath& category,
+                            uint16_t number);
+
 // Reads the listing of item `number` in `category` from the library.
 Result<Listing> readListing(storage::Storage library, const catalog::ItemPath& category,
                             uint16_t number);

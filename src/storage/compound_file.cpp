@@ -8,8 +8,8 @@
 
 #include <cerrno>
 #include <new>
-#include <random>
 
+#include "platform/atomic_file.h"
 #include "platform/utf.h"
 #include "storage/engine.h"
 
@@ -19,15 +19,6 @@ using detail::Engine;
 using detail::Failure;
 
 namespace {
-
-// Makes a rename in `dir` durable.
-void syncDirectory(const std::filesystem::path& dir) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-}
 
 template <class F>
 auto guarded(F&& f) -> decltype(f()) {
@@ -89,31 +80,28 @@ Result<CompoundFile> CompoundFile::open(std::unique_ptr<FileIo> io, OpenMode mod
 
 Result<CompoundFile> CompoundFile::create(const std::filesystem::path& path, int version) {
   // A file that another program holds is not replaced.
+  std::filesystem::path real = resolveLinks(path);
   std::unique_ptr<FileIo> existing;
-  if (std::filesystem::exists(path)) {
-    auto held = openPosixFile(path, OpenMode::read_write);
+  std::error_code ec;
+  if (std::filesystem::exists(real, ec)) {
+    auto held = openPosixFile(real, OpenMode::read_write);
     if (!held && held.error().code == Errc::locked) return held.error();
     if (held) existing = std::move(held.value());
   }
-  // The new file is made complete beside the old one and renamed over it, so
-  // that a crash leaves either the old file or the new one, never half of one.
-  std::filesystem::path dir = path.parent_path().empty() ? "." : path.parent_path();
-  std::random_device rd;
-  std::filesystem::path tmp =
-      dir / ("." + path.filename().string() + ".new-" + std::to_string(rd()));
-  auto io = createPosixFile(tmp);
+  // The new file is made complete beside the old one and put in its place
+  // (the real file behind a link, with the old file's mode), so that a crash
+  // leaves either the old file or the new one, never half of one.
+  auto tmp = AtomicFile::begin(real);
+  if (!tmp) return Error{tmp.error().code, path.string() + ": " + tmp.message()};
+  int fd = ::fcntl(tmp->fd(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return Error{Errc::io, path.string() + ": " + systemMessage(errno)};
+  auto io = adoptPosixFile(fd, real);
   if (!io) return io.error();
   auto f = create(std::move(io.value()), version);
-  std::error_code ec;
   if (f) {
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) f = Error{Errc::io, "cannot create " + path.string() + ": " + ec.message()};
+    if (Status st = tmp->commit(); !st) f = st.error();
   }
-  if (!f) {
-    std::filesystem::remove(tmp, ec);
-    return Error{f.error().code, path.string() + ": " + f.message()};
-  }
-  syncDirectory(dir);
+  if (!f) return Error{f.error().code, path.string() + ": " + f.message()};
   return f;
 }
 
@@ -122,6 +110,8 @@ Result<CompoundFile> CompoundFile::open(const std::filesystem::path& path, OpenM
   if (!io) return io.error();
   auto f = open(std::move(io.value()), mode);
   if (!f) return Error{f.error().code, path.string() + ": " + f.message()};
+  // Holding the lock, this open may clear what a killed writer left behind.
+  removeStaleTemporaries(path);
   return f;
 }
 
@@ -343,36 +333,24 @@ Status copyTree(Storage& from, Storage& to) {
 }  // namespace
 
 Status compact(const std::filesystem::path& path) {
-  auto src = CompoundFile::open(path, OpenMode::read_write);
+  std::filesystem::path real = resolveLinks(path);
+  auto src = CompoundFile::open(real, OpenMode::read_write);
   if (!src) return src.status();
-  std::filesystem::path dir = path.parent_path().empty() ? "." : path.parent_path();
-  std::random_device rd;
-  std::filesystem::path tmp =
-      dir / ("." + path.filename().string() + ".compact-" + std::to_string(rd()));
-  auto io = createPosixFile(tmp);
+  // The copy is an unnamed file until it is complete: a kill leaves nothing.
+  auto tmp = AtomicFile::begin(real);
+  if (!tmp) return tmp.status();
+  int fd = ::fcntl(tmp->fd(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return Error{Errc::io, path.string() + ": " + systemMessage(errno)};
+  auto io = adoptPosixFile(fd, real);
   if (!io) return io.status();
   auto dst = CompoundFile::create(std::move(io.value()), src->info().version);
-  if (!dst) {
-    std::error_code ec;
-    std::filesystem::remove(tmp, ec);
-    return dst.status();
-  }
+  if (!dst) return dst.status();
   Storage from = src->root();
   Storage to = dst->root();
   Status s = copyTree(from, to);
-  if (s) s = dst->commit();  // syncs the new file
-  if (s) {
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) s = Error{Errc::io, "cannot replace " + path.string() + ": " + ec.message()};
-  }
-  if (!s) {
-    std::error_code ec;
-    std::filesystem::remove(tmp, ec);
-    return s;
-  }
-  syncDirectory(dir);
-  return {};
+  if (s) s = dst->commit();
+  if (s) s = tmp->commit();  // syncs, keeps the mode, replaces the original
+  return s;
 }
 
 }  // namespace tamber::storage

@@ -66,6 +66,7 @@ void Engine::clearState() {
   open_.clear();
   ++generation_;
   broken_ = false;
+  brokenCause_.clear();
 }
 
 void Engine::initNewFile(int version) {
@@ -339,7 +340,10 @@ void Engine::serializeEntry(const DirEntry& e, uint8_t* p) const {
 void Engine::ioFailed(const Error& e) {
   // Memory and disk may now disagree; only a revert (a fresh load of the
   // committed state) makes the file usable again.
-  if (!readOnly_) broken_ = true;
+  if (!readOnly_ && !broken_) {
+    broken_ = true;
+    brokenCause_ = e.message;
+  }
   fail(e.code, e.message);
 }
 
@@ -592,7 +596,11 @@ void Engine::requireWritable() const {
 
 void Engine::requireUsable() const {
   if (broken_) {
-    fail(Errc::broken, "an earlier write failed; the file must be reverted before further use");
+    // The first cause is what the user needs to know ("No space left on device").
+    fail(Errc::broken, brokenCause_.empty()
+                           ? "an earlier write failed; the file must be reverted before further use"
+                           : brokenCause_ + " (an earlier write failed; the file must be reverted "
+                                            "before further use)");
   }
 }
 
@@ -781,6 +789,12 @@ void Engine::afterCommit() {
 void Engine::revert() {
   try {
     load();
+  } catch (const Failure& f) {
+    if (!readOnly_ && !broken_) {
+      broken_ = true;
+      brokenCause_ = f.error.message;
+    }
+    throw;
   } catch (...) {
     if (!readOnly_) broken_ = true;
     throw;

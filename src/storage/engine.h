@@ -189,6 +189,7 @@ class Engine {
   std::unique_ptr<FileIo> io_;
   bool readOnly_ = false;
   bool broken_ = false;
+  std::string brokenCause_;  // the failure that broke the file
   uint64_t generation_ = 1;
 
   int version_ = 4;

@@ -92,7 +92,9 @@ Result<std::unique_ptr<FileIo>> openWith(const std::filesystem::path& path, int 
   int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) {
     int err = errno;
-    Errc code = err == ENOENT ? Errc::not_found : Errc::io;
+    Errc code = err == ENOENT                   ? Errc::not_found
+                : err == EACCES || err == EROFS ? Errc::read_only
+                                                : Errc::io;
     return Error{code, path.string() + ": " + systemMessage(err)};
   }
   auto file = std::make_unique<PosixFile>(fd);
@@ -105,6 +107,12 @@ Result<std::unique_ptr<FileIo>> openWith(const std::filesystem::path& path, int 
 }
 
 }  // namespace
+
+Result<std::unique_ptr<FileIo>> adoptPosixFile(int fd, const std::filesystem::path& path) {
+  auto file = std::make_unique<PosixFile>(fd);
+  if (Status s = lockFile(fd, true, path); !s) return s.error();
+  return std::unique_ptr<FileIo>(std::move(file));
+}
 
 Result<std::unique_ptr<FileIo>> openPosixFile(const std::filesystem::path& path, OpenMode mode) {
   bool write = mode == OpenMode::read_write;

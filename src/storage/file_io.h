@@ -34,6 +34,8 @@ enum class OpenMode { read_only, read_write };
 // file and fails when one of that name exists.
 Result<std::unique_ptr<FileIo>> openPosixFile(const std::filesystem::path& path, OpenMode mode);
 Result<std::unique_ptr<FileIo>> createPosixFile(const std::filesystem::path& path);
+// Takes over a descriptor open for reading and writing, locked for writing.
+Result<std::unique_ptr<FileIo>> adoptPosixFile(int fd, const std::filesystem::path& path);
 
 // The text of errno for messages.
 std::string systemMessage(int err);

@@ -198,7 +198,7 @@ TEST(LibraryFile, AReadOnlyFileOpensReadOnlyAndRefusesToSave) {
   (void)lib.value()->catalog().addCategory({}, "x", "");
   Status st = lib.value()->save();
   ASSERT_FALSE(st);
-  EXPECT_NE(st.message().find("Permission denied"), std::string::npos) << st.message();
+  EXPECT_NE(st.message().find("the library is read-only"), std::string::npos) << st.message();
 }
 
 TEST(Edits, MoveRenamesEveryStreamAndDeleteRemovesThem) {
@@ -253,7 +253,8 @@ TEST(Edits, CoverPictureGoesToItsStreamAndField) {
   EXPECT_EQ(lib->catalog().field(lib->catalog().item({1}, 1), kCoverName), "front.jpg");
   EXPECT_EQ(lib->file().root().openStream("img1-1")->readAll().value(), picture);
   EXPECT_EQ(lib->setCover({1}, 9, dir.path / "front.jpg").message(), "Invalid CD parameter!");
-  EXPECT_EQ(lib->setCover({1}, 1, dir.path / "missing.jpg").message(), "Invalid file name!");
+  EXPECT_NE(lib->setCover({1}, 1, dir.path / "missing.jpg").message().find("No such file"),
+            std::string::npos);
 }
 
 TEST(Statistics, TracksPricesAndCounts) {
