@@ -130,6 +130,8 @@ long CExtract::WriteDecompressedArchive2Stream(const char16_t* path, const char1
   try {
     if (!path || !stream || !offset || !stream->isOpen()) return 1;
     std::string file = tamber::utf16ToUtf8(path);
+    std::string recorded = recordedPath_.empty() ? file : tamber::utf16ToUtf8(recordedPath_);
+    recordedPath_.clear();
     std::string ext = extension ? tamber::utf16ToUtf8(extension) : std::string();
     std::optional<Listing> listing;
     // ARJ and ACE headers are read by our own readers.
@@ -144,7 +146,7 @@ long CExtract::WriteDecompressedArchive2Stream(const char16_t* path, const char1
       }
     }
     if (!listing) return 2;
-    std::string xml = describe(file, *listing);
+    std::string xml = describe(recorded, *listing);
     if (xml.size() > 0x7FFFFFFF) return 3;
     auto end = stream->seek(0, tamber::storage::Whence::end);
     if (!end) return 4;

@@ -67,4 +67,11 @@ class TAMBER_DECOMP_EXPORT CExtract {
   // The comment and the recorded full path of a description read back.
   static int GetArchiveComments(xmlDoc* doc, std::u16string& comment);
   static int GetArchivefullPath(xmlDoc* doc, std::u16string& path);
+
+  // The path the next description records, when the archive is read through
+  // another one (an opened descriptor under /proc/self/fd); used once.
+  void SetRecordedPath(const char16_t* path) { recordedPath_ = path ? path : u""; }
+
+ private:
+  std::u16string recordedPath_;
 };

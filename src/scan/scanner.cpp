@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "decomp/extract.h"
 #include "media/media.h"
@@ -21,7 +22,45 @@
 
 namespace tamber::scan {
 
+void (*beforeReaderOpenHook)(const std::string& path) = nullptr;
+
 namespace {
+
+// A file opened for the readers: the descriptor, and the path under
+// /proc/self/fd through which they read it.
+class ReaderFile {
+ public:
+  ReaderFile() = default;
+  explicit ReaderFile(int fd) : fd_(fd), path_("/proc/self/fd/" + std::to_string(fd)) {}
+  ReaderFile(ReaderFile&& o) noexcept : fd_(std::exchange(o.fd_, -1)), path_(std::move(o.path_)) {}
+  ReaderFile& operator=(ReaderFile&&) = delete;
+  ~ReaderFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  explicit operator bool() const { return fd_ >= 0; }
+  const std::string& path() const { return path_; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+// Opens without following a link and without blocking (a FIFO swapped in
+// since the walk listed the file would block a plain open for good), then
+// checks that it is the regular file of the size recorded.
+ReaderFile openForReaders(const std::string& path, uint64_t size) {
+  if (beforeReaderOpenHook) beforeReaderOpenHook(path);
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return {};
+  ReaderFile file(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != size) {
+    return {};
+  }
+  int fl = ::fcntl(fd, F_GETFL);
+  if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return {};
+  return file;
+}
 
 constexpr uint32_t kInlineLimit = 1000;
 // The root's entries go to a temporary file past this size.
@@ -305,7 +344,7 @@ struct Scanner::Impl {
   void writeDocument(std::string& out, const std::u16string& path, uint8_t subtype,
                      const std::string& ext);
   void writeArchive(std::string& out, const std::u16string& path, const std::string& ext,
-                    int level, uint8_t subtype);
+                    int level, uint8_t subtype, const std::u16string& recordedPath);
 };
 
 bool Scanner::Impl::writeListing(std::string_view bytes) {
@@ -503,23 +542,28 @@ void Scanner::Impl::writeFileRecord(std::string& out, const Entry& e, const std:
   appendTextElement(out, "e6", hexTimes(e.created));
   // Links, devices and pipes keep their record only: nothing reads through them.
   if (!e.isRegular) return;
-  if (flags == kScanSubfolders) {
-    if (isImageExtension(ext)) writeImage(out, path, false);
-    return;
-  }
   auto cls = extensions.classify(ext);
-  if (!cls) return;
-  if (cls->kind == FileKind::image) {
-    writeImage(out, path, flags & kScanThumbnails);
+  bool picture = flags == kScanSubfolders ? isImageExtension(ext) : cls && cls->kind == FileKind::image;
+  if (!picture && (flags == kScanSubfolders || !cls)) return;
+  // The file may have been swapped (for a FIFO, a link) since it was listed:
+  // the readers get the descriptor opened here, checked to be the regular
+  // file of the size recorded, never the name.
+  ReaderFile file = openForReaders(path, e.size);
+  if (!file) return;
+  const std::string& fdPath = file.path();
+  if (picture) {
+    writeImage(out, fdPath, flags != kScanSubfolders && (flags & kScanThumbnails));
     return;
   }
-  // The other readers take UTF-16 paths: a name that is not UTF-8 cannot
-  // be given to them.
-  auto wide = utf8ToUtf16(path);
+  // The other readers take UTF-16 paths.
+  auto wide = utf8ToUtf16(fdPath);
+  // Archive descriptions record where the archive was; a name that is not
+  // UTF-8 is recorded as read in Windows-1252.
+  std::u16string realPath = utf8ToUtf16(path).value_or(u"");
   if (!wide) return;
   switch (cls->kind) {
     case FileKind::archive:
-      if (flags & kScanArchives) writeArchive(out, *wide, ext, level, cls->subtype);
+      if (flags & kScanArchives) writeArchive(out, *wide, ext, level, cls->subtype, realPath);
       break;
     case FileKind::document:
       if (flags & kScanDocuments) writeDocument(out, *wide, cls->subtype, ext);
@@ -529,7 +573,7 @@ void Scanner::Impl::writeFileRecord(std::string& out, const Entry& e, const std:
       break;
     case FileKind::executable:
       if (flags & kScanDocuments) writeDocument(out, *wide, kSubtypeExecutable, ext);
-      if (flags & kScanArchives) writeArchive(out, *wide, ext, level, cls->subtype);
+      if (flags & kScanArchives) writeArchive(out, *wide, ext, level, cls->subtype, realPath);
       break;
     case FileKind::image:
       break;
@@ -681,7 +725,8 @@ void Scanner::Impl::writeDocument(std::string& out, const std::u16string& path, 
 }
 
 void Scanner::Impl::writeArchive(std::string& out, const std::u16string& path,
-                                 const std::string& ext, int level, uint8_t subtype) {
+                                 const std::string& ext, int level, uint8_t subtype,
+                                 const std::u16string& recordedPath) {
   if (!archives.isOpen()) {
     auto s = create(name(catalog::StreamKind::archives));
     if (!s) return;
@@ -689,6 +734,7 @@ void Scanner::Impl::writeArchive(std::string& out, const std::u16string& path,
   }
   std::u16string ext16 = utf8ToUtf16(ext).value_or(u"");
   unsigned long offset = static_cast<unsigned long>(-1);
+  if (!recordedPath.empty()) extract.SetRecordedPath(recordedPath.c_str());
   long rc = extract.WriteDecompressedArchive2Stream(path.c_str(), ext16.c_str(), level, subtype,
                                                     &archives, &offset, nullptr);
   if (rc == 0 && offset != static_cast<unsigned long>(-1)) {

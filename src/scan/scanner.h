@@ -27,6 +27,10 @@
 
 namespace tamber::scan {
 
+// Tests only: called with a file's path just before the scanner opens it for
+// the readers (to swap the file for a FIFO between the walk and the open).
+extern void (*beforeReaderOpenHook)(const std::string& path);
+
 // Why a walk stopped (ScanContext::error).
 inline constexpr int kScanOk = 0;
 inline constexpr int kScanUnreadable = 6;      // the root could not be read
