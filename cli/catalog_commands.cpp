@@ -468,6 +468,10 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   put->add_flag("--int", args->asInt, "Store the value as an integer");
   put->callback([&status, g, args] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      if (!app.settings().savable()) {
+        n.error(app.settings().path().string() + ": not changed (see the warning above)");
+        return kExitFailure;
+      }
       if (args->asInt) {
         char* end = nullptr;
         long v = std::strtol(args->comment.c_str(), &end, 10);

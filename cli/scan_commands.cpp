@@ -25,6 +25,7 @@
 #include "platform/xml.h"
 #include "scan/add_folder_job.h"
 #include "scan/image_info.h"
+#include "platform/text.h"
 #include "scan/listing_reader.h"
 
 namespace tamber::cli {
@@ -146,7 +147,7 @@ std::string entryJson(const scan::ListingEntry& e, bool longForm) {
     }
     out += "}";
   }
-  if (e.folder) out += ",\"children\":" + listingJson(e.children, longForm);
+  if (e.folder) out += ",\"children\":" + listingJson(e.children, longForm);  // "[]}" when streamed
   return out + "}";
 }
 
@@ -159,26 +160,23 @@ std::string listingJson(const std::vector<scan::ListingEntry>& entries, bool lon
   return out + "]";
 }
 
-void printEntry(const scan::ListingEntry& e, bool longForm, int depth) {
+// One entry of a text listing, indented by its level, appended to `out`.
+void printEntry(const scan::ListingEntry& e, bool longForm, int depth, std::string& out) {
   std::string indent(static_cast<size_t>(depth) * 2, ' ');
   if (longForm) {
     auto t = parseHexTime(e.modified);
     std::string date = t && *t ? displayTime(*t) : std::string(16, '-');
     char size[32];
     std::snprintf(size, sizeof size, "%15s", e.folder ? "-" : withCommas(e.size).c_str());
-    std::cout << size << "  " << date << "  ";
+    out += std::string(size) + "  " + date + "  ";
   }
-  std::cout << indent << e.name << (e.folder ? "/" : "") << "\n";
+  out += indent + escapeForTerminal(e.name) + (e.folder ? "/" : "") + "\n";
   if (longForm && !e.folder) {
     for (const auto& [code, value] : e.fields) {
-      std::string v = value;
-      std::replace(v.begin(), v.end(), '\n', ' ');
-      std::replace(v.begin(), v.end(), '\r', ' ');
-      std::cout << std::string(35, ' ') << indent << "  " << scan::fieldDisplayName(code) << ": "
-                << v << "\n";
+      out += std::string(35, ' ') + indent + "  " + scan::fieldDisplayName(code) + ": " +
+             escapeForTerminal(value) + "\n";
     }
   }
-  for (const auto& c : e.children) printEntry(c, longForm, depth + 1);
 }
 
 // The item an ITEM argument names (not a category).
@@ -197,11 +195,27 @@ Result<std::string> storedRecord(App& app, const std::string& item, const std::s
   auto t = resolveItem(doc, item);
   if (!t) return t.error();
   auto root = app.library()->file().root();
-  auto listing = scan::readListing(root, t->category, t->number);
-  if (!listing) return listing.error();
-  bool found = false;
-  const scan::ListingEntry* entry = scan::findEntry(*listing, file, found);
-  if (!found || !entry) return Error{Errc::not_found, file + ": no such file in " + item};
+  // Only the folders on the way to the file are read.
+  std::vector<std::string> steps;
+  for (auto piece : splitNonEmpty(file, '/')) steps.emplace_back(piece);
+  std::optional<scan::ListingEntry> hit;
+  scan::ListingVisitor find;
+  find.entry = [&](scan::ListingEntry& e, int depth) {
+    if (static_cast<size_t>(depth) >= steps.size() || e.name != steps[static_cast<size_t>(depth)]) {
+      return false;
+    }
+    if (static_cast<size_t>(depth) + 1 == steps.size()) {
+      hit = std::move(e);
+      return false;
+    }
+    return e.folder;
+  };
+  find.stop = [&] { return hit.has_value(); };
+  if (Status st = scan::walkListing(scan::streamListing(root, t->category, t->number), find); !st) {
+    return st.error();
+  }
+  if (!hit) return Error{Errc::not_found, file + ": no such file in " + item};
+  const scan::ListingEntry* entry = &*hit;
   if (entry->folder) return Error{Errc::invalid_argument, file + " is a folder"};
   const std::string* v = entry->field(code);
   char* end = nullptr;
@@ -428,29 +442,67 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         n.error(t.error().message);
         return kExitFailure;
       }
-      auto listing = scan::readListing(app.library()->file().root(), t->category, t->number);
-      if (!listing) {
-        n.error(listing.error().message);
+      // Streamed entry by entry: memory stays bounded whatever the item's size.
+      std::vector<std::string> steps;
+      for (auto piece : splitNonEmpty(a->file, '/')) steps.emplace_back(piece);
+      const int base = static_cast<int>(steps.size());
+      bool found = steps.empty(), done = false;
+      std::vector<bool> first{true};  // per open JSON array: nothing written in it yet
+      std::string out;
+      auto flush = [&] {
+        std::cout << out;
+        out.clear();
+      };
+      if (g->json) out += "[";
+      scan::ListingVisitor v;
+      v.entry = [&](scan::ListingEntry& e, int depth) {
+        if (depth < base) {
+          if (e.name != steps[static_cast<size_t>(depth)]) return false;
+          if (depth + 1 < base) return e.folder;
+          found = true;
+          if (e.folder) return true;  // its entries are the listing
+          done = true;                // a file: itself
+        }
+        int level = depth < base ? 0 : depth - base;
+        if (g->json) {
+          first.resize(static_cast<size_t>(level) + 1);
+          if (!first[static_cast<size_t>(level)]) out += ",";
+          first[static_cast<size_t>(level)] = false;
+          std::string one = entryJson(e, a->longForm);
+          if (e.folder) {
+            one.resize(one.size() - 3);  // "[]}" of the empty children: they follow
+            one += "[";
+            first.push_back(true);
+          }
+          out += one;
+        } else {
+          printEntry(e, a->longForm, level, out);
+        }
+        if (out.size() > (1 << 16)) flush();
+        return e.folder;
+      };
+      v.leave = [&](const scan::ListingEntry&, int depth) {
+        if (depth < base) {
+          done = true;
+          return;
+        }
+        if (g->json) out += "]}";
+      };
+      v.stop = [&] { return done; };
+      Status st = scan::walkListing(
+          scan::streamListing(app.library()->file().root(), t->category, t->number), v);
+      if (!st) {
+        flush();
+        std::cout.flush();
+        n.error(st.message());
         return kExitFailure;
       }
-      bool found = false;
-      const scan::ListingEntry* at = scan::findEntry(*listing, a->file, found);
       if (!found) {
         n.error(a->file + ": not in " + a->item);
         return kExitFailure;
       }
-      std::vector<scan::ListingEntry> single;
-      const std::vector<scan::ListingEntry>* list = &listing->entries;
-      if (at && at->folder) list = &at->children;
-      if (at && !at->folder) {
-        single.push_back(*at);
-        list = &single;
-      }
-      if (g->json) {
-        std::cout << listingJson(*list, a->longForm) << "\n";
-      } else {
-        for (const auto& e : *list) printEntry(e, a->longForm, 0);
-      }
+      if (g->json) out += "]\n";
+      flush();
       return kExitOk;
     }, Access::view);
   });
@@ -498,7 +550,8 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       }
       xml::Doc doc(xmlReadMemory(bytes->data(), static_cast<int>(bytes->size()), nullptr, "UTF-8",
                                  XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-      xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+      // Our own format: a DTD (and so any entity) in it means damage.
+      xmlNode* root = doc && !doc->intSubset ? xmlDocGetRootElement(doc.get()) : nullptr;
       if (!root) {
         n.error("the stored archive listing is damaged");
         return kExitFailure;

@@ -40,6 +40,8 @@ class SettingsStore {
   // a temporary file renamed over the old one).
   Status save();
   bool modified() const { return modified_; }
+  // False when the file was left alone (see warning()): nothing is saved.
+  bool savable() const { return opened_; }
   // Why the file was not loaded, when it was left alone; else empty.
   const std::string& warning() const { return warning_; }
   const std::string& user() const { return user_; }

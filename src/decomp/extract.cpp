@@ -86,7 +86,8 @@ std::string describe(const std::string& archivePath, const Listing& listing) {
 std::optional<Listing> parseDescription(std::string_view text, std::string* archivePath) {
   xml::Doc doc(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, "UTF-8",
                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-  xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+  // Descriptions are our own: one with a DTD (entities) is damaged.
+  xmlNode* root = doc && !doc->intSubset ? xmlDocGetRootElement(doc.get()) : nullptr;
   if (!root || xmlStrcmp(root->name, xml::u(cname(kArchive))) != 0) return std::nullopt;
   Listing listing;
   for (xmlNode* n = root->children; n; n = n->next) {
