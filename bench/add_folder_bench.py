@@ -60,7 +60,7 @@ def fresh_library(name):
 
 
 def add_folder(lib, tree, *options):
-    return [tamber, "-l", lib, "add-folder", tree, "--label", "Bench", "--category", "Bench",
+    return [tamber, "-L", lib, "add-folder", tree, "--label", "Bench", "--category", "Bench",
             "-q", *options]
 
 

@@ -114,7 +114,7 @@ int saved(App& app, app::Notifier& n) {
 
 std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   auto g = std::make_shared<Globals>();
-  cli.add_option("-l,--library", g->library, "Library file (default: the DefaultLib setting, "
+  cli.add_option("-L,--library", g->library, "Library file (default: the DefaultLib setting, "
                                              "else $XDG_DATA_HOME/tamber/library.cds)");
   cli.add_option("--config", g->config, "Settings file");
   cli.add_flag("-y,--yes", g->yes, "Answer yes to every question");

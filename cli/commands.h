@@ -15,7 +15,7 @@ inline constexpr int kExitUsage = 2;
 // Each register function adds its subcommands; the callback it installs stores
 // the exit status in `status`.
 void registerStorageCommands(CLI::App& app, int& status);
-struct Globals;  // -l/--library, --config, -y/--yes, --json
+struct Globals;  // -L/--library, --config, -y/--yes, --json
 std::shared_ptr<Globals> registerCatalogCommands(CLI::App& app, int& status);
 void registerScanCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerMediaCommand(CLI::App& app, int& status);

@@ -46,7 +46,7 @@ class AddFolderCommand : public ::testing::Test {
 
   CommandResult tamber(const std::string& args, const fs::path& cwd = {}) {
     std::string cd = cwd.empty() ? "" : "cd '" + cwd.string() + "' && ";
-    return tamber::test_support::runCommand(cd + env() + TAMBER_CLI + " -l '" + library + "' " +
+    return tamber::test_support::runCommand(cd + env() + TAMBER_CLI + " -L '" + library + "' " +
                                             args + " </dev/null");
   }
 
@@ -145,7 +145,7 @@ TEST_F(AddFolderCommand, InterruptCancelsAndLeavesTheLibraryAsItWas) {
   // must not change.
   std::string before = tamber("storage ls --hash '" + library + "'").out;
   std::string log = (dir.path / "log").string();
-  std::string cmd = env() + "exec " + TAMBER_CLI + " -l '" + library + "' add-folder '" +
+  std::string cmd = env() + "exec " + TAMBER_CLI + " -L '" + library + "' add-folder '" +
                     tree.string() + "' --label Big --category After >'" + log + "' 2>&1";
   const char* argv[] = {"/bin/sh", "-c", cmd.c_str(), nullptr};
   pid_t pid;
