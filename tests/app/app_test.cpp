@@ -202,7 +202,7 @@ TEST_F(CommandLine, LibrariesDefaultRecentConfigAndLocking) {
   EXPECT_EQ(tamber("default").out, lib + "\n");
   EXPECT_EQ(tamber("config get App-Preference DefaultLib").out, lib + "\n");
   EXPECT_EQ(tamber("mkcat Only").out, "1\n");  // goes to the default library
-  EXPECT_EQ(tamber("-l '" + lib + "' tree").out, "#1 Only/\n");
+  EXPECT_EQ(tamber("-L '" + lib + "' tree").out, "#1 Only/\n");
   EXPECT_NE(tamber("recent").out.find(lib), std::string::npos);
   EXPECT_EQ(tamber("config set --int serialized_param param_search 12").status, 0);
   EXPECT_EQ(tamber("config get serialized_param param_search").out, "12\n");
@@ -211,14 +211,14 @@ TEST_F(CommandLine, LibrariesDefaultRecentConfigAndLocking) {
   {
     auto held = storage::CompoundFile::open(lib, storage::OpenMode::read_write);
     ASSERT_TRUE(held);
-    auto r = tamber("-l '" + lib + "' info");
+    auto r = tamber("-L '" + lib + "' info");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("second.cds is in use by another program"), std::string::npos) << r.out;
   }
   // A read-only library opens; a change fails with the platform's message.
   ::chmod(lib.c_str(), 0444);
-  EXPECT_EQ(tamber("-l '" + lib + "' info").status, 0);
-  auto change = tamber("-l '" + lib + "' mkcat More");
+  EXPECT_EQ(tamber("-L '" + lib + "' info").status, 0);
+  auto change = tamber("-L '" + lib + "' mkcat More");
   EXPECT_EQ(change.status, 1);
   EXPECT_NE(change.out.find("the library is read-only"), std::string::npos) << change.out;
 }
