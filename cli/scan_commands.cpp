@@ -127,8 +127,8 @@ void showProgress(scan::AddFolderJob& job, bool terminal) {
   }
 }
 
-std::string listingJson(const std::vector<scan::ListingEntry>& entries, bool longForm);
-
+// One entry of a JSON listing; a folder's object is left open at its
+// "children" array, which the caller fills and closes with "]}".
 std::string entryJson(const scan::ListingEntry& e, bool longForm) {
   std::string out = "{\"name\":" + jsonString(e.name) + ",\"type\":" +
                     (e.folder ? "\"folder\"" : "\"file\"");
@@ -147,17 +147,7 @@ std::string entryJson(const scan::ListingEntry& e, bool longForm) {
     }
     out += "}";
   }
-  if (e.folder) out += ",\"children\":" + listingJson(e.children, longForm);  // "[]}" when streamed
-  return out + "}";
-}
-
-std::string listingJson(const std::vector<scan::ListingEntry>& entries, bool longForm) {
-  std::string out = "[";
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (i) out += ",";
-    out += entryJson(entries[i], longForm);
-  }
-  return out + "]";
+  return out + (e.folder ? ",\"children\":[" : "}");
 }
 
 // One entry of a text listing, indented by its level, appended to `out`.
@@ -468,13 +458,8 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
           first.resize(static_cast<size_t>(level) + 1);
           if (!first[static_cast<size_t>(level)]) out += ",";
           first[static_cast<size_t>(level)] = false;
-          std::string one = entryJson(e, a->longForm);
-          if (e.folder) {
-            one.resize(one.size() - 3);  // "[]}" of the empty children: they follow
-            one += "[";
-            first.push_back(true);
-          }
-          out += one;
+          out += entryJson(e, a->longForm);
+          if (e.folder) first.push_back(true);
         } else {
           printEntry(e, a->longForm, level, out);
         }

@@ -195,18 +195,16 @@ Result<uint16_t> Library::move(xmlNode* node, const ItemPath& target) {
       return Error{Errc::invalid_argument, "a category cannot be moved into itself or below itself"};
     }
   }
-  // Every stream below is renamed: each must belong to its item alone.
-  std::vector<std::pair<ItemPath, xmlNode*>> moving;
-  collectItems(catalog_, node, moving);
+  // The streams of every item that moves are renamed: each must belong to
+  // its item alone.
+  std::vector<std::pair<ItemPath, xmlNode*>> items;
+  collectItems(catalog_, node, items);
   if (Status st = refuseShared(node, "move"); !st) return st.error();
-  for (const auto& entry : moving) {
+  for (const auto& entry : items) {
     if (Status st = refuseShared(entry.second, "move"); !st) return st.error();
   }
   auto newNumber = catalog_.nextItemNumber(dest);
   if (!newNumber) return newNumber;
-  // The streams of every item that moves, with its old and new names.
-  std::vector<std::pair<ItemPath, xmlNode*>> items;
-  collectItems(catalog_, node, items);
   std::vector<ItemPath> oldPaths;
   for (const auto& [path, item] : items) oldPaths.push_back(path);
   uint16_t oldOwnNumber = CatalogDocument::numberOf(node);
