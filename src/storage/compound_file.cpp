@@ -20,6 +20,17 @@ using detail::Failure;
 
 namespace {
 
+// The file that will replace `real` once complete (`tmp`), and the engine's
+// handle on it, locked for writing.
+Result<std::unique_ptr<FileIo>> beginReplacement(const std::filesystem::path& real, AtomicFile& tmp) {
+  auto started = AtomicFile::begin(real);
+  if (!started) return started.error();
+  tmp = std::move(started.value());
+  int fd = ::fcntl(tmp.fd(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return Error{Errc::io, real.string() + ": " + systemMessage(errno)};
+  return adoptPosixFile(fd, real);
+}
+
 template <class F>
 auto guarded(F&& f) -> decltype(f()) {
   try {
@@ -91,15 +102,12 @@ Result<CompoundFile> CompoundFile::create(const std::filesystem::path& path, int
   // The new file is made complete beside the old one and put in its place
   // (the real file behind a link, with the old file's mode), so that a crash
   // leaves either the old file or the new one, never half of one.
-  auto tmp = AtomicFile::begin(real);
-  if (!tmp) return Error{tmp.error().code, path.string() + ": " + tmp.message()};
-  int fd = ::fcntl(tmp->fd(), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return Error{Errc::io, path.string() + ": " + systemMessage(errno)};
-  auto io = adoptPosixFile(fd, real);
-  if (!io) return io.error();
+  AtomicFile tmp;
+  auto io = beginReplacement(real, tmp);
+  if (!io) return Error{io.error().code, path.string() + ": " + io.message()};
   auto f = create(std::move(io.value()), version);
   if (f) {
-    if (Status st = tmp->commit(); !st) f = st.error();
+    if (Status st = tmp.commit(); !st) f = st.error();
   }
   if (!f) return Error{f.error().code, path.string() + ": " + f.message()};
   return f;
@@ -337,11 +345,8 @@ Status compact(const std::filesystem::path& path) {
   auto src = CompoundFile::open(real, OpenMode::read_write);
   if (!src) return src.status();
   // The copy is an unnamed file until it is complete: a kill leaves nothing.
-  auto tmp = AtomicFile::begin(real);
-  if (!tmp) return tmp.status();
-  int fd = ::fcntl(tmp->fd(), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return Error{Errc::io, path.string() + ": " + systemMessage(errno)};
-  auto io = adoptPosixFile(fd, real);
+  AtomicFile tmp;
+  auto io = beginReplacement(real, tmp);
   if (!io) return io.status();
   auto dst = CompoundFile::create(std::move(io.value()), src->info().version);
   if (!dst) return dst.status();
@@ -349,7 +354,7 @@ Status compact(const std::filesystem::path& path) {
   Storage to = dst->root();
   Status s = copyTree(from, to);
   if (s) s = dst->commit();
-  if (s) s = tmp->commit();  // syncs, keeps the mode, replaces the original
+  if (s) s = tmp.commit();  // syncs, keeps the mode, replaces the original
   return s;
 }
 
