@@ -16,6 +16,7 @@
 #include "commands.h"
 #include "common.h"
 #include "json.h"
+#include "platform/atomic_file.h"
 #include "platform/hex_time.h"
 #include "platform/text.h"
 #include "scan/image_info.h"
@@ -381,7 +382,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         n.error(t ? args->a + " is not a disc or folder" : t.message());
         return kExitFailure;
       }
-      auto picture = catalog::readSmallFile(args->b, catalog::Library::kMaxCoverBytes);
+      auto picture = readRegularFile(args->b, catalog::Library::kMaxCoverBytes);
       if (!picture) {
         n.error(picture.message());
         return kExitFailure;

@@ -1,20 +1,15 @@
 #include "app/settings_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <random>
 
 #include "app/symbol_codec.h"
-#include "platform/text.h"
 #include "platform/atomic_file.h"
-#include "storage/file_io.h"
+#include "platform/text.h"
 
 namespace tamber::app {
 
@@ -94,40 +89,8 @@ Status SettingsStore::load(const std::filesystem::path& path, const std::string&
   opened_ = false;
   warning_.clear();
   // Never blocks on a FIFO; a link is followed (the file it names is the one saved).
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    int err = errno;
-    if (err == ENOENT) {
-      opened_ = true;  // created by the first save that has something to store
-      return {};
-    }
-    if (err == EISDIR) return Error{Errc::invalid_argument, path.string() + " is a folder, not a settings file"};
-    // Unreadable: defaults, and the file is left as it is.
-    warning_ = path.string() + ": " + storage::systemMessage(err) + "; using default settings";
-    return {};
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return Error{Errc::invalid_argument,
-                 path.string() + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file") +
-                     ", not a settings file"};
-  }
-  constexpr off_t kLargest = 64 << 20;
-  std::string symbols;
-  bool readOk = st.st_size <= kLargest;
-  if (readOk) {
-    symbols.resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < symbols.size()) {
-      ssize_t n = ::read(fd, symbols.data() + done, symbols.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    readOk = done == symbols.size();
-  }
-  ::close(fd);
+  constexpr uint64_t kLargest = 64 << 20;
+  auto read = readRegularFile(path, kLargest);
   // A file that is not a settings file (a library given by mistake, a
   // damaged one) is never saved over: the program runs with defaults.
   auto foreign = [&] {
@@ -135,7 +98,21 @@ Status SettingsStore::load(const std::filesystem::path& path, const std::string&
                                "settings and leaving the file as it is";
     return Status{};
   };
-  if (!readOk) return foreign();
+  if (!read) {
+    switch (read.error().code) {
+      case Errc::not_found:
+        opened_ = true;  // created by the first save that has something to store
+        return {};
+      case Errc::invalid_argument:  // a folder, a device
+        return Error{Errc::invalid_argument, read.message() + ", not a settings file"};
+      case Errc::too_large:
+        return foreign();
+      default:  // unreadable: defaults, and the file is left as it is
+        warning_ = read.message() + "; using default settings";
+        return {};
+    }
+  }
+  const std::string& symbols = read.value();
   if (symbols.empty()) {
     opened_ = true;
     return {};

@@ -1,15 +1,13 @@
 #include "catalog/library.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <set>
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 
+#include "platform/atomic_file.h"
 #include "storage/file_io.h"
 
 namespace tamber::catalog {
@@ -237,7 +235,7 @@ Status Library::setCover(xmlNode* item, const std::filesystem::path& picture) {
   if (!CatalogDocument::isItem(item)) return Error{Errc::not_found, "Invalid CD parameter!"};
   if (Status st = refuseShared(item, "store a cover for"); !st) return st;
   if (picture.filename().empty()) return Error{Errc::invalid_argument, "Invalid file name!"};
-  auto data = readSmallFile(picture, kMaxCoverBytes);
+  auto data = readRegularFile(picture, kMaxCoverBytes);
   if (!data) return data.error();
   uint16_t number = CatalogDocument::numberOf(item);
   ItemPath category = catalog_.parentPath(item);
@@ -250,37 +248,6 @@ Status Library::setCover(xmlNode* item, const std::filesystem::path& picture) {
     return Error{Errc::io, "Cannot update image name in library"};
   }
   return {};
-}
-
-Result<std::string> readSmallFile(const std::filesystem::path& path, uint64_t limit) {
-  // Never blocks on a FIFO or a device, never reads without end.
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    int err = errno;
-    return Error{err == ENOENT ? Errc::not_found : Errc::io,
-                 path.string() + ": " + storage::systemMessage(err)};
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return Error{Errc::invalid_argument, path.string() + " is not a regular file"};
-  }
-  if (static_cast<uint64_t>(st.st_size) > limit) {
-    ::close(fd);
-    return Error{Errc::too_large, path.string() + " is larger than " +
-                                      std::to_string(limit >> 20) + " MB"};
-  }
-  std::string data(static_cast<size_t>(st.st_size), '\0');
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::pread(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  data.resize(done);
-  return data;
 }
 
 std::string windowTitle(const Library* library) {

@@ -72,9 +72,6 @@ class Library {
   bool streamsChanged_ = false;
 };
 
-// A regular file's bytes, refused past `limit`; never blocks on a FIFO.
-Result<std::string> readSmallFile(const std::filesystem::path& path, uint64_t limit);
-
 // "Tamber+" with no library, "Tamber+ - [PATH]" open and saved,
 // "Tamber+ - [PATH*]" with unsaved changes.
 std::string windowTitle(const Library* library);

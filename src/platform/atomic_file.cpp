@@ -13,9 +13,9 @@ namespace tamber {
 
 namespace fs = std::filesystem;
 
-std::string errnoText(int err) { return std::system_category().message(err); }
-
 namespace {
+
+std::string errnoText(int err) { return std::system_category().message(err); }
 
 constexpr const char* kTempMark = ".tmp-";
 
@@ -195,6 +195,37 @@ void removeStaleTemporaries(const fs::path& target) {
     ::close(fd);
   }
   ::closedir(d);
+}
+
+Result<std::string> readRegularFile(const std::filesystem::path& path, uint64_t limit) {
+  // Never blocks on a FIFO or a device, never reads without end.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    return Error{err == ENOENT ? Errc::not_found : Errc::io,
+                 path.string() + ": " + errnoText(err)};
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Error{Errc::invalid_argument, path.string() + " is not a regular file"};
+  }
+  if (static_cast<uint64_t>(st.st_size) > limit) {
+    ::close(fd);
+    return Error{Errc::too_large, path.string() + " is larger than " +
+                                      std::to_string(limit >> 20) + " MB"};
+  }
+  std::string data(static_cast<size_t>(st.st_size), '\0');
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::pread(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  data.resize(done);
+  return data;
 }
 
 }  // namespace tamber

@@ -1,4 +1,5 @@
-// Files written whole or not at all.
+// Files read and written whole: a file's bytes read without blocking, and
+// files written whole or not at all.
 //
 // A new file is made as an unnamed file in the target's folder (O_TMPFILE)
 // and linked into place when complete, so a kill leaves nothing behind. Where
@@ -66,7 +67,9 @@ Status writeFileAtomically(const std::filesystem::path& target, std::string_view
 // Removes the hidden temporaries of `target` that no running writer holds.
 void removeStaleTemporaries(const std::filesystem::path& target);
 
-// The text of errno for messages.
-std::string errnoText(int err);
+// A regular file's bytes, refused past `limit` bytes; never blocks on a FIFO
+// or a device. A missing file is Errc::not_found, one that is not a regular
+// file Errc::invalid_argument, one too large Errc::too_large.
+Result<std::string> readRegularFile(const std::filesystem::path& path, uint64_t limit);
 
 }  // namespace tamber
