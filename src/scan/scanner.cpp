@@ -344,7 +344,7 @@ struct Scanner::Impl {
   void writeDocument(std::string& out, const std::u16string& path, uint8_t subtype,
                      const std::string& ext);
   void writeArchive(std::string& out, const std::u16string& path, const std::string& ext,
-                    int level, uint8_t subtype, const std::u16string& recordedPath);
+                    int level, uint8_t subtype, const std::string& recordedPath);
 };
 
 bool Scanner::Impl::writeListing(std::string_view bytes) {
@@ -557,13 +557,10 @@ void Scanner::Impl::writeFileRecord(std::string& out, const Entry& e, const std:
   }
   // The other readers take UTF-16 paths.
   auto wide = utf8ToUtf16(fdPath);
-  // Archive descriptions record where the archive was; a name that is not
-  // UTF-8 is recorded as read in Windows-1252.
-  std::u16string realPath = utf8ToUtf16(path).value_or(u"");
   if (!wide) return;
   switch (cls->kind) {
     case FileKind::archive:
-      if (flags & kScanArchives) writeArchive(out, *wide, ext, level, cls->subtype, realPath);
+      if (flags & kScanArchives) writeArchive(out, *wide, ext, level, cls->subtype, path);
       break;
     case FileKind::document:
       if (flags & kScanDocuments) writeDocument(out, *wide, cls->subtype, ext);
@@ -573,7 +570,7 @@ void Scanner::Impl::writeFileRecord(std::string& out, const Entry& e, const std:
       break;
     case FileKind::executable:
       if (flags & kScanDocuments) writeDocument(out, *wide, kSubtypeExecutable, ext);
-      if (flags & kScanArchives) writeArchive(out, *wide, ext, level, cls->subtype, realPath);
+      if (flags & kScanArchives) writeArchive(out, *wide, ext, level, cls->subtype, path);
       break;
     case FileKind::image:
       break;
@@ -726,7 +723,7 @@ void Scanner::Impl::writeDocument(std::string& out, const std::u16string& path, 
 
 void Scanner::Impl::writeArchive(std::string& out, const std::u16string& path,
                                  const std::string& ext, int level, uint8_t subtype,
-                                 const std::u16string& recordedPath) {
+                                 const std::string& recordedPath) {
   if (!archives.isOpen()) {
     auto s = create(name(catalog::StreamKind::archives));
     if (!s) return;
@@ -734,7 +731,9 @@ void Scanner::Impl::writeArchive(std::string& out, const std::u16string& path,
   }
   std::u16string ext16 = utf8ToUtf16(ext).value_or(u"");
   unsigned long offset = static_cast<unsigned long>(-1);
-  if (!recordedPath.empty()) extract.SetRecordedPath(recordedPath.c_str());
+  // The description records where the archive was, not the descriptor it
+  // was read through.
+  if (auto wide = utf8ToUtf16(recordedPath)) extract.SetRecordedPath(wide->c_str());
   long rc = extract.WriteDecompressedArchive2Stream(path.c_str(), ext16.c_str(), level, subtype,
                                                     &archives, &offset, nullptr);
   if (rc == 0 && offset != static_cast<unsigned long>(-1)) {
