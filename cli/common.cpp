@@ -4,8 +4,6 @@
 #include "platform/text.h"
 #include "scan/image_info.h"
 
-#include <filesystem>
-#include <optional>
 
 #include <cerrno>
 
@@ -24,20 +22,13 @@ std::string describe(const CatalogDocument& doc, xmlNode* n) {
 }  // namespace
 
 Status writePictureFile(std::string_view bytes, const std::string& out) {
-  std::string ext = std::filesystem::path(out).extension().string();
-  for (auto& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  auto format = scan::pictureFormat(bytes);
-  bool same = (ext == ".png" && format == scan::PictureFormat::png) ||
-              ((ext == ".jpg" || ext == ".jpeg") && format == scan::PictureFormat::jpeg);
-  std::optional<std::string> converted;
-  if (!same) {
-    if (ext != ".png" && ext != ".jpg" && ext != ".jpeg") {
-      return Error{Errc::invalid_argument, out + ": use a name ending in .jpg or .png"};
-    }
-    converted = scan::encodePictureAs(bytes, out);
-    if (!converted) return Error{Errc::invalid_argument, out + ": the picture cannot be converted"};
+  auto target = scan::pictureFormatForName(out);
+  if (target == scan::PictureFormat::unknown) {
+    return Error{Errc::invalid_argument, out + ": use a name ending in .jpg or .png"};
   }
-  return writeFileAtomically(out, converted ? std::string_view(*converted) : bytes);
+  auto encoded = scan::encodePictureAs(bytes, target);
+  if (!encoded) return Error{Errc::invalid_argument, out + ": the picture cannot be converted"};
+  return writeFileAtomically(out, *encoded);
 }
 
 std::string escapeForTerminal(std::string_view text) {

@@ -476,61 +476,26 @@ std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWid
   return Picture(std::move(pic));
 }
 
-bool ImageInfoReader::encodeThumbnail(const Picture& picture, std::string& bytes) {
-  VipsImage* image = picture.impl_->image.get();
+namespace {
+
+// The image as PNG or JPEG bytes; JPEG has no alpha, so a band the pixel
+// format does not count is dropped.
+std::optional<std::string> encode(VipsImage* image, PictureFormat target, bool strip) {
   void* buf = nullptr;
   size_t len = 0;
-  int rc;
-  if (hasAlpha()) {
-    rc = vips_pngsave_buffer(image, &buf, &len, "strip", TRUE, nullptr);
-  } else {
-    // JPEG has no alpha: drop a fourth band the pixel format does not count.
+  int rc = -1;
+  if (target == PictureFormat::png) {
+    rc = vips_pngsave_buffer(image, &buf, &len, "strip", strip, nullptr);
+  } else if (target == PictureFormat::jpeg) {
     VipsImage* rgb = nullptr;
-    VipsImage* source = image;
     int bands = vips_image_get_bands(image);
     if (bands == 2 || bands == 4) {
       if (vips_extract_band(image, &rgb, 0, "n", bands - 1, nullptr) != 0) {
         vips_error_clear();
-        return false;
+        return std::nullopt;
       }
-      source = rgb;
     }
-    rc = vips_jpegsave_buffer(source, &buf, &len, "strip", TRUE, nullptr);
-    if (rgb) g_object_unref(rgb);
-  }
-  if (rc != 0 || !buf) {
-    vips_error_clear();
-    return false;
-  }
-  bytes.assign(static_cast<const char*>(buf), len);
-  g_free(buf);
-  return true;
-}
-
-std::optional<std::string> encodePictureAs(std::string_view bytes, const std::string& name) {
-  initVips();
-  if (pictureFormat(bytes) == PictureFormat::unknown) return std::nullopt;
-  VipsImage* raw = vips_image_new_from_buffer(bytes.data(), bytes.size(), "", nullptr);
-  if (!raw) {
-    vips_error_clear();
-    return std::nullopt;
-  }
-  VipsPtr image(raw);
-  std::string ext = std::filesystem::path(name).extension().string();
-  for (auto& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  void* buf = nullptr;
-  size_t len = 0;
-  int rc = -1;
-  if (ext == ".png") {
-    rc = vips_pngsave_buffer(raw, &buf, &len, nullptr);
-  } else if (ext == ".jpg" || ext == ".jpeg") {
-    VipsImage* rgb = nullptr;
-    VipsImage* src = raw;
-    int bands = vips_image_get_bands(raw);
-    if ((bands == 2 || bands == 4) && vips_extract_band(raw, &rgb, 0, "n", bands - 1, nullptr) == 0) {
-      src = rgb;
-    }
-    rc = vips_jpegsave_buffer(src, &buf, &len, nullptr);
+    rc = vips_jpegsave_buffer(rgb ? rgb : image, &buf, &len, "strip", strip, nullptr);
     if (rgb) g_object_unref(rgb);
   }
   if (rc != 0 || !buf) {
@@ -540,6 +505,38 @@ std::optional<std::string> encodePictureAs(std::string_view bytes, const std::st
   std::string out(static_cast<const char*>(buf), len);
   g_free(buf);
   return out;
+}
+
+}  // namespace
+
+bool ImageInfoReader::encodeThumbnail(const Picture& picture, std::string& bytes) {
+  auto out = encode(picture.impl_->image.get(),
+                    hasAlpha() ? PictureFormat::png : PictureFormat::jpeg, true);
+  if (!out) return false;
+  bytes = std::move(*out);
+  return true;
+}
+
+PictureFormat pictureFormatForName(const std::string& name) {
+  std::string ext = std::filesystem::path(name).extension().string();
+  for (auto& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (ext == ".png") return PictureFormat::png;
+  if (ext == ".jpg" || ext == ".jpeg") return PictureFormat::jpeg;
+  return PictureFormat::unknown;
+}
+
+std::optional<std::string> encodePictureAs(std::string_view bytes, PictureFormat target) {
+  PictureFormat format = pictureFormat(bytes);
+  if (format == PictureFormat::unknown) return std::nullopt;
+  if (format == target) return std::string(bytes);
+  initVips();
+  VipsImage* raw = vips_image_new_from_buffer(bytes.data(), bytes.size(), "", nullptr);
+  if (!raw) {
+    vips_error_clear();
+    return std::nullopt;
+  }
+  VipsPtr image(raw);
+  return encode(raw, target, false);
 }
 
 }  // namespace tamber::scan

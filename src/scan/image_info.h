@@ -72,14 +72,15 @@ class ImageInfoReader {
   bool paletteAlpha_ = false;
 };
 
-// Picture bytes re-encoded in the format a file name's extension asks for
-// (".png", ".jpg" or ".jpeg"); nothing for bytes that are no picture or
-// another extension.
-std::optional<std::string> encodePictureAs(std::string_view bytes, const std::string& name);
-
 // Picture formats by their first bytes; a file's name says nothing.
 enum class PictureFormat { unknown, jpeg, png, gif, bmp, tiff, ico, webp };
 PictureFormat pictureFormat(std::string_view head);
+// The format an output file's name asks for: PNG for ".png", JPEG for
+// ".jpg" and ".jpeg", else unknown.
+PictureFormat pictureFormatForName(const std::string& name);
+// Picture bytes in the `target` format (PNG or JPEG): as they are when they
+// are in it already, else re-encoded; nothing for bytes that are no picture.
+std::optional<std::string> encodePictureAs(std::string_view bytes, PictureFormat target);
 // The bytes are a picture of a known format that decodes.
 bool isDecodablePicture(std::string_view bytes);
 
