@@ -40,10 +40,9 @@ class AtomicFile {
   // a new file (less the umask); a replaced file's own mode wins.
   static Result<AtomicFile> begin(const std::filesystem::path& target, mode_t mode = 0666);
 
+  // The new file's descriptor, open for reading and writing until commit();
+  // a caller may write through a duplicate of it.
   int fd() const { return fd_; }
-  // Hands the descriptor over (the caller closes it); commit() still works
-  // through /proc/self/fd while the caller keeps the descriptor open.
-  const std::filesystem::path& target() const { return target_; }
 
   Status write(std::string_view bytes);
   // Syncs the data and puts the file in place of the target.
