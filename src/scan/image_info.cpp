@@ -407,8 +407,12 @@ std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWid
   width = height = bitsPerPixel = 0;
   // The file's first bytes choose the loader and tell the depth where the
   // decoder hides it.
-  std::string head = readHead(path, 65536);
+  // A few KB tell the format (and the size of the formats read from their
+  // header); a JPEG's depth may sit further in, behind its EXIF block.
+  constexpr size_t kShortHead = 4096;
+  std::string head = readHead(path, kShortHead);
   PictureFormat format0 = pictureFormat(head);
+  if (format0 != PictureFormat::unknown && head.size() == kShortHead) head = readHead(path, 65536);
   VipsImage* raw = format0 == PictureFormat::unknown ? nullptr : load(format0, path);
   if (!raw) {
     if (auto s = sizeFromHeader(head)) {

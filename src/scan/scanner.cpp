@@ -1,6 +1,7 @@
 #include "scan/scanner.h"
 
 #include <dirent.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -39,6 +40,19 @@ class ReaderFile {
   }
   explicit operator bool() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
+  // Up to `n` bytes from the start of the file.
+  std::string head(size_t n) const {
+    std::string out(n, '\0');
+    size_t done = 0;
+    while (done < n) {
+      ssize_t r = ::pread(fd_, out.data() + done, n - done, static_cast<off_t>(done));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      done += static_cast<size_t>(r);
+    }
+    out.resize(done);
+    return out;
+  }
 
  private:
   int fd_ = -1;
@@ -57,8 +71,8 @@ ReaderFile openForReaders(const std::string& path, uint64_t size) {
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != size) {
     return {};
   }
-  int fl = ::fcntl(fd, F_GETFL);
-  if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return {};
+  // Of the flags F_SETFL changes only O_NONBLOCK was set: 0 clears it.
+  if (::fcntl(fd, F_SETFL, 0) != 0) return {};
   return file;
 }
 
@@ -541,10 +555,23 @@ void Scanner::Impl::writeFileRecord(std::string& out, const Entry& e, const std:
   appendTextElement(out, "d", hexTimes(e.modified));
   appendTextElement(out, "e6", hexTimes(e.created));
   // Links, devices and pipes keep their record only: nothing reads through them.
-  if (!e.isRegular) return;
+  // Nor does anything read an empty file.
+  if (!e.isRegular || e.size == 0) return;
   auto cls = extensions.classify(ext);
   bool picture = flags == kScanSubfolders ? isImageExtension(ext) : cls && cls->kind == FileKind::image;
   if (!picture && (flags == kScanSubfolders || !cls)) return;
+  // A file no reader is switched on for is not opened at all.
+  if (!picture) {
+    bool wanted = false;
+    switch (cls->kind) {
+      case FileKind::archive: wanted = (flags & kScanArchives) != 0; break;
+      case FileKind::document: wanted = (flags & kScanDocuments) != 0; break;
+      case FileKind::audio: wanted = (flags & kScanTags) != 0; break;
+      case FileKind::executable: wanted = (flags & (kScanDocuments | kScanArchives)) != 0; break;
+      case FileKind::image: break;
+    }
+    if (!wanted) return;
+  }
   // The file may have been swapped (for a FIFO, a link) since it was listed:
   // the readers get the descriptor opened here, checked to be the regular
   // file of the size recorded, never the name.
@@ -552,6 +579,10 @@ void Scanner::Impl::writeFileRecord(std::string& out, const Entry& e, const std:
   if (!file) return;
   const std::string& fdPath = file.path();
   if (picture) {
+    // Bytes that are no picture (zeros from a failed copy, another format
+    // under a picture's name) go no further than their first few KB.
+    std::string head = file.head(4096);
+    if (pictureFormat(head) == PictureFormat::unknown && !sizeFromHeader(head)) return;
     writeImage(out, fdPath, flags != kScanSubfolders && (flags & kScanThumbnails));
     return;
   }

@@ -537,6 +537,43 @@ TEST_F(Job, OddNamesLargeFilesAndOldDates) {
   EXPECT_EQ(byName["old.txt"]->modified, fileHexTime(st.st_mtime));
 }
 
+// Files swapped between the walk's stat and the readers' open: a FIFO would
+// block a plain open for good, a link would lead the readers elsewhere.
+std::string swapTarget;
+void swapFile(const std::string& path) {
+  if (path.size() < 4 || path.compare(path.size() - 4, 4, ".jpg") != 0) return;
+  swapTarget = path;
+  ::unlink(path.c_str());
+  if (path.find("fifo") != std::string::npos) {
+    ::mkfifo(path.c_str(), 0644);
+  } else {
+    ::symlink("/dev/zero", path.c_str());
+  }
+}
+
+TEST_F(Job, FilesSwappedBeforeTheReadersOpenThemAreNotRead) {
+  for (const char* name : {"fifo.jpg", "link.jpg"}) {
+    std::ofstream(root / name) << std::string(3000, 'x');
+  }
+  std::ofstream(root / "plain.txt") << "text";
+  beforeReaderOpenHook = swapFile;
+  alarm(60);  // a blocked open would otherwise hang the test run
+  AddFolderJob job(*library, options());
+  AddFolderResult r = job.run();
+  alarm(0);
+  beforeReaderOpenHook = nullptr;
+  ASSERT_EQ(r.outcome, JobOutcome::done) << r.message;
+  EXPECT_FALSE(swapTarget.empty());
+  // The files stay recorded as the walk saw them, without what a reader
+  // would have added.
+  Listing l = listing(r.number);
+  std::map<std::string, const ListingEntry*> byName;
+  for (const auto& e : l.entries) byName[e.name] = &e;
+  ASSERT_TRUE(byName.count("fifo.jpg") && byName.count("link.jpg") && byName.count("plain.txt"));
+  EXPECT_EQ(byName["fifo.jpg"]->size, 3000u);
+  EXPECT_EQ(byName["link.jpg"]->size, 3000u);
+}
+
 TEST_F(Job, CancelLeavesTheLibraryAsItWas) {
   for (int f = 0; f < 40; ++f) makeTree(root, numbered("d" + std::to_string(f), 100));
   auto before = streamNames();
