@@ -42,6 +42,7 @@ class Hostile : public ::testing::Test {
     cfg = dir / "tamber.cfg";
   }
   void TearDown() override {
+    (void)runCommand("umount " + quote((dir / "ro").string()) + " 2>/dev/null");
     (void)runCommand("chmod -R u+w " + quote(dir.string()));
     fs::remove_all(dir);
   }
@@ -195,6 +196,29 @@ TEST_F(Hostile, ViewersNeverChangeTheFileAndShareIt) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("the library is read-only"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("\n1\n"), std::string::npos);  // no number printed before the failure
+}
+
+TEST_F(Hostile, ALibraryOnAReadOnlyMountCanBeViewed) {
+  plant("<a><b g=\"1\"><c>Music</c></b></a>");
+  auto ro = dir / "ro";
+  fs::create_directories(ro);
+  std::string mount = "mount --bind " + quote(dir.string()) + " " + quote(ro.string()) +
+                      " && mount -o remount,bind,ro " + quote(ro.string());
+  if (runCommand(mount + " 2>/dev/null").status != 0) {
+    (void)runCommand("umount " + quote(ro.string()) + " 2>/dev/null");
+    GTEST_SKIP() << "no permission to mount here";
+  }
+  auto onMount = ro / "lib.cds";
+  std::string before = readFile(onMount);
+  auto r = tamber("info", onMount);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("(read-only)"), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("tree", onMount).status, 0);
+  r = tamber("mkcat Other", onMount);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("the library is read-only"), std::string::npos) << r.out;
+  EXPECT_EQ(readFile(onMount), before);
+  (void)runCommand("umount " + quote(ro.string()));
 }
 
 TEST_F(Hostile, EntityBombsAndDTDsAreRefused) {
