@@ -194,11 +194,11 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
                   << ",\"categories\":" << s.categories << ",\"discs\":" << s.discs
                   << ",\"folders\":" << s.folders << ",\"audioTracks\":" << s.audioTracks
                   << ",\"totalPrice\":" << formatPrice(s.totalPrice)
-                  << ",\"readOnly\":" << (lib->readOnly() ? "true" : "false") << "}\n";
+                  << ",\"readOnly\":" << (lib->writable() ? "false" : "true") << "}\n";
         return kExitOk;
       }
       std::cout << app.text(app::kTextLibrary) << ": " << lib->path().string()
-                << (lib->readOnly() ? " (read-only)" : "") << "\n"
+                << (lib->writable() ? "" : " (read-only)") << "\n"
                 << app.text(app::kTextCategories) << ": " << s.categories << "\n"
                 << app.text(app::kTextDiscs) << ": " << s.discs << "\n"
                 << app.text(app::kTextFolders) << ": " << s.folders << "\n"

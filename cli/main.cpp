@@ -1,10 +1,81 @@
 // tamber: the command-line front end.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "commands.h"
+#include "help.h"
+
+namespace {
+
+using tamber::cli::kExitFailure;
+using tamber::cli::kExitUsage;
+
+// Global options that take a value: the word after them is not the command.
+bool takesValue(const std::string& arg) {
+  return arg == "-L" || arg == "--library" || arg == "--config";
+}
+
+// The first word that is not an option: the command as typed.
+std::string commandWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--") return i + 1 < argc ? argv[i + 1] : "";
+    if (takesValue(arg)) {
+      ++i;
+      continue;
+    }
+    if (!arg.empty() && arg[0] == '-') continue;
+    return arg;
+  }
+  return {};
+}
+
+int usageError(const std::string& message, const std::string& hint) {
+  std::cerr << "tamber: error: " << message << "\n";
+  if (!hint.empty()) std::cerr << hint << "\n";
+  return kExitUsage;
+}
+
+// CLI11's messages in the program's own style, unknown options with the
+// nearest known one.
+int parseError(CLI::App& app, const CLI::ParseError& e) {
+  CLI::App* where = &app;
+  while (true) {
+    auto used = where->get_subcommands();
+    if (used.empty()) break;
+    where = used.front();
+  }
+  std::string path = tamber::cli::commandPath(*where);
+  std::string hint = "Run 'tamber " + (path.empty() ? std::string() : path + " ") +
+                     "--help' for the options.";
+  if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+    // "The following argument(s) was/were not expected: A B"
+    std::string text = e.what();
+    std::istringstream extras(text.substr(text.find(": ") == std::string::npos ? text.size()
+                                                                                : text.find(": ") + 2));
+    std::string extra;
+    while (extras >> extra) {
+      if (extra.empty() || extra[0] != '-') {
+        return usageError("unexpected argument '" + extra + "'", hint);
+      }
+      std::string name = extra.substr(0, extra.find('='));
+      std::string near = tamber::cli::nearest(name, tamber::cli::optionNames(*where));
+      return usageError("unknown option '" + name + "'" +
+                            (near.empty() ? "" : "; did you mean '" + near + "'?"),
+                        hint);
+    }
+  }
+  std::string text = e.what();
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return usageError(text, hint);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Without TZ the C library looks at /etc/localtime again on every mktime:
@@ -13,21 +84,45 @@ int main(int argc, char** argv) {
   setenv("TZ", ":/etc/localtime", 0);
   CLI::App app{"Tamber+ - catalogue discs and folders into library files (*.cds)", "tamber"};
   app.set_version_flag("--version", "tamber 0.1.0");
-  app.require_subcommand(1);
+  app.require_subcommand(0, 1);
   int status = tamber::cli::kExitOk;
   app.fallthrough();  // global options may follow the command
   auto globals = tamber::cli::registerCatalogCommands(app, status);
   tamber::cli::registerScanCommands(app, status, globals);
   tamber::cli::registerStorageCommands(app, status);
   tamber::cli::registerMediaCommand(app, status);
+  tamber::cli::registerHelpCommand(app, status);
+
+  // "tamber" alone prints the help; a command that does not exist is named
+  // with the nearest one.
+  std::string word = commandWord(argc, argv);
+  if (argc == 1) {
+    std::cout << app.help();
+    return tamber::cli::kExitOk;
+  }
+  if (!word.empty() && !tamber::cli::findCommand(app, word)) {
+    std::string near = tamber::cli::nearest(word, tamber::cli::commandNames(app));
+    return usageError("unknown command '" + word + "'" +
+                          (near.empty() ? "" : "; did you mean '" + near + "'?"),
+                      "Run 'tamber help' for the commands.");
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return tamber::cli::kExitUsage;
+    return parseError(app, e);
   }
-  std::fflush(stdout);
+  if (app.get_subcommands().empty()) {
+    return usageError("a command is needed", "Run 'tamber help' for the commands.");
+  }
+  // Output that could not be written (a full disk, /dev/full) is a failure.
+  std::cout.flush();
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.good()) {
+    int err = errno;
+    std::cerr << "tamber: error: cannot write the output: "
+              << (err ? std::strerror(err) : "write error") << "\n";
+    return status == tamber::cli::kExitOk ? kExitFailure : status;
+  }
   return status;
 }

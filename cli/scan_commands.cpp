@@ -32,12 +32,13 @@ namespace tamber::cli {
 
 namespace {
 
-std::atomic<bool> interrupted{false};
+// The signal that asked the job to stop (SIGINT, SIGTERM), or 0.
+std::atomic<int> interrupted{0};
 
-void onInterrupt(int) {
-  interrupted.store(true);
-  // A second Ctrl-C ends the program at once.
-  std::signal(SIGINT, SIG_DFL);
+void onInterrupt(int sig) {
+  interrupted.store(sig);
+  // A second one ends the program at once.
+  std::signal(sig, SIG_DFL);
 }
 
 std::string elapsedText(std::chrono::steady_clock::duration d) {
@@ -350,17 +351,18 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
 
       scan::AddFolderJob job(lib, o);
       bool terminal = isatty(STDERR_FILENO);
-      interrupted.store(false);
-      struct sigaction sa {}, old {};
+      interrupted.store(0);
+      struct sigaction sa {}, oldInt {}, oldTerm {};
       sa.sa_handler = onInterrupt;
       sigemptyset(&sa.sa_mask);
-      sigaction(SIGINT, &sa, &old);
+      sigaction(SIGINT, &sa, &oldInt);
+      sigaction(SIGTERM, &sa, &oldTerm);
       job.start();
       auto interval = std::chrono::milliseconds(terminal ? 200 : 2000);
       auto next = std::chrono::steady_clock::now() + interval;
       bool shown = false;
       while (!job.waitFor(std::chrono::milliseconds(50))) {
-        if (interrupted.load()) job.cancel();
+        if (interrupted.load() != 0) job.cancel();
         if (!a->quiet && !g->json && std::chrono::steady_clock::now() >= next) {
           showProgress(job, terminal);
           shown = true;
@@ -368,13 +370,15 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         }
       }
       const auto& r = job.wait();
-      sigaction(SIGINT, &old, nullptr);
+      sigaction(SIGINT, &oldInt, nullptr);
+      sigaction(SIGTERM, &oldTerm, nullptr);
       if (shown && terminal) std::cerr << "\r\033[K" << std::flush;
       for (const auto& u : r.unreadable) n.error("could not read " + u + " (recorded empty)");
       if (r.outcome != scan::JobOutcome::done) restoreCatalog();
       if (r.outcome == scan::JobOutcome::cancelled) {
         n.error(app.text(app::kTextCancelled));
-        return kExitFailure;
+        // As a shell reports a command ended by the signal: 130, 143.
+        return interrupted.load() != 0 ? 128 + interrupted.load() : kExitFailure;
       }
       if (r.outcome == scan::JobOutcome::failed) {
         n.error(fillIn(app.text(app::kTextScanFailed), {o.path}) + " " + r.message);

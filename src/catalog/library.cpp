@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <unistd.h>
+
 #include "platform/atomic_file.h"
 #include "storage/file_io.h"
 
@@ -53,6 +55,10 @@ Result<std::unique_ptr<Library>> Library::open(const std::filesystem::path& path
   Status st = lib->catalog_.load(lib->file_.root(), kCatalogStreamName, true);
   if (!st) return Error{st.error().code, path.string() + ": " + st.message()};
   return lib;
+}
+
+bool Library::writable() const {
+  return !readOnlyFile(path_) && ::access(path_.c_str(), W_OK) == 0;
 }
 
 Result<std::unique_ptr<Library>> Library::create(const std::filesystem::path& path) {

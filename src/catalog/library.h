@@ -27,6 +27,10 @@ class Library {
 
   const std::filesystem::path& path() const { return path_; }
   bool readOnly() const { return file_.readOnly(); }
+  // Whether the file could be opened for changes (a viewer opens every
+  // library read-only): not marked read-only, and writable by this process
+  // on a mount that allows writing.
+  bool writable() const;
   CatalogDocument& catalog() { return catalog_; }
   const CatalogDocument& catalog() const { return catalog_; }
   storage::CompoundFile& file() { return file_; }

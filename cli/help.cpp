@@ -1,0 +1,96 @@
+#include "help.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "commands.h"
+
+namespace tamber::cli {
+
+namespace {
+
+size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::vector<std::string> commandNames(const CLI::App& app) {
+  std::vector<std::string> out;
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+    if (!sub->get_group().empty()) out.push_back(sub->get_name());
+  }
+  return out;
+}
+
+CLI::App* findCommand(CLI::App& app, const std::string& name) {
+  auto found = app.get_subcommands([&](CLI::App* sub) { return sub->check_name(name); });
+  return found.empty() ? nullptr : found.front();
+}
+
+std::vector<std::string> optionNames(const CLI::App& app) {
+  std::vector<std::string> out;
+  for (const CLI::App* a = &app; a; a = a->get_parent()) {
+    for (const CLI::Option* o : a->get_options()) {
+      for (const auto& l : o->get_lnames()) out.push_back("--" + l);
+      for (const auto& s : o->get_snames()) out.push_back("-" + s);
+    }
+  }
+  return out;
+}
+
+std::string commandPath(const CLI::App& app) {
+  std::string out;
+  for (const CLI::App* a = &app; a && a->get_parent(); a = a->get_parent()) {
+    out = a->get_name() + (out.empty() ? "" : " " + out);
+  }
+  return out;
+}
+
+std::string nearest(const std::string& word, const std::vector<std::string>& candidates) {
+  std::string best;
+  size_t bestDistance = std::max<size_t>(1, word.size() / 3) + 1;
+  for (const auto& c : candidates) {
+    size_t d = editDistance(word, c);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = c;
+    }
+  }
+  return best;
+}
+
+void registerHelpCommand(CLI::App& cli, int& status) {
+  auto words = std::make_shared<std::vector<std::string>>();
+  auto* help = cli.add_subcommand("help", "Show the help of the program or of a command");
+  help->add_option("COMMAND", *words, "A command (\"config get\" for a command below another)");
+  help->callback([&cli, &status, words] {
+    CLI::App* at = &cli;
+    for (const auto& w : *words) {
+      CLI::App* sub = findCommand(*at, w);
+      if (!sub) {
+        std::string near = nearest(w, commandNames(*at));
+        std::cerr << "tamber: error: unknown command '" << w << "'"
+                  << (near.empty() ? "" : "; did you mean '" + near + "'?") << "\n";
+        status = kExitUsage;
+        return;
+      }
+      at = sub;
+    }
+    std::cout << at->help();
+    status = kExitOk;
+  });
+}
+
+}  // namespace tamber::cli

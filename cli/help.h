@@ -1,0 +1,28 @@
+// Help, suggestions and the words of the command line: what `tamber help`,
+// the error messages and the generated completions and manual page share.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+#include <vector>
+
+namespace tamber::cli {
+
+// The names of the commands below `app` (not hidden ones).
+std::vector<std::string> commandNames(const CLI::App& app);
+// Every long and short option of a command ("--long", "-l"), the global
+// ones of its parents included.
+std::vector<std::string> optionNames(const CLI::App& app);
+// The command `name` directly below `app`, or null.
+CLI::App* findCommand(CLI::App& app, const std::string& name);
+// "config get" for that command, "" for the program.
+std::string commandPath(const CLI::App& app);
+// The candidate closest to `word` (by edits, at most a third of its length
+// and at least one), or "" when none is close.
+std::string nearest(const std::string& word, const std::vector<std::string>& candidates);
+
+// `tamber help [COMMAND...]`.
+void registerHelpCommand(CLI::App& app, int& status);
+
+}  // namespace tamber::cli
