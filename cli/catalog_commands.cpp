@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "app/app.h"
+#include "browse.h"
 #include "catalog/library_tree.h"
 #include "commands.h"
 #include "common.h"
@@ -63,15 +65,15 @@ void printTree(const std::vector<catalog::TreeNode>& nodes, App& app, int depth)
   }
 }
 
-std::string treeJson(const std::vector<catalog::TreeNode>& nodes) {
+std::string treeJson(const std::vector<catalog::TreeNode>& nodes, const App& app) {
   std::string out = "[";
   for (size_t i = 0; i < nodes.size(); ++i) {
     const auto& n = nodes[i];
     if (i) out += ",";
     out += "{\"number\":" + std::to_string(n.number) + ",\"type\":" +
            (n.isCategory ? "\"category\"" : "\"item\"") + ",\"caption\":" + jsonString(n.caption);
-    if (!n.isCategory) out += ",\"kind\":" + std::to_string(n.kind);
-    if (n.isCategory) out += ",\"children\":" + treeJson(n.children);
+    if (!n.isCategory) out += ",\"kind\":" + kindJson(app, n.kind) + ",\"kindCode\":" + std::to_string(n.kind);
+    if (n.isCategory) out += ",\"children\":" + treeJson(n.children, app);
     out += "}";
   }
   return out + "]";
@@ -209,17 +211,52 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   });
 
   auto* tree = cli.add_subcommand("tree", "Categories, discs and folders with their numbers");
-  tree->callback([&status, g] {
+  tree->add_option("CATEGORY", args->a, "Show only this category (path, names joined by /)");
+  tree->callback([&status, g, args] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
-      auto nodes = catalog::buildLibraryTree(app.library()->catalog().currentText());
+      auto& doc = app.library()->catalog();
+      auto t = resolve(doc, args->a, Prefer::category);
+      if (!t) {
+        n.error(t.message());
+        return kExitFailure;
+      }
+      if (t->isItem()) {
+        n.error(args->a + " is a disc or folder; tree shows categories (ls lists its files)");
+        return kExitFailure;
+      }
+      auto nodes = catalog::buildLibraryTree(doc.currentText());
       if (!nodes) {
         n.error(nodes.message());
         return kExitFailure;
       }
+      // The category's place among its siblings, level by level, leads to
+      // its subtree (numbers may repeat in stored files; places do not).
+      std::vector<size_t> places;
+      for (xmlNode* at = t->node; at && at != doc.root(); at = at->parent) {
+        size_t place = 0;
+        for (xmlNode* c = at->parent ? at->parent->children : nullptr; c && c != at; c = c->next) {
+          if (CatalogDocument::isCategory(c) || CatalogDocument::isItem(c)) ++place;
+        }
+        places.insert(places.begin(), place);
+      }
+      const std::vector<catalog::TreeNode>* level = &nodes.value();
+      std::vector<catalog::TreeNode> one;
+      for (size_t i = 0; i < places.size(); ++i) {
+        if (places[i] >= level->size()) {
+          n.error(args->a + ": not found in the catalog");
+          return kExitFailure;
+        }
+        if (i + 1 == places.size()) {
+          one = {(*level)[places[i]]};
+          level = &one;
+        } else {
+          level = &(*level)[places[i]].children;
+        }
+      }
       if (g->json) {
-        std::cout << treeJson(nodes.value()) << "\n";
+        std::cout << treeJson(*level, app) << "\n";
       } else {
-        printTree(nodes.value(), app, 0);
+        printTree(*level, app, 0);
       }
       return kExitOk;
     }, Access::view);
@@ -416,10 +453,6 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
           std::string v = doc.field(t->node, field);
           if (!v.empty()) rows.push_back({name, v});
         }
-        int kind = doc.itemKind(t->node);
-        if (kind >= 0 && kind <= catalog::kMaxKind) {
-          rows.push_back({"media", app.text(app::kTextKindBase + kind)});
-        }
       } else if (t->node == doc.root()) {
         auto s = doc.libraryStatistics();
         rows = {{"categories", std::to_string(s.categories)},
@@ -435,17 +468,41 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
                 {"folders", std::to_string(s.folders)},
                 {"audioTracks", std::to_string(s.audioTracks)},
                 {"totalPrice", formatPrice(s.totalPrice)}};
-        if (auto time = parseHexTime(s.created)) rows.push_back({"created", displayTime(*time)});
+        if (parseHexTime(s.created)) rows.push_back({"created", s.created});
         if (!s.comment.empty()) rows.push_back({"comment", s.comment});
       }
       if (g->json) {
-        std::string out = "{";
-        for (size_t i = 0; i < rows.size(); ++i) {
-          out += (i ? "," : "") + jsonString(rows[i].first) + ":" + jsonString(rows[i].second);
+        // Counts, sizes, years and prices are numbers; the kind is a word
+        // with its code beside it.
+        static const std::set<std::string> numeric{
+            "number", "capacityMB", "depth", "folders", "files", "tracks", "playingTime", "year",
+            "price", "categories", "discs", "audioTracks", "totalPrice", "listingParts"};
+        std::string out = "{\"type\":" + std::string(t->isItem() ? "\"item\"" : t->node == doc.root() ? "\"library\"" : "\"category\"");
+        for (const auto& [key, value] : rows) {
+          std::string json = jsonString(value);
+          if (key == "created") {
+            out += ",\"created\":" + isoTimeJson(value);
+            continue;
+          }
+          if (key == "kind") {
+            out += ",\"kind\":" + kindJson(app, std::atoi(value.c_str())) + ",\"kindCode\":" + value;
+            continue;
+          }
+          if (numeric.count(key)) {
+            char* end = nullptr;
+            double v = std::strtod(value.c_str(), &end);
+            if (!value.empty() && *end == '\0' && std::isfinite(v)) json = value;
+          }
+          out += "," + jsonString(key) + ":" + json;
         }
         std::cout << out << "}\n";
       } else {
-        for (const auto& [k, v] : rows) std::cout << k << ": " << escapeForTerminal(v) << "\n";
+        for (const auto& [k, v] : rows) {
+          std::string shown = k == "created" ? localTimeText(v)
+                              : k == "kind"  ? kindText(app, std::atoi(v.c_str())) + " (" + v + ")"
+                                             : v;
+          std::cout << k << ": " << escapeForTerminal(shown) << "\n";
+        }
       }
       return kExitOk;
     }, Access::view);

@@ -54,12 +54,17 @@ std::string escapeForTerminal(std::string_view text) {
   return out;
 }
 
-Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer prefer) {
+Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer prefer,
+                       std::vector<std::string>* rest) {
   Target t;
   xmlNode* node = doc.root();
   for (std::string_view piece : splitNonEmpty(text, '/')) {
     std::string step(piece);
-    if (t.isItem()) return Error{Errc::not_found, text + ": a disc or folder holds no items"};
+    if (t.isItem()) {
+      if (!rest) return Error{Errc::not_found, text + ": a disc or folder holds no items"};
+      rest->push_back(std::move(step));
+      continue;
+    }
     std::vector<xmlNode*> matches;
     bool byNumber = false;
     if (step.size() > 1 && step[0] == '#') {

@@ -71,8 +71,10 @@ enum class Prefer { none, category, item };
 // ITEM is a path of steps from a top-level category down, joined by "/":
 // each step is a category name or a disc/folder label (exact), or "#N".
 // A step that matches more than one entry is an error that lists them,
-// unless `prefer` settles a category/item pair.
-Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer prefer = Prefer::none);
+// unless `prefer` settles a category/item pair. With `rest`, the steps after
+// a disc or folder are the path inside it and go there.
+Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer prefer = Prefer::none,
+                       std::vector<std::string>* rest = nullptr);
 
 // Creates each missing category of a "/"-joined path (names compared without
 // case); the comment goes to the last one when it is created. Returns the

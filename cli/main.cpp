@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
   app.fallthrough();  // global options may follow the command
   auto globals = tamber::cli::registerCatalogCommands(app, status);
   tamber::cli::registerScanCommands(app, status, globals);
+  tamber::cli::registerBrowseCommands(app, status, globals);
   tamber::cli::registerStorageCommands(app, status);
   tamber::cli::registerMediaCommand(app, status);
   tamber::cli::registerHelpCommand(app, status);

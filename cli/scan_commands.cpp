@@ -1,9 +1,8 @@
-// tamber add-folder | ls | thumb | archive
+// tamber add-folder | thumb | archive
 //
 // add-folder catalogues a folder into a category as a folder item (or
-// re-scans one with --update); ls shows the recorded tree of a disc or
-// folder; thumb and archive take a file's stored thumbnail and archive
-// listing out of the library.
+// re-scans one with --update); thumb and archive take a file's stored
+// thumbnail and archive listing out of the library.
 
 #include <libxml/parser.h>
 #include <sys/ioctl.h>
@@ -19,6 +18,7 @@
 #include <map>
 #include <thread>
 
+#include "browse.h"
 #include "common.h"
 #include "json.h"
 #include "platform/hex_time.h"
@@ -125,48 +125,6 @@ void showProgress(scan::AddFolderJob& job, bool terminal) {
     std::cerr << "\r\033[K" << line << std::flush;
   } else {
     std::cerr << line << "\n";
-  }
-}
-
-// One entry of a JSON listing; a folder's object is left open at its
-// "children" array, which the caller fills and closes with "]}".
-std::string entryJson(const scan::ListingEntry& e, bool longForm) {
-  std::string out = "{\"name\":" + jsonString(e.name) + ",\"type\":" +
-                    (e.folder ? "\"folder\"" : "\"file\"");
-  if (!e.folder) out += ",\"size\":" + std::to_string(e.size);
-  auto time = [](const std::string& hex) {
-    auto t = parseHexTime(hex);
-    return t && *t ? jsonString(displayTime(*t)) : std::string("null");
-  };
-  out += ",\"modified\":" + time(e.modified) + ",\"created\":" + time(e.created);
-  if (!e.folder && longForm && !e.fields.empty()) {
-    out += ",\"fields\":{";
-    for (size_t i = 0; i < e.fields.size(); ++i) {
-      if (i) out += ",";
-      out += jsonString(scan::fieldDisplayName(e.fields[i].first)) + ":" +
-             jsonString(e.fields[i].second);
-    }
-    out += "}";
-  }
-  return out + (e.folder ? ",\"children\":[" : "}");
-}
-
-// One entry of a text listing, indented by its level, appended to `out`.
-void printEntry(const scan::ListingEntry& e, bool longForm, int depth, std::string& out) {
-  std::string indent(static_cast<size_t>(depth) * 2, ' ');
-  if (longForm) {
-    auto t = parseHexTime(e.modified);
-    std::string date = t && *t ? displayTime(*t) : std::string(16, '-');
-    char size[32];
-    std::snprintf(size, sizeof size, "%15s", e.folder ? "-" : withCommas(e.size).c_str());
-    out += std::string(size) + "  " + date + "  ";
-  }
-  out += indent + escapeForTerminal(e.name) + (e.folder ? "/" : "") + "\n";
-  if (longForm && !e.folder) {
-    for (const auto& [code, value] : e.fields) {
-      out += std::string(35, ' ') + indent + "  " + scan::fieldDisplayName(code) + ": " +
-             escapeForTerminal(value) + "\n";
-    }
   }
 }
 
@@ -406,7 +364,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
           un += (i ? "," : "") + jsonString(r.unreadable[i]);
         }
         std::cout << "{\"item\":" << jsonString(where) << ",\"number\":" << r.number
-                  << ",\"kind\":" << r.itemKind << ",\"files\":" << r.files
+                  << ",\"kind\":" << kindJson(app, r.itemKind) << ",\"kindCode\":" << r.itemKind << ",\"files\":" << r.files
                   << ",\"folders\":" << r.folders << ",\"bytes\":" << r.bytes
                   << ",\"depth\":" << r.depth << ",\"splitParts\":" << r.splitParts
                   << ",\"elapsed\":" << jsonString(elapsedText(r.elapsed))
@@ -422,78 +380,6 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       }
       return kExitOk;
     });
-  });
-
-  auto* ls = cli.add_subcommand("ls", "List the recorded files and folders of a disc or folder");
-  ls->add_option("ITEM", a->item, "The disc or folder (ITEM path)")->required();
-  ls->add_option("SUBPATH", a->file, "A folder or file inside it, names joined by /");
-  ls->add_flag("--long", a->longForm, "Sizes, dates and every recorded property");
-  ls->callback([&status, g, a] {
-    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
-      auto& doc = app.library()->catalog();
-      auto t = resolveItem(doc, a->item);
-      if (!t) {
-        n.error(t.error().message);
-        return kExitFailure;
-      }
-      // Streamed entry by entry: memory stays bounded whatever the item's size.
-      std::vector<std::string> steps;
-      for (auto piece : splitNonEmpty(a->file, '/')) steps.emplace_back(piece);
-      const int base = static_cast<int>(steps.size());
-      bool found = steps.empty(), done = false;
-      std::vector<bool> first{true};  // per open JSON array: nothing written in it yet
-      std::string out;
-      auto flush = [&] {
-        std::cout << out;
-        out.clear();
-      };
-      if (g->json) out += "[";
-      scan::ListingVisitor v;
-      v.entry = [&](scan::ListingEntry& e, int depth) {
-        if (depth < base) {
-          if (e.name != steps[static_cast<size_t>(depth)]) return false;
-          if (depth + 1 < base) return e.folder;
-          found = true;
-          if (e.folder) return true;  // its entries are the listing
-          done = true;                // a file: itself
-        }
-        int level = depth < base ? 0 : depth - base;
-        if (g->json) {
-          first.resize(static_cast<size_t>(level) + 1);
-          if (!first[static_cast<size_t>(level)]) out += ",";
-          first[static_cast<size_t>(level)] = false;
-          out += entryJson(e, a->longForm);
-          if (e.folder) first.push_back(true);
-        } else {
-          printEntry(e, a->longForm, level, out);
-        }
-        if (out.size() > (1 << 16)) flush();
-        return e.folder;
-      };
-      v.leave = [&](const scan::ListingEntry&, int depth) {
-        if (depth < base) {
-          done = true;
-          return;
-        }
-        if (g->json) out += "]}";
-      };
-      v.stop = [&] { return done; };
-      Status st = scan::walkListing(
-          scan::streamListing(app.library()->file().root(), t->category, t->number), v);
-      if (!st) {
-        flush();
-        std::cout.flush();
-        n.error(st.message());
-        return kExitFailure;
-      }
-      if (!found) {
-        n.error(a->file + ": not in " + a->item);
-        return kExitFailure;
-      }
-      if (g->json) out += "]\n";
-      flush();
-      return kExitOk;
-    }, Access::view);
   });
 
   auto* thumb = cli.add_subcommand("thumb", "Write the stored thumbnail of a picture");

@@ -1,0 +1,190 @@
+#include "browse.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <map>
+
+#include "json.h"
+#include "platform/hex_time.h"
+
+namespace tamber::cli {
+
+namespace {
+
+enum class Type { text, number, dimension, flag };
+
+struct Property {
+  const char* key;
+  Type type;
+};
+
+// Recorded field codes of a file and what they hold.
+const std::map<std::string, Property, std::less<>>& properties() {
+  static const std::map<std::string, Property, std::less<>> m{
+      {"m", {"codecText", Type::text}},        {"n", {"channelsText", Type::text}},
+      {"o", {"bitRateText", Type::text}},      {"p", {"sampleRate", Type::number}},
+      {"q", {"durationText", Type::text}},     {"r", {"title", Type::text}},
+      {"s", {"artist", Type::text}},           {"t", {"album", Type::text}},
+      {"u", {"genre", Type::text}},            {"v", {"comment", Type::text}},
+      {"b0", {"vendorText", Type::text}},      {"w", {"year", Type::number}},
+      {"a8", {"track", Type::number}},         {"x", {"lyrics", Type::text}},
+      {"e4", {"compressionText", Type::text}}, {"e5", {"otherTags", Type::text}},
+      {"a2", {"takenDate", Type::text}},       {"a3", {"cameraMake", Type::text}},
+      {"a4", {"cameraModel", Type::text}},     {"a5", {"exposureTime", Type::text}},
+      {"a6", {"fNumber", Type::text}},         {"a7", {"exposureProgram", Type::number}},
+      {"y", {"thumbnail", Type::flag}},        {"z", {"dimension", Type::dimension}},
+      {"h", {"bitsPerPixel", Type::number}},   {"c2", {"documentType", Type::text}},
+      {"b1", {"companyName", Type::text}},     {"b2", {"description", Type::text}},
+      {"b3", {"fileVersion", Type::text}},     {"b4", {"languages", Type::text}},
+      {"b5", {"internalName", Type::text}},    {"b6", {"legalCopyright", Type::text}},
+      {"b7", {"legalTrademarks", Type::text}}, {"b8", {"originalName", Type::text}},
+      {"b9", {"productName", Type::text}},     {"c0", {"productVersion", Type::text}},
+      {"c1", {"specialBuild", Type::text}},    {"c3", {"subject", Type::text}},
+      {"c4", {"author", Type::text}},          {"c5", {"keywords", Type::text}},
+      {"c6", {"template", Type::text}},        {"c7", {"lastAuthor", Type::text}},
+      {"c8", {"application", Type::text}},     {"c9", {"revisionNumber", Type::text}},
+      {"d0", {"pageCount", Type::number}},     {"d1", {"editTime", Type::text}},
+      {"d2", {"lastPrinted", Type::text}},     {"d3", {"created", Type::text}},
+      {"d4", {"lastSaved", Type::text}},       {"d5", {"creator", Type::text}},
+      {"d6", {"producer", Type::text}},        {"a9", {"archiveContents", Type::flag}}};
+  return m;
+}
+
+// The stored picture size: height in the high bits, width in the low 16.
+bool dimension(const std::string& hex, unsigned long long& width, unsigned long long& height) {
+  char* end = nullptr;
+  unsigned long long v = hex.empty() || hex.size() > 16 ? 0 : std::strtoull(hex.c_str(), &end, 16);
+  if (!end || *end != '\0') return false;
+  width = v & 0xFFFF;
+  height = v >> 16;
+  return true;
+}
+
+bool wholeNumber(const std::string& text, long long& v) {
+  char* end = nullptr;
+  v = text.empty() ? 0 : std::strtoll(text.c_str(), &end, 10);
+  return end && *end == '\0';
+}
+
+}  // namespace
+
+std::string sizeText(uint64_t bytes, bool human) {
+  if (!human || bytes < 1024) return std::to_string(bytes);
+  static const char units[] = "KMGTPE";
+  double v = static_cast<double>(bytes);
+  int u = -1;
+  while (v >= 1024 && u < 5) {
+    v /= 1024;
+    ++u;
+  }
+  char buf[32];
+  // One decimal below 10, rounded up as ls does, so a size is never shown smaller.
+  if (v < 10) {
+    double up = std::ceil(v * 10) / 10;
+    if (up >= 10) {
+      std::snprintf(buf, sizeof buf, "%.0f%c", up, units[u]);
+    } else {
+      std::snprintf(buf, sizeof buf, "%.1f%c", up, units[u]);
+    }
+  } else {
+    std::snprintf(buf, sizeof buf, "%.0f%c", std::ceil(v), units[u]);
+  }
+  return buf;
+}
+
+std::string localTimeText(const std::string& hexTime) {
+  auto t = parseHexTime(hexTime);
+  if (!t || !*t) return "-";
+  std::tm tm{};
+  localtime_r(&*t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  return buf;
+}
+
+std::string isoTimeJson(const std::string& hexTime) {
+  auto t = parseHexTime(hexTime);
+  if (!t || !*t) return "null";
+  std::tm tm{};
+  localtime_r(&*t, &tm);
+  char buf[40];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &tm);
+  std::string s = buf;
+  if (s.size() >= 5) s.insert(s.size() - 2, ":");  // +0100 -> +01:00
+  return jsonString(s);
+}
+
+std::string kindText(const app::App& app, int kind) {
+  if (kind < 0 || kind > catalog::kMaxKind) return "unknown";
+  return app.text(app::kTextKindBase + kind);
+}
+
+std::string kindJson(const app::App& app, int kind) {
+  if (kind < 0 || kind > catalog::kMaxKind) return "null";
+  return jsonString(kindText(app, kind));
+}
+
+std::vector<std::pair<std::string, std::string>> propertiesText(
+    const std::vector<std::pair<std::string, std::string>>& fields) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& [code, value] : fields) {
+    auto it = properties().find(code);
+    if (it == properties().end()) {
+      out.emplace_back(code, value);
+      continue;
+    }
+    const Property& p = it->second;
+    unsigned long long w = 0, h = 0;
+    switch (p.type) {
+      case Type::flag:
+        break;  // offsets into other streams mean nothing to a reader
+      case Type::dimension:
+        if (dimension(value, w, h)) {
+          out.emplace_back("size", std::to_string(w) + " x " + std::to_string(h));
+        }
+        break;
+      default:
+        out.emplace_back(p.key, value);
+    }
+  }
+  return out;
+}
+
+std::string propertiesJson(const std::vector<std::pair<std::string, std::string>>& fields) {
+  std::string out = "{";
+  auto add = [&](const std::string& key, const std::string& json) {
+    if (out.size() > 1) out += ",";
+    out += jsonString(key) + ":" + json;
+  };
+  for (const auto& [code, value] : fields) {
+    auto it = properties().find(code);
+    if (it == properties().end()) {
+      add(code, jsonString(value));
+      continue;
+    }
+    const Property& p = it->second;
+    unsigned long long w = 0, h = 0;
+    long long number = 0;
+    switch (p.type) {
+      case Type::flag:
+        add(p.key, "true");
+        break;
+      case Type::dimension:
+        if (dimension(value, w, h)) {
+          add("width", std::to_string(w));
+          add("height", std::to_string(h));
+        }
+        break;
+      case Type::number:
+        add(p.key, wholeNumber(value, number) ? std::to_string(number) : jsonString(value));
+        break;
+      case Type::text:
+        add(p.key, jsonString(value));
+        break;
+    }
+  }
+  return out + "}";
+}
+
+}  // namespace tamber::cli

@@ -1,0 +1,519 @@
+// tamber ls | du
+//
+// ls lists a category (its sub-categories, discs and folders) or the
+// recorded files of a disc or folder; du sums sizes and file counts per
+// folder, per item of a category, or for the whole library. Both take one
+// path: category names, then the label, then the folders inside the item,
+// joined by "/".
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <functional>
+#include <optional>
+#include <cstdio>
+#include <iostream>
+
+#include "browse.h"
+#include "common.h"
+#include "json.h"
+#include "platform/hex_time.h"
+#include "platform/text.h"
+#include "scan/listing_reader.h"
+
+namespace tamber::cli {
+
+namespace {
+
+using scan::ListingEntry;
+
+// Natural order without case: "file2" before "file10", "a" beside "A".
+bool naturalLess(const std::string& a, const std::string& b) {
+  size_t i = 0, j = 0;
+  auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  while (i < a.size() && j < b.size()) {
+    if (digit(a[i]) && digit(b[j])) {
+      size_t i0 = i, j0 = j;
+      while (i0 < a.size() && a[i0] == '0') ++i0;
+      while (j0 < b.size() && b[j0] == '0') ++j0;
+      size_t i1 = i0, j1 = j0;
+      while (i1 < a.size() && digit(a[i1])) ++i1;
+      while (j1 < b.size() && digit(b[j1])) ++j1;
+      if (i1 - i0 != j1 - j0) return i1 - i0 < j1 - j0;
+      int c = a.compare(i0, i1 - i0, b, j0, j1 - j0);
+      if (c != 0) return c < 0;
+      i = i1;
+      j = j1;
+      continue;
+    }
+    char x = lower(a[i]), y = lower(b[j]);
+    if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+    ++i;
+    ++j;
+  }
+  if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+  return a < b;  // only letter case differs: a stable, total order
+}
+
+std::time_t entryTime(const ListingEntry& e) {
+  auto t = parseHexTime(e.modified);
+  return t ? *t : 0;
+}
+
+void sortEntries(std::vector<ListingEntry>& entries, Sort sort, bool reverse) {
+  if (sort == Sort::none) return;
+  std::stable_sort(entries.begin(), entries.end(), [&](const ListingEntry& a, const ListingEntry& b) {
+    if (a.folder != b.folder) return a.folder;  // folders first, in either direction
+    bool less;
+    if (sort == Sort::size && a.size != b.size) {
+      less = a.size > b.size;  // largest first, as ls -S
+    } else if (sort == Sort::time && entryTime(a) != entryTime(b)) {
+      less = entryTime(a) > entryTime(b);  // newest first, as ls -t
+    } else {
+      less = naturalLess(a.name, b.name);
+      if (!less && !naturalLess(b.name, a.name)) return false;
+    }
+    return reverse ? !less : less;
+  });
+  for (auto& e : entries) sortEntries(e.children, sort, reverse);
+}
+
+struct ListOptions {
+  int levels = 1;  // levels below the listed folder; INT_MAX: all
+  Sort sort = Sort::name;
+  bool reverse = false, longForm = false, human = false, json = false;
+};
+
+// One entry as JSON; a folder's children follow when they were read.
+void entryJson(const ListingEntry& e, std::string& out, bool withChildren) {
+  out += "{\"name\":" + jsonString(e.name) + ",\"type\":" + (e.folder ? "\"folder\"" : "\"file\"");
+  out += ",\"size\":" + (e.folder ? std::string("null") : std::to_string(e.size));
+  out += ",\"modified\":" + isoTimeJson(e.modified) + ",\"created\":" + isoTimeJson(e.created);
+  if (!e.folder) out += ",\"properties\":" + propertiesJson(e.fields);
+  if (e.folder && withChildren) {
+    out += ",\"children\":[";
+    for (size_t i = 0; i < e.children.size(); ++i) {
+      if (i) out += ",";
+      entryJson(e.children[i], out, true);
+    }
+    out += "]";
+  }
+  out += "}";
+}
+
+void entryText(const ListingEntry& e, const ListOptions& o, int level, std::string& out) {
+  std::string indent(static_cast<size_t>(level) * 2, ' ');
+  if (o.longForm) {
+    char head[64];
+    std::snprintf(head, sizeof head, "%10s  %19s  ",
+                  e.folder ? "-" : sizeText(e.size, o.human).c_str(), localTimeText(e.modified).c_str());
+    out += head;
+  }
+  out += indent + escapeForTerminal(e.name) + (e.folder ? "/" : "") + "\n";
+  if (o.longForm && !e.folder) {
+    for (const auto& [key, value] : propertiesText(e.fields)) {
+      out += std::string(35, ' ') + indent + "  " + key + ": " + escapeForTerminal(value) + "\n";
+    }
+  }
+  for (const auto& c : e.children) entryText(c, o, level + 1, out);
+}
+
+// What a path inside an item names: the listing below a folder (the item's
+// top when `steps` is empty), or one file.
+struct Collected {
+  ListingEntry top;  // children: the entries listed
+  bool found = false;
+  bool file = false;  // the path names a file: top.children holds it alone
+};
+
+// Reads the entries below `steps` to `levels` levels. Memory holds what is
+// listed, never the rest of the item.
+Result<Collected> collect(App& app, const Target& t, const std::vector<std::string>& steps,
+                          int levels, const std::function<bool(ListingEntry&, int)>& stream = {}) {
+  Collected c;
+  c.found = steps.empty();
+  c.top.folder = true;
+  const int base = static_cast<int>(steps.size());
+  bool done = false;
+  std::vector<ListingEntry*> open{&c.top};
+  scan::ListingVisitor v;
+  v.entry = [&](ListingEntry& e, int depth) {
+    if (depth < base) {
+      if (e.name != steps[static_cast<size_t>(depth)]) return false;
+      if (depth + 1 < base) return e.folder;
+      c.found = true;
+      if (e.folder) return true;  // its entries are the listing
+      c.file = true;
+      done = true;
+      if (stream) return stream(e, 0), false;
+      c.top.children.push_back(std::move(e));
+      return false;
+    }
+    int level = depth - base;
+    bool deeper = e.folder && level + 1 < levels;
+    if (stream) return stream(e, level) && deeper;
+    open.resize(static_cast<size_t>(level) + 1);
+    auto& siblings = open.back()->children;
+    siblings.push_back(std::move(e));
+    if (deeper) open.push_back(&siblings.back());
+    return deeper;
+  };
+  v.leave = [&](const ListingEntry&, int depth) {
+    if (depth < base) done = true;  // the listed folder is complete
+  };
+  v.stop = [&] { return done; };
+  if (Status st = scan::walkListing(
+          scan::streamListing(app.library()->file().root(), t.category, t.number), v);
+      !st) {
+    return st.error();
+  }
+  return c;
+}
+
+// The sub-categories, discs and folders of a category (or of the library).
+struct CatalogRow {
+  std::string name;
+  bool category = false;
+  long long number = 0;
+  int kind = -1;
+  long long files = 0, folders = 0, capacityMB = 0;
+};
+
+std::vector<CatalogRow> catalogRows(CatalogDocument& doc, xmlNode* node) {
+  std::vector<CatalogRow> rows;
+  for (xmlNode* c = node->children; c; c = c->next) {
+    bool cat = CatalogDocument::isCategory(c);
+    if (!cat && !CatalogDocument::isItem(c)) continue;
+    CatalogRow r;
+    r.category = cat;
+    r.number = CatalogDocument::rawNumber(c);
+    r.name = doc.field(c, cat ? catalog::kCategoryName : catalog::kLabel);
+    if (!cat) {
+      r.kind = doc.itemKind(c);
+      r.files = std::atoll(doc.field(c, catalog::kFiles).c_str());
+      r.folders = std::atoll(doc.field(c, catalog::kFolders).c_str());
+      r.capacityMB = std::atoll(doc.field(c, catalog::kCapacity).c_str());
+    }
+    rows.push_back(std::move(r));
+  }
+  return rows;
+}
+
+int listCatalog(App& app, xmlNode* node, const ListOptions& o) {
+  auto& doc = app.library()->catalog();
+  auto rows = catalogRows(doc, node);
+  if (o.sort != Sort::none) {
+    std::stable_sort(rows.begin(), rows.end(), [&](const CatalogRow& a, const CatalogRow& b) {
+      if (a.category != b.category) return a.category;
+      bool less = o.sort == Sort::size && a.capacityMB != b.capacityMB ? a.capacityMB > b.capacityMB
+                                                                         : naturalLess(a.name, b.name);
+      return o.reverse ? !less : less;
+    });
+  }
+  std::string out;
+  if (o.json) {
+    out = "[";
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const auto& r = rows[i];
+      out += std::string(i ? "," : "") + "{\"name\":" + jsonString(r.name) + ",\"type\":" +
+             (r.category ? "\"category\"" : "\"item\"") + ",\"number\":" + std::to_string(r.number);
+      if (!r.category) {
+        out += ",\"kind\":" + kindJson(app, r.kind) + ",\"kindCode\":" + std::to_string(r.kind) +
+               ",\"files\":" + std::to_string(r.files) + ",\"folders\":" + std::to_string(r.folders) +
+               ",\"capacityMB\":" + std::to_string(r.capacityMB);
+      }
+      out += "}";
+    }
+    out += "]\n";
+  } else {
+    for (const auto& r : rows) {
+      if (o.longForm) {
+        char head[96];
+        std::snprintf(head, sizeof head, "#%-6lld %-24s %9s %10s  ", r.number,
+                      r.category ? "category" : kindText(app, r.kind).c_str(),
+                      r.category ? "" : std::to_string(r.files).c_str(),
+                      r.category ? "" : sizeText(static_cast<uint64_t>(r.capacityMB) << 20, o.human).c_str());
+        out += head;
+      }
+      out += escapeForTerminal(r.name) + (r.category ? "/" : "") + "\n";
+    }
+  }
+  std::cout << out;
+  return kExitOk;
+}
+
+// Sizes and counts below one entry.
+struct Usage {
+  uint64_t bytes = 0, files = 0, folders = 0;
+};
+
+}  // namespace
+
+void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
+  struct Args {
+    std::string path, sub, sort = "name";
+    bool recursive = false, reverse = false, longForm = false, human = false;
+    std::optional<int> depth;
+  };
+  auto a = std::make_shared<Args>();
+
+  auto* ls = cli.add_subcommand(
+      "ls", "List a category, or the recorded files and folders of a disc or folder");
+  ls->set_help_flag("--help", "Print this help message and exit");  // -h is --human
+  ls->add_option("PATH", a->path,
+                 "Categories, the disc or folder, then folders inside it, joined by / "
+                 "(default: the top level)");
+  ls->add_option("SUBPATH", a->sub, "A folder or file inside the disc or folder (older form)");
+  ls->add_flag("-R,--recursive", a->recursive, "List every level below");
+  ls->add_option("--depth", a->depth, "Levels to list (1: the folder's own entries)")
+      ->check(CLI::Range(1, INT_MAX));
+  ls->add_option("--sort", a->sort, "Order: name (default, folders first), size, time, none")
+      ->check(CLI::IsMember({"name", "size", "time", "none"}));
+  ls->add_flag("-r,--reverse", a->reverse, "Reverse the order");
+  ls->add_flag("-l,--long", a->longForm, "Sizes, dates and the recorded properties");
+  ls->add_flag("-h,--human", a->human, "Sizes as 1.5K, 23M, 4.0G");
+  ls->callback([&status, g, a] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto& doc = app.library()->catalog();
+      std::vector<std::string> steps;
+      std::string text = a->path + (a->sub.empty() ? "" : "/" + a->sub);
+      auto t = resolve(doc, text, Prefer::item, &steps);
+      if (!t) {
+        n.error(t.message());
+        return kExitFailure;
+      }
+      ListOptions o;
+      o.levels = a->recursive ? INT_MAX : a->depth.value_or(1);
+      o.sort = a->sort == "size" ? Sort::size : a->sort == "time" ? Sort::time
+               : a->sort == "none" ? Sort::none : Sort::name;
+      o.reverse = a->reverse;
+      o.longForm = a->longForm;
+      o.human = a->human;
+      o.json = g->json;
+      if (!t->isItem()) return listCatalog(app, t->node, o);
+
+      if (o.sort == Sort::none) {
+        // In recorded order the entries stream out as they are read: memory
+        // stays bounded whatever the size of the item.
+        std::string out = o.json ? "[" : "";
+        std::vector<bool> first{true};
+        auto flush = [&] {
+          std::cout << out;
+          out.clear();
+          return std::cout.good();
+        };
+        bool writing = true;
+        auto stream = [&](ListingEntry& e, int level) {
+          if (o.json) {
+            // Close the folders whose entries ended.
+            while (first.size() > static_cast<size_t>(level) + 1) {
+              out += "]}";
+              first.pop_back();
+            }
+            if (!first.back()) out += ",";
+            first.back() = false;
+            std::string one;
+            entryJson(e, one, false);
+            bool deeper = e.folder && level + 1 < o.levels;
+            if (deeper) {
+              one.pop_back();
+              one += ",\"children\":[";
+              first.push_back(true);
+            }
+            out += one;
+          } else {
+            e.children.clear();
+            entryText(e, o, level, out);
+          }
+          if (out.size() > (1 << 16)) writing = flush();
+          return writing;
+        };
+        auto c = collect(app, *t, steps, o.levels, stream);
+        if (!c || !c->found) {
+          flush();
+          n.error(!c ? c.message() : text + ": no such file or folder");
+          return kExitFailure;
+        }
+        if (o.json) {
+          while (first.size() > 1) {
+            out += "]}";
+            first.pop_back();
+          }
+          out += "]\n";
+        }
+        flush();
+        return kExitOk;
+      }
+      auto c = collect(app, *t, steps, o.levels);
+      if (!c) {
+        n.error(c.message());
+        return kExitFailure;
+      }
+      if (!c->found) {
+        n.error(text + ": no such file or folder");
+        return kExitFailure;
+      }
+      sortEntries(c->top.children, o.sort, o.reverse);
+      std::string out;
+      if (o.json) {
+        out = "[";
+        for (size_t i = 0; i < c->top.children.size(); ++i) {
+          if (i) out += ",";
+          entryJson(c->top.children[i], out, true);
+        }
+        out += "]\n";
+      } else {
+        for (const auto& e : c->top.children) entryText(e, o, 0, out);
+      }
+      std::cout << out;
+      return kExitOk;
+    }, Access::view);
+  });
+
+  auto* du = cli.add_subcommand(
+      "du", "Sizes and file counts per folder, per item of a category, or of the library");
+  du->set_help_flag("--help", "Print this help message and exit");
+  du->add_option("PATH", a->path, "A category, a disc or folder, or a folder inside it "
+                                  "(default: the whole library)");
+  du->add_option("--depth", a->depth, "Levels of folders shown (default 1)")->check(CLI::Range(0, INT_MAX));
+  du->add_flag("-h,--human", a->human, "Sizes as 1.5K, 23M, 4.0G");
+  du->callback([&status, g, a] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto& doc = app.library()->catalog();
+      std::vector<std::string> steps;
+      auto t = resolve(doc, a->path, Prefer::item, &steps);
+      if (!t) {
+        n.error(t.message());
+        return kExitFailure;
+      }
+      int shown = a->depth.value_or(1);
+      struct Row {
+        std::string path;
+        Usage u;
+        int level;
+      };
+      std::vector<Row> rows;
+      // Sums one item below `steps`; rows for folders down to `shown` levels
+      // (listed after their contents, as du does).
+      auto sumItem = [&](const Target& item, const std::vector<std::string>& inside,
+                         const std::string& prefix, int levels, Usage& total) -> Status {
+        std::vector<Usage> open{Usage{}};
+        std::vector<std::string> names{prefix};
+        const int base = static_cast<int>(inside.size());
+        bool found = inside.empty(), done = false;
+        scan::ListingVisitor v;
+        v.entry = [&](ListingEntry& e, int depth) {
+          if (depth < base) {
+            if (e.name != inside[static_cast<size_t>(depth)]) return false;
+            if (depth + 1 < base) return e.folder;
+            found = true;
+            if (!e.folder) {
+              open.back().bytes += e.size;
+              open.back().files += 1;
+              done = true;
+            }
+            return e.folder;
+          }
+          if (!e.folder) {
+            open.back().bytes += e.size;
+            open.back().files += 1;
+            return false;
+          }
+          open.push_back(Usage{});
+          names.push_back(names.back() + "/" + e.name);
+          return true;
+        };
+        v.leave = [&](const ListingEntry&, int depth) {
+          if (depth < base) {
+            done = true;
+            return;
+          }
+          Usage u = open.back();
+          u.folders += 1;
+          open.pop_back();
+          int level = depth - base + 1;
+          if (level <= levels) rows.push_back({names.back(), u, level});
+          names.pop_back();
+          open.back().bytes += u.bytes;
+          open.back().files += u.files;
+          open.back().folders += u.folders;
+        };
+        v.stop = [&] { return done; };
+        if (Status st = scan::walkListing(
+                scan::streamListing(app.library()->file().root(), item.category, item.number), v);
+            !st) {
+          return st;
+        }
+        if (!found) return Error{Errc::not_found, prefix + ": no such file or folder"};
+        total.bytes += open.front().bytes;
+        total.files += open.front().files;
+        total.folders += open.front().folders;
+        return {};
+      };
+      Usage total;
+      std::string top = a->path.empty() ? "." : a->path;
+      Status st;
+      if (t->isItem()) {
+        st = sumItem(*t, steps, top, shown, total);
+      } else {
+        // Categories and their discs and folders, a row each down to the
+        // levels asked for; the folders inside an item are not shown here.
+        std::function<Status(xmlNode*, const std::string&, int, Usage&)> walk =
+            [&](xmlNode* node, const std::string& path, int level, Usage& here) -> Status {
+          for (xmlNode* c = node->children; c; c = c->next) {
+            bool cat = CatalogDocument::isCategory(c);
+            if (!cat && !CatalogDocument::isItem(c)) continue;
+            std::string name = doc.field(c, cat ? catalog::kCategoryName : catalog::kLabel);
+            std::string child = path == "." ? name : path + "/" + name;
+            Usage u;
+            if (cat) {
+              if (Status s = walk(c, child, level + 1, u); !s) return s;
+            } else {
+              Target item;
+              item.category = doc.parentPath(c);
+              item.number = CatalogDocument::numberOf(c);
+              item.node = c;
+              item.item = true;
+              if (Status s = sumItem(item, {}, child, 0, u); !s) return s;
+              if (level + 1 <= shown) rows.push_back({child, u, level + 1});
+            }
+            here.bytes += u.bytes;
+            here.files += u.files;
+            here.folders += u.folders;
+          }
+          if (level > 0 && level <= shown) rows.push_back({path, here, level});
+          return {};
+        };
+        st = walk(t->node, top, 0, total);
+      }
+      if (!st) {
+        n.error(st.message());
+        return kExitFailure;
+      }
+      rows.push_back({top, total, 0});
+      std::string out;
+      if (g->json) {
+        out = "[";
+        for (size_t i = 0; i < rows.size(); ++i) {
+          const auto& r = rows[i];
+          out += std::string(i ? "," : "") + "{\"path\":" + jsonString(r.path) +
+                 ",\"bytes\":" + std::to_string(r.u.bytes) + ",\"files\":" +
+                 std::to_string(r.u.files) + ",\"folders\":" + std::to_string(r.u.folders) + "}";
+        }
+        out += "]\n";
+      } else {
+        for (const auto& r : rows) {
+          char head[64];
+          std::snprintf(head, sizeof head, "%10s  %9llu  ", sizeText(r.u.bytes, a->human).c_str(),
+                        static_cast<unsigned long long>(r.u.files));
+          out += head + escapeForTerminal(r.path) + "\n";
+        }
+      }
+      std::cout << out;
+      return kExitOk;
+    }, Access::view);
+  });
+}
+
+}  // namespace tamber::cli
