@@ -515,7 +515,37 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   get->add_option("KEY", args->b)->required();
   get->callback([&status, g, args] {
     status = withLibrary(*g, [&](App& app, app::Notifier&) {
+      // A setting that is not stored prints nothing and fails, as git
+      // config does, so scripts can tell it from an empty one.
+      if (!app.settings().has(args->a, args->b)) return kExitFailure;
       std::cout << app.settings().getText(args->a, args->b) << "\n";
+      return kExitOk;
+    }, Access::none);
+  });
+  auto* list = config->add_subcommand("list", "Print every setting, or those of one section");
+  list->add_option("SECTION", args->a, "A section (and the sections below it)");
+  list->callback([&status, g, args] {
+    status = withLibrary(*g, [&](App& app, app::Notifier&) {
+      auto entries = app.settings().entries(args->a);
+      std::string out;
+      if (g->json) {
+        out = "[";
+        for (size_t i = 0; i < entries.size(); ++i) {
+          out += std::string(i ? "," : "") + "{\"section\":" + jsonString(entries[i].section) +
+                 ",\"key\":" + jsonString(entries[i].key) + ",\"value\":" + jsonString(entries[i].value) + "}";
+        }
+        out += "]\n";
+      } else {
+        std::string section = "\x01";
+        for (const auto& e : entries) {
+          if (e.section != section) {
+            section = e.section;
+            out += (out.empty() ? "" : "\n") + std::string("[") + escapeForTerminal(section) + "]\n";
+          }
+          out += escapeForTerminal(e.key) + " = " + escapeForTerminal(e.value) + "\n";
+        }
+      }
+      std::cout << out;
       return kExitOk;
     }, Access::none);
   });
@@ -529,6 +559,13 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       if (!app.settings().savable()) {
         n.error(app.settings().path().string() + ": not changed (see the warning above)");
         return kExitFailure;
+      }
+      // A key stored in another letter case is that key, not a second one.
+      if (!app.settings().has(args->a, args->b)) {
+        if (auto stored = app.settings().findIgnoringCase(args->a, args->b)) {
+          args->a = stored->section;
+          args->b = stored->key;
+        }
       }
       if (args->asInt) {
         char* end = nullptr;

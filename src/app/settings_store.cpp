@@ -1,9 +1,12 @@
+#include <functional>
+
 #include "app/settings_store.h"
 
 #include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 
@@ -206,6 +209,51 @@ void SettingsStore::putText(const std::string& section, const std::string& key,
   xmlNode* n = selectOrCreate(path);
   xmlAddChild(n, xmlNewDocText(doc_.get(), u(xmlSafe(text).c_str())));
   modified_ = true;
+}
+
+bool SettingsStore::has(const std::string& section, const std::string& key) const {
+  return select(steps(section, key)) != nullptr;
+}
+
+std::vector<SettingsStore::Entry> SettingsStore::entries(const std::string& section) const {
+  std::vector<Entry> out;
+  xmlNode* top = select(steps(section));
+  if (!top) return out;
+  std::string base;
+  auto path = steps(section);
+  for (size_t i = 1; i < path.size(); ++i) base += (base.empty() ? "" : "/") + path[i];
+  // Elements without element children are values; the others sections.
+  std::function<void(xmlNode*, const std::string&)> walk = [&](xmlNode* node, const std::string& path) {
+    for (xmlNode* c = node->children; c; c = c->next) {
+      if (c->type != XML_ELEMENT_NODE) continue;
+      bool leaf = true;
+      for (xmlNode* g = c->children; g && leaf; g = g->next) leaf = g->type != XML_ELEMENT_NODE;
+      std::string name = xml::c(c->name);
+      if (leaf) {
+        out.push_back({path, name, xml::content(c)});
+      } else {
+        walk(c, path.empty() ? name : path + "/" + name);
+      }
+    }
+  };
+  walk(top, base);
+  return out;
+}
+
+std::optional<SettingsStore::Entry> SettingsStore::findIgnoringCase(const std::string& section,
+                                                                    const std::string& key) const {
+  auto folded = [](std::string s) {
+    for (auto& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return s;
+  };
+  std::string wantSection = folded(section), wantKey = folded(key);
+  std::optional<Entry> found;
+  for (auto& e : entries()) {
+    if (folded(e.section) != wantSection || folded(e.key) != wantKey) continue;
+    if (found && (found->section != e.section || found->key != e.key)) return std::nullopt;
+    found = std::move(e);
+  }
+  return found;
 }
 
 std::vector<std::string> SettingsStore::getList(const std::string& section,

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,17 @@ class SettingsStore {
   void putInt(const std::string& section, const std::string& key, int value);
   std::string getText(const std::string& section, const std::string& key) const;
   void putText(const std::string& section, const std::string& key, const std::string& text);
+  // Whether SECTION/KEY is stored (names as stored, letter case included).
+  bool has(const std::string& section, const std::string& key) const;
+  // Every stored value in and below `section` (all with ""), in file order:
+  // the section as a "/"-joined path, the key and the text.
+  struct Entry {
+    std::string section, key, value;
+  };
+  std::vector<Entry> entries(const std::string& section = {}) const;
+  // The stored section and key that match these without regard to letter
+  // case, when exactly one does.
+  std::optional<Entry> findIgnoringCase(const std::string& section, const std::string& key) const;
   std::vector<std::string> getList(const std::string& section, const std::string& item) const;
   void putList(const std::string& section, const std::string& item,
                const std::vector<std::string>& values);

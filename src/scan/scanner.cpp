@@ -1,6 +1,7 @@
 #include "scan/scanner.h"
 
 #include <dirent.h>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -105,6 +106,20 @@ bool statEntry(int dirFd, const char* name, Entry& e) {
                                           : e.modified;
   e.dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
   return true;
+}
+
+// Names compared as upper case (ASCII letters; other bytes as they are, so
+// UTF-8 names go by code point), then byte by byte to settle a tie.
+bool nameOrderLess(const std::string& a, const std::string& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
 }
 
 std::string childPath(const std::string& parent, std::string_view name) {
@@ -419,6 +434,10 @@ uint32_t Scanner::Impl::walk(int parentFd, const Entry* own, const std::string& 
   raiseDeepest(level);
   uint32_t count = 0;
   std::string nextPath;
+  // Entries are recorded in name order without regard to case, not in the
+  // order the directory returns them: two scans of one tree give the same
+  // listing.
+  std::vector<std::string> names;
   for (;;) {
     const dirent64* de = dir.next();
     if (!de) {
@@ -427,6 +446,11 @@ uint32_t Scanner::Impl::walk(int parentFd, const Entry* own, const std::string& 
     }
     const char* n = de->d_name;
     if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+    names.emplace_back(n);
+  }
+  std::sort(names.begin(), names.end(), nameOrderLess);
+  for (const std::string& name : names) {
+    const char* n = name.c_str();
     Entry e;
     if (!statEntry(dir.fd(), n, e)) continue;  // vanished meanwhile
     nextPath = childPath(path, e.name);
