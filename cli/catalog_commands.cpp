@@ -270,7 +270,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       auto path = makeCategoryPath(app.library()->catalog(), args->a, args->comment);
       if (!path) {
         n.error(path.error().message);
-        return kExitFailure;
+        return path.error().code == Errc::invalid_argument ? kExitUsage : kExitFailure;
       }
       uint16_t number = path->back();
       if (int rc = saved(app, n); rc != kExitOk) return rc;

@@ -212,6 +212,9 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       auto& lib = *app.library();
       auto& doc = lib.catalog();
       scan::AddFolderOptions o;
+      // A re-scan takes what the item was scanned with, unless the command
+      // line says otherwise.
+      std::optional<scan::AddFolderOptions> recorded;
       o.path = a->dir;
       o.label = a->label;
       o.comment = a->comment;
@@ -227,7 +230,8 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         }
         o.category = t->category;
         o.update = t->number;
-        if (o.path.empty()) o.path = doc.field(t->node, catalog::kLocation);
+        recorded = scan::AddFolderJob::recordedOptions(doc, t->node);
+        if (o.path.empty()) o.path = recorded->path;
       } else {
         if (a->label.empty() || a->category.empty() || a->dir.empty()) {
           n.error(a->label.empty()
@@ -237,16 +241,22 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
           return kExitUsage;
         }
       }
-      o.depthEntry = a->depth ? *a->depth
-                              : app.settings().getInt("App-Preference", "DefaultDepth", 0);
+      o.depthEntry = a->depth      ? *a->depth
+                     : recorded    ? recorded->depthEntry
+                                   : app.settings().getInt("App-Preference", "DefaultDepth", 0);
       if (o.depthEntry < 0 || o.depthEntry > 255) o.depthEntry = 0;
-      o.thumbnails = !a->noThumbnails;
-      o.tags = !a->noTags;
-      o.documents = !a->noDocs;
-      o.archives = !a->noArchives;
+      o.thumbnails = !a->noThumbnails && (!recorded || recorded->thumbnails);
+      o.tags = !a->noTags && (!recorded || recorded->tags);
+      o.documents = !a->noDocs && (!recorded || recorded->documents);
+      o.archives = !a->noArchives && (!recorded || recorded->archives);
       o.filterOn = !a->filter.empty();
       o.filter = a->filter.empty() ? "*.*" : a->filter;
       o.exclude = a->exclude;
+      if (recorded && a->filter.empty() && !a->exclude) {
+        o.filterOn = recorded->filterOn;
+        o.filter = recorded->filter;
+        o.exclude = recorded->exclude;
+      }
       if (a->exclude && a->filter.empty()) {
         n.error("--exclude needs --filter");
         return kExitUsage;
@@ -281,6 +291,16 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
           }
         }
       }
+      if (recorded && a->rules.empty()) {
+        // The recorded rules hang below the recorded root; a re-scan from
+        // another folder moves them along.
+        std::string from = recorded->path, to = std::filesystem::absolute(o.path).lexically_normal().string();
+        while (to.size() > 1 && to.back() == '/') to.pop_back();
+        for (auto row : recorded->rows) {
+          if (row.path.compare(0, from.size(), from) == 0) row.path = to + row.path.substr(from.size());
+          o.rows.push_back(std::move(row));
+        }
+      }
       // Rules and the label are checked before any category is created.
       o.path = std::filesystem::absolute(o.path).lexically_normal().string();
       if (Status st = scan::AddFolderJob::validate(o); !st) {
@@ -302,7 +322,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         auto cat = makeCategoryPath(doc, a->category, "");
         if (!cat) {
           n.error(cat.error().message);
-          return kExitFailure;
+          return cat.error().code == Errc::invalid_argument ? kExitUsage : kExitFailure;
         }
         o.category = *cat;
       }

@@ -3,6 +3,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +29,28 @@ namespace {
 
 std::optional<Listing> listOpened(archive* a);
 
+// libarchive converts member names to the character set of the thread's
+// locale: in the "C" locale a UTF-8 name (7z, zip with the UTF-8 flag)
+// does not convert and comes back empty. The readers run in a UTF-8 locale
+// of their own, whatever the process's is.
+class Utf8Names {
+ public:
+  Utf8Names() {
+    static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (utf8) previous_ = uselocale(utf8);
+  }
+  ~Utf8Names() {
+    if (previous_) uselocale(previous_);
+  }
+  Utf8Names(const Utf8Names&) = delete;
+  Utf8Names& operator=(const Utf8Names&) = delete;
+
+ private:
+  locale_t previous_ = static_cast<locale_t>(nullptr);
+};
+
 std::optional<Listing> listFile(const std::string& path) {
+  Utf8Names names;
   std::unique_ptr<archive, ReadFree> a(archive_read_new());
   if (!a) return std::nullopt;
   archive_read_support_filter_all(a.get());
@@ -38,6 +60,7 @@ std::optional<Listing> listFile(const std::string& path) {
 }
 
 std::optional<Listing> listMemory(const char* data, size_t size) {
+  Utf8Names names;
   std::unique_ptr<archive, ReadFree> a(archive_read_new());
   if (!a) return std::nullopt;
   archive_read_support_filter_all(a.get());
@@ -54,12 +77,14 @@ std::optional<Listing> listAppended(const std::string& path) {
   if (fd < 0) return std::nullopt;
   struct stat st {};
   std::optional<Listing> found;
-  if (::fstat(fd, &st) == 0 && st.st_size > 64) {
+  char head[4] = {};
+  bool program = ::pread(fd, head, 4, 0) == 4 &&
+                 ((head[0] == 'M' && head[1] == 'Z') || std::string_view(head, 4) == "\x7F" "ELF");
+  if (program && ::fstat(fd, &st) == 0 && st.st_size > 64) {
     size_t size = static_cast<size_t>(st.st_size);
     void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (map != MAP_FAILED) {
       const char* p = static_cast<const char*>(map);
-      bool program = (p[0] == 'M' && p[1] == 'Z') || std::string_view(p, 4) == "\x7F" "ELF";
       static constexpr std::string_view kSignatures[] = {
           std::string_view("7z\xBC\xAF\x27\x1C", 6), "MSCF", std::string_view("Rar!\x1A\x07", 6)};
       size_t limit = std::min<size_t>(size, 16u << 20);
@@ -83,6 +108,13 @@ std::optional<Listing> listOpened(archive* a) {
   archive_entry* e = nullptr;
   int rc;
   while ((rc = archive_read_next_header(a, &e)) == ARCHIVE_OK || rc == ARCHIVE_WARN) {
+    // A lone compressed stream of text (README.gz) is read by the formats
+    // that take anything, a line per "member": those are no archive.
+    int format = archive_format(a) & ARCHIVE_FORMAT_BASE_MASK;
+    if (format == ARCHIVE_FORMAT_MTREE || format == ARCHIVE_FORMAT_RAW ||
+        format == ARCHIVE_FORMAT_EMPTY) {
+      return std::nullopt;
+    }
     Member m;
     const char* utf8 = archive_entry_pathname_utf8(e);
     const char* raw = archive_entry_pathname(e);

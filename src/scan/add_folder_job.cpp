@@ -59,6 +59,9 @@ Status AddFolderJob::validate(const AddFolderOptions& o) {
     return Error{Errc::invalid_argument,
                  "Please specify a label for this folder to identify it in the library."};
   }
+  if (o.label.find('/') != std::string::npos) {
+    return Error{Errc::invalid_argument, "a label cannot hold \"/\": paths use it to separate names"};
+  }
   if (o.path.empty()) return Error{Errc::invalid_argument, "no folder given"};
   if (o.depthEntry < 0 || o.depthEntry > kUnlimitedDepth) {
     return Error{Errc::invalid_argument, "the depth must be 0 (unlimited) or 1 to 255"};
@@ -70,6 +73,53 @@ Status AddFolderJob::validate(const AddFolderOptions& o) {
     }
   }
   return {};
+}
+
+AddFolderOptions AddFolderJob::recordedOptions(const catalog::CatalogDocument& doc,
+                                               const xmlNode* item) {
+  AddFolderOptions o;
+  o.label = doc.field(item, catalog::kLabel);
+  // The scan root is kept beside the settings; the location field is the
+  // user's to change (a shelf number), and older items have only that.
+  const char* settingsName = catalog::nameCode(catalog::kScanSettings);
+  std::string root = doc.field(item, catalog::kSubfolderPath, settingsName);
+  o.path = root.empty() ? doc.field(item, catalog::kLocation) : root;
+  std::string depth = doc.field(item, catalog::kDepth, settingsName);
+  o.depthEntry = depth.empty() ? 0 : std::clamp(std::atoi(depth.c_str()), 0, kUnlimitedDepth);
+  std::string bitsText = doc.field(item, catalog::kScanBits, settingsName);
+  if (!bitsText.empty()) {
+    auto bits = static_cast<uint32_t>(std::strtoul(bitsText.c_str(), nullptr, 16));
+    o.thumbnails = (bits & kScanThumbnails) != 0;
+    o.tags = (bits & kScanTags) != 0;
+    o.documents = (bits & kScanDocuments) != 0;
+    o.archives = (bits & kScanArchives) != 0;
+    o.exclude = (bits & 0x40) != 0;
+  }
+  o.filter = doc.field(item, catalog::kFilterText);
+  o.filterOn = !o.filter.empty();
+  if (!o.filterOn) {
+    o.filter = "*.*";
+    o.exclude = false;
+  }
+  const xmlNode* settings = xml::childElement(item, settingsName);
+  for (const xmlNode* r = settings ? settings->children : nullptr; r; r = r->next) {
+    if (r->type != XML_ELEMENT_NODE ||
+        xmlStrcmp(r->name, xml::u(catalog::nameCode(catalog::kSubfolderSettings))) != 0) {
+      continue;
+    }
+    std::string rel = xml::content(xml::childElement(r, catalog::nameCode(catalog::kSubfolderPath)));
+    std::string bitsOf = xml::content(xml::childElement(r, catalog::nameCode(catalog::kSubfolderBits)));
+    if (rel.empty() || bitsOf.empty()) continue;
+    std::replace(rel.begin(), rel.end(), '\\', '/');
+    auto bits = static_cast<uint32_t>(std::strtoul(bitsOf.c_str(), nullptr, 16));
+    SubfolderRow row;
+    row.path = withoutTrailingSlashes(o.path) + "/" + rel;
+    row.skip = (bits & kScanSubfolders) == 0;
+    row.noThumbnails = (bits & kScanThumbnails) == 0;
+    row.noArchives = (bits & kScanArchives) == 0;
+    o.rows.push_back(std::move(row));
+  }
+  return o;
 }
 
 uint32_t AddFolderJob::scanFlags() const {
@@ -297,6 +347,7 @@ Status AddFolderJob::writeItem(Scanner& scanner, const ScanContext& context,
   };
 
   xmlNode* item = nullptr;
+  bool keepLocation = false;
   if (options_.update) {
     item = doc.item(cat, *options_.update);
     if (!item) return Error{Errc::not_found, "the item to update does not exist"};
@@ -315,11 +366,16 @@ Status AddFolderJob::writeItem(Scanner& scanner, const ScanContext& context,
     }
     if (Status st = renameStreams(old); !st) return st;
     result_.number = old;
+    // The location stays when the user made it something else than the
+    // folder scanned last time (a shelf number).
+    std::string lastRoot = recordedOptions(doc, item).path;
+    keepLocation = doc.field(item, catalog::kLocation) != lastRoot;
     for (int f : {catalog::kOriginalName, catalog::kDepth, catalog::kCapacity, catalog::kKind,
-                  catalog::kFolders, catalog::kFiles, catalog::kLocation, catalog::kFilterText,
+                  catalog::kFolders, catalog::kFiles, catalog::kFilterText,
                   catalog::kListingParts}) {
       removeField(item, f);
     }
+    if (!keepLocation) removeField(item, catalog::kLocation);
     removeField(item, catalog::kScanSettings);
   } else {
     auto added = doc.addItem(cat);
@@ -351,7 +407,7 @@ Status AddFolderJob::writeItem(Scanner& scanner, const ScanContext& context,
   doc.setField(item, catalog::kKind, std::to_string(result_.itemKind));
   doc.setField(item, catalog::kFolders, std::to_string(cells_.folders.load()));
   doc.setField(item, catalog::kFiles, std::to_string(cells_.files.load()));
-  doc.setField(item, catalog::kLocation, path);
+  if (!keepLocation) doc.setField(item, catalog::kLocation, path);
   if (!options_.comment.empty()) doc.setField(item, catalog::kComment, options_.comment);
   if (result_.filterUsed) doc.setField(item, catalog::kFilterText, trim(options_.filter));
   if (parts > 0) doc.setField(item, catalog::kListingParts, std::to_string(parts));
@@ -364,6 +420,15 @@ Status AddFolderJob::writeItem(Scanner& scanner, const ScanContext& context,
   catalog::setFieldText(
       xmlNewChild(settings, nullptr, xml::u(catalog::nameCode(catalog::kScanBits)), nullptr),
       hex(bits));
+  // The scan root and the depth limit, for a re-scan.
+  catalog::setFieldText(
+      xmlNewChild(settings, nullptr, xml::u(catalog::nameCode(catalog::kSubfolderPath)), nullptr),
+      path);
+  if (context.maxDepth != kUnlimitedDepth) {
+    catalog::setFieldText(
+        xmlNewChild(settings, nullptr, xml::u(catalog::nameCode(catalog::kDepth)), nullptr),
+        std::to_string(context.maxDepth));
+  }
   for (const auto& rule : context.rules) {
     xmlNode* r = xmlNewChild(settings, nullptr,
                              xml::u(catalog::nameCode(catalog::kSubfolderSettings)), nullptr);

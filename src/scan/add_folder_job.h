@@ -74,6 +74,9 @@ class AddFolderJob {
 
   // What the user must change before a job can start; the message says what.
   static Status validate(const AddFolderOptions& options);
+  // The options a recorded folder item was scanned with, for a re-scan:
+  // the scan root, options, filter, depth limit and subfolder rules.
+  static AddFolderOptions recordedOptions(const catalog::CatalogDocument& doc, const xmlNode* item);
 
   // Runs the job on a worker thread.
   void start();
