@@ -223,8 +223,9 @@ TEST_F(ToolMadeFiles, FormatsAndHeaders) {
   EXPECT_EQ(s8(mono.codecText), "MPEG 2 Layer III");
   EXPECT_EQ(s8(mono.channelsText), "Single Channel");
   EXPECT_EQ(s8(read("cbr_plain.mp3").bitRateText), "160 kbps");
-  // LAME writes an "Info" header into constant-rate files too; it counts.
-  EXPECT_EQ(s8(read("cbr_info.mp3").bitRateText).find("128 kbps(VBR) "), 0u);
+  // Encoders write an "Info" header into constant-rate files: it gives the
+  // frame count (and so the duration) but marks no variable rate.
+  EXPECT_EQ(s8(read("cbr_info.mp3").bitRateText), "128 kbps");
   auto& vbr = read("vbr_xing.mp3");
   EXPECT_NE(s8(vbr.bitRateText).find("(VBR)"), std::string::npos);
   EXPECT_TRUE(vbr.title.empty());  // no tag: the texts stay empty
@@ -321,6 +322,13 @@ TEST_F(Bytes, FrameSearchDurationAndXing) {
   ASSERT_EQ(load(frame128(xing) + frame128() + frame128()), 1);
   EXPECT_EQ(s8(tags.durationText), "04:21");
   EXPECT_EQ(s8(tags.bitRateText), "0 kbps(VBR) 10000 frames");  // two frames summed / 10,000
+  // The same header named "Info" (a constant rate): the duration from its
+  // frame count, the rate from the frame.
+  std::string info = std::string(32, '\0') + "Info" + std::string("\0\0\0\x01", 4) +
+                     std::string("\0\0\x27\x10", 4);
+  ASSERT_EQ(load(frame128(info) + frame128() + frame128()), 1);
+  EXPECT_EQ(s8(tags.durationText), "04:21");
+  EXPECT_EQ(s8(tags.bitRateText), "128 kbps");
 }
 
 TEST_F(Bytes, Id3v11TrackGenreAndLyrics3) {

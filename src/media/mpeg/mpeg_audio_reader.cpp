@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "media/media.h"
@@ -198,6 +199,7 @@ struct MpegAudioReader::State {
   bool vbrComputed = false;
   struct {
     bool present = false;
+    bool variable = false;  // "Xing"; "Info" is the constant-rate form
     bool mpeg1 = false;
     uint32_t flags = 0;
     bool framesKnown = false;
@@ -242,11 +244,12 @@ bool MpegAudioReader::State::firstFrameSearch(uint64_t start) {
     if (vbrComputed) return true;
     bitRateKbps = f.bitrateKbps;
     durationSeconds = static_cast<int>((audioBytes * 8 / 1000) / bitRateKbps);
-    isVbr = xing.present;
+    isVbr = xing.present && xing.variable;
     if (xing.present && xing.framesKnown) {
       durationSeconds = static_cast<int>(uint64_t{xing.frames} * static_cast<uint64_t>(f.samplesPerFrame) /
                                          static_cast<uint64_t>(f.sampleRate));
-      bitRateKbps = averageBitRate(pos + 4, f.frameLength);
+      // An "Info" header marks a constant rate: the first frame's holds.
+      if (xing.variable) bitRateKbps = averageBitRate(pos + 4, f.frameLength);
       vbrComputed = true;
     }
     return true;
@@ -262,11 +265,10 @@ void MpegAudioReader::State::readXing(uint64_t frameStart) {
   bool mono = b[3] >= 192;
   size_t off = mpeg1 ? (mono ? 21 : 36) : (mono ? 13 : 21);
   const uint8_t* t = b + off;
-  if (!((t[0] == 'X' || t[0] == 'I') && (t[1] == 'i' || t[1] == 'n') && (t[2] == 'n' || t[2] == 'f') &&
-        (t[3] == 'g' || t[3] == 'o'))) {
-    return;
-  }
+  std::string_view tag(reinterpret_cast<const char*>(t), 4);
+  if (tag != "Xing" && tag != "Info") return;
   xing.present = true;
+  xing.variable = tag == "Xing";
   xing.mpeg1 = mpeg1;
   xing.flags = be32(t + 4);
   size_t p = off + 8;
