@@ -121,7 +121,8 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
                                              "else $XDG_DATA_HOME/tamber/library.cds)");
   cli.add_option("--config", g->config, "Settings file");
   cli.add_flag("-y,--yes", g->yes, "Answer yes to every question");
-  cli.add_flag("--json", g->json, "Print data as JSON (info, tree, show, recent)");
+  cli.add_flag("--json", g->json, "Print data as JSON");
+  cli.add_flag("-q,--quiet", g->quiet, "Print no progress");
 
   struct Args {
     std::string a, b, comment;
@@ -336,6 +337,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
 
   auto* rm = cli.add_subcommand("rm", "Delete a category, disc or folder with its streams");
   rm->add_option("ITEM", args->a, "Item path")->required();
+  rm->add_flag("-y,--yes", g->yes, "Delete without asking");
   rm->callback([&status, g, args] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       auto* lib = app.library();

@@ -45,6 +45,7 @@ struct Globals {
   std::string config;
   bool yes = false;
   bool json = false;
+  bool quiet = false;
 };
 
 

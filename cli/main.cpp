@@ -94,6 +94,16 @@ int main(int argc, char** argv) {
   tamber::cli::registerMediaCommand(app, status);
   tamber::cli::registerHelpCommand(app, status);
 
+  // Every command's help names the options it shares with all the others.
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    sub->footer(
+        "Options of every command, accepted anywhere on the line:\n"
+        "  -L,--library FILE  the library (default: the DefaultLib setting)\n"
+        "  --config FILE      the settings file\n"
+        "  --json             data as JSON\n"
+        "  -y,--yes           answer yes to every question\n"
+        "  -q,--quiet         no progress");
+  }
   // "tamber" alone prints the help; a command that does not exist is named
   // with the nearest one.
   std::string word = commandWord(argc, argv);

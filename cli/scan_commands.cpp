@@ -341,7 +341,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       bool shown = false;
       while (!job.waitFor(std::chrono::milliseconds(50))) {
         if (interrupted.load() != 0) job.cancel();
-        if (!a->quiet && !g->json && std::chrono::steady_clock::now() >= next) {
+        if (!a->quiet && !g->quiet && !g->json && std::chrono::steady_clock::now() >= next) {
           showProgress(job, terminal);
           shown = true;
           next += interval;

@@ -1,0 +1,259 @@
+// The command line as people who know ls, du, git and jq use it: option
+// positions, listings, sizes, JSON that parses with the right types, error
+// texts and exit statuses, and the faults found when it was first tried.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/run_command.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tamber::test_support::CommandResult;
+using tamber::test_support::runCommand;
+
+std::string quote(const std::string& s) {
+  std::string out = "'";
+  for (char ch : s) out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+  return out + "'";
+}
+
+void write(const fs::path& p, const std::string& bytes) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+class Conventions : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tamber-conv-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    lib = dir / "lib.cds";
+    cfg = dir / "tamber.cfg";
+    tree = dir / "tree";
+    write(tree / "File2.txt", std::string(2000, 'a'));
+    write(tree / "file10.txt", "x");
+    write(tree / "b.bin", std::string(5000, 'b'));
+    write(tree / "Sub2" / "x.txt", std::string(300, 'x'));
+    write(tree / "sub10" / "deep" / "y.txt", std::string(70, 'y'));
+    write(tree / "sub10" / "line\nbreak.txt", "z");
+    // Times that tell the files apart for --sort time.
+    for (auto [name, t] : {std::pair{"File2.txt", 1000000000L}, {"file10.txt", 1200000000L},
+                           {"b.bin", 1100000000L}}) {
+      timespec ts[2] = {{t, 0}, {t, 0}};
+      utimensat(AT_FDCWD, (tree / name).c_str(), ts, 0);
+    }
+    ASSERT_EQ(tamber("new " + quote(lib.string())).status, 0);
+    auto r = tamber("add-folder -q " + quote(tree.string()) + " --label Disc --category Music/Rock");
+    ASSERT_EQ(r.status, 0) << r.out;
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  CommandResult tamber(const std::string& args, bool withStderr = true) {
+    return runCommand(std::string(TAMBER_CLI) + " -L " + quote(lib.string()) + " --config " +
+                          quote(cfg.string()) + " " + args,
+                      withStderr);
+  }
+  // Runs `args` with --json and a Python check of the parsed document `d`;
+  // the check prints what it finds wrong.
+  std::string json(const std::string& args, const std::string& check) {
+    auto r = runCommand(std::string(TAMBER_CLI) + " -L " + quote(lib.string()) + " --config " +
+                        quote(cfg.string()) + " --json " + args +
+                        " | python3 -c " +
+                        quote("import json,sys\nd=json.load(sys.stdin)\n" + check));
+    return r.status == 0 ? r.out : "exit " + std::to_string(r.status) + ": " + r.out;
+  }
+  fs::path dir, lib, cfg, tree;
+};
+
+TEST_F(Conventions, GlobalOptionsGoAnywhere) {
+  std::string plain = tamber("info").out;
+  auto before = runCommand(std::string(TAMBER_CLI) + " --json -L " + quote(lib.string()) + " info");
+  auto after = runCommand(std::string(TAMBER_CLI) + " info -L " + quote(lib.string()) + " --json");
+  EXPECT_EQ(before.status, 0);
+  EXPECT_EQ(before.out, after.out);
+  EXPECT_NE(before.out.find("\"discs\":0"), std::string::npos) << before.out;
+  EXPECT_NE(plain, before.out);
+  EXPECT_EQ(tamber("-y -q rm Music/Rock/Disc").status, 0);
+}
+
+TEST_F(Conventions, LsListsOneLevelSortedNaturallyWithFoldersFirst) {
+  auto r = tamber("ls Music/Rock/Disc");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "Sub2/\nsub10/\nb.bin\nFile2.txt\nfile10.txt\n");
+  // The older two-argument form and the one-path form agree.
+  EXPECT_EQ(tamber("ls Music/Rock/Disc sub10").out, tamber("ls Music/Rock/Disc/sub10").out);
+  EXPECT_EQ(tamber("ls Music/Rock/Disc/sub10").out, "deep/\nline\\nbreak.txt\n");
+  EXPECT_EQ(tamber("ls -r Music/Rock/Disc").out, "sub10/\nSub2/\nfile10.txt\nFile2.txt\nb.bin\n");
+  EXPECT_EQ(tamber("ls --sort size Music/Rock/Disc").out, "Sub2/\nsub10/\nb.bin\nFile2.txt\nfile10.txt\n");
+  EXPECT_EQ(tamber("ls --sort time Music/Rock/Disc").out.substr(13), "file10.txt\nb.bin\nFile2.txt\n");
+  EXPECT_EQ(tamber("ls -R Music/Rock/Disc/sub10").out, "deep/\n  y.txt\nline\\nbreak.txt\n");
+  EXPECT_EQ(tamber("ls --depth 2 Music/Rock/Disc").out,
+            "Sub2/\n  x.txt\nsub10/\n  deep/\n  line\\nbreak.txt\nb.bin\nFile2.txt\nfile10.txt\n");
+  // Recorded order streams out unsorted: the scanner records names in
+  // order without regard to case.
+  EXPECT_EQ(tamber("ls --sort none Music/Rock/Disc").out, "b.bin\nfile10.txt\nFile2.txt\nsub10/\nSub2/\n");
+  // Sizes and local times in the long form; -h as ls prints them.
+  r = tamber("ls -l -h Music/Rock/Disc");
+  EXPECT_NE(r.out.find("      4.9K  2004-11-"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("      2.0K  2001-09-"), std::string::npos) << r.out;
+  r = tamber("ls -l Music/Rock/Disc/b.bin");
+  EXPECT_NE(r.out.find("      5000  "), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("ls Music/Rock/Disc/none").status, 1);
+}
+
+TEST_F(Conventions, LsOfCategoriesAndTheTopLevel) {
+  ASSERT_EQ(tamber("mkcat Music/Jazz").out, "2\n");
+  EXPECT_EQ(tamber("ls").out, "Music/\n");
+  EXPECT_EQ(tamber("ls Music").out, "Jazz/\nRock/\n");
+  auto r = tamber("ls -l Music/Rock");
+  EXPECT_NE(r.out.find("#1      Folder on a hard disk"), std::string::npos) << r.out;
+  EXPECT_EQ(json("ls Music/Rock",
+                 "e=d[0]\n"
+                 "assert e['name']=='Disc' and e['type']=='item' and e['number']==1, e\n"
+                 "assert e['kind']=='Folder on a hard disk' and e['kindCode']==13, e\n"
+                 "assert e['files']==6 and e['folders']==3, e\n"),
+            "");
+  EXPECT_EQ(tamber("tree Music/Jazz").out, "#2 Jazz/\n");
+  EXPECT_EQ(json("tree Music", "assert d[0]['caption']=='Music' and len(d[0]['children'])==2, d\n"), "");
+}
+
+TEST_F(Conventions, JsonIsTypedAndDecoded) {
+  EXPECT_EQ(json("ls -R Music/Rock/Disc",
+                 "f={e['name']:e for e in d}\n"
+                 "assert f['b.bin']['size']==5000 and f['Sub2']['size'] is None, f\n"
+                 "assert f['b.bin']['modified'].startswith('2004-11-0'), f['b.bin']\n"
+                 "assert f['b.bin']['modified'][19] in '+-' and f['b.bin']['modified'][22]==':', f\n"
+                 "assert [c['name'] for c in f['sub10']['children']]==['deep','line\\nbreak.txt']\n"),
+            "");
+  EXPECT_EQ(json("show Music/Rock/Disc",
+                 "assert d['type']=='item' and d['files']==6 and d['folders']==3, d\n"
+                 "assert d['kind']=='Folder on a hard disk' and d['kindCode']==13, d\n"
+                 "assert isinstance(d['capacityMB'], int) and isinstance(d['label'], str), d\n"),
+            "");
+  EXPECT_EQ(json("info", "assert d['readOnly'] is False and d['discs']==0, d\n"), "");
+  EXPECT_EQ(json("show Music", "assert d['type']=='category' and d['created'][10]=='T', d\n"), "");
+}
+
+TEST_F(Conventions, DuSumsWhatIsOnDisk) {
+  uint64_t bytes = 0, files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(tree)) {
+    if (e.is_regular_file()) {
+      bytes += e.file_size();
+      ++files;
+    }
+  }
+  EXPECT_EQ(json("du Music/Rock/Disc",
+                 "t=d[-1]\n"
+                 "assert t['bytes']==" + std::to_string(bytes) + " and t['files']==" +
+                     std::to_string(files) + ", t\n"
+                 "rows={r['path']:r for r in d}\n"
+                 "assert rows['Music/Rock/Disc/sub10']['bytes']==71 and rows['Music/Rock/Disc/sub10']['files']==2\n"),
+            "");
+  EXPECT_EQ(json("du", "assert d[-1]['path']=='.' and d[-1]['bytes']==" + std::to_string(bytes) + ", d\n"),
+            "");
+  auto r = tamber("du -h Music/Rock/Disc");
+  EXPECT_NE(r.out.find("      7.2K          6  Music/Rock/Disc\n"), std::string::npos) << r.out;
+}
+
+TEST_F(Conventions, ErrorsSayWhatWasMeantAndExitAsDocumented) {
+  auto r = tamber("lss");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("tamber: error: unknown command 'lss'; did you mean 'ls'?"), std::string::npos) << r.out;
+  r = tamber("ls --lnog Music");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("unknown option '--lnog'; did you mean '--long'?"), std::string::npos) << r.out;
+  r = tamber("add-folder " + quote(tree.string()) + " --label X --category /");
+  EXPECT_EQ(r.status, 2) << r.out;
+  r = tamber("add-folder " + quote(tree.string()) + " --label A/B --category C");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("cannot hold \"/\""), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("tree").out.find("C/"), std::string::npos);  // nothing made
+  // Output that cannot be written is a failure, said once.
+  r = tamber("ls -R Music/Rock/Disc 2>&1 >/dev/full", false);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("No space left on device"), std::string::npos) << r.out;
+  // Help: alone, by command, and per command with its options.
+  r = runCommand(TAMBER_CLI);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Usage:"), std::string::npos);
+  r = tamber("help du");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("--human"), std::string::npos) << r.out;
+  EXPECT_NE(tamber("rm --help").out.find("--yes"), std::string::npos);
+  EXPECT_EQ(tamber("help nothing").status, 2);
+}
+
+TEST_F(Conventions, ConfigListGetAndSetAsStored) {
+  EXPECT_EQ(tamber("config get App-Preference DefaultDepth").status, 1);
+  EXPECT_EQ(tamber("config get App-Preference DefaultDepth").out, "");
+  ASSERT_EQ(tamber("config set App-Preference DefaultDepth 3 --int").status, 0);
+  ASSERT_EQ(tamber("config set app-preference defaultdepth 4 --int").status, 0);
+  EXPECT_EQ(tamber("config list App-Preference").out, "[App-Preference]\nDefaultDepth = 4\n");
+  EXPECT_EQ(tamber("config get App-Preference DefaultDepth").out, "4\n");
+  EXPECT_EQ(json("config list", "assert {'section':'App-Preference','key':'DefaultDepth','value':'4'} in d, d\n"), "");
+}
+
+TEST_F(Conventions, AReScanKeepsItsSettingsAndTheUsersLocation) {
+  auto r = tamber("add-folder -q " + quote(tree.string()) +
+                  " --label Part --category Other --filter '*.txt' --depth 2 --rule sub10=skip");
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::string first = tamber("ls -R Other/Part").out;
+  EXPECT_EQ(first, "Sub2/\n  x.txt\nFile2.txt\nfile10.txt\n");
+  ASSERT_EQ(tamber("set Other/Part location='Shelf 4'").status, 0);
+  write(tree / "added.txt", "new");
+  write(tree / "added.bin", "new");
+  r = runCommand("cd / && " + std::string(TAMBER_CLI) + " -L " + quote(lib.string()) + " --config " +
+                 quote(cfg.string()) + " add-folder -q --update Other/Part");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(tamber("ls -R Other/Part").out, "Sub2/\n  x.txt\nadded.txt\nFile2.txt\nfile10.txt\n");
+  r = tamber("show Other/Part");
+  EXPECT_NE(r.out.find("location: Shelf 4"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("filter: *.txt"), std::string::npos) << r.out;
+}
+
+TEST_F(Conventions, ArchiveNamesComeThroughInAnyLocaleAndALoneGzipIsNoArchive) {
+  auto src = dir / "src";
+  write(src / "donn\xC3\xA9" "es_\xC3\xA9.txt", "a");
+  write(src / "\xE6\x97\xA5\xE6\x9C\xAC" / "\xE8\xAA\x9E.txt", "b");
+  auto arch = dir / "arch";
+  fs::create_directories(arch);
+  std::string seven = runCommand("command -v 7zz || command -v 7z").out;
+  ASSERT_FALSE(seven.empty()) << "7-Zip is needed for this test";
+  seven.erase(seven.find('\n'));
+  ASSERT_EQ(runCommand("cd " + quote(src.string()) + " && " + seven + " a -bd " +
+                       quote((arch / "s.7z").string()) + " . >/dev/null").status, 0);
+  ASSERT_EQ(runCommand("cd " + quote(src.string()) + " && python3 -c " +
+                       quote("import zipfile\nz=zipfile.ZipFile('" + (arch / "p.zip").string() +
+                             "','w')\nz.write('donn\xC3\xA9" "es_\xC3\xA9.txt')\n"
+                             "z.write('\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xAA\x9E.txt')\nz.close()"))
+                .status,
+            0);
+  write(arch / "README", "line one\nline two\n");
+  ASSERT_EQ(runCommand("gzip " + quote((arch / "README").string())).status, 0);
+  auto r = runCommand("LANG=C LC_ALL=C " + std::string(TAMBER_CLI) + " -L " + quote(lib.string()) +
+                      " --config " + quote(cfg.string()) + " add-folder -q " + quote(arch.string()) +
+                      " --label A --category Arch");
+  ASSERT_EQ(r.status, 0) << r.out;
+  // The scan lists zip archives; 7z is not among the extensions it reads as
+  // archives, and media reads one the way a scan stores it.
+  for (std::string cmd : {std::string("archive Arch/A p.zip"),
+                          "media " + quote((arch / "s.7z").string())}) {
+    r = runCommand("LANG=C LC_ALL=C " + std::string(TAMBER_CLI) + " -L " + quote(lib.string()) +
+                   " --config " + quote(cfg.string()) + " " + cmd);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("donn\xC3\xA9" "es_\xC3\xA9.txt"), std::string::npos) << cmd << r.out;
+    EXPECT_NE(r.out.find("\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xAA\x9E.txt"), std::string::npos) << cmd << r.out;
+  }
+  r = tamber("archive Arch/A README.gz");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("has no archive listing"), std::string::npos) << r.out;
+}
+
+}  // namespace
