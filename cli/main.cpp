@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "commands.h"
+#include "generate.h"
 #include "help.h"
 
 namespace {
@@ -103,6 +104,11 @@ int main(int argc, char** argv) {
         "  --json             data as JSON\n"
         "  -y,--yes           answer yes to every question\n"
         "  -q,--quiet         no progress");
+  }
+  // The build writes the completions and the manual page with this.
+  if (argc == 3 && std::string(argv[1]) == "--generate") {
+    if (tamber::cli::generate(app, argv[2], std::cout)) return tamber::cli::kExitOk;
+    return usageError(std::string("--generate ") + argv[2] + ": use bash, zsh, fish or man", "");
   }
   // "tamber" alone prints the help; a command that does not exist is named
   // with the nearest one.

@@ -190,6 +190,26 @@ TEST_F(Conventions, ErrorsSayWhatWasMeantAndExitAsDocumented) {
   EXPECT_EQ(tamber("help nothing").status, 2);
 }
 
+TEST_F(Conventions, CompletionsAndTheManualPageNameEveryCommand) {
+  for (const char* kind : {"bash", "zsh", "fish", "man"}) {
+    auto r = runCommand(std::string(TAMBER_CLI) + " --generate " + kind, false);
+    ASSERT_EQ(r.status, 0) << kind;
+    std::string text;  // roff writes "-" as "\-"
+    for (char ch : r.out) {
+      if (ch != '\\') text += ch;
+    }
+    for (const char* word : {"add-folder", "ls", "du", "tree", "thumb", "compact", "recursive",
+                             "human", "library"}) {
+      EXPECT_NE(text.find(word), std::string::npos) << kind << " lacks " << word;
+    }
+  }
+  auto sh = runCommand("bash -c " + quote(std::string("source <(") + TAMBER_CLI +
+                                          " --generate bash); COMP_WORDS=(tamber ls --sort ''); "
+                                          "COMP_CWORD=3; _tamber; echo ${COMPREPLY[@]}"));
+  EXPECT_EQ(sh.out, "name size time none\n");
+  EXPECT_EQ(runCommand(std::string(TAMBER_CLI) + " --generate nothing").status, 2);
+}
+
 TEST_F(Conventions, ConfigListGetAndSetAsStored) {
   EXPECT_EQ(tamber("config get App-Preference DefaultDepth").status, 1);
   EXPECT_EQ(tamber("config get App-Preference DefaultDepth").out, "");
