@@ -332,7 +332,7 @@ void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
         auto c = collect(app, *t, steps, o.levels, stream);
         if (!c || !c->found) {
           flush();
-          n.error(!c ? c.message() : text + ": no such file or folder");
+          n.error(!c ? c.message() : text + ": " + app.text(app::kTextNoSuchEntry));
           return kExitFailure;
         }
         if (o.json) {
@@ -351,7 +351,7 @@ void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
         return kExitFailure;
       }
       if (!c->found) {
-        n.error(text + ": no such file or folder");
+        n.error(text + ": " + app.text(app::kTextNoSuchEntry));
         return kExitFailure;
       }
       sortEntries(c->top.children, o.sort, o.reverse);
@@ -445,7 +445,7 @@ void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
             !st) {
           return st;
         }
-        if (!found) return Error{Errc::not_found, prefix + ": no such file or folder"};
+        if (!found) return Error{Errc::not_found, prefix + ": " + app.text(app::kTextNoSuchEntry)};
         total.bytes += open.front().bytes;
         total.files += open.front().files;
         total.folders += open.front().folders;

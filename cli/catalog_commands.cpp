@@ -201,7 +201,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         return kExitOk;
       }
       std::cout << app.text(app::kTextLibrary) << ": " << lib->path().string()
-                << (lib->writable() ? "" : " (read-only)") << "\n"
+                << (lib->writable() ? "" : " (" + app.text(app::kTextReadOnly) + ")") << "\n"
                 << app.text(app::kTextCategories) << ": " << s.categories << "\n"
                 << app.text(app::kTextDiscs) << ": " << s.discs << "\n"
                 << app.text(app::kTextFolders) << ": " << s.folders << "\n"

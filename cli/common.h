@@ -21,15 +21,17 @@ using catalog::ItemPath;
 class ConsoleNotifier final : public app::Notifier {
  public:
   explicit ConsoleNotifier(const bool& yes) : yes_(yes) {}
+  // The answers a question offers, in the user's language ("[y/N]").
+  void setYesNo(std::string text) { yesNo_ = std::move(text); }
   void error(const std::string& m) override { std::cerr << "tamber: error: " << m << "\n"; }
   void info(const std::string& m) override { std::cout << m << "\n"; }
   bool ask(const std::string& q) override {
     if (yes_) return true;
     if (!isatty(STDIN_FILENO)) {
-      std::cerr << q << " [y/N] no (not a terminal; use --yes)\n";
+      std::cerr << q << " " << yesNo_ << " no (not a terminal; use --yes)\n";
       return false;
     }
-    std::cerr << q << " [y/N] " << std::flush;
+    std::cerr << q << " " << yesNo_ << " " << std::flush;
     std::string answer;
     std::getline(std::cin, answer);
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y' || answer[0] == 'o' ||
@@ -38,6 +40,7 @@ class ConsoleNotifier final : public app::Notifier {
 
  private:
   const bool& yes_;
+  std::string yesNo_ = "[y/N]";
 };
 
 struct Globals {
@@ -101,6 +104,7 @@ int withLibrary(const Globals& g, F&& body, Access access = Access::change) {
     notifier.error(st.message());
     return kExitFailure;
   }
+  notifier.setYesNo(app.text(app::kTextYesNo));
   if (!app.settings().warning().empty()) std::cerr << "tamber: warning: " << app.settings().warning() << "\n";
   if (access != Access::none) {
     if (Status st = app.openLibrary(g.library, access == Access::view); !st) {
@@ -109,7 +113,7 @@ int withLibrary(const Globals& g, F&& body, Access access = Access::change) {
       return kExitFailure;
     }
     if (access == Access::change && app.library()->readOnly()) {
-      notifier.error(app.library()->path().string() + ": the library is read-only");
+      notifier.error(app.library()->path().string() + ": " + app.text(app::kTextLibraryReadOnly));
       app.abandon();
       return kExitFailure;
     }

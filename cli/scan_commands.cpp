@@ -92,7 +92,7 @@ std::string lastCharacters(const std::string& s, size_t width) {
   return "..." + s.substr(starts[starts.size() - width + 3]);
 }
 
-void showProgress(scan::AddFolderJob& job, bool terminal) {
+void showProgress(scan::AddFolderJob& job, bool terminal, const std::string& countsText) {
   auto& c = job.counters();
   std::string text = c.text.get();
   std::string folder = text.substr(text.find('\n') == std::string::npos ? 0 : text.find('\n') + 1);
@@ -110,10 +110,8 @@ void showProgress(scan::AddFolderJob& job, bool terminal) {
       line = "[" + std::string(static_cast<size_t>(cells), '#') +
              std::string(static_cast<size_t>(20 - cells), ' ') + "] ";
     }
-    char head[96];
-    std::snprintf(head, sizeof head, "%s %s files, %s folders  ", percent,
-                  withCommas(c.files.load()).c_str(), withCommas(c.folders.load()).c_str());
-    line += head;
+    line += std::string(percent) + " " +
+            fillIn(countsText, {withCommas(c.files.load()), withCommas(c.folders.load())}) + "  ";
     if (terminal) {
       int room = terminalWidth() - static_cast<int>(line.size()) - 1;
       line += room > 8 ? lastCharacters("/" + folder, static_cast<size_t>(room)) : "";
@@ -342,7 +340,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       while (!job.waitFor(std::chrono::milliseconds(50))) {
         if (interrupted.load() != 0) job.cancel();
         if (!a->quiet && !g->quiet && !g->json && std::chrono::steady_clock::now() >= next) {
-          showProgress(job, terminal);
+          showProgress(job, terminal, app.text(app::kTextProgressCounts));
           shown = true;
           next += interval;
         }
@@ -351,7 +349,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       sigaction(SIGINT, &oldInt, nullptr);
       sigaction(SIGTERM, &oldTerm, nullptr);
       if (shown && terminal) std::cerr << "\r\033[K" << std::flush;
-      for (const auto& u : r.unreadable) n.error("could not read " + u + " (recorded empty)");
+      for (const auto& u : r.unreadable) n.error(fillIn(app.text(app::kTextUnreadableFolder), {u}));
       if (r.outcome != scan::JobOutcome::done) restoreCatalog();
       if (r.outcome == scan::JobOutcome::cancelled) {
         n.error(app.text(app::kTextCancelled));
@@ -393,9 +391,13 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         std::cout << fillIn(app.text(app::kTextScanDone),
                             {where, elapsedText(r.elapsed), app.text(app::kTextLibraryUpdated)})
                   << "\n"
-                  << "  " << withCommas(r.files) << " files, " << withCommas(r.folders)
-                  << " folders, " << withCommas(r.bytes) << " bytes, depth " << r.depth;
-        if (r.splitParts > 0) std::cout << ", " << r.splitParts << " listing parts";
+                  << "  "
+                  << fillIn(app.text(app::kTextScanSummary),
+                            {withCommas(r.files), withCommas(r.folders), withCommas(r.bytes),
+                             std::to_string(r.depth)});
+        if (r.splitParts > 0) {
+          std::cout << ", " << fillIn(app.text(app::kTextListingParts), {std::to_string(r.splitParts)});
+        }
         std::cout << "  (" << catalog::joinPath(o.category) << "-" << r.number << ")\n";
       }
       return kExitOk;

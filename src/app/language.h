@@ -34,6 +34,14 @@ enum TextId : int {
   kTextScanCaption = 562,
   kTextLibraryUpdated = 563,
   kTextUnlimitedDepth = 564,
+  kTextScanSummary = 565,          // %s files, %s folders, %s bytes, %s depth
+  kTextListingParts = 566,         // %s: how many
+  kTextLibraryReadOnly = 567,
+  kTextUnreadableFolder = 568,     // %s: the folder
+  kTextNoSuchEntry = 569,
+  kTextReadOnly = 570,
+  kTextProgressCounts = 571,       // %s files, %s folders
+  kTextYesNo = 572,
 };
 
 class LanguageResources {

@@ -210,6 +210,18 @@ TEST_F(Conventions, CompletionsAndTheManualPageNameEveryCommand) {
   EXPECT_EQ(runCommand(std::string(TAMBER_CLI) + " --generate nothing").status, 2);
 }
 
+TEST_F(Conventions, MessagesComeInTheUsersLanguage) {
+  auto r = runCommand("LANG=fr_FR.UTF-8 " + std::string(TAMBER_CLI) + " -L " + quote(lib.string()) +
+                      " --config " + quote(cfg.string()) + " add-folder " + quote(tree.string()) +
+                      " --label F --category Fr");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("6 fichiers, 3 dossiers"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(" files"), std::string::npos) << r.out;
+  r = runCommand("LANG=fr_FR.UTF-8 " + std::string(TAMBER_CLI) + " -L " + quote(lib.string()) +
+                 " --config " + quote(cfg.string()) + " ls Fr/F/none");
+  EXPECT_NE(r.out.find("aucun fichier ni dossier"), std::string::npos) << r.out;
+}
+
 TEST_F(Conventions, ConfigListGetAndSetAsStored) {
   EXPECT_EQ(tamber("config get App-Preference DefaultDepth").status, 1);
   EXPECT_EQ(tamber("config get App-Preference DefaultDepth").out, "");
