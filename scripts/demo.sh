@@ -20,6 +20,6 @@ else
 fi
 "$tamber" tree
 "$tamber" show "Demo/$label"
-listing="$("$tamber" ls "Demo/$label" --long)"
-printf '%s\n' "$listing" | head -n 40
-echo "... ($(printf '%s\n' "$listing" | wc -l) lines; see: $tamber ls \"Demo/$label\" --long)"
+"$tamber" ls -l -h "Demo/$label"
+"$tamber" du -h "Demo/$label"
+echo "(more: $tamber ls -R \"Demo/$label\", $tamber help)"
