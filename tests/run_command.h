@@ -28,4 +28,11 @@ inline CommandResult runCommand(const std::string& command, bool withStderr = tr
   return r;
 }
 
+// `s` as one word for /bin/sh.
+inline std::string shellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char ch : s) out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+  return out + "'";
+}
+
 }  // namespace tamber::test_support

@@ -228,4 +228,18 @@ Result<std::string> readRegularFile(const std::filesystem::path& path, uint64_t 
   return data;
 }
 
+
+std::string readHead(int fd, size_t n) {
+  std::string out(n, '\0');
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::pread(fd, out.data() + done, n - done, static_cast<off_t>(done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<size_t>(r);
+  }
+  out.resize(done);
+  return out;
+}
+
 }  // namespace tamber

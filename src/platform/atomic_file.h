@@ -71,4 +71,8 @@ void removeStaleTemporaries(const std::filesystem::path& target);
 // file Errc::invalid_argument, one too large Errc::too_large.
 Result<std::string> readRegularFile(const std::filesystem::path& path, uint64_t limit);
 
+// Up to `n` bytes from the start of an open file (fewer at its end or on an
+// error).
+std::string readHead(int fd, size_t n);
+
 }  // namespace tamber

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "platform/atomic_file.h"
 #include "platform/text.h"
 #include "platform/utf.h"
 
@@ -84,17 +85,7 @@ std::string readHead(const std::string& path, size_t n) {
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return head;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    head.resize(n);
-    size_t done = 0;
-    while (done < n) {
-      ssize_t r = ::pread(fd, head.data() + done, n - done, static_cast<off_t>(done));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;
-      done += static_cast<size_t>(r);
-    }
-    head.resize(done);
-  }
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) head = tamber::readHead(fd, n);
   ::close(fd);
   return head;
 }

@@ -19,6 +19,7 @@
 #include "media/media.h"
 #include "platform/mounts.h"
 #include "platform/text.h"
+#include "platform/atomic_file.h"
 #include "platform/utf.h"
 #include "scan/image_info.h"
 
@@ -42,18 +43,7 @@ class ReaderFile {
   explicit operator bool() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
   // Up to `n` bytes from the start of the file.
-  std::string head(size_t n) const {
-    std::string out(n, '\0');
-    size_t done = 0;
-    while (done < n) {
-      ssize_t r = ::pread(fd_, out.data() + done, n - done, static_cast<off_t>(done));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;
-      done += static_cast<size_t>(r);
-    }
-    out.resize(done);
-    return out;
-  }
+  std::string head(size_t n) const { return readHead(fd_, n); }
 
  private:
   int fd_ = -1;

@@ -17,11 +17,7 @@ namespace fs = std::filesystem;
 using tamber::test_support::CommandResult;
 using tamber::test_support::runCommand;
 
-std::string quote(const std::string& s) {
-  std::string out = "'";
-  for (char ch : s) out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-  return out + "'";
-}
+std::string quote(const std::string& s) { return tamber::test_support::shellQuote(s); }
 
 void write(const fs::path& p, const std::string& bytes) {
   fs::create_directories(p.parent_path());

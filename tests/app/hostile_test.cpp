@@ -21,11 +21,7 @@ namespace fs = std::filesystem;
 using tamber::test_support::CommandResult;
 using tamber::test_support::runCommand;
 
-std::string quote(const std::string& s) {
-  std::string out = "'";
-  for (char ch : s) out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-  return out + "'";
-}
+std::string quote(const std::string& s) { return tamber::test_support::shellQuote(s); }
 
 std::string readFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
