@@ -115,6 +115,11 @@ std::string isoTimeJson(const std::string& hexTime) {
   return jsonString(s);
 }
 
+std::string numberJson(const std::string& text) {
+  long long v = 0;
+  return wholeNumber(text, v) && !text.empty() ? std::to_string(v) : std::string("null");
+}
+
 std::string kindText(const app::App& app, int kind) {
   if (kind < 0 || kind > catalog::kMaxKind) return "unknown";
   return app.text(app::kTextKindBase + kind);

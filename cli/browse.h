@@ -19,6 +19,8 @@ std::string sizeText(uint64_t bytes, bool human);
 std::string localTimeText(const std::string& hexTime);
 // The same as an ISO 8601 JSON string with the offset, or null.
 std::string isoTimeJson(const std::string& hexTime);
+// A whole number as JSON ("123"), null for empty or other text.
+std::string numberJson(const std::string& text);
 // The media type's name ("Folder on a hard disk") and as JSON.
 std::string kindText(const app::App& app, int kind);
 std::string kindJson(const app::App& app, int kind);

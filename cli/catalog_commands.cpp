@@ -71,7 +71,8 @@ std::string treeJson(const std::vector<catalog::TreeNode>& nodes, const App& app
     const auto& n = nodes[i];
     if (i) out += ",";
     out += "{\"number\":" + std::to_string(n.number) + ",\"type\":" +
-           (n.isCategory ? "\"category\"" : "\"item\"") + ",\"caption\":" + jsonString(n.caption);
+           (n.isCategory ? "\"category\"" : "\"item\"") + ",\"name\":" + jsonString(n.caption) +
+           ",\"caption\":" + jsonString(n.caption);
     if (!n.isCategory) out += ",\"kind\":" + kindJson(app, n.kind) + ",\"kindCode\":" + std::to_string(n.kind);
     if (n.isCategory) out += ",\"children\":" + treeJson(n.children, app);
     out += "}";

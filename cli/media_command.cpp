@@ -9,6 +9,7 @@
 
 #include "storage/compound_file.h"
 
+#include "browse.h"
 #include "commands.h"
 #include "common.h"
 #include "decomp/extract.h"
@@ -109,11 +110,10 @@ bool describeArchive(const std::string& file, int kind, bool asJson) {
     std::string modified;
     if (auto t = parseHexTime(prop(9))) modified = displayTime(*t);
     if (asJson) {
-      out += std::string(first ? "" : ",") + "{\"name\":" + jsonString(prop(4)) +
-             ",\"folder\":" + (folder ? "true" : "false") + ",\"size\":" +
-             (prop(2).empty() ? "null" : prop(2)) + ",\"packed\":" +
-             (prop(5).empty() ? "null" : prop(5)) + ",\"modified\":" + jsonString(modified) +
-             ",\"attributes\":" + jsonString(prop(8)) + "}";
+      out += std::string(first ? "" : ",") + "{\"name\":" + jsonString(prop(4)) + ",\"type\":" +
+             (folder ? "\"folder\"" : "\"file\"") + ",\"folder\":" + (folder ? "true" : "false") +
+             ",\"size\":" + numberJson(prop(2)) + ",\"packed\":" + numberJson(prop(5)) +
+             ",\"modified\":" + isoTimeJson(prop(9)) + ",\"attributes\":" + jsonString(prop(8)) + "}";
     } else {
       char line[64];
       std::snprintf(line, sizeof line, "  %12s %12s  %-16s  ", folder ? "<dir>" : prop(2).c_str(),

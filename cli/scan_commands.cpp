@@ -470,10 +470,9 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
           if (!first) out += ",";
           first = false;
           out += "{\"name\":" + jsonString(prop(e, "name")) + ",\"type\":" + jsonString(tag);
-          for (const char* k : {"size", "packed", "modified", "attributes"}) {
-            std::string v = prop(e, k);
-            if (!v.empty()) out += std::string(",\"") + k + "\":" + jsonString(v);
-          }
+          out += ",\"size\":" + numberJson(prop(e, "size")) + ",\"packed\":" +
+                 numberJson(prop(e, "packed")) + ",\"modified\":" + isoTimeJson(prop(e, "modified")) +
+                 ",\"attributes\":" + jsonString(prop(e, "attributes"));
           out += "}";
         }
         out += "]}";

@@ -279,6 +279,10 @@ TEST_F(Conventions, ArchiveNamesComeThroughInAnyLocaleAndALoneGzipIsNoArchive) {
     EXPECT_NE(r.out.find("donn\xC3\xA9" "es_\xC3\xA9.txt"), std::string::npos) << cmd << r.out;
     EXPECT_NE(r.out.find("\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xAA\x9E.txt"), std::string::npos) << cmd << r.out;
   }
+  EXPECT_EQ(json("archive Arch/A p.zip",
+                 "e=d['entries'][0]\n"
+                 "assert e['type']=='file' and e['size']==1 and e['modified'][10]=='T', e\n"),
+            "");
   r = tamber("archive Arch/A README.gz");
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_NE(r.out.find("has no archive listing"), std::string::npos) << r.out;
