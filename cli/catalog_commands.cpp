@@ -449,6 +449,18 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         n.error(t.message());
         return kExitFailure;
       }
+      // A category of the same name beside the item: say which one this is.
+      if (t->isItem() && t->node->parent) {
+        std::string label = doc.field(t->node, catalog::kLabel);
+        for (xmlNode* c = t->node->parent->children; c; c = c->next) {
+          if (CatalogDocument::isCategory(c) && doc.field(c, catalog::kCategoryName) == label) {
+            std::cerr << "tamber: note: " << args->a << " is the disc or folder #"
+                      << CatalogDocument::rawNumber(t->node) << "; the category of the same name is #"
+                      << CatalogDocument::rawNumber(c) << "\n";
+            break;
+          }
+        }
+      }
       std::vector<std::pair<std::string, std::string>> rows;
       if (t->isItem()) {
         rows.push_back({"number", std::to_string(CatalogDocument::rawNumber(t->node))});

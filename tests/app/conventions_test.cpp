@@ -170,7 +170,18 @@ TEST_F(Conventions, ErrorsSayWhatWasMeantAndExitAsDocumented) {
   r = tamber("add-folder " + quote(tree.string()) + " --label A/B --category C");
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_NE(r.out.find("cannot hold \"/\""), std::string::npos) << r.out;
+  r = tamber("add-folder " + quote(tree.string()) + " --label X --category C --rule /etc=skip");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("/etc is not a folder below"), std::string::npos) << r.out;
   EXPECT_EQ(tamber("tree").out.find("C/"), std::string::npos);  // nothing made
+  // A category and an item of one name: ls and show take the item, and
+  // show says so.
+  ASSERT_EQ(tamber("mkcat Music/Rock/Disc").status, 0);
+  EXPECT_EQ(tamber("ls Music/Rock/Disc").out.substr(0, 6), "Sub2/\n");
+  r = tamber("show Music/Rock/Disc");
+  EXPECT_NE(r.out.find("note: Music/Rock/Disc is the disc or folder #1; the category of the same name is #2"),
+            std::string::npos) << r.out;
+  EXPECT_EQ(tamber("ls Music/Rock/#2").out, "");
   // Output that cannot be written is a failure, said once.
   r = tamber("ls -R Music/Rock/Disc 2>&1 >/dev/full", false);
   EXPECT_EQ(r.status, 1);
