@@ -46,11 +46,6 @@ std::optional<double> parsePrice(const std::string& text) {
   return v;
 }
 
-std::string replaceFirst(std::string text, const std::string& value) {
-  auto at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, value);
-  return text;
-}
 
 void printTree(const std::vector<catalog::TreeNode>& nodes, App& app, int depth) {
   for (const auto& n : nodes) {
@@ -148,7 +143,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         n.error(st.message());
         return kExitFailure;
       }
-      n.info(replaceFirst(app.text(app::kTextLibraryCreated), args->a));
+      n.info(fillIn(app.text(app::kTextLibraryCreated), {args->a}));
       return kExitOk;
     }, Access::none);
   });
@@ -289,15 +284,15 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       auto& doc = app.library()->catalog();
       auto t = resolve(doc, args->a);
       if (!t || t->node == doc.root()) {
-        n.error(t ? "the library itself has no name" : t.message());
+        n.error(t ? say(app::kTextLibraryItself) : t.message());
         return kExitFailure;
       }
       if (args->b.empty()) {
-        n.error("a name cannot be empty");
+        n.error(say(app::kTextNameEmpty));
         return kExitUsage;
       }
       if (args->b.find('/') != std::string::npos) {
-        n.error("a name cannot hold \"/\": paths use it to separate names");
+        n.error(say(app::kTextNameHoldsSlash));
         return kExitUsage;
       }
       doc.rename(t->node, args->b);
@@ -322,7 +317,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         return kExitFailure;
       }
       if (src->node == doc.root()) {
-        n.error("the library itself cannot be moved");
+        n.error(say(app::kTextLibraryItself));
         return kExitFailure;
       }
       auto r = app.library()->move(src->node, dst->category);
@@ -345,12 +340,12 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       auto& doc = lib->catalog();
       auto t = resolve(doc, args->a);
       if (!t || t->node == doc.root()) {
-        n.error(t ? "the library itself cannot be deleted" : t.message());
+        n.error(t ? say(app::kTextLibraryItself) : t.message());
         return kExitFailure;
       }
       std::string name = doc.field(t->node, t->isItem() ? catalog::kLabel : catalog::kCategoryName);
       int question = t->isItem() ? app::kTextConfirmDeleteItem : app::kTextConfirmDeleteCategory;
-      if (!n.ask(replaceFirst(app.text(question), name))) {
+      if (!n.ask(fillIn(app.text(question), {name}))) {
         n.error(app.text(app::kTextCancelled));
         return kExitFailure;
       }
@@ -374,7 +369,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       auto& doc = app.library()->catalog();
       auto t = resolve(doc, args->a, Prefer::item);
       if (!t || !t->isItem()) {
-        n.error(t ? args->a + " is not a disc or folder" : t.message());
+        n.error(t ? say(app::kTextNotAnItem, {args->a}) : t.message());
         return kExitFailure;
       }
       int kind = doc.itemKind(t->node);
@@ -400,7 +395,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         if (it->second == catalog::kPrice && !value.empty()) {
           auto price = parsePrice(value);
           if (!price) {
-            n.error("price: \"" + value + "\" is not a number (12.50 or 12,50)");
+            n.error(say(app::kTextPriceNotNumber, {value}));
             return kExitUsage;
           }
           value = formatPrice(*price);
@@ -419,7 +414,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       auto t = resolve(app.library()->catalog(), args->a, Prefer::item);
       if (!t || !t->isItem()) {
-        n.error(t ? args->a + " is not a disc or folder" : t.message());
+        n.error(t ? say(app::kTextNotAnItem, {args->a}) : t.message());
         return kExitFailure;
       }
       auto picture = readRegularFile(args->b, catalog::Library::kMaxCoverBytes);

@@ -11,6 +11,8 @@ namespace tamber::cli {
 
 namespace {
 
+const App* speaking = nullptr;
+
 std::string describe(const CatalogDocument& doc, xmlNode* n) {
   bool cat = CatalogDocument::isCategory(n);
   long long raw = CatalogDocument::rawNumber(n);
@@ -20,6 +22,29 @@ std::string describe(const CatalogDocument& doc, xmlNode* n) {
 }
 
 }  // namespace
+
+void setLanguage(const App* app) { speaking = app; }
+
+std::string fillIn(std::string text, std::initializer_list<std::string> values) {
+  size_t from = 0;
+  for (const auto& v : values) {
+    auto at = text.find("%s", from);
+    if (at == std::string::npos) break;
+    text.replace(at, 2, v);
+    from = at + v.size();
+  }
+  return text;
+}
+
+std::string say(int id, std::initializer_list<std::string> values) {
+  if (speaking) return fillIn(speaking->text(id), values);
+  static const app::LanguageResources english = [] {
+    app::LanguageResources r;
+    (void)r.load(app::resourceDirectory(), "en");
+    return r;
+  }();
+  return fillIn(english.text(id), values);
+}
 
 Status writePictureFile(std::string_view bytes, const std::string& out) {
   auto target = scan::pictureFormatForName(out);
@@ -61,7 +86,7 @@ Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer pre
   for (std::string_view piece : splitNonEmpty(text, '/')) {
     std::string step(piece);
     if (t.isItem()) {
-      if (!rest) return Error{Errc::not_found, text + ": a disc or folder holds no items"};
+      if (!rest) return Error{Errc::not_found, say(app::kTextNoSuchStep, {text, step})};
       rest->push_back(std::move(step));
       continue;
     }
@@ -93,14 +118,13 @@ Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer pre
       matches.pop_back();
     }
     if (matches.empty()) {
-      return Error{Errc::not_found, text + ": no category, disc or folder \"" + step + "\""};
+      return Error{Errc::not_found, say(app::kTextNoSuchStep, {text, step})};
     }
     if (matches.size() > 1) {
       std::string list;
       for (xmlNode* m : matches) list += "\n  " + describe(doc, m);
       return Error{Errc::invalid_argument,
-                   text + ": \"" + step + "\" names " + std::to_string(matches.size()) +
-                       " entries; name one by its number (#N):" + list};
+                   say(app::kTextAmbiguousStep, {text, step, std::to_string(matches.size())}) + list};
     }
     xmlNode* next = matches.front();
     if (CatalogDocument::isItem(next)) {
@@ -118,7 +142,7 @@ Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer pre
 Result<ItemPath> makeCategoryPath(CatalogDocument& doc, const std::string& text,
                                   const std::string& comment) {
   auto steps = splitNonEmpty(text, '/');
-  if (steps.empty()) return Error{Errc::invalid_argument, "a category name is needed"};
+  if (steps.empty()) return Error{Errc::invalid_argument, say(app::kTextCategoryNameNeeded)};
   ItemPath path;
   for (size_t i = 0; i < steps.size(); ++i) {
     auto r = doc.addCategory(path, steps[i], i + 1 == steps.size() ? comment : "");

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <initializer_list>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -51,6 +52,12 @@ struct Globals {
   bool quiet = false;
 };
 
+
+// Messages in the user's language: the texts of the running App (English
+// before one started), with each "%s" filled in turn.
+void setLanguage(const App* app);
+std::string fillIn(std::string text, std::initializer_list<std::string> values);
+std::string say(int id, std::initializer_list<std::string> values = {});
 
 // A resolved ITEM: the root (an empty path), a category or a disc/folder.
 struct Target {
@@ -104,6 +111,10 @@ int withLibrary(const Globals& g, F&& body, Access access = Access::change) {
     notifier.error(st.message());
     return kExitFailure;
   }
+  struct Speaking {
+    explicit Speaking(const App& a) { setLanguage(&a); }
+    ~Speaking() { setLanguage(nullptr); }
+  } speaking(app);
   notifier.setYesNo(app.text(app::kTextYesNo));
   if (!app.settings().warning().empty()) std::cerr << "tamber: warning: " << app.settings().warning() << "\n";
   if (access != Access::none) {

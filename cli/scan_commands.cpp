@@ -54,16 +54,6 @@ std::string withCommas(uint64_t v) {
   return s;
 }
 
-std::string fillIn(std::string text, std::initializer_list<std::string> values) {
-  size_t from = 0;
-  for (const auto& v : values) {
-    auto at = text.find("%s", from);
-    if (at == std::string::npos) break;
-    text.replace(at, 2, v);
-    from = at + v.size();
-  }
-  return text;
-}
 
 // The item's path for messages: category names and the label.
 std::string itemPathText(CatalogDocument& doc, const ItemPath& category, uint16_t number) {
@@ -130,14 +120,14 @@ void showProgress(scan::AddFolderJob& job, bool terminal, const std::string& cou
 Result<Target> resolveItem(CatalogDocument& doc, const std::string& text) {
   auto t = resolve(doc, text);
   if (!t) return t.error();
-  if (!t->isItem()) return Error{Errc::invalid_argument, text + " is a category, not a disc or folder"};
+  if (!t->isItem()) return Error{Errc::invalid_argument, say(app::kTextIsCategory, {text})};
   return t;
 }
 
 // The record a file of item ITEM points to by its field `code` (a hex offset)
 // in the item's stream of `kind`.
 Result<std::string> storedRecord(App& app, const std::string& item, const std::string& file,
-                                 const char* code, catalog::StreamKind kind, const char* what) {
+                                 const char* code, catalog::StreamKind kind, int missing) {
   auto& doc = app.library()->catalog();
   auto t = resolveItem(doc, item);
   if (!t) return t.error();
@@ -161,13 +151,13 @@ Result<std::string> storedRecord(App& app, const std::string& item, const std::s
   if (Status st = scan::walkListing(scan::streamListing(root, t->category, t->number), find); !st) {
     return st.error();
   }
-  if (!hit) return Error{Errc::not_found, file + ": no such file in " + item};
+  if (!hit) return Error{Errc::not_found, say(app::kTextNoSuchFileIn, {file, item})};
   const scan::ListingEntry* entry = &*hit;
-  if (entry->folder) return Error{Errc::invalid_argument, file + " is a folder"};
+  if (entry->folder) return Error{Errc::invalid_argument, say(app::kTextIsFolder, {file})};
   const std::string* v = entry->field(code);
   char* end = nullptr;
   unsigned long long offset = v && !v->empty() && v->size() <= 16 ? std::strtoull(v->c_str(), &end, 16) : 0;
-  if (!end || *end != '\0') return Error{Errc::not_found, file + " has no " + what};
+  if (!end || *end != '\0') return Error{Errc::not_found, say(missing, {file})};
   return scan::readRecord(root, catalog::streamName(kind, t->category, t->number), offset);
 }
 
@@ -206,6 +196,22 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   add->add_option("--update", a->update, "Re-scan this disc or folder item (ITEM path)");
   add->add_flag("-q,--quiet", a->quiet, "Print no progress");
   add->callback([&status, g, a] {
+    // Ctrl-C and SIGTERM cancel the job cleanly, from the start of the
+    // command on: one that comes before the walk cancels it at once.
+    interrupted.store(0);
+    struct sigaction sa {}, oldInt {}, oldTerm {};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &oldInt);
+    sigaction(SIGTERM, &sa, &oldTerm);
+    struct Restore {
+      struct sigaction& i;
+      struct sigaction& t;
+      ~Restore() {
+        sigaction(SIGINT, &i, nullptr);
+        sigaction(SIGTERM, &t, nullptr);
+      }
+    } restore{oldInt, oldTerm};
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       auto& lib = *app.library();
       auto& doc = lib.catalog();
@@ -327,12 +333,6 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
 
       scan::AddFolderJob job(lib, o);
       bool terminal = isatty(STDERR_FILENO);
-      interrupted.store(0);
-      struct sigaction sa {}, oldInt {}, oldTerm {};
-      sa.sa_handler = onInterrupt;
-      sigemptyset(&sa.sa_mask);
-      sigaction(SIGINT, &sa, &oldInt);
-      sigaction(SIGTERM, &sa, &oldTerm);
       job.start();
       auto interval = std::chrono::milliseconds(terminal ? 200 : 2000);
       auto next = std::chrono::steady_clock::now() + interval;
@@ -346,8 +346,6 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         }
       }
       const auto& r = job.wait();
-      sigaction(SIGINT, &oldInt, nullptr);
-      sigaction(SIGTERM, &oldTerm, nullptr);
       if (shown && terminal) std::cerr << "\r\033[K" << std::flush;
       for (const auto& u : r.unreadable) n.error(fillIn(app.text(app::kTextUnreadableFolder), {u}));
       if (r.outcome != scan::JobOutcome::done) restoreCatalog();
@@ -412,7 +410,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   thumb->callback([&status, g, a] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       auto bytes = storedRecord(app, a->item, a->file, "y", catalog::StreamKind::thumbnails,
-                                "thumbnail");
+                                app::kTextNoThumbnail);
       if (!bytes) {
         n.error(bytes.error().message);
         return kExitFailure;
@@ -436,7 +434,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   arc->callback([&status, g, a] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       auto bytes = storedRecord(app, a->item, a->file, "a9", catalog::StreamKind::archives,
-                                "archive listing");
+                                app::kTextNoArchiveListing);
       if (!bytes) {
         n.error(bytes.error().message);
         return kExitFailure;
@@ -450,7 +448,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       // Our own format: a DTD (and so any entity) in it means damage.
       xmlNode* root = doc && !doc->intSubset ? xmlDocGetRootElement(doc.get()) : nullptr;
       if (!root) {
-        n.error("the stored archive listing is damaged");
+        n.error(say(app::kTextArchiveListingDamaged));
         return kExitFailure;
       }
       auto prop = [](xmlNode* e, const char* name) {

@@ -42,6 +42,20 @@ enum TextId : int {
   kTextReadOnly = 570,
   kTextProgressCounts = 571,       // %s files, %s folders
   kTextYesNo = 572,
+  kTextNameEmpty = 573,
+  kTextNameHoldsSlash = 574,
+  kTextLibraryItself = 575,
+  kTextNoSuchStep = 576,           // %s path, %s step
+  kTextIsCategory = 577,           // %s path
+  kTextNoSuchFileIn = 578,         // %s file, %s item
+  kTextIsFolder = 579,             // %s file
+  kTextNoThumbnail = 580,          // %s file
+  kTextNoArchiveListing = 581,     // %s file
+  kTextPriceNotNumber = 582,       // %s value
+  kTextCategoryNameNeeded = 583,
+  kTextAmbiguousStep = 584,        // %s path, %s step, %s count
+  kTextArchiveListingDamaged = 585,
+  kTextNotAnItem = 586,            // %s path
 };
 
 class LanguageResources {
