@@ -181,8 +181,8 @@ TEST_F(CommandLine, CategoriesInfoTreeShowMoveAndDelete) {
   EXPECT_EQ(tamber("rm Films").status, 1);             // asks; no terminal, no --yes: no
   EXPECT_EQ(tamber("rm '#2' --yes").status, 0);
   EXPECT_EQ(tamber("tree --json").out,
-            "[{\"number\":1,\"type\":\"category\",\"caption\":\"Music\",\"children\":[{"
-            "\"number\":1,\"type\":\"category\",\"caption\":\"Rock\",\"children\":[]}]}]\n");
+            "[{\"number\":1,\"type\":\"category\",\"name\":\"Music\",\"caption\":\"Music\",\"children\":[{"
+            "\"number\":1,\"type\":\"category\",\"name\":\"Rock\",\"caption\":\"Rock\",\"children\":[]}]}]\n");
   EXPECT_EQ(tamber("rename Music/Rock 'Rock & Pop'").status, 0);
   EXPECT_EQ(tamber("show 'Music/Rock & Pop'").status, 0);
   auto info = tamber("info --json");
