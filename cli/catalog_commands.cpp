@@ -134,7 +134,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   mk->callback([&status, g, args] {
     std::error_code ec;
     if (std::filesystem::exists(args->a, ec) && !args->force) {
-      std::cerr << "tamber: error: " << args->a << " exists already (use --force to replace it)\n";
+      std::cerr << "tamber: error: " << say(app::kTextExistsAlready, {args->a}) << "\n";
       status = kExitFailure;
       return;
     }
@@ -218,7 +218,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         return kExitFailure;
       }
       if (t->isItem()) {
-        n.error(args->a + " is a disc or folder; tree shows categories (ls lists its files)");
+        n.error(say(app::kTextTreeOfItem, {args->a}));
         return kExitFailure;
       }
       auto nodes = catalog::buildLibraryTree(doc.currentText());
@@ -240,7 +240,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       std::vector<catalog::TreeNode> one;
       for (size_t i = 0; i < places.size(); ++i) {
         if (places[i] >= level->size()) {
-          n.error(args->a + ": not found in the catalog");
+          n.error(say(app::kTextNoSuchStep, {args->a, args->a}));
           return kExitFailure;
         }
         if (i + 1 == places.size()) {
@@ -313,7 +313,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         return kExitFailure;
       }
       if (dst->isItem()) {
-        n.error(args->b + " is not a category");
+        n.error(say(app::kTextNotACategory, {args->b}));
         return kExitFailure;
       }
       if (src->node == doc.root()) {
@@ -381,14 +381,13 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         auto it = eq == std::string::npos ? settableFields().end()
                                           : settableFields().find(assignment.substr(0, eq));
         if (it == settableFields().end()) {
-          n.error("not a field: " + assignment + " (use FIELD=VALUE with comment, location, "
-                  "price, artist, album, genre, year or catalog)");
+          n.error(say(app::kTextNotAField, {assignment}));
           return kExitUsage;
         }
         bool audioOnly = it->second != catalog::kComment && it->second != catalog::kLocation &&
                          it->second != catalog::kPrice;
         if (audioOnly && !audio) {
-          n.error(it->first + " applies to audio CDs and CD-Extras only");
+          n.error(say(app::kTextAudioOnly, {it->first}));
           return kExitFailure;
         }
         std::string value = assignment.substr(eq + 1);
@@ -423,7 +422,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         return kExitFailure;
       }
       if (!scan::isDecodablePicture(*picture)) {
-        n.error(args->b + " is not a picture that can be read (JPEG, PNG, GIF, BMP, TIFF, WebP)");
+        n.error(say(app::kTextNotAPicture, {args->b}));
         return kExitFailure;
       }
       if (Status st = app.library()->setCover(t->node, args->b); !st) {
@@ -581,7 +580,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         char* end = nullptr;
         long v = std::strtol(args->comment.c_str(), &end, 10);
         if (*end != '\0' || args->comment.empty()) {
-          n.error(args->comment + " is not an integer");
+          n.error(say(app::kTextNotAnInteger, {args->comment}));
           return kExitUsage;
         }
         app.settings().putInt(args->a, args->b, static_cast<int>(v));

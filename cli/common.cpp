@@ -38,21 +38,24 @@ std::string fillIn(std::string text, std::initializer_list<std::string> values) 
 
 std::string say(int id, std::initializer_list<std::string> values) {
   if (speaking) return fillIn(speaking->text(id), values);
-  static const app::LanguageResources english = [] {
+  // Outside a command (before it started, after it ended): the language
+  // the environment asks for.
+  static const app::LanguageResources fallback = [] {
     app::LanguageResources r;
-    (void)r.load(app::resourceDirectory(), "en");
+    auto dir = app::resourceDirectory();
+    (void)r.load(dir, app::chooseLanguage("", dir));
     return r;
   }();
-  return fillIn(english.text(id), values);
+  return fillIn(fallback.text(id), values);
 }
 
 Status writePictureFile(std::string_view bytes, const std::string& out) {
   auto target = scan::pictureFormatForName(out);
   if (target == scan::PictureFormat::unknown) {
-    return Error{Errc::invalid_argument, out + ": use a name ending in .jpg or .png"};
+    return Error{Errc::invalid_argument, say(app::kTextPictureName, {out})};
   }
   auto encoded = scan::encodePictureAs(bytes, target);
-  if (!encoded) return Error{Errc::invalid_argument, out + ": the picture cannot be converted"};
+  if (!encoded) return Error{Errc::invalid_argument, say(app::kTextPictureNotConverted, {out})};
   return writeFileAtomically(out, *encoded);
 }
 

@@ -53,8 +53,8 @@ struct Globals {
 };
 
 
-// Messages in the user's language: the texts of the running App (English
-// before one started), with each "%s" filled in turn.
+// Messages in the user's language: the texts of the running App (outside
+// one, of the language the environment names), each "%s" filled in turn.
 void setLanguage(const App* app);
 std::string fillIn(std::string text, std::initializer_list<std::string> values);
 std::string say(int id, std::initializer_list<std::string> values = {});

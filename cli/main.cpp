@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "commands.h"
+#include "common.h"
 #include "generate.h"
 #include "help.h"
 
@@ -137,8 +138,9 @@ int main(int argc, char** argv) {
   std::cout.flush();
   if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.good()) {
     int err = errno;
-    std::cerr << "tamber: error: cannot write the output: "
-              << (err ? std::strerror(err) : "write error") << "\n";
+    std::cerr << "tamber: error: "
+              << tamber::cli::say(tamber::app::kTextCannotWriteOutput, {err ? std::strerror(err) : "write error"})
+              << "\n";
     return status == tamber::cli::kExitOk ? kExitFailure : status;
   }
   return status;

@@ -156,7 +156,7 @@ bool describePicture(const std::string& file, bool asJson, const std::string& th
   if (!thumbnailOut.empty()) {
     std::string bytes;
     if (!reader.encodeThumbnail(*pic, bytes)) {
-      std::cerr << "tamber: error: " << file << ": the thumbnail could not be made\n";
+      std::cerr << "tamber: error: " << say(app::kTextThumbnailNotMade, {file}) << "\n";
       return false;
     }
     // The encoding the name asks for ("th.jpg" gets a JPEG), like thumb.
@@ -196,7 +196,7 @@ bool describePicture(const std::string& file, bool asJson, const std::string& th
 int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags,
              const std::string& thumbnailOut) {
   if (::access(file.c_str(), R_OK) != 0 || std::filesystem::is_directory(file)) {
-    std::cerr << "tamber: error: " << file << ": cannot be read\n";
+    std::cerr << "tamber: error: " << say(app::kTextCannotBeRead, {file}) << "\n";
     return kExitFailure;
   }
   if (isPicture(file) && describePicture(file, asJson, thumbnailOut)) return kExitOk;

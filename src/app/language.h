@@ -56,6 +56,18 @@ enum TextId : int {
   kTextAmbiguousStep = 584,        // %s path, %s step, %s count
   kTextArchiveListingDamaged = 585,
   kTextNotAnItem = 586,            // %s path
+  kTextExistsAlready = 587,        // %s file
+  kTextTreeOfItem = 588,           // %s path
+  kTextNotACategory = 589,         // %s path
+  kTextNotAField = 590,            // %s assignment
+  kTextAudioOnly = 591,            // %s field
+  kTextNotAPicture = 592,          // %s file
+  kTextNotAnInteger = 593,         // %s text
+  kTextPictureName = 594,          // %s file
+  kTextPictureNotConverted = 595,  // %s file
+  kTextCannotWriteOutput = 596,    // %s cause
+  kTextThumbnailNotMade = 597,     // %s file
+  kTextCannotBeRead = 598,         // %s file
 };
 
 class LanguageResources {
