@@ -33,6 +33,29 @@ Status App::closeLibrary() {
   return {};
 }
 
+// The failures a user meets when opening a library, said in the user's
+// language; others keep the engine's words.
+Error App::inUserLanguage(const Error& e, const std::filesystem::path& path) const {
+  auto fill = [&](int id, const std::string& detail = {}) {
+    std::string t = text(id);
+    if (auto at = t.find("%s"); at != std::string::npos) t.replace(at, 2, path.string());
+    if (auto at = t.find("%s"); at != std::string::npos) t.replace(at, 2, detail);
+    return Error{e.code, t};
+  };
+  switch (e.code) {
+    case Errc::not_found: return fill(kTextNoSuchLibrary);
+    case Errc::locked: return fill(kTextLibraryInUse);
+    case Errc::corrupt: {
+      // The engine's message names the path first: only what follows it.
+      std::string detail = e.message;
+      std::string prefix = path.string() + ": ";
+      if (detail.rfind(prefix, 0) == 0) detail = detail.substr(prefix.size());
+      return fill(kTextNotALibrary, detail);
+    }
+    default: return e;
+  }
+}
+
 Status App::openLibrary(const std::filesystem::path& requested, bool readOnly) {
   std::filesystem::path path = requested;
   bool isDefault = false;
@@ -50,7 +73,7 @@ Status App::openLibrary(const std::filesystem::path& requested, bool readOnly) {
     library_ = std::move(lib.value());
   } else {
     auto lib = catalog::Library::open(path, readOnly);
-    if (!lib) return lib.error();
+    if (!lib) return inUserLanguage(lib.error(), path);
     library_ = std::move(lib.value());
   }
   recent_.add(std::filesystem::absolute(path, ec).string());

@@ -52,6 +52,8 @@ class App {
   RecentLibraryList& recent() { return recent_; }
   catalog::Library* library() { return library_.get(); }
   std::string text(int id) const { return language_.text(id); }
+  // An error of opening the library at `path` in the user's language.
+  Error inUserLanguage(const Error& e, const std::filesystem::path& path) const;
 
  private:
   Status closeLibrary();

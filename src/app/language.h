@@ -68,6 +68,9 @@ enum TextId : int {
   kTextCannotWriteOutput = 596,    // %s cause
   kTextThumbnailNotMade = 597,     // %s file
   kTextCannotBeRead = 598,         // %s file
+  kTextNoSuchLibrary = 599,        // %s file
+  kTextLibraryInUse = 600,         // %s file
+  kTextNotALibrary = 601,          // %s file, %s what is wrong
 };
 
 class LanguageResources {
