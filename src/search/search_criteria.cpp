@@ -1,0 +1,206 @@
+#include "search/search_criteria.h"
+
+#include <unicode/uchar.h>
+
+#include <algorithm>
+
+#include "app/settings_store.h"
+
+namespace tamber::search {
+
+namespace {
+
+// UTF-8 to code points; a byte that starts no valid sequence stands for
+// itself (as U+DC00 + byte), so any bytes compare exactly.
+std::u32string decode(std::string_view s) {
+  std::u32string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    auto b = static_cast<unsigned char>(s[i]);
+    int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+    bool ok = len > 0 && i + static_cast<size_t>(len) <= s.size();
+    for (int k = 1; ok && k < len; ++k) {
+      auto cont = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+      ok = (cont & 0xC0) == 0x80;
+      c = (c << 6) | (cont & 0x3F);
+    }
+    if (!ok) {
+      out.push_back(0xDC00 + b);
+      ++i;
+      continue;
+    }
+    out.push_back(c);
+    i += static_cast<size_t>(len);
+  }
+  return out;
+}
+
+char32_t lower(char32_t c) { return static_cast<char32_t>(u_tolower(static_cast<UChar32>(c))); }
+char32_t upper(char32_t c) { return static_cast<char32_t>(u_toupper(static_cast<UChar32>(c))); }
+
+std::u32string lowered(std::u32string s) {
+  for (auto& c : s) c = lower(c);
+  return s;
+}
+
+// The set opening at pattern[p] ("["): whether `c` is in it, and where the
+// pattern goes on. An unterminated set gives nothing.
+struct SetResult {
+  bool terminated = false;
+  bool member = false;
+  size_t next = 0;
+};
+
+SetResult matchSet(const std::u32string& pattern, size_t p, char32_t c, bool caseSensitive) {
+  SetResult r;
+  // Sets compare in upper case: "[a-c]" takes "B" when case does not count.
+  char32_t x = caseSensitive ? c : upper(c);
+  size_t i = p + 1;
+  while (i < pattern.size() && pattern[i] != U']') {
+    char32_t from = caseSensitive ? pattern[i] : upper(pattern[i]);
+    if (i + 2 < pattern.size() && pattern[i + 1] == U'-' && pattern[i + 2] != U']') {
+      char32_t to = caseSensitive ? pattern[i + 2] : upper(pattern[i + 2]);
+      if (from <= x && x <= to) r.member = true;
+      i += 3;
+    } else {
+      if (from == x) r.member = true;
+      ++i;
+    }
+  }
+  if (i >= pattern.size()) return {};
+  r.terminated = true;
+  r.next = i + 1;
+  return r;
+}
+
+bool matchDecoded(const std::u32string& text, const std::u32string& pattern, bool caseSensitive) {
+  size_t p = 0, t = 0;
+  size_t star = std::u32string::npos, starText = 0;
+  for (;;) {
+    if (p == pattern.size()) return true;  // the rest of the text does not matter
+    if (pattern[p] == U'*') {
+      star = p++;
+      starText = t;
+      continue;
+    }
+    if (t == text.size()) {
+      // Text used up: only stars may remain.
+      while (p < pattern.size() && pattern[p] == U'*') ++p;
+      return p == pattern.size();
+    }
+    size_t next = 0;
+    bool ok = false;
+    if (pattern[p] == U'?') {
+      ok = true;
+      next = p + 1;
+    } else if (pattern[p] == U'[') {
+      SetResult s = matchSet(pattern, p, text[t], caseSensitive);
+      if (!s.terminated) return false;
+      ok = s.member;
+      next = s.next;
+    } else {
+      ok = pattern[p] == text[t];
+      next = p + 1;
+    }
+    if (ok) {
+      p = next;
+      ++t;
+      continue;
+    }
+    // Let the last "*" take one more character, if there was one.
+    if (star == std::u32string::npos) return false;
+    p = star + 1;
+    t = ++starText;
+  }
+}
+
+}  // namespace
+
+std::string prepareSearchText(std::string_view typed, bool wholeText) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  size_t b = typed.find_first_not_of(kBlanks), e = typed.find_last_not_of(kBlanks);
+  std::string text(b == std::string_view::npos ? std::string_view() : typed.substr(b, e - b + 1));
+  if (text.empty() || wholeText || text[0] == '*' || text[0] == '?') return text;
+  return "*" + text;
+}
+
+Matcher::Matcher(std::string_view pattern, bool caseSensitive, bool wholeText)
+    : pattern_(decode(pattern)), caseSensitive_(caseSensitive), wholeText_(wholeText) {
+  if (!caseSensitive_) pattern_ = lowered(pattern_);
+}
+
+bool Matcher::matches(std::string_view text) const {
+  std::u32string t = decode(text);
+  if (!caseSensitive_) t = lowered(std::move(t));
+  if (wholeText_) return t == pattern_;
+  return matchDecoded(t, pattern_, caseSensitive_);
+}
+
+bool Match(std::string_view text, std::string_view pattern, bool caseSensitive, bool wholeText) {
+  return Matcher(pattern, caseSensitive, wholeText).matches(text);
+}
+
+uint32_t encodeSwitches(const SearchSwitches& s) {
+  uint32_t bits = 0;
+  if (s.useDateRange) bits |= 1u << 0;
+  if (s.useSizeRange) bits |= 1u << 1;
+  if (s.minGiven) bits |= 1u << 2;
+  if (s.caseSensitive) bits |= 1u << 3;
+  if (s.maxGiven) bits |= 1u << 4;
+  if (s.searchArchives) bits |= 1u << 5;
+  if (s.wholeText) bits |= 1u << 6;
+  bits |= static_cast<uint32_t>(s.kinds & kAllKinds) << 7;
+  return bits;
+}
+
+SearchSwitches decodeSwitches(uint32_t bits) {
+  SearchSwitches s;
+  s.useDateRange = bits & (1u << 0);
+  s.useSizeRange = bits & (1u << 1);
+  s.minGiven = bits & (1u << 2);
+  s.caseSensitive = bits & (1u << 3);
+  s.maxGiven = bits & (1u << 4);
+  s.searchArchives = bits & (1u << 5);
+  s.wholeText = bits & (1u << 6);
+  s.kinds = static_cast<uint16_t>((bits >> 7) & kAllKinds);
+  return s;
+}
+
+SearchSwitches loadSwitches(const app::SettingsStore& settings) {
+  // Absent: archives and every kind on, the rest off.
+  int bits = settings.getInt("serialized_param", "param_search", -1);
+  return bits < 0 ? SearchSwitches{} : decodeSwitches(static_cast<uint32_t>(bits));
+}
+
+void saveSwitches(app::SettingsStore& settings, const SearchSwitches& s) {
+  settings.putInt("serialized_param", "param_search", static_cast<int>(encodeSwitches(s)));
+}
+
+namespace {
+constexpr const char* kHistorySection = "SearchCombo/SearchHistoryCombo";
+}
+
+std::vector<std::string> loadHistory(const app::SettingsStore& settings) {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < kHistoryLength; ++i) {
+    std::string key = "Last" + std::to_string(i);
+    if (!settings.has(kHistorySection, key)) break;
+    std::string text = settings.getText(kHistorySection, key);
+    if (!text.empty() && std::find(out.begin(), out.end(), text) == out.end()) out.push_back(text);
+  }
+  return out;
+}
+
+void addToHistory(app::SettingsStore& settings, const std::string& text) {
+  if (text.empty()) return;
+  auto list = loadHistory(settings);
+  list.erase(std::remove(list.begin(), list.end(), text), list.end());
+  list.insert(list.begin(), text);
+  if (list.size() > kHistoryLength) list.resize(kHistoryLength);
+  for (size_t i = 0; i < list.size(); ++i) {
+    settings.putText(kHistorySection, "Last" + std::to_string(i), list[i]);
+  }
+}
+
+}  // namespace tamber::search
