@@ -20,5 +20,6 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& app, int& status);
 void registerScanCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerMediaCommand(CLI::App& app, int& status);
 void registerBrowseCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
+void registerFindCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 
 }  // namespace tamber::cli

@@ -1,0 +1,200 @@
+// tamber find: the search over the library's discs, folders and listings.
+
+#include <climits>
+#include <filesystem>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <optional>
+#include <sstream>
+
+#include "browse.h"
+#include "common.h"
+#include "json.h"
+#include "search/search.h"
+
+namespace tamber::cli {
+
+namespace {
+
+// "YYYY-MM-DD" or "YYYY-MM-DD HH:MM" as local time; a day alone is its
+// first second, or with `endOfDay` its last.
+std::optional<std::time_t> parseDate(const std::string& text, bool endOfDay) {
+  std::tm tm{};
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+  char tail = 0;
+  int n = std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d%c", &y, &mo, &d, &h, &mi, &tail);
+  if (n != 3 && n != 5) return std::nullopt;
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59) return std::nullopt;
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_sec = n == 3 && endOfDay ? 59 : 0;
+  if (n == 3 && endOfDay) {
+    tm.tm_hour = 23;
+    tm.tm_min = 59;
+  }
+  tm.tm_isdst = -1;
+  std::time_t t = std::mktime(&tm);
+  if (t == static_cast<std::time_t>(-1)) return std::nullopt;
+  return t;
+}
+
+std::optional<uint16_t> parseKinds(const std::string& text) {
+  uint16_t kinds = 0;
+  std::stringstream words(text);
+  std::string w;
+  while (std::getline(words, w, ',')) {
+    if (w == "names") kinds |= search::kKindNames;
+    else if (w == "tracks") kinds |= search::kKindTracks;
+    else if (w == "pictures") kinds |= search::kKindPictures;
+    else if (w == "tags") kinds |= search::kKindTags;
+    else if (w == "documents") kinds |= search::kKindDocuments;
+    else return std::nullopt;
+  }
+  return kinds;
+}
+
+// The path inside a disc as the other commands take it.
+std::string slashed(std::string path) {
+  for (auto& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+const char* kindName(search::SearchHit::Kind k) {
+  switch (k) {
+    case search::SearchHit::Kind::file: return "file";
+    case search::SearchHit::Kind::folder: return "folder";
+    case search::SearchHit::Kind::discField: return "disc field";
+  }
+  return "file";
+}
+
+}  // namespace
+
+void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
+  struct Args {
+    std::string text, from, to, kinds, scope;
+    bool caseSensitive = false, whole = false, noArchives = false, count = false;
+    std::optional<int> minKb, maxKb;
+    int jobs = 5;
+  };
+  auto a = std::make_shared<Args>();
+  auto* find = cli.add_subcommand("find", "Find files, folders and discs by name or recorded text");
+  find->add_option("TEXT", a->text,
+                   "What to find: found anywhere in a text unless it starts with * or ?; "
+                   "* any run, ? one character, [a-c] a set");
+  find->add_flag("--case", a->caseSensitive, "Letter case counts");
+  find->add_flag("--whole", a->whole, "The whole text must equal TEXT");
+  find->add_flag("--no-archives", a->noArchives, "Leave archive contents out");
+  find->add_option("--from", a->from, "Modified on or after: YYYY-MM-DD or \"YYYY-MM-DD HH:MM\"");
+  find->add_option("--to", a->to, "Modified on or before: YYYY-MM-DD or \"YYYY-MM-DD HH:MM\"");
+  find->add_option("--min-kb", a->minKb, "At least this many KB (1024 bytes)")->check(CLI::Range(0, INT_MAX));
+  find->add_option("--max-kb", a->maxKb, "At most this many KB")->check(CLI::Range(0, INT_MAX));
+  find->add_option("--kinds", a->kinds,
+                   "Texts compared, joined by commas: names, tracks, pictures, tags, documents "
+                   "(default: as saved, first all)");
+  find->add_option("--scope", a->scope, "Only below this category, disc or folder");
+  find->add_flag("--count", a->count, "Print only the number of hits");
+  find->add_option("--jobs", a->jobs, "Worker threads (default 5)")->check(CLI::Range(1, 64));
+  find->callback([&status, g, a] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      search::SearchCriteria c;
+      c.pattern = search::prepareSearchText(a->text, a->whole);
+      if (c.pattern.empty()) {
+        n.error("find needs a text to look for");
+        return kExitUsage;
+      }
+      auto saved = search::loadSwitches(app.settings());
+      c.caseSensitive = a->caseSensitive;
+      c.wholeText = a->whole;
+      c.searchArchives = !a->noArchives;
+      c.kinds = saved.kinds ? saved.kinds : search::kAllKinds;
+      if (!a->kinds.empty()) {
+        auto k = parseKinds(a->kinds);
+        if (!k || *k == 0) {
+          n.error("--kinds " + a->kinds + ": use names, tracks, pictures, tags, documents");
+          return kExitUsage;
+        }
+        c.kinds = *k;
+      }
+      if (!a->from.empty() || !a->to.empty()) {
+        auto from = a->from.empty() ? std::optional<std::time_t>(0) : parseDate(a->from, false);
+        auto to = a->to.empty() ? std::optional<std::time_t>(INT64_MAX) : parseDate(a->to, true);
+        if (!from || !to) {
+          n.error("a date is YYYY-MM-DD or \"YYYY-MM-DD HH:MM\"");
+          return kExitUsage;
+        }
+        c.useDateRange = true;
+        c.dateFrom = *from;
+        c.dateTo = *to;
+      }
+      if (a->minKb || a->maxKb) {
+        c.useSizeRange = true;
+        c.minSizeKB = a->minKb.value_or(0);
+        c.maxSizeKB = a->maxKb.value_or(0);
+      }
+      auto& doc = app.library()->catalog();
+      if (!a->scope.empty()) {
+        auto t = resolve(doc, a->scope, Prefer::item);
+        if (!t) {
+          n.error(t.message());
+          return kExitFailure;
+        }
+        c.scope = t->category;
+        if (t->isItem()) c.scope.push_back(t->number);
+      }
+      // The switches and the text are kept as the find dialog keeps them.
+      search::SearchSwitches sw;
+      sw.useDateRange = c.useDateRange;
+      sw.useSizeRange = c.useSizeRange;
+      sw.minGiven = a->minKb.has_value();
+      sw.maxGiven = a->maxKb.has_value();
+      sw.caseSensitive = c.caseSensitive;
+      sw.searchArchives = c.searchArchives;
+      sw.wholeText = c.wholeText;
+      sw.kinds = c.kinds;
+      if (app.settings().savable()) {
+        search::saveSwitches(app.settings(), sw);
+        search::addToHistory(app.settings(), a->text);
+      }
+      auto r = search::runSearch(*app.library(), c, a->jobs);
+      if (!r) {
+        n.error(r.message());
+        return kExitFailure;
+      }
+      for (const auto& d : r->damaged) std::cerr << "tamber: warning: " << d << "\n";
+      std::string out;
+      if (a->count) {
+        out = g->json ? "{\"hits\":" + std::to_string(r->hits.size()) + "}\n"
+                      : std::to_string(r->hits.size()) + "\n";
+      } else if (g->json) {
+        std::error_code ec;
+        std::string library = std::filesystem::absolute(app.library()->path(), ec).string();
+        for (const auto& h : r->hits) {
+          out += "{\"library\":" + jsonString(library) + ",\"item\":" + jsonString(h.itemPath) +
+                 ",\"itemNumber\":" + std::to_string(h.itemNumber) + ",\"path\":" +
+                 jsonString(slashed(h.path)) + ",\"field\":" + jsonString(h.field) + ",\"text\":" +
+                 jsonString(h.text) + ",\"size\":" + (h.hasSize ? std::to_string(h.size) : "null") +
+                 ",\"modified\":" + isoTimeJson(h.modified) + ",\"kind\":" + jsonString(kindName(h.kind)) +
+                 ",\"part\":" + std::to_string(h.part) + "}\n";
+        }
+      } else {
+        for (const auto& h : r->hits) {
+          std::string where = h.itemPath + (h.path.empty() ? "" : "/" + slashed(h.path));
+          out += escapeForTerminal(where);
+          if (h.field != "c") out += "  (" + h.field + ": " + escapeForTerminal(h.text) + ")";
+          out += "\n";
+        }
+      }
+      std::cout << out;
+      return r->hits.empty() ? kExitFailure : kExitOk;
+    }, Access::view);
+  });
+}
+
+}  // namespace tamber::cli

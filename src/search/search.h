@@ -1,0 +1,48 @@
+// The search over a library: the disc and folder records below the scope,
+// their fields (without date and size ranges), and every listing stream
+// (the main listing and its parts) read by worker threads, each with its
+// own scanner and matcher. Results come sorted by item, then path, so they
+// are the same for any number of workers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "catalog/library.h"
+#include "platform/result.h"
+#include "search/search_criteria.h"
+
+namespace tamber::search {
+
+struct SearchHit {
+  enum class Kind { file, folder, discField };
+  catalog::ItemPath category;  // the disc's or folder's category
+  long long itemNumber = 0;    // as stored
+  std::string itemPath;        // category names and the label, joined by "/"
+  int part = 0;                // the listing part the hit came from (0: the main listing)
+  std::string path;            // inside the disc: folder names joined by "\" as stored
+  std::string field;           // the element code whose text matched
+  std::string text;            // that text
+  uint64_t size = 0;
+  bool hasSize = false;
+  std::string modified;        // HexTime, or empty
+  Kind kind = Kind::file;
+};
+
+struct SearchResult {
+  std::vector<SearchHit> hits;
+  // Items whose listing could not be read (damaged): named, the others searched.
+  std::vector<std::string> damaged;
+};
+
+// Runs the search with `workers` threads (at least 1). Fails only when the
+// criteria cannot start a search (an empty pattern, a scope that is no
+// category or item).
+Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& criteria,
+                               int workers = 5);
+
+// Whether listing texts under element `code` are compared for `kinds`.
+bool comparedFor(std::string_view code, uint16_t kinds);
+
+}  // namespace tamber::search

@@ -1,0 +1,110 @@
+// tamber find end to end: matching, ranges, disc fields, split listings,
+// damaged listings, scopes, and the same answer from any number of workers.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/run_command.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tamber::test_support::CommandResult;
+using tamber::test_support::runCommand;
+using tamber::test_support::shellQuote;
+
+void sized(const fs::path& p, off_t size, time_t mtime = 1500000000) {
+  fs::create_directories(p.parent_path());
+  int fd = ::open(p.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, size), 0);
+  ::close(fd);
+  timespec ts[2] = {{mtime, 0}, {mtime, 0}};
+  ::utimensat(AT_FDCWD, p.c_str(), ts, 0);
+}
+
+class Find : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tamber-find-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    lib = dir / "lib.cds";
+    auto t = dir / "tree";
+    sized(t / "docs" / "Report-2019.pdf", 102400, 1546300800);   // 2019-01-01 00:00 UTC
+    sized(t / "docs" / "report-2020.pdf", 204800, 1577836800);   // 2020-01-01
+    sized(t / "docs" / "notes.txt", 204801, 1577836799);         // 2019-12-31 23:59:59
+    sized(t / "video" / "holiday.mkv", 5000000000LL, 1600000000);
+    for (int i = 0; i < 1001; ++i) sized(t / "many" / ("frame" + std::to_string(i) + ".raw"), 10);
+    ASSERT_EQ(tamber("new " + shellQuote(lib.string())).status, 0);
+    auto r = tamber("add-folder -q " + shellQuote(t.string()) + " --label 'Backup report' --category Archive");
+    ASSERT_EQ(r.status, 0) << r.out;
+    r = tamber("add-folder -q " + shellQuote((t / "docs").string()) + " --label Docs --category Other");
+    ASSERT_EQ(r.status, 0) << r.out;
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  CommandResult tamber(const std::string& args) {
+    return runCommand(std::string("TZ=UTC ") + TAMBER_CLI + " -L " + shellQuote(lib.string()) +
+                      " --config " + shellQuote((dir / "cfg").string()) + " " + args);
+  }
+  fs::path dir, lib;
+};
+
+TEST_F(Find, MatchesNamesAndDiscFieldsAsTyped) {
+  auto r = tamber("find report");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "Archive/Backup report  (h: Backup report)\n"
+            "Archive/Backup report/docs/Report-2019.pdf\n"
+            "Archive/Backup report/docs/report-2020.pdf\n"
+            "Other/Docs/Report-2019.pdf\n"
+            "Other/Docs/report-2020.pdf\n");
+  EXPECT_EQ(tamber("find Report --case --count").out, "2\n");
+  EXPECT_EQ(tamber("find 'report-20[12]?.pdf' --whole --count").out, "0\n");  // whole: no wildcards
+  EXPECT_EQ(tamber("find report-2020.PDF --whole --count").out, "2\n");
+  EXPECT_EQ(tamber("find '?otes' --count").out, "2\n");
+  EXPECT_EQ(tamber("find 'frame1?.raw' --whole --count").out, "0\n");
+  // frame10-12, frame100-129 and frame1000: the end stays open.
+  EXPECT_EQ(tamber("find 'frame1[0-2]' --count").out, "34\n");
+  EXPECT_EQ(tamber("find nothing-like-this").status, 1);
+  EXPECT_EQ(tamber("find '  '").status, 2);
+  EXPECT_EQ(tamber("find report --scope Other --count").out, "2\n");
+  EXPECT_EQ(tamber("find report --kinds tags --count").out, "1\n");  // the disc field only
+}
+
+TEST_F(Find, SizeAndDateRangesAreInclusiveAndLeaveDiscFieldsOut) {
+  auto r = tamber("find pdf --min-kb 100 --max-kb 200 --scope Archive");
+  EXPECT_EQ(r.out, "Archive/Backup report/docs/Report-2019.pdf\nArchive/Backup report/docs/report-2020.pdf\n");
+  EXPECT_EQ(tamber("find '*' --min-kb 200 --max-kb 200 --scope Archive --count").out, "1\n");
+  // Sizes are 64-bit: a 5 GB file is above 4 GB, not wrapped below.
+  EXPECT_EQ(tamber("find mkv --min-kb 4194304").out, "Archive/Backup report/video/holiday.mkv\n");
+  r = tamber("find '*' --from 2019-01-01 --to 2019-12-31 --scope Other");
+  EXPECT_EQ(r.out, "Other/Docs/Report-2019.pdf\nOther/Docs/notes.txt\n");
+  // With a range, the disc's own fields are not searched.
+  EXPECT_EQ(tamber("find report --from 2000-01-01 --count").out, "4\n");
+}
+
+TEST_F(Find, SplitListingsDamageAndWorkersGiveOneAnswer) {
+  auto r = tamber("--json find frame1000");
+  EXPECT_NE(r.out.find("\"path\":\"many/frame1000.raw\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"part\":1"), std::string::npos) << r.out;
+  std::string one = tamber("find raw --jobs 1").out, eight = tamber("find raw --jobs 8").out;
+  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 1001);
+  EXPECT_EQ(one, eight);
+  // A damaged listing is named; the other items are still searched.
+  auto bomb = dir / "bomb.xml";
+  std::ofstream(bomb) << "<?xml version=\"1.0\"?><!DOCTYPE a1 [<!ENTITY e \"x\">]><a1><b><c>&e;report</c></b></a1>";
+  ASSERT_EQ(tamber("storage put " + shellQuote(lib.string()) + " col2-1.xml " + shellQuote(bomb.string())).status, 0);
+  r = tamber("find report");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("warning: Other/Docs: the listing is damaged"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Archive/Backup report/docs/Report-2019.pdf"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Other/Docs/"), std::string::npos) << r.out;
+}
+
+}  // namespace
