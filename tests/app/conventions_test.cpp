@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "tests/run_command.h"
+#include "tests/temp_dir.h"
 
 namespace {
 
@@ -27,9 +28,7 @@ void write(const fs::path& p, const std::string& bytes) {
 class Conventions : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/tamber-conv-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    ASSERT_FALSE(dir.empty());
     lib = dir / "lib.cds";
     cfg = dir / "tamber.cfg";
     tree = dir / "tree";
@@ -49,7 +48,6 @@ class Conventions : public ::testing::Test {
     auto r = tamber("add-folder -q " + quote(tree.string()) + " --label Disc --category Music/Rock");
     ASSERT_EQ(r.status, 0) << r.out;
   }
-  void TearDown() override { fs::remove_all(dir); }
 
   CommandResult tamber(const std::string& args, bool withStderr = true) {
     return runCommand(std::string(TAMBER_CLI) + " -L " + quote(lib.string()) + " --config " +
@@ -65,7 +63,8 @@ class Conventions : public ::testing::Test {
                         quote("import json,sys\nd=json.load(sys.stdin)\n" + check));
     return r.status == 0 ? r.out : "exit " + std::to_string(r.status) + ": " + r.out;
   }
-  fs::path dir, lib, cfg, tree;
+  tamber::test_support::TempDir tmp;
+  fs::path dir = tmp.path, lib, cfg, tree;
 };
 
 TEST_F(Conventions, GlobalOptionsGoAnywhere) {

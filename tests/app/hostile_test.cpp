@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "tests/run_command.h"
+#include "tests/temp_dir.h"
 
 namespace {
 
@@ -31,16 +32,14 @@ std::string readFile(const fs::path& p) {
 class Hostile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/tamber-hostile-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    ASSERT_FALSE(dir.empty());
     lib = dir / "lib.cds";
     cfg = dir / "tamber.cfg";
   }
+  // Before the folder goes: a mount in it, or a part nobody may write.
   void TearDown() override {
     (void)runCommand("umount " + quote((dir / "ro").string()) + " 2>/dev/null");
     (void)runCommand("chmod -R u+w " + quote(dir.string()));
-    fs::remove_all(dir);
   }
   // `tamber` with the test's library and settings file.
   CommandResult tamber(const std::string& args, const fs::path& library = {}) {
@@ -60,7 +59,8 @@ class Hostile : public ::testing::Test {
     ASSERT_EQ(r.status, 0) << r.out;
   }
   std::string streams() { return tamber("storage ls " + quote(lib.string())).out; }
-  fs::path dir, lib, cfg;
+  tamber::test_support::TempDir tmp;
+  fs::path dir = tmp.path, lib, cfg;
 };
 
 TEST_F(Hostile, ASettingsFileThatIsNotOneIsNeverSavedOver) {

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "tests/run_command.h"
+#include "tests/temp_dir.h"
 
 namespace {
 
@@ -31,9 +32,7 @@ void sized(const fs::path& p, off_t size, time_t mtime = 1500000000) {
 class Find : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/tamber-find-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    ASSERT_FALSE(dir.empty());
     lib = dir / "lib.cds";
     auto t = dir / "tree";
     sized(t / "docs" / "Report-2019.pdf", 102400, 1546300800);   // 2019-01-01 00:00 UTC
@@ -47,12 +46,12 @@ class Find : public ::testing::Test {
     r = tamber("add-folder -q " + shellQuote((t / "docs").string()) + " --label Docs --category Other");
     ASSERT_EQ(r.status, 0) << r.out;
   }
-  void TearDown() override { fs::remove_all(dir); }
   CommandResult tamber(const std::string& args) {
     return runCommand(std::string("TZ=UTC ") + TAMBER_CLI + " -L " + shellQuote(lib.string()) +
                       " --config " + shellQuote((dir / "cfg").string()) + " " + args);
   }
-  fs::path dir, lib;
+  tamber::test_support::TempDir tmp;
+  fs::path dir = tmp.path, lib;
 };
 
 TEST_F(Find, MatchesNamesAndDiscFieldsAsTyped) {

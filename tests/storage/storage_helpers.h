@@ -11,6 +11,7 @@
 
 #include "storage/compound_file.h"
 #include "storage/format.h"
+#include "tests/temp_dir.h"
 
 namespace tamber::storage {
 
@@ -96,16 +97,6 @@ inline std::string treeDiff(const std::map<std::string, std::string>& got,
   return out;
 }
 
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tamber-test-XXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-};
+using test_support::TempDir;
 
 }  // namespace tamber::storage
