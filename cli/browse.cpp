@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <optional>
 
 #include "json.h"
 #include "platform/hex_time.h"
@@ -93,26 +94,30 @@ std::string sizeText(uint64_t bytes, bool human) {
   return buf;
 }
 
-std::string localTimeText(const std::string& hexTime) {
-  auto t = parseHexTime(hexTime);
-  if (!t || !*t) return "-";
-  std::tm tm{};
-  localtime_r(&*t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-  return buf;
-}
+namespace {
 
-std::string isoTimeJson(const std::string& hexTime) {
+// A recorded HexTime as local time in `format`; nothing when it holds none.
+std::optional<std::string> localTime(const std::string& hexTime, const char* format) {
   auto t = parseHexTime(hexTime);
-  if (!t || !*t) return "null";
+  if (!t || !*t) return std::nullopt;
   std::tm tm{};
   localtime_r(&*t, &tm);
   char buf[40];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &tm);
-  std::string s = buf;
-  if (s.size() >= 5) s.insert(s.size() - 2, ":");  // +0100 -> +01:00
-  return jsonString(s);
+  std::strftime(buf, sizeof buf, format, &tm);
+  return std::string(buf);
+}
+
+}  // namespace
+
+std::string localTimeText(const std::string& hexTime) {
+  return localTime(hexTime, "%Y-%m-%d %H:%M:%S").value_or("-");
+}
+
+std::string isoTimeJson(const std::string& hexTime) {
+  auto s = localTime(hexTime, "%Y-%m-%dT%H:%M:%S%z");
+  if (!s) return "null";
+  if (s->size() >= 5) s->insert(s->size() - 2, ":");  // +0100 -> +01:00
+  return jsonString(*s);
 }
 
 std::string numberJson(const std::string& text) {
