@@ -59,7 +59,18 @@ void collectItems(const CatalogDocument& doc, xmlNode* node, std::vector<Item>& 
 // The state of one worker: its matcher and the record being read.
 class ListingSearch {
  public:
-  ListingSearch(const SearchCriteria& c) : c_(c), matcher_(c.pattern, c.caseSensitive, c.wholeText) {}
+  explicit ListingSearch(const SearchCriteria& c)
+      : c_(c), matcher_(c.pattern, c.caseSensitive, c.wholeText) {
+    // Which element codes are compared is settled once, not per element:
+    // codes are one letter, or a letter and a digit.
+    for (char a = 'a'; a <= 'z'; ++a) {
+      compared_[slot(std::string_view(&a, 1))] = comparedFor(std::string_view(&a, 1), c.kinds);
+      for (char d = '0'; d <= '9'; ++d) {
+        char code[2] = {a, d};
+        compared_[slot(std::string_view(code, 2))] = comparedFor(std::string_view(code, 2), c.kinds);
+      }
+    }
+  }
 
   // Searches one listing text; hits go to `out`. False when it is damaged.
   bool run(std::string_view text, const Item& item, int part, std::vector<SearchHit>& out,
@@ -111,7 +122,7 @@ class ListingSearch {
     std::string_view code = s.name();
     if (code == "e3" && s.depth() == 1) {
       base_ = s.text();
-      if (comparedFor(code, c_.kinds) && matcher_.matches(s.text()) && !c_.useDateRange && !c_.useSizeRange) {
+      if (compared(code) && matcher_.matches(s.text()) && !c_.useDateRange && !c_.useSizeRange) {
         SearchHit h = hitFor(item, part);
         h.kind = SearchHit::Kind::folder;
         h.path = base_;
@@ -133,7 +144,7 @@ class ListingSearch {
       record_.size = std::strtoull(s.text().c_str(), &end, 10);
       record_.hasSize = true;
     }
-    if (record_.field.empty() && comparedFor(code, c_.kinds) && matcher_.matches(s.text())) {
+    if (record_.field.empty() && compared(code) && matcher_.matches(s.text())) {
       record_.field = std::string(code);
       record_.matched = s.text();
     }
@@ -181,8 +192,19 @@ class ListingSearch {
     out.push_back(std::move(h));
   }
 
+  // A code's place in compared_: 0 for codes of no other shape.
+  static size_t slot(std::string_view code) {
+    if (code.empty() || code.size() > 2 || code[0] < 'a' || code[0] > 'z') return 0;
+    size_t letter = static_cast<size_t>(code[0] - 'a');
+    if (code.size() == 1) return 1 + letter * 11;
+    if (code[1] < '0' || code[1] > '9') return 0;
+    return 1 + letter * 11 + 1 + static_cast<size_t>(code[1] - '0');
+  }
+  bool compared(std::string_view code) const { return compared_[slot(code)]; }
+
   const SearchCriteria& c_;
   Matcher matcher_;
+  bool compared_[1 + 26 * 11] = {};
   std::vector<std::string> folders_;  // names of the folders open above
   std::string base_;                  // a part's path ("e3")
   Record record_;
