@@ -73,7 +73,10 @@ int parseError(CLI::App& app, const CLI::ParseError& e) {
     }
   }
   std::string text = e.what();
-  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  // A sentence starts in lower case after "tamber: error: "; a name in
+  // capitals ("STREAM is required") stays as it is.
+  bool word = text.size() > 1 && std::isupper(static_cast<unsigned char>(text[1]));
+  if (!text.empty() && !word) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
   return usageError(text, hint);
 }
 

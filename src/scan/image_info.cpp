@@ -3,7 +3,6 @@
 #include <libexif/exif-data.h>
 #include <libexif/exif-loader.h>
 #include <libexif/exif-utils.h>
-#include <vips/vips.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,15 +19,27 @@
 #include "platform/atomic_file.h"
 #include "platform/text.h"
 #include "platform/utf.h"
+#include "scan/picture_codec.h"
 
 namespace tamber::scan {
 
 namespace {
 
-struct Unref {
-  void operator()(VipsImage* i) const { g_object_unref(i); }
+// A decoded image of the picture module.
+struct Release {
+  void operator()(void* image) const { pictureCodec()->release(image); }
 };
-using VipsPtr = std::unique_ptr<VipsImage, Unref>;
+using ImagePtr = std::unique_ptr<void, Release>;
+
+struct Described {
+  int width = 0, height = 0, bands = 0;
+  bool wide = false, alpha = false;
+};
+Described describe(const void* image) {
+  Described d;
+  pictureCodec()->describe(image, &d.width, &d.height, &d.bands, &d.wide, &d.alpha);
+  return d;
+}
 
 struct ExifFree {
   void operator()(ExifData* d) const { exif_data_unref(d); }
@@ -63,22 +74,6 @@ std::u16string ascii(const char* s) {
 
 uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
-void initVips() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (VIPS_INIT("tamber") != 0) std::fprintf(stderr, "tamber: libvips could not start\n");
-    vips_cache_set_max(0);  // every picture is read once
-    // Files from a catalogued disc reach only the loaders their first bytes
-    // name: no loader probes a file (some read it whole, some open side files).
-    vips_operation_block_set("VipsForeignLoad", TRUE);
-    for (const char* loader : {"VipsForeignLoadJpeg", "VipsForeignLoadPng", "VipsForeignLoadNsgif",
-                               "VipsForeignLoadTiff", "VipsForeignLoadWebp",
-                               "VipsForeignLoadMagick"}) {
-      vips_operation_block_set(loader, FALSE);
-    }
-  });
-}
-
 // Reads up to `n` bytes from the start of a file without blocking on a FIFO.
 std::string readHead(const std::string& path, size_t n) {
   std::string head;
@@ -90,53 +85,25 @@ std::string readHead(const std::string& path, size_t n) {
   return head;
 }
 
-// The loader for a format, reading the file at `path`; `shrink` is a JPEG
-// shrink-on-load factor (1, 2, 4 or 8).
-VipsImage* load(PictureFormat format, const std::string& path, int shrink = 1) {
-  VipsImage* out = nullptr;
-  int rc = -1;
-  switch (format) {
-    case PictureFormat::jpeg:
-      rc = vips_jpegload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, "shrink", shrink, nullptr);
-      break;
-    case PictureFormat::png:
-      rc = vips_pngload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
-      break;
-    case PictureFormat::gif:
-      rc = vips_gifload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
-      break;
-    case PictureFormat::tiff:
-      rc = vips_tiffload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
-      break;
-    case PictureFormat::webp:
-      rc = vips_webpload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
-      break;
-    case PictureFormat::bmp:
-    case PictureFormat::ico:
-      rc = vips_magickload(path.c_str(), &out, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
-      break;
-    case PictureFormat::unknown:
-      break;
-  }
-  if (rc != 0) {
-    vips_error_clear();
-    return nullptr;
-  }
-  return out;
+// The file at `path` decoded as `format`; `shrink` is a JPEG shrink-on-load
+// factor (1, 2, 4 or 8). Null when it does not load or pictures cannot be read.
+void* load(PictureFormat format, const std::string& path, int shrink = 1) {
+  if (format == PictureFormat::unknown || !pictureCodec()) return nullptr;
+  return pictureCodec()->load(static_cast<int>(format), path.c_str(), shrink);
 }
 
 }  // namespace
 
 struct Picture::Impl {
-  VipsPtr image;
+  ImagePtr image;
 };
 
 Picture::Picture(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Picture::~Picture() = default;
 Picture::Picture(Picture&&) noexcept = default;
 Picture& Picture::operator=(Picture&&) noexcept = default;
-int Picture::width() const { return vips_image_get_width(impl_->image.get()); }
-int Picture::height() const { return vips_image_get_height(impl_->image.get()); }
+int Picture::width() const { return describe(impl_->image.get()).width; }
+int Picture::height() const { return describe(impl_->image.get()).height; }
 
 PictureFormat pictureFormat(std::string_view h) {
   auto u = reinterpret_cast<const unsigned char*>(h.data());
@@ -158,20 +125,12 @@ PictureFormat pictureFormat(std::string_view h) {
 }
 
 bool isDecodablePicture(std::string_view bytes) {
-  initVips();
-  if (pictureFormat(bytes) == PictureFormat::unknown) return false;
-  VipsImage* raw = vips_image_new_from_buffer(bytes.data(), bytes.size(), "", nullptr);
-  if (!raw) {
-    vips_error_clear();
-    return false;
-  }
-  VipsPtr image(raw);
+  if (pictureFormat(bytes) == PictureFormat::unknown || !pictureCodec()) return false;
+  ImagePtr image(pictureCodec()->loadBuffer(bytes.data(), bytes.size()));
+  if (!image) return false;
   // The header may be fine while the pixels are not: decode a little of them.
-  double avg = 0;
-  bool ok = vips_image_get_width(raw) > 0 && vips_image_get_height(raw) > 0 &&
-            vips_avg(raw, &avg, nullptr) == 0;
-  vips_error_clear();
-  return ok;
+  Described d = describe(image.get());
+  return d.width > 0 && d.height > 0 && pictureCodec()->pixelsDecode(image.get());
 }
 
 ThumbnailSize thumbnailSize(int width, int height, int boxWidth, int boxHeight, bool keepAspect) {
@@ -387,7 +346,7 @@ ImageProperties propertiesFromExif(const uint8_t* data, size_t size) {
   return p;
 }
 
-ImageInfoReader::ImageInfoReader() { initVips(); }
+ImageInfoReader::ImageInfoReader() = default;
 ImageInfoReader::~ImageInfoReader() = default;
 
 std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWidth, int boxHeight,
@@ -404,8 +363,8 @@ std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWid
   std::string head = readHead(path, kShortHead);
   PictureFormat format0 = pictureFormat(head);
   if (format0 != PictureFormat::unknown && head.size() == kShortHead) head = readHead(path, 65536);
-  VipsImage* raw = format0 == PictureFormat::unknown ? nullptr : load(format0, path);
-  if (!raw) {
+  ImagePtr image(load(format0, path));
+  if (!image) {
     if (auto s = sizeFromHeader(head)) {
       width = s->width;
       height = s->height;
@@ -413,15 +372,15 @@ std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWid
     }
     return std::nullopt;
   }
-  VipsPtr image(raw);
-  width = vips_image_get_width(raw);
-  height = vips_image_get_height(raw);
+  Described d = describe(image.get());
+  width = d.width;
+  height = d.height;
   auto format = pixelFormatFromHeader(head);
   if (!format) {
     PixelFormat f;
-    int bands = vips_image_get_bands(raw);
-    bool wide = vips_image_get_format(raw) == VIPS_FORMAT_USHORT;
-    bool alpha = vips_image_hasalpha(raw);
+    int bands = d.bands;
+    bool wide = d.wide;
+    bool alpha = d.alpha;
     if (bands == 1) f.bitsPerPixel = wide ? 48 : 8;
     else if (bands == 2) f.bitsPerPixel = wide ? 64 : 32;
     else if (bands == 3) f.bitsPerPixel = wide ? 48 : 24;
@@ -450,7 +409,6 @@ std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWid
   }
   ThumbnailSize t = thumbnailSize(width, height, boxWidth, boxHeight, keepAspect);
   image.reset();
-  VipsImage* thumb = nullptr;
   // Shrink-on-load where the format has it (JPEG by 2, 4 or 8), then the
   // exact size the rule gives.
   int shrink = 1;
@@ -459,46 +417,18 @@ std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWid
       shrink *= 2;
     }
   }
-  VipsImage* loaded = load(format0, path, shrink);
-  if (!loaded) return std::nullopt;
-  VipsPtr source(loaded);
-  if (vips_thumbnail_image(loaded, &thumb, t.width, "height", t.height, "size", VIPS_SIZE_FORCE,
-                           nullptr) != 0) {
-    vips_error_clear();
-    return std::nullopt;
-  }
-  pic->image.reset(thumb);
+  ImagePtr source(load(format0, path, shrink));
+  if (!source) return std::nullopt;
+  pic->image.reset(pictureCodec()->thumbnail(source.get(), t.width, t.height));
+  if (!pic->image) return std::nullopt;
   return Picture(std::move(pic));
 }
 
 namespace {
 
-// The image as PNG or JPEG bytes; JPEG has no alpha, so a band the pixel
-// format does not count is dropped.
-std::optional<std::string> encode(VipsImage* image, PictureFormat target, bool strip) {
-  void* buf = nullptr;
-  size_t len = 0;
-  int rc = -1;
-  if (target == PictureFormat::png) {
-    rc = vips_pngsave_buffer(image, &buf, &len, "strip", strip, nullptr);
-  } else if (target == PictureFormat::jpeg) {
-    VipsImage* rgb = nullptr;
-    int bands = vips_image_get_bands(image);
-    if (bands == 2 || bands == 4) {
-      if (vips_extract_band(image, &rgb, 0, "n", bands - 1, nullptr) != 0) {
-        vips_error_clear();
-        return std::nullopt;
-      }
-    }
-    rc = vips_jpegsave_buffer(rgb ? rgb : image, &buf, &len, "strip", strip, nullptr);
-    if (rgb) g_object_unref(rgb);
-  }
-  if (rc != 0 || !buf) {
-    vips_error_clear();
-    return std::nullopt;
-  }
-  std::string out(static_cast<const char*>(buf), len);
-  g_free(buf);
+std::optional<std::string> encode(void* image, PictureFormat target, bool strip) {
+  std::string out;
+  if (!pictureCodec()->encode(image, static_cast<int>(target), strip, &out)) return std::nullopt;
   return out;
 }
 
@@ -524,14 +454,10 @@ std::optional<std::string> encodePictureAs(std::string_view bytes, PictureFormat
   PictureFormat format = pictureFormat(bytes);
   if (format == PictureFormat::unknown) return std::nullopt;
   if (format == target) return std::string(bytes);
-  initVips();
-  VipsImage* raw = vips_image_new_from_buffer(bytes.data(), bytes.size(), "", nullptr);
-  if (!raw) {
-    vips_error_clear();
-    return std::nullopt;
-  }
-  VipsPtr image(raw);
-  return encode(raw, target, false);
+  if (!pictureCodec()) return std::nullopt;
+  ImagePtr image(pictureCodec()->loadBuffer(bytes.data(), bytes.size()));
+  if (!image) return std::nullopt;
+  return encode(image.get(), target, false);
 }
 
 }  // namespace tamber::scan

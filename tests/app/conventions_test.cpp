@@ -164,6 +164,10 @@ TEST_F(Conventions, ErrorsSayWhatWasMeantAndExitAsDocumented) {
   r = tamber("ls --lnog Music");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.out.find("unknown option '--lnog'; did you mean '--long'?"), std::string::npos) << r.out;
+  // A missing argument is named as the help names it.
+  r = tamber("storage cat lib.cds");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("tamber: error: STREAM is required"), std::string::npos) << r.out;
   r = tamber("add-folder " + quote(tree.string()) + " --label X --category /");
   EXPECT_EQ(r.status, 2) << r.out;
   r = tamber("add-folder " + quote(tree.string()) + " --label A/B --category C");
