@@ -5,6 +5,10 @@
 // comments and the XML declaration); a document type, an entity declaration
 // or any other entity reference is damage, never expanded. Nesting is kept on
 // a stack of its own: no depth of folders recurses.
+//
+// The text is given whole or fed in pieces: fed, next() answers `more` when
+// it needs the next piece, and only the unread rest of the last piece is
+// kept, so memory follows the piece size, not the listing's.
 #pragma once
 
 #include <string>
@@ -21,9 +25,15 @@ class ListingScanner {
     close,  // an element ends: name()
     end,    // the document ended well
     error,  // damage: error() says what; no further events
+    more,   // fed: the next piece is needed (feed, then next again)
   };
 
+  // The whole document.
   explicit ListingScanner(std::string_view document);
+  // A document fed in pieces.
+  ListingScanner();
+  // The next piece; `last` when the document ends with it.
+  void feed(std::string_view piece, bool last);
 
   Event next();
   std::string_view name() const { return name_; }
@@ -34,16 +44,24 @@ class ListingScanner {
 
   // The deepest nesting accepted.
   static constexpr size_t kMaxDepth = 1 << 16;
+  // The longest element (tag and text) a fed document may hold.
+  static constexpr size_t kMaxElement = size_t{64} << 20;
 
  private:
+  // What reading a construct found: it, damage, or the end of a piece
+  // that is not the last.
+  enum class Got { it, damage, cut };
   Event fail(std::string why);
-  bool skipMarkup();           // "<?...?>", "<!--...-->"; false on damage
-  bool readText(size_t& at);   // text and CDATA up to the next tag into text_
-  bool startTag(size_t& at, bool& selfClosing);
+  Got readText(size_t& at);   // text and CDATA up to the next tag into text_
+  Got startTag(size_t& at, bool& selfClosing);
+  Event step();
 
+  std::string buffer_;        // fed: the unread rest and the new piece
   std::string_view doc_;
   size_t pos_ = 0;
-  std::vector<std::string_view> stack_;
+  bool last_ = true;
+  std::vector<std::string> stack_;
+  std::string closed_;        // the name of the element that just closed
   std::string_view name_;
   std::string text_;
   std::string error_;

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "platform/hex_time.h"
 #include "search/listing_scanner.h"
+#include "search/literal_filter.h"
 
 namespace tamber::search {
 
@@ -56,6 +58,57 @@ void collectItems(const CatalogDocument& doc, xmlNode* node, std::vector<Item>& 
   }
 }
 
+// Reads a listing stream from its layout a piece at a time, from any
+// thread (CompoundFile::readAt), so that memory follows the piece size.
+class PieceReader {
+ public:
+  static constexpr size_t kPiece = 256 * 1024;
+
+  PieceReader(const storage::CompoundFile& file, const storage::StreamLayout& layout)
+      : file_(file), layout_(layout) {}
+
+  // The next piece into `piece`, after the last `keep` bytes of the one
+  // before; false when the stream is read.
+  Result<bool> next(std::string& piece, size_t keep) {
+    if (atEnd()) return false;
+    if (keep > 0) std::memmove(piece.data(), piece.data() + piece.size() - keep, keep);
+    start_ = done_;
+    if (layout_.small) {
+      piece.assign(layout_.bytes);
+      done_ = layout_.bytes.size();
+      return true;
+    }
+    size_t want = static_cast<size_t>(std::min<uint64_t>(kPiece, layout_.size - done_));
+    piece.resize(keep + want);
+    size_t filled = 0;
+    while (filled < want) {
+      const auto& run = layout_.runs[run_];
+      size_t take = static_cast<size_t>(std::min<uint64_t>(want - filled, run.length - inRun_));
+      Status st = file_.readAt(run.offset + inRun_, piece.data() + keep + filled, take);
+      if (!st) return st.error();
+      filled += take;
+      inRun_ += take;
+      if (inRun_ == run.length) {
+        ++run_;
+        inRun_ = 0;
+      }
+    }
+    done_ += want;
+    return true;
+  }
+  bool atEnd() const { return done_ >= layout_.size; }
+  // Where the last piece started in the stream.
+  uint64_t start() const { return start_; }
+  void rewind() { done_ = start_ = 0, run_ = 0, inRun_ = 0; }
+
+ private:
+  const storage::CompoundFile& file_;
+  const storage::StreamLayout& layout_;
+  uint64_t done_ = 0, start_ = 0;
+  size_t run_ = 0;
+  uint64_t inRun_ = 0;
+};
+
 // The state of one worker: its matcher and the record being read.
 class ListingSearch {
  public:
@@ -72,34 +125,39 @@ class ListingSearch {
     }
   }
 
-  // Searches one listing text; hits go to `out`. False when it is damaged.
-  bool run(std::string_view text, const Item& item, int part, std::vector<SearchHit>& out,
-           std::string& error) {
-    ListingScanner s(text);
+  // Starts a listing.
+  void begin() {
     folders_.clear();
     base_.clear();
     record_ = {};
+  }
+
+  enum class Step { more, done, damaged };
+
+  // Takes the scanner's events until it needs the next piece or the
+  // listing ends; hits go to `out`.
+  Step consume(ListingScanner& s, const Item& item, int part, std::vector<SearchHit>& out,
+               std::string& error) {
     for (;;) {
       auto ev = s.next();
       switch (ev) {
+        case ListingScanner::Event::more:
+          return Step::more;
         case ListingScanner::Event::error:
           error = s.error();
-          return false;
+          return Step::damaged;
         case ListingScanner::Event::end:
-          return true;
+          return Step::done;
         case ListingScanner::Event::open:
           flush(item, part, out);
-          if (s.name() == "a" || s.name() == "b") {
-            record_ = {};
-            record_.open = true;
-            record_.folder = s.name() == "a";
-            record_.depth = s.depth();
-            if (record_.folder) folders_.push_back({});
+          if (is(s.name(), 'a') || is(s.name(), 'b')) {
+            record_.start(is(s.name(), 'a'), s.depth());
+            if (record_.folder) folders_.emplace_back();
           }
           break;
         case ListingScanner::Event::close:
           flush(item, part, out);
-          if (s.name() == "a" && !folders_.empty()) folders_.pop_back();
+          if (is(s.name(), 'a') && !folders_.empty()) folders_.pop_back();
           break;
         case ListingScanner::Event::text:
           text_(s, item, part, out);
@@ -109,18 +167,33 @@ class ListingSearch {
   }
 
  private:
+  // The file or folder being read. Its strings keep their room from one
+  // record to the next.
   struct Record {
     bool open = false, folder = false;
     size_t depth = 0;
-    std::string name, modified;
-    uint64_t size = 0;
+    std::string name, modified, size;
     bool hasSize = false;
     std::string field, matched;  // the first field that matched
+
+    void start(bool isFolder, size_t at) {
+      open = true;
+      folder = isFolder;
+      depth = at;
+      hasSize = false;
+      name.clear();
+      modified.clear();
+      size.clear();
+      field.clear();
+      matched.clear();
+    }
   };
+
+  static bool is(std::string_view code, char c) { return code.size() == 1 && code[0] == c; }
 
   void text_(const ListingScanner& s, const Item& item, int part, std::vector<SearchHit>& out) {
     std::string_view code = s.name();
-    if (code == "e3" && s.depth() == 1) {
+    if (code.size() == 2 && code[0] == 'e' && code[1] == '3' && s.depth() == 1) {
       base_ = s.text();
       if (compared(code) && matcher_.matches(s.text()) && !c_.useDateRange && !c_.useSizeRange) {
         SearchHit h = hitFor(item, part);
@@ -134,18 +207,17 @@ class ListingSearch {
     }
     // Only the fields of the file or folder itself (not of an index).
     if (!record_.open || s.depth() != record_.depth) return;
-    if (code == "c") {
+    if (is(code, 'c')) {
       record_.name = s.text();
       if (record_.folder && !folders_.empty()) folders_.back() = s.text();
-    } else if (code == "d") {
+    } else if (is(code, 'd')) {
       record_.modified = s.text();
-    } else if (code == "e") {
-      char* end = nullptr;
-      record_.size = std::strtoull(s.text().c_str(), &end, 10);
+    } else if (is(code, 'e')) {
+      record_.size = s.text();  // read as a number only for a hit
       record_.hasSize = true;
     }
     if (record_.field.empty() && compared(code) && matcher_.matches(s.text())) {
-      record_.field = std::string(code);
+      record_.field = code;
       record_.matched = s.text();
     }
   }
@@ -163,17 +235,18 @@ class ListingSearch {
   // passes the ranges.
   void flush(const Item& item, int part, std::vector<SearchHit>& out) {
     if (!record_.open) return;
-    Record r = std::move(record_);
-    record_ = {};
+    record_.open = false;
+    Record& r = record_;
     if (r.field.empty()) return;
+    const uint64_t size = r.hasSize ? std::strtoull(r.size.c_str(), nullptr, 10) : 0;
     if (c_.useDateRange) {
       auto t = parseHexTime(r.modified);
       if (!t || *t < c_.dateFrom || *t > c_.dateTo) return;
     }
     if (c_.useSizeRange && (c_.minSizeKB > 0 || c_.maxSizeKB > 0)) {
       // 64-bit: a 5 GB file is neither negative nor wrapped.
-      if (c_.minSizeKB > 0 && r.size < static_cast<uint64_t>(c_.minSizeKB) * 1024) return;
-      if (c_.maxSizeKB > 0 && r.size > static_cast<uint64_t>(c_.maxSizeKB) * 1024) return;
+      if (c_.minSizeKB > 0 && size < static_cast<uint64_t>(c_.minSizeKB) * 1024) return;
+      if (c_.maxSizeKB > 0 && size > static_cast<uint64_t>(c_.maxSizeKB) * 1024) return;
     }
     SearchHit h = hitFor(item, part);
     h.kind = r.folder ? SearchHit::Kind::folder : SearchHit::Kind::file;
@@ -184,11 +257,11 @@ class ListingSearch {
       path += (path.empty() ? "" : "\\") + folders_[i];
     }
     h.path = path + (path.empty() ? "" : "\\") + r.name;
-    h.field = std::move(r.field);
-    h.text = std::move(r.matched);
-    h.size = r.size;
+    h.field = r.field;
+    h.text = r.matched;
+    h.size = size;
     h.hasSize = r.hasSize;
-    h.modified = std::move(r.modified);
+    h.modified = r.modified;
     out.push_back(std::move(h));
   }
 
@@ -282,45 +355,91 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
     }
   }
 
-  // The listing streams: a queue taken by the workers. The library file is
-  // read under one lock (one reader of the file at a time); the scanning
-  // runs in parallel.
+  // The listing streams: a queue taken by the workers. A stream is opened
+  // under one lock (the file's open state is not shared between threads);
+  // its bytes are then read and searched in parallel, a piece at a time.
   std::vector<Work> queue;
   for (size_t i = 0; i < items.size(); ++i) {
     for (int part = 0; part <= items[i].parts; ++part) queue.push_back({i, part});
   }
   std::atomic<size_t> nextWork{0};
   std::mutex fileLock, hitsLock;
-  auto root = library.file().root();
+  auto& file = library.file();
+  const LiteralFilter filter(criteria.pattern, criteria.caseSensitive, criteria.wholeText, false);
+  auto damaged = [&](const Item& item, const std::string& why) {
+    std::lock_guard<std::mutex> h(hitsLock);
+    result.damaged.push_back(item.path + ": " + why);
+  };
   auto worker = [&] {
     ListingSearch search(criteria);
     std::vector<SearchHit> mine;
+    std::string piece;
     for (;;) {
       size_t w = nextWork.fetch_add(1);
       if (w >= queue.size()) break;
       const Item& item = items[queue[w].item];
       int part = queue[w].part;
-      std::string text;
+      storage::StreamLayout layout;
       {
         std::lock_guard<std::mutex> g(fileLock);
         auto name = part == 0 ? catalog::streamName(catalog::StreamKind::listing, item.category, item.number)
                               : catalog::streamName(catalog::StreamKind::listing, item.category, item.number, part);
-        auto s = root.openStream(name);
+        auto s = file.root().openStream(name);
         if (!s) continue;  // an item without a listing (an audio CD)
-        auto all = s->readAll();
-        if (!all) {
-          std::lock_guard<std::mutex> h(hitsLock);
-          result.damaged.push_back(item.path + ": " + all.message());
+        auto l = s->layout();
+        if (!l) {
+          damaged(item, l.message());
           continue;
         }
-        text = std::move(*all);
+        layout = std::move(*l);
+      }
+      PieceReader reader(file, layout);
+      // The quick look: most listings cannot hold the text at all.
+      bool whole = false;  // `piece` holds the whole listing
+      if (filter.active()) {
+        bool maybe = false;
+        size_t keep = 0;
+        for (;;) {
+          auto got = reader.next(piece, keep);
+          if (!got) {
+            damaged(item, got.message());
+            break;
+          }
+          if (!*got) break;
+          if (filter.mayMatch(piece)) {
+            maybe = true;
+            break;
+          }
+          keep = std::min(filter.overlap(), piece.size());
+        }
+        if (!maybe) continue;
+        whole = reader.start() == 0 && reader.atEnd();
       }
       std::string error;
       size_t before = mine.size();
-      if (!search.run(text, item, part, mine, error)) {
+      search.begin();
+      auto outcome = ListingSearch::Step::damaged;
+      if (whole) {
+        ListingScanner scanner(piece);
+        outcome = search.consume(scanner, item, part, mine, error);
+      } else {
+        ListingScanner scanner;
+        reader.rewind();
+        for (;;) {
+          auto got = reader.next(piece, 0);
+          if (!got) {
+            error = got.message();
+            break;
+          }
+          if (!*got) piece.clear();
+          scanner.feed(piece, !*got || reader.atEnd());
+          outcome = search.consume(scanner, item, part, mine, error);
+          if (outcome != ListingSearch::Step::more || !*got) break;
+        }
+      }
+      if (outcome != ListingSearch::Step::done) {
         mine.resize(before);  // nothing from a damaged listing
-        std::lock_guard<std::mutex> h(hitsLock);
-        result.damaged.push_back(item.path + ": " + error);
+        damaged(item, error.empty() ? "the listing is damaged: it ends too soon" : error);
       }
     }
     std::lock_guard<std::mutex> h(hitsLock);

@@ -12,11 +12,28 @@ namespace {
 
 // UTF-8 to code points; a byte that starts no valid sequence stands for
 // itself (as U+DC00 + byte), so any bytes compare exactly.
+// With `lower`, in lower case (ASCII without asking ICU).
+void decodeInto(std::string_view s, std::u32string& out, bool lower);
+
 std::u32string decode(std::string_view s) {
   std::u32string out;
-  out.reserve(s.size());
+  decodeInto(s, out, false);
+  return out;
+}
+
+char32_t lower(char32_t c) { return static_cast<char32_t>(u_tolower(static_cast<UChar32>(c))); }
+
+void decodeInto(std::string_view s, std::u32string& out, bool toLower) {
+  // At most one character a byte: written in place, then cut to length.
+  out.resize(s.size());
+  char32_t* o = out.data();
   for (size_t i = 0; i < s.size();) {
     auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      *o++ = toLower && b >= 'A' && b <= 'Z' ? b + 32 : b;
+      ++i;
+      continue;
+    }
     int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
     char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
     bool ok = len > 0 && i + static_cast<size_t>(len) <= s.size();
@@ -26,17 +43,16 @@ std::u32string decode(std::string_view s) {
       c = (c << 6) | (cont & 0x3F);
     }
     if (!ok) {
-      out.push_back(0xDC00 + b);
+      *o++ = 0xDC00 + b;
       ++i;
       continue;
     }
-    out.push_back(c);
+    *o++ = toLower ? lower(c) : c;
     i += static_cast<size_t>(len);
   }
-  return out;
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
-char32_t lower(char32_t c) { return static_cast<char32_t>(u_tolower(static_cast<UChar32>(c))); }
 char32_t upper(char32_t c) { return static_cast<char32_t>(u_toupper(static_cast<UChar32>(c))); }
 
 std::u32string lowered(std::u32string s) {
@@ -131,10 +147,9 @@ Matcher::Matcher(std::string_view pattern, bool caseSensitive, bool wholeText)
 }
 
 bool Matcher::matches(std::string_view text) const {
-  std::u32string t = decode(text);
-  if (!caseSensitive_) t = lowered(std::move(t));
-  if (wholeText_) return t == pattern_;
-  return matchDecoded(t, pattern_, caseSensitive_);
+  decodeInto(text, text_, !caseSensitive_);
+  if (wholeText_) return text_ == pattern_;
+  return matchDecoded(text_, pattern_, caseSensitive_);
 }
 
 bool Match(std::string_view text, std::string_view pattern, bool caseSensitive, bool wholeText) {

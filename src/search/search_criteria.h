@@ -53,7 +53,8 @@ std::string prepareSearchText(std::string_view typed, bool wholeText);
 // pattern is used up the rest of the text does not matter.
 bool Match(std::string_view text, std::string_view pattern, bool caseSensitive, bool wholeText);
 
-// The prepared pattern, decoded once for matching many texts.
+// The prepared pattern, decoded once for matching many texts. One thread
+// uses a Matcher at a time.
 class Matcher {
  public:
   Matcher(std::string_view pattern, bool caseSensitive, bool wholeText);
@@ -62,6 +63,7 @@ class Matcher {
  private:
   std::u32string pattern_;
   bool caseSensitive_, wholeText_;
+  mutable std::u32string text_;  // the text being compared, decoded
 };
 
 // The find switches as one integer ("serialized_param"/"param_search"):

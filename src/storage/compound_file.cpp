@@ -136,6 +136,13 @@ Status CompoundFile::revert() {
 bool CompoundFile::readOnly() const { return engine_->readOnly(); }
 FileInfo CompoundFile::info() const { return engine_->info(); }
 
+Status CompoundFile::readAt(uint64_t offset, void* buf, size_t n) const {
+  auto r = engine_->readRaw(offset, buf, n);
+  if (!r) return r.status();
+  if (r.value() < n) return Error{Errc::corrupt, "the file is damaged: it is truncated"};
+  return {};
+}
+
 CheckReport CompoundFile::check() {
   try {
     return engine_->check();
@@ -292,6 +299,11 @@ Status Stream::commit() {
 Status Stream::revert() {
   if (!state_) return notOpen();
   return run([&] { engine_->streamRevert(*state_); });
+}
+
+Result<StreamLayout> Stream::layout() const {
+  if (!state_) return notOpen();
+  return guarded([&]() -> Result<StreamLayout> { return engine_->layoutOf(*state_); });
 }
 
 Result<std::string> Stream::readAll() {

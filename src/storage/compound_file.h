@@ -38,6 +38,21 @@ struct Element {
 
 enum class Whence { set, current, end };
 
+// Where a stream's committed bytes lie in the file: runs of consecutive
+// sectors in stream order or, for a stream below the mini stream cutoff, the
+// bytes themselves. With CompoundFile::readAt other threads read the stream
+// while this one goes on with the file (the search reads listings so).
+struct StreamLayout {
+  struct Run {
+    uint64_t offset = 0;
+    uint64_t length = 0;
+  };
+  std::vector<Run> runs;
+  bool small = false;
+  std::string bytes;  // a small stream's content
+  uint64_t size = 0;
+};
+
 // An open stream. Changes stay private to the handle until commit(); revert()
 // or destroying the handle drops them. One handle per stream at a time.
 class Stream {
@@ -59,6 +74,8 @@ class Stream {
   Status revert();
   // Reads the whole stream from the start.
   Result<std::string> readAll();
+  // Fails for a stream with uncommitted changes.
+  Result<StreamLayout> layout() const;
   // Drops uncommitted changes and releases the stream.
   void close();
 
@@ -132,6 +149,10 @@ class CompoundFile {
   Status revert();
   bool readOnly() const;
   FileInfo info() const;
+  // Reads `n` bytes at a file offset (a StreamLayout run). Safe from any
+  // thread while no thread changes the file: only the file is read, nothing
+  // of the open state. Fails when the file ends first.
+  Status readAt(uint64_t offset, void* buf, size_t n) const;
   // Verifies the last committed state: chains, free space, directory trees.
   CheckReport check();
 

@@ -98,6 +98,9 @@ class Engine {
   void streamCommit(StreamState& s);
   void streamRevert(StreamState& s);
   void requireStream(const StreamState& s) const;
+  StreamLayout layoutOf(const StreamState& s) const;
+  // pread, nothing else: callable from any thread.
+  Result<size_t> readRaw(uint64_t off, void* buf, size_t n) const { return io_->read(off, buf, n); }
 
  private:
   Engine() = default;

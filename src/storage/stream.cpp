@@ -104,6 +104,35 @@ void Engine::loadCache(StreamState& s, size_t index) {
   s.cacheIndex = static_cast<int64_t>(index);
 }
 
+StreamLayout Engine::layoutOf(const StreamState& s) const {
+  requireStream(s);
+  if (s.dirty || s.cacheDirty) fail(Errc::in_use, "the stream has changes not committed");
+  StreamLayout out;
+  out.size = s.size;
+  if (!s.big) {
+    out.small = true;
+    out.bytes = s.mem;
+    return out;
+  }
+  uint64_t left = s.size;
+  for (size_t i = 0; i < s.sectors.size() && left > 0; ++i) {
+    if (s.states[i] != kShared) fail(Errc::in_use, "the stream has changes not committed");
+    if (s.sectors[i] >= fileSectors_) {
+      fail(Errc::corrupt, "the file is damaged: sector " + std::to_string(s.sectors[i]) +
+                              " past the end of the file");
+    }
+    uint64_t take = std::min<uint64_t>(sectorSize_, left);
+    uint64_t at = sectorOffset(s.sectors[i]);
+    if (!out.runs.empty() && out.runs.back().offset + out.runs.back().length == at) {
+      out.runs.back().length += take;
+    } else {
+      out.runs.push_back({at, take});
+    }
+    left -= take;
+  }
+  return out;
+}
+
 void Engine::readBig(StreamState& s, uint64_t off, uint8_t* buf, size_t n) {
   size_t done = 0;
   while (done < n) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "storage/compound_file.h"
 #include "storage/format.h"
@@ -109,6 +110,61 @@ TEST(Streams, PartialSectorWritesAndReadsAtEveryOffset) {
   ASSERT_TRUE(f->commit());
   auto g = CompoundFile::open(memFile(disk), OpenMode::read_only);
   EXPECT_EQ(g->root().openStream("data")->readAll().value(), model);
+}
+
+// The layout of a stream read from other threads gives its bytes exactly:
+// streams written in turns (so their sectors interleave), a small one in
+// the mini stream, and the one with changes not committed refused.
+TEST(Streams, LayoutReadFromThreadsGivesTheCommittedBytes) {
+  auto disk = std::make_shared<Disk>();
+  auto f = CompoundFile::create(memFile(disk));
+  ASSERT_TRUE(f);
+  std::map<std::string, std::string> want = {{"a", ""}, {"b", ""}, {"small", randomBytes(700, 9)}};
+  {
+    auto a = f->root().createStream("a");
+    auto b = f->root().createStream("b");
+    for (int i = 0; i < 40; ++i) {
+      std::string pa = randomBytes(3000 + i * 97, i), pb = randomBytes(5000 - i * 31, 100 + i);
+      ASSERT_TRUE(a->write(pa));
+      ASSERT_TRUE(b->write(pb));
+      want["a"] += pa;
+      want["b"] += pb;
+    }
+    ASSERT_TRUE(a->commit());
+    ASSERT_TRUE(b->commit());
+    auto small = f->root().createStream("small");
+    ASSERT_TRUE(small->write(want["small"]));
+    ASSERT_TRUE(small->commit());
+  }
+  ASSERT_TRUE(f->commit());
+  for (const auto& [name, bytes] : want) {
+    auto s = f->root().openStream(name);
+    auto layout = s->layout();
+    ASSERT_TRUE(layout) << layout.message();
+    EXPECT_EQ(layout->size, bytes.size());
+    std::string got;
+    if (layout->small) {
+      got = layout->bytes;
+    } else {
+      std::vector<std::string> pieces(layout->runs.size());
+      std::vector<std::thread> readers;
+      for (size_t i = 0; i < layout->runs.size(); ++i) {
+        readers.emplace_back([&, i] {
+          pieces[i].resize(layout->runs[i].length);
+          EXPECT_TRUE(f->readAt(layout->runs[i].offset, pieces[i].data(), pieces[i].size()));
+        });
+      }
+      for (auto& t : readers) t.join();
+      for (auto& p : pieces) got += p;
+      EXPECT_GT(layout->runs.size(), 1u) << name << " lies in one run";
+    }
+    EXPECT_EQ(got, bytes) << name;
+  }
+  auto s = f->root().openStream("a");
+  ASSERT_TRUE(s->write("changed"));
+  EXPECT_FALSE(s->layout());
+  std::string past(100, '\0');
+  EXPECT_FALSE(f->readAt(disk->current.size() - 10, past.data(), past.size()));
 }
 
 TEST(Transactions, StreamChangesStayPrivateUntilCommitted) {
