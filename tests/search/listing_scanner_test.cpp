@@ -41,6 +41,28 @@ std::string scanned(std::string_view doc, std::string* error = nullptr) {
   }
 }
 
+// Every event with its name and text, the text given whole or fed in
+// pieces of `piece` bytes.
+std::string trace(std::string_view doc, size_t piece = 0) {
+  ListingScanner whole(doc), fed;
+  ListingScanner& s = piece ? fed : whole;
+  size_t at = 0;
+  std::string out;
+  for (;;) {
+    auto ev = s.next();
+    if (ev == ListingScanner::Event::more) {
+      size_t take = std::min(piece, doc.size() - at);
+      fed.feed(doc.substr(at, take), at + take == doc.size());
+      at += take;
+      continue;
+    }
+    if (ev == ListingScanner::Event::error) return out + "error: " + s.error();
+    if (ev == ListingScanner::Event::end) return out + "end";
+    out += std::to_string(static_cast<int>(ev)) + " " + std::string(s.name()) + " " + s.text() + " " +
+           std::to_string(s.depth()) + "\n";
+  }
+}
+
 // The same from the general reader.
 void flatten(const std::vector<scan::ListingEntry>& entries, int depth, std::string& out) {
   for (const auto& e : entries) {
@@ -90,6 +112,9 @@ TEST(ListingScanner, ReadsWhatTheWriterWritesAsTheXmlReaderDoes) {
     std::string expected;
     flatten(listing->entries, 0, expected);
     ASSERT_EQ(scanned(doc), expected) << doc;
+    // Fed in pieces, every event comes out the same.
+    std::string all = trace(doc);
+    for (size_t piece : {1, 2, 3, 9, 64, 4096}) ASSERT_EQ(trace(doc, piece), all) << piece;
   }
 }
 
@@ -107,6 +132,7 @@ TEST(ListingScanner, RefusesDamageAndExpandsNothing) {
            std::string("garbage"), std::string(""), head}) {
     EXPECT_EQ(scanned(bad, &error), "error") << bad;
     EXPECT_EQ(error.rfind("the listing is damaged", 0), 0u) << error;
+    for (size_t piece : {1, 5, 4096}) EXPECT_EQ(trace(bad, piece), trace(bad)) << bad;
   }
   // References and CDATA decode; comments and declarations pass.
   EXPECT_EQ(scanned(head + "<!-- c --><a1 i=\"13\"><b><c>a&amp;b&#13;&#x263A;<![CDATA[<x>]]></c><e>7</e></b></a1>"),
@@ -122,6 +148,26 @@ TEST(ListingScanner, RefusesDamageAndExpandsNothing) {
   std::string tooDeep = head + "<a1>";
   for (int i = 0; i < 70000; ++i) tooDeep += "<a>";
   EXPECT_EQ(scanned(tooDeep, &error), "error");
+  EXPECT_EQ(trace(deep, 1000), trace(deep));
+}
+
+// Fed, an element longer than the scanner keeps is damage, not a reason to
+// hold the whole listing.
+TEST(ListingScanner, FedTextKeepsNoMoreThanTheLongestElement) {
+  ListingScanner s;
+  s.feed("<?xml version=\"1.0\"?><a1><b><c>", false);
+  std::string piece(1 << 20, 'x');
+  ListingScanner::Event ev = ListingScanner::Event::more;
+  size_t fed = 0;
+  while (ev != ListingScanner::Event::error && fed < ListingScanner::kMaxElement + (4u << 20)) {
+    ev = s.next();
+    if (ev == ListingScanner::Event::more) {
+      s.feed(piece, false);
+      fed += piece.size();
+    }
+  }
+  EXPECT_EQ(ev, ListingScanner::Event::error);
+  EXPECT_NE(s.error().find("too long"), std::string::npos) << s.error();
 }
 
 }  // namespace
