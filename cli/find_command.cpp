@@ -82,6 +82,8 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
     bool caseSensitive = false, whole = false, noArchives = false, count = false;
     std::optional<int> minKb, maxKb;
     int jobs = 5;
+    bool regex = false;
+    std::vector<std::string> in;
   };
   auto a = std::make_shared<Args>();
   auto* find = cli.add_subcommand("find", "Find files, folders and discs by name or recorded text");
@@ -99,12 +101,20 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
                    "Texts compared, joined by commas: names, tracks, pictures, tags, documents "
                    "(default: as saved, first all)");
   find->add_option("--scope", a->scope, "Only below this category, disc or folder");
+  find->add_option("--in", a->in,
+                   "Search this library file instead (repeat for several); each is opened read-only "
+                   "and shared, one in use by a writer is skipped with a warning");
+  find->add_flag("--regex", a->regex, "TEXT is a regular expression (PCRE2) instead of a wildcard pattern");
   find->add_flag("--count", a->count, "Print only the number of hits");
   find->add_option("--jobs", a->jobs, "Worker threads (default 5)")->check(CLI::Range(1, 64));
   find->callback([&status, g, a] {
+    // No hit is exit status 1, yet the switches and the history are kept as
+    // for any search: the body succeeds and says the status here.
+    int found = kExitOk;
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       search::SearchCriteria c;
-      c.pattern = search::prepareSearchText(a->text, a->whole);
+      c.regex = a->regex;
+      c.pattern = a->regex ? search::prepareSearchText(a->text, true) : search::prepareSearchText(a->text, a->whole);
       if (c.pattern.empty()) {
         n.error("find needs a text to look for");
         return kExitUsage;
@@ -138,15 +148,38 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
         c.minSizeKB = a->minKb.value_or(0);
         c.maxSizeKB = a->maxKb.value_or(0);
       }
-      auto& doc = app.library()->catalog();
-      if (!a->scope.empty()) {
-        auto t = resolve(doc, a->scope, Prefer::item);
-        if (!t) {
-          n.error(t.message());
+      if (c.regex) {
+        search::Matcher check(c.pattern, c.caseSensitive, c.wholeText, true);
+        if (!check.error().empty()) {
+          n.error("--regex " + a->text + ": " + check.error());
+          return kExitUsage;
+        }
+      }
+      // The libraries searched: those given with --in, else the library.
+      struct Target {
+        std::string shown;  // as the user named it
+        catalog::Library* library = nullptr;
+        std::unique_ptr<catalog::Library> owned;
+      };
+      std::vector<Target> targets;
+      if (a->in.empty()) {
+        targets.push_back({app.library()->path().string(), app.library(), nullptr});
+      } else {
+        for (const auto& path : a->in) {
+          auto lib = catalog::Library::open(path, true);
+          if (!lib) {
+            std::cerr << "tamber: warning: " << app.inUserLanguage(lib.error(), path).message
+                      << "; not searched\n";
+            continue;
+          }
+          Target t{path, nullptr, std::move(lib.value())};
+          t.library = t.owned.get();
+          targets.push_back(std::move(t));
+        }
+        if (targets.empty()) {
+          n.error("no library could be searched");
           return kExitFailure;
         }
-        c.scope = t->category;
-        if (t->isItem()) c.scope.push_back(t->number);
       }
       // The switches and the text are kept as the find dialog keeps them.
       search::SearchSwitches sw;
@@ -162,38 +195,73 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
         search::saveSwitches(app.settings(), sw);
         search::addToHistory(app.settings(), a->text);
       }
-      auto r = search::runSearch(*app.library(), c, a->jobs);
-      if (!r) {
-        n.error(r.message());
+      size_t hits = 0, searched = 0;
+      std::string out;
+      for (auto& t : targets) {
+        search::SearchCriteria here = c;
+        if (!a->scope.empty()) {
+          auto r = resolve(t.library->catalog(), a->scope, Prefer::item);
+          if (!r) {
+            if (targets.size() == 1) {
+              n.error(r.message());
+              return kExitFailure;
+            }
+            std::cerr << "tamber: warning: " << t.shown << ": " << r.message() << "; not searched\n";
+            continue;
+          }
+          here.scope = r->category;
+          if (r->isItem()) here.scope.push_back(r->number);
+        }
+        auto r = search::runSearch(*t.library, here, a->jobs);
+        if (!r) {
+          n.error(t.shown + ": " + r.message());
+          return kExitFailure;
+        }
+        ++searched;
+        for (const auto& d : r->damaged) std::cerr << "tamber: warning: " << d << "\n";
+        hits += r->hits.size();
+        if (a->count) continue;
+        if (g->json) {
+          std::error_code ec;
+          std::string library = std::filesystem::absolute(t.library->path(), ec).string();
+          for (const auto& h : r->hits) {
+            out += "{\"library\":" + jsonString(library) + ",\"item\":" + jsonString(h.itemPath) +
+                   ",\"itemNumber\":" + std::to_string(h.itemNumber) + ",\"path\":" +
+                   jsonString(slashed(h.path)) + ",\"field\":" + jsonString(h.field) + ",\"text\":" +
+                   jsonString(h.text) + ",\"size\":" + (h.hasSize ? std::to_string(h.size) : "null") +
+                   ",\"modified\":" + isoTimeJson(h.modified) + ",\"kind\":" + jsonString(kindName(h.kind)) +
+                   ",\"part\":" + std::to_string(h.part) + "}\n";
+          }
+        } else {
+          // Several libraries: each row says its library first.
+          std::string label = a->in.empty() ? "" : escapeForTerminal(t.shown) + ": ";
+          for (const auto& h : r->hits) {
+            std::string where = h.itemPath + (h.path.empty() ? "" : "/" + slashed(h.path));
+            out += label + escapeForTerminal(where);
+            if (h.field != "c") out += "  (" + h.field + ": " + escapeForTerminal(h.text) + ")";
+            out += "\n";
+          }
+        }
+        std::cout << out;
+        out.clear();
+      }
+      if (searched == 0) {
+        n.error("--scope " + a->scope + " is in none of the libraries");
         return kExitFailure;
       }
-      for (const auto& d : r->damaged) std::cerr << "tamber: warning: " << d << "\n";
-      std::string out;
       if (a->count) {
-        out = g->json ? "{\"hits\":" + std::to_string(r->hits.size()) + "}\n"
-                      : std::to_string(r->hits.size()) + "\n";
-      } else if (g->json) {
-        std::error_code ec;
-        std::string library = std::filesystem::absolute(app.library()->path(), ec).string();
-        for (const auto& h : r->hits) {
-          out += "{\"library\":" + jsonString(library) + ",\"item\":" + jsonString(h.itemPath) +
-                 ",\"itemNumber\":" + std::to_string(h.itemNumber) + ",\"path\":" +
-                 jsonString(slashed(h.path)) + ",\"field\":" + jsonString(h.field) + ",\"text\":" +
-                 jsonString(h.text) + ",\"size\":" + (h.hasSize ? std::to_string(h.size) : "null") +
-                 ",\"modified\":" + isoTimeJson(h.modified) + ",\"kind\":" + jsonString(kindName(h.kind)) +
-                 ",\"part\":" + std::to_string(h.part) + "}\n";
-        }
-      } else {
-        for (const auto& h : r->hits) {
-          std::string where = h.itemPath + (h.path.empty() ? "" : "/" + slashed(h.path));
-          out += escapeForTerminal(where);
-          if (h.field != "c") out += "  (" + h.field + ": " + escapeForTerminal(h.text) + ")";
-          out += "\n";
-        }
+        std::cout << (g->json ? "{\"hits\":" + std::to_string(hits) + "}\n" : std::to_string(hits) + "\n");
+      } else if (!g->json && !g->quiet) {
+        // The status line of the search, on standard error so that the rows
+        // stay data: " 3 hit(s) for ["*report"]".
+        char line[64];
+        std::snprintf(line, sizeof line, " %zu ", hits);
+        std::cerr << line << app.text(app::kTextHitsFor) << " [\"" << escapeForTerminal(c.pattern) << "\"]\n";
       }
-      std::cout << out;
-      return r->hits.empty() ? kExitFailure : kExitOk;
-    }, Access::view);
+      found = hits == 0 ? kExitFailure : kExitOk;
+      return kExitOk;
+    }, a->in.empty() ? Access::view : Access::none);
+    if (status == kExitOk) status = found;
   });
 }
 

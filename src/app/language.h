@@ -71,6 +71,7 @@ enum TextId : int {
   kTextNoSuchLibrary = 599,        // %s file
   kTextLibraryInUse = 600,         // %s file
   kTextNotALibrary = 601,          // %s file, %s what is wrong
+  kTextHitsFor = 705,              // the count line of a search: " %d %s %s"
 };
 
 class LanguageResources {

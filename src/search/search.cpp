@@ -113,7 +113,7 @@ class PieceReader {
 class ListingSearch {
  public:
   explicit ListingSearch(const SearchCriteria& c)
-      : c_(c), matcher_(c.pattern, c.caseSensitive, c.wholeText) {
+      : c_(c), matcher_(c.pattern, c.caseSensitive, c.wholeText, c.regex) {
     // Which element codes are compared is settled once, not per element:
     // codes are one letter, or a letter and a digit.
     for (char a = 'a'; a <= 'z'; ++a) {
@@ -315,6 +315,10 @@ bool comparedFor(std::string_view code, uint16_t kinds) {
 
 Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& criteria, int workers) {
   if (criteria.pattern.empty()) return Error{Errc::invalid_argument, "no search text"};
+  Matcher matcher(criteria.pattern, criteria.caseSensitive, criteria.wholeText, criteria.regex);
+  if (!matcher.error().empty()) {
+    return Error{Errc::invalid_argument, "the regular expression does not compile: " + matcher.error()};
+  }
   auto& doc = library.catalog();
   xmlNode* scope = criteria.scope.empty() ? doc.root() : nullptr;
   std::vector<Item> items;
@@ -336,7 +340,6 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
   }
 
   SearchResult result;
-  Matcher matcher(criteria.pattern, criteria.caseSensitive, criteria.wholeText);
   // Disc-level fields, only without date and size ranges.
   if (!criteria.useDateRange && !criteria.useSizeRange) {
     for (const auto& item : items) {
@@ -365,7 +368,7 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
   std::atomic<size_t> nextWork{0};
   std::mutex fileLock, hitsLock;
   auto& file = library.file();
-  const LiteralFilter filter(criteria.pattern, criteria.caseSensitive, criteria.wholeText, false);
+  const LiteralFilter filter(criteria.pattern, criteria.caseSensitive, criteria.wholeText, criteria.regex);
   auto damaged = [&](const Item& item, const std::string& why) {
     std::lock_guard<std::mutex> h(hitsLock);
     result.damaged.push_back(item.path + ": " + why);

@@ -1,5 +1,7 @@
 #include "search/search_criteria.h"
 
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
 #include <unicode/uchar.h>
 
 #include <algorithm>
@@ -141,12 +143,51 @@ std::string prepareSearchText(std::string_view typed, bool wholeText) {
   return "*" + text;
 }
 
-Matcher::Matcher(std::string_view pattern, bool caseSensitive, bool wholeText)
-    : pattern_(decode(pattern)), caseSensitive_(caseSensitive), wholeText_(wholeText) {
-  if (!caseSensitive_) pattern_ = lowered(pattern_);
+struct Matcher::Regex {
+  pcre2_code* code = nullptr;
+  pcre2_match_data* data = nullptr;
+  ~Regex() {
+    pcre2_match_data_free(data);
+    pcre2_code_free(code);
+  }
+};
+
+Matcher::Matcher(std::string_view pattern, bool caseSensitive, bool wholeText, bool regex)
+    : caseSensitive_(caseSensitive), wholeText_(wholeText) {
+  if (!regex) {
+    pattern_ = decode(pattern);
+    if (!caseSensitive_) pattern_ = lowered(pattern_);
+    return;
+  }
+  // Texts that are not valid UTF-8 are searched, not refused.
+  uint32_t options = PCRE2_UTF | PCRE2_UCP | PCRE2_MATCH_INVALID_UTF;
+  if (!caseSensitive) options |= PCRE2_CASELESS;
+  if (wholeText) options |= PCRE2_ANCHORED | PCRE2_ENDANCHORED;
+  int code = 0;
+  PCRE2_SIZE offset = 0;
+  regex_ = std::make_unique<Regex>();
+  regex_->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options,
+                               &code, &offset, nullptr);
+  if (!regex_->code) {
+    PCRE2_UCHAR message[256];
+    pcre2_get_error_message(code, message, sizeof message);
+    error_ = std::string(reinterpret_cast<const char*>(message)) + " at offset " + std::to_string(offset);
+    regex_.reset();
+    return;
+  }
+  pcre2_jit_compile(regex_->code, PCRE2_JIT_COMPLETE);  // faster where JIT is there
+  regex_->data = pcre2_match_data_create_from_pattern(regex_->code, nullptr);
 }
 
+Matcher::~Matcher() = default;
+Matcher::Matcher(Matcher&&) noexcept = default;
+
 bool Matcher::matches(std::string_view text) const {
+  if (!error_.empty()) return false;
+  if (regex_) {
+    return pcre2_match(regex_->code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0,
+                       regex_->data, nullptr) >= 0;
+  }
   decodeInto(text, text_, !caseSensitive_);
   if (wholeText_) return text_ == pattern_;
   return matchDecoded(text_, pattern_, caseSensitive_);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,10 @@ struct SearchCriteria {
   int32_t minSizeKB = 0, maxSizeKB = 0;
   catalog::ItemPath scope;  // empty: the whole library
   uint16_t kinds = kAllKinds;
+  // `pattern` is a regular expression (PCRE2, UTF-8), not a wildcard
+  // pattern; the case switch applies, a whole-text search anchors it at
+  // both ends.
+  bool regex = false;
 };
 
 // The search box's text made a pattern: trimmed; an ordinary text (not
@@ -57,12 +62,20 @@ bool Match(std::string_view text, std::string_view pattern, bool caseSensitive, 
 // uses a Matcher at a time.
 class Matcher {
  public:
-  Matcher(std::string_view pattern, bool caseSensitive, bool wholeText);
+  Matcher(std::string_view pattern, bool caseSensitive, bool wholeText, bool regex = false);
+  ~Matcher();
+  Matcher(Matcher&&) noexcept;
+  Matcher& operator=(Matcher&&) = delete;
   bool matches(std::string_view text) const;
+  // Why a regular expression does not compile; empty when it does.
+  const std::string& error() const { return error_; }
 
  private:
+  struct Regex;
   std::u32string pattern_;
   bool caseSensitive_, wholeText_;
+  std::unique_ptr<Regex> regex_;
+  std::string error_;
   mutable std::u32string text_;  // the text being compared, decoded
 };
 

@@ -55,7 +55,7 @@ class Find : public ::testing::Test {
 };
 
 TEST_F(Find, MatchesNamesAndDiscFieldsAsTyped) {
-  auto r = tamber("find report");
+  auto r = tamber("-q find report");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out,
             "Archive/Backup report  (h: Backup report)\n"
@@ -77,12 +77,12 @@ TEST_F(Find, MatchesNamesAndDiscFieldsAsTyped) {
 }
 
 TEST_F(Find, SizeAndDateRangesAreInclusiveAndLeaveDiscFieldsOut) {
-  auto r = tamber("find pdf --min-kb 100 --max-kb 200 --scope Archive");
+  auto r = tamber("-q find pdf --min-kb 100 --max-kb 200 --scope Archive");
   EXPECT_EQ(r.out, "Archive/Backup report/docs/Report-2019.pdf\nArchive/Backup report/docs/report-2020.pdf\n");
   EXPECT_EQ(tamber("find '*' --min-kb 200 --max-kb 200 --scope Archive --count").out, "1\n");
   // Sizes are 64-bit: a 5 GB file is above 4 GB, not wrapped below.
-  EXPECT_EQ(tamber("find mkv --min-kb 4194304").out, "Archive/Backup report/video/holiday.mkv\n");
-  r = tamber("find '*' --from 2019-01-01 --to 2019-12-31 --scope Other");
+  EXPECT_EQ(tamber("-q find mkv --min-kb 4194304").out, "Archive/Backup report/video/holiday.mkv\n");
+  r = tamber("-q find '*' --from 2019-01-01 --to 2019-12-31 --scope Other");
   EXPECT_EQ(r.out, "Other/Docs/Report-2019.pdf\nOther/Docs/notes.txt\n");
   // With a range, the disc's own fields are not searched.
   EXPECT_EQ(tamber("find report --from 2000-01-01 --count").out, "4\n");
@@ -92,7 +92,7 @@ TEST_F(Find, SplitListingsDamageAndWorkersGiveOneAnswer) {
   auto r = tamber("--json find frame1000");
   EXPECT_NE(r.out.find("\"path\":\"many/frame1000.raw\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"part\":1"), std::string::npos) << r.out;
-  std::string one = tamber("find raw --jobs 1").out, eight = tamber("find raw --jobs 8").out;
+  std::string one = tamber("-q find raw --jobs 1").out, eight = tamber("-q find raw --jobs 8").out;
   EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 1001);
   EXPECT_EQ(one, eight);
   // A damaged listing is named; the other items are still searched.
@@ -104,6 +104,59 @@ TEST_F(Find, SplitListingsDamageAndWorkersGiveOneAnswer) {
   EXPECT_NE(r.out.find("warning: Other/Docs: the listing is damaged"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Archive/Backup report/docs/Report-2019.pdf"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("Other/Docs/"), std::string::npos) << r.out;
+}
+
+TEST_F(Find, RegularExpressionsSeveralLibrariesAndTheCountLine) {
+  auto r = tamber("find '^report-20(19|20)\\.pdf$' --regex --scope Archive");
+  EXPECT_EQ(r.status, 0) << r.out;
+  // The count line closes the rows (on standard error, in the user's language).
+  EXPECT_EQ(r.out,
+            "Archive/Backup report/docs/Report-2019.pdf\n"
+            "Archive/Backup report/docs/report-2020.pdf\n"
+            " 2 hit(s) for [\"^report-20(19|20)\\.pdf$\"]\n");
+  EXPECT_EQ(tamber("find '^report' --regex --case --count").out, "2\n");
+  EXPECT_EQ(tamber("find 'report-2020' --regex --whole --count").out, "0\n");  // whole: anchored
+  EXPECT_EQ(tamber("find 'report-2020\\.pdf' --regex --whole --count").out, "2\n");
+  r = tamber("find '(' --regex");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("missing closing parenthesis"), std::string::npos) << r.out;
+
+  // Several libraries, each read-only: rows say their library; a library
+  // held by a writer is named and skipped; a missing one too.
+  auto second = dir / "second.cds";
+  ASSERT_EQ(tamber("new " + shellQuote(second.string())).status, 0);
+  auto t = dir / "tree2";
+  sized(t / "report-2021.pdf", 5);
+  ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(second.string()) + " --config " +
+                       shellQuote((dir / "cfg").string()) + " add-folder -q " + shellQuote(t.string()) +
+                       " --label New --category Recent")
+                .status,
+            0);
+  std::string in = " --in " + shellQuote(lib.string()) + " --in " + shellQuote(second.string());
+  r = tamber("-q find report-202" + in);
+  EXPECT_EQ(r.out, lib.string() + ": Archive/Backup report/docs/report-2020.pdf\n" + lib.string() +
+                       ": Other/Docs/report-2020.pdf\n" + second.string() + ": Recent/New/report-2021.pdf\n");
+  r = tamber("--json find 2021" + in);
+  EXPECT_NE(r.out.find("{\"library\":" + std::string("\"") + second.string() + "\",\"item\":\"Recent/New\""),
+            std::string::npos)
+      << r.out;
+  int fd = ::open(second.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &fl), 0);
+  r = tamber("find report-202" + in + " --in " + shellQuote((dir / "none.cds").string()));
+  ::close(fd);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("warning: " + second.string()), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("none.cds"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" 2 hit(s) for"), std::string::npos) << r.out;
+
+  // A search without hits still keeps its text in the history.
+  EXPECT_EQ(tamber("find no-such-text-anywhere").status, 1);
+  r = tamber("config list");
+  EXPECT_NE(r.out.find("Last0 = no-such-text-anywhere"), std::string::npos) << r.out;
 }
 
 }  // namespace
