@@ -13,3 +13,4 @@ scanset="${BENCH_DIR:-/var/tmp/tamber-bench}/scan"
 [ -d "$scanset" ] || ./bench/make_scan_set.sh "$scanset/photos" "$scanset/archives" 300
 ./build/release/bench/scan_bench "$scanset/photos" "$scanset/archives"
 ./bench/add_folder_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/add-folder" "$@"
+./bench/find_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/find" "$@"

@@ -12,7 +12,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # tools the benchmarks compare against
-  libtag1-dev mediainfo libvips-tools libarchive-tools
+  libtag1-dev mediainfo libvips-tools libarchive-tools ripgrep
   # independent compound-file implementations the tests compare against
   python3 python3-olefile 7zip libgsf-1-dev
   # audio fixtures and the readers they are compared with
