@@ -70,6 +70,7 @@ const char* kindName(search::SearchHit::Kind k) {
     case search::SearchHit::Kind::file: return "file";
     case search::SearchHit::Kind::folder: return "folder";
     case search::SearchHit::Kind::discField: return "disc field";
+    case search::SearchHit::Kind::archiveMember: return "archive member";
   }
   return "file";
 }
@@ -256,6 +257,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
         // stay data: " 3 hit(s) for ["*report"]".
         char line[64];
         std::snprintf(line, sizeof line, " %zu ", hits);
+        std::cout.flush();
         std::cerr << line << app.text(app::kTextHitsFor) << " [\"" << escapeForTerminal(c.pattern) << "\"]\n";
       }
       found = hits == 0 ? kExitFailure : kExitOk;

@@ -85,6 +85,37 @@ void ListingScanner::feed(std::string_view piece, bool last) {
   last_ = last;
 }
 
+bool ListingScanner::attribute(std::string_view wanted, std::string& value) const {
+  std::string_view a = attributes_;
+  size_t i = 0;
+  while (i < a.size()) {
+    while (i < a.size() && blank(a[i])) ++i;
+    size_t nameStart = i;
+    while (i < a.size() && a[i] != '=' && !blank(a[i])) ++i;
+    std::string_view name = a.substr(nameStart, i - nameStart);
+    while (i < a.size() && blank(a[i])) ++i;
+    if (i >= a.size() || a[i] != '=') return false;
+    ++i;
+    while (i < a.size() && blank(a[i])) ++i;
+    if (i >= a.size() || (a[i] != '"' && a[i] != '\'')) return false;
+    size_t close = a.find(a[i], i + 1);
+    if (close == std::string_view::npos) return false;
+    std::string_view raw = a.substr(i + 1, close - i - 1);
+    i = close + 1;
+    if (name != wanted) continue;
+    value.clear();
+    for (size_t k = 0; k < raw.size();) {
+      if (raw[k] != '&') {
+        value += raw[k++];
+      } else if (reference(raw, k, value) != 1) {
+        return false;
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
 ListingScanner::Event ListingScanner::fail(std::string why) {
   failed_ = true;
   error_ = "the listing is damaged: " + std::move(why);
@@ -140,15 +171,18 @@ ListingScanner::Got ListingScanner::startTag(size_t& at, bool& selfClosing) {
   if (i >= doc_.size()) return last_ ? Got::damage : Got::cut;
   if (i == start) return Got::damage;
   name_ = doc_.substr(start, i - start);
+  const size_t from = i;
   while (i < doc_.size()) {
     char c = doc_[i];
     if (c == '>') {
       selfClosing = false;
+      attributes_ = doc_.substr(from, i - from);
       at = i + 1;
       return Got::it;
     }
     if (c == '/' && i + 1 < doc_.size() && doc_[i + 1] == '>') {
       selfClosing = true;
+      attributes_ = doc_.substr(from, i - from);
       at = i + 2;
       return Got::it;
     }

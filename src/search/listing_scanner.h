@@ -37,6 +37,9 @@ class ListingScanner {
 
   Event next();
   std::string_view name() const { return name_; }
+  // An attribute of the element just opened (or of an empty one), decoded;
+  // false when it has none of that name or its value is damaged.
+  bool attribute(std::string_view name, std::string& value) const;
   const std::string& text() const { return text_; }
   const std::string& error() const { return error_; }
   // Open elements, the root being 1.
@@ -63,6 +66,7 @@ class ListingScanner {
   std::vector<std::string> stack_;
   std::string closed_;        // the name of the element that just closed
   std::string_view name_;
+  std::string_view attributes_;  // the raw text after the name, until ">" or "/>"
   std::string text_;
   std::string error_;
   bool pendingClose_ = false;  // a "<x/>" still owes its close event

@@ -36,7 +36,11 @@ struct Item {
   long long rawNumber;
   std::string path;  // category names and label
   int parts;
+  std::string location;  // where the disc or folder was read from
 };
+
+// A listing part of -1 stands for the archive listings.
+constexpr int kArchivePart = -1;
 
 std::string itemPathText(const CatalogDocument& doc, xmlNode* item) {
   std::string out = doc.field(item, catalog::kLabel);
@@ -53,7 +57,7 @@ void collectItems(const CatalogDocument& doc, xmlNode* node, std::vector<Item>& 
     } else if (CatalogDocument::isItem(c)) {
       int parts = std::atoi(doc.field(c, catalog::kListingParts).c_str());
       out.push_back({c, doc.parentPath(c), CatalogDocument::numberOf(c), CatalogDocument::rawNumber(c),
-                     itemPathText(doc, c), std::clamp(parts, 0, 65535)});
+                     itemPathText(doc, c), std::clamp(parts, 0, 65535), doc.field(c, catalog::kLocation)});
     }
   }
 }
@@ -123,6 +127,64 @@ class ListingSearch {
         compared_[slot(std::string_view(code, 2))] = comparedFor(std::string_view(code, 2), c.kinds);
       }
     }
+  }
+
+  // Searches the archive descriptions of an item: records of a 4-byte
+  // length and the description of one archive. False when they are damaged.
+  bool archives(std::string_view stream, const Item& item, std::vector<SearchHit>& out,
+                std::string& error) {
+    size_t at = 0;
+    std::string name, size, modified;
+    while (at + 4 <= stream.size()) {
+      auto u = reinterpret_cast<const unsigned char*>(stream.data() + at);
+      size_t len = static_cast<size_t>(u[0]) | static_cast<size_t>(u[1]) << 8 |
+                   static_cast<size_t>(u[2]) << 16 | static_cast<size_t>(u[3]) << 24;
+      at += 4;
+      if (len > stream.size() - at) {
+        error = "the archive listing is damaged: a record runs past its end";
+        return false;
+      }
+      ListingScanner s(stream.substr(at, len));
+      at += len;
+      std::string archive;  // the archive's path inside the disc
+      for (;;) {
+        auto ev = s.next();
+        if (ev == ListingScanner::Event::error) {
+          error = "the archive listing is damaged: " + s.error().substr(s.error().find(':') + 2);
+          return false;
+        }
+        if (ev == ListingScanner::Event::end) break;
+        if (ev != ListingScanner::Event::text || s.depth() != 1) continue;
+        if (s.name() == "path") {
+          archive = insideDisc(s.text(), item.location);
+          continue;
+        }
+        if ((s.name() != "file" && s.name() != "folder") || !s.attribute("name", name)) continue;
+        if (!matcher_.matches(name)) continue;
+        bool hasSize = s.attribute("size", size);
+        uint64_t bytes = hasSize ? std::strtoull(size.c_str(), nullptr, 10) : 0;
+        if (!s.attribute("modified", modified)) modified.clear();
+        if (!inRanges(modified, bytes)) continue;
+        SearchHit h = hitFor(item, 0);
+        h.kind = SearchHit::Kind::archiveMember;
+        std::string member = name;
+        for (auto& c : member) {
+          if (c == '/') c = '\\';
+        }
+        h.path = archive.empty() ? member : archive + "\\" + member;
+        h.field = "c";
+        h.text = name;
+        h.size = bytes;
+        h.hasSize = hasSize;
+        h.modified = modified;
+        out.push_back(std::move(h));
+      }
+    }
+    if (at != stream.size()) {
+      error = "the archive listing is damaged: it ends inside a record";
+      return false;
+    }
+    return true;
   }
 
   // Starts a listing.
@@ -222,6 +284,35 @@ class ListingSearch {
     }
   }
 
+  // The date and size ranges, when in use.
+  bool inRanges(const std::string& modified, uint64_t size) const {
+    if (c_.useDateRange) {
+      auto t = parseHexTime(modified);
+      if (!t || *t < c_.dateFrom || *t > c_.dateTo) return false;
+    }
+    if (c_.useSizeRange && (c_.minSizeKB > 0 || c_.maxSizeKB > 0)) {
+      // 64-bit: a 5 GB file is neither negative nor wrapped.
+      if (c_.minSizeKB > 0 && size < static_cast<uint64_t>(c_.minSizeKB) * 1024) return false;
+      if (c_.maxSizeKB > 0 && size > static_cast<uint64_t>(c_.maxSizeKB) * 1024) return false;
+    }
+    return true;
+  }
+
+  // An archive's recorded path made a path inside its disc or folder ("\"
+  // between folders); as recorded when it lies elsewhere.
+  static std::string insideDisc(std::string path, const std::string& location) {
+    std::string root = location;
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    if (!root.empty() && path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+        (path[root.size()] == '/' || root == "/")) {
+      path.erase(0, root == "/" ? 1 : root.size() + 1);
+    }
+    for (auto& c : path) {
+      if (c == '/') c = '\\';
+    }
+    return path;
+  }
+
   SearchHit hitFor(const Item& item, int part) const {
     SearchHit h;
     h.category = item.category;
@@ -239,15 +330,7 @@ class ListingSearch {
     Record& r = record_;
     if (r.field.empty()) return;
     const uint64_t size = r.hasSize ? std::strtoull(r.size.c_str(), nullptr, 10) : 0;
-    if (c_.useDateRange) {
-      auto t = parseHexTime(r.modified);
-      if (!t || *t < c_.dateFrom || *t > c_.dateTo) return;
-    }
-    if (c_.useSizeRange && (c_.minSizeKB > 0 || c_.maxSizeKB > 0)) {
-      // 64-bit: a 5 GB file is neither negative nor wrapped.
-      if (c_.minSizeKB > 0 && size < static_cast<uint64_t>(c_.minSizeKB) * 1024) return;
-      if (c_.maxSizeKB > 0 && size > static_cast<uint64_t>(c_.maxSizeKB) * 1024) return;
-    }
+    if (!inRanges(r.modified, size)) return;
     SearchHit h = hitFor(item, part);
     h.kind = r.folder ? SearchHit::Kind::folder : SearchHit::Kind::file;
     // The path: the stored base of a part, the folders above, the name.
@@ -334,7 +417,8 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
   if (CatalogDocument::isItem(scope)) {
     int parts = std::atoi(doc.field(scope, catalog::kListingParts).c_str());
     items.push_back({scope, doc.parentPath(scope), CatalogDocument::numberOf(scope),
-                     CatalogDocument::rawNumber(scope), itemPathText(doc, scope), std::clamp(parts, 0, 65535)});
+                     CatalogDocument::rawNumber(scope), itemPathText(doc, scope), std::clamp(parts, 0, 65535),
+                     doc.field(scope, catalog::kLocation)});
   } else {
     collectItems(doc, scope, items);
   }
@@ -364,6 +448,7 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
   std::vector<Work> queue;
   for (size_t i = 0; i < items.size(); ++i) {
     for (int part = 0; part <= items[i].parts; ++part) queue.push_back({i, part});
+    if (criteria.searchArchives && (criteria.kinds & kKindNames)) queue.push_back({i, kArchivePart});
   }
   std::atomic<size_t> nextWork{0};
   std::mutex fileLock, hitsLock;
@@ -385,8 +470,10 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
       storage::StreamLayout layout;
       {
         std::lock_guard<std::mutex> g(fileLock);
-        auto name = part == 0 ? catalog::streamName(catalog::StreamKind::listing, item.category, item.number)
-                              : catalog::streamName(catalog::StreamKind::listing, item.category, item.number, part);
+        auto name = part == kArchivePart
+                        ? catalog::streamName(catalog::StreamKind::archives, item.category, item.number)
+                    : part == 0 ? catalog::streamName(catalog::StreamKind::listing, item.category, item.number)
+                                : catalog::streamName(catalog::StreamKind::listing, item.category, item.number, part);
         auto s = file.root().openStream(name);
         if (!s) continue;  // an item without a listing (an audio CD)
         auto l = s->layout();
@@ -420,6 +507,31 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
       }
       std::string error;
       size_t before = mine.size();
+      if (part == kArchivePart) {
+        // Archive descriptions: read whole (they list members, not trees).
+        std::string all;
+        if (!whole) {
+          reader.rewind();
+          for (;;) {
+            auto got = reader.next(piece, 0);
+            if (!got) {
+              error = got.message();
+              break;
+            }
+            if (!*got) break;
+            all += piece;
+          }
+        } else {
+          all = std::move(piece);
+        }
+        if (error.empty() && !search.archives(all, item, mine, error)) {
+          mine.resize(before);
+          damaged(item, error);
+        } else if (!error.empty()) {
+          damaged(item, error);
+        }
+        continue;
+      }
       search.begin();
       auto outcome = ListingSearch::Step::damaged;
       if (whole) {

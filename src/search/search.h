@@ -16,12 +16,13 @@
 namespace tamber::search {
 
 struct SearchHit {
-  enum class Kind { file, folder, discField };
+  enum class Kind { file, folder, discField, archiveMember };
   catalog::ItemPath category;  // the disc's or folder's category
   long long itemNumber = 0;    // as stored
   std::string itemPath;        // category names and the label, joined by "/"
   int part = 0;                // the listing part the hit came from (0: the main listing)
-  std::string path;            // inside the disc: folder names joined by "\" as stored
+  std::string path;            // inside the disc: folder names joined by "\" as stored; for an
+                               // archive member the archive's path, then the member's
   std::string field;           // the element code whose text matched
   std::string text;            // that text
   uint64_t size = 0;

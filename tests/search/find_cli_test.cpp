@@ -159,4 +159,30 @@ TEST_F(Find, RegularExpressionsSeveralLibrariesAndTheCountLine) {
   EXPECT_NE(r.out.find("Last0 = no-such-text-anywhere"), std::string::npos) << r.out;
 }
 
+TEST_F(Find, ArchiveMembersAreFoundUnlessLeftOut) {
+  auto t = dir / "packed";
+  fs::create_directories(t / "inner");
+  std::ofstream(t / "inner" / "Minutes-2021.txt") << "text";
+  sized(t / "inner" / "big.bin", 300 * 1024);
+  ASSERT_EQ(runCommand("cd " + shellQuote((t / "inner").string()) + " && zip -q ../papers.zip Minutes-2021.txt big.bin")
+                .status,
+            0);
+  fs::remove_all(t / "inner");
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(t.string()) + " --label Packed --category Zips").status, 0);
+  auto r = tamber("-q find minutes");
+  EXPECT_EQ(r.out, "Zips/Packed/papers.zip/Minutes-2021.txt\n");
+  r = tamber("--json find minutes");
+  EXPECT_NE(r.out.find("\"kind\":\"archive member\""), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("find minutes --no-archives").status, 1);
+  // Ranges apply to members as to files.
+  EXPECT_EQ(tamber("-q find '*' --scope Zips --min-kb 100").out, "Zips/Packed/papers.zip/big.bin\n");
+  // A damaged archive listing is named; the rest is still searched.
+  auto bad = dir / "bad.bin";
+  std::ofstream(bad) << std::string("\x40\0\0\0<archive><file name=\"minutes\"/>", 36);
+  ASSERT_EQ(tamber("storage put " + shellQuote(lib.string()) + " arc3-1 " + shellQuote(bad.string())).status, 0);
+  r = tamber("find minutes");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("warning: Zips/Packed: the archive listing is damaged"), std::string::npos) << r.out;
+}
+
 }  // namespace
