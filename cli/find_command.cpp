@@ -226,8 +226,9 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
           std::error_code ec;
           std::string library = std::filesystem::absolute(t.library->path(), ec).string();
           for (const auto& h : r->hits) {
-            out += "{\"library\":" + jsonString(library) + ",\"item\":" + jsonString(h.itemPath) +
-                   ",\"itemNumber\":" + std::to_string(h.itemNumber) + ",\"path\":" +
+            const auto& item = r->items[h.item];
+            out += "{\"library\":" + jsonString(library) + ",\"item\":" + jsonString(item.path) +
+                   ",\"itemNumber\":" + std::to_string(item.itemNumber) + ",\"path\":" +
                    jsonString(slashed(h.path)) + ",\"field\":" + jsonString(h.field) + ",\"text\":" +
                    jsonString(h.text) + ",\"size\":" + (h.hasSize ? std::to_string(h.size) : "null") +
                    ",\"modified\":" + isoTimeJson(h.modified) + ",\"kind\":" + jsonString(kindName(h.kind)) +
@@ -237,7 +238,8 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
           // Several libraries: each row says its library first.
           std::string label = a->in.empty() ? "" : escapeForTerminal(t.shown) + ": ";
           for (const auto& h : r->hits) {
-            std::string where = h.itemPath + (h.path.empty() ? "" : "/" + slashed(h.path));
+            const auto& item = r->items[h.item];
+            std::string where = item.path + (h.path.empty() ? "" : "/" + slashed(h.path));
             out += label + escapeForTerminal(where);
             if (h.field != "c") out += "  (" + h.field + ": " + escapeForTerminal(h.text) + ")";
             out += "\n";

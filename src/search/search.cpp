@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -37,7 +38,11 @@ struct Item {
   std::string path;  // category names and label
   int parts;
   std::string location;  // where the disc or folder was read from
+  uint32_t index = 0;    // in the items
 };
+
+// A worker's hits: grown in blocks, never moved while it runs.
+using HitList = std::deque<SearchHit>;
 
 // A listing part of -1 stands for the archive listings.
 constexpr int kArchivePart = -1;
@@ -131,7 +136,7 @@ class ListingSearch {
 
   // Searches the archive descriptions of an item: records of a 4-byte
   // length and the description of one archive. False when they are damaged.
-  bool archives(std::string_view stream, const Item& item, std::vector<SearchHit>& out,
+  bool archives(std::string_view stream, const Item& item, HitList& out,
                 std::string& error) {
     size_t at = 0;
     std::string name, size, modified;
@@ -198,7 +203,7 @@ class ListingSearch {
 
   // Takes the scanner's events until it needs the next piece or the
   // listing ends; hits go to `out`.
-  Step consume(ListingScanner& s, const Item& item, int part, std::vector<SearchHit>& out,
+  Step consume(ListingScanner& s, const Item& item, int part, HitList& out,
                std::string& error) {
     for (;;) {
       auto ev = s.next();
@@ -253,7 +258,7 @@ class ListingSearch {
 
   static bool is(std::string_view code, char c) { return code.size() == 1 && code[0] == c; }
 
-  void text_(const ListingScanner& s, const Item& item, int part, std::vector<SearchHit>& out) {
+  void text_(const ListingScanner& s, const Item& item, int part, HitList& out) {
     std::string_view code = s.name();
     if (code.size() == 2 && code[0] == 'e' && code[1] == '3' && s.depth() == 1) {
       base_ = s.text();
@@ -315,16 +320,14 @@ class ListingSearch {
 
   SearchHit hitFor(const Item& item, int part) const {
     SearchHit h;
-    h.category = item.category;
-    h.itemNumber = item.rawNumber;
-    h.itemPath = item.path;
+    h.item = item.index;
     h.part = part;
     return h;
   }
 
   // The record read so far is complete: report it when it matched and
   // passes the ranges.
-  void flush(const Item& item, int part, std::vector<SearchHit>& out) {
+  void flush(const Item& item, int part, HitList& out) {
     if (!record_.open) return;
     record_.open = false;
     Record& r = record_;
@@ -366,12 +369,22 @@ class ListingSearch {
   Record record_;
 };
 
-bool hitLess(const SearchHit& a, const SearchHit& b) {
-  if (a.itemPath != b.itemPath) return a.itemPath < b.itemPath;
-  if (a.itemNumber != b.itemNumber) return a.itemNumber < b.itemNumber;
-  if (a.path != b.path) return a.path < b.path;
-  if (a.part != b.part) return a.part < b.part;
-  return a.field < b.field;
+// Sorts hits by item path (then number), path, part and field; `rank`
+// gives each item its place in the order of item paths.
+void sortHits(std::vector<SearchHit>& hits, const std::vector<SearchItem>& items) {
+  std::vector<uint32_t> order(items.size()), rank(items.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    if (items[a].path != items[b].path) return items[a].path < items[b].path;
+    return items[a].itemNumber < items[b].itemNumber;
+  });
+  for (uint32_t i = 0; i < order.size(); ++i) rank[order[i]] = i;
+  std::sort(hits.begin(), hits.end(), [&](const SearchHit& a, const SearchHit& b) {
+    if (a.item != b.item) return rank[a.item] < rank[b.item];
+    if (int c = a.path.compare(b.path); c != 0) return c < 0;
+    if (a.part != b.part) return a.part < b.part;
+    return a.field < b.field;
+  });
 }
 
 }  // namespace
@@ -424,6 +437,10 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
   }
 
   SearchResult result;
+  for (uint32_t i = 0; i < items.size(); ++i) {
+    items[i].index = i;
+    result.items.push_back({items[i].category, items[i].rawNumber, items[i].path});
+  }
   // Disc-level fields, only without date and size ranges.
   if (!criteria.useDateRange && !criteria.useSizeRange) {
     for (const auto& item : items) {
@@ -431,9 +448,7 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
         std::string value = doc.field(item.node, field);
         if (value.empty() || !matcher.matches(value)) continue;
         SearchHit h;
-        h.category = item.category;
-        h.itemNumber = item.rawNumber;
-        h.itemPath = item.path;
+        h.item = item.index;
         h.field = catalog::nameCode(field);
         h.text = value;
         h.kind = SearchHit::Kind::discField;
@@ -454,13 +469,14 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
   std::mutex fileLock, hitsLock;
   auto& file = library.file();
   const LiteralFilter filter(criteria.pattern, criteria.caseSensitive, criteria.wholeText, criteria.regex);
+  std::vector<HitList> found;  // each worker's
   auto damaged = [&](const Item& item, const std::string& why) {
     std::lock_guard<std::mutex> h(hitsLock);
     result.damaged.push_back(item.path + ": " + why);
   };
   auto worker = [&] {
     ListingSearch search(criteria);
-    std::vector<SearchHit> mine;
+    HitList mine;
     std::string piece;
     for (;;) {
       size_t w = nextWork.fetch_add(1);
@@ -558,14 +574,21 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
       }
     }
     std::lock_guard<std::mutex> h(hitsLock);
-    for (auto& hit : mine) result.hits.push_back(std::move(hit));
+    found.push_back(std::move(mine));
   };
   std::vector<std::thread> threads;
   int count = std::max(1, workers);
   for (int i = 1; i < count; ++i) threads.emplace_back(worker);
   worker();
   for (auto& t : threads) t.join();
-  std::sort(result.hits.begin(), result.hits.end(), hitLess);
+  size_t total = result.hits.size();
+  for (const auto& list : found) total += list.size();
+  result.hits.reserve(total);
+  for (auto& list : found) {
+    for (auto& hit : list) result.hits.push_back(std::move(hit));
+    list = {};
+  }
+  sortHits(result.hits, result.items);
   std::sort(result.damaged.begin(), result.damaged.end());
   return result;
 }

@@ -15,11 +15,16 @@
 
 namespace tamber::search {
 
-struct SearchHit {
-  enum class Kind { file, folder, discField, archiveMember };
+// A disc or folder that was searched.
+struct SearchItem {
   catalog::ItemPath category;  // the disc's or folder's category
   long long itemNumber = 0;    // as stored
-  std::string itemPath;        // category names and the label, joined by "/"
+  std::string path;            // category names and the label, joined by "/"
+};
+
+struct SearchHit {
+  enum class Kind { file, folder, discField, archiveMember };
+  uint32_t item = 0;           // in SearchResult::items
   int part = 0;                // the listing part the hit came from (0: the main listing)
   std::string path;            // inside the disc: folder names joined by "\" as stored; for an
                                // archive member the archive's path, then the member's
@@ -32,6 +37,7 @@ struct SearchHit {
 };
 
 struct SearchResult {
+  std::vector<SearchItem> items;
   std::vector<SearchHit> hits;
   // Items whose listing could not be read (damaged): named, the others searched.
   std::vector<std::string> damaged;
