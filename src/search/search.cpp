@@ -105,6 +105,28 @@ class PieceReader {
     done_ += want;
     return true;
   }
+  // The whole stream from its start.
+  Result<std::string> readAll() {
+    rewind();
+    std::string all, piece;
+    for (;;) {
+      auto got = next(piece, 0);
+      if (!got) return got.error();
+      if (!*got) return all;
+      all += piece;
+    }
+  }
+  // Reads on from where it stands while no piece (with the end of the one
+  // before) may hold a match: true at the first that may, false at the end.
+  Result<bool> findCandidate(const LiteralFilter& filter, std::string& piece) {
+    size_t keep = 0;
+    for (;;) {
+      auto got = next(piece, keep);
+      if (!got || !*got) return got;
+      if (filter.mayMatch(piece)) return true;
+      keep = std::min(filter.overlap(), piece.size());
+    }
+  }
   bool atEnd() const { return done_ >= layout_.size; }
   // Where the last piece started in the stream.
   uint64_t start() const { return start_; }
@@ -503,49 +525,19 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
       // The quick look: most listings cannot hold the text at all.
       bool whole = false;  // `piece` holds the whole listing
       if (filter.active()) {
-        bool maybe = false;
-        size_t keep = 0;
-        for (;;) {
-          auto got = reader.next(piece, keep);
-          if (!got) {
-            damaged(item, got.message());
-            break;
-          }
-          if (!*got) break;
-          if (filter.mayMatch(piece)) {
-            maybe = true;
-            break;
-          }
-          keep = std::min(filter.overlap(), piece.size());
-        }
-        if (!maybe) continue;
+        auto maybe = reader.findCandidate(filter, piece);
+        if (!maybe) damaged(item, maybe.message());
+        if (!maybe || !*maybe) continue;
         whole = reader.start() == 0 && reader.atEnd();
       }
       std::string error;
       size_t before = mine.size();
       if (part == kArchivePart) {
         // Archive descriptions: read whole (they list members, not trees).
-        std::string all;
-        if (!whole) {
-          reader.rewind();
-          for (;;) {
-            auto got = reader.next(piece, 0);
-            if (!got) {
-              error = got.message();
-              break;
-            }
-            if (!*got) break;
-            all += piece;
-          }
-        } else {
-          all = std::move(piece);
-        }
-        if (error.empty() && !search.archives(all, item, mine, error)) {
-          mine.resize(before);
-          damaged(item, error);
-        } else if (!error.empty()) {
-          damaged(item, error);
-        }
+        auto all = whole ? Result<std::string>(std::move(piece)) : reader.readAll();
+        if (!all) error = all.message();
+        if (all && !search.archives(*all, item, mine, error)) mine.resize(before);
+        if (!error.empty()) damaged(item, error);
         continue;
       }
       search.begin();
