@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -104,6 +105,29 @@ TEST_F(Find, SplitListingsDamageAndWorkersGiveOneAnswer) {
   EXPECT_NE(r.out.find("warning: Other/Docs: the listing is damaged"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Archive/Backup report/docs/Report-2019.pdf"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("Other/Docs/"), std::string::npos) << r.out;
+}
+
+// A larger library of mixed names: any number of workers gives the same
+// rows, and the quick look over listing bytes (taken for wildcard texts)
+// finds what a regular expression, which reads every listing in full, finds.
+TEST_F(Find, ManyWorkersAndTheQuickLookAgreeOnALargerLibrary) {
+  auto t = dir / "mixed";
+  const char* words[] = {"Photo", "mix", "Łódź", "été", "写真", "Report", "a&b", "trip"};
+  for (int f = 0; f < 3000; ++f) {
+    std::string folder = std::string(words[f % 7]) + "_" + std::to_string(f % 97);
+    if (f % 3 == 0) folder += "/" + std::string(words[(f / 3) % 8]) + std::to_string(f % 11);
+    sized(t / folder / (std::string(words[(f * 7) % 8]) + "-" + std::to_string(f) + ".dat"), f);
+  }
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(t.string()) + " --label Mixed --category Big").status, 0);
+  std::string one = tamber("-q find mix --jobs 1").out, eight = tamber("-q find mix --jobs 8").out;
+  EXPECT_GT(std::count(one.begin(), one.end(), '\n'), 400);
+  EXPECT_EQ(one, eight);
+  for (std::string text : {"photo-1", "ŁÓDŹ", "A&B", "photo_4", "-29", "写真_5", "mix-2999.dat"}) {
+    std::string plain = tamber("find " + shellQuote(text) + " --count").out;
+    std::string regex;
+    for (char c : text) regex += std::string(std::strchr(".+()[]{}?*^$|\\", c) && c ? "\\" : "") + c;
+    EXPECT_EQ(plain, tamber("find " + shellQuote(regex) + " --regex --count").out) << text;
+  }
 }
 
 TEST_F(Find, RegularExpressionsSeveralLibrariesAndTheCountLine) {
