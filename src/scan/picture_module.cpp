@@ -3,6 +3,7 @@
 #include <vips/vips.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "scan/image_info.h"
@@ -16,6 +17,9 @@ void start() {
   static std::once_flag once;
   std::call_once(once, [] {
     if (VIPS_INIT("tamber") != 0) std::fprintf(stderr, "tamber: libvips could not start\n");
+    // Its worker threads end with the program, not after it: a leak check
+    // at exit then sees only the program's own threads.
+    std::atexit(vips_shutdown);
     vips_cache_set_max(0);  // every picture is read once
     // Files from a catalogued disc reach only the loaders their first bytes
     // name: no loader probes a file (some read it whole, some open side files).
