@@ -119,56 +119,9 @@ void entryText(const ListingEntry& e, const ListOptions& o, int level, std::stri
   for (const auto& c : e.children) entryText(c, o, level + 1, out);
 }
 
-// What a path inside an item names: the listing below a folder (the item's
-// top when `steps` is empty), or one file.
-struct Collected {
-  ListingEntry top;  // children: the entries listed
-  bool found = false;
-  bool file = false;  // the path names a file: top.children holds it alone
-};
-
-// Reads the entries below `steps` to `levels` levels. Memory holds what is
-// listed, never the rest of the item.
-Result<Collected> collect(App& app, const Target& t, const std::vector<std::string>& steps,
-                          int levels, const std::function<bool(ListingEntry&, int)>& stream = {}) {
-  Collected c;
-  c.found = steps.empty();
-  c.top.folder = true;
-  const int base = static_cast<int>(steps.size());
-  bool done = false;
-  std::vector<ListingEntry*> open{&c.top};
-  scan::ListingVisitor v;
-  v.entry = [&](ListingEntry& e, int depth) {
-    if (depth < base) {
-      if (e.name != steps[static_cast<size_t>(depth)]) return false;
-      if (depth + 1 < base) return e.folder;
-      c.found = true;
-      if (e.folder) return true;  // its entries are the listing
-      c.file = true;
-      done = true;
-      if (stream) return stream(e, 0), false;
-      c.top.children.push_back(std::move(e));
-      return false;
-    }
-    int level = depth - base;
-    bool deeper = e.folder && level + 1 < levels;
-    if (stream) return stream(e, level) && deeper;
-    open.resize(static_cast<size_t>(level) + 1);
-    auto& siblings = open.back()->children;
-    siblings.push_back(std::move(e));
-    if (deeper) open.push_back(&siblings.back());
-    return deeper;
-  };
-  v.leave = [&](const ListingEntry&, int depth) {
-    if (depth < base) done = true;  // the listed folder is complete
-  };
-  v.stop = [&] { return done; };
-  if (Status st = scan::walkListing(
-          scan::streamListing(app.library()->file().root(), t.category, t.number), v);
-      !st) {
-    return st.error();
-  }
-  return c;
+Result<scan::Collected> collect(App& app, const Target& t, const std::vector<std::string>& steps,
+                                int levels, const std::function<bool(ListingEntry&, int)>& stream = {}) {
+  return scan::collectBelow(app.library()->file().root(), t.category, t.number, steps, levels, stream);
 }
 
 // The sub-categories, discs and folders of a category (or of the library).

@@ -135,25 +135,11 @@ Result<std::string> storedRecord(App& app, const std::string& item, const std::s
   // Only the folders on the way to the file are read.
   std::vector<std::string> steps;
   for (auto piece : splitNonEmpty(file, '/')) steps.emplace_back(piece);
-  std::optional<scan::ListingEntry> hit;
-  scan::ListingVisitor find;
-  find.entry = [&](scan::ListingEntry& e, int depth) {
-    if (static_cast<size_t>(depth) >= steps.size() || e.name != steps[static_cast<size_t>(depth)]) {
-      return false;
-    }
-    if (static_cast<size_t>(depth) + 1 == steps.size()) {
-      hit = std::move(e);
-      return false;
-    }
-    return e.folder;
-  };
-  find.stop = [&] { return hit.has_value(); };
-  if (Status st = scan::walkListing(scan::streamListing(root, t->category, t->number), find); !st) {
-    return st.error();
-  }
-  if (!hit) return Error{Errc::not_found, say(app::kTextNoSuchFileIn, {file, item})};
-  const scan::ListingEntry* entry = &*hit;
-  if (entry->folder) return Error{Errc::invalid_argument, say(app::kTextIsFolder, {file})};
+  auto c = scan::collectBelow(root, t->category, t->number, steps, 1);
+  if (!c) return c.error();
+  if (!c->found || steps.empty()) return Error{Errc::not_found, say(app::kTextNoSuchFileIn, {file, item})};
+  if (!c->file) return Error{Errc::invalid_argument, say(app::kTextIsFolder, {file})};
+  const scan::ListingEntry* entry = &c->top.children.front();
   const std::string* v = entry->field(code);
   char* end = nullptr;
   unsigned long long offset = v && !v->empty() && v->size() <= 16 ? std::strtoull(v->c_str(), &end, 16) : 0;

@@ -241,6 +241,47 @@ Result<Listing> parseListing(std::string_view text, const PartLoader& loadPart) 
   return buildListing(memoryListing(text, loadPart));
 }
 
+Result<Collected> collectBelow(storage::Storage library, const catalog::ItemPath& category,
+                               uint16_t number, const std::vector<std::string>& steps, int levels,
+                               const std::function<bool(ListingEntry&, int)>& stream) {
+  Collected c;
+  c.found = steps.empty();
+  c.top.folder = true;
+  const int base = static_cast<int>(steps.size());
+  bool done = false;
+  std::vector<ListingEntry*> open{&c.top};
+  ListingVisitor v;
+  v.entry = [&](ListingEntry& e, int depth) {
+    if (depth < base) {
+      if (e.name != steps[static_cast<size_t>(depth)]) return false;
+      if (depth + 1 < base) return e.folder;
+      c.found = true;
+      if (e.folder) return true;  // its entries are the listing
+      c.file = true;
+      done = true;
+      if (stream) return stream(e, 0), false;
+      c.top.children.push_back(std::move(e));
+      return false;
+    }
+    int level = depth - base;
+    bool deeper = e.folder && level + 1 < levels;
+    if (stream) return stream(e, level) && deeper;
+    open.resize(static_cast<size_t>(level) + 1);
+    auto& siblings = open.back()->children;
+    siblings.push_back(std::move(e));
+    if (deeper) open.push_back(&siblings.back());
+    return deeper;
+  };
+  v.leave = [&](const ListingEntry&, int depth) {
+    if (depth < base) done = true;  // the listed folder is complete
+  };
+  v.stop = [&] { return done; };
+  if (Status st = walkListing(streamListing(std::move(library), category, number), v); !st) {
+    return st.error();
+  }
+  return c;
+}
+
 Result<Listing> readListing(storage::Storage library, const catalog::ItemPath& category,
                             uint16_t number) {
   std::string mainName = catalog::streamName(catalog::StreamKind::listing, category, number);

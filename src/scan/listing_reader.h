@@ -70,6 +70,22 @@ ListingOpener streamListing(storage::Storage library, const catalog::ItemPath& c
 Result<Listing> readListing(storage::Storage library, const catalog::ItemPath& category,
                             uint16_t number);
 
+// What a path inside an item names: the listing below a folder (the item's
+// top when `steps` is empty), or one file.
+struct Collected {
+  ListingEntry top;  // children: the entries listed
+  bool found = false;
+  bool file = false;  // the path names a file: top.children holds it alone
+};
+
+// Reads the entries below the folder `steps` names, `levels` levels deep.
+// Only the folders on the way are read, and memory holds what is listed,
+// never the rest of the item. With `stream`, entries go to it (with their
+// level) instead of into the result; it says whether to go into a folder.
+Result<Collected> collectBelow(storage::Storage library, const catalog::ItemPath& category,
+                               uint16_t number, const std::vector<std::string>& steps, int levels,
+                               const std::function<bool(ListingEntry&, int)>& stream = {});
+
 // The entry at a relative path ("Photos/2019/a.jpg"); the empty path is the
 // root, returned as nullptr with found = true.
 const ListingEntry* findEntry(const Listing& listing, std::string_view path, bool& found);
