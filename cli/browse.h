@@ -1,35 +1,20 @@
-// How recorded values are shown: sizes, times, kinds and file properties
-// decoded from their stored form, the same in every command's text and JSON.
+// The command line's view of recorded values: the shared presentation, and
+// the orders a listing can be sorted in.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "app/app.h"
+#include "app/presentation.h"
 
 namespace tamber::cli {
 
 enum class Sort { name, size, time, none };
 
-// "1234567" or, human, as ls -h prints it: "1.2M", "23K", "512".
-std::string sizeText(uint64_t bytes, bool human);
-// A recorded HexTime as local "YYYY-MM-DD HH:MM:SS"; "-" when it holds none.
-std::string localTimeText(const std::string& hexTime);
-// The same as an ISO 8601 JSON string with the offset, or null.
-std::string isoTimeJson(const std::string& hexTime);
-// A whole number as JSON ("123"), null for empty or other text.
-std::string numberJson(const std::string& text);
-// The media type's name ("Folder on a hard disk") and as JSON.
-std::string kindText(const app::App& app, int kind);
-std::string kindJson(const app::App& app, int kind);
-
-// A file's recorded properties, decoded: the picture size as width and
-// height, numbers as numbers; thumbnails and archive contents as flags
-// instead of their stored offsets. Keys are those of `media --json`.
-std::vector<std::pair<std::string, std::string>> propertiesText(
-    const std::vector<std::pair<std::string, std::string>>& fields);
-std::string propertiesJson(const std::vector<std::pair<std::string, std::string>>& fields);
+using app::isoTimeJson;
+using app::kindJson;
+using app::kindText;
+using app::localTimeText;
+using app::numberJson;
+using app::propertiesJson;
+using app::propertiesText;
+using app::sizeText;
 
 }  // namespace tamber::cli

@@ -16,7 +16,7 @@
 
 #include "browse.h"
 #include "common.h"
-#include "json.h"
+#include "platform/json.h"
 #include "platform/hex_time.h"
 #include "platform/text.h"
 #include "scan/listing_reader.h"

@@ -17,7 +17,7 @@
 #include "catalog/library_tree.h"
 #include "commands.h"
 #include "common.h"
-#include "json.h"
+#include "platform/json.h"
 #include "platform/atomic_file.h"
 #include "platform/hex_time.h"
 #include "platform/text.h"

@@ -10,7 +10,7 @@
 
 #include "browse.h"
 #include "common.h"
-#include "json.h"
+#include "platform/json.h"
 #include "search/search.h"
 
 namespace tamber::cli {

@@ -13,7 +13,7 @@
 #include "commands.h"
 #include "common.h"
 #include "decomp/extract.h"
-#include "json.h"
+#include "platform/json.h"
 #include "media/media.h"
 #include "platform/hex_time.h"
 #include "platform/utf.h"

@@ -20,7 +20,7 @@
 
 #include "browse.h"
 #include "common.h"
-#include "json.h"
+#include "platform/json.h"
 #include "platform/hex_time.h"
 #include "platform/xml.h"
 #include "scan/add_folder_job.h"

@@ -1,11 +1,11 @@
-// JSON output helpers of the command line.
+// JSON output helpers.
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-namespace tamber::cli {
+namespace tamber {
 
 // A JSON string literal; the text is UTF-8 and passes through unchanged but
 // for quotes, backslashes and control characters.
@@ -31,4 +31,4 @@ inline std::string jsonString(std::string_view s) {
   return out + "\"";
 }
 
-}  // namespace tamber::cli
+}  // namespace tamber

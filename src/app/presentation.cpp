@@ -1,4 +1,4 @@
-#include "browse.h"
+#include "app/presentation.h"
 
 #include <cmath>
 #include <cstdio>
@@ -6,10 +6,10 @@
 #include <map>
 #include <optional>
 
-#include "json.h"
+#include "platform/json.h"
 #include "platform/hex_time.h"
 
-namespace tamber::cli {
+namespace tamber::app {
 
 namespace {
 
@@ -125,12 +125,12 @@ std::string numberJson(const std::string& text) {
   return wholeNumber(text, v) && !text.empty() ? std::to_string(v) : std::string("null");
 }
 
-std::string kindText(const app::App& app, int kind) {
+std::string kindText(const App& app, int kind) {
   if (kind < 0 || kind > catalog::kMaxKind) return "unknown";
-  return app.text(app::kTextKindBase + kind);
+  return app.text(kTextKindBase + kind);
 }
 
-std::string kindJson(const app::App& app, int kind) {
+std::string kindJson(const App& app, int kind) {
   if (kind < 0 || kind > catalog::kMaxKind) return "null";
   return jsonString(kindText(app, kind));
 }
@@ -197,4 +197,4 @@ std::string propertiesJson(const std::vector<std::pair<std::string, std::string>
   return out + "}";
 }
 
-}  // namespace tamber::cli
+}  // namespace tamber::app
