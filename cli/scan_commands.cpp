@@ -131,22 +131,17 @@ Result<std::string> storedRecord(App& app, const std::string& item, const std::s
   auto& doc = app.library()->catalog();
   auto t = resolveItem(doc, item);
   if (!t) return t.error();
-  auto root = app.library()->file().root();
-  // Only the folders on the way to the file are read.
   std::vector<std::string> steps;
   for (auto piece : splitNonEmpty(file, '/')) steps.emplace_back(piece);
-  auto c = scan::collectBelow(root, t->category, t->number, steps, 1);
-  if (!c) return c.error();
-  if (!c->found || steps.empty()) return Error{Errc::not_found, say(app::kTextNoSuchFileIn, {file, item})};
-  if (!c->file) return Error{Errc::invalid_argument, say(app::kTextIsFolder, {file})};
-  const scan::ListingEntry* entry = &c->top.children.front();
-  const std::string* v = entry->field(code);
-  char* end = nullptr;
-  unsigned long long offset = v && !v->empty() && v->size() <= 16 ? std::strtoull(v->c_str(), &end, 16) : 0;
-  if (!end || *end != '\0') return Error{Errc::not_found, say(missing, {file})};
-  return scan::readRecord(root, catalog::streamName(kind, t->category, t->number), offset);
+  auto r = scan::fileRecord(app.library()->file().root(), t->category, t->number, steps, code, kind);
+  if (r) return r;
+  switch (r.error().code) {
+    case Errc::not_found: return Error{Errc::not_found, say(app::kTextNoSuchFileIn, {file, item})};
+    case Errc::invalid_argument: return Error{Errc::invalid_argument, say(app::kTextIsFolder, {file})};
+    case Errc::unsupported: return Error{Errc::not_found, say(missing, {file})};
+    default: return r.error();
+  }
 }
-
 
 }  // namespace
 
@@ -429,54 +424,37 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         std::cout << *bytes << "\n";
         return kExitOk;
       }
-      xml::Doc doc(xmlReadMemory(bytes->data(), static_cast<int>(bytes->size()), nullptr, "UTF-8",
-                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
       // Our own format: a DTD (and so any entity) in it means damage.
-      xmlNode* root = doc && !doc->intSubset ? xmlDocGetRootElement(doc.get()) : nullptr;
-      if (!root) {
+      auto archive = scan::parseStoredArchive(*bytes);
+      if (!archive) {
         n.error(say(app::kTextArchiveListingDamaged));
         return kExitFailure;
       }
-      auto prop = [](xmlNode* e, const char* name) {
-        xml::String v(xmlGetProp(e, xml::u(name)));
-        return v ? std::string(xml::c(v.get())) : std::string();
-      };
       if (g->json) {
-        std::string out = "{\"path\":null,\"comment\":null,\"entries\":[";
-        std::string path, comment;
+        std::string out = "{\"path\":" + jsonString(archive->path) + ",\"comment\":" +
+                          jsonString(archive->comment) + ",\"entries\":[";
         bool first = true;
-        for (xmlNode* e = root->children; e; e = e->next) {
-          if (e->type != XML_ELEMENT_NODE) continue;
-          std::string tag = xml::c(e->name);
-          if (tag == "path") path = xml::content(e);
-          if (tag == "comment") comment = xml::content(e);
-          if (tag != "file" && tag != "folder") continue;
+        for (const auto& m : archive->members) {
           if (!first) out += ",";
           first = false;
-          out += "{\"name\":" + jsonString(prop(e, "name")) + ",\"type\":" + jsonString(tag);
-          out += ",\"size\":" + numberJson(prop(e, "size")) + ",\"packed\":" +
-                 numberJson(prop(e, "packed")) + ",\"modified\":" + isoTimeJson(prop(e, "modified")) +
-                 ",\"attributes\":" + jsonString(prop(e, "attributes"));
+          out += "{\"name\":" + jsonString(m.name) + ",\"type\":" + jsonString(m.folder ? "folder" : "file");
+          out += ",\"size\":" + numberJson(m.size) + ",\"packed\":" + numberJson(m.packed) +
+                 ",\"modified\":" + isoTimeJson(m.modified) + ",\"attributes\":" + jsonString(m.attributes);
           out += "}";
         }
         out += "]}";
-        out.replace(out.find("\"path\":null"), 11, "\"path\":" + jsonString(path));
-        out.replace(out.find("\"comment\":null"), 14, "\"comment\":" + jsonString(comment));
         std::cout << out << "\n";
         return kExitOk;
       }
-      for (xmlNode* e = root->children; e; e = e->next) {
-        if (e->type != XML_ELEMENT_NODE) continue;
-        std::string tag = xml::c(e->name);
-        if (tag == "path") std::cout << "archive: " << xml::content(e) << "\n";
-        if (tag == "comment") std::cout << "comment: " << xml::content(e) << "\n";
-        if (tag != "file" && tag != "folder") continue;
-        auto t = parseHexTime(prop(e, "modified"));
-        std::string size = tag == "folder" ? "-" : withCommas(std::strtoull(prop(e, "size").c_str(), nullptr, 10));
+      if (!archive->path.empty()) std::cout << "archive: " << archive->path << "\n";
+      if (!archive->comment.empty()) std::cout << "comment: " << archive->comment << "\n";
+      for (const auto& m : archive->members) {
+        auto t = parseHexTime(m.modified);
+        std::string size = m.folder ? "-" : withCommas(std::strtoull(m.size.c_str(), nullptr, 10));
         char line[64];
         std::snprintf(line, sizeof line, "%15s  %16s  ", size.c_str(),
                       t && *t ? displayTime(*t).c_str() : "");
-        std::cout << line << prop(e, "name") << (tag == "folder" ? "/" : "") << "\n";
+        std::cout << line << m.name << (m.folder ? "/" : "") << "\n";
       }
       return kExitOk;
     }, Access::view);

@@ -24,6 +24,14 @@ Status App::start(const StartOptions& options) {
   return {};
 }
 
+Status App::switchLanguage(const std::string& code) {
+  LanguageResources next;
+  if (Status st = next.load(resourceDirectory(), code); !st) return st;
+  language_ = std::move(next);
+  settings_.putText("App-Preference", "lang", code);
+  return {};
+}
+
 Status App::closeLibrary() {
   if (!library_) return {};
   if (library_->modified()) {

@@ -43,6 +43,9 @@ class App {
   Status createLibrary(const std::filesystem::path& path);
   Status saveLibrary();
   Status shutdown();
+  // Loads the language `code` ("en", "fr", "it") and keeps it in the
+  // settings; on failure the current language stays.
+  Status switchLanguage(const std::string& code);
   // Ends without saving anything: the library's changes are dropped and the
   // settings file is left as it is (a command that failed changes nothing).
   void abandon();

@@ -241,6 +241,44 @@ Result<Listing> parseListing(std::string_view text, const PartLoader& loadPart) 
   return buildListing(memoryListing(text, loadPart));
 }
 
+Result<std::string> fileRecord(storage::Storage library, const catalog::ItemPath& category,
+                               uint16_t number, const std::vector<std::string>& steps,
+                               const char* code, catalog::StreamKind kind) {
+  // Only the folders on the way to the file are read.
+  auto c = collectBelow(library, category, number, steps, 1);
+  if (!c) return c.error();
+  if (!c->found || steps.empty()) return Error{Errc::not_found, "no such file"};
+  if (!c->file) return Error{Errc::invalid_argument, "it is a folder"};
+  const ListingEntry& entry = c->top.children.front();
+  const std::string* v = entry.field(code);
+  char* end = nullptr;
+  unsigned long long offset = v && !v->empty() && v->size() <= 16 ? std::strtoull(v->c_str(), &end, 16) : 0;
+  if (!end || *end != '\0') return Error{Errc::unsupported, "the file has no such record"};
+  return readRecord(library, catalog::streamName(kind, category, number), offset);
+}
+
+std::optional<StoredArchive> parseStoredArchive(std::string_view description) {
+  xml::Doc doc(xmlReadMemory(description.data(), static_cast<int>(description.size()), nullptr, "UTF-8",
+                             XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  xmlNode* root = doc && !doc->intSubset ? xmlDocGetRootElement(doc.get()) : nullptr;
+  if (!root) return std::nullopt;
+  auto prop = [](xmlNode* e, const char* name) {
+    xml::String v(xmlGetProp(e, xml::u(name)));
+    return v ? std::string(xml::c(v.get())) : std::string();
+  };
+  StoredArchive a;
+  for (xmlNode* e = root->children; e; e = e->next) {
+    if (e->type != XML_ELEMENT_NODE) continue;
+    std::string tag = xml::c(e->name);
+    if (tag == "path") a.path = xml::content(e);
+    if (tag == "comment") a.comment = xml::content(e);
+    if (tag != "file" && tag != "folder") continue;
+    a.members.push_back({prop(e, "name"), tag == "folder", prop(e, "size"), prop(e, "packed"),
+                         prop(e, "modified"), prop(e, "attributes")});
+  }
+  return a;
+}
+
 Result<Collected> collectBelow(storage::Storage library, const catalog::ItemPath& category,
                                uint16_t number, const std::vector<std::string>& steps, int levels,
                                const std::function<bool(ListingEntry&, int)>& stream) {

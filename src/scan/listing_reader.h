@@ -95,6 +95,28 @@ const ListingEntry* findEntry(const Listing& listing, std::string_view path, boo
 Result<std::string> readRecord(storage::Storage library, const std::string& streamName,
                                uint64_t offset);
 
+// The record a file points to by its field `code` (a hex offset) in the
+// item's stream of `kind` (the thumbnail or the archive listing). Errors:
+// not_found when no file has that path, invalid_argument when it names a
+// folder, unsupported when the file has no such record.
+Result<std::string> fileRecord(storage::Storage library, const catalog::ItemPath& category,
+                               uint16_t number, const std::vector<std::string>& steps,
+                               const char* code, catalog::StreamKind kind);
+
+// An archive's stored description: where it was, its comment, its members.
+struct StoredArchive {
+  struct Member {
+    std::string name;
+    bool folder = false;
+    std::string size, packed, modified, attributes;  // as stored ("" when absent)
+  };
+  std::string path, comment;
+  std::vector<Member> members;
+};
+// Nothing when the description is damaged (a DTD in it included: the
+// format is our own, it holds no entities).
+std::optional<StoredArchive> parseStoredArchive(std::string_view description);
+
 // The name a field is shown under ("artist" for "s"); the code when it has none.
 std::string fieldDisplayName(std::string_view code);
 
