@@ -85,22 +85,6 @@ const std::map<std::string, int>& settableFields() {
   return m;
 }
 
-// Named fields of a disc or folder for `show`.
-const std::vector<std::pair<const char*, int>>& shownFields() {
-  static const std::vector<std::pair<const char*, int>> f{
-      {"label", catalog::kLabel},          {"originalName", catalog::kOriginalName},
-      {"kind", catalog::kKind},            {"comment", catalog::kComment},
-      {"location", catalog::kLocation},    {"capacityMB", catalog::kCapacity},
-      {"depth", catalog::kDepth},          {"folders", catalog::kFolders},
-      {"files", catalog::kFiles},          {"tracks", catalog::kTracks},
-      {"playingTime", catalog::kPlayingTime}, {"artist", catalog::kArtist},
-      {"album", catalog::kAlbum},          {"genre", catalog::kGenre},
-      {"year", catalog::kYear},            {"price", catalog::kPrice},
-      {"catalogNumber", catalog::kCatalogNumber}, {"cover", catalog::kCoverName},
-      {"filter", catalog::kFilterText},    {"listingParts", catalog::kListingParts}};
-  return f;
-}
-
 int saved(App& app, app::Notifier& n) {
   if (Status st = app.saveLibrary(); !st) {
     n.error(st.message());
@@ -458,7 +442,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       std::vector<std::pair<std::string, std::string>> rows;
       if (t->isItem()) {
         rows.push_back({"number", std::to_string(CatalogDocument::rawNumber(t->node))});
-        for (const auto& [name, field] : shownFields()) {
+        for (const auto& [name, field] : app::itemFields()) {
           std::string v = doc.field(t->node, field);
           if (!v.empty()) rows.push_back({name, v});
         }

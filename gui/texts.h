@@ -54,6 +54,7 @@ enum GuiText : int {
   kBrowse = 847,
   kLoading = 848,
   kFieldsSaved = 849,
+  kLibraryFile = 850,
 };
 
 }  // namespace tamber::gui

@@ -19,6 +19,8 @@ packages=(
   sox lame twolame id3v2 eyed3 python3-mutagen binutils
   # picture and archive fixtures
   imagemagick libimage-exiftool-perl zip gcab arj
+  # the desktop program, its tests (offscreen) and its pictures (under Xvfb)
+  qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/json.h"
+#include "catalog/names.h"
 #include "platform/hex_time.h"
 
 namespace tamber::app {
@@ -195,6 +196,21 @@ std::string propertiesJson(const std::vector<std::pair<std::string, std::string>
     }
   }
   return out + "}";
+}
+
+const std::vector<std::pair<const char*, int>>& itemFields() {
+  static const std::vector<std::pair<const char*, int>> f{
+      {"label", catalog::kLabel},          {"originalName", catalog::kOriginalName},
+      {"kind", catalog::kKind},            {"comment", catalog::kComment},
+      {"location", catalog::kLocation},    {"capacityMB", catalog::kCapacity},
+      {"depth", catalog::kDepth},          {"folders", catalog::kFolders},
+      {"files", catalog::kFiles},          {"tracks", catalog::kTracks},
+      {"playingTime", catalog::kPlayingTime}, {"artist", catalog::kArtist},
+      {"album", catalog::kAlbum},          {"genre", catalog::kGenre},
+      {"year", catalog::kYear},            {"price", catalog::kPrice},
+      {"catalogNumber", catalog::kCatalogNumber}, {"cover", catalog::kCoverName},
+      {"filter", catalog::kFilterText},    {"listingParts", catalog::kListingParts}};
+  return f;
 }
 
 }  // namespace tamber::app

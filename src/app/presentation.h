@@ -31,4 +31,7 @@ std::vector<std::pair<std::string, std::string>> propertiesText(
     const std::vector<std::pair<std::string, std::string>>& fields);
 std::string propertiesJson(const std::vector<std::pair<std::string, std::string>>& fields);
 
+// The named fields of a disc or folder, in the order they are shown.
+const std::vector<std::pair<const char*, int>>& itemFields();
+
 }  // namespace tamber::app

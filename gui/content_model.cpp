@@ -1,0 +1,194 @@
+#include "gui/content_model.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QIcon>
+#include <QStyle>
+
+#include "app/presentation.h"
+#include "catalog/catalog_document.h"
+#include "gui/gui_text.h"
+#include "gui/texts.h"
+#include "platform/hex_time.h"
+
+namespace tamber::gui {
+
+namespace {
+
+using catalog::CatalogDocument;
+
+QVariant timeValue(const std::string& hex, int role) {
+  auto t = parseHexTime(hex);
+  if (!t || !*t) return role == ContentModel::kSortRole ? QVariant(qlonglong(0)) : QVariant();
+  if (role == ContentModel::kSortRole) return qlonglong(*t);
+  return qs(app::localTimeText(hex));
+}
+
+QString fieldText(const scan::ListingEntry& e, const char* code) {
+  const std::string* v = e.field(code);
+  return v ? qs(*v) : QString();
+}
+
+}  // namespace
+
+ContentModel::ContentModel(app::App& app, QObject* parent) : QAbstractTableModel(parent), app_(app) {}
+
+void ContentModel::clear() {
+  beginResetModel();
+  folderMode_ = false;
+  nodes_.clear();
+  entries_.clear();
+  item_ = nullptr;
+  steps_.clear();
+  endResetModel();
+}
+
+void ContentModel::showCategory(xmlNode* category) {
+  beginResetModel();
+  folderMode_ = false;
+  nodes_.clear();
+  entries_.clear();
+  item_ = nullptr;
+  steps_.clear();
+  for (xmlNode* c = category ? category->children : nullptr; c; c = c->next) {
+    if (CatalogDocument::isCategory(c) || CatalogDocument::isItem(c)) nodes_.push_back(c);
+  }
+  endResetModel();
+}
+
+Status ContentModel::showFolder(xmlNode* item, const std::vector<std::string>& steps) {
+  auto& doc = app_.library()->catalog();
+  auto c = scan::collectBelow(app_.library()->file().root(), doc.parentPath(item),
+                              CatalogDocument::numberOf(item), steps, 1);
+  if (!c) return c.error();
+  beginResetModel();
+  folderMode_ = true;
+  nodes_.clear();
+  item_ = item;
+  steps_ = steps;
+  entries_ = c->found && !c->file ? std::move(c->top.children) : std::vector<scan::ListingEntry>{};
+  endResetModel();
+  return {};
+}
+
+xmlNode* ContentModel::nodeAt(int row) const {
+  return !folderMode_ && row >= 0 && row < static_cast<int>(nodes_.size()) ? nodes_[row] : nullptr;
+}
+
+const scan::ListingEntry* ContentModel::entryAt(int row) const {
+  return folderMode_ && row >= 0 && row < static_cast<int>(entries_.size()) ? &entries_[row] : nullptr;
+}
+
+std::vector<ContentModel::Column> ContentModel::columns() const {
+  if (folderMode_) return {name, size, modified, duration, title, artist, album, picture};
+  return {name, kind, files, folders, size, created};
+}
+
+void ContentModel::retranslate() { emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1); }
+
+int ContentModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return static_cast<int>(folderMode_ ? entries_.size() : nodes_.size());
+}
+
+int ContentModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns().size());
+}
+
+QVariant ContentModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  auto cols = columns();
+  if (section < 0 || section >= static_cast<int>(cols.size())) return {};
+  static const int ids[] = {kColName, kColSize, kColModified, kColCreated, kColKind, kColFiles,
+                            kColFolders, kColDuration, kColTitle, kColArtist, kColAlbum, kColPicture};
+  return text(app_, ids[cols[static_cast<size_t>(section)]]);
+}
+
+QVariant ContentModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  auto cols = columns();
+  if (index.column() >= static_cast<int>(cols.size())) return {};
+  Column c = cols[static_cast<size_t>(index.column())];
+  if (role == Qt::TextAlignmentRole && (c == size || c == files || c == folders || c == duration)) {
+    return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+  }
+  return folderMode_ ? folderData(index.row(), c, role) : categoryData(index.row(), c, role);
+}
+
+QVariant ContentModel::categoryData(int row, int column, int role) const {
+  auto& doc = app_.library()->catalog();
+  xmlNode* n = nodes_[static_cast<size_t>(row)];
+  bool category = CatalogDocument::isCategory(n);
+  auto number = [&](int field) -> QVariant {
+    if (category) return role == kSortRole ? QVariant(qlonglong(-1)) : QVariant();
+    qlonglong v = std::atoll(doc.field(n, field).c_str());
+    return role == kSortRole ? QVariant(v) : QVariant(QLocale().toString(v));
+  };
+  switch (column) {
+    case name:
+      if (role == Qt::DecorationRole) {
+        QStyle* style = QApplication::style();
+        if (category) return style->standardIcon(QStyle::SP_DirIcon);
+        return style->standardIcon(catalog::isFolderKind(doc.itemKind(n)) ? QStyle::SP_DriveHDIcon
+                                                                          : QStyle::SP_DriveCDIcon);
+      }
+      if (role == Qt::DisplayRole || role == kSortRole) {
+        // Categories first, then discs and folders, each by name.
+        QString label = qs(doc.field(n, category ? catalog::kCategoryName : catalog::kLabel));
+        return role == kSortRole ? QString(category ? "0" : "1") + label.toLower() : label;
+      }
+      return {};
+    case kind:
+      if (role != Qt::DisplayRole && role != kSortRole) return {};
+      return category ? QVariant() : QVariant(qs(app::kindText(app_, doc.itemKind(n))));
+    case files:
+      return role == Qt::DisplayRole || role == kSortRole ? number(catalog::kFiles) : QVariant();
+    case folders:
+      return role == Qt::DisplayRole || role == kSortRole ? number(catalog::kFolders) : QVariant();
+    case size:
+      if (role == kSortRole) return number(catalog::kCapacity);
+      if (role == Qt::DisplayRole && !category) return number(catalog::kCapacity).toString() + " MB";
+      return {};
+    case created:
+      return role == Qt::DisplayRole || role == kSortRole ? timeValue(doc.field(n, catalog::kCreated), role)
+                                                          : QVariant();
+    default:
+      return {};
+  }
+}
+
+QVariant ContentModel::folderData(int row, int column, int role) const {
+  const scan::ListingEntry& e = entries_[static_cast<size_t>(row)];
+  if (column == name && role == Qt::DecorationRole) {
+    return QApplication::style()->standardIcon(e.folder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
+  }
+  if (role != Qt::DisplayRole && role != kSortRole) return {};
+  switch (column) {
+    case name:
+      // Folders first, then files, each by name.
+      return role == kSortRole ? QString(e.folder ? "0" : "1") + qs(e.name).toLower() : qs(e.name);
+    case size:
+      if (role == kSortRole) return e.folder ? qlonglong(-1) : qlonglong(e.size);
+      return e.folder ? QVariant() : QVariant(QLocale().toString(qulonglong(e.size)));
+    case modified:
+      return timeValue(e.modified, role);
+    case duration:
+      return fieldText(e, "q");
+    case title:
+      return fieldText(e, "r");
+    case artist:
+      return fieldText(e, "s");
+    case album:
+      return fieldText(e, "t");
+    case picture: {
+      for (const auto& [key, value] : app::propertiesText(e.fields)) {
+        if (key == "size") return qs(value);
+      }
+      return {};
+    }
+    default:
+      return {};
+  }
+}
+
+}  // namespace tamber::gui

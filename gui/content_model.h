@@ -1,0 +1,58 @@
+// The list on the right: the categories, discs and folders of a category,
+// or the entries of a folder inside a disc or folder (read from its listing
+// when shown; only that folder is read). Rows are made when the view asks
+// for them: no widget per row, so a folder of 100,000 files opens at once.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+#include <vector>
+
+#include "app/app.h"
+#include "scan/listing_reader.h"
+
+namespace tamber::gui {
+
+class ContentModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  explicit ContentModel(app::App& app, QObject* parent = nullptr);
+
+  enum Column { name, size, modified, created, kind, files, folders, duration, title, artist, album, picture };
+  // The value to sort by (numbers as numbers, times as times).
+  static constexpr int kSortRole = Qt::UserRole + 1;
+
+  // The children of a category (or of the library root).
+  void showCategory(xmlNode* category);
+  // The entries of the folder `steps` names inside `item`.
+  Status showFolder(xmlNode* item, const std::vector<std::string>& steps);
+  void clear();
+
+  bool showsFolder() const { return folderMode_; }
+  xmlNode* item() const { return item_; }
+  const std::vector<std::string>& steps() const { return steps_; }
+  // The row's catalog element (category mode) or listing entry (folder mode).
+  xmlNode* nodeAt(int row) const;
+  const scan::ListingEntry* entryAt(int row) const;
+  // Re-reads the texts of the headers (after a language switch).
+  void retranslate();
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  QVariant categoryData(int row, int column, int role) const;
+  QVariant folderData(int row, int column, int role) const;
+  std::vector<Column> columns() const;
+
+  app::App& app_;
+  bool folderMode_ = false;
+  std::vector<xmlNode*> nodes_;
+  xmlNode* item_ = nullptr;
+  std::vector<std::string> steps_;
+  std::vector<scan::ListingEntry> entries_;
+};
+
+}  // namespace tamber::gui

@@ -1,0 +1,117 @@
+// tamber-gui [--config FILE] [LIBRARY]: the desktop program.
+//
+// Start-up, in this order: the command line, the settings, the language,
+// the single instance (a second start hands its library to the first and
+// ends), the splash, the recent list, the main window, then the library
+// named on the command line, else "DefaultLib", else the default library.
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLinearGradient>
+#include <QMessageBox>
+#include <QPainter>
+#include <QSplashScreen>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/app.h"
+#include "gui/gui_text.h"
+#include "gui/main_window.h"
+#include "gui/single_instance.h"
+
+namespace {
+
+QPixmap splashPicture(qreal ratio) {
+  QPixmap p(QSize(420, 220) * ratio);
+  p.setDevicePixelRatio(ratio);
+  QPainter g(&p);
+  QLinearGradient fill(0, 0, 420, 220);
+  fill.setColorAt(0, QColor(32, 58, 96));
+  fill.setColorAt(1, QColor(18, 110, 130));
+  g.fillRect(QRect(0, 0, 420, 220), fill);
+  g.setRenderHint(QPainter::Antialiasing);
+  g.setPen(QPen(QColor(255, 255, 255, 90), 10));
+  g.drawEllipse(QPoint(330, 110), 70, 70);
+  g.drawEllipse(QPoint(330, 110), 18, 18);
+  g.setPen(Qt::white);
+  QFont f = g.font();
+  f.setPointSize(30);
+  f.setBold(true);
+  g.setFont(f);
+  g.drawText(QRect(28, 60, 300, 60), Qt::AlignLeft | Qt::AlignVCenter, "Tamber+");
+  f.setPointSize(11);
+  f.setBold(false);
+  g.setFont(f);
+  g.drawText(QRect(30, 120, 300, 30), Qt::AlignLeft, "discs and folders, catalogued");
+  return p;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication qapp(argc, argv);
+  QApplication::setApplicationName("Tamber+");
+  QApplication::setApplicationVersion("0.1.0");
+
+  // 1. The command line: arguments starting with "-" are options, a plain
+  // one names the library.
+  QString library, config;
+  QStringList args = QApplication::arguments();
+  for (int i = 1; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::printf("Usage: tamber-gui [--config FILE] [LIBRARY]\n"
+                  "Opens LIBRARY (default: the DefaultLib setting, else the default library).\n");
+      return 0;
+    }
+    if (a == "--version") {
+      std::printf("tamber-gui 0.1.0\n");
+      return 0;
+    }
+    if (a == "--config" && i + 1 < args.size()) {
+      config = args[++i];
+    } else if (a.startsWith("--config=")) {
+      config = a.mid(9);
+    } else if (a.startsWith("-")) {
+      std::fprintf(stderr, "tamber-gui: unknown option '%s'; see --help\n", a.toLocal8Bit().constData());
+      return 2;
+    } else {
+      library = QFileInfo(a).absoluteFilePath();
+    }
+  }
+
+  // 2-3. Settings and language.
+  tamber::app::App app;
+  if (tamber::Status st = app.start({tamber::gui::ss(config)}); !st) {
+    QMessageBox::critical(nullptr, "Tamber+", tamber::gui::qs(st.message()));
+    return 1;
+  }
+  if (!app.settings().warning().empty()) {
+    std::fprintf(stderr, "tamber-gui: warning: %s\n", app.settings().warning().c_str());
+  }
+
+  // 4. One instance per user and settings file.
+  tamber::gui::SingleInstance instance(tamber::gui::qs(app.settings().path().string()));
+  if (!instance.claim(library)) return 0;
+
+  // 5. The splash, while the window and the library are made ready.
+  QSplashScreen splash(splashPicture(qapp.devicePixelRatio()));
+  if (QGuiApplication::platformName() != "offscreen") splash.show();
+  qapp.processEvents();
+
+  // 6-7. The main window (it reads the recent list), then the library.
+  tamber::gui::MainWindow window(app);
+  QObject::connect(&instance, &tamber::gui::SingleInstance::activated, &window, [&](const QString& path) {
+    if (!path.isEmpty()) window.openLibrary(path);
+    window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window.show();
+    window.raise();
+    window.activateWindow();
+  });
+  window.show();
+  window.openLibrary(library);
+  splash.finish(&window);
+  QObject::connect(&qapp, &QApplication::aboutToQuit, &window, [&] { window.shutdown(); });
+  return qapp.exec();
+}

@@ -1,0 +1,480 @@
+#include "gui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTableView>
+#include <QTextBrowser>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include "app/presentation.h"
+#include "catalog/catalog_document.h"
+#include "gui/content_model.h"
+#include "gui/gui_text.h"
+#include "gui/library_model.h"
+#include "gui/preferences_dialog.h"
+#include "gui/property_page.h"
+#include "gui/texts.h"
+
+namespace tamber::gui {
+
+namespace {
+
+using catalog::CatalogDocument;
+
+constexpr int kUnset = 65535;  // a window position never stored
+constexpr int kFolderRole = Qt::UserRole + 7;  // a folder item's name, not yet read below
+
+}  // namespace
+
+MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), app_(app) {
+  libraryModel_ = new LibraryModel(app, this);
+  content_ = new ContentModel(app, this);
+  sorted_ = new QSortFilterProxyModel(this);
+  sorted_->setSourceModel(content_);
+  sorted_->setSortRole(ContentModel::kSortRole);
+  sorted_->setSortCaseSensitivity(Qt::CaseInsensitive);
+
+  tree_ = new QTreeView;
+  tree_->setModel(libraryModel_);
+  tree_->setHeaderHidden(true);
+  tree_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+  tree_->setDragDropMode(QAbstractItemView::DragDrop);
+  tree_->setDefaultDropAction(Qt::MoveAction);
+  tree_->setDropIndicatorShown(true);
+  tree_->setObjectName("libraryTree");
+
+  list_ = new QTableView;
+  list_->setModel(sorted_);
+  list_->setSortingEnabled(true);
+  list_->sortByColumn(0, Qt::AscendingOrder);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setShowGrid(false);
+  list_->setWordWrap(false);
+  list_->verticalHeader()->hide();
+  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
+  list_->horizontalHeader()->setHighlightSections(false);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setObjectName("contentList");
+
+  page_ = new QTextBrowser;
+  page_->setOpenLinks(false);
+  page_->setObjectName("propertyPage");
+
+  auto* right = new QSplitter(Qt::Vertical);
+  right->addWidget(list_);
+  right->addWidget(page_);
+  right->setStretchFactor(0, 3);
+  right->setStretchFactor(1, 2);
+  auto* main = new QSplitter(Qt::Horizontal);
+  main->addWidget(tree_);
+  main->addWidget(right);
+  main->setStretchFactor(0, 1);
+  main->setStretchFactor(1, 3);
+  setCentralWidget(main);
+
+  folders_ = new QTreeWidget;
+  folders_->setHeaderHidden(true);
+  folders_->setObjectName("folderTree");
+  dock_ = new QDockWidget;
+  dock_->setObjectName("contentsBar");
+  dock_->setWidget(folders_);
+  addDockWidget(Qt::LeftDockWidgetArea, dock_);
+
+  connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) { showNode(libraryModel_->node(current)); });
+  connect(libraryModel_, &LibraryModel::changed, this, &MainWindow::markModified);
+  connect(libraryModel_, &LibraryModel::failed, this, &MainWindow::error);
+  connect(libraryModel_, &LibraryModel::itemMoved, this, [this](xmlNode* n) { select(n); });
+  connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid()) showEntry(sorted_->mapToSource(current).row());
+          });
+  connect(list_, &QTableView::activated, this,
+          [this](const QModelIndex& index) { activateRow(sorted_->mapToSource(index).row()); });
+  connect(folders_, &QTreeWidget::itemExpanded, this, &MainWindow::expandFolder);
+  connect(folders_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+    if (!current || !shown_ || !CatalogDocument::isItem(shown_)) return;
+    std::vector<std::string> steps;
+    for (QTreeWidgetItem* at = current; at && at->parent(); at = at->parent()) {
+      steps.insert(steps.begin(), ss(at->data(0, kFolderRole).toString()));
+    }
+    if (steps != content_->steps() || !content_->showsFolder()) openFolder(steps);
+  });
+
+  buildMenus();
+  statusBar();
+  restorePlacement();
+  updateTitle();
+}
+
+// ------------------------------------------------------------------ menus
+
+void MainWindow::buildMenus() {
+  menuBar()->clear();
+  QStyle* style = QApplication::style();
+  QMenu* file = menuBar()->addMenu(text(app_, kFileMenu));
+  file->addAction(style->standardIcon(QStyle::SP_DialogOpenButton), text(app_, kOpenLibrary), QKeySequence::Open,
+                  this, &MainWindow::chooseLibrary);
+  file->addAction(text(app_, kNewLibrary), QKeySequence::New, this, &MainWindow::chooseNewLibrary);
+  file->addAction(style->standardIcon(QStyle::SP_DialogSaveButton), text(app_, kSave), QKeySequence::Save, this,
+                  [this] {
+                    if (Status st = app_.saveLibrary(); !st) error(qs(st.message()));
+                    updateTitle();
+                  });
+  recent_ = file->addMenu(text(app_, kRecent));
+  fillRecent();
+  file->addSeparator();
+  file->addAction(text(app_, kExit), QKeySequence::Quit, this, &QWidget::close);
+
+  QMenu* edit = menuBar()->addMenu(text(app_, kEditMenu));
+  edit->addAction(text(app_, kRename), QKeySequence(Qt::Key_F2), this, &MainWindow::renameSelected);
+  edit->addAction(text(app_, kDelete), QKeySequence::Delete, this, &MainWindow::deleteSelected);
+  edit->addAction(text(app_, kNewCategory), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this,
+                  &MainWindow::newCategory);
+
+  QMenu* view = menuBar()->addMenu(text(app_, kViewMenu));
+  dock_->setWindowTitle(text(app_, kContentsBar));
+  view->addAction(dock_->toggleViewAction());
+
+  QMenu* tools = menuBar()->addMenu(text(app_, kToolsMenu));
+  tools->addAction(text(app_, kPreferences), this, &MainWindow::preferences);
+
+  QMenu* language = menuBar()->addMenu(text(app_, kLanguageMenu));
+  for (auto [code, name] : {std::pair{"en", "English"}, {"fr", "Français"}, {"it", "Italiano"}}) {
+    QAction* a = language->addAction(QString::fromUtf8(name), this,
+                                     [this, c = QString(code)] { switchLanguage(c); });
+    a->setCheckable(true);
+    a->setChecked(app_.language().code() == code);
+  }
+
+  QMenu* help = menuBar()->addMenu(text(app_, kHelpMenu));
+  help->addAction(text(app_, kAbout), this, [this] {
+    QMessageBox::about(this, "Tamber+", text(app_, kAboutText, {QApplication::applicationVersion()}));
+  });
+}
+
+void MainWindow::fillRecent() {
+  recent_->clear();
+  for (const auto& path : app_.recent().entries()) {
+    recent_->addAction(qs(app::RecentLibraryList::caption(path)), this,
+                       [this, p = qs(path)] { openLibrary(p); });
+  }
+  recent_->setEnabled(!recent_->isEmpty());
+}
+
+void MainWindow::retranslate() {
+  buildMenus();
+  content_->retranslate();
+  xmlNode* keep = shown_;
+  libraryModel_->reload();
+  tree_->expandToDepth(0);
+  if (keep) select(keep);
+}
+
+void MainWindow::switchLanguage(const QString& code) {
+  if (Status st = app_.switchLanguage(ss(code)); !st) {
+    error(qs(st.message()));
+    return;
+  }
+  retranslate();
+}
+
+// ---------------------------------------------------------------- library
+
+bool MainWindow::openLibrary(const QString& path) {
+  shown_ = nullptr;
+  content_->clear();
+  folders_->clear();
+  page_->clear();
+  if (Status st = app_.openLibrary(std::filesystem::path(ss(path))); !st) {
+    libraryModel_->reload();
+    updateTitle();
+    error(text(app_, kCannotOpen) + ":\n" + qs(st.message()));
+    return false;
+  }
+  libraryModel_->reload();
+  tree_->expandToDepth(0);
+  select(app_.library()->catalog().root());
+  fillRecent();
+  updateTitle();
+  return true;
+}
+
+void MainWindow::updateTitle() {
+  auto* lib = app_.library();
+  setWindowTitle(lib ? QString("Tamber+ - [%1][*]").arg(qs(lib->path().string())) : QString("Tamber+"));
+  setWindowModified(lib && lib->modified());
+}
+
+void MainWindow::markModified() {
+  app_.library()->catalog().setModified();
+  updateTitle();
+}
+
+void MainWindow::error(const QString& message) { QMessageBox::warning(this, "Tamber+", message); }
+
+void MainWindow::chooseLibrary() {
+  QString f = QFileDialog::getOpenFileName(this, text(app_, kOpenLibrary).remove('&'), QString(),
+                                           text(app_, kLibraryFiles));
+  if (!f.isEmpty()) openLibrary(f);
+}
+
+void MainWindow::chooseNewLibrary() {
+  QString f = QFileDialog::getSaveFileName(this, text(app_, kNewLibrary).remove('&'), QString(),
+                                           text(app_, kLibraryFiles));
+  if (f.isEmpty()) return;
+  if (!f.endsWith(".cds")) f += ".cds";
+  if (Status st = app_.createLibrary(std::filesystem::path(ss(f))); !st) {
+    error(qs(st.message()));
+    return;
+  }
+  openLibrary(f);
+}
+
+void MainWindow::preferences() {
+  PreferencesDialog d(app_, this);
+  if (d.exec() != QDialog::Accepted) return;
+  d.store();
+  if (d.language() != qs(app_.language().code())) switchLanguage(d.language());
+  if (Status st = app_.settings().save(); !st) error(qs(st.message()));
+}
+
+// --------------------------------------------------------------- showing
+
+void MainWindow::select(xmlNode* node) {
+  QModelIndex index = libraryModel_->indexOf(node);
+  if (!index.isValid()) return;
+  tree_->setCurrentIndex(index);
+  tree_->scrollTo(index);
+  showNode(node);
+}
+
+void MainWindow::showNode(xmlNode* node) {
+  if (!node || !app_.library()) return;
+  if (node == shown_ && (content_->showsFolder() || !CatalogDocument::isItem(node))) return;
+  storeColumns();
+  shown_ = node;
+  auto& lib = *app_.library();
+  if (CatalogDocument::isItem(node)) {
+    page_->setHtml(itemPage(app_, lib, node));
+    fillFolders(node);
+    openFolder({});
+    return;
+  }
+  folders_->clear();
+  content_->showCategory(node);
+  restoreColumns();
+  statusBar()->clearMessage();
+  page_->setHtml(node == lib.catalog().root() ? libraryPage(app_, lib) : categoryPage(app_, lib, node));
+}
+
+void MainWindow::openFolder(const std::vector<std::string>& steps) {
+  if (!shown_ || !CatalogDocument::isItem(shown_)) return;
+  storeColumns();
+  page_->setHtml(itemPage(app_, *app_.library(), shown_));
+  if (Status st = content_->showFolder(shown_, steps); !st) {
+    statusBar()->showMessage(qs(st.message()));
+  }
+  restoreColumns();
+  statusBar()->showMessage(QLocale().toString(content_->rowCount()) + " " + text(app_, kColFiles).toLower());
+}
+
+void MainWindow::showEntry(int row) {
+  auto& lib = *app_.library();
+  if (const scan::ListingEntry* e = content_->entryAt(row)) {
+    FilePage p = filePage(app_, lib, content_->item(), content_->steps(), *e);
+    page_->document()->addResource(QTextDocument::ImageResource, QUrl("tamber:thumbnail"), p.thumbnail);
+    page_->setHtml(p.html);
+  } else if (xmlNode* n = content_->nodeAt(row)) {
+    page_->setHtml(CatalogDocument::isItem(n) ? itemPage(app_, lib, n) : categoryPage(app_, lib, n));
+  }
+}
+
+void MainWindow::activateRow(int row) {
+  if (const scan::ListingEntry* e = content_->entryAt(row)) {
+    if (!e->folder) return;
+    auto steps = content_->steps();
+    steps.push_back(e->name);
+    openFolder(steps);
+  } else if (xmlNode* n = content_->nodeAt(row)) {
+    select(n);
+  }
+}
+
+void MainWindow::fillFolders(xmlNode* item) {
+  folders_->clear();
+  auto* top = new QTreeWidgetItem(folders_, {qs(app_.library()->catalog().field(item, catalog::kLabel))});
+  top->setIcon(0, QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon));
+  top->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+  folders_->blockSignals(true);
+  folders_->setCurrentItem(top);
+  folders_->blockSignals(false);
+  top->setExpanded(true);
+}
+
+void MainWindow::expandFolder(QTreeWidgetItem* folder) {
+  if (folder->childCount() > 0 || !shown_ || !CatalogDocument::isItem(shown_)) return;
+  std::vector<std::string> steps;
+  for (QTreeWidgetItem* at = folder; at && at->parent(); at = at->parent()) {
+    steps.insert(steps.begin(), ss(at->data(0, kFolderRole).toString()));
+  }
+  auto& doc = app_.library()->catalog();
+  // Only the folders below this one are kept, whatever the number of files.
+  std::vector<std::string> names;
+  auto c = scan::collectBelow(app_.library()->file().root(), doc.parentPath(shown_),
+                              CatalogDocument::numberOf(shown_), steps, 1,
+                              [&](scan::ListingEntry& e, int) {
+                                if (e.folder) names.push_back(e.name);
+                                return false;
+                              });
+  if (!c) return;
+  QIcon icon = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+  for (const auto& name : names) {
+    auto* child = new QTreeWidgetItem(folder, {qs(name)});
+    child->setData(0, kFolderRole, qs(name));
+    child->setIcon(0, icon);
+    child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+  }
+  if (names.empty()) folder->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+}
+
+// ------------------------------------------------------------------ edits
+
+void MainWindow::renameSelected() {
+  QModelIndex index = tree_->currentIndex();
+  if (index.isValid() && index.parent().isValid()) tree_->edit(index);
+}
+
+void MainWindow::deleteSelected() {
+  xmlNode* n = libraryModel_->node(tree_->currentIndex());
+  auto* lib = app_.library();
+  if (!n || !lib || n == lib->catalog().root()) return;
+  bool category = CatalogDocument::isCategory(n);
+  QString name = qs(lib->catalog().field(n, category ? catalog::kCategoryName : catalog::kLabel));
+  QString question = text(app_, category ? app::kTextConfirmDeleteCategory : app::kTextConfirmDeleteItem, {name});
+  if (QMessageBox::question(this, "Tamber+", question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) !=
+      QMessageBox::Yes) {
+    return;
+  }
+  xmlNode* parent = n->parent;
+  if (Status st = lib->remove(n); !st) {
+    error(qs(st.message()));
+    return;
+  }
+  shown_ = nullptr;
+  libraryModel_->reload();
+  tree_->expandToDepth(0);
+  select(parent);
+  markModified();
+}
+
+void MainWindow::newCategory() {
+  auto* lib = app_.library();
+  if (!lib || lib->readOnly()) return;
+  xmlNode* at = libraryModel_->node(tree_->currentIndex());
+  if (!at) at = lib->catalog().root();
+  if (CatalogDocument::isItem(at)) at = at->parent;
+  bool ok = false;
+  QString name = QInputDialog::getText(this, "Tamber+", text(app_, kNewCategoryName), QLineEdit::Normal, {}, &ok)
+                     .trimmed();
+  if (!ok || name.isEmpty()) return;
+  auto& doc = lib->catalog();
+  catalog::ItemPath parent = at == doc.root() ? catalog::ItemPath{} : doc.parentPath(at);
+  if (at != doc.root()) parent.push_back(CatalogDocument::numberOf(at));
+  auto number = doc.addCategory(parent, ss(name), "");
+  if (!number) {
+    error(qs(number.message()));
+    return;
+  }
+  libraryModel_->reload();
+  tree_->expandToDepth(0);
+  parent.push_back(*number);
+  select(doc.category(parent));
+  markModified();
+}
+
+// ----------------------------------------------------- placement, shutdown
+
+void MainWindow::restorePlacement() {
+  auto& s = app_.settings();
+  QRect fallback(0, 0, 1100, 720);
+  if (QScreen* screen = QApplication::primaryScreen()) {
+    fallback.moveCenter(screen->availableGeometry().center());
+  }
+  int l = s.getInt("window_size", "window_leftPos", kUnset), t = s.getInt("window_size", "window_topPos", kUnset);
+  int r = s.getInt("window_size", "window_rightPos", kUnset), b = s.getInt("window_size", "window_bottomPos", kUnset);
+  bool saved = l != kUnset && t != kUnset && r != kUnset && b != kUnset && b - t > 100;
+  setGeometry(saved ? QRect(QPoint(l, t), QPoint(r - 1, b - 1)) : fallback);
+  if (s.getInt("window_size", "maximized", 0) != 0) setWindowState(windowState() | Qt::WindowMaximized);
+  // The frame's size right after creation.
+  s.putInt("window_size", "cx_win_af", frameGeometry().width());
+  s.putInt("window_size", "cy_win_af", frameGeometry().height());
+}
+
+void MainWindow::storePlacement() {
+  auto& s = app_.settings();
+  s.putInt("window_size", "maximized", isMaximized() ? 1 : 0);
+  QRect r = isMaximized() ? normalGeometry() : geometry();
+  s.putInt("window_size", "window_leftPos", r.left());
+  s.putInt("window_size", "window_topPos", r.top());
+  s.putInt("window_size", "window_rightPos", r.right() + 1);
+  s.putInt("window_size", "window_bottomPos", r.bottom() + 1);
+}
+
+// Column widths per kind of list: "cx_listctrl_cols/<list>", items "cx_d".
+void MainWindow::restoreColumns() {
+  const char* name = content_->showsFolder() ? "cx_listctrl_cols/files" : "cx_listctrl_cols/items";
+  auto widths = app_.settings().getList(name, "cx_d");
+  // Until the user sizes them: wide enough for a name, a time or a number.
+  static const int folderWidths[] = {300, 100, 150, 80, 170, 150, 150, 90};
+  static const int itemWidths[] = {260, 190, 80, 80, 90, 150};
+  const int* fallback = content_->showsFolder() ? folderWidths : itemWidths;
+  for (int i = 0; i < content_->columnCount(); ++i) {
+    int w = i < static_cast<int>(widths.size()) ? std::atoi(widths[static_cast<size_t>(i)].c_str()) : 0;
+    list_->setColumnWidth(i, w > 10 ? w : fallback[i]);
+  }
+}
+
+void MainWindow::storeColumns() {
+  if (content_->columnCount() == 0 || (!shown_ && !content_->showsFolder())) return;
+  const char* name = content_->showsFolder() ? "cx_listctrl_cols/files" : "cx_listctrl_cols/items";
+  std::vector<std::string> widths;
+  for (int i = 0; i < content_->columnCount(); ++i) widths.push_back(std::to_string(list_->columnWidth(i)));
+  app_.settings().putList(name, "cx_d", widths);
+}
+
+bool MainWindow::shutdown() {
+  if (shutDown_) return true;
+  storeColumns();
+  storePlacement();
+  if (Status st = app_.shutdown(); !st) {
+    error(qs(st.message()));
+    return false;
+  }
+  shutDown_ = true;
+  return true;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (shutdown()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+}  // namespace tamber::gui

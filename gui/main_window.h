@@ -1,0 +1,94 @@
+// The main window: the library tree on the left; on the right the list of a
+// category's discs and folders or of a folder's files, with the property
+// page of what is selected below it; a docking bar with the recorded folder
+// tree of the selected disc or folder.
+#pragma once
+
+#include <QMainWindow>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+
+class QDockWidget;
+class QLabel;
+class QMenu;
+class QSortFilterProxyModel;
+class QTableView;
+class QTextBrowser;
+class QTreeView;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tamber::gui {
+
+class ContentModel;
+class LibraryModel;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit MainWindow(app::App& app, QWidget* parent = nullptr);
+
+  // Opens a library (the default one for an empty path); says why not.
+  bool openLibrary(const QString& path);
+  // Saves the library, the placement and the column widths, and the
+  // settings; what closing the window does.
+  bool shutdown();
+
+  // Selects a catalog element in the tree (and shows it).
+  void select(xmlNode* node);
+  // Shows the folder `steps` of the selected disc or folder.
+  void openFolder(const std::vector<std::string>& steps);
+  void switchLanguage(const QString& code);
+
+  QTreeView* tree() const { return tree_; }
+  QTableView* list() const { return list_; }
+  QTextBrowser* page() const { return page_; }
+  LibraryModel* libraryModel() const { return libraryModel_; }
+  ContentModel* contentModel() const { return content_; }
+  QTreeWidget* folders() const { return folders_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildMenus();
+  void retranslate();
+  void updateTitle();
+  void markModified();
+  void restorePlacement();
+  void storePlacement();
+  void restoreColumns();
+  void storeColumns();
+  void showNode(xmlNode* node);
+  void showEntry(int row);
+  void activateRow(int row);
+  void fillFolders(xmlNode* item);
+  void expandFolder(QTreeWidgetItem* folder);
+  void fillRecent();
+  void error(const QString& message);
+  // Edits.
+  void renameSelected();
+  void deleteSelected();
+  void newCategory();
+  // File menu.
+  void chooseLibrary();
+  void chooseNewLibrary();
+  void preferences();
+
+  app::App& app_;
+  bool shutDown_ = false;
+  LibraryModel* libraryModel_;
+  ContentModel* content_;
+  QSortFilterProxyModel* sorted_;
+  QTreeView* tree_;
+  QTableView* list_;
+  QTextBrowser* page_;
+  QDockWidget* dock_;
+  QTreeWidget* folders_;
+  QMenu* recent_ = nullptr;
+  xmlNode* shown_ = nullptr;  // the tree's selected element
+};
+
+}  // namespace tamber::gui

@@ -1,0 +1,31 @@
+// Preferences: the library opened at start ("DefaultLib"), the default
+// folder depth of add jobs ("DefaultDepth") and the language.
+#pragma once
+
+#include <QDialog>
+
+#include "app/app.h"
+
+class QComboBox;
+class QLineEdit;
+class QSpinBox;
+
+namespace tamber::gui {
+
+class PreferencesDialog : public QDialog {
+  Q_OBJECT
+ public:
+  PreferencesDialog(app::App& app, QWidget* parent = nullptr);
+  // The language code chosen ("en", "fr", "it").
+  QString language() const;
+  // Stores the choices in the settings (the language is switched by the caller).
+  void store();
+
+ private:
+  app::App& app_;
+  QLineEdit* library_;
+  QSpinBox* depth_;
+  QComboBox* language_;
+};
+
+}  // namespace tamber::gui

@@ -1,0 +1,154 @@
+#include "gui/property_page.h"
+
+#include <QLocale>
+
+#include "app/presentation.h"
+#include "catalog/catalog_document.h"
+#include "gui/gui_text.h"
+#include "gui/texts.h"
+
+namespace tamber::gui {
+
+namespace {
+
+using catalog::CatalogDocument;
+
+QString esc(const std::string& s) { return qs(s).toHtmlEscaped(); }
+
+// A page: a title and rows of name and value.
+class Html {
+ public:
+  explicit Html(const QString& title) {
+    html_ = "<html><body style='font-family: sans-serif'><h2>" + title.toHtmlEscaped() + "</h2>";
+  }
+  void row(const QString& name, const QString& valueHtml) {
+    if (valueHtml.isEmpty()) return;
+    if (!open_) html_ += "<table cellspacing='0' cellpadding='3'>";
+    open_ = true;
+    html_ += "<tr><td style='color:#555'>" + name.toHtmlEscaped() + "</td><td>" + valueHtml + "</td></tr>";
+  }
+  void row(const QString& name, const std::string& value) { row(name, esc(value)); }
+  void close() {
+    if (open_) html_ += "</table>";
+    open_ = false;
+  }
+  void raw(const QString& html) {
+    close();
+    html_ += html;
+  }
+  QString done() {
+    close();
+    return html_ + "</body></html>";
+  }
+
+ private:
+  QString html_;
+  bool open_ = false;
+};
+
+QString number(long long v) { return QLocale().toString(qlonglong(v)); }
+
+// A recorded field's key as a person reads it: "bitsPerPixel" is "Bits per
+// pixel", "capacityMB" "Capacity MB".
+QString human(const std::string& key) {
+  QString in = qs(key), out;
+  for (int i = 0; i < in.size(); ++i) {
+    QChar c = in[i];
+    bool afterLower = i > 0 && in[i - 1].isLower();
+    bool acronym = i + 1 < in.size() && in[i + 1].isUpper();
+    if (c.isUpper() && afterLower) {
+      out += ' ';
+      out += acronym ? c : c.toLower();
+    } else {
+      out += i == 0 ? c.toUpper() : c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+QString libraryPage(const app::App& app, catalog::Library& library) {
+  auto s = library.catalog().libraryStatistics();
+  Html h(text(app, kLibrary));
+  h.row(text(app, kLibraryFile), library.path().string());
+  h.row(text(app, kStatCategories), number(s.categories));
+  h.row(text(app, kStatDiscs), number(s.discs));
+  h.row(text(app, kStatFolders), number(s.folders));
+  h.row(text(app, kStatTracks), number(s.audioTracks));
+  h.row(text(app, kStatPrice), QLocale().toString(s.totalPrice, 'f', 2));
+  return h.done();
+}
+
+QString categoryPage(const app::App& app, catalog::Library& library, xmlNode* category) {
+  auto& doc = library.catalog();
+  auto s = doc.categoryStatistics(category);
+  Html h(qs(doc.field(category, catalog::kCategoryName)));
+  h.row(text(app, kStatDiscs), number(s.discs));
+  h.row(text(app, kStatFolders), number(s.folders));
+  h.row(text(app, kStatTracks), number(s.audioTracks));
+  h.row(text(app, kStatPrice), QLocale().toString(s.totalPrice, 'f', 2));
+  h.row(text(app, kColCreated), app::localTimeText(s.created));
+  h.row(human("comment"), s.comment);
+  return h.done();
+}
+
+QString itemPage(const app::App& app, catalog::Library& library, xmlNode* item) {
+  auto& doc = library.catalog();
+  Html h(qs(doc.field(item, catalog::kLabel)));
+  for (const auto& [name, field] : app::itemFields()) {
+    std::string value = doc.field(item, field);
+    if (field == catalog::kKind) value = app::kindText(app, doc.itemKind(item));
+    if (field == catalog::kLabel || value.empty()) continue;
+    h.row(human(name), value);
+  }
+  h.row(text(app, kColCreated), app::localTimeText(doc.field(item, catalog::kCreated)));
+  return h.done();
+}
+
+FilePage filePage(const app::App& app, catalog::Library& library, xmlNode* item,
+                  const std::vector<std::string>& folder, const scan::ListingEntry& entry) {
+  auto& doc = library.catalog();
+  FilePage page;
+  Html h(qs(entry.name));
+  std::string where = doc.field(item, catalog::kLabel);
+  for (const auto& step : folder) where += "/" + step;
+  h.row(human("path"), where);
+  if (!entry.folder) h.row(text(app, kColSize), QLocale().toString(qulonglong(entry.size)));
+  h.row(text(app, kColModified), app::localTimeText(entry.modified));
+  if (!entry.created.empty()) h.row(text(app, kColCreated), app::localTimeText(entry.created));
+  for (const auto& [key, value] : app::propertiesText(entry.fields)) h.row(human(key), value);
+
+  std::vector<std::string> steps = folder;
+  steps.push_back(entry.name);
+  auto root = library.file().root();
+  auto category = doc.parentPath(item);
+  auto number = CatalogDocument::numberOf(item);
+  if (entry.field("y")) {
+    auto bytes = scan::fileRecord(root, category, number, steps, "y", catalog::StreamKind::thumbnails);
+    if (bytes && page.thumbnail.loadFromData(QByteArray::fromStdString(*bytes))) {
+      h.raw("<h3>" + text(app, kThumbnail).toHtmlEscaped() + "</h3><p><img src='tamber:thumbnail'></p>");
+    }
+  }
+  if (entry.field("a9")) {
+    auto bytes = scan::fileRecord(root, category, number, steps, "a9", catalog::StreamKind::archives);
+    auto archive = bytes ? scan::parseStoredArchive(*bytes) : std::nullopt;
+    if (archive) {
+      QString t = "<h3>" + text(app, kArchiveContents).toHtmlEscaped() + "</h3>";
+      if (!archive->comment.empty()) t += "<p>" + esc(archive->comment) + "</p>";
+      t += "<table cellspacing='0' cellpadding='0'>";
+      for (const auto& m : archive->members) {
+        t += "<tr><td align='right' style='padding-right:12px'>" +
+             (m.folder ? QString() : QLocale().toString(qulonglong(std::strtoull(m.size.c_str(), nullptr, 10)))) +
+             "</td><td style='padding-right:12px'>" + qs(app::localTimeText(m.modified)).toHtmlEscaped() +
+             "</td><td>" + esc(m.name) +
+             (m.folder ? "/" : "") + "</td></tr>";
+      }
+      h.raw(t + "</table>");
+    }
+  }
+  page.html = h.done();
+  return page;
+}
+
+}  // namespace tamber::gui

@@ -1,0 +1,242 @@
+// The desktop program on Qt's offscreen platform: start-up and shutdown,
+// one instance, browsing a catalogued folder, edits (move by drag and drop,
+// delete with its question, rename, new category) and the language switch.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QTableView>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QtTest>
+#include <fstream>
+
+#include "app/app.h"
+#include "catalog/catalog_document.h"
+#include "gui/content_model.h"
+#include "gui/library_model.h"
+#include "gui/main_window.h"
+#include "gui/single_instance.h"
+#include "tests/run_command.h"
+#include "tests/temp_dir.h"
+
+using tamber::catalog::CatalogDocument;
+using tamber::test_support::runCommand;
+using tamber::test_support::shellQuote;
+
+namespace {
+
+// Answers the next question box with `button`.
+void answerNextQuestion(QMessageBox::StandardButton button) {
+  QTimer::singleShot(0, [button] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+        box->button(button)->click();
+        return;
+      }
+    }
+  });
+}
+
+}  // namespace
+
+class GuiTest : public QObject {
+  Q_OBJECT
+
+  tamber::test_support::TempDir tmp;
+  std::string config, library;
+
+  std::string tamber(const std::string& args) {
+    auto r = runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(library) + " --config " + shellQuote(config) +
+                        " " + args);
+    return r.status == 0 ? r.out : "FAILED " + r.out;
+  }
+
+ private slots:
+  void initTestCase() {
+    config = (tmp.path / "tamber.cfg").string();
+    library = (tmp.path / "sample.cds").string();
+    auto tree = tmp.path / "tree";
+    std::filesystem::create_directories(tree / "Docs" / "Old");
+    std::filesystem::create_directories(tree / "Photos");
+    std::ofstream(tree / "Docs" / "notes.txt") << "notes";
+    std::ofstream(tree / "Docs" / "Old" / "report.txt") << "old";
+    for (int i = 0; i < 30; ++i) std::ofstream(tree / "Photos" / ("p" + std::to_string(i) + ".txt")) << i;
+    QVERIFY(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(library)).status == 0);
+    QCOMPARE(tamber("add-folder -q " + shellQuote(tree.string()) + " --label Backup --category Backups")
+                 .rfind("FAILED", 0),
+             std::string::npos);
+    QCOMPARE(tamber("add-folder -q " + shellQuote((tree / "Docs").string()) + " --label Papers --category Other")
+                 .rfind("FAILED", 0),
+             std::string::npos);
+  }
+
+  // The window's place and the column widths are kept in the settings and
+  // restored at the next start.
+  void startUpAndShutdownKeepThePlacement() {
+    {
+      tamber::app::App app;
+      QVERIFY(app.start({config}));
+      tamber::gui::MainWindow w(app);
+      w.show();
+      QVERIFY(w.openLibrary(QString::fromStdString(library)));
+      QVERIFY(w.windowTitle().startsWith("Tamber+ - [" + QString::fromStdString(library) + "]"));
+      w.setGeometry(40, 50, 900, 640);
+      QApplication::processEvents();
+      w.list()->setColumnWidth(0, 333);
+      QVERIFY(w.shutdown());
+    }
+    tamber::app::App app;
+    QVERIFY(app.start({config}));
+    QCOMPARE(app.settings().getInt("window_size", "window_leftPos", 65535), 40);
+    QCOMPARE(app.settings().getInt("window_size", "window_bottomPos", 65535), 50 + 640);
+    QCOMPARE(app.settings().getInt("window_size", "maximized", 7), 0);
+    QVERIFY(app.settings().has("window_size", "cx_win_af"));
+    QCOMPARE(app.settings().getList("cx_listctrl_cols/items", "cx_d").at(0), std::string("333"));
+    QVERIFY(app.recent().entries().size() >= 1);
+    tamber::gui::MainWindow w(app);
+    QCOMPARE(w.geometry(), QRect(40, 50, 900, 640));
+    app.abandon();
+  }
+
+  // A window less than 100 pixels high, or never placed, starts at the
+  // default place.
+  void aFlatWindowIsNotRestored() {
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "flat.cfg").string()}));
+    app.settings().putInt("window_size", "window_leftPos", 10);
+    app.settings().putInt("window_size", "window_topPos", 10);
+    app.settings().putInt("window_size", "window_rightPos", 500);
+    app.settings().putInt("window_size", "window_bottomPos", 100);
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.geometry().height() > 100);
+    app.abandon();
+  }
+
+  void aSecondStartHandsItsLibraryToTheFirst() {
+    tamber::gui::SingleInstance first("key-of-this-test"), second("key-of-this-test"), other("another-key");
+    QSignalSpy spy(&first, &tamber::gui::SingleInstance::activated);
+    QVERIFY(first.claim(""));
+    QVERIFY(other.claim(""));  // another settings file: another instance
+    bool secondIsFirst = true;
+    QTimer::singleShot(0, [&] { secondIsFirst = second.claim("/some/library.cds"); });
+    QVERIFY(spy.wait(3000));
+    QVERIFY(!secondIsFirst);
+    QCOMPARE(spy.at(0).at(0).toString(), QString("/some/library.cds"));
+  }
+
+  // The tree, a folder's files and a file's page; folders open on double
+  // click; the recorded folder tree is read as it is opened.
+  void browsesFoldersAndFiles() {
+    tamber::app::App app;
+    QVERIFY(app.start({config}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(library)));
+    auto& doc = app.library()->catalog();
+    xmlNode* backup = doc.findByName(doc.findByName(doc.root(), "Backups", true), "Backup", false);
+    QVERIFY(backup);
+    w.select(backup);
+    auto* list = w.list();
+    QCOMPARE(list->model()->rowCount(), 2);  // Docs, Photos: folders first, by name
+    QCOMPARE(list->model()->index(0, 0).data().toString(), QString("Docs"));
+    QTest::keyClick(list, Qt::Key_Down);
+    list->setCurrentIndex(list->model()->index(1, 0));
+    emit list->activated(list->model()->index(1, 0));
+    QCOMPARE(list->model()->rowCount(), 30);
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QVERIFY(w.page()->toPlainText().contains("p0.txt"));
+    QVERIFY(w.page()->toPlainText().contains("Backup/Photos"));
+    // Sorted by size (as numbers): the one-byte files p0-p9 come first, the
+    // two-byte ones p10-p29 last.
+    list->sortByColumn(1, Qt::AscendingOrder);
+    QCOMPARE(list->model()->index(0, 0).data().toString().size(), 6);
+    QCOMPARE(list->model()->index(29, 0).data().toString().size(), 7);
+    list->sortByColumn(1, Qt::DescendingOrder);
+    QCOMPARE(list->model()->index(0, 0).data().toString().size(), 7);
+    // The recorded folder tree: Docs and Photos, then Old below Docs.
+    QTreeWidget* folders = w.folders();
+    QCOMPARE(folders->topLevelItem(0)->childCount(), 2);
+    QTreeWidgetItem* docs = folders->topLevelItem(0)->child(0);
+    docs->setExpanded(true);
+    QCOMPARE(docs->childCount(), 1);
+    folders->setCurrentItem(docs->child(0));
+    QCOMPARE(list->model()->rowCount(), 1);
+    QCOMPARE(list->model()->index(0, 0).data().toString(), QString("report.txt"));
+    app.abandon();
+  }
+
+  // Dragging a folder onto another category moves it with its streams;
+  // deleting asks first; a rename marks the window modified.
+  void editsMoveDeleteAndRename() {
+    tamber::app::App app;
+    QVERIFY(app.start({config}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(library)));
+    auto& doc = app.library()->catalog();
+    auto* model = w.libraryModel();
+    xmlNode* papers = doc.findByName(doc.findByName(doc.root(), "Other", true), "Papers", false);
+    xmlNode* backups = doc.findByName(doc.root(), "Backups", true);
+    QVERIFY(papers && backups);
+    std::unique_ptr<QMimeData> drag(model->mimeData({model->indexOf(papers)}));
+    QVERIFY(drag);
+    model->dropMimeData(drag.get(), Qt::MoveAction, -1, 0, model->indexOf(backups));
+    xmlNode* moved = doc.findByName(backups, "Papers", false);
+    QVERIFY(moved);
+    QVERIFY(!doc.findByName(doc.findByName(doc.root(), "Other", true), "Papers", false));
+    QVERIFY(w.isWindowModified());
+    QCOMPARE(w.tree()->currentIndex(), model->indexOf(moved));
+    w.openFolder({});
+    QCOMPARE(w.list()->model()->rowCount(), 2);  // its listing came along: notes.txt, Old
+
+    // Delete: "No" keeps it, "Yes" removes it.
+    answerNextQuestion(QMessageBox::No);
+    QMetaObject::invokeMethod(&w, [&] {
+      for (QAction* a : w.menuBar()->actions()[1]->menu()->actions()) {
+        if (a->shortcut() == QKeySequence::Delete) a->trigger();
+      }
+    });
+    QApplication::processEvents();
+    QVERIFY(doc.findByName(backups, "Papers", false));
+    answerNextQuestion(QMessageBox::Yes);
+    for (QAction* a : w.menuBar()->actions()[1]->menu()->actions()) {
+      if (a->shortcut() == QKeySequence::Delete) a->trigger();
+    }
+    QVERIFY(!doc.findByName(backups, "Papers", false));
+
+    // Rename in place.
+    QModelIndex b = model->indexOf(backups);
+    QVERIFY(model->setData(b, "Old backups", Qt::EditRole));
+    QCOMPARE(QString::fromStdString(doc.field(backups, tamber::catalog::kCategoryName)), QString("Old backups"));
+    app.abandon();  // the library file stays as it was
+  }
+
+  void theLanguageSwitchesWhileRunning() {
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "lang.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(library)));
+    w.switchLanguage("fr");
+    QCOMPARE(w.menuBar()->actions()[0]->text(), QString("&Fichier"));
+    QCOMPARE(w.tree()->model()->index(0, 0).data().toString(), QString::fromUtf8("Bibliothèque"));
+    QCOMPARE(app.settings().getText("App-Preference", "lang"), std::string("fr"));
+    w.switchLanguage("it");
+    QCOMPARE(w.menuBar()->actions()[0]->text(), QString("&File"));
+    QCOMPARE(w.list()->model()->headerData(0, Qt::Horizontal).toString(), QString("Nome"));
+    answerNextQuestion(QMessageBox::Ok);
+    w.switchLanguage("xx");  // no such language: said, and the current one stays
+    QCOMPARE(app.language().code(), std::string("it"));
+    app.abandon();
+  }
+};
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  GuiTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "gui_test.moc"

@@ -1,0 +1,82 @@
+// Saves pictures of the desktop program for a person to look at:
+//   gui_screenshots LIBRARY OUTDIR [--config FILE]
+// The library should hold a category "Backups" with a folder "Backup 2026"
+// that has "Photos" (pictures) and "Docs" (an archive).
+#include <QApplication>
+#include <QDir>
+#include <QTableView>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeView>
+#include <cstdio>
+
+#include "app/app.h"
+#include "catalog/catalog_document.h"
+#include "gui/content_model.h"
+#include "gui/main_window.h"
+
+using tamber::catalog::CatalogDocument;
+
+namespace {
+
+void settle() {
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+}
+
+bool save(QWidget& w, const QString& dir, const char* name) {
+  settle();
+  QString path = QDir(dir).filePath(name);
+  bool ok = w.grab().save(path);
+  std::printf("%s %s\n", ok ? "saved" : "FAILED", path.toLocal8Bit().constData());
+  return ok;
+}
+
+// The row of `name` in the list.
+int rowOf(tamber::gui::MainWindow& w, const char* name) {
+  auto* m = w.list()->model();
+  for (int r = 0; r < m->rowCount(); ++r) {
+    if (m->index(r, 0).data().toString() == QString::fromUtf8(name)) return r;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication qapp(argc, argv);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: gui_screenshots LIBRARY OUTDIR [--config FILE]\n");
+    return 2;
+  }
+  QString library = argv[1], out = argv[2];
+  std::string config = argc > 4 ? argv[4] : "";
+  QDir().mkpath(out);
+  tamber::app::App app;
+  if (!app.start({config})) return 1;
+  tamber::gui::MainWindow w(app);
+  w.resize(1200, 760);
+  w.show();
+  if (!w.openLibrary(library)) return 1;
+  auto& doc = app.library()->catalog();
+  xmlNode* backups = doc.findByName(doc.root(), "Backups", true);
+  xmlNode* item = backups ? doc.findByName(backups, "Backup 2026", false) : nullptr;
+  if (!item) return 1;
+  bool ok = save(w, out, "main-library.png");
+  w.select(item);
+  w.openFolder({"Photos"});
+  int row = rowOf(w, "f3.jpg");
+  if (row >= 0) w.list()->selectRow(row);
+  ok = save(w, out, "main-folder-files.png") && ok;
+  w.openFolder({"Docs"});
+  row = rowOf(w, "pack.zip");
+  if (row >= 0) w.list()->selectRow(row);
+  ok = save(w, out, "file-archive-page.png") && ok;
+  w.openFolder({"Music"});
+  ok = save(w, out, "music-folder.png") && ok;
+  w.switchLanguage("fr");
+  w.select(doc.root());
+  ok = save(w, out, "main-french.png") && ok;
+  w.switchLanguage("en");
+  app.abandon();
+  return ok ? 0 : 1;
+}
