@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLinearGradient>
 #include <QMessageBox>
 #include <QPainter>
@@ -53,6 +54,10 @@ int main(int argc, char** argv) {
   QApplication qapp(argc, argv);
   QApplication::setApplicationName("Tamber+");
   QApplication::setApplicationVersion("0.1.0");
+  QApplication::setDesktopFileName("tamber-gui");
+  QIcon icon;
+  for (int size : {16, 32, 48, 64, 128, 256}) icon.addFile(QString(":/icons/tamber-%1.png").arg(size));
+  QApplication::setWindowIcon(icon);
 
   // 1. The command line: arguments starting with "-" are options, a plain
   // one names the library.

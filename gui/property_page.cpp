@@ -117,7 +117,9 @@ FilePage filePage(const app::App& app, catalog::Library& library, xmlNode* item,
   if (!entry.folder) h.row(text(app, kColSize), QLocale().toString(qulonglong(entry.size)));
   h.row(text(app, kColModified), app::localTimeText(entry.modified));
   if (!entry.created.empty()) h.row(text(app, kColCreated), app::localTimeText(entry.created));
-  for (const auto& [key, value] : app::propertiesText(entry.fields)) h.row(human(key), value);
+  for (const auto& [key, value] : app::propertiesText(entry.fields)) {
+    h.row(key == "size" ? text(app, kColPicture) : human(key), value);  // the picture's size
+  }
 
   std::vector<std::string> steps = folder;
   steps.push_back(entry.name);

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Pictures of the desktop program under Xvfb, for a person to look at:
+#   tests/gui/screenshots.sh [OUTDIR]   (default build/screenshots)
+# Builds the release preset, catalogues a small sample folder (pictures, an
+# archive, tagged MP3s, a non-ASCII name) into a fresh library, then saves
+# the main window with the library, a folder's files with a picture's page,
+# an archive's page, a music folder, and the window in French.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+out="$(realpath -m "${1:-build/screenshots}")"
+./scripts/build.sh release >/dev/null
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
+tree="$work/sample"
+mkdir -p "$tree/Photos" "$tree/Docs/Old" "$tree/Music"
+vips black "$tree/Photos/night.jpg" 640 480
+vips xyz "$tree/Photos/gradient.png" 800 600
+convert -size 720x480 plasma:fractal "$tree/Photos/f3.jpg" 2>/dev/null || vips black "$tree/Photos/f3.jpg" 720 480
+echo "inner report" > "$work/inner-report.txt"
+(cd "$work" && zip -q "$tree/Docs/pack.zip" inner-report.txt)
+echo notes > "$tree/Docs/notes.txt"
+echo old > "$tree/Docs/Old/Été 2019.txt"
+./bench/make_mp3_set.sh "$tree/Music" 6
+tamber=./build/release/cli/tamber
+lib="$work/sample.cds"
+"$tamber" new "$lib" >/dev/null
+"$tamber" -L "$lib" add-folder "$tree" --label "Backup 2026" --category Backups -q >/dev/null
+"$tamber" -L "$lib" add-folder "$tree/Photos" --label "Holiday photos" --category Pictures -q >/dev/null
+mkdir -p "$out"
+xvfb-run -a -s "-screen 0 1280x800x24" ./build/release/tests/gui/gui_screenshots "$lib" "$out" --config "$work/tamber.cfg"
