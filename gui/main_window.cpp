@@ -22,6 +22,7 @@
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
 #include "gui/content_model.h"
+#include "gui/find_dialog.h"
 #include "gui/gui_text.h"
 #include "gui/library_model.h"
 #include "gui/preferences_dialog.h"
@@ -151,6 +152,9 @@ void MainWindow::buildMenus() {
   view->addAction(dock_->toggleViewAction());
 
   QMenu* tools = menuBar()->addMenu(text(app_, kToolsMenu));
+  tools->addAction(style->standardIcon(QStyle::SP_FileDialogContentsView), text(app_, kFind), QKeySequence::Find,
+                   this, [this] { find(); });
+  tools->addSeparator();
   tools->addAction(text(app_, kPreferences), this, &MainWindow::preferences);
 
   QMenu* language = menuBar()->addMenu(text(app_, kLanguageMenu));
@@ -350,6 +354,42 @@ void MainWindow::expandFolder(QTreeWidgetItem* folder) {
     child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
   }
   if (names.empty()) folder->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+}
+
+// ------------------------------------------------------------------- find
+
+FindDialog* MainWindow::find() {
+  if (!app_.library()) return nullptr;
+  auto* d = new FindDialog(app_, shown_, this);
+  d->setAttribute(Qt::WA_DeleteOnClose);
+  d->setWindowModality(Qt::WindowModal);
+  connect(d, &FindDialog::showResult, this, &MainWindow::showHit);
+  d->show();
+  return d;
+}
+
+void MainWindow::showHit(const catalog::ItemPath& category, long long itemNumber, const QString& path) {
+  auto& doc = app_.library()->catalog();
+  if (itemNumber < 0 || itemNumber > 65535) return;
+  xmlNode* item = doc.item(category, static_cast<uint16_t>(itemNumber));
+  if (!item) return;
+  select(item);
+  if (path.isEmpty()) return;
+  std::vector<std::string> steps;
+  for (const auto& s : path.split('\\', Qt::SkipEmptyParts)) steps.push_back(ss(s));
+  // The deepest folder on the path that the listing has (an archive
+  // member's path runs on inside its archive), with its entry selected.
+  for (size_t keep = steps.size(); keep-- > 0;) {
+    std::vector<std::string> folder(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(keep));
+    openFolder(folder);
+    for (int r = 0; r < sorted_->rowCount(); ++r) {
+      if (sorted_->index(r, 0).data().toString() == qs(steps[keep])) {
+        list_->setCurrentIndex(sorted_->index(r, 0));
+        list_->scrollTo(sorted_->index(r, 0));
+        return;
+      }
+    }
+  }
 }
 
 // ------------------------------------------------------------------ edits

@@ -41,6 +41,10 @@ class MainWindow : public QMainWindow {
   // Shows the folder `steps` of the selected disc or folder.
   void openFolder(const std::vector<std::string>& steps);
   void switchLanguage(const QString& code);
+  // Shows a search result: the item, the folder, the entry selected.
+  void showHit(const catalog::ItemPath& category, long long itemNumber, const QString& path);
+  // Opens the find dialog (window-modal); it is deleted when closed.
+  class FindDialog* find();
 
   QTreeView* tree() const { return tree_; }
   QTableView* list() const { return list_; }

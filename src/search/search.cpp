@@ -431,7 +431,8 @@ bool comparedFor(std::string_view code, uint16_t kinds) {
   return false;
 }
 
-Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& criteria, int workers) {
+Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& criteria, int workers,
+                               const HitsFound& onHits, const std::atomic<bool>* stop) {
   if (criteria.pattern.empty()) return Error{Errc::invalid_argument, "no search text"};
   Matcher matcher(criteria.pattern, criteria.caseSensitive, criteria.wholeText, criteria.regex);
   if (!matcher.error().empty()) {
@@ -477,6 +478,7 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
         result.hits.push_back(std::move(h));
       }
     }
+    if (onHits && !result.hits.empty()) onHits(result.hits, result.items);
   }
 
   // The listing streams: a queue taken by the workers. A stream is opened
@@ -500,7 +502,15 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
     ListingSearch search(criteria);
     HitList mine;
     std::string piece;
+    // Tells the caller what one listing added.
+    auto tell = [&](size_t before) {
+      if (!onHits || mine.size() == before) return;
+      std::vector<SearchHit> added(mine.begin() + static_cast<std::ptrdiff_t>(before), mine.end());
+      std::lock_guard<std::mutex> h(hitsLock);
+      onHits(added, result.items);
+    };
     for (;;) {
+      if (stop && stop->load()) break;
       size_t w = nextWork.fetch_add(1);
       if (w >= queue.size()) break;
       const Item& item = items[queue[w].item];
@@ -538,6 +548,7 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
         if (!all) error = all.message();
         if (all && !search.archives(*all, item, mine, error)) mine.resize(before);
         if (!error.empty()) damaged(item, error);
+        tell(before);
         continue;
       }
       search.begin();
@@ -564,6 +575,7 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
         mine.resize(before);  // nothing from a damaged listing
         damaged(item, error.empty() ? "the listing is damaged: it ends too soon" : error);
       }
+      tell(before);
     }
     std::lock_guard<std::mutex> h(hitsLock);
     found.push_back(std::move(mine));

@@ -5,7 +5,9 @@
 // are the same for any number of workers.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,11 +45,17 @@ struct SearchResult {
   std::vector<std::string> damaged;
 };
 
+// Told the hits of each listing as soon as it is searched (in no
+// particular order; the result has them sorted), from the workers' threads
+// under the lock that guards the hits. `items` is SearchResult::items.
+using HitsFound = std::function<void(const std::vector<SearchHit>& hits, const std::vector<SearchItem>& items)>;
+
 // Runs the search with `workers` threads (at least 1). Fails only when the
 // criteria cannot start a search (an empty pattern, a scope that is no
-// category or item).
+// category or item). Setting `*stop` ends it early with what was found.
 Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& criteria,
-                               int workers = 5);
+                               int workers = 5, const HitsFound& found = {},
+                               const std::atomic<bool>* stop = nullptr);
 
 // Whether listing texts under element `code` are compared for `kinds`.
 bool comparedFor(std::string_view code, uint16_t kinds);

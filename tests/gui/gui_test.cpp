@@ -2,6 +2,9 @@
 // one instance, browsing a catalogued folder, edits (move by drag and drop,
 // delete with its question, rename, new category) and the language switch.
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QApplication>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -17,13 +20,16 @@
 #include "app/app.h"
 #include "catalog/catalog_document.h"
 #include "gui/content_model.h"
+#include "gui/find_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
 #include "gui/single_instance.h"
+#include "search/search_criteria.h"
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
 
 using tamber::catalog::CatalogDocument;
+namespace search = tamber::search;
 using tamber::test_support::runCommand;
 using tamber::test_support::shellQuote;
 
@@ -211,6 +217,42 @@ class GuiTest : public QObject {
     QVERIFY(model->setData(b, "Old backups", Qt::EditRole));
     QCOMPARE(QString::fromStdString(doc.field(backups, tamber::catalog::kCategoryName)), QString("Old backups"));
     app.abandon();  // the library file stays as it was
+  }
+
+  // The find dialog fills its list, ends with the count line, keeps the text
+  // in the history, and a chosen result is shown in the window.
+  void findsAndShowsAResult() {
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "find.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(library)));
+    tamber::gui::FindDialog* d = w.find();
+    QVERIFY(d);
+    QSignalSpy ended(d, &tamber::gui::FindDialog::searchEnded);
+    d->textBox()->setCurrentText("p2");
+    QVERIFY(d->start());
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(ended.at(0).at(0).toInt(), 11);  // p2 and p20-p29
+    QTreeWidget* results = d->results();
+    QCOMPARE(results->topLevelItemCount(), 11);
+    QCOMPARE(results->topLevelItem(0)->text(1), QString("Photos/p2.txt"));
+    QCOMPARE(results->topLevelItem(0)->text(0), QString("Backups/Backup"));
+    QVERIFY(d->findChild<QLabel*>() != nullptr);
+    QCOMPARE(search::loadHistory(app.settings()).at(0), std::string("p2"));
+    emit results->itemActivated(results->topLevelItem(3), 0);
+    QCOMPARE(w.contentModel()->steps(), std::vector<std::string>{"Photos"});
+    QCOMPARE(w.list()->currentIndex().data().toString(), results->topLevelItem(3)->text(1).mid(7));
+    // Nothing found: zero rows, and a regular expression that does not
+    // compile starts nothing.
+    d->textBox()->setCurrentText("no-such-name");
+    QVERIFY(d->start());
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(results->topLevelItemCount(), 0);
+    d->findChildren<QCheckBox*>().at(2)->setChecked(true);  // regular expression
+    d->textBox()->setCurrentText("(");
+    QVERIFY(!d->start());
+    d->close();
+    app.abandon();
   }
 
   void theLanguageSwitchesWhileRunning() {

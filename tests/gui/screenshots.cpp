@@ -7,12 +7,15 @@
 #include <QTableView>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QComboBox>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <cstdio>
 
 #include "app/app.h"
 #include "catalog/catalog_document.h"
 #include "gui/content_model.h"
+#include "gui/find_dialog.h"
 #include "gui/main_window.h"
 
 using tamber::catalog::CatalogDocument;
@@ -73,6 +76,16 @@ int main(int argc, char** argv) {
   ok = save(w, out, "file-archive-page.png") && ok;
   w.openFolder({"Music"});
   ok = save(w, out, "music-folder.png") && ok;
+  if (auto* d = w.find()) {
+    d->resize(900, 560);
+    d->textBox()->setCurrentText("o");
+    d->start();
+    d->wait();
+    settle();
+    d->results()->setCurrentItem(d->results()->topLevelItem(0));
+    ok = save(*d, out, "find-results.png") && ok;
+    d->close();
+  }
   w.switchLanguage("fr");
   w.select(doc.root());
   ok = save(w, out, "main-french.png") && ok;

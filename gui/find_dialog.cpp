@@ -1,0 +1,280 @@
+#include "gui/find_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTimeEdit>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "catalog/catalog_document.h"
+#include "gui/gui_text.h"
+#include "gui/texts.h"
+
+namespace tamber::gui {
+
+namespace {
+
+using catalog::CatalogDocument;
+
+constexpr int kCategoryRole = Qt::UserRole + 1;  // the item's category path
+constexpr int kNumberRole = Qt::UserRole + 2;
+constexpr int kPathRole = Qt::UserRole + 3;
+
+QString plain(QString menuText) { return menuText.remove('&').remove(QChar(0x2026)); }
+
+QString slashed(const std::string& path) { return qs(path).replace('\\', '/'); }
+
+}  // namespace
+
+FindDialog::FindDialog(app::App& app, xmlNode* scope, QWidget* parent)
+    : QDialog(parent), app_(app), scope_(scope) {
+  setWindowTitle(plain(text(app, kFind)));
+  auto sw = search::loadSwitches(app.settings());
+
+  text_ = new QComboBox;
+  text_->setEditable(true);
+  text_->setInsertPolicy(QComboBox::NoInsert);
+  for (const auto& h : search::loadHistory(app.settings())) text_->addItem(qs(h));
+  text_->setCurrentText(text_->count() ? text_->itemText(0) : QString());
+  text_->lineEdit()->selectAll();
+  case_ = new QCheckBox(text(app, kCase));
+  case_->setChecked(sw.caseSensitive);
+  whole_ = new QCheckBox(text(app, kWhole));
+  whole_->setChecked(sw.wholeText);
+  regex_ = new QCheckBox(text(app, kRegex));
+  archives_ = new QCheckBox(text(app, kInArchives));
+  archives_->setChecked(sw.searchArchives);
+  auto& doc = app.library()->catalog();
+  QString scopeName = scope && scope != doc.root()
+                          ? qs(doc.field(scope, CatalogDocument::isCategory(scope) ? catalog::kCategoryName
+                                                                                    : catalog::kLabel))
+                          : QString();
+  only_ = new QCheckBox(text(app, kOnlyBelow, {scopeName}));
+  only_->setVisible(!scopeName.isEmpty());
+
+  auto* kinds = new QGroupBox(text(app, kSearchWhat));
+  auto* kindsRow = new QHBoxLayout(kinds);
+  const int kindTexts[] = {kKindNames, kKindTracks, kKindPictures, kKindTags, kKindDocuments};
+  for (int i = 0; i < 5; ++i) {
+    kinds_[i] = new QCheckBox(text(app, kindTexts[i]));
+    kinds_[i]->setChecked(sw.kinds & (1 << i));
+    kindsRow->addWidget(kinds_[i]);
+  }
+
+  dates_ = new QCheckBox(text(app, kDateRange));
+  dates_->setChecked(sw.useDateRange);
+  from_ = new QDateTimeEdit(QDateTime(QDate::currentDate().addYears(-1), QTime(0, 0)));
+  to_ = new QDateTimeEdit(QDateTime(QDate::currentDate(), QTime(23, 59)));
+  for (auto* e : {from_, to_}) {
+    e->setCalendarPopup(true);
+    e->setDisplayFormat("yyyy-MM-dd HH:mm");
+  }
+  sizes_ = new QCheckBox(text(app, kSizeRange));
+  sizes_->setChecked(sw.useSizeRange);
+  minGiven_ = new QCheckBox(text(app, kAtLeast));
+  minGiven_->setChecked(sw.minGiven);
+  maxGiven_ = new QCheckBox(text(app, kAtMost));
+  maxGiven_->setChecked(sw.maxGiven);
+  min_ = new QSpinBox;
+  max_ = new QSpinBox;
+  for (auto* s : {min_, max_}) {
+    s->setRange(0, 2147483647);
+    s->setSingleStep(10);
+    s->setGroupSeparatorShown(true);
+  }
+
+  find_ = new QPushButton(text(app, kStart));
+  find_->setDefault(true);
+  stop_ = new QPushButton(text(app, kStop));
+  stop_->setEnabled(false);
+  connect(find_, &QPushButton::clicked, this, [this] { start(); });
+  connect(stop_, &QPushButton::clicked, this, [this] { stop(); });
+
+  results_ = new QTreeWidget;
+  results_->setRootIsDecorated(false);
+  results_->setUniformRowHeights(true);
+  results_->setHeaderLabels({text(app, kColLocation), text(app, kColPath), text(app, kColField)});
+  results_->header()->resizeSection(0, 220);
+  results_->header()->resizeSection(1, 360);
+  connect(results_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* row) {
+    // The window reads the library to show it: the search ends first.
+    if (running()) {
+      stop();
+      wait();
+    }
+    catalog::ItemPath category;
+    for (const auto& n : row->data(0, kCategoryRole).toList()) category.push_back(static_cast<uint16_t>(n.toUInt()));
+    emit showResult(category, row->data(0, kNumberRole).toLongLong(), row->data(0, kPathRole).toString());
+  });
+  status_ = new QLabel;
+
+  auto* grid = new QGridLayout;
+  grid->addWidget(new QLabel(text(app, kFindText)), 0, 0);
+  grid->addWidget(text_, 0, 1, 1, 4);
+  grid->addWidget(find_, 0, 5);
+  grid->addWidget(case_, 1, 1);
+  grid->addWidget(whole_, 1, 2);
+  grid->addWidget(regex_, 1, 3);
+  grid->addWidget(archives_, 1, 4);
+  grid->addWidget(stop_, 1, 5);
+  grid->addWidget(kinds, 2, 0, 1, 6);
+  grid->addWidget(dates_, 3, 0, 1, 2);
+  grid->addWidget(from_, 3, 2);
+  grid->addWidget(new QLabel(text(app, kAnd)), 3, 3, Qt::AlignCenter);
+  grid->addWidget(to_, 3, 4);
+  grid->addWidget(sizes_, 4, 0, 1, 2);
+  grid->addWidget(minGiven_, 4, 2);
+  grid->addWidget(min_, 4, 3);
+  grid->addWidget(maxGiven_, 4, 4);
+  grid->addWidget(max_, 4, 5);
+  grid->addWidget(only_, 5, 0, 1, 6);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addWidget(results_, 1);
+  layout->addWidget(status_);
+  resize(860, 600);
+}
+
+FindDialog::~FindDialog() {
+  stopping_ = true;
+  if (worker_.joinable()) worker_.join();
+}
+
+bool FindDialog::start() {
+  if (running()) return false;
+  if (worker_.joinable()) worker_.join();
+  QString typed = text_->currentText();
+  search::SearchCriteria c;
+  c.regex = regex_->isChecked();
+  c.caseSensitive = case_->isChecked();
+  c.wholeText = whole_->isChecked();
+  c.searchArchives = archives_->isChecked();
+  c.pattern = search::prepareSearchText(ss(typed), c.wholeText || c.regex);
+  if (c.pattern.empty()) return false;
+  c.kinds = 0;
+  for (int i = 0; i < 5; ++i) c.kinds |= kinds_[i]->isChecked() ? (1 << i) : 0;
+  if (c.kinds == 0) c.kinds = search::kKindNames;
+  if (dates_->isChecked()) {
+    c.useDateRange = true;
+    c.dateFrom = from_->dateTime().toSecsSinceEpoch();
+    c.dateTo = to_->dateTime().toSecsSinceEpoch() + 59;  // the whole last minute
+  }
+  if (sizes_->isChecked()) {
+    c.useSizeRange = true;
+    c.minSizeKB = minGiven_->isChecked() ? min_->value() : 0;
+    c.maxSizeKB = maxGiven_->isChecked() ? max_->value() : 0;
+  }
+  if (c.regex) {
+    search::Matcher check(c.pattern, c.caseSensitive, c.wholeText, true);
+    if (!check.error().empty()) {
+      status_->setText(qs(check.error()));
+      return false;
+    }
+  }
+  auto& doc = app_.library()->catalog();
+  if (only_->isVisible() && only_->isChecked() && scope_ && scope_ != doc.root()) {
+    c.scope = doc.parentPath(scope_);
+    c.scope.push_back(CatalogDocument::numberOf(scope_));
+  }
+  // The switches and the text are kept for the next search.
+  search::SearchSwitches sw;
+  sw.useDateRange = c.useDateRange;
+  sw.useSizeRange = c.useSizeRange;
+  sw.minGiven = minGiven_->isChecked();
+  sw.maxGiven = maxGiven_->isChecked();
+  sw.caseSensitive = c.caseSensitive;
+  sw.searchArchives = c.searchArchives;
+  sw.wholeText = c.wholeText;
+  sw.kinds = c.kinds;
+  search::saveSwitches(app_.settings(), sw);
+  search::addToHistory(app_.settings(), ss(typed.trimmed()));
+  text_->clear();
+  for (const auto& h : search::loadHistory(app_.settings())) text_->addItem(qs(h));
+  text_->setCurrentText(typed);
+
+  results_->clear();
+  shown_ = 0;
+  pattern_ = qs(c.pattern);
+  status_->setText(text(app_, kSearching));
+  find_->setEnabled(false);
+  stop_->setEnabled(true);
+  stopping_ = false;
+  finished_ = false;
+  outcome_.reset();
+  worker_ = std::thread([this, c] {
+    auto found = [this](const std::vector<search::SearchHit>& hits, const std::vector<search::SearchItem>& items) {
+      auto copy = std::make_shared<std::pair<std::vector<search::SearchHit>, std::vector<search::SearchItem>>>();
+      copy->first = hits;
+      for (const auto& h : hits) {
+        if (copy->second.size() <= h.item) copy->second.resize(h.item + 1);
+        copy->second[h.item] = items[h.item];
+      }
+      QMetaObject::invokeMethod(this, [this, copy] { addHits(copy->first, copy->second); }, Qt::QueuedConnection);
+    };
+    auto r = std::make_shared<Result<search::SearchResult>>(search::runSearch(*app_.library(), c, 5, found, &stopping_));
+    finished_ = true;
+    QMetaObject::invokeMethod(this, [this, r] {
+      outcome_ = r;
+      finish(r->isOk() ? QString() : qs(r->message()));
+    }, Qt::QueuedConnection);
+  });
+  return true;
+}
+
+void FindDialog::addHits(const std::vector<search::SearchHit>& hits, const std::vector<search::SearchItem>& items) {
+  QList<QTreeWidgetItem*> rows;
+  for (const auto& h : hits) {
+    const auto& item = items[h.item];
+    auto* row = new QTreeWidgetItem({qs(item.path), slashed(h.path),
+                                     h.field == "c" ? QString() : qs(h.field) + ": " + qs(h.text)});
+    QVariantList category;
+    for (auto n : item.category) category.push_back(n);
+    row->setData(0, kCategoryRole, category);
+    row->setData(0, kNumberRole, qlonglong(item.itemNumber));
+    row->setData(0, kPathRole, qs(h.path));
+    rows.push_back(row);
+  }
+  results_->addTopLevelItems(rows);
+  shown_ += static_cast<int>(rows.size());
+}
+
+void FindDialog::finish(const QString& error) {
+  if (worker_.joinable()) worker_.join();
+  find_->setEnabled(true);
+  stop_->setEnabled(false);
+  if (!error.isEmpty()) {
+    status_->setText(error);
+    emit searchEnded(0);
+    return;
+  }
+  // The rows in their final order: by item, then path.
+  const auto& result = outcome_->value();
+  results_->clear();
+  shown_ = 0;
+  addHits(result.hits, result.items);
+  // " %d %s %s": the count, the language's word, the search in brackets.
+  status_->setText(QString(" %1 %2 %3").arg(result.hits.size()).arg(text(app_, app::kTextHitsFor),
+                                                                     "[\"" + pattern_ + "\"]"));
+  emit searchEnded(static_cast<int>(result.hits.size()));
+}
+
+void FindDialog::stop() { stopping_ = true; }
+
+void FindDialog::wait() {
+  while (!finished_ || worker_.joinable()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (finished_ && !worker_.joinable()) break;
+  }
+}
+
+}  // namespace tamber::gui
