@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "browse.h"
+#include "app/add_folder.h"
 #include "common.h"
 #include "platform/json.h"
 #include "platform/hex_time.h"
@@ -41,18 +42,8 @@ void onInterrupt(int sig) {
   std::signal(sig, SIG_DFL);
 }
 
-std::string elapsedText(std::chrono::steady_clock::duration d) {
-  long long s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
-  return buf;
-}
-
-std::string withCommas(uint64_t v) {
-  std::string s = std::to_string(v);
-  for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3) s.insert(static_cast<size_t>(i), ",");
-  return s;
-}
+using app::elapsedText;
+using app::withCommas;
 
 
 // The item's path for messages: category names and the label.
@@ -294,15 +285,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       }
       // A job that does not end well leaves the catalog as it was, without
       // the categories made for it.
-      std::string catalogBefore = doc.currentText();
-      bool modifiedBefore = doc.modified();
-      auto restoreCatalog = [&] {
-        (void)doc.loadText(catalogBefore);
-        doc.setModified(modifiedBefore);
-        // With nothing else pending, the file goes back to its last commit
-        // (which also gives back the space the job's streams took).
-        if (!lib.modified()) (void)lib.file().revert();
-      };
+      app::CatalogCheckpoint before(lib);
       if (!o.update) {
         auto cat = makeCategoryPath(doc, a->category, "");
         if (!cat) {
@@ -329,7 +312,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       const auto& r = job.wait();
       if (shown && terminal) std::cerr << "\r\033[K" << std::flush;
       for (const auto& u : r.unreadable) n.error(fillIn(app.text(app::kTextUnreadableFolder), {u}));
-      if (r.outcome != scan::JobOutcome::done) restoreCatalog();
+      if (r.outcome != scan::JobOutcome::done) before.restore();
       if (r.outcome == scan::JobOutcome::cancelled) {
         n.error(app.text(app::kTextCancelled));
         // As a shell reports a command ended by the signal: 130, 143.
@@ -339,17 +322,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         n.error(fillIn(app.text(app::kTextScanFailed), {o.path}) + " " + r.message);
         return kExitFailure;
       }
-      if (!o.update) {
-        app.settings().putInt("serialized_param", "param_dlgfolder",
-                              static_cast<int>(job.savedOptionBits()));
-      }
-      if (r.filterUsed) {
-        auto history = app.settings().getList("TypeFiler", "AddOther");
-        if (std::find(history.begin(), history.end(), o.filter) == history.end()) {
-          history.push_back(o.filter);
-          app.settings().putList("TypeFiler", "AddOther", history);
-        }
-      }
+      app::rememberAddFolder(app.settings(), job, o, r);
       if (Status st = app.saveLibrary(); !st) {
         n.error(st.message());
         return kExitFailure;

@@ -21,6 +21,7 @@
 
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
+#include "gui/add_folder_dialog.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
 #include "gui/gui_text.h"
@@ -152,6 +153,8 @@ void MainWindow::buildMenus() {
   view->addAction(dock_->toggleViewAction());
 
   QMenu* tools = menuBar()->addMenu(text(app_, kToolsMenu));
+  tools->addAction(style->standardIcon(QStyle::SP_FileDialogNewFolder), text(app_, kAddFolder),
+                   QKeySequence(Qt::CTRL | Qt::Key_D), this, [this] { addFolder(); });
   tools->addAction(style->standardIcon(QStyle::SP_FileDialogContentsView), text(app_, kFind), QKeySequence::Find,
                    this, [this] { find(); });
   tools->addSeparator();
@@ -364,6 +367,32 @@ FindDialog* MainWindow::find() {
   d->setAttribute(Qt::WA_DeleteOnClose);
   d->setWindowModality(Qt::WindowModal);
   connect(d, &FindDialog::showResult, this, &MainWindow::showHit);
+  d->show();
+  return d;
+}
+
+AddFolderDialog* MainWindow::addFolder() {
+  if (!app_.library()) return nullptr;
+  if (app_.library()->readOnly()) {
+    error(qs(app_.library()->path().string() + ": " + app_.text(app::kTextLibraryReadOnly)));
+    return nullptr;
+  }
+  auto* d = new AddFolderDialog(app_, shown_, this);
+  d->setAttribute(Qt::WA_DeleteOnClose);
+  d->setWindowModality(Qt::WindowModal);
+  connect(d, &AddFolderDialog::finished, this, [this](bool done, const catalog::ItemPath& category, uint16_t number) {
+    shown_ = nullptr;
+    libraryModel_->reload();
+    tree_->expandToDepth(0);
+    auto& doc = app_.library()->catalog();
+    xmlNode* item = done ? doc.item(category, number) : nullptr;
+    select(item ? item : doc.root());
+    if (done) {
+      markModified();
+    } else {
+      updateTitle();
+    }
+  });
   d->show();
   return d;
 }

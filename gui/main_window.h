@@ -45,6 +45,9 @@ class MainWindow : public QMainWindow {
   void showHit(const catalog::ItemPath& category, long long itemNumber, const QString& path);
   // Opens the find dialog (window-modal); it is deleted when closed.
   class FindDialog* find();
+  // Opens the add-folder dialog (window-modal); the new item is selected
+  // when its job ends. Deleted when closed.
+  class AddFolderDialog* addFolder();
 
   QTreeView* tree() const { return tree_; }
   QTableView* list() const { return list_; }

@@ -198,6 +198,19 @@ std::string propertiesJson(const std::vector<std::pair<std::string, std::string>
   return out + "}";
 }
 
+std::string elapsedText(std::chrono::steady_clock::duration d) {
+  long long s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+  return buf;
+}
+
+std::string withCommas(uint64_t v) {
+  std::string s = std::to_string(v);
+  for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3) s.insert(static_cast<size_t>(i), ",");
+  return s;
+}
+
 const std::vector<std::pair<const char*, int>>& itemFields() {
   static const std::vector<std::pair<const char*, int>> f{
       {"label", catalog::kLabel},          {"originalName", catalog::kOriginalName},

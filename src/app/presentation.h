@@ -3,6 +3,7 @@
 // as JSON.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -30,6 +31,11 @@ std::string kindJson(const App& app, int kind);
 std::vector<std::pair<std::string, std::string>> propertiesText(
     const std::vector<std::pair<std::string, std::string>>& fields);
 std::string propertiesJson(const std::vector<std::pair<std::string, std::string>>& fields);
+
+// A job's time as "HH:MM:SS".
+std::string elapsedText(std::chrono::steady_clock::duration d);
+// "1,234,567".
+std::string withCommas(uint64_t v);
 
 // The named fields of a disc or folder, in the order they are shown.
 const std::vector<std::pair<const char*, int>>& itemFields();

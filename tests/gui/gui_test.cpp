@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QApplication>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -19,6 +20,7 @@
 
 #include "app/app.h"
 #include "catalog/catalog_document.h"
+#include "gui/add_folder_dialog.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
 #include "gui/library_model.h"
@@ -252,6 +254,66 @@ class GuiTest : public QObject {
     d->textBox()->setCurrentText("(");
     QVERIFY(!d->start());
     d->close();
+    app.abandon();
+  }
+
+  // The add-folder dialog: what it refuses, a folder added end to end (the
+  // new item selected, the title marked), and a cancelled job that leaves
+  // the catalog as it was.
+  void addsAFolderAndCancelsOne() {
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "add.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(library)));
+    auto& doc = app.library()->catalog();
+    std::string before = doc.currentText();
+
+    tamber::gui::AddFolderDialog* d = w.addFolder();
+    QVERIFY(d);
+    d->setQuiet(true);
+    QVERIFY(!d->start());  // no folder
+    d->folderEdit()->setText(QString::fromStdString((tmp.path / "tree" / "Photos").string()));
+    QCOMPARE(d->labelEdit()->text(), QString("Photos"));  // the folder's name
+    d->labelEdit()->setText("A/B");
+    QVERIFY(!d->start());
+    QVERIFY(d->lastMessage().contains("/")) ;
+    d->labelEdit()->setText("Camera roll");
+    d->categoryBox()->setCurrentText("Pictures/2026");
+    QSignalSpy done(d, &tamber::gui::AddFolderDialog::finished);
+    QVERIFY(d->start());
+    QVERIFY(done.wait(20000));
+    QCOMPARE(done.at(0).at(0).toBool(), true);
+    xmlNode* item = doc.findByName(doc.findByName(doc.findByName(doc.root(), "Pictures", true), "2026", true),
+                                   "Camera roll", false);
+    QVERIFY(item);
+    QCOMPARE(w.libraryModel()->node(w.tree()->currentIndex()), item);
+    QCOMPARE(w.list()->model()->rowCount(), 30);
+    QVERIFY(w.isWindowModified());
+    QVERIFY(d->lastMessage().contains("Camera roll"));
+    QVERIFY(app.settings().has("serialized_param", "param_dlgfolder"));
+
+    // Cancelled at once: no item, no category, the catalog as it was.
+    std::string afterAdd = doc.currentText();
+    auto big = tmp.path / "big";
+    for (int f = 0; f < 40; ++f) {
+      std::filesystem::create_directories(big / ("d" + std::to_string(f)));
+      for (int i = 0; i < 50; ++i) std::ofstream(big / ("d" + std::to_string(f)) / std::to_string(i)) << i;
+    }
+    d = w.addFolder();
+    d->setQuiet(true);
+    d->folderEdit()->setText(QString::fromStdString(big.string()));
+    d->categoryBox()->setCurrentText("Cancelled");
+    QSignalSpy ended(d, &tamber::gui::AddFolderDialog::finished);
+    QVERIFY(d->start());
+    QElapsedTimer answer;
+    answer.start();
+    d->cancel();
+    QVERIFY(answer.elapsed() < 1000);
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(ended.at(0).at(0).toBool(), false);
+    QVERIFY(!doc.findByName(doc.root(), "Cancelled", true));
+    QCOMPARE(doc.currentText(), afterAdd);
+    QVERIFY(before != afterAdd);
     app.abandon();
   }
 

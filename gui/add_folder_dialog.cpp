@@ -1,0 +1,387 @@
+#include "gui/add_folder_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <filesystem>
+
+#include "app/presentation.h"
+#include "catalog/catalog_document.h"
+#include "gui/gui_text.h"
+#include "gui/texts.h"
+
+namespace tamber::gui {
+
+namespace {
+
+using catalog::CatalogDocument;
+
+QString plain(QString menuText) { return menuText.remove('&').remove(QChar(0x2026)); }
+
+// Every category of the catalog as "A/B" with its path.
+void listCategories(const CatalogDocument& doc, xmlNode* at, const QString& prefix,
+                    const catalog::ItemPath& path, QComboBox* box) {
+  for (xmlNode* c = at->children; c; c = c->next) {
+    if (!CatalogDocument::isCategory(c)) continue;
+    QString name = prefix + qs(doc.field(c, catalog::kCategoryName));
+    catalog::ItemPath here = path;
+    here.push_back(CatalogDocument::numberOf(c));
+    QVariantList data;
+    for (auto n : here) data.push_back(n);
+    box->addItem(name, data);
+    listCategories(doc, c, name + "/", here, box);
+  }
+}
+
+QTableWidgetItem* flag(bool on) {
+  auto* item = new QTableWidgetItem;
+  item->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+  item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+  return item;
+}
+
+}  // namespace
+
+AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* parent)
+    : QDialog(parent), app_(app), selected_(selected) {
+  setWindowTitle(text(app, kAddFolderTitle));
+  auto& doc = app.library()->catalog();
+  auto bits = static_cast<uint32_t>(app.settings().getInt("serialized_param", "param_dlgfolder",
+                                                          static_cast<int>(scan::kScanAll)));
+
+  folder_ = new QLineEdit;
+  auto* browse = new QPushButton(text(app, kBrowse));
+  connect(browse, &QPushButton::clicked, this, [this] {
+    QString d = QFileDialog::getExistingDirectory(this, text(app_, kChooseFolder), folder_->text());
+    if (!d.isEmpty()) folder_->setText(d);
+  });
+  label_ = new QLineEdit;
+  // The folder's name is the label until the user writes one.
+  connect(folder_, &QLineEdit::textChanged, this, [this](const QString& path) {
+    if (!label_->isModified()) label_->setText(QFileInfo(QDir::cleanPath(path)).fileName());
+  });
+  category_ = new QComboBox;
+  category_->setEditable(true);
+  listCategories(doc, doc.root(), "", {}, category_);
+  // The selected category (or the selected item's) is proposed.
+  xmlNode* proposed = selected && CatalogDocument::isItem(selected) ? selected->parent : selected;
+  if (proposed && CatalogDocument::isCategory(proposed)) {
+    catalog::ItemPath p = doc.parentPath(proposed);
+    p.push_back(CatalogDocument::numberOf(proposed));
+    QVariantList data;
+    for (auto n : p) data.push_back(n);
+    category_->setCurrentIndex(std::max(0, category_->findData(data)));
+  }
+  comment_ = new QLineEdit;
+  depth_ = new QSpinBox;
+  depth_->setRange(0, 255);
+  depth_->setValue(app.settings().getInt("App-Preference", "DefaultDepth", 0));
+  thumbnails_ = new QCheckBox(text(app, kThumbnails));
+  thumbnails_->setChecked(bits & scan::kScanThumbnails);
+  tags_ = new QCheckBox(text(app, kTags));
+  tags_->setChecked(bits & scan::kScanTags);
+  documents_ = new QCheckBox(text(app, kDocuments));
+  documents_->setChecked(bits & scan::kScanDocuments);
+  archives_ = new QCheckBox(text(app, kArchives));
+  archives_->setChecked(bits & scan::kScanArchives);
+  filterOn_ = new QCheckBox(text(app, kFilter));
+  filter_ = new QComboBox;
+  filter_->setEditable(true);
+  for (const auto& f : app::filterHistory(app.settings())) filter_->addItem(qs(f));
+  filter_->setCurrentText("*.*");
+  exclude_ = new QCheckBox(text(app, kExclude));
+  update_ = new QCheckBox(text(app, kUpdate));
+  update_->setEnabled(selected && CatalogDocument::isItem(selected) &&
+                      catalog::isFolderKind(doc.itemKind(selected)));
+
+  rules_ = new QTableWidget(0, 4);
+  rules_->setHorizontalHeaderLabels({plain(text(app, kFolder)).remove(':').trimmed(), text(app, kSkip),
+                                     text(app, kNoThumbnails), text(app, kNoArchives)});
+  rules_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+  rules_->verticalHeader()->hide();
+  rules_->setMinimumHeight(90);
+  auto* addRule = new QPushButton(text(app, kAddRule));
+  auto* removeRule = new QPushButton(text(app, kRemoveRule));
+  connect(addRule, &QPushButton::clicked, this, [this] {
+    QString d = QFileDialog::getExistingDirectory(this, text(app_, kChooseFolder), folder_->text());
+    if (d.isEmpty()) return;
+    int row = rules_->rowCount();
+    rules_->insertRow(row);
+    rules_->setItem(row, 0, new QTableWidgetItem(QDir::cleanPath(d)));
+    rules_->setItem(row, 1, flag(true));
+    rules_->setItem(row, 2, flag(false));
+    rules_->setItem(row, 3, flag(false));
+  });
+  connect(removeRule, &QPushButton::clicked, this, [this] {
+    if (rules_->currentRow() >= 0) rules_->removeRow(rules_->currentRow());
+  });
+
+  // Update mode takes what the item was scanned with.
+  connect(update_, &QCheckBox::toggled, this, [this](bool on) {
+    label_->setEnabled(!on);
+    category_->setEnabled(!on);
+    if (!on) return;
+    auto& d = app_.library()->catalog();
+    auto o = scan::AddFolderJob::recordedOptions(d, selected_);
+    folder_->setText(qs(o.path));
+    label_->setText(qs(d.field(selected_, catalog::kLabel)));
+    depth_->setValue(o.depthEntry);
+    thumbnails_->setChecked(o.thumbnails);
+    tags_->setChecked(o.tags);
+    documents_->setChecked(o.documents);
+    archives_->setChecked(o.archives);
+    filterOn_->setChecked(o.filterOn);
+    filter_->setCurrentText(qs(o.filter));
+    exclude_->setChecked(o.exclude);
+    rules_->setRowCount(0);
+    for (const auto& r : o.rows) {
+      int row = rules_->rowCount();
+      rules_->insertRow(row);
+      rules_->setItem(row, 0, new QTableWidgetItem(qs(r.path)));
+      rules_->setItem(row, 1, flag(r.skip));
+      rules_->setItem(row, 2, flag(r.noThumbnails));
+      rules_->setItem(row, 3, flag(r.noArchives));
+    }
+  });
+
+  // The form.
+  auto* form = new QFormLayout;
+  auto* folderRow = new QHBoxLayout;
+  folderRow->addWidget(folder_, 1);
+  folderRow->addWidget(browse);
+  form->addRow(text(app, kFolder), folderRow);
+  form->addRow(text(app, kLabel), label_);
+  form->addRow(text(app, kCategory), category_);
+  form->addRow(text(app, kComment), comment_);
+  form->addRow(text(app, kDepth), depth_);
+  auto* opts = new QGridLayout;
+  opts->addWidget(thumbnails_, 0, 0);
+  opts->addWidget(tags_, 0, 1);
+  opts->addWidget(documents_, 1, 0);
+  opts->addWidget(archives_, 1, 1);
+  form->addRow(opts);
+  auto* filterRow = new QHBoxLayout;
+  filterRow->addWidget(filterOn_);
+  filterRow->addWidget(filter_, 1);
+  filterRow->addWidget(exclude_);
+  form->addRow(filterRow);
+  auto* rulesBox = new QGroupBox(text(app, kRules));
+  auto* rulesLayout = new QVBoxLayout(rulesBox);
+  rulesLayout->addWidget(rules_);
+  auto* ruleButtons = new QHBoxLayout;
+  ruleButtons->addStretch();
+  ruleButtons->addWidget(addRule);
+  ruleButtons->addWidget(removeRule);
+  rulesLayout->addLayout(ruleButtons);
+  form->addRow(rulesBox);
+  form->addRow(update_);
+  auto* buttons = new QDialogButtonBox;
+  ok_ = buttons->addButton(text(app, kAdd), QDialogButtonBox::AcceptRole);
+  buttons->addButton(text(app, kCancel), QDialogButtonBox::RejectRole);
+  connect(ok_, &QPushButton::clicked, this, [this] { start(); });
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* setup = new QWidget;
+  auto* setupLayout = new QVBoxLayout(setup);
+  setupLayout->addLayout(form);
+  setupLayout->addWidget(buttons);
+
+  // The progress.
+  bar_ = new QProgressBar;
+  bar_->setTextVisible(false);
+  percent_ = new QLabel;
+  counts_ = new QLabel;
+  current_ = new QLabel;
+  current_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  current_->setMinimumWidth(420);
+  auto* stop = new QPushButton(text(app, kCancel));
+  connect(stop, &QPushButton::clicked, this, [this] { cancel(); });
+  auto* progress = new QWidget;
+  auto* p = new QVBoxLayout(progress);
+  auto* barRow = new QHBoxLayout;
+  barRow->addWidget(bar_, 1);
+  barRow->addWidget(percent_);
+  p->addLayout(barRow);
+  p->addWidget(counts_);
+  p->addWidget(current_);
+  p->addStretch();
+  auto* stopRow = new QHBoxLayout;
+  stopRow->addStretch();
+  stopRow->addWidget(stop);
+  p->addLayout(stopRow);
+
+  pages_ = new QStackedWidget;
+  pages_->addWidget(setup);
+  pages_->addWidget(progress);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(pages_);
+  timer_ = new QTimer(this);
+  timer_->setInterval(500);
+  connect(timer_, &QTimer::timeout, this, &AddFolderDialog::poll);
+}
+
+AddFolderDialog::~AddFolderDialog() {
+  if (job_) {
+    job_->cancel();
+    end();
+  }
+}
+
+void AddFolderDialog::say(const QString& message, bool error) {
+  message_ = message;
+  if (quiet_) return;
+  if (error) {
+    QMessageBox::warning(this, windowTitle(), message);
+  } else {
+    QMessageBox::information(this, windowTitle(), message);
+  }
+}
+
+scan::AddFolderOptions AddFolderDialog::options(QString& problem) {
+  scan::AddFolderOptions o;
+  QString folder = folder_->text().trimmed();
+  o.path = folder.isEmpty() ? std::string() : std::filesystem::absolute(ss(folder)).lexically_normal().string();
+  while (o.path.size() > 1 && o.path.back() == '/') o.path.pop_back();
+  o.label = ss(label_->text().trimmed());
+  o.comment = ss(comment_->text());
+  o.depthEntry = depth_->value();
+  o.thumbnails = thumbnails_->isChecked();
+  o.tags = tags_->isChecked();
+  o.documents = documents_->isChecked();
+  o.archives = archives_->isChecked();
+  o.filterOn = filterOn_->isChecked();
+  o.filter = o.filterOn ? ss(filter_->currentText().trimmed()) : "*.*";
+  o.exclude = o.filterOn && exclude_->isChecked();
+  for (int r = 0; r < rules_->rowCount(); ++r) {
+    o.rows.push_back({ss(rules_->item(r, 0)->text()), rules_->item(r, 1)->checkState() == Qt::Checked,
+                      rules_->item(r, 2)->checkState() == Qt::Checked,
+                      rules_->item(r, 3)->checkState() == Qt::Checked});
+  }
+  if (folder.isEmpty()) problem = text(app_, kChooseFolder);
+  return o;
+}
+
+bool AddFolderDialog::start() {
+  if (job_) return false;
+  QString problem;
+  scan::AddFolderOptions o = options(problem);
+  if (!problem.isEmpty()) {
+    say(problem, true);
+    return false;
+  }
+  if (Status st = scan::AddFolderJob::validate(o); !st) {
+    say(qs(st.message()), true);
+    return false;
+  }
+  auto& lib = *app_.library();
+  auto& doc = lib.catalog();
+  QString categoryText = category_->currentText().trimmed();
+  if (!update_->isChecked() && categoryText.isEmpty()) {
+    say(plain(text(app_, kCategory)).remove(':').trimmed() + "?", true);
+    return false;
+  }
+  checkpoint_ = std::make_unique<app::CatalogCheckpoint>(lib);
+  if (update_->isChecked()) {
+    o.category = doc.parentPath(selected_);
+    o.update = CatalogDocument::numberOf(selected_);
+  } else {
+    // A category typed in the box is made, each missing step of its path.
+    for (const auto& step : categoryText.split('/', Qt::SkipEmptyParts)) {
+      auto n = doc.addCategory(o.category, ss(step.trimmed()), "");
+      if (!n) {
+        checkpoint_->restore();
+        checkpoint_.reset();
+        say(qs(n.message()), true);
+        return false;
+      }
+      o.category.push_back(*n);
+    }
+  }
+  running_ = o;
+  job_ = std::make_unique<scan::AddFolderJob>(lib, o);
+  job_->start();
+  pages_->setCurrentIndex(1);
+  bar_->setRange(0, 0);
+  current_->setText(qs(scan::kStatisticsText));
+  timer_->start();
+  return true;
+}
+
+void AddFolderDialog::poll() {
+  if (!job_) return;
+  if (job_->finished()) {
+    end();
+    return;
+  }
+  auto& c = job_->counters();
+  std::string t = c.text.get();
+  auto nl = t.find('\n');
+  current_->setText(qs(nl == std::string::npos ? t : t.substr(nl + 1)));
+  counts_->setText(text(app_, app::kTextProgressCounts,
+                        {qs(app::withCommas(c.files.load())), qs(app::withCommas(c.folders.load()))}));
+  uint64_t progress = c.progress.load(), total = c.total.load();
+  if (!job_->walking() || total == 0) {
+    bar_->setRange(0, 0);
+    percent_->clear();
+  } else {
+    int pct = static_cast<int>(std::min<uint64_t>(100, progress * 100 / total));
+    bar_->setRange(0, 100);
+    bar_->setValue(pct);
+    percent_->setText(QString::asprintf("%d %%", pct));
+  }
+}
+
+void AddFolderDialog::cancel() {
+  if (!job_) {
+    reject();
+    return;
+  }
+  job_->cancel();  // clears the running flag and waits for the walk to stop
+  end();
+}
+
+void AddFolderDialog::end() {
+  timer_->stop();
+  const scan::AddFolderResult r = job_->wait();
+  std::unique_ptr<scan::AddFolderJob> job = std::move(job_);
+  auto& doc = app_.library()->catalog();
+  for (const auto& u : r.unreadable) say(text(app_, app::kTextUnreadableFolder, {qs(u)}), true);
+  if (r.outcome != scan::JobOutcome::done) {
+    checkpoint_->restore();
+    checkpoint_.reset();
+    say(r.outcome == scan::JobOutcome::cancelled
+            ? text(app_, app::kTextCancelled)
+            : text(app_, app::kTextScanFailed, {qs(running_.path)}) + " " + qs(r.message),
+        r.outcome != scan::JobOutcome::cancelled);
+    emit finished(false, {}, 0);
+    reject();
+    return;
+  }
+  checkpoint_.reset();
+  app::rememberAddFolder(app_.settings(), *job, running_, r);
+  doc.setModified();
+  xmlNode* item = doc.item(running_.category, r.number);
+  QString where = item ? qs(doc.field(item, catalog::kLabel)) : QString();
+  say(text(app_, app::kTextScanDone, {where, qs(app::elapsedText(r.elapsed)), text(app_, app::kTextLibraryUpdated)}),
+      false);
+  emit finished(true, running_.category, r.number);
+  accept();
+}
+
+}  // namespace tamber::gui

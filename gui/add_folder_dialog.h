@@ -1,0 +1,79 @@
+// The add-folder dialog: label, category, comment, depth, the four options,
+// subfolder rules, the filter with its history and exclude mode, and update
+// mode for a selected folder item; then the job's progress (bar, percent,
+// counts, the folder being read, cancel) and the completion message.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+#include <optional>
+
+#include "app/add_folder.h"
+#include "app/app.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QStackedWidget;
+class QTableWidget;
+class QTimer;
+
+namespace tamber::gui {
+
+class AddFolderDialog : public QDialog {
+  Q_OBJECT
+ public:
+  // `selected` is the tree's selection: its category is proposed, and a
+  // folder item can be updated.
+  AddFolderDialog(app::App& app, xmlNode* selected, QWidget* parent = nullptr);
+  ~AddFolderDialog() override;
+
+  // Checks the entries and starts the job; false (and a message) when they
+  // are not complete.
+  bool start();
+  void cancel();
+  bool running() const { return job_ != nullptr; }
+
+  QLineEdit* folderEdit() const { return folder_; }
+  QLineEdit* labelEdit() const { return label_; }
+  QComboBox* categoryBox() const { return category_; }
+  QCheckBox* updateBox() const { return update_; }
+  // The last message shown (validation or completion), for tests.
+  const QString& lastMessage() const { return message_; }
+  // Tests answer the completion message themselves.
+  void setQuiet(bool quiet) { quiet_ = quiet; }
+
+ signals:
+  // The job ended: the item added (its category and number) or nothing.
+  void finished(bool done, const catalog::ItemPath& category, uint16_t number);
+
+ private:
+  void say(const QString& message, bool error);
+  void poll();
+  void end();
+  scan::AddFolderOptions options(QString& problem);
+
+  app::App& app_;
+  xmlNode* selected_;
+  QStackedWidget* pages_;
+  QLineEdit *folder_, *label_, *comment_;
+  QComboBox *category_, *filter_;
+  QSpinBox* depth_;
+  QCheckBox *thumbnails_, *tags_, *documents_, *archives_, *filterOn_, *exclude_, *update_;
+  QTableWidget* rules_;
+  QPushButton* ok_;
+  QProgressBar* bar_;
+  QLabel *percent_, *counts_, *current_;
+  QTimer* timer_;
+  std::unique_ptr<scan::AddFolderJob> job_;
+  std::unique_ptr<app::CatalogCheckpoint> checkpoint_;
+  scan::AddFolderOptions running_;
+  QString message_;
+  bool quiet_ = false;
+};
+
+}  // namespace tamber::gui

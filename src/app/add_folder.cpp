@@ -1,0 +1,35 @@
+#include "app/add_folder.h"
+
+#include <algorithm>
+
+namespace tamber::app {
+
+CatalogCheckpoint::CatalogCheckpoint(catalog::Library& library)
+    : library_(library), text_(library.catalog().currentText()), modified_(library.catalog().modified()) {}
+
+void CatalogCheckpoint::restore() {
+  auto& doc = library_.catalog();
+  (void)doc.loadText(text_);
+  doc.setModified(modified_);
+  if (!library_.modified()) (void)library_.file().revert();
+}
+
+std::vector<std::string> filterHistory(const SettingsStore& settings) {
+  return settings.getList("TypeFiler", "AddOther");
+}
+
+void rememberAddFolder(SettingsStore& settings, const scan::AddFolderJob& job,
+                       const scan::AddFolderOptions& options, const scan::AddFolderResult& result) {
+  if (!options.update) {
+    settings.putInt("serialized_param", "param_dlgfolder", static_cast<int>(job.savedOptionBits()));
+  }
+  if (result.filterUsed) {
+    auto history = filterHistory(settings);
+    if (std::find(history.begin(), history.end(), options.filter) == history.end()) {
+      history.push_back(options.filter);
+      settings.putList("TypeFiler", "AddOther", history);
+    }
+  }
+}
+
+}  // namespace tamber::app

@@ -1,0 +1,36 @@
+// What every front end does around an add-folder job: the catalog kept to go
+// back to when the job does not end well, and what is remembered after one
+// that does (its option bits for the next new folder, its filter in the
+// filter history).
+#pragma once
+
+#include <string>
+
+#include "app/settings_store.h"
+#include "catalog/library.h"
+#include "scan/add_folder_job.h"
+
+namespace tamber::app {
+
+// The catalog as it is now; restore() goes back to it (categories made for
+// the job included) and, with nothing else pending, returns the file to its
+// last commit, which gives back the space the job's streams took.
+class CatalogCheckpoint {
+ public:
+  explicit CatalogCheckpoint(catalog::Library& library);
+  void restore();
+
+ private:
+  catalog::Library& library_;
+  std::string text_;
+  bool modified_;
+};
+
+// After a job that ended well.
+void rememberAddFolder(SettingsStore& settings, const scan::AddFolderJob& job,
+                       const scan::AddFolderOptions& options, const scan::AddFolderResult& result);
+
+// The filter history of the add-folder dialog, oldest first.
+std::vector<std::string> filterHistory(const SettingsStore& settings);
+
+}  // namespace tamber::app
