@@ -330,9 +330,8 @@ void AddFolderDialog::poll() {
     return;
   }
   auto& c = job_->counters();
-  std::string t = c.text.get();
-  auto nl = t.find('\n');
-  current_->setText(qs(nl == std::string::npos ? t : t.substr(nl + 1)));
+  // The folder being added, then the folder being read.
+  current_->setText(qs(c.text.get()));
   counts_->setText(text(app_, app::kTextProgressCounts,
                         {qs(app::withCommas(c.files.load())), qs(app::withCommas(c.folders.load()))}));
   uint64_t progress = c.progress.load(), total = c.total.load();

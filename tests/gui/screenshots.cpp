@@ -1,9 +1,12 @@
 // Saves pictures of the desktop program for a person to look at:
-//   gui_screenshots LIBRARY OUTDIR [--config FILE]
+//   gui_screenshots LIBRARY OUTDIR [--config FILE [BIG_FOLDER]]
 // The library should hold a category "Backups" with a folder "Backup 2026"
 // that has "Photos" (pictures) and "Docs" (an archive).
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
+#include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QTimer>
@@ -14,6 +17,7 @@
 
 #include "app/app.h"
 #include "catalog/catalog_document.h"
+#include "gui/add_folder_dialog.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
 #include "gui/main_window.h"
@@ -85,6 +89,32 @@ int main(int argc, char** argv) {
     d->results()->setCurrentItem(d->results()->topLevelItem(0));
     ok = save(*d, out, "find-results.png") && ok;
     d->close();
+  }
+  // The add-folder dialog, then its progress on a large folder (the 5th
+  // argument), caught while the job runs.
+  if (QPointer<tamber::gui::AddFolderDialog> d = w.addFolder()) {
+    d->folderEdit()->setText(QString::fromStdString(item ? doc.field(item, tamber::catalog::kLocation) : ""));
+    d->labelEdit()->setText("Backup 2027");
+    ok = save(*d, out, "add-folder-dialog.png") && ok;
+    if (argc > 5) {
+      d->setQuiet(true);
+      d->folderEdit()->setText(argv[5]);
+      d->labelEdit()->setText("Big folder");
+      if (d->start()) {
+        QElapsedTimer t;
+        t.start();
+        // Past the first progress tick; the dialog goes when the job ends.
+        while (t.elapsed() < 560 && d && d->running()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (d && d->running()) {
+          ok = save(*d, out, "add-folder-progress.png") && ok;
+          d->cancel();
+        } else {
+          std::printf("FAILED: the job ended before its progress could be seen\n");
+          ok = false;
+        }
+      }
+    }
+    if (d) d->close();
   }
   w.switchLanguage("fr");
   w.select(doc.root());

@@ -27,5 +27,15 @@ lib="$work/sample.cds"
 "$tamber" new "$lib" >/dev/null
 "$tamber" -L "$lib" add-folder "$tree" --label "Backup 2026" --category Backups -q >/dev/null
 "$tamber" -L "$lib" add-folder "$tree/Photos" --label "Holiday photos" --category Pictures -q >/dev/null
+# A folder large enough to be caught while it is being added.
+python3 - "$work/big" <<'PY'
+import os, sys
+for d in range(600):
+    folder = os.path.join(sys.argv[1], "set%03d" % d, "inner")
+    os.makedirs(folder)
+    for f in range(200):
+        open(os.path.join(folder, "photo_%03d_%03d.jpg" % (d, f)), "w").close()
+PY
 mkdir -p "$out"
-xvfb-run -a -s "-screen 0 1280x800x24" ./build/release/tests/gui/gui_screenshots "$lib" "$out" --config "$work/tamber.cfg"
+xvfb-run -a -s "-screen 0 1280x800x24" ./build/release/tests/gui/gui_screenshots "$lib" "$out" \
+  --config "$work/tamber.cfg" "$work/big"
