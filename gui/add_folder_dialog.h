@@ -37,6 +37,8 @@ class AddFolderDialog : public QDialog {
   bool start();
   void cancel();
   bool running() const { return job_ != nullptr; }
+  // Reads the job's counters now instead of at the next tick.
+  void refresh() { poll(); }
 
   QLineEdit* folderEdit() const { return folder_; }
   QLineEdit* labelEdit() const { return label_; }

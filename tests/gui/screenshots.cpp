@@ -104,8 +104,9 @@ int main(int argc, char** argv) {
         QElapsedTimer t;
         t.start();
         // Past the first progress tick; the dialog goes when the job ends.
-        while (t.elapsed() < 560 && d && d->running()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+        while (t.elapsed() < 250 && d && d->running()) QApplication::processEvents(QEventLoop::AllEvents, 20);
         if (d && d->running()) {
+          d->refresh();
           ok = save(*d, out, "add-folder-progress.png") && ok;
           d->cancel();
         } else {
