@@ -22,4 +22,4 @@ fi
 "$tamber" show "Demo/$label"
 "$tamber" ls -l -h "Demo/$label"
 "$tamber" du -h "Demo/$label"
-echo "(more: $tamber ls -R \"Demo/$label\", $tamber help)"
+echo "(more: $tamber ls -R \"Demo/$label\", $tamber help; the desktop program: ./build/release/gui/tamber-gui)"
