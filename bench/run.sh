@@ -14,3 +14,4 @@ scanset="${BENCH_DIR:-/var/tmp/tamber-bench}/scan"
 ./build/release/bench/scan_bench "$scanset/photos" "$scanset/archives"
 ./bench/add_folder_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/add-folder" "$@"
 ./bench/find_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/find" "$@"
+if [ -x ./build/release/bench/gui_bench ]; then ./bench/gui_bench.sh; fi

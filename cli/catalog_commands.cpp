@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "app/app.h"
+#include "app/item_edit.h"
 #include "browse.h"
 #include "catalog/library_tree.h"
 #include "commands.h"
@@ -30,22 +31,7 @@ namespace tamber::cli {
 
 namespace {
 
-std::string formatPrice(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.2f", v);
-  return buf;
-}
-
-// "12.50" or "12,50"; nothing for text that is not a number.
-std::optional<double> parsePrice(const std::string& text) {
-  std::string s = text;
-  std::replace(s.begin(), s.end(), ',', '.');
-  char* end = nullptr;
-  double v = std::strtod(s.c_str(), &end);
-  if (s.empty() || *end != '\0' || !std::isfinite(v) || v < 0) return std::nullopt;
-  return v;
-}
-
+using app::formatPrice;
 
 void printTree(const std::vector<catalog::TreeNode>& nodes, App& app, int depth) {
   for (const auto& n : nodes) {
@@ -73,16 +59,6 @@ std::string treeJson(const std::vector<catalog::TreeNode>& nodes, const App& app
     out += "}";
   }
   return out + "]";
-}
-
-// The fields `tamber set` writes, by name.
-const std::map<std::string, int>& settableFields() {
-  static const std::map<std::string, int> m{
-      {"comment", catalog::kComment}, {"location", catalog::kLocation},
-      {"price", catalog::kPrice},     {"artist", catalog::kArtist},
-      {"album", catalog::kAlbum},     {"genre", catalog::kGenre},
-      {"year", catalog::kYear},       {"catalog", catalog::kCatalogNumber}};
-  return m;
 }
 
 int saved(App& app, app::Notifier& n) {
@@ -356,36 +332,22 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         n.error(t ? say(app::kTextNotAnItem, {args->a}) : t.message());
         return kExitFailure;
       }
-      int kind = doc.itemKind(t->node);
-      bool audio = kind == catalog::kKindAudioCd || kind == catalog::kKindCdExtra;
       // Every field is checked before any is stored: all or nothing.
-      std::vector<std::pair<int, std::string>> changes;
+      std::vector<std::pair<std::string, std::string>> edits;
       for (const auto& assignment : args->list) {
         auto eq = assignment.find('=');
-        auto it = eq == std::string::npos ? settableFields().end()
-                                          : settableFields().find(assignment.substr(0, eq));
-        if (it == settableFields().end()) {
+        if (eq == std::string::npos) {
           n.error(say(app::kTextNotAField, {assignment}));
           return kExitUsage;
         }
-        bool audioOnly = it->second != catalog::kComment && it->second != catalog::kLocation &&
-                         it->second != catalog::kPrice;
-        if (audioOnly && !audio) {
-          n.error(say(app::kTextAudioOnly, {it->first}));
-          return kExitFailure;
-        }
-        std::string value = assignment.substr(eq + 1);
-        if (it->second == catalog::kPrice && !value.empty()) {
-          auto price = parsePrice(value);
-          if (!price) {
-            n.error(say(app::kTextPriceNotNumber, {value}));
-            return kExitUsage;
-          }
-          value = formatPrice(*price);
-        }
-        changes.emplace_back(it->second, std::move(value));
+        edits.emplace_back(assignment.substr(0, eq), assignment.substr(eq + 1));
       }
-      for (const auto& [field, value] : changes) doc.setField(t->node, field, value);
+      auto changes = app::checkItemEdits(app, doc, t->node, edits);
+      if (!changes) {
+        n.error(changes.message());
+        return changes.error().code == Errc::unsupported ? kExitFailure : kExitUsage;
+      }
+      for (const auto& [field, value] : *changes) doc.setField(t->node, field, value);
       return saved(app, n);
     });
   });

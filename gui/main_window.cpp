@@ -24,6 +24,7 @@
 #include "gui/add_folder_dialog.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
+#include "gui/item_dialog.h"
 #include "gui/gui_text.h"
 #include "gui/library_model.h"
 #include "gui/preferences_dialog.h"
@@ -147,6 +148,7 @@ void MainWindow::buildMenus() {
   edit->addAction(text(app_, kDelete), QKeySequence::Delete, this, &MainWindow::deleteSelected);
   edit->addAction(text(app_, kNewCategory), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this,
                   &MainWindow::newCategory);
+  edit->addAction(text(app_, kEditItem), QKeySequence(Qt::ALT | Qt::Key_Return), this, &MainWindow::editItem);
 
   QMenu* view = menuBar()->addMenu(text(app_, kViewMenu));
   dock_->setWindowTitle(text(app_, kContentsBar));
@@ -449,6 +451,14 @@ void MainWindow::deleteSelected() {
   tree_->expandToDepth(0);
   select(parent);
   markModified();
+}
+
+void MainWindow::editItem() {
+  if (!shown_ || !CatalogDocument::isItem(shown_)) return;
+  ItemDialog d(app_, shown_, this);
+  if (d.exec() != QDialog::Accepted) return;
+  page_->setHtml(itemPage(app_, *app_.library(), shown_));
+  updateTitle();
 }
 
 void MainWindow::newCategory() {

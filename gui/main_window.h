@@ -79,6 +79,7 @@ class MainWindow : public QMainWindow {
   void renameSelected();
   void deleteSelected();
   void newCategory();
+  void editItem();
   // File menu.
   void chooseLibrary();
   void chooseNewLibrary();

@@ -23,6 +23,7 @@
 #include "gui/add_folder_dialog.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
+#include "gui/item_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
 #include "gui/single_instance.h"
@@ -213,6 +214,21 @@ class GuiTest : public QObject {
       if (a->shortcut() == QKeySequence::Delete) a->trigger();
     }
     QVERIFY(!doc.findByName(backups, "Papers", false));
+
+    // A folder's fields: the price is checked and stored in its form; an
+    // audio field stays closed for a folder.
+    xmlNode* item = doc.findByName(backups, "Backup", false);
+    tamber::gui::ItemDialog edit(app, item);
+    QVERIFY(!edit.edit("artist")->isEnabled());
+    edit.edit("price")->setText("abc");
+    QString problem;
+    QVERIFY(!edit.apply(problem));
+    QVERIFY(problem.contains("abc"));
+    edit.edit("price")->setText("12,5");
+    edit.edit("comment")->setText("shelf 3");
+    QVERIFY(edit.apply(problem));
+    QCOMPARE(doc.field(item, tamber::catalog::kPrice), std::string("12.50"));
+    QCOMPARE(doc.field(item, tamber::catalog::kComment), std::string("shelf 3"));
 
     // Rename in place.
     QModelIndex b = model->indexOf(backups);
