@@ -31,13 +31,22 @@ QString fieldText(const scan::ListingEntry& e, const char* code) {
 
 }  // namespace
 
-ContentModel::ContentModel(app::App& app, QObject* parent) : QAbstractTableModel(parent), app_(app) {}
+ContentModel::ContentModel(app::App& app, QObject* parent) : QAbstractTableModel(parent), app_(app) {
+  // Asked for once: a style makes its icons afresh on every call.
+  QStyle* style = QApplication::style();
+  folderIcon_ = style->standardIcon(QStyle::SP_DirIcon);
+  fileIcon_ = style->standardIcon(QStyle::SP_FileIcon);
+  categoryIcon_ = folderIcon_;
+  discIcon_ = style->standardIcon(QStyle::SP_DriveCDIcon);
+  driveIcon_ = style->standardIcon(QStyle::SP_DriveHDIcon);
+}
 
 void ContentModel::clear() {
   beginResetModel();
   folderMode_ = false;
   nodes_.clear();
   entries_.clear();
+  nameKeys_.clear();
   item_ = nullptr;
   steps_.clear();
   endResetModel();
@@ -48,6 +57,7 @@ void ContentModel::showCategory(xmlNode* category) {
   folderMode_ = false;
   nodes_.clear();
   entries_.clear();
+  nameKeys_.clear();
   item_ = nullptr;
   steps_.clear();
   for (xmlNode* c = category ? category->children : nullptr; c; c = c->next) {
@@ -67,6 +77,10 @@ Status ContentModel::showFolder(xmlNode* item, const std::vector<std::string>& s
   item_ = item;
   steps_ = steps;
   entries_ = c->found && !c->file ? std::move(c->top.children) : std::vector<scan::ListingEntry>{};
+  // Folders first, then files, each by name without case.
+  nameKeys_.clear();
+  nameKeys_.reserve(entries_.size());
+  for (const auto& e : entries_) nameKeys_.push_back(QString(e.folder ? "0" : "1") + qs(e.name).toLower());
   endResetModel();
   return {};
 }
@@ -127,10 +141,8 @@ QVariant ContentModel::categoryData(int row, int column, int role) const {
   switch (column) {
     case name:
       if (role == Qt::DecorationRole) {
-        QStyle* style = QApplication::style();
-        if (category) return style->standardIcon(QStyle::SP_DirIcon);
-        return style->standardIcon(catalog::isFolderKind(doc.itemKind(n)) ? QStyle::SP_DriveHDIcon
-                                                                          : QStyle::SP_DriveCDIcon);
+        if (category) return categoryIcon_;
+        return catalog::isFolderKind(doc.itemKind(n)) ? driveIcon_ : discIcon_;
       }
       if (role == Qt::DisplayRole || role == kSortRole) {
         // Categories first, then discs and folders, each by name.
@@ -159,14 +171,11 @@ QVariant ContentModel::categoryData(int row, int column, int role) const {
 
 QVariant ContentModel::folderData(int row, int column, int role) const {
   const scan::ListingEntry& e = entries_[static_cast<size_t>(row)];
-  if (column == name && role == Qt::DecorationRole) {
-    return QApplication::style()->standardIcon(e.folder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
-  }
+  if (column == name && role == Qt::DecorationRole) return e.folder ? folderIcon_ : fileIcon_;
   if (role != Qt::DisplayRole && role != kSortRole) return {};
   switch (column) {
     case name:
-      // Folders first, then files, each by name.
-      return role == kSortRole ? QString(e.folder ? "0" : "1") + qs(e.name).toLower() : qs(e.name);
+      return role == kSortRole ? nameKeys_[static_cast<size_t>(row)] : qs(e.name);
     case size:
       if (role == kSortRole) return e.folder ? qlonglong(-1) : qlonglong(e.size);
       return e.folder ? QVariant() : QVariant(QLocale().toString(qulonglong(e.size)));

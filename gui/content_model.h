@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QIcon>
 #include <QSortFilterProxyModel>
 #include <vector>
 
@@ -53,6 +54,8 @@ class ContentModel : public QAbstractTableModel {
   xmlNode* item_ = nullptr;
   std::vector<std::string> steps_;
   std::vector<scan::ListingEntry> entries_;
+  std::vector<QString> nameKeys_;  // what the name column sorts by, made once per folder
+  QIcon folderIcon_, fileIcon_, categoryIcon_, discIcon_, driveIcon_;
 };
 
 }  // namespace tamber::gui

@@ -95,12 +95,17 @@ QVariant LibraryModel::data(const QModelIndex& index, int role) const {
     return qs(doc->field(n, category ? catalog::kCategoryName : catalog::kLabel));
   }
   if (role == Qt::DecorationRole) {
-    QStyle* style = QApplication::style();
-    if (root) return style->standardIcon(QStyle::SP_ComputerIcon);
-    if (category) return style->standardIcon(QStyle::SP_DirIcon);
+    // Asked for once: a style makes its icons afresh on every call.
+    static const QIcon computer = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon),
+                       folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon),
+                       drive = QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon),
+                       dvd = QApplication::style()->standardIcon(QStyle::SP_DriveDVDIcon),
+                       cd = QApplication::style()->standardIcon(QStyle::SP_DriveCDIcon);
+    if (root) return computer;
+    if (category) return folder;
     int kind = doc->itemKind(n);
-    if (catalog::isFolderKind(kind)) return style->standardIcon(QStyle::SP_DriveHDIcon);
-    return style->standardIcon(kind >= 8 ? QStyle::SP_DriveDVDIcon : QStyle::SP_DriveCDIcon);
+    if (catalog::isFolderKind(kind)) return drive;
+    return kind >= 8 ? dvd : cd;
   }
   if (role == Qt::ToolTipRole && CatalogDocument::isItem(n)) return qs(doc->itemSummary(n));
   return {};
