@@ -41,16 +41,7 @@ ContentModel::ContentModel(app::App& app, QObject* parent) : QAbstractTableModel
   driveIcon_ = style->standardIcon(QStyle::SP_DriveHDIcon);
 }
 
-void ContentModel::clear() {
-  beginResetModel();
-  folderMode_ = false;
-  nodes_.clear();
-  entries_.clear();
-  nameKeys_.clear();
-  item_ = nullptr;
-  steps_.clear();
-  endResetModel();
-}
+void ContentModel::clear() { showCategory(nullptr); }
 
 void ContentModel::showCategory(xmlNode* category) {
   beginResetModel();
