@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
@@ -96,6 +97,14 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
   dock_->setObjectName("contentsBar");
   dock_->setWidget(folders_);
   addDockWidget(Qt::LeftDockWidgetArea, dock_);
+  cover_ = new QLabel;
+  cover_->setAlignment(Qt::AlignCenter);
+  cover_->setMinimumSize(160, 160);
+  cover_->setObjectName("coverPicture");
+  coverDock_ = new QDockWidget;
+  coverDock_->setObjectName("coverBar");
+  coverDock_->setWidget(cover_);
+  addDockWidget(Qt::LeftDockWidgetArea, coverDock_);
 
   connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { showNode(libraryModel_->node(current)); });
@@ -149,10 +158,13 @@ void MainWindow::buildMenus() {
   edit->addAction(text(app_, kNewCategory), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this,
                   &MainWindow::newCategory);
   edit->addAction(text(app_, kEditItem), QKeySequence(Qt::ALT | Qt::Key_Return), this, &MainWindow::editItem);
+  edit->addAction(text(app_, kSetCover), this, &MainWindow::setCover);
 
   QMenu* view = menuBar()->addMenu(text(app_, kViewMenu));
   dock_->setWindowTitle(text(app_, kContentsBar));
   view->addAction(dock_->toggleViewAction());
+  coverDock_->setWindowTitle(text(app_, kCover));
+  view->addAction(coverDock_->toggleViewAction());
 
   QMenu* tools = menuBar()->addMenu(text(app_, kToolsMenu));
   tools->addAction(style->standardIcon(QStyle::SP_FileDialogNewFolder), text(app_, kAddFolder),
@@ -223,11 +235,7 @@ bool MainWindow::openLibrary(const QString& path) {
   return true;
 }
 
-void MainWindow::updateTitle() {
-  auto* lib = app_.library();
-  setWindowTitle(lib ? QString("Tamber+ - [%1][*]").arg(qs(lib->path().string())) : QString("Tamber+"));
-  setWindowModified(lib && lib->modified());
-}
+void MainWindow::updateTitle() { setWindowTitle(qs(catalog::windowTitle(app_.library()))); }
 
 void MainWindow::markModified() {
   app_.library()->catalog().setModified();
@@ -278,6 +286,7 @@ void MainWindow::showNode(xmlNode* node) {
   storeColumns();
   shown_ = node;
   auto& lib = *app_.library();
+  showCover(CatalogDocument::isItem(node) ? node : nullptr);
   if (CatalogDocument::isItem(node)) {
     page_->setHtml(itemPage(app_, lib, node));
     fillFolders(node);
@@ -459,6 +468,35 @@ void MainWindow::editItem() {
   if (d.exec() != QDialog::Accepted) return;
   page_->setHtml(itemPage(app_, *app_.library(), shown_));
   updateTitle();
+}
+
+void MainWindow::showCover(xmlNode* item) {
+  QPixmap picture;
+  auto bytes = item ? app_.library()->cover(item) : Result<std::string>(Error{Errc::not_found, ""});
+  if (bytes) picture.loadFromData(QByteArray::fromStdString(*bytes));
+  if (picture.isNull()) {
+    cover_->setPixmap({});
+    cover_->setText(item ? text(app_, kNoCover) : QString());
+    return;
+  }
+  QSize box = cover_->size().boundedTo(QSize(512, 512)).expandedTo(QSize(160, 160));
+  qreal ratio = cover_->devicePixelRatioF();
+  QPixmap scaled = picture.scaled(box * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  scaled.setDevicePixelRatio(ratio);
+  cover_->setPixmap(scaled);
+}
+
+void MainWindow::setCover() {
+  if (!shown_ || !CatalogDocument::isItem(shown_)) return;
+  QString f = QFileDialog::getOpenFileName(this, text(app_, kSetCover).remove('&').remove(QChar(0x2026)), QString(),
+                                           text(app_, kPictureFiles));
+  if (f.isEmpty()) return;
+  if (Status st = app_.library()->setCover(shown_, std::filesystem::path(ss(f))); !st) {
+    error(qs(st.message()));
+    return;
+  }
+  showCover(shown_);
+  markModified();
 }
 
 void MainWindow::newCategory() {

@@ -55,6 +55,7 @@ class MainWindow : public QMainWindow {
   LibraryModel* libraryModel() const { return libraryModel_; }
   ContentModel* contentModel() const { return content_; }
   QTreeWidget* folders() const { return folders_; }
+  QLabel* cover() const { return cover_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -80,6 +81,8 @@ class MainWindow : public QMainWindow {
   void deleteSelected();
   void newCategory();
   void editItem();
+  void setCover();
+  void showCover(xmlNode* item);
   // File menu.
   void chooseLibrary();
   void chooseNewLibrary();
@@ -94,6 +97,8 @@ class MainWindow : public QMainWindow {
   QTableView* list_;
   QTextBrowser* page_;
   QDockWidget* dock_;
+  QDockWidget* coverDock_;
+  QLabel* cover_;
   QTreeWidget* folders_;
   QMenu* recent_ = nullptr;
   xmlNode* shown_ = nullptr;  // the tree's selected element

@@ -100,6 +100,9 @@ enum GuiText : int {
   kAdd = 893,
   kCancel = 894,
   kChooseFolder = 895,
+  kSetCover = 896,
+  kPictureFiles = 897,
+  kNoCover = 898,
 };
 
 }  // namespace tamber::gui

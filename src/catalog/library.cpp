@@ -236,6 +236,17 @@ Status Library::setCover(const ItemPath& category, uint16_t number,
   return setCover(item, picture);
 }
 
+Result<std::string> Library::cover(const xmlNode* item) {
+  if (!item || !CatalogDocument::isItem(item) || !catalog_.hasOwnNumber(item)) {
+    return Error{Errc::not_found, "no cover"};
+  }
+  auto s = file_.root().openStream(
+      streamName(StreamKind::cover, catalog_.parentPath(item), CatalogDocument::numberOf(item)));
+  if (!s) return s.error();
+  if (s->size() > kMaxCoverBytes) return Error{Errc::too_large, "the cover picture is too large"};
+  return s->readAll();
+}
+
 Status Library::setCover(xmlNode* item, const std::filesystem::path& picture) {
   if (Status st = requireWritable(); !st) return st;
   if (!CatalogDocument::isItem(item)) return Error{Errc::not_found, "Invalid CD parameter!"};

@@ -60,6 +60,8 @@ class Library {
   Status setCover(xmlNode* item, const std::filesystem::path& picture);
   Status setCover(const ItemPath& category, uint16_t number, const std::filesystem::path& picture);
   static constexpr uint64_t kMaxCoverBytes = 64ull << 20;
+  // The stored cover picture of a disc or folder; not_found when it has none.
+  Result<std::string> cover(const xmlNode* item);
 
  private:
   Library(std::filesystem::path path, storage::CompoundFile file)

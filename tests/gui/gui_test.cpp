@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QApplication>
@@ -174,6 +175,19 @@ class GuiTest : public QObject {
     folders->setCurrentItem(docs->child(0));
     QCOMPARE(list->model()->rowCount(), 1);
     QCOMPARE(list->model()->index(0, 0).data().toString(), QString("report.txt"));
+    // The cover picture shows beside the tree; a folder without one says so.
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QString file = QString::fromStdString((tmp.path / "cover.png").string());
+    QVERIFY(picture.save(file));
+    QVERIFY(app.library()->setCover(backup, file.toStdString()));
+    w.select(doc.root());
+    QVERIFY(w.cover()->pixmap().isNull());
+    w.select(backup);
+    QVERIFY(!w.cover()->pixmap().isNull());
+    w.select(doc.findByName(doc.findByName(doc.root(), "Other", true), "Papers", false));
+    QVERIFY(w.cover()->pixmap().isNull());
+    QVERIFY(!w.cover()->text().isEmpty());
     app.abandon();
   }
 
@@ -195,7 +209,7 @@ class GuiTest : public QObject {
     xmlNode* moved = doc.findByName(backups, "Papers", false);
     QVERIFY(moved);
     QVERIFY(!doc.findByName(doc.findByName(doc.root(), "Other", true), "Papers", false));
-    QVERIFY(w.isWindowModified());
+    QVERIFY(w.windowTitle().endsWith("*]"));
     QCOMPARE(w.tree()->currentIndex(), model->indexOf(moved));
     w.openFolder({});
     QCOMPARE(w.list()->model()->rowCount(), 2);  // its listing came along: notes.txt, Old
@@ -304,7 +318,7 @@ class GuiTest : public QObject {
     QVERIFY(item);
     QCOMPARE(w.libraryModel()->node(w.tree()->currentIndex()), item);
     QCOMPARE(w.list()->model()->rowCount(), 30);
-    QVERIFY(w.isWindowModified());
+    QVERIFY(w.windowTitle().endsWith("*]"));
     QVERIFY(d->lastMessage().contains("Camera roll"));
     QVERIFY(app.settings().has("serialized_param", "param_dlgfolder"));
 
