@@ -27,6 +27,7 @@ lib="$work/sample.cds"
 "$tamber" new "$lib" >/dev/null
 "$tamber" -L "$lib" add-folder "$tree" --label "Backup 2026" --category Backups -q >/dev/null
 "$tamber" -L "$lib" add-folder "$tree/Photos" --label "Holiday photos" --category Pictures -q >/dev/null
+"$tamber" -L "$lib" cover "Backups/Backup 2026" "$tree/Photos/f3.jpg" >/dev/null
 # A folder large enough to be caught while it is being added.
 python3 - "$work/big" <<'PY'
 import os, sys
