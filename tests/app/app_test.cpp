@@ -9,7 +9,10 @@
 #include <random>
 #include <sstream>
 
+#include "app/app.h"
+#include "app/item_edit.h"
 #include "app/language.h"
+#include "catalog/catalog_document.h"
 #include "app/settings_store.h"
 #include "app/symbol_codec.h"
 #include "storage/compound_file.h"
@@ -221,6 +224,42 @@ TEST_F(CommandLine, LibrariesDefaultRecentConfigAndLocking) {
   auto change = tamber("-L '" + lib + "' mkcat More");
   EXPECT_EQ(change.status, 1);
   EXPECT_NE(change.out.find("the library is read-only"), std::string::npos) << change.out;
+}
+
+}  // namespace
+}  // namespace tamber::app
+
+namespace tamber::app {
+namespace {
+
+// Edits of a disc's or folder's fields: checked all before any is stored,
+// prices in their stored form, audio fields for audio discs only.
+TEST(ItemEdits, CheckedBeforeAnyIsStored) {
+  storage::TempDir dir;
+  App app;
+  ASSERT_TRUE(app.start({dir.path / "tamber.cfg"}));
+  catalog::CatalogDocument doc;
+  (void)doc.addCategory({}, "c", "");
+  xmlNode* folder = doc.addItem({1}).value();
+  doc.setField(folder, catalog::kKind, std::to_string(catalog::kKindFixedFolder));
+  xmlNode* cd = doc.addItem({1}).value();
+  doc.setField(cd, catalog::kKind, std::to_string(catalog::kKindAudioCd));
+
+  auto ok = checkItemEdits(app, doc, folder, {{"comment", "shelf"}, {"price", "12,5"}, {"price", ""}});
+  ASSERT_TRUE(ok) << ok.message();
+  EXPECT_EQ(*ok, (std::vector<std::pair<int, std::string>>{
+                     {catalog::kComment, "shelf"}, {catalog::kPrice, "12.50"}, {catalog::kPrice, ""}}));
+  auto audio = checkItemEdits(app, doc, folder, {{"comment", "x"}, {"artist", "Someone"}});
+  EXPECT_EQ(audio.error().code, Errc::unsupported);
+  EXPECT_NE(audio.message().find("artist"), std::string::npos) << audio.message();
+  EXPECT_TRUE(checkItemEdits(app, doc, cd, {{"artist", "Someone"}, {"year", "1969"}}));
+  for (const char* bad : {"ten", "-1", "1e999", "1.5.2"}) {
+    auto r = checkItemEdits(app, doc, folder, {{"price", bad}});
+    EXPECT_EQ(r.error().code, Errc::invalid_argument) << bad;
+  }
+  EXPECT_EQ(checkItemEdits(app, doc, folder, {{"label", "x"}}).error().code, Errc::invalid_argument);
+  EXPECT_EQ(doc.field(folder, catalog::kComment), "");  // nothing was stored by a check
+  app.abandon();
 }
 
 }  // namespace

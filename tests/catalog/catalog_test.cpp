@@ -252,6 +252,11 @@ TEST(Edits, CoverPictureGoesToItsStreamAndField) {
   ASSERT_TRUE(lib->setCover({1}, 1, dir.path / "front.jpg"));
   EXPECT_EQ(lib->catalog().field(lib->catalog().item({1}, 1), kCoverName), "front.jpg");
   EXPECT_EQ(lib->file().root().openStream("img1-1")->readAll().value(), picture);
+  // Read back through the library; a disc without a cover has none.
+  EXPECT_EQ(lib->cover(lib->catalog().item({1}, 1)).value(), picture);
+  addDisc(lib->catalog(), {1}, "bare", 2);
+  EXPECT_EQ(lib->cover(lib->catalog().item({1}, 2)).error().code, Errc::not_found);
+  EXPECT_EQ(lib->cover(lib->catalog().category({1})).error().code, Errc::not_found);
   EXPECT_EQ(lib->setCover({1}, 9, dir.path / "front.jpg").message(), "Invalid CD parameter!");
   EXPECT_NE(lib->setCover({1}, 1, dir.path / "missing.jpg").message().find("No such file"),
             std::string::npos);
