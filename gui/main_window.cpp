@@ -130,6 +130,7 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
   buildMenus();
   statusBar();
   restorePlacement();
+  restoreBars();
   updateTitle();
 }
 
@@ -542,6 +543,78 @@ void MainWindow::restorePlacement() {
   s.putInt("window_size", "cy_win_af", frameGeometry().height());
 }
 
+// The docking bars' layout under the profile "BarState": a summary section
+// (how many bars, the screen's size when saved) and a section per bar with
+// its id, whether it shows and floats, where it docks and its size.
+namespace {
+
+Qt::DockWidgetArea areaOf(int code) {
+  switch (code) {
+    case 1: return Qt::TopDockWidgetArea;
+    case 2: return Qt::RightDockWidgetArea;
+    case 3: return Qt::BottomDockWidgetArea;
+    default: return Qt::LeftDockWidgetArea;
+  }
+}
+
+int codeOf(Qt::DockWidgetArea area) {
+  switch (area) {
+    case Qt::TopDockWidgetArea: return 1;
+    case Qt::RightDockWidgetArea: return 2;
+    case Qt::BottomDockWidgetArea: return 3;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+void MainWindow::restoreBars() {
+  auto& s = app_.settings();
+  int bars = s.getInt("BarState-Summary", "Bars", 0);
+  QDockWidget* docks[] = {dock_, coverDock_};
+  for (int i = 0; i < bars && i < 2; ++i) {
+    std::string section = "BarState-Bar" + std::to_string(i);
+    int id = s.getInt(section, "BarID", -1);
+    if (id < 0 || id > 1) continue;
+    QDockWidget* d = docks[id];
+    addDockWidget(areaOf(s.getInt(section, "Docking", 0)), d);
+    d->setFloating(s.getInt(section, "Floating", 0) != 0);
+    int x = s.getInt(section, "XPos", -1), y = s.getInt(section, "YPos", -1);
+    int w = s.getInt("BarState-SCBar-" + std::to_string(id), "sizeFloatCX", 0);
+    int h = s.getInt("BarState-SCBar-" + std::to_string(id), "sizeFloatCY", 0);
+    if (d->isFloating() && x >= 0 && y >= 0 && w > 50 && h > 50) d->setGeometry(x, y, w, h);
+    int size = s.getInt("BarState-SCBar-" + std::to_string(id), "sizeVertCY", 0);
+    if (!d->isFloating() && size > 50) resizeDocks({d}, {size}, Qt::Vertical);
+    d->setVisible(s.getInt(section, "Visible", 1) != 0);
+  }
+}
+
+void MainWindow::storeBars() {
+  auto& s = app_.settings();
+  QDockWidget* docks[] = {dock_, coverDock_};
+  s.putInt("BarState-Summary", "Bars", 2);
+  if (QScreen* screen = QApplication::primaryScreen()) {
+    s.putInt("BarState-Summary", "ScreenCX", screen->size().width());
+    s.putInt("BarState-Summary", "ScreenCY", screen->size().height());
+  }
+  for (int id = 0; id < 2; ++id) {
+    QDockWidget* d = docks[id];
+    std::string section = "BarState-Bar" + std::to_string(id);
+    s.putInt(section, "BarID", id);
+    s.putInt(section, "Visible", d->isHidden() ? 0 : 1);
+    s.putInt(section, "Horz", 0);
+    s.putInt(section, "Floating", d->isFloating() ? 1 : 0);
+    s.putInt(section, "Docking", codeOf(dockWidgetArea(d)));
+    s.putInt(section, "XPos", d->isFloating() ? d->x() : -1);
+    s.putInt(section, "YPos", d->isFloating() ? d->y() : -1);
+    std::string sizes = "BarState-SCBar-" + std::to_string(id);
+    s.putInt(sizes, "sizeVertCX", d->width());
+    s.putInt(sizes, "sizeVertCY", d->height());
+    s.putInt(sizes, "sizeFloatCX", d->width());
+    s.putInt(sizes, "sizeFloatCY", d->height());
+  }
+}
+
 void MainWindow::storePlacement() {
   auto& s = app_.settings();
   s.putInt("window_size", "maximized", isMaximized() ? 1 : 0);
@@ -578,6 +651,7 @@ bool MainWindow::shutdown() {
   if (shutDown_) return true;
   storeColumns();
   storePlacement();
+  storeBars();
   if (Status st = app_.shutdown(); !st) {
     error(qs(st.message()));
     return false;

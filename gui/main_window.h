@@ -67,6 +67,8 @@ class MainWindow : public QMainWindow {
   void markModified();
   void restorePlacement();
   void storePlacement();
+  void restoreBars();
+  void storeBars();
   void restoreColumns();
   void storeColumns();
   void showNode(xmlNode* node);

@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,6 +98,7 @@ class GuiTest : public QObject {
       w.setGeometry(40, 50, 900, 640);
       QApplication::processEvents();
       w.list()->setColumnWidth(0, 333);
+      w.findChild<QDockWidget*>("coverBar")->hide();  // a bar closed stays closed
       QVERIFY(w.shutdown());
     }
     tamber::app::App app;
@@ -107,8 +109,12 @@ class GuiTest : public QObject {
     QVERIFY(app.settings().has("window_size", "cx_win_af"));
     QCOMPARE(app.settings().getList("cx_listctrl_cols/items", "cx_d").at(0), std::string("333"));
     QVERIFY(app.recent().entries().size() >= 1);
+    QCOMPARE(app.settings().getInt("BarState-Summary", "Bars", 0), 2);
     tamber::gui::MainWindow w(app);
     QCOMPARE(w.geometry(), QRect(40, 50, 900, 640));
+    w.show();
+    QVERIFY(w.findChild<QDockWidget*>("contentsBar")->isVisible());
+    QVERIFY(!w.findChild<QDockWidget*>("coverBar")->isVisible());
     app.abandon();
   }
 
