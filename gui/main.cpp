@@ -15,6 +15,7 @@
 #include <QSplashScreen>
 #include <QTimer>
 #include <cstdio>
+#include <string>
 
 #include "app/app.h"
 #include "gui/gui_text.h"
@@ -51,6 +52,19 @@ QPixmap splashPicture(qreal ratio) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Help and version need no display.
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::printf("Usage: tamber-gui [--config FILE] [LIBRARY]\n"
+                  "Opens LIBRARY (default: the DefaultLib setting, else the default library).\n");
+      return 0;
+    }
+    if (a == "--version") {
+      std::printf("tamber-gui 0.1.0\n");
+      return 0;
+    }
+  }
   QApplication qapp(argc, argv);
   QApplication::setApplicationName("Tamber+");
   QApplication::setApplicationVersion("0.1.0");
@@ -65,15 +79,6 @@ int main(int argc, char** argv) {
   QStringList args = QApplication::arguments();
   for (int i = 1; i < args.size(); ++i) {
     const QString& a = args[i];
-    if (a == "--help" || a == "-h") {
-      std::printf("Usage: tamber-gui [--config FILE] [LIBRARY]\n"
-                  "Opens LIBRARY (default: the DefaultLib setting, else the default library).\n");
-      return 0;
-    }
-    if (a == "--version") {
-      std::printf("tamber-gui 0.1.0\n");
-      return 0;
-    }
     if (a == "--config" && i + 1 < args.size()) {
       config = args[++i];
     } else if (a.startsWith("--config=")) {
