@@ -226,6 +226,10 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
   stopRow->addWidget(stop);
   p->addLayout(stopRow);
 
+  // The keyboard goes through the form as the eye does.
+  QWidget* order[] = {folder_, browse, label_, category_, comment_, depth_, thumbnails_, tags_, documents_,
+                      archives_, filterOn_, filter_, exclude_, rules_, addRule, removeRule, update_, ok_};
+  for (size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
   pages_ = new QStackedWidget;
   pages_->addWidget(setup);
   pages_->addWidget(progress);

@@ -138,6 +138,11 @@ FindDialog::FindDialog(app::App& app, xmlNode* scope, QWidget* parent)
   grid->addWidget(maxGiven_, 4, 4);
   grid->addWidget(max_, 4, 5);
   grid->addWidget(only_, 5, 0, 1, 6);
+  // The keyboard goes through the dialog as the eye does.
+  QWidget* order[] = {text_, find_, case_, whole_, regex_, archives_, stop_, kinds_[0], kinds_[1], kinds_[2],
+                      kinds_[3], kinds_[4], dates_, from_, to_, sizes_, minGiven_, min_, maxGiven_, max_,
+                      only_, results_};
+  for (size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addWidget(results_, 1);
