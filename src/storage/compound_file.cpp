@@ -42,8 +42,15 @@ auto guarded(F&& f) -> decltype(f()) {
   }
 }
 
-Status run(auto&& f) {
-  return guarded([&]() -> Status {
+// The same, holding the engine's lock.
+template <class F>
+auto guarded(Engine& engine, F&& f) -> decltype(f()) {
+  std::lock_guard<std::recursive_mutex> hold(engine.mutex());
+  return guarded(std::forward<F>(f));
+}
+
+Status run(Engine& engine, auto&& f) {
+  return guarded(engine, [&]() -> Status {
     f();
     return {};
   });
@@ -123,18 +130,24 @@ Result<CompoundFile> CompoundFile::open(const std::filesystem::path& path, OpenM
   return f;
 }
 
-Storage CompoundFile::root() { return Storage(engine_, 0); }
+Storage CompoundFile::root() {
+  std::lock_guard<std::recursive_mutex> hold(engine_->mutex());
+  return Storage(engine_, 0);
+}
 
 Status CompoundFile::commit() {
-  return run([&] { engine_->commit(); });
+  return run(*engine_, [&] { engine_->commit(); });
 }
 
 Status CompoundFile::revert() {
-  return run([&] { engine_->revert(); });
+  return run(*engine_, [&] { engine_->revert(); });
 }
 
 bool CompoundFile::readOnly() const { return engine_->readOnly(); }
-FileInfo CompoundFile::info() const { return engine_->info(); }
+FileInfo CompoundFile::info() const {
+  std::lock_guard<std::recursive_mutex> hold(engine_->mutex());
+  return engine_->info();
+}
 
 Status CompoundFile::readAt(uint64_t offset, void* buf, size_t n) const {
   auto r = engine_->readRaw(offset, buf, n);
@@ -144,6 +157,7 @@ Status CompoundFile::readAt(uint64_t offset, void* buf, size_t n) const {
 }
 
 CheckReport CompoundFile::check() {
+  std::lock_guard<std::recursive_mutex> hold(engine_->mutex());
   try {
     return engine_->check();
   } catch (const Failure& e) {
@@ -173,14 +187,14 @@ Result<uint32_t> Storage::lookup(std::string_view name, ElementType want) const 
 }
 
 Result<std::vector<Element>> Storage::elements() const {
-  return guarded([&]() -> Result<std::vector<Element>> {
+  return guarded(*engine_, [&]() -> Result<std::vector<Element>> {
     engine_->requireStorage(id_, serial_);
     return engine_->elements(id_);
   });
 }
 
 Result<Element> Storage::stat(std::string_view name) const {
-  return guarded([&]() -> Result<Element> {
+  return guarded(*engine_, [&]() -> Result<Element> {
     engine_->requireStorage(id_, serial_);
     uint32_t id = engine_->find(id_, name);
     if (id == detail::kNoStream) {
@@ -191,7 +205,7 @@ Result<Element> Storage::stat(std::string_view name) const {
 }
 
 Result<Stream> Storage::openStream(std::string_view name) {
-  return guarded([&]() -> Result<Stream> {
+  return guarded(*engine_, [&]() -> Result<Stream> {
     engine_->requireStorage(id_, serial_);
     auto id = lookup(name, ElementType::stream);
     if (!id) return id.error();
@@ -200,14 +214,14 @@ Result<Stream> Storage::openStream(std::string_view name) {
 }
 
 Result<Stream> Storage::createStream(std::string_view name) {
-  return guarded([&]() -> Result<Stream> {
+  return guarded(*engine_, [&]() -> Result<Stream> {
     engine_->requireStorage(id_, serial_);
     return Stream(engine_, engine_->createElement(id_, name, detail::kTypeStream));
   });
 }
 
 Result<Storage> Storage::openStorage(std::string_view name) {
-  return guarded([&]() -> Result<Storage> {
+  return guarded(*engine_, [&]() -> Result<Storage> {
     engine_->requireStorage(id_, serial_);
     auto id = lookup(name, ElementType::storage);
     if (!id) return id.error();
@@ -216,21 +230,21 @@ Result<Storage> Storage::openStorage(std::string_view name) {
 }
 
 Result<Storage> Storage::createStorage(std::string_view name) {
-  return guarded([&]() -> Result<Storage> {
+  return guarded(*engine_, [&]() -> Result<Storage> {
     engine_->requireStorage(id_, serial_);
     return Storage(engine_, engine_->createElement(id_, name, detail::kTypeStorage));
   });
 }
 
 Status Storage::destroy(std::string_view name) {
-  return run([&] {
+  return run(*engine_, [&] {
     engine_->requireStorage(id_, serial_);
     engine_->destroy(id_, name);
   });
 }
 
 Status Storage::rename(std::string_view from, std::string_view to) {
-  return run([&] {
+  return run(*engine_, [&] {
     engine_->requireStorage(id_, serial_);
     engine_->rename(id_, from, to);
   });
@@ -255,7 +269,10 @@ Stream::~Stream() { close(); }
 
 void Stream::close() {
   if (!state_) return;
-  engine_->closeStream(*state_);
+  {
+    std::lock_guard<std::recursive_mutex> hold(engine_->mutex());
+    engine_->closeStream(*state_);
+  }
   state_.reset();
   engine_.reset();
 }
@@ -264,12 +281,12 @@ static Error notOpen() { return Error{Errc::invalid_argument, "the stream is not
 
 Result<size_t> Stream::read(void* buf, size_t n) {
   if (!state_) return notOpen();
-  return guarded([&]() -> Result<size_t> { return engine_->streamRead(*state_, buf, n); });
+  return guarded(*engine_, [&]() -> Result<size_t> { return engine_->streamRead(*state_, buf, n); });
 }
 
 Status Stream::write(const void* buf, size_t n) {
   if (!state_) return notOpen();
-  return run([&] { engine_->streamWrite(*state_, buf, n); });
+  return run(*engine_, [&] { engine_->streamWrite(*state_, buf, n); });
 }
 
 Result<uint64_t> Stream::seek(int64_t offset, Whence whence) {
@@ -288,27 +305,27 @@ uint64_t Stream::size() const { return state_ ? state_->size : 0; }
 
 Status Stream::setSize(uint64_t size) {
   if (!state_) return notOpen();
-  return run([&] { engine_->streamSetSize(*state_, size); });
+  return run(*engine_, [&] { engine_->streamSetSize(*state_, size); });
 }
 
 Status Stream::commit() {
   if (!state_) return notOpen();
-  return run([&] { engine_->streamCommit(*state_); });
+  return run(*engine_, [&] { engine_->streamCommit(*state_); });
 }
 
 Status Stream::revert() {
   if (!state_) return notOpen();
-  return run([&] { engine_->streamRevert(*state_); });
+  return run(*engine_, [&] { engine_->streamRevert(*state_); });
 }
 
 Result<StreamLayout> Stream::layout() const {
   if (!state_) return notOpen();
-  return guarded([&]() -> Result<StreamLayout> { return engine_->layoutOf(*state_); });
+  return guarded(*engine_, [&]() -> Result<StreamLayout> { return engine_->layoutOf(*state_); });
 }
 
 Result<std::string> Stream::readAll() {
   if (!state_) return notOpen();
-  return guarded([&]() -> Result<std::string> {
+  return guarded(*engine_, [&]() -> Result<std::string> {
     std::string out(state_->size, '\0');
     state_->pos = 0;
     size_t n = engine_->streamRead(*state_, out.data(), out.size());

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -237,6 +238,12 @@ class Engine {
 
   std::unordered_map<uint32_t, StreamState*> open_;
   std::vector<uint8_t> scratch_;
+  std::recursive_mutex mutex_;
+
+ public:
+  // Held by every call of the public handles, so that one thread may read
+  // while another writes other streams of the same file.
+  std::recursive_mutex& mutex() { return mutex_; }
 };
 
 int compareNames(const std::u16string& a, const std::u16string& b);
