@@ -52,7 +52,11 @@ std::string hex(uint32_t v) {
 AddFolderJob::AddFolderJob(catalog::Library& library, AddFolderOptions options)
     : library_(library), options_(std::move(options)) {}
 
-AddFolderJob::~AddFolderJob() { cancel(); }
+AddFolderJob::~AddFolderJob() {
+  cancel();
+  // A walk nobody waited for leaves no streams behind.
+  if (scanner_) removeStreams(scanner_->streamsCreated());
+}
 
 Status AddFolderJob::validate(const AddFolderOptions& o) {
   if (trim(o.label).empty() && !o.update) {
@@ -139,6 +143,7 @@ uint32_t AddFolderJob::savedOptionBits() const {
 
 void AddFolderJob::start() {
   cells_.running.store(true);
+  if (!prepare()) return;
   worker_ = std::jthread([this] { execute(); });
 }
 
@@ -154,12 +159,14 @@ bool AddFolderJob::waitFor(std::chrono::milliseconds timeout) {
 
 const AddFolderResult& AddFolderJob::wait() {
   if (worker_.joinable()) worker_.join();
+  complete();
   return result_;
 }
 
 const AddFolderResult& AddFolderJob::run() {
   cells_.running.store(true);
-  execute();
+  if (prepare()) execute();
+  complete();
   return result_;
 }
 
@@ -176,31 +183,56 @@ void AddFolderJob::markFinished() {
   doneCv_.notify_all();
 }
 
+void AddFolderJob::finish(JobOutcome outcome, std::string message) {
+  result_.outcome = outcome;
+  result_.message = std::move(message);
+  result_.elapsed = std::chrono::steady_clock::now() - started_;
+  markFinished();
+}
+
+bool AddFolderJob::prepare() {
+  started_ = std::chrono::steady_clock::now();
+  result_ = AddFolderResult{};
+  if (Status st = validate(options_); !st) {
+    finish(JobOutcome::failed, st.message());
+    return false;
+  }
+  if (library_.readOnly()) {
+    finish(JobOutcome::failed, library_.path().string() + ": Permission denied");
+    return false;
+  }
+  // The number the new listing is written under.
+  auto& doc = library_.catalog();
+  xmlNode* category = doc.category(options_.category);
+  if (!category || category == doc.root()) {
+    finish(JobOutcome::failed, "discs and folders are filed in a category");
+    return false;
+  }
+  if (options_.update && !doc.item(options_.category, *options_.update)) {
+    finish(JobOutcome::failed, "the item to update does not exist");
+    return false;
+  }
+  auto number = doc.nextItemNumber(category);
+  if (!number) {
+    finish(JobOutcome::failed, number.error().message);
+    return false;
+  }
+  context_.listingNumber = *number;
+  return true;
+}
+
 void AddFolderJob::execute() {
   try {
     executeSteps();
   } catch (const std::exception& e) {
     // Nothing escapes the worker thread: the job fails with the reason.
-    result_.outcome = JobOutcome::failed;
-    result_.message = e.what();
-    markFinished();
+    if (scanner_) removeStreams(scanner_->streamsCreated());
+    scanner_.reset();
+    finish(JobOutcome::failed, e.what());
   }
 }
 
 void AddFolderJob::executeSteps() {
-  auto started = std::chrono::steady_clock::now();
-  result_ = AddFolderResult{};
-  auto finish = [&](JobOutcome outcome, std::string message = {}) {
-    result_.outcome = outcome;
-    result_.message = std::move(message);
-    result_.elapsed = std::chrono::steady_clock::now() - started;
-    markFinished();
-  };
-  if (Status st = validate(options_); !st) return finish(JobOutcome::failed, st.message());
-  if (library_.readOnly()) {
-    return finish(JobOutcome::failed, library_.path().string() + ": Permission denied");
-  }
-
   // The folder as an absolute path without trailing separators.
   std::error_code ec;
   std::string path = withoutTrailingSlashes(
@@ -231,21 +263,8 @@ void AddFolderJob::executeSteps() {
     }
   }
 
-  // The number the new listing is written under.
-  auto& doc = library_.catalog();
-  xmlNode* category = doc.category(options_.category);
-  if (!category || category == doc.root()) {
-    return finish(JobOutcome::failed, "discs and folders are filed in a category");
-  }
-  if (options_.update && !doc.item(options_.category, *options_.update)) {
-    return finish(JobOutcome::failed, "the item to update does not exist");
-  }
-  auto number = doc.nextItemNumber(category);
-  if (!number) return finish(JobOutcome::failed, number.error().message);
-
-  ScanContext context;
+  ScanContext& context = context_;
   context.itemPath = options_.category;
-  context.listingNumber = *number;
   context.maxDepth = options_.depthEntry == 0 ? kUnlimitedDepth : options_.depthEntry;
   context.cells = &cells_;
   uint32_t flags = scanFlags();
@@ -264,7 +283,8 @@ void AddFolderJob::executeSteps() {
   }
   context.excludeMode = options_.filterOn && options_.exclude;
 
-  Scanner scanner;
+  scanner_ = std::make_unique<Scanner>();
+  Scanner& scanner = *scanner_;
   scanner.begin(context, library_.file().root(), path, countBytes_.load());
   bool filtered = options_.filterOn && scanner.setFilter(trim(options_.filter));
   result_.filterUsed = filtered;
@@ -301,6 +321,7 @@ void AddFolderJob::executeSteps() {
   result_.unreadable = scanner.unreadableFolders();
   if (!ok || !cells_.running.load()) {
     removeStreams(scanner.streamsCreated());
+    scanner_.reset();
     if (context.error == kScanCancelled || !cells_.running.load()) {
       return finish(JobOutcome::cancelled);
     }
@@ -308,12 +329,33 @@ void AddFolderJob::executeSteps() {
                                                 : context.errorText;
     return finish(JobOutcome::failed, why);
   }
-  if (Status w = writeItem(scanner, context, path, bareDrive, driveBytes); !w) {
-    removeStreams(scanner.streamsCreated());
+  // The catalog is changed by the thread that waits for the job (complete),
+  // so that a front end may read it while the folder is walked.
+  root_ = path;
+  bareDrive_ = bareDrive;
+  driveBytes_ = driveBytes;
+  result_.elapsed = std::chrono::steady_clock::now() - started_;
+  markFinished();
+}
+
+void AddFolderJob::complete() {
+  if (!scanner_) return;
+  std::unique_ptr<Scanner> scanner = std::move(scanner_);
+  auto stepStarted = std::chrono::steady_clock::now();
+  if (!cells_.running.load()) {
+    // Cancelled after the walk ended: nothing is filed.
+    removeStreams(scanner->streamsCreated());
+    return finish(JobOutcome::cancelled);
+  }
+  if (Status w = writeItem(*scanner, context_, root_, bareDrive_, driveBytes_); !w) {
+    removeStreams(scanner->streamsCreated());
     return finish(JobOutcome::failed, w.message());
   }
   library_.noteStreamsChanged();
+  // The time the job took does not count the wait before this step.
+  auto walked = result_.elapsed;
   finish(JobOutcome::done);
+  result_.elapsed = walked + (std::chrono::steady_clock::now() - stepStarted);
 }
 
 Status AddFolderJob::writeItem(Scanner& scanner, const ScanContext& context,

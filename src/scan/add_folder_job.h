@@ -2,13 +2,17 @@
 // a new folder item, or re-scans an existing one (update mode).
 //
 // The job runs the scanner on a worker thread; a front end shows the
-// counters and the progress text while it runs and may cancel it. A job that
+// counters and the progress text while it runs and may cancel it. The worker
+// touches only the job's own new streams: the catalog is read when the job
+// starts and changed when the caller waits for the job, both on the caller's
+// thread, so a front end may go on reading the library meanwhile. A job that
 // is cancelled or fails leaves the catalog unchanged and removes every stream
 // it wrote.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <cstdint>
 #include <optional>
@@ -78,14 +82,17 @@ class AddFolderJob {
   // the scan root, options, filter, depth limit and subfolder rules.
   static AddFolderOptions recordedOptions(const catalog::CatalogDocument& doc, const xmlNode* item);
 
-  // Runs the job on a worker thread.
+  // Reads the catalog and runs the walk on a worker thread.
   void start();
-  // Clears the running flag and waits for the worker.
+  // Clears the running flag and waits for the worker; wait() then files
+  // nothing.
   void cancel();
+  // The walk has ended (wait() will not block).
   bool finished() const { return finished_.load(); }
-  // Waits until the job ends or the time passes; true when it has ended.
+  // Waits until the walk ends or the time passes; true when it has ended.
   bool waitFor(std::chrono::milliseconds timeout);
-  // Waits for the worker and returns its result.
+  // Waits for the worker, files the new item in the catalog on the calling
+  // thread, and returns the result.
   const AddFolderResult& wait();
   // Runs the job on the calling thread.
   const AddFolderResult& run();
@@ -102,8 +109,11 @@ class AddFolderJob {
   uint32_t scanFlags() const;
 
  private:
+  bool prepare();
   void execute();
   void executeSteps();
+  void complete();
+  void finish(JobOutcome outcome, std::string message = {});
   void markFinished();
   void removeStreams(const std::vector<std::string>& names);
   Status writeItem(Scanner& scanner, const ScanContext& context, const std::string& path,
@@ -113,6 +123,13 @@ class AddFolderJob {
   AddFolderOptions options_;
   ScanCounters cells_;
   AddFolderResult result_;
+  std::chrono::steady_clock::time_point started_;
+  // Between the walk and the catalog step.
+  std::unique_ptr<Scanner> scanner_;
+  ScanContext context_;
+  std::string root_;
+  bool bareDrive_ = false;
+  uint64_t driveBytes_ = 0;
   std::atomic<bool> finished_{false};
   std::mutex doneMutex_;
   std::condition_variable doneCv_;
