@@ -352,11 +352,19 @@ void AddFolderDialog::poll() {
 
 void AddFolderDialog::cancel() {
   if (!job_) {
-    reject();
+    QDialog::reject();
     return;
   }
   job_->cancel();  // clears the running flag and waits for the walk to stop
   end();
+}
+
+void AddFolderDialog::reject() {
+  if (job_) {
+    cancel();  // ends with the dialog rejected
+    return;
+  }
+  QDialog::reject();
 }
 
 void AddFolderDialog::end() {
@@ -373,7 +381,7 @@ void AddFolderDialog::end() {
             : text(app_, app::kTextScanFailed, {qs(running_.path)}) + " " + qs(r.message),
         r.outcome != scan::JobOutcome::cancelled);
     emit finished(false, {}, 0);
-    reject();
+    QDialog::reject();
     return;
   }
   checkpoint_.reset();

@@ -36,6 +36,8 @@ class AddFolderDialog : public QDialog {
   // are not complete.
   bool start();
   void cancel();
+  // Closing the dialog while a job runs cancels the job.
+  void reject() override;
   bool running() const { return job_ != nullptr; }
   // Reads the job's counters now instead of at the next tick.
   void refresh() { poll(); }

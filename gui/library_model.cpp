@@ -114,7 +114,7 @@ QVariant LibraryModel::data(const QModelIndex& index, int role) const {
 bool LibraryModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   auto* doc = catalogOf(app_);
   xmlNode* n = node(index);
-  if (role != Qt::EditRole || !doc || !n || n == doc->root() || app_.library()->readOnly()) return false;
+  if (role != Qt::EditRole || !doc || !n || n == doc->root() || !writable()) return false;
   QString name = value.toString().trimmed();
   if (name.isEmpty() || name == data(index, Qt::EditRole).toString()) return false;
   if (!doc->rename(n, ss(name))) {
@@ -131,12 +131,14 @@ Qt::ItemFlags LibraryModel::flags(const QModelIndex& index) const {
   xmlNode* n = node(index);
   if (!doc || !n) return Qt::NoItemFlags;
   Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-  bool writable = !app_.library()->readOnly();
-  if (n != doc->root() && writable) f |= Qt::ItemIsEditable;
-  if (CatalogDocument::isItem(n) && writable) f |= Qt::ItemIsDragEnabled;
-  if (!CatalogDocument::isItem(n) && writable) f |= Qt::ItemIsDropEnabled;
+  if (!writable()) return f;
+  if (n != doc->root()) f |= Qt::ItemIsEditable;
+  if (CatalogDocument::isItem(n)) f |= Qt::ItemIsDragEnabled;
+  if (!CatalogDocument::isItem(n)) f |= Qt::ItemIsDropEnabled;
   return f;
 }
+
+bool LibraryModel::writable() const { return app_.library() && !app_.library()->readOnly() && !locked_; }
 
 Qt::DropActions LibraryModel::supportedDropActions() const { return Qt::MoveAction; }
 
@@ -155,7 +157,7 @@ bool LibraryModel::dropMimeData(const QMimeData* data, Qt::DropAction action, in
                                 const QModelIndex& parent) {
   auto* doc = catalogOf(app_);
   xmlNode* target = node(parent);
-  if (!doc || !target || action != Qt::MoveAction || !data->hasFormat(kItemMime)) return false;
+  if (!doc || !target || action != Qt::MoveAction || !data->hasFormat(kItemMime) || !writable()) return false;
   if (CatalogDocument::isItem(target)) target = target->parent;
   auto* moved = reinterpret_cast<xmlNode*>(static_cast<quintptr>(data->data(kItemMime).toULongLong()));
   // The element must still be an item of this catalog.

@@ -22,6 +22,10 @@ class LibraryModel : public QAbstractItemModel {
   // The catalog element of a row: the root "a", a category "b" or an item "e".
   xmlNode* node(const QModelIndex& index) const;
   QModelIndex indexOf(xmlNode* node) const;
+  // While a job writes to the library, the tree is browsed but not edited:
+  // no rename in place, no drag and drop.
+  void setLocked(bool locked) { locked_ = locked; }
+  bool writable() const;
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;
@@ -49,6 +53,7 @@ class LibraryModel : public QAbstractItemModel {
   int rowOf(xmlNode* node) const;
 
   app::App& app_;
+  bool locked_ = false;
   mutable QHash<xmlNode*, QVector<xmlNode*>> children_;
 };
 

@@ -139,27 +139,32 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
 void MainWindow::buildMenus() {
   menuBar()->clear();
   QStyle* style = QApplication::style();
+  // The actions that change the library or replace it; off while a job
+  // writes to it.
+  changing_.clear();
+  auto changing = [this](QAction* a) { changing_.push_back(a); };
   QMenu* file = menuBar()->addMenu(text(app_, kFileMenu));
-  file->addAction(style->standardIcon(QStyle::SP_DialogOpenButton), text(app_, kOpenLibrary), QKeySequence::Open,
-                  this, &MainWindow::chooseLibrary);
-  file->addAction(text(app_, kNewLibrary), QKeySequence::New, this, &MainWindow::chooseNewLibrary);
-  file->addAction(style->standardIcon(QStyle::SP_DialogSaveButton), text(app_, kSave), QKeySequence::Save, this,
-                  [this] {
-                    if (Status st = app_.saveLibrary(); !st) error(qs(st.message()));
-                    updateTitle();
-                  });
+  changing(file->addAction(style->standardIcon(QStyle::SP_DialogOpenButton), text(app_, kOpenLibrary),
+                           QKeySequence::Open, this, &MainWindow::chooseLibrary));
+  changing(file->addAction(text(app_, kNewLibrary), QKeySequence::New, this, &MainWindow::chooseNewLibrary));
+  changing(file->addAction(style->standardIcon(QStyle::SP_DialogSaveButton), text(app_, kSave), QKeySequence::Save,
+                           this, [this] {
+                             if (Status st = app_.saveLibrary(); !st) error(qs(st.message()));
+                             updateTitle();
+                           }));
   recent_ = file->addMenu(text(app_, kRecent));
   fillRecent();
   file->addSeparator();
   file->addAction(text(app_, kExit), QKeySequence::Quit, this, &QWidget::close);
 
   QMenu* edit = menuBar()->addMenu(text(app_, kEditMenu));
-  edit->addAction(text(app_, kRename), QKeySequence(Qt::Key_F2), this, &MainWindow::renameSelected);
-  edit->addAction(text(app_, kDelete), QKeySequence::Delete, this, &MainWindow::deleteSelected);
-  edit->addAction(text(app_, kNewCategory), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this,
-                  &MainWindow::newCategory);
-  edit->addAction(text(app_, kEditItem), QKeySequence(Qt::ALT | Qt::Key_Return), this, &MainWindow::editItem);
-  edit->addAction(text(app_, kSetCover), this, &MainWindow::setCover);
+  changing(edit->addAction(text(app_, kRename), QKeySequence(Qt::Key_F2), this, &MainWindow::renameSelected));
+  changing(edit->addAction(text(app_, kDelete), QKeySequence::Delete, this, &MainWindow::deleteSelected));
+  changing(edit->addAction(text(app_, kNewCategory), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this,
+                           &MainWindow::newCategory));
+  changing(edit->addAction(text(app_, kEditItem), QKeySequence(Qt::ALT | Qt::Key_Return), this,
+                           &MainWindow::editItem));
+  changing(edit->addAction(text(app_, kSetCover), this, &MainWindow::setCover));
 
   QMenu* view = menuBar()->addMenu(text(app_, kViewMenu));
   dock_->setWindowTitle(text(app_, kContentsBar));
@@ -168,10 +173,11 @@ void MainWindow::buildMenus() {
   view->addAction(coverDock_->toggleViewAction());
 
   QMenu* tools = menuBar()->addMenu(text(app_, kToolsMenu));
-  tools->addAction(style->standardIcon(QStyle::SP_FileDialogNewFolder), text(app_, kAddFolder),
-                   QKeySequence(Qt::CTRL | Qt::Key_D), this, [this] { addFolder(); });
-  tools->addAction(style->standardIcon(QStyle::SP_FileDialogContentsView), text(app_, kFind), QKeySequence::Find,
-                   this, [this] { find(); });
+  changing(tools->addAction(style->standardIcon(QStyle::SP_FileDialogNewFolder), text(app_, kAddFolder),
+                            QKeySequence(Qt::CTRL | Qt::Key_D), this, [this] { addFolder(); }));
+  // The search reads the listings from threads of its own.
+  changing(tools->addAction(style->standardIcon(QStyle::SP_FileDialogContentsView), text(app_, kFind),
+                            QKeySequence::Find, this, [this] { find(); }));
   tools->addSeparator();
   tools->addAction(text(app_, kPreferences), this, &MainWindow::preferences);
 
@@ -187,6 +193,14 @@ void MainWindow::buildMenus() {
   help->addAction(text(app_, kAbout), this, [this] {
     QMessageBox::about(this, "Tamber+", text(app_, kAboutText, {QApplication::applicationVersion()}));
   });
+  setBusy(busy_);
+}
+
+void MainWindow::setBusy(bool busy) {
+  busy_ = busy;
+  libraryModel_->setLocked(busy);
+  for (QAction* a : changing_) a->setEnabled(!busy);
+  if (recent_) recent_->setEnabled(!busy && !recent_->isEmpty());
 }
 
 void MainWindow::fillRecent() {
@@ -195,7 +209,7 @@ void MainWindow::fillRecent() {
     recent_->addAction(qs(app::RecentLibraryList::caption(path)), this,
                        [this, p = qs(path)] { openLibrary(p); });
   }
-  recent_->setEnabled(!recent_->isEmpty());
+  recent_->setEnabled(!busy_ && !recent_->isEmpty());
 }
 
 void MainWindow::retranslate() {
@@ -218,6 +232,11 @@ void MainWindow::switchLanguage(const QString& code) {
 // ---------------------------------------------------------------- library
 
 bool MainWindow::openLibrary(const QString& path) {
+  if (busy_) {
+    // Another start handed us a library while a folder is being added.
+    error(text(app_, kJobRunning));
+    return false;
+  }
   shown_ = nullptr;
   content_->clear();
   folders_->clear();
@@ -374,7 +393,7 @@ void MainWindow::expandFolder(QTreeWidgetItem* folder) {
 // ------------------------------------------------------------------- find
 
 FindDialog* MainWindow::find() {
-  if (!app_.library()) return nullptr;
+  if (!app_.library() || busy_) return nullptr;
   auto* d = new FindDialog(app_, shown_, this);
   d->setAttribute(Qt::WA_DeleteOnClose);
   d->setWindowModality(Qt::WindowModal);
@@ -384,14 +403,18 @@ FindDialog* MainWindow::find() {
 }
 
 AddFolderDialog* MainWindow::addFolder() {
-  if (!app_.library()) return nullptr;
+  if (!app_.library() || busy_) return nullptr;
   if (app_.library()->readOnly()) {
     error(qs(app_.library()->path().string() + ": " + app_.text(app::kTextLibraryReadOnly)));
     return nullptr;
   }
+  // The dialog leaves the window free: while it is open the library is
+  // browsed, sorted and searched for nothing else, but not changed.
   auto* d = new AddFolderDialog(app_, shown_, this);
   d->setAttribute(Qt::WA_DeleteOnClose);
-  d->setWindowModality(Qt::WindowModal);
+  adding_ = d;
+  setBusy(true);
+  connect(d, static_cast<void (QDialog::*)(int)>(&QDialog::finished), this, [this] { setBusy(false); });
   connect(d, &AddFolderDialog::finished, this, [this](bool done, const catalog::ItemPath& category, uint16_t number) {
     shown_ = nullptr;
     libraryModel_->reload();
@@ -436,11 +459,13 @@ void MainWindow::showHit(const catalog::ItemPath& category, long long itemNumber
 // ------------------------------------------------------------------ edits
 
 void MainWindow::renameSelected() {
+  if (busy_) return;
   QModelIndex index = tree_->currentIndex();
   if (index.isValid() && index.parent().isValid()) tree_->edit(index);
 }
 
 void MainWindow::deleteSelected() {
+  if (busy_) return;
   xmlNode* n = libraryModel_->node(tree_->currentIndex());
   auto* lib = app_.library();
   if (!n || !lib || n == lib->catalog().root()) return;
@@ -464,6 +489,7 @@ void MainWindow::deleteSelected() {
 }
 
 void MainWindow::editItem() {
+  if (busy_) return;
   if (!shown_ || !CatalogDocument::isItem(shown_)) return;
   ItemDialog d(app_, shown_, this);
   if (d.exec() != QDialog::Accepted) return;
@@ -488,6 +514,7 @@ void MainWindow::showCover(xmlNode* item) {
 }
 
 void MainWindow::setCover() {
+  if (busy_) return;
   if (!shown_ || !CatalogDocument::isItem(shown_)) return;
   QString f = QFileDialog::getOpenFileName(this, text(app_, kSetCover).remove('&').remove(QChar(0x2026)), QString(),
                                            text(app_, kPictureFiles));
@@ -501,6 +528,7 @@ void MainWindow::setCover() {
 }
 
 void MainWindow::newCategory() {
+  if (busy_) return;
   auto* lib = app_.library();
   if (!lib || lib->readOnly()) return;
   xmlNode* at = libraryModel_->node(tree_->currentIndex());
@@ -661,6 +689,12 @@ bool MainWindow::shutdown() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (adding_) {
+    // A job still running is cancelled: it leaves the library as it was.
+    adding_->setQuiet(true);
+    adding_->cancel();
+    delete adding_;
+  }
   if (shutdown()) {
     event->accept();
   } else {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <string>
 #include <vector>
 
@@ -45,9 +46,11 @@ class MainWindow : public QMainWindow {
   void showHit(const catalog::ItemPath& category, long long itemNumber, const QString& path);
   // Opens the find dialog (window-modal); it is deleted when closed.
   class FindDialog* find();
-  // Opens the add-folder dialog (window-modal); the new item is selected
-  // when its job ends. Deleted when closed.
+  // Opens the add-folder dialog; the new item is selected when its job
+  // ends. Deleted when closed. While it is open the window browses but does
+  // not change the library (busy()).
   class AddFolderDialog* addFolder();
+  bool busy() const { return busy_; }
 
   QTreeView* tree() const { return tree_; }
   QTableView* list() const { return list_; }
@@ -77,6 +80,7 @@ class MainWindow : public QMainWindow {
   void fillFolders(xmlNode* item);
   void expandFolder(QTreeWidgetItem* folder);
   void fillRecent();
+  void setBusy(bool busy);
   void error(const QString& message);
   // Edits.
   void renameSelected();
@@ -103,6 +107,9 @@ class MainWindow : public QMainWindow {
   QLabel* cover_;
   QTreeWidget* folders_;
   QMenu* recent_ = nullptr;
+  QList<QAction*> changing_;
+  QPointer<class AddFolderDialog> adding_;
+  bool busy_ = false;
   xmlNode* shown_ = nullptr;  // the tree's selected element
 };
 

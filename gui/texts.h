@@ -103,6 +103,7 @@ enum GuiText : int {
   kSetCover = 896,
   kPictureFiles = 897,
   kNoCover = 898,
+  kJobRunning = 899,
 };
 
 }  // namespace tamber::gui

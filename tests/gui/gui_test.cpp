@@ -18,7 +18,10 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "app/app.h"
 #include "catalog/catalog_document.h"
@@ -29,6 +32,7 @@
 #include "gui/library_model.h"
 #include "gui/main_window.h"
 #include "gui/single_instance.h"
+#include "scan/scanner.h"
 #include "search/search_criteria.h"
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
@@ -351,6 +355,93 @@ class GuiTest : public QObject {
     QCOMPARE(doc.currentText(), afterAdd);
     QVERIFY(before != afterAdd);
     app.abandon();
+  }
+
+  // While a folder is being added, the window browses the library (the
+  // walk writes its streams meanwhile) but changes nothing: no edits, no
+  // other library, no second job; closing the dialog cancels the job.
+  void browsesWhileAFolderIsAdded() {
+    static std::atomic<bool> hold{true};
+    static std::atomic<int> opened{0};
+    tamber::scan::beforeReaderOpenHook = [](const std::string&) {
+      ++opened;
+      while (hold.load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    auto slow = tmp.path / "slow";
+    std::filesystem::create_directories(slow);
+    for (int i = 0; i < 200; ++i) std::ofstream(slow / ("img" + std::to_string(i) + ".jpg")) << "not a picture " << i;
+
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "busy.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(library)));
+    auto& doc = app.library()->catalog();
+    xmlNode* backup = doc.findByName(doc.findByName(doc.root(), "Backups", true), "Backup", false);
+    QVERIFY(backup);
+
+    tamber::gui::AddFolderDialog* d = w.addFolder();
+    QVERIFY(d && w.busy());
+    d->setQuiet(true);
+    d->folderEdit()->setText(QString::fromStdString(slow.string()));
+    d->categoryBox()->setCurrentText("Slow");
+    QSignalSpy done(d, &tamber::gui::AddFolderDialog::finished);
+    QVERIFY(d->start());
+    QTRY_VERIFY(opened.load() > 0);  // the walk waits inside its first file
+
+    // Nothing changes the library meanwhile.
+    QVERIFY(!w.addFolder());
+    QVERIFY(!w.find());
+    QModelIndex at = w.libraryModel()->indexOf(backup);
+    QVERIFY(!(w.libraryModel()->flags(at) & (Qt::ItemIsEditable | Qt::ItemIsDragEnabled)));
+    QVERIFY(!w.libraryModel()->setData(at, "Renamed", Qt::EditRole));
+    answerNextQuestion(QMessageBox::Ok);
+    QVERIFY(!w.openLibrary(QString::fromStdString(library)));
+    QVERIFY(app.library()->catalog().root() == doc.root());
+
+    // Browsing goes on while the walk writes its listing.
+    hold.store(false);
+    int rounds = 0;
+    while (done.isEmpty()) {
+      w.select(backup);
+      w.openFolder({"Photos"});
+      QCOMPARE(w.list()->model()->rowCount(), 30);
+      w.list()->setCurrentIndex(w.list()->model()->index(rounds % 30, 0));
+      ++rounds;
+      QTest::qWait(5);
+    }
+    QVERIFY(rounds > 5);
+    QCOMPARE(done.at(0).at(0).toBool(), true);
+    QTRY_VERIFY(!w.busy());
+    xmlNode* added = doc.findByName(doc.findByName(doc.root(), "Slow", true), "slow", false);
+    QVERIFY(added);
+    QCOMPARE(doc.field(added, tamber::catalog::kFiles), std::string("200"));
+    QVERIFY(w.libraryModel()->flags(at) & Qt::ItemIsEditable);
+
+    // Closing the dialog of a running job cancels it: nothing is filed.
+    std::string before = doc.currentText();
+    hold.store(true);
+    opened.store(0);
+    d = w.addFolder();
+    d->setQuiet(true);
+    d->folderEdit()->setText(QString::fromStdString(slow.string()));
+    d->labelEdit()->setText("Again");
+    QSignalSpy ended(d, &tamber::gui::AddFolderDialog::finished);
+    QVERIFY(d->start());
+    QTRY_VERIFY(opened.load() > 0);
+    hold.store(false);
+    d->close();
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(ended.at(0).at(0).toBool(), false);
+    QCOMPARE(doc.currentText(), before);
+    QVERIFY(!w.busy());
+    tamber::scan::beforeReaderOpenHook = nullptr;
+
+    // What was written during the browsing is sound on disk.
+    QVERIFY(app.saveLibrary());
+    app.abandon();
+    std::string checked = tamber("storage check " + shellQuote(library));
+    QVERIFY2(checked.find("FAILED") == std::string::npos, checked.c_str());
   }
 
   void theLanguageSwitchesWhileRunning() {
