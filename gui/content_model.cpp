@@ -191,4 +191,27 @@ QVariant ContentModel::folderData(int row, int column, int role) const {
   }
 }
 
+std::optional<bool> ContentModel::lessThan(int left, int right, int column) const {
+  if (!folderMode_ || left < 0 || right < 0 || left >= rowCount() || right >= rowCount()) return {};
+  auto l = static_cast<size_t>(left), r = static_cast<size_t>(right);
+  switch (columns()[static_cast<size_t>(column)]) {
+    case name:
+      return nameKeys_[l] < nameKeys_[r];
+    case size: {
+      // Folders (no size) before files.
+      auto key = [&](size_t i) { return entries_[i].folder ? -1 : static_cast<long long>(entries_[i].size); };
+      return key(l) < key(r);
+    }
+    default:
+      return {};
+  }
+}
+
+bool ContentSorter::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+  if (auto* model = qobject_cast<const ContentModel*>(sourceModel()); model && left.column() == right.column()) {
+    if (auto less = model->lessThan(left.row(), right.row(), left.column())) return *less;
+  }
+  return QSortFilterProxyModel::lessThan(left, right);
+}
+
 }  // namespace tamber::gui

@@ -7,6 +7,7 @@
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QSortFilterProxyModel>
+#include <optional>
 #include <vector>
 
 #include "app/app.h"
@@ -43,6 +44,10 @@ class ContentModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+  // Row `left` before row `right` by `column`, compared without building
+  // values, where the model can (a folder's names and sizes); else nothing.
+  std::optional<bool> lessThan(int left, int right, int column) const;
+
  private:
   QVariant categoryData(int row, int column, int role) const;
   QVariant folderData(int row, int column, int role) const;
@@ -56,6 +61,17 @@ class ContentModel : public QAbstractTableModel {
   std::vector<scan::ListingEntry> entries_;
   std::vector<QString> nameKeys_;  // what the name column sorts by, made once per folder
   QIcon folderIcon_, fileIcon_, categoryIcon_, discIcon_, driveIcon_;
+};
+
+// Sorts the list: the model's own comparison where it has one (sorting a
+// folder of 100,000 names by its keys takes a fraction of the time that
+// comparing values takes), else the values of the sort role.
+class ContentSorter : public QSortFilterProxyModel {
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+
+ protected:
+  bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 };
 
 }  // namespace tamber::gui

@@ -46,7 +46,7 @@ constexpr int kFolderRole = Qt::UserRole + 7;  // a folder item's name, not yet 
 MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), app_(app) {
   libraryModel_ = new LibraryModel(app, this);
   content_ = new ContentModel(app, this);
-  sorted_ = new QSortFilterProxyModel(this);
+  sorted_ = new ContentSorter(this);
   sorted_->setSourceModel(content_);
   sorted_->setSortRole(ContentModel::kSortRole);
   sorted_->setSortCaseSensitivity(Qt::CaseInsensitive);
