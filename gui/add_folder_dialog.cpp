@@ -229,12 +229,13 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
   // The keyboard goes through the form as the eye does.
   QWidget* order[] = {folder_, browse, label_, category_, comment_, depth_, thumbnails_, tags_, documents_,
                       archives_, filterOn_, filter_, exclude_, rules_, addRule, removeRule, update_, ok_};
-  for (size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
   pages_ = new QStackedWidget;
   pages_->addWidget(setup);
   pages_->addWidget(progress);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(pages_);
+  // Once they are all in the dialog.
+  for (size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
   timer_ = new QTimer(this);
   timer_->setInterval(500);
   connect(timer_, &QTimer::timeout, this, &AddFolderDialog::poll);

@@ -142,11 +142,12 @@ FindDialog::FindDialog(app::App& app, xmlNode* scope, QWidget* parent)
   QWidget* order[] = {text_, find_, case_, whole_, regex_, archives_, stop_, kinds_[0], kinds_[1], kinds_[2],
                       kinds_[3], kinds_[4], dates_, from_, to_, sizes_, minGiven_, min_, maxGiven_, max_,
                       only_, results_};
-  for (size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addWidget(results_, 1);
   layout->addWidget(status_);
+  // Once they are all in the dialog.
+  for (size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
   resize(860, 600);
 }
 

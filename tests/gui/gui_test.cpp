@@ -71,6 +71,10 @@ class GuiTest : public QObject {
   }
 
  private slots:
+  // A tab order set before the widgets share a window is dropped with a
+  // warning: the keyboard would then go through a dialog out of order.
+  void init() { QTest::failOnWarning(QRegularExpression("setTabOrder")); }
+
   void initTestCase() {
     config = (tmp.path / "tamber.cfg").string();
     library = (tmp.path / "sample.cds").string();
@@ -311,6 +315,7 @@ class GuiTest : public QObject {
     tamber::gui::AddFolderDialog* d = w.addFolder();
     QVERIFY(d);
     d->setQuiet(true);
+    // The keyboard goes from the label to the category, as the form reads.
     QVERIFY(!d->start());  // no folder
     d->folderEdit()->setText(QString::fromStdString((tmp.path / "tree" / "Photos").string()));
     QCOMPARE(d->labelEdit()->text(), QString("Photos"));  // the folder's name

@@ -4,6 +4,7 @@
 // that has "Photos" (pictures) and "Docs" (an archive).
 #include <QApplication>
 #include <QDir>
+#include <QScreen>
 #include <QPointer>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -108,6 +109,18 @@ int main(int argc, char** argv) {
         if (d && d->running()) {
           d->refresh();
           ok = save(*d, out, "add-folder-progress.png") && ok;
+          // The window browses another folder meanwhile: the whole screen.
+          w.select(item);
+          w.openFolder({"Photos"});
+          int shown = rowOf(w, "night.jpg");
+          if (shown >= 0) w.list()->selectRow(shown);
+          d->move(w.geometry().right() - d->width() - 40, w.geometry().bottom() - d->height() - 40);
+          d->refresh();
+          settle();
+          QString screen = QDir(out).filePath("browse-during-add.png");
+          bool grabbed = w.screen()->grabWindow(0).save(screen);
+          std::printf("%s %s\n", grabbed ? "saved" : "FAILED", screen.toLocal8Bit().constData());
+          ok = grabbed && ok;
           d->cancel();
         } else {
           std::printf("FAILED: the job ended before its progress could be seen\n");

@@ -40,3 +40,7 @@ PY
 mkdir -p "$out"
 xvfb-run -a -s "-screen 0 1280x800x24" ./build/release/tests/gui/gui_screenshots "$lib" "$out" \
   --config "$work/tamber.cfg" "$work/big"
+# The same at twice the pixel density, as on a high-DPI screen.
+mkdir -p "$out/hidpi"
+QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 2560x1600x24" ./build/release/tests/gui/gui_screenshots "$lib" \
+  "$out/hidpi" --config "$work/tamber.cfg" "$work/big"
