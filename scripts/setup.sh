@@ -11,6 +11,8 @@ packages=(
   libcli11-dev libicu-dev libssl-dev libxml2-dev libpcre2-dev libarchive-dev libvips-dev libexif-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the reference the disc-id tests compare with
+  libdiscid-dev
   # tools the benchmarks compare against
   libtag1-dev mediainfo libvips-tools libarchive-tools ripgrep
   # independent compound-file implementations the tests compare against
