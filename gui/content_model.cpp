@@ -7,6 +7,7 @@
 
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
+#include "disc/track.h"
 #include "gui/gui_text.h"
 #include "gui/texts.h"
 #include "platform/hex_time.h"
@@ -27,6 +28,11 @@ QVariant timeValue(const std::string& hex, int role) {
 QString fieldText(const scan::ListingEntry& e, const char* code) {
   const std::string* v = e.field(code);
   return v ? qs(*v) : QString();
+}
+
+bool audioTrack(const scan::ListingEntry& e) {
+  const std::string* type = e.field("f");
+  return !e.folder && disc::isAudioTrackItem(e.name, type ? *type : std::string());
 }
 
 }  // namespace
@@ -169,10 +175,13 @@ QVariant ContentModel::folderData(int row, int column, int role) const {
       return role == kSortRole ? nameKeys_[static_cast<size_t>(row)] : qs(e.name);
     case size:
       if (role == kSortRole) return e.folder ? qlonglong(-1) : qlonglong(e.size);
-      return e.folder ? QVariant() : QVariant(QLocale().toString(qulonglong(e.size)));
+      // An audio track's "size" is its length, shown as its duration.
+      if (e.folder || audioTrack(e)) return {};
+      return QLocale().toString(qulonglong(e.size));
     case modified:
       return timeValue(e.modified, role);
     case duration:
+      if (audioTrack(e)) return role == kSortRole ? QVariant(qlonglong(e.size)) : qs(disc::trackLengthText(e.size));
       return fieldText(e, "q");
     case title:
       return fieldText(e, "r");

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "disc/toc.h"
+#include "disc/track.h"
 #include "tests/disc/discid_reference.h"
 
 namespace tamber::disc {
@@ -170,6 +171,21 @@ TEST(Toc, AnswersThatLieAreRefused) {
   ASSERT_TRUE(full);
   EXPECT_EQ(full->trackCount(), 99);
   EXPECT_LE(encodeToc(tocOf(1, starts, 150 + 99 * 4000)).size(), kTocBufferSize);
+}
+
+}  // namespace
+}  // namespace tamber::disc
+
+namespace tamber::disc {
+namespace {
+
+TEST(Track, ItemsAndLengths) {
+  EXPECT_TRUE(isAudioTrackItem("Track 1", "cda"));
+  EXPECT_TRUE(isAudioTrackItem("Track01.cda", ""));
+  EXPECT_FALSE(isAudioTrackItem("Track 1", "mp3"));
+  EXPECT_EQ(trackLengthText(0), "0:00");
+  EXPECT_EQ(trackLengthText(4500 * 3 + 75 * 7 + 74), "3:07");  // frames do not round up
+  EXPECT_EQ(trackLengthText(4500 * 74 + 75 * 59), "74:59");
 }
 
 }  // namespace

@@ -207,6 +207,49 @@ class GuiTest : public QObject {
 
   // Dragging a folder onto another category moves it with its streams;
   // deleting asks first; a rename marks the window modified.
+  // An audio disc's tracks show their length as minutes and seconds, and
+  // sort by it.
+  void audioTracksShowTheirLength() {
+    auto lib = tmp.path / "audio.cds";
+    auto one = tmp.path / "one";
+    std::filesystem::create_directories(one);
+    std::ofstream(one / "x.txt") << "x";
+    QVERIFY(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(lib.string())).status == 0);
+    QVERIFY(runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(lib.string()) + " add-folder -q " +
+                       shellQuote(one.string()) + " --label Disc --category Music")
+                .status == 0);
+    // The listing as the add-disc job writes it for three tracks.
+    std::ofstream(tmp.path / "tracks.xml")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a1 xmlns=\"urn:CDs\" i=\"1\">"
+           "<b><c>Intro</c><f>cda</f><e>13499</e></b>"
+           "<b><c>Song</c><f>cda</f><e>15802</e></b>"
+           "<b><c>Track03.cda</c><e>750</e></b></a1>";
+    QVERIFY(runCommand(std::string(TAMBER_CLI) + " storage put " + shellQuote(lib.string()) + " col1-1.xml " +
+                       shellQuote((tmp.path / "tracks.xml").string()))
+                .status == 0);
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "audio.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(lib.string())));
+    auto& doc = app.library()->catalog();
+    w.select(doc.findByName(doc.findByName(doc.root(), "Music", true), "Disc", false));
+    auto* m = w.list()->model();
+    QCOMPARE(m->rowCount(), 3);
+    int duration = -1;
+    for (int c = 0; c < m->columnCount(); ++c) {
+      if (m->headerData(c, Qt::Horizontal).toString() == "Duration") duration = c;
+    }
+    QVERIFY(duration > 0);
+    QCOMPARE(m->index(0, 0).data().toString(), QString("Intro"));
+    QCOMPARE(m->index(0, duration).data().toString(), QString("2:59"));
+    QCOMPARE(m->index(1, duration).data().toString(), QString("3:30"));
+    QCOMPARE(m->index(2, duration).data().toString(), QString("0:10"));
+    QVERIFY(m->index(0, 1).data().toString().isEmpty());  // no size for a track
+    w.list()->sortByColumn(duration, Qt::AscendingOrder);
+    QCOMPARE(m->index(0, 0).data().toString(), QString("Track03.cda"));
+    app.abandon();
+  }
+
   void editsMoveDeleteAndRename() {
     tamber::app::App app;
     QVERIFY(app.start({config}));
