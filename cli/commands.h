@@ -21,5 +21,6 @@ void registerScanCommands(CLI::App& app, int& status, std::shared_ptr<Globals> g
 void registerMediaCommand(CLI::App& app, int& status);
 void registerBrowseCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerFindCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
+void registerDiscCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 
 }  // namespace tamber::cli

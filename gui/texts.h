@@ -8,7 +8,7 @@ enum GuiText : int {
   kOpenLibrary = 801,
   kNewLibrary = 802,
   kSave = 803,
-  kRecent = 804,
+  kRecent = 900,
   kExit = 805,
   kEditMenu = 806,
   kRename = 807,

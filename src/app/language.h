@@ -49,7 +49,7 @@ enum TextId : int {
   kTextIsCategory = 577,           // %s path
   kTextNoSuchFileIn = 578,         // %s file, %s item
   kTextIsFolder = 579,             // %s file
-  kTextNoThumbnail = 580,          // %s file
+  kTextNoThumbnail = 630,          // %s file
   kTextNoArchiveListing = 581,     // %s file
   kTextPriceNotNumber = 582,       // %s value
   kTextCategoryNameNeeded = 583,
@@ -71,7 +71,11 @@ enum TextId : int {
   kTextNoSuchLibrary = 599,        // %s file
   kTextLibraryInUse = 600,         // %s file
   kTextNotALibrary = 601,          // %s file, %s what is wrong
+  kTextNoReadableDisc = 555,
+  kTextCategoryRefused = 557,
+  kTextCddbFailed = 580,
   kTextHitsFor = 705,              // the count line of a search: " %d %s %s"
+  kTextTrack = 804,                // the word for a track: "%s %d" names one
 };
 
 class LanguageResources {

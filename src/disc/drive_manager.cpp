@@ -197,6 +197,23 @@ Result<int> CdDriveManager::addDrive(const std::string& spec) {
   return addTransport(std::move(*t));
 }
 
+Result<int> CdDriveManager::select(const std::string& spec) {
+  bool number = !spec.empty() && spec.size() < 4 &&
+                std::all_of(spec.begin(), spec.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!spec.empty() && !number) return addDrive(spec);
+  if (drives_.empty()) enumerate();
+  if (drives_.empty()) {
+    std::string why = kNoDriveText;
+    for (const auto& p : problems_) why += "\n" + p;
+    return Error{Errc::not_found, why};
+  }
+  int index = number ? std::stoi(spec) : 0;
+  if (index >= driveCount()) {
+    return Error{Errc::not_found, "no drive " + spec + ": the machine has " + std::to_string(driveCount())};
+  }
+  return index;
+}
+
 Status CdDriveManager::readToc(Drive& d) {
   DriveRecord& r = d.record;
   r.discType = kDiscUnknown;

@@ -28,6 +28,7 @@ enum DiscType : int {
   kDiscDvdFirst = 8,  // DVD of physical-format book type 0 (8) to 4 (12)
 };
 
+inline constexpr const char* kNoDriveText = "There is no cd/dvd device installed.";
 // What "AUDIO CD" is called when the disc has no file system.
 inline constexpr const char* kAudioCdLabel = "AUDIO CD";
 // The gap between the sessions of an enhanced CD, in frames (150 s).
@@ -69,6 +70,10 @@ class CdDriveManager {
   // No filter applies. Returns its index.
   Result<int> addDrive(const std::string& spec);
   int addTransport(std::unique_ptr<Transport> transport);
+  // The drive a command names: empty for the first drive of the machine, a
+  // number for the drive of that index, else a device path or "sim:FILE".
+  // Without any drive: "There is no cd/dvd device installed.".
+  Result<int> select(const std::string& spec);
 
   int driveCount() const { return static_cast<int>(drives_.size()); }
   const DriveRecord* record(int index) const;

@@ -1,0 +1,166 @@
+// tamber drives and tamber disc: the machine's optical drives, and what the
+// disc in one holds.
+
+#include <cstdio>
+#include <iostream>
+
+#include "app/presentation.h"
+#include "common.h"
+#include "disc/cd_text.h"
+#include "disc/drive_manager.h"
+#include "disc/track.h"
+#include "platform/json.h"
+
+namespace tamber::cli {
+
+namespace {
+
+std::string msf(const disc::TocEntry& e) {
+  char t[16];
+  std::snprintf(t, sizeof t, "%02d:%02d:%02d", e.minute, e.second, e.frame);
+  return t;
+}
+
+std::string jsonStrings(const std::vector<std::string>& list) {
+  std::string out = "[";
+  for (size_t i = 0; i < list.size(); ++i) out += (i ? "," : "") + jsonString(list[i]);
+  return out + "]";
+}
+
+std::string cdTextJson(const disc::CdText& t) {
+  if (t.empty()) return "null";
+  auto items = [](const disc::CdTextItems& i) {
+    return "\"title\":" + jsonString(i.title) + ",\"performer\":" + jsonString(i.performer) +
+           ",\"songwriter\":" + jsonString(i.songwriter) + ",\"composer\":" + jsonString(i.composer) +
+           ",\"code\":" + jsonString(i.code);
+  };
+  std::string out = "{" + items(t.disc) + ",\"genre\":" + jsonString(t.genre) +
+                    ",\"artist\":" + jsonString(disc::discArtist(t)) + ",\"tracks\":[";
+  for (size_t i = 0; i < t.tracks.size(); ++i) out += std::string(i ? "," : "") + "{" + items(t.tracks[i]) + "}";
+  return out + "]}";
+}
+
+}  // namespace
+
+void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
+  auto spec = std::make_shared<std::string>();
+
+  auto* drives = cli.add_subcommand("drives", "List the optical drives (index, device, name, tray)");
+  drives->callback([&status, g] {
+    status = withLibrary(*g, [&](App&, app::Notifier&) {
+      disc::CdDriveManager m;
+      m.enumerate();
+      for (const auto& p : m.problems()) std::cerr << "tamber: warning: " << p << "\n";
+      if (g->json) {
+        std::cout << "[";
+        for (int i = 0; i < m.driveCount(); ++i) {
+          const auto* r = m.record(i);
+          std::cout << (i ? "," : "") << "{\"index\":" << i << ",\"device\":" << jsonString(r->device)
+                    << ",\"name\":" << jsonString(r->driveName)
+                    << ",\"trayOpen\":" << (r->eventStatusSupported ? (r->trayOpen ? "true" : "false") : "null")
+                    << ",\"mountPoint\":" << jsonString(m.mountPoint(i)) << "}";
+        }
+        std::cout << "]\n";
+        return kExitOk;
+      }
+      if (m.driveCount() == 0) {
+        std::cerr << "tamber: " << disc::kNoDriveText << "\n";
+        return kExitFailure;
+      }
+      for (int i = 0; i < m.driveCount(); ++i) {
+        const auto* r = m.record(i);
+        std::string mount = m.mountPoint(i);
+        std::cout << i << "  " << r->device << "  " << escapeForTerminal(r->driveName)
+                  << (r->eventStatusSupported ? (r->trayOpen ? "  (tray open)" : "") : "")
+                  << (mount.empty() ? "" : "  mounted on " + escapeForTerminal(mount)) << "\n";
+      }
+      return kExitOk;
+    }, Access::none);
+  });
+
+  auto* show = cli.add_subcommand(
+      "disc", "Read the disc in a drive: kind, table of contents, disc ids, catalog number, ISRCs, CD-TEXT");
+  show->add_option("--drive", *spec, "Drive index, device path (/dev/sr0) or sim:FILE (a simulated drive)");
+  show->callback([&status, g, spec] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      disc::CdDriveManager m;
+      auto index = m.select(*spec);
+      if (!index) {
+        n.error(index.message());
+        return kExitFailure;
+      }
+      if (Status st = m.readDisc(*index); !st) {
+        n.error(st.message());
+        return kExitFailure;
+      }
+      const disc::DriveRecord& r = *m.record(*index);
+      disc::DiscIdentity id;
+      bool audio = !r.isDvd && disc::computeDiscIdentity(r.toc, id);
+      std::string mb = r.isDvd ? std::string() : disc::musicBrainzDiscId(r.toc);
+      disc::CdText text;
+      if (r.discType == disc::kDiscAudio || r.discType == disc::kDiscEnhanced) {
+        auto packs = m.readCdText(*index);
+        if (!packs) {
+          std::cerr << "tamber: warning: " << packs.message() << "\n";
+        } else {
+          text = disc::decodeCdText(*packs);
+        }
+      }
+      std::vector<std::string> isrcs = r.isrcList;
+      if (g->json) {
+        std::string frames = "[";
+        for (int i = 0; i < r.trackCount && !r.isDvd; ++i) {
+          frames += (i ? "," : "") + std::to_string(r.trackFrames[static_cast<size_t>(i)]);
+        }
+        frames += "]";
+        std::cout << "{\"drive\":" << jsonString(r.device) << ",\"discType\":" << r.discType
+                  << ",\"discKind\":" << app::kindJson(app, r.discType) << ",\"isDvd\":" << (r.isDvd ? "true" : "false")
+                  << ",\"trackCount\":" << r.trackCount << ",\"lastAudioTrack\":" << r.lastAudioTrack
+                  << ",\"trackFrames\":" << frames << ",\"capacityBytes\":" << r.capacityBytes
+                  << ",\"catalogNumber\":" << jsonString(r.catalogNumber) << ",\"isrcList\":" << jsonStrings(isrcs)
+                  << ",\"label\":" << jsonString(r.label)
+                  << ",\"discId\":" << (audio ? jsonString(disc::discIdText(id.discId)) : "null")
+                  << ",\"musicbrainzDiscId\":" << (mb.empty() ? "null" : jsonString(mb))
+                  << ",\"offsets\":" << jsonString(id.offsets) << ",\"discSeconds\":" << id.discSeconds
+                  << ",\"cdText\":" << cdTextJson(text) << "}\n";
+        return kExitOk;
+      }
+      std::cout << r.device << "  " << escapeForTerminal(r.driveName) << "\n"
+                << app::kindText(app, r.discType) << "  \"" << escapeForTerminal(r.label) << "\"  "
+                << r.capacityBytes / 1048576 << " MB\n";
+      if (!r.isDvd) {
+        for (int i = 0; i < r.trackCount; ++i) {
+          const auto& t = r.toc.tracks[static_cast<size_t>(i)];
+          uint32_t f = r.trackFrames[static_cast<size_t>(i)];
+          std::printf("%3d  %-5s  %s  %6s", t.number, t.audio() ? "audio" : "data", msf(t).c_str(),
+                      f ? disc::trackLengthText(f).c_str() : "");
+          std::string isrc = static_cast<size_t>(i) < isrcs.size() ? isrcs[static_cast<size_t>(i)] : "";
+          std::string title = static_cast<size_t>(i) < text.tracks.size() ? text.tracks[static_cast<size_t>(i)].title : "";
+          std::string performer =
+              static_cast<size_t>(i) < text.tracks.size() ? text.tracks[static_cast<size_t>(i)].performer : "";
+          std::printf("  %-12s  %s%s\n", isrc.c_str(), escapeForTerminal(title).c_str(),
+                      performer.empty() ? "" : (" / " + escapeForTerminal(performer)).c_str());
+        }
+        std::fflush(stdout);
+        std::cout << "lead-out  " << msf(r.toc.leadout) << "  playing time "
+                  << disc::trackLengthText(static_cast<uint64_t>(r.spanMinutes * 4500 + r.spanSeconds * 75 +
+                                                                 r.spanFrames))
+                  << "\n";
+        if (audio) {
+          std::cout << "disc id " << disc::discIdText(id.discId) << "  " << id.trackCount << " tracks  "
+                    << id.discSeconds << " s  offsets " << id.offsets << "\n";
+        }
+        if (!mb.empty()) std::cout << "MusicBrainz disc id " << mb << "\n";
+        if (!r.catalogNumber.empty()) std::cout << "catalog number " << r.catalogNumber << "\n";
+        if (!text.empty()) {
+          std::cout << "CD-TEXT: " << escapeForTerminal(text.disc.title) << " / "
+                    << escapeForTerminal(disc::discArtist(text))
+                    << (text.genre.empty() ? "" : " (" + escapeForTerminal(text.genre) + ")") << "\n";
+        }
+      }
+      return kExitOk;
+    }, Access::none);
+  });
+}
+
+}  // namespace tamber::cli
