@@ -16,6 +16,7 @@
 
 #include "browse.h"
 #include "common.h"
+#include "disc/track.h"
 #include "platform/json.h"
 #include "platform/hex_time.h"
 #include "platform/text.h"
@@ -85,10 +86,17 @@ struct ListOptions {
   bool reverse = false, longForm = false, human = false, json = false;
 };
 
+bool isTrack(const ListingEntry& e) {
+  const std::string* type = e.field("f");
+  return !e.folder && disc::isAudioTrackItem(e.name, type ? *type : std::string());
+}
+
 // One entry as JSON; a folder's children follow when they were read.
 void entryJson(const ListingEntry& e, std::string& out, bool withChildren) {
   out += "{\"name\":" + jsonString(e.name) + ",\"type\":" + (e.folder ? "\"folder\"" : "\"file\"");
   out += ",\"size\":" + (e.folder ? std::string("null") : std::to_string(e.size));
+  // An audio track's "size" is its length in frames.
+  if (isTrack(e)) out += ",\"trackLength\":" + jsonString(disc::trackLengthText(e.size));
   out += ",\"modified\":" + isoTimeJson(e.modified) + ",\"created\":" + isoTimeJson(e.created);
   if (!e.folder) out += ",\"properties\":" + propertiesJson(e.fields);
   if (e.folder && withChildren) {
@@ -107,7 +115,10 @@ void entryText(const ListingEntry& e, const ListOptions& o, int level, std::stri
   if (o.longForm) {
     char head[64];
     std::snprintf(head, sizeof head, "%10s  %19s  ",
-                  e.folder ? "-" : sizeText(e.size, o.human).c_str(), localTimeText(e.modified).c_str());
+                  e.folder    ? "-"
+                  : isTrack(e) ? disc::trackLengthText(e.size).c_str()
+                              : sizeText(e.size, o.human).c_str(),
+                  localTimeText(e.modified).c_str());
     out += head;
   }
   out += indent + escapeForTerminal(e.name) + (e.folder ? "/" : "") + "\n";

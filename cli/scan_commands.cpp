@@ -21,6 +21,9 @@
 #include "browse.h"
 #include "app/add_folder.h"
 #include "common.h"
+#include "app/item_edit.h"
+#include "disc/audio_disc.h"
+#include "disc/drive_manager.h"
 #include "platform/json.h"
 #include "platform/hex_time.h"
 #include "platform/xml.h"
@@ -134,6 +137,97 @@ Result<std::string> storedRecord(App& app, const std::string& item, const std::s
   }
 }
 
+std::string trim(const std::string& text) {
+  size_t b = text.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  return text.substr(b, text.find_last_not_of(" \t") - b + 1);
+}
+
+// Ctrl-C and SIGTERM cancel the job cleanly, from the start of the command
+// on: one that comes before the walk cancels it at once.
+struct CancelOnSignals {
+  struct sigaction oldInt {}, oldTerm {};
+  CancelOnSignals() {
+    interrupted.store(0);
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &oldInt);
+    sigaction(SIGTERM, &sa, &oldTerm);
+  }
+  ~CancelOnSignals() {
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+  }
+};
+
+// Runs an add job with progress on stderr (Ctrl-C and SIGTERM cancel it),
+// files the item, saves the library and says what was added. A job that
+// does not end well restores `before`.
+int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolderOptions& o,
+              app::CatalogCheckpoint& before, bool quiet, const std::string& source) {
+  auto& lib = *app.library();
+  auto& doc = lib.catalog();
+  scan::AddFolderJob job(lib, o);
+  bool terminal = isatty(STDERR_FILENO);
+  job.start();
+  auto interval = std::chrono::milliseconds(terminal ? 200 : 2000);
+  auto next = std::chrono::steady_clock::now() + interval;
+  bool shown = false;
+  while (!job.waitFor(std::chrono::milliseconds(50))) {
+    if (interrupted.load() != 0) job.cancel();
+    if (!quiet && !g.quiet && !g.json && std::chrono::steady_clock::now() >= next) {
+      showProgress(job, terminal, app.text(app::kTextProgressCounts));
+      shown = true;
+      next += interval;
+    }
+  }
+  const auto& r = job.wait();
+  if (shown && terminal) std::cerr << "\r\033[K" << std::flush;
+  for (const auto& u : r.unreadable) n.error(fillIn(app.text(app::kTextUnreadableFolder), {u}));
+  if (r.outcome != scan::JobOutcome::done) before.restore();
+  if (r.outcome == scan::JobOutcome::cancelled) {
+    n.error(app.text(app::kTextCancelled));
+    // As a shell reports a command ended by the signal: 130, 143.
+    return interrupted.load() != 0 ? 128 + interrupted.load() : kExitFailure;
+  }
+  if (r.outcome == scan::JobOutcome::failed) {
+    n.error(fillIn(app.text(app::kTextScanFailed), {source}) + " " + r.message);
+    return kExitFailure;
+  }
+  app::rememberAddFolder(app.settings(), job, o, r);
+  if (Status st = app.saveLibrary(); !st) {
+    n.error(st.message());
+    return kExitFailure;
+  }
+  std::string where = itemPathText(doc, o.category, r.number);
+  if (g.json) {
+    std::string un = "[";
+    for (size_t i = 0; i < r.unreadable.size(); ++i) {
+      un += (i ? "," : "") + jsonString(r.unreadable[i]);
+    }
+    std::cout << "{\"item\":" << jsonString(where) << ",\"number\":" << r.number
+              << ",\"kind\":" << kindJson(app, r.itemKind) << ",\"kindCode\":" << r.itemKind << ",\"files\":" << r.files
+              << ",\"folders\":" << r.folders << ",\"bytes\":" << r.bytes
+              << ",\"depth\":" << r.depth << ",\"splitParts\":" << r.splitParts
+              << ",\"elapsed\":" << jsonString(elapsedText(r.elapsed))
+              << ",\"unreadable\":" << un << "]}\n";
+  } else {
+    std::cout << fillIn(app.text(app::kTextScanDone),
+                        {where, elapsedText(r.elapsed), app.text(app::kTextLibraryUpdated)})
+              << "\n"
+              << "  "
+              << fillIn(app.text(app::kTextScanSummary),
+                        {withCommas(r.files), withCommas(r.folders), withCommas(r.bytes),
+                         std::to_string(r.depth)});
+    if (r.splitParts > 0) {
+      std::cout << ", " << fillIn(app.text(app::kTextListingParts), {std::to_string(r.splitParts)});
+    }
+    std::cout << "  (" << catalog::joinPath(o.category) << "-" << r.number << ")\n";
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
@@ -168,22 +262,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   add->add_option("--update", a->update, "Re-scan this disc or folder item (ITEM path)");
   add->add_flag("-q,--quiet", a->quiet, "Print no progress");
   add->callback([&status, g, a] {
-    // Ctrl-C and SIGTERM cancel the job cleanly, from the start of the
-    // command on: one that comes before the walk cancels it at once.
-    interrupted.store(0);
-    struct sigaction sa {}, oldInt {}, oldTerm {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &oldInt);
-    sigaction(SIGTERM, &sa, &oldTerm);
-    struct Restore {
-      struct sigaction& i;
-      struct sigaction& t;
-      ~Restore() {
-        sigaction(SIGINT, &i, nullptr);
-        sigaction(SIGTERM, &t, nullptr);
-      }
-    } restore{oldInt, oldTerm};
+    CancelOnSignals cancelling;
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       auto& lib = *app.library();
       auto& doc = lib.catalog();
@@ -295,64 +374,152 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         o.category = *cat;
       }
 
-      scan::AddFolderJob job(lib, o);
-      bool terminal = isatty(STDERR_FILENO);
-      job.start();
-      auto interval = std::chrono::milliseconds(terminal ? 200 : 2000);
-      auto next = std::chrono::steady_clock::now() + interval;
-      bool shown = false;
-      while (!job.waitFor(std::chrono::milliseconds(50))) {
-        if (interrupted.load() != 0) job.cancel();
-        if (!a->quiet && !g->quiet && !g->json && std::chrono::steady_clock::now() >= next) {
-          showProgress(job, terminal, app.text(app::kTextProgressCounts));
-          shown = true;
-          next += interval;
+      return runAddJob(app, n, *g, o, before, a->quiet, o.path);
+    });
+  });
+
+  struct DiscArgs {
+    std::string drive, label, category, comment, update, artist, album, genre, year, catalog, price, location;
+    std::optional<int> depth;
+    bool noThumbnails = false, noTags = false, noDocs = false, noArchives = false;
+    bool noCddb = false, noEject = false, quiet = false;
+  };
+  auto d = std::make_shared<DiscArgs>();
+  auto* addDisc = cli.add_subcommand(
+      "add-disc", "Catalogue the disc in a drive: audio tracks (titles from CD-TEXT), then its files");
+  addDisc->add_option("--drive", d->drive, "Drive index, device path (/dev/sr0) or sim:FILE (a simulated drive)");
+  addDisc->add_option("--label", d->label, "The label the disc is shown under (default: its album or volume label)");
+  addDisc->add_option("--category", d->category, "Category path, names joined by /; missing categories are created");
+  addDisc->add_option("--comment", d->comment, "A comment stored with the disc");
+  addDisc->add_option("--artist", d->artist, "The disc's artist (audio discs)");
+  addDisc->add_option("--album", d->album, "The disc's album title (audio discs)");
+  addDisc->add_option("--genre", d->genre, "The disc's genre (audio discs)");
+  addDisc->add_option("--year", d->year, "The disc's year (audio discs)");
+  addDisc->add_option("--catalog", d->catalog, "The catalog number (default: the disc's own)");
+  addDisc->add_option("--price", d->price, "The price paid (12.50 or 12,50)");
+  addDisc->add_option("--location", d->location, "Where the disc is kept (a shelf, a box)");
+  addDisc->add_option("--depth", d->depth, "Levels of the data session to read (0: unlimited)")
+      ->check(CLI::Range(0, 255));
+  addDisc->add_flag("--no-thumbnails", d->noThumbnails, "Make no thumbnails of pictures");
+  addDisc->add_flag("--no-tags", d->noTags, "Read no audio tags");
+  addDisc->add_flag("--no-docs", d->noDocs, "Read no document information");
+  addDisc->add_flag("--no-archives", d->noArchives, "List no archive contents");
+  addDisc->add_flag("--no-cddb", d->noCddb, "Do not ask the disc database for titles");
+  addDisc->add_option("--update", d->update, "Re-read the disc into this disc item (ITEM path)");
+  addDisc->add_flag("--no-eject", d->noEject, "Leave the disc in the drive afterwards");
+  addDisc->add_flag("-q,--quiet", d->quiet, "Print no progress");
+  addDisc->callback([&status, g, d] {
+    CancelOnSignals cancelling;
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto& lib = *app.library();
+      auto& doc = lib.catalog();
+      scan::AddFolderOptions o;
+      if (!d->update.empty()) {
+        if (!d->category.empty()) {
+          n.error("--update keeps the disc in its category; leave out --category");
+          return kExitUsage;
         }
+        auto t = resolveItem(doc, d->update);
+        if (!t) {
+          n.error(t.error().message);
+          return kExitFailure;
+        }
+        o.category = t->category;
+        o.update = t->number;
+      } else if (trim(d->category).empty()) {
+        n.error("Please specify a category for this disk!");
+        return kExitUsage;
       }
-      const auto& r = job.wait();
-      if (shown && terminal) std::cerr << "\r\033[K" << std::flush;
-      for (const auto& u : r.unreadable) n.error(fillIn(app.text(app::kTextUnreadableFolder), {u}));
-      if (r.outcome != scan::JobOutcome::done) before.restore();
-      if (r.outcome == scan::JobOutcome::cancelled) {
-        n.error(app.text(app::kTextCancelled));
-        // As a shell reports a command ended by the signal: 130, 143.
-        return interrupted.load() != 0 ? 128 + interrupted.load() : kExitFailure;
+      std::string price;
+      if (!d->price.empty()) {
+        auto v = app::parsePrice(d->price);
+        if (!v) {
+          n.error(fillIn(app.text(app::kTextPriceNotNumber), {d->price}));
+          return kExitUsage;
+        }
+        price = app::formatPrice(*v);
       }
-      if (r.outcome == scan::JobOutcome::failed) {
-        n.error(fillIn(app.text(app::kTextScanFailed), {o.path}) + " " + r.message);
+
+      disc::CdDriveManager drives;
+      auto index = drives.select(d->drive);
+      if (!index) {
+        n.error(index.message());
         return kExitFailure;
       }
-      app::rememberAddFolder(app.settings(), job, o, r);
-      if (Status st = app.saveLibrary(); !st) {
+      if (Status st = drives.readDisc(*index); !st) {
+        n.error(app.text(app::kTextNoReadableDisc) + " (" + st.message() + ")");
+        return kExitFailure;
+      }
+      const disc::DriveRecord& r = *drives.record(*index);
+      scan::DiscJob job;
+      job.kind = r.discType;
+      job.volumeLabel = r.label;
+      job.capacityBytes = r.capacityBytes;
+      job.trackCount = r.trackCount;
+      job.playingSeconds = r.spanMinutes * 60 + r.spanSeconds;
+      job.catalogNumber = d->catalog.empty() ? r.catalogNumber : d->catalog;
+      job.price = price;
+      job.location = d->location;
+      bool audio = r.discType == disc::kDiscAudio || r.discType == disc::kDiscEnhanced;
+      if (audio) {
+        job.musicBrainzId = disc::musicBrainzDiscId(r.toc);
+        job.tracks = disc::trackRows(r, app.text(app::kTextTrack));
+        auto packs = drives.readCdText(*index);
+        if (!packs) std::cerr << "tamber: warning: " << packs.message() << "\n";
+        disc::CdText text = packs ? disc::decodeCdText(*packs) : disc::CdText{};
+        if (!text.empty()) disc::applyCdText(text, job.tracks, job.texts);
+      }
+      // What the command line says wins over what the disc says.
+      if (!d->artist.empty()) job.texts.artist = d->artist;
+      if (!d->album.empty()) job.texts.album = d->album;
+      if (!d->genre.empty()) job.texts.genre = d->genre;
+      if (!d->year.empty()) job.texts.year = d->year;
+      if (!audio && (!d->artist.empty() || !d->album.empty() || !d->genre.empty() || !d->year.empty())) {
+        n.error(fillIn(app.text(app::kTextAudioOnly), {"artist, album, genre, year"}));
+        return kExitUsage;
+      }
+      // The label: as given, else the album's title, else the volume label.
+      o.label = !d->label.empty() ? d->label : job.texts.album;
+      o.comment = d->comment;
+      o.depthEntry = d->depth ? *d->depth : app.settings().getInt("App-Preference", "DefaultDepth", 0);
+      if (o.depthEntry < 0 || o.depthEntry > 255) o.depthEntry = 0;
+      o.thumbnails = !d->noThumbnails;
+      o.tags = !d->noTags;
+      o.documents = !d->noDocs;
+      o.archives = !d->noArchives;
+      if (r.discType != disc::kDiscAudio) {
+        o.path = drives.mountPoint(*index);
+        if (o.path.empty()) {
+          n.error(r.device + ": the disc's files are not mounted; mount the disc (udisksctl mount -b " +
+                  r.device + ") and add it again");
+          return kExitFailure;
+        }
+      }
+      o.disc = std::move(job);
+      if (Status st = scan::AddFolderJob::validate(o); !st) {
         n.error(st.message());
-        return kExitFailure;
+        return kExitUsage;
       }
-      std::string where = itemPathText(doc, o.category, r.number);
-      if (g->json) {
-        std::string un = "[";
-        for (size_t i = 0; i < r.unreadable.size(); ++i) {
-          un += (i ? "," : "") + jsonString(r.unreadable[i]);
+      app::CatalogCheckpoint before(lib);
+      if (!o.update) {
+        auto cat = makeCategoryPath(doc, trim(d->category), "");
+        if (!cat) {
+          n.error(app.text(app::kTextCategoryRefused) + " " + cat.error().message);
+          return cat.error().code == Errc::invalid_argument ? kExitUsage : kExitFailure;
         }
-        std::cout << "{\"item\":" << jsonString(where) << ",\"number\":" << r.number
-                  << ",\"kind\":" << kindJson(app, r.itemKind) << ",\"kindCode\":" << r.itemKind << ",\"files\":" << r.files
-                  << ",\"folders\":" << r.folders << ",\"bytes\":" << r.bytes
-                  << ",\"depth\":" << r.depth << ",\"splitParts\":" << r.splitParts
-                  << ",\"elapsed\":" << jsonString(elapsedText(r.elapsed))
-                  << ",\"unreadable\":" << un << "]}\n";
-      } else {
-        std::cout << fillIn(app.text(app::kTextScanDone),
-                            {where, elapsedText(r.elapsed), app.text(app::kTextLibraryUpdated)})
-                  << "\n"
-                  << "  "
-                  << fillIn(app.text(app::kTextScanSummary),
-                            {withCommas(r.files), withCommas(r.folders), withCommas(r.bytes),
-                             std::to_string(r.depth)});
-        if (r.splitParts > 0) {
-          std::cout << ", " << fillIn(app.text(app::kTextListingParts), {std::to_string(r.splitParts)});
-        }
-        std::cout << "  (" << catalog::joinPath(o.category) << "-" << r.number << ")\n";
+        o.category = *cat;
       }
-      return kExitOk;
+      // The disc stays in the drive while it is read.
+      (void)drives.lockMedium(*index, false);
+      int rc = runAddJob(app, n, *g, o, before, d->quiet, r.device);
+      (void)drives.lockMedium(*index, true);
+      if (rc == kExitOk && !d->noEject && app.settings().getInt("App-Preference", "NotEject", 0) == 0) {
+        drives.refreshTrayStates();
+        if (!drives.record(*index)->trayOpen) {
+          if (Status st = drives.toggleTray(*index); !st) std::cerr << "tamber: warning: " << st.message() << "\n";
+        }
+      }
+      return rc;
     });
   });
 

@@ -20,6 +20,13 @@ std::vector<std::string> filterHistory(const SettingsStore& settings) {
 
 void rememberAddFolder(SettingsStore& settings, const scan::AddFolderJob& job,
                        const scan::AddFolderOptions& options, const scan::AddFolderResult& result) {
+  if (options.disc) {
+    // The disc job keeps its own options, after a scan that went well.
+    if (!options.update && result.outcome == scan::JobOutcome::done) {
+      settings.putInt("serialized_param", "param_addcd", static_cast<int>(job.scanFlags()));
+    }
+    return;
+  }
   if (!options.update) {
     settings.putInt("serialized_param", "param_dlgfolder", static_cast<int>(job.savedOptionBits()));
   }

@@ -25,6 +25,10 @@ struct Property {
 const std::map<std::string, Property, std::less<>>& properties() {
   static const std::map<std::string, Property, std::less<>> m{
       {"m", {"codecText", Type::text}},        {"n", {"channelsText", Type::text}},
+      // The fields of an audio disc's track items.
+      {"f", {"type", Type::text}},             {"g", {"isrc", Type::text}},
+      {"j", {"performer", Type::text}},        {"k", {"composer", Type::text}},
+      {"l", {"songwriter", Type::text}},
       {"o", {"bitRateText", Type::text}},      {"p", {"sampleRate", Type::number}},
       {"q", {"durationText", Type::text}},     {"r", {"title", Type::text}},
       {"s", {"artist", Type::text}},           {"t", {"album", Type::text}},

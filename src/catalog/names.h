@@ -49,6 +49,9 @@ enum Field : int {
   kSubfolderSettings = 28,  // "a3"
   kSubfolderPath = 29,      // "a4"
   kSubfolderBits = 30,      // "a5"
+  // Ours, in the scan settings of a disc: its MusicBrainz disc id, so that
+  // the disc can be looked up later. Readers that do not know it pass it by.
+  kMusicBrainzId = 31,      // "a6"
 };
 
 // ItemKind (field "p"): 0-7 CD media (1 audio CD, 3 CD-extra), 8-12 DVD

@@ -59,6 +59,17 @@ AddFolderJob::~AddFolderJob() {
 }
 
 Status AddFolderJob::validate(const AddFolderOptions& o) {
+  if (o.disc) {
+    // A disc without a label takes its volume label; an audio CD has no
+    // folder to walk.
+    if (o.label.find('/') != std::string::npos) {
+      return Error{Errc::invalid_argument, "a label cannot hold \"/\": paths use it to separate names"};
+    }
+    if (o.depthEntry < 0 || o.depthEntry > kUnlimitedDepth) {
+      return Error{Errc::invalid_argument, "the depth must be 0 (unlimited) or 1 to 255"};
+    }
+    return {};
+  }
   if (trim(o.label).empty() && !o.update) {
     return Error{Errc::invalid_argument,
                  "Please specify a label for this folder to identify it in the library."};
@@ -233,6 +244,7 @@ void AddFolderJob::execute() {
 }
 
 void AddFolderJob::executeSteps() {
+  if (options_.disc) return executeDiscSteps();
   // The folder as an absolute path without trailing separators.
   std::error_code ec;
   std::string path = withoutTrailingSlashes(
@@ -263,6 +275,30 @@ void AddFolderJob::executeSteps() {
     }
   }
 
+  walk(path, kind, bareDrive, driveBytes);
+}
+
+void AddFolderJob::executeDiscSteps() {
+  const DiscJob& d = *options_.disc;
+  result_.itemKind = d.kind;
+  std::string path;
+  // The data session, when the disc has one and it is mounted.
+  if (!options_.path.empty() && d.kind != catalog::kKindAudioCd) {
+    char resolved[PATH_MAX];
+    struct stat st;
+    if (!realpath(options_.path.c_str(), resolved) || ::stat(resolved, &st) != 0) {
+      return finish(JobOutcome::failed, options_.path + ": " + std::strerror(errno));
+    }
+    if (!S_ISDIR(st.st_mode)) return finish(JobOutcome::failed, options_.path + ": not a folder");
+    path = resolved;
+  }
+  cells_.total.store(d.capacityBytes);
+  countBytes_.store(true);
+  walk(path, d.kind, false, 0);
+}
+
+void AddFolderJob::walk(const std::string& path, int kind, bool bareDrive, uint64_t driveBytes) {
+  const bool isDisc = options_.disc.has_value();
   ScanContext& context = context_;
   context.itemPath = options_.category;
   context.maxDepth = options_.depthEntry == 0 ? kUnlimitedDepth : options_.depthEntry;
@@ -276,7 +312,9 @@ void AddFolderJob::executeSteps() {
     if (row.skip) rule.flags &= ~kScanSubfolders;
     if (row.noThumbnails) rule.flags &= ~kScanThumbnails;
     if (row.noArchives) rule.flags &= ~kScanArchives;
-    std::string rel = *relativeTo(path, rule.path);
+    auto below = relativeTo(path, rule.path);
+    if (!below) continue;
+    std::string rel = *below;
     int depth = 1 + static_cast<int>(std::count(rel.begin(), rel.end(), '/'));
     if (depth < 32) context.ruleLevels |= 1u << depth;
     context.rules.push_back(std::move(rule));
@@ -285,8 +323,8 @@ void AddFolderJob::executeSteps() {
 
   scanner_ = std::make_unique<Scanner>();
   Scanner& scanner = *scanner_;
-  scanner.begin(context, library_.file().root(), path, countBytes_.load());
-  bool filtered = options_.filterOn && scanner.setFilter(trim(options_.filter));
+  scanner.begin(context, library_.file().root(), path.empty() ? "/" : path, countBytes_.load());
+  bool filtered = !isDisc && options_.filterOn && scanner.setFilter(trim(options_.filter));
   result_.filterUsed = filtered;
   // Without a total from the drive, a second thread counts the files for the
   // progress while the walk runs (as deep as the walk reads, which also keeps
@@ -312,7 +350,20 @@ void AddFolderJob::executeSteps() {
   walking_.store(true);
 
   bool ok = scanner.startListing(kind);
-  if (ok) {
+  if (ok && isDisc) {
+    // An audio disc's tracks come first, then the data session's files.
+    const DiscJob& d = *options_.disc;
+    if (d.kind == catalog::kKindAudioCd || d.kind == catalog::kKindCdExtra) {
+      for (const auto& row : d.tracks) {
+        if (!cells_.running.load()) break;
+        ok = ok && scanner.writeRootItem(disc::trackItemFields(row));
+      }
+    }
+    if (ok && cells_.running.load() && d.kind != catalog::kKindAudioCd && !path.empty()) {
+      scanner.walkDisc(path, flags);
+    }
+    ok = scanner.endListing() && ok && context.error == kScanOk;
+  } else if (ok) {
     scanner.walkFolder(path, flags);
     ok = scanner.endListing() && context.error == kScanOk;
   }
@@ -411,10 +462,11 @@ Status AddFolderJob::writeItem(Scanner& scanner, const ScanContext& context,
     // The location stays when the user made it something else than the
     // folder scanned last time (a shelf number).
     std::string lastRoot = recordedOptions(doc, item).path;
-    keepLocation = doc.field(item, catalog::kLocation) != lastRoot;
+    keepLocation = options_.disc ? options_.disc->location.empty()
+                                 : doc.field(item, catalog::kLocation) != lastRoot;
     for (int f : {catalog::kOriginalName, catalog::kDepth, catalog::kCapacity, catalog::kKind,
                   catalog::kFolders, catalog::kFiles, catalog::kFilterText,
-                  catalog::kListingParts}) {
+                  catalog::kListingParts, catalog::kTracks, catalog::kPlayingTime}) {
       removeField(item, f);
     }
     if (!keepLocation) removeField(item, catalog::kLocation);
@@ -434,38 +486,66 @@ Status AddFolderJob::writeItem(Scanner& scanner, const ScanContext& context,
     result_.number = n;
   }
 
+  const DiscJob* disc = options_.disc ? &*options_.disc : nullptr;
   int deepest = cells_.deepestLevel.load();
   int depth = std::max(1, std::min(context.maxDepth, deepest));
   uint64_t bytes = bareDrive && context.maxDepth == kUnlimitedDepth ? driveBytes
                                                                     : cells_.totalBytes.load();
-  uint64_t megabytes = std::max<uint64_t>(1, bytes >> 20);
-  std::string name = std::filesystem::path(path).filename().string();
+  // A disc's size is its capacity, whatever it holds.
+  uint64_t megabytes = disc ? (disc->capacityBytes >> 20) & 0xFFFFFFFF : std::max<uint64_t>(1, bytes >> 20);
+  std::string name = disc ? disc->volumeLabel : std::filesystem::path(path).filename().string();
+  auto setIfAny = [&](int field, const std::string& text) {
+    if (std::string t = trim(text); !t.empty()) doc.setField(item, field, t);
+  };
 
   if (!name.empty()) doc.setField(item, catalog::kOriginalName, name);
   std::string label = trim(options_.label);
+  if (label.empty() && disc) label = name;
   if (!label.empty()) doc.setField(item, catalog::kLabel, label);
   doc.setField(item, catalog::kDepth, std::to_string(depth));
   doc.setField(item, catalog::kCapacity, std::to_string(megabytes));
+  if (disc) doc.setField(item, catalog::kTracks, std::to_string(disc->trackCount));
   doc.setField(item, catalog::kKind, std::to_string(result_.itemKind));
+  if (disc && (disc->kind == catalog::kKindAudioCd || disc->kind == catalog::kKindCdExtra)) {
+    doc.setField(item, catalog::kPlayingTime, std::to_string(disc->playingSeconds));
+  }
   doc.setField(item, catalog::kFolders, std::to_string(cells_.folders.load()));
   doc.setField(item, catalog::kFiles, std::to_string(cells_.files.load()));
-  if (!keepLocation) doc.setField(item, catalog::kLocation, path);
+  if (disc) {
+    setIfAny(catalog::kArtist, disc->texts.artist);
+    setIfAny(catalog::kAlbum, disc->texts.album);
+    setIfAny(catalog::kGenre, disc->texts.genre);
+    setIfAny(catalog::kLocation, disc->location);
+    setIfAny(catalog::kCatalogNumber, disc->catalogNumber);
+    setIfAny(catalog::kYear, disc->texts.year);
+    setIfAny(catalog::kPrice, disc->price);
+  } else if (!keepLocation) {
+    doc.setField(item, catalog::kLocation, path);
+  }
   if (!options_.comment.empty()) doc.setField(item, catalog::kComment, options_.comment);
   if (result_.filterUsed) doc.setField(item, catalog::kFilterText, trim(options_.filter));
   if (parts > 0) doc.setField(item, catalog::kListingParts, std::to_string(parts));
 
   // The scan settings: the flags and one entry per subfolder rule.
-  uint32_t bits = (scanFlags() & ~0xC0u) | 0x01;
-  if (options_.filterOn && options_.exclude) bits |= 0x40;
+  uint32_t bits = disc ? scanFlags() : (scanFlags() & ~0xC0u) | 0x01;
+  if (!disc && options_.filterOn && options_.exclude) bits |= 0x40;
   xmlNode* settings = xmlNewChild(item, nullptr, xml::u(catalog::nameCode(catalog::kScanSettings)),
                                   nullptr);
   catalog::setFieldText(
       xmlNewChild(settings, nullptr, xml::u(catalog::nameCode(catalog::kScanBits)), nullptr),
       hex(bits));
-  // The scan root and the depth limit, for a re-scan.
-  catalog::setFieldText(
-      xmlNewChild(settings, nullptr, xml::u(catalog::nameCode(catalog::kSubfolderPath)), nullptr),
-      path);
+  if (disc && !disc->musicBrainzId.empty()) {
+    catalog::setFieldText(
+        xmlNewChild(settings, nullptr, xml::u(catalog::nameCode(catalog::kMusicBrainzId)), nullptr),
+        disc->musicBrainzId);
+  }
+  // The scan root and the depth limit, for a re-scan (a disc is read from
+  // its drive again).
+  if (!disc) {
+    catalog::setFieldText(
+        xmlNewChild(settings, nullptr, xml::u(catalog::nameCode(catalog::kSubfolderPath)), nullptr),
+        path);
+  }
   if (context.maxDepth != kUnlimitedDepth) {
     catalog::setFieldText(
         xmlNewChild(settings, nullptr, xml::u(catalog::nameCode(catalog::kDepth)), nullptr),

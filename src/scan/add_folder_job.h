@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "catalog/library.h"
+#include "disc/audio_disc.h"
 #include "scan/scanner.h"
 
 namespace tamber::scan {
@@ -32,6 +33,21 @@ struct SubfolderRow {
   bool skip = false;          // not catalogued at all
   bool noThumbnails = false;
   bool noArchives = false;
+};
+
+// A disc job: what was read from the drive before the job started and what
+// the user gave for the disc. The walk root (AddFolderOptions::path) is the
+// mounted data session, empty when there is none.
+struct DiscJob {
+  int kind = 0;                  // the disc type (1 audio, 3 enhanced, ...)
+  std::string volumeLabel;       // "k", and the label when none is given
+  uint64_t capacityBytes = 0;
+  int trackCount = 0;            // every track, data tracks included
+  int playingSeconds = 0;        // audio discs
+  std::vector<disc::TrackRow> tracks;  // written before the walk (audio and enhanced CDs)
+  disc::DiscTexts texts;         // artist, album, genre, year
+  std::string catalogNumber, price, location;
+  std::string musicBrainzId;
 };
 
 struct AddFolderOptions {
@@ -50,6 +66,7 @@ struct AddFolderOptions {
   std::vector<SubfolderRow> rows;
   std::optional<uint16_t> update;  // the item in `category` to re-scan
   int itemKind = 0;                // 0: from the drive holding the folder
+  std::optional<DiscJob> disc;     // a disc rather than a folder
 };
 
 enum class JobOutcome { done = 1, cancelled = 2, failed = 3 };
@@ -112,6 +129,8 @@ class AddFolderJob {
   bool prepare();
   void execute();
   void executeSteps();
+  void executeDiscSteps();
+  void walk(const std::string& path, int kind, bool bareDrive, uint64_t driveBytes);
   void complete();
   void finish(JobOutcome outcome, std::string message = {});
   void markFinished();

@@ -842,6 +842,13 @@ bool Scanner::startListing(int kindCode) {
   return m.writeListing(listingHeader(kindCode));
 }
 
+bool Scanner::writeRootItem(const std::vector<std::pair<std::string, std::string>>& fields) {
+  std::string out = "<b>";
+  for (const auto& [code, text] : fields) appendTextElement(out, code.c_str(), text);
+  out += "</b>";
+  return impl_->writeListing(out);
+}
+
 uint32_t Scanner::walkFolder(const std::string& path, uint32_t flags) {
   impl_->disc = false;
   return walkRoot(path, flags);

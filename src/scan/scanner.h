@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalog/names.h"
@@ -137,6 +138,9 @@ class Scanner {
   bool filterOn() const;
   // Creates the main listing stream and writes its start.
   bool startListing(int kindCode);
+  // Writes a file item of the root with these children (name code, text),
+  // in their order: the track items of an audio disc, before the walk.
+  bool writeRootItem(const std::vector<std::pair<std::string, std::string>>& fields);
   // Walks the root (level 1). The folder walk applies the filter and skips
   // hidden folders directly below the root; the disc walk does neither and
   // always counts bytes. Returns the number of entries written for the root.
