@@ -1,0 +1,155 @@
+// tamber disc and tamber add-disc end to end, with simulated drives: an
+// audio CD with CD-TEXT, an enhanced CD (tracks, then files), a data CD, a
+// DVD, an empty drive, and re-reading a disc into its item.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/run_command.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tamber::test_support::runCommand;
+using tamber::test_support::shellQuote;
+
+const std::string kDiscs = TAMBER_DISCS;
+
+class AddDisc : public ::testing::Test {
+ protected:
+  tamber::test_support::TempDir dir;
+  std::string lib, config;
+
+  void SetUp() override {
+    lib = (dir.path / "lib.cds").string();
+    config = (dir.path / "tamber.cfg").string();
+    ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(lib)).status, 0);
+  }
+  tamber::test_support::CommandResult tamber(const std::string& args, bool withStderr = true) {
+    return runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(lib) + " --config " + shellQuote(config) +
+                          " " + args,
+                      withStderr);
+  }
+  std::string sim(const std::string& name) { return "--drive " + shellQuote("sim:" + kDiscs + "/" + name); }
+};
+
+TEST_F(AddDisc, TheDiscCommandReadsEveryKind) {
+  auto audio = tamber("disc --json " + sim("audio-cd.xml"), false);
+  ASSERT_EQ(audio.status, 0) << audio.out;
+  for (const char* key : {"\"discType\":1", "\"trackCount\":12", "\"lastAudioTrack\":12", "\"capacityBytes\":",
+                          "\"catalogNumber\":\"5099902894525\"", "\"isrcList\":[\"GBAYE2600001\"",
+                          "\"label\":\"AUDIO CD\"", "\"discId\":\"990a150c\"", "\"musicbrainzDiscId\":\"",
+                          "\"offsets\":\"150+13460+", "\"discSeconds\":2583", "\"title\":\"Night Drive\"",
+                          "\"trackFrames\":[13310,15822,"}) {
+    EXPECT_NE(audio.out.find(key), std::string::npos) << key << "\n" << audio.out;
+  }
+  auto text = tamber("disc " + sim("enhanced-cd.xml"));
+  ASSERT_EQ(text.status, 0) << text.out;
+  EXPECT_NE(text.out.find("CD-Extra"), std::string::npos);
+  EXPECT_NE(text.out.find("Harbour Song / Ana Lima"), std::string::npos);
+  EXPECT_NE(text.out.find("Live at the Harbour / Various"), std::string::npos);
+  auto dvd = tamber("disc --json " + sim("dvd.xml"), false);
+  EXPECT_NE(dvd.out.find("\"isDvd\":true"), std::string::npos) << dvd.out;
+  EXPECT_NE(dvd.out.find("\"discId\":null"), std::string::npos);
+  auto empty = tamber("disc " + sim("empty-drive.xml"));
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_NE(empty.out.find("tray is open"), std::string::npos);
+  auto missing = tamber("disc --drive sim:" + shellQuote((dir.path / "none.xml").string()));
+  EXPECT_EQ(missing.status, 1);
+}
+
+TEST_F(AddDisc, AnAudioCdAnEnhancedCdAndADataDisc) {
+  auto a = tamber("add-disc -q " + sim("audio-cd.xml") + " --category Music/Jazz --price 12,5 --location Shelf\\ 3");
+  ASSERT_EQ(a.status, 0) << a.out;
+  auto show = tamber("show --json 'Music/Jazz/Night Drive'", false);
+  ASSERT_EQ(show.status, 0) << show.out;
+  for (const char* key : {"\"kindCode\":1", "\"tracks\":12", "\"playingTime\":2581", "\"artist\":\"The Night Owls\"",
+                          "\"album\":\"Night Drive\"", "\"genre\":\"Jazz\"", "\"price\":12.50",
+                          "\"catalogNumber\":\"5099902894525\"", "\"location\":\"Shelf 3\"",
+                          "\"originalName\":\"AUDIO CD\"", "\"capacityMB\":378"}) {
+    EXPECT_NE(show.out.find(key), std::string::npos) << key << "\n" << show.out;
+  }
+  // The tracks in disc order, with their lengths and texts.
+  auto ls = tamber("ls --sort none -l 'Music/Jazz/Night Drive'", false);
+  ASSERT_EQ(ls.status, 0) << ls.out;
+  // The first track first, its length where a file's size stands.
+  EXPECT_EQ(ls.out.substr(0, ls.out.find('\n')).find("2:57"), 6u) << ls.out;
+  EXPECT_LT(ls.out.find("Night Drive"), ls.out.find("Highway Lights"));
+  EXPECT_NE(ls.out.find("Été indien"), std::string::npos);
+  EXPECT_NE(ls.out.find("isrc: GBAYE2600012"), std::string::npos);
+  EXPECT_NE(ls.out.find("songwriter: A. Writer"), std::string::npos);
+  // The MusicBrainz id is kept with the disc.
+  auto id = tamber("disc --json " + sim("audio-cd.xml"), false);
+  std::string mb = id.out.substr(id.out.find("\"musicbrainzDiscId\":\"") + 21, 28);
+  auto catalog = tamber("storage cat " + shellQuote(lib) + " categories", false);
+  EXPECT_NE(catalog.out.find("<a6>" + mb + "</a6>"), std::string::npos);
+
+  // Enhanced CD: the tracks, then the data session's files; "Various".
+  ASSERT_EQ(tamber("add-disc -q " + sim("enhanced-cd.xml") + " --category Music --label Harbour").status, 0);
+  auto e = tamber("ls --sort none -R Music/Harbour", false);
+  EXPECT_LT(e.out.find("Opening"), e.out.find("notes.txt")) << e.out;
+  EXPECT_NE(e.out.find("clip.txt"), std::string::npos);
+  auto es = tamber("show --json Music/Harbour", false);
+  EXPECT_NE(es.out.find("\"artist\":\"Various\""), std::string::npos) << es.out;
+  EXPECT_NE(es.out.find("\"tracks\":5"), std::string::npos);
+  EXPECT_NE(es.out.find("\"files\":2"), std::string::npos);
+
+  // A data CD: no tracks, its volume label as the label, non-ASCII names.
+  ASSERT_EQ(tamber("add-disc -q " + sim("data-cd.xml") + " --category Backups").status, 0);
+  auto d = tamber("ls -R Backups/PHOTOS_2019", false);
+  EXPECT_NE(d.out.find("souvenirs.txt"), std::string::npos) << d.out;
+  EXPECT_NE(d.out.find("Été/"), std::string::npos);
+  auto ds = tamber("show --json Backups/PHOTOS_2019", false);
+  EXPECT_NE(ds.out.find("\"kindCode\":2"), std::string::npos) << ds.out;
+  EXPECT_EQ(ds.out.find("\"playingTime\""), std::string::npos);
+  auto info = tamber("info --json", false);
+  EXPECT_NE(info.out.find("\"discs\":3"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("\"audioTracks\":17"), std::string::npos) << info.out;
+  // The options are remembered for the next disc.
+  auto saved = runCommand(std::string(TAMBER_CLI) + " --config " + shellQuote(config) +
+                          " config get serialized_param param_addcd");
+  EXPECT_EQ(saved.status, 0) << saved.out;
+}
+
+TEST_F(AddDisc, RefusalsChangeNothing) {
+  std::string before = tamber("storage cat " + shellQuote(lib) + " categories", false).out;
+  auto noCategory = tamber("add-disc " + sim("audio-cd.xml"));
+  EXPECT_EQ(noCategory.status, 2);
+  EXPECT_NE(noCategory.out.find("Please specify a category for this disk!"), std::string::npos);
+  auto empty = tamber("add-disc " + sim("empty-drive.xml") + " --category Music");
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_NE(empty.out.find("There is no readable disc in the drive."), std::string::npos) << empty.out;
+  auto price = tamber("add-disc " + sim("audio-cd.xml") + " --category Music --price cheap");
+  EXPECT_EQ(price.status, 2);
+  auto audioField = tamber("add-disc " + sim("data-cd.xml") + " --category Music --artist X");
+  EXPECT_EQ(audioField.status, 2);
+  // A data disc whose files are not mounted.
+  std::ofstream(dir.path / "unmounted.xml")
+      << "<drive><disc label=\"X\" folder=\"nowhere\"><track number=\"1\" start=\"00:02:00\" type=\"data\"/>"
+         "<leadout start=\"10:00:00\"/></disc></drive>";
+  auto unmounted = tamber("add-disc --drive sim:" + shellQuote((dir.path / "unmounted.xml").string()) +
+                          " --category Music");
+  EXPECT_EQ(unmounted.status, 1);
+  EXPECT_NE(unmounted.out.find("not mounted"), std::string::npos);
+  EXPECT_EQ(tamber("storage cat " + shellQuote(lib) + " categories", false).out, before);
+}
+
+TEST_F(AddDisc, ReReadingADiscKeepsItsNumberAndTheUsersFields) {
+  ASSERT_EQ(tamber("add-disc -q " + sim("audio-cd.xml") + " --category Music --location Box\\ 1").status, 0);
+  ASSERT_EQ(tamber("set 'Music/Night Drive' comment=signed").status, 0);
+  ASSERT_EQ(tamber("add-disc -q " + sim("audio-cd.xml") + " --update 'Music/Night Drive' --genre Blues").status, 0);
+  auto show = tamber("show --json 'Music/Night Drive'", false);
+  EXPECT_NE(show.out.find("\"number\":1"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("\"location\":\"Box 1\""), std::string::npos);
+  EXPECT_NE(show.out.find("\"comment\":\"signed\""), std::string::npos);
+  EXPECT_NE(show.out.find("\"genre\":\"Blues\""), std::string::npos);
+  EXPECT_NE(show.out.find("\"tracks\":12"), std::string::npos);
+  EXPECT_EQ(tamber("tree", false).out.find("#2"), std::string::npos);
+  auto check = runCommand(std::string(TAMBER_CLI) + " storage check " + shellQuote(lib));
+  EXPECT_EQ(check.status, 0) << check.out;
+}
+
+}  // namespace
