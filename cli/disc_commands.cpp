@@ -2,11 +2,14 @@
 // disc in one holds.
 
 #include <cstdio>
+#include <iomanip>
 #include <iostream>
 
+#include "app/disc_database.h"
 #include "app/presentation.h"
 #include "common.h"
 #include "disc/cd_text.h"
+#include "disc/cddb.h"
 #include "disc/drive_manager.h"
 #include "disc/track.h"
 #include "platform/json.h"
@@ -160,6 +163,134 @@ void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       }
       return kExitOk;
     }, Access::none);
+  });
+
+  struct CddbArgs {
+    std::string drive, server, email, proxy, category, discId;
+  };
+  auto c = std::make_shared<CddbArgs>();
+  auto* cddb = cli.add_subcommand("cddb", "Ask a disc database server: query, read an entry, list its sites");
+  cddb->require_subcommand(1);
+  auto common = [&](CLI::App* sub) {
+    sub->add_option("--server", c->server, "The server, HOST[:PORT][/PATH] (default gnudb.gnudb.org)");
+    sub->add_option("--email", c->email, "The e-mail address the server is greeted with (USER@HOST)");
+    sub->add_option("--proxy", c->proxy, "An HTTP proxy, HOST[:PORT]");
+  };
+  auto* query = cddb->add_subcommand("query", "The entries that match the disc in a drive");
+  query->add_option("--drive", c->drive, "Drive index, device path or sim:FILE");
+  common(query);
+  auto* read = cddb->add_subcommand("read", "One entry: its disc and track titles");
+  read->add_option("CATEGORY", c->category, "The entry's category (rock, jazz, ...)")->required();
+  read->add_option("DISCID", c->discId, "The entry's disc id (8 hexadecimal digits)")->required();
+  common(read);
+  auto* sites = cddb->add_subcommand("sites", "The mirror servers the server lists");
+  common(sites);
+
+  // Runs one request with the client and server the settings and options say.
+  auto withClient = [&status, g, c](auto&& body) {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      disc::CddbClient client;
+      if (Status st = app::configureCddbClient(app.settings(), {c->server, c->email, c->proxy}, client); !st) {
+        n.error(st.message());
+        return kExitUsage;
+      }
+      auto site = app::cddbServer(app.settings(), c->server);
+      if (!site) {
+        n.error(site.message());
+        return kExitUsage;
+      }
+      return body(app, n, client, *site);
+    }, Access::none);
+  };
+  query->callback([withClient, g, c] {
+    withClient([&](App&, app::Notifier& n, disc::CddbClient& client, const disc::CddbSite& site) {
+      disc::CdDriveManager m;
+      auto index = m.select(c->drive);
+      if (!index) {
+        n.error(index.message());
+        return kExitFailure;
+      }
+      disc::DiscIdentity id;
+      if (!m.computeDiscIdentity(*index, id)) {
+        n.error(m.record(*index)->device + ": the disc has no audio track to look up");
+        return kExitFailure;
+      }
+      std::vector<disc::CddbMatch> matches;
+      bool found = client.query(site, id, matches);
+      if (!found && client.lastError() != 0) {
+        n.error(client.errorText());
+        return kExitFailure;
+      }
+      if (g->json) {
+        std::cout << "{\"discId\":" << jsonString(disc::discIdText(id.discId)) << ",\"matches\":[";
+        for (size_t i = 0; i < matches.size(); ++i) {
+          std::cout << (i ? "," : "") << "{\"category\":" << jsonString(matches[i].category)
+                    << ",\"discId\":" << jsonString(disc::discIdText(matches[i].discId))
+                    << ",\"artist\":" << jsonString(matches[i].artist) << ",\"title\":" << jsonString(matches[i].title)
+                    << "}";
+        }
+        std::cout << "]}\n";
+      } else if (matches.empty()) {
+        std::cerr << site.host << " has no entry for disc " << disc::discIdText(id.discId) << "\n";
+      }
+      for (size_t i = 0; i < matches.size() && !g->json; ++i) {
+        std::cout << matches[i].category << "  " << disc::discIdText(matches[i].discId) << "  "
+                  << escapeForTerminal(matches[i].artist) << (matches[i].artist.empty() ? "" : " / ")
+                  << escapeForTerminal(matches[i].title) << "\n";
+      }
+      return found ? kExitOk : kExitFailure;
+    });
+  });
+  read->callback([withClient, g, c] {
+    withClient([&](App&, app::Notifier& n, disc::CddbClient& client, const disc::CddbSite& site) {
+      char* end = nullptr;
+      unsigned long id = std::strtoul(c->discId.c_str(), &end, 16);
+      if (c->discId.empty() || c->discId.size() > 8 || *end) {
+        n.error("\"" + c->discId + "\" is not a disc id (8 hexadecimal digits)");
+        return kExitUsage;
+      }
+      disc::DiscEntry e;
+      if (!client.read(site, c->category, static_cast<uint32_t>(id), e)) {
+        n.error(client.errorText());
+        return kExitFailure;
+      }
+      if (g->json) {
+        std::cout << "{\"discId\":" << jsonString(disc::discIdText(e.discId)) << ",\"artist\":" << jsonString(e.artist)
+                  << ",\"title\":" << jsonString(e.title) << ",\"year\":" << e.year << ",\"genre\":" << jsonString(e.genre)
+                  << ",\"discLengthSeconds\":" << e.discLengthSeconds << ",\"revision\":" << e.revision
+                  << ",\"trackTitles\":" << jsonStrings(e.trackTitles) << "}\n";
+        return kExitOk;
+      }
+      std::cout << escapeForTerminal(e.artist) << " / " << escapeForTerminal(e.title);
+      if (e.year) std::cout << " (" << e.year << ")";
+      if (!e.genre.empty()) std::cout << "  " << escapeForTerminal(e.genre);
+      std::cout << "\n";
+      for (size_t i = 0; i < e.trackTitles.size(); ++i) {
+        std::cout << std::setw(3) << i + 1 << "  " << escapeForTerminal(e.trackTitles[i]) << "\n";
+      }
+      return kExitOk;
+    });
+  });
+  sites->callback([withClient, g] {
+    withClient([&](App&, app::Notifier& n, disc::CddbClient& client, const disc::CddbSite& site) {
+      std::vector<disc::CddbSite> list;
+      if (!client.sites(site, list)) {
+        n.error(client.errorText());
+        return kExitFailure;
+      }
+      if (g->json) {
+        std::cout << "[";
+        for (size_t i = 0; i < list.size(); ++i) {
+          std::cout << (i ? "," : "") << "{\"host\":" << jsonString(list[i].host) << ",\"port\":" << list[i].port
+                    << ",\"path\":" << jsonString(list[i].path) << ",\"description\":" << jsonString(list[i].description)
+                    << "}";
+        }
+        std::cout << "]\n";
+        return kExitOk;
+      }
+      for (const auto& s : list) std::cout << escapeForTerminal(disc::siteText(s)) << "  " << s.path << "\n";
+      return kExitOk;
+    });
   });
 }
 

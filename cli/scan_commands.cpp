@@ -22,6 +22,7 @@
 #include "app/add_folder.h"
 #include "common.h"
 #include "app/item_edit.h"
+#include "app/disc_database.h"
 #include "disc/audio_disc.h"
 #include "disc/drive_manager.h"
 #include "platform/json.h"
@@ -228,6 +229,68 @@ int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
   return kExitOk;
 }
 
+// Titles from the disc database for a disc without CD-TEXT: the server's
+// matches, one chosen (by --match, by the user on a terminal, or the only
+// one), its entry read into the rows. A lookup that fails is said and the
+// rows keep their names; several matches and no choice stop the command.
+template <class Args>
+int lookUpDisc(App& app, app::Notifier& n, const Args& d, const disc::DriveRecord& r, scan::DiscJob& job) {
+  disc::CddbClient client;
+  if (Status st = app::configureCddbClient(app.settings(), {d.server, d.email, d.proxy}, client); !st) {
+    n.error(st.message());
+    return kExitUsage;
+  }
+  auto site = app::cddbServer(app.settings(), d.server);
+  if (!site) {
+    n.error(site.message());
+    return kExitUsage;
+  }
+  disc::DiscIdentity id;
+  if (!disc::computeDiscIdentity(r.toc, id)) return kExitOk;
+  std::vector<disc::CddbMatch> matches;
+  if (!client.query(*site, id, matches)) {
+    if (client.lastError() != 0 || client.status() == 0) {
+      std::cerr << "tamber: warning: " << app.text(app::kTextCddbFailed) << " " << client.errorText() << "\n";
+    } else {
+      std::cerr << "tamber: " << site->host << " has no entry for disc " << disc::discIdText(id.discId) << "\n";
+    }
+    return kExitOk;
+  }
+  size_t chosen = 0;
+  if (matches.size() > 1 || (d.match && *d.match != 1)) {
+    for (size_t i = 0; i < matches.size(); ++i) {
+      std::cerr << "  " << i + 1 << "  " << matches[i].category << "  " << disc::discIdText(matches[i].discId)
+                << "  " << escapeForTerminal(matches[i].artist) << (matches[i].artist.empty() ? "" : " / ")
+                << escapeForTerminal(matches[i].title) << "\n";
+    }
+    if (d.match) {
+      if (static_cast<size_t>(*d.match) > matches.size()) {
+        n.error("--match " + std::to_string(*d.match) + ": the server gave " + std::to_string(matches.size()) +
+                " entries");
+        return kExitUsage;
+      }
+      chosen = static_cast<size_t>(*d.match) - 1;
+    } else if (isatty(STDIN_FILENO)) {
+      std::cerr << "Which entry (1-" << matches.size() << ", Enter for none)? " << std::flush;
+      std::string answer;
+      std::getline(std::cin, answer);
+      int pick = std::atoi(answer.c_str());
+      if (pick < 1 || static_cast<size_t>(pick) > matches.size()) return kExitOk;
+      chosen = static_cast<size_t>(pick) - 1;
+    } else {
+      n.error("several entries of the disc database match this disc: choose one with --match N");
+      return kExitUsage;
+    }
+  }
+  disc::DiscEntry entry;
+  if (!client.read(*site, matches[chosen].category, matches[chosen].discId, entry)) {
+    std::cerr << "tamber: warning: " << app.text(app::kTextCddbFailed) << " " << client.errorText() << "\n";
+    return kExitOk;
+  }
+  disc::applyDiscEntry(entry, job.tracks, job.texts);
+  return kExitOk;
+}
+
 }  // namespace
 
 void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
@@ -380,7 +443,8 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
 
   struct DiscArgs {
     std::string drive, label, category, comment, update, artist, album, genre, year, catalog, price, location;
-    std::optional<int> depth;
+    std::string server, email, proxy;
+    std::optional<int> depth, match;
     bool noThumbnails = false, noTags = false, noDocs = false, noArchives = false;
     bool noCddb = false, noEject = false, quiet = false;
   };
@@ -405,6 +469,11 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   addDisc->add_flag("--no-docs", d->noDocs, "Read no document information");
   addDisc->add_flag("--no-archives", d->noArchives, "List no archive contents");
   addDisc->add_flag("--no-cddb", d->noCddb, "Do not ask the disc database for titles");
+  addDisc->add_option("--server", d->server, "The disc database server, HOST[:PORT][/PATH] (default gnudb.gnudb.org)");
+  addDisc->add_option("--email", d->email, "The e-mail address the server is greeted with (USER@HOST)");
+  addDisc->add_option("--proxy", d->proxy, "An HTTP proxy, HOST[:PORT]");
+  addDisc->add_option("--match", d->match, "Which of several database entries to take (1, 2, ...)")
+      ->check(CLI::PositiveNumber);
   addDisc->add_option("--update", d->update, "Re-read the disc into this disc item (ITEM path)");
   addDisc->add_flag("--no-eject", d->noEject, "Leave the disc in the drive afterwards");
   addDisc->add_flag("-q,--quiet", d->quiet, "Print no progress");
@@ -467,7 +536,11 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         auto packs = drives.readCdText(*index);
         if (!packs) std::cerr << "tamber: warning: " << packs.message() << "\n";
         disc::CdText text = packs ? disc::decodeCdText(*packs) : disc::CdText{};
-        if (!text.empty()) disc::applyCdText(text, job.tracks, job.texts);
+        if (!text.empty()) {
+          disc::applyCdText(text, job.tracks, job.texts);
+        } else if (!d->noCddb) {
+          if (int rc = lookUpDisc(app, n, *d, r, job); rc != kExitOk) return rc;
+        }
       }
       // What the command line says wins over what the disc says.
       if (!d->artist.empty()) job.texts.artist = d->artist;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/disc/loopback_server.h"
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
 
@@ -150,6 +151,65 @@ TEST_F(AddDisc, ReReadingADiscKeepsItsNumberAndTheUsersFields) {
   EXPECT_EQ(tamber("tree", false).out.find("#2"), std::string::npos);
   auto check = runCommand(std::string(TAMBER_CLI) + " storage check " + shellQuote(lib));
   EXPECT_EQ(check.status, 0) << check.out;
+}
+
+// An audio CD without CD-TEXT takes its titles from the disc database;
+// several matches need a choice; a database that cannot be asked leaves the
+// generated names.
+TEST_F(AddDisc, TitlesFromTheDiscDatabase) {
+  // The sample audio CD without its CD-TEXT.
+  std::ifstream in(kDiscs + "/audio-cd.xml");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  text.erase(text.find("<cdtext>"), text.find("</cdtext>") + 9 - text.find("<cdtext>"));
+  std::ofstream(dir.path / "plain.xml") << text;
+  std::string drive = "--drive sim:" + shellQuote((dir.path / "plain.xml").string());
+
+  tamber::disc::LoopbackServer server;
+  std::string entry =
+      "210 jazz 990a150c\r\n# xmcd\r\n# Track frame offsets:\r\n#\t150\r\n# Disc length: 2583 seconds\r\n"
+      "# Submitted via: Tool 1.0\r\nDISCID=990a150c\r\nDTITLE=The Night Owls / Night Drive\r\nDYEAR=2019\r\n"
+      "DGENRE=JAZZ\r\nTTITLE0=Night Drive\r\nTTITLE1=Highway Lights\r\nEXTD=\r\nEXTT0=\r\nEXTT1=\r\n.\r\n";
+  server.replies = {{"cddb+query", "211 close\r\njazz 990a150c The Night Owls / Night Drive\r\n"
+                                   "misc 990a150c Someone / Else\r\n.\r\n"},
+                    {"cddb+read+jazz", entry}};
+  std::string at = "--server 127.0.0.1:" + std::to_string(server.port()) + " --email jo@example.org";
+
+  auto q = tamber("cddb query --json " + drive + " " + at, false);
+  ASSERT_EQ(q.status, 0) << q.out;
+  EXPECT_NE(q.out.find("\"discId\":\"990a150c\",\"matches\":[{\"category\":\"jazz\""), std::string::npos) << q.out;
+  EXPECT_NE(server.lastRequest().find("hello=jo+example.org+Tamber%2B"), std::string::npos) << server.lastRequest();
+  auto r = tamber("cddb read jazz 990a150c " + at, false);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("The Night Owls / Night Drive (2019)"), std::string::npos) << r.out;
+
+  // Two matches and no choice: nothing is added.
+  auto none = tamber("add-disc " + drive + " --category Music " + at + " < /dev/null");
+  EXPECT_EQ(none.status, 2) << none.out;
+  EXPECT_NE(none.out.find("--match"), std::string::npos);
+  EXPECT_NE(none.out.find("Someone / Else"), std::string::npos);
+  EXPECT_EQ(tamber("tree", false).out.find("Night"), std::string::npos);
+
+  auto added = tamber("add-disc -q " + drive + " --category Music --match 1 " + at);
+  ASSERT_EQ(added.status, 0) << added.out;
+  auto ls = tamber("ls --sort none 'Music/Night Drive'", false);
+  EXPECT_EQ(ls.out.substr(0, ls.out.find("Track 3")), "Night Drive\nHighway Lights\n") << ls.out;
+  auto show = tamber("show --json 'Music/Night Drive'", false);
+  EXPECT_NE(show.out.find("\"artist\":\"The Night Owls\""), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("\"genre\":\"Jazz\""), std::string::npos);
+  EXPECT_NE(show.out.find("\"year\":2019"), std::string::npos);
+
+  // A server that cannot be asked: said, and the disc is added with its
+  // tracks named by number.
+  server.replies.clear();
+  server.reply = "500 Unknown developer email\r\n";
+  auto plain = tamber("add-disc " + drive + " --category Other --server 127.0.0.1:" + std::to_string(server.port()));
+  ASSERT_EQ(plain.status, 0) << plain.out;
+  EXPECT_NE(plain.out.find("hello_email"), std::string::npos) << plain.out;
+  EXPECT_NE(tamber("ls 'Other/AUDIO CD'", false).out.find("Track 12"), std::string::npos);
+  // No lookup at all with --no-cddb.
+  auto quiet = tamber("add-disc -q " + drive + " --category Quiet --no-cddb --server 127.0.0.1:1");
+  EXPECT_EQ(quiet.status, 0) << quiet.out;
+  EXPECT_EQ(quiet.out.find("warning"), std::string::npos) << quiet.out;
 }
 
 }  // namespace

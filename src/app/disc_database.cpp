@@ -1,0 +1,48 @@
+#include "app/disc_database.h"
+
+namespace tamber::app {
+
+Result<disc::CddbSite> cddbServer(const SettingsStore& settings, const std::string& override) {
+  if (!override.empty()) {
+    auto site = disc::parseServer(override);
+    if (!site) return Error{Errc::invalid_argument, "\"" + override + "\" is not HOST[:PORT][/PATH]"};
+    return *site;
+  }
+  std::string chosen = settings.getText(kCddbSection, "site_name");
+  if (size_t comma = chosen.find(", "); comma != std::string::npos) {
+    // An entry of the site list: "HOST, PORT, DESCRIPTION".
+    disc::CddbSite site;
+    site.host = chosen.substr(0, comma);
+    site.port = std::atoi(chosen.c_str() + comma + 2);
+    if (site.port <= 0 || site.port > 65535) site.port = 80;
+    return site;
+  }
+  if (auto site = disc::parseServer(chosen)) return *site;
+  disc::CddbSite site;
+  site.host = disc::kDefaultCddbHost;
+  return site;
+}
+
+Status configureCddbClient(const SettingsStore& settings, const CddbOverrides& overrides,
+                           disc::CddbClient& client) {
+  client.helloEmail = !overrides.email.empty() ? overrides.email : settings.getText(kCddbSection, "hello_email");
+  if (!client.helloEmail.empty()) {
+    size_t at = client.helloEmail.find('@');
+    if (at == 0 || at == std::string::npos || at + 1 == client.helloEmail.size()) {
+      return Error{Errc::invalid_argument, "\"" + client.helloEmail + "\" is not an address USER@HOST"};
+    }
+  }
+  std::string proxy = !overrides.proxy.empty() ? overrides.proxy : settings.getText(kCddbSection, "proxy_host");
+  if (!proxy.empty()) {
+    auto p = disc::parseServer(proxy);
+    if (!p) return Error{Errc::invalid_argument, "\"" + proxy + "\" is not HOST[:PORT]"};
+    client.proxyHost = p->host;
+    client.proxyPort = proxy.find(':') != std::string::npos ? p->port
+                                                             : settings.getInt(kCddbSection, "proxy_port", 80);
+    client.proxyUser = settings.getText(kCddbSection, "proxy_user");
+    client.proxyPassword = settings.getText(kCddbSection, "proxy_password");
+  }
+  return {};
+}
+
+}  // namespace tamber::app

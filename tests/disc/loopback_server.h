@@ -1,0 +1,119 @@
+// A CDDB server on the loopback interface for tests: canned replies, or a
+// server that stays silent, closes early or never stops sending.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "disc/cddb.h"
+
+namespace tamber::disc {
+
+// Answers every connection with `reply(request)`; how it answers is up to
+// the reply: text to send then close, or one of the special behaviours.
+class LoopbackServer {
+ public:
+  enum class Mode { reply, silent, closeEarly, endless };
+  Mode mode = Mode::reply;
+  std::string reply;
+  // Replies by command ("cddb+query", "cddb+read", "sites"), before `reply`.
+  std::vector<std::pair<std::string, std::string>> replies;
+
+  LoopbackServer() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    ::listen(fd_, 8);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~LoopbackServer() {
+    stop_ = true;
+    ::shutdown(fd_, SHUT_RDWR);
+    ::close(fd_);
+    thread_.join();
+  }
+  int port() const { return port_; }
+  std::string lastRequest() {
+    std::lock_guard<std::mutex> l(m_);
+    return request_;
+  }
+  CddbSite site() const {
+    CddbSite s;
+    s.host = "127.0.0.1";
+    s.port = port_;
+    return s;
+  }
+
+ private:
+  void serve() {
+    while (!stop_) {
+      int c = ::accept(fd_, nullptr, nullptr);
+      if (c < 0) return;
+      std::string req;
+      char buf[4096];
+      while (req.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = ::recv(c, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        req.append(buf, static_cast<size_t>(n));
+      }
+      {
+        std::lock_guard<std::mutex> l(m_);
+        request_ = req;
+      }
+      std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+      switch (mode) {
+        case Mode::reply: {
+          std::string text = reply;
+          for (const auto& [command, answer] : replies) {
+            if (req.find("cmd=" + command) != std::string::npos) {
+              text = answer;
+              break;
+            }
+          }
+          send(c, head + text);
+          break;
+        }
+        case Mode::silent:
+          send(c, head);
+          std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+          break;
+        case Mode::closeEarly:
+          send(c, head + reply.substr(0, reply.size() / 2));
+          break;
+        case Mode::endless: {
+          send(c, head + "210 OK, list follows\r\n");
+          std::string line(4096, 'x');
+          line += "\r\n";
+          while (!stop_ && ::send(c, line.data(), line.size(), MSG_NOSIGNAL) > 0) {
+          }
+          break;
+        }
+      }
+      ::close(c);
+    }
+  }
+  static void send(int c, const std::string& s) { (void)::send(c, s.data(), s.size(), MSG_NOSIGNAL); }
+
+  int fd_ = -1, port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex m_;
+  std::string request_;
+};
+
+}  // namespace tamber::disc
