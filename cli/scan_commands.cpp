@@ -29,6 +29,7 @@
 #include "platform/hex_time.h"
 #include "platform/xml.h"
 #include "scan/add_folder_job.h"
+#include "scan/track_edit.h"
 #include "scan/image_info.h"
 #include "platform/text.h"
 #include "scan/listing_reader.h"
@@ -593,6 +594,53 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         }
       }
       return rc;
+    });
+  });
+
+  struct TrackArgs {
+    std::string item;
+    int position = 0;
+    std::vector<std::string> edits;
+  };
+  auto t = std::make_shared<TrackArgs>();
+  auto* track = cli.add_subcommand("set-track", "Change the title, performer, composer or songwriter of a track");
+  track->add_option("ITEM", t->item, "The audio disc (ITEM path)")->required();
+  track->add_option("N", t->position, "The track's number in disc order (1, 2, ...)")->required()->check(
+      CLI::PositiveNumber);
+  track->add_option("FIELD=VALUE", t->edits, "title=, performer=, composer= or songwriter=")->required();
+  track->callback([&status, g, t] {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      auto& doc = app.library()->catalog();
+      auto target = resolveItem(doc, t->item);
+      if (!target) {
+        n.error(target.error().message);
+        return kExitFailure;
+      }
+      // Every edit is checked before any is made.
+      std::vector<std::pair<scan::TrackColumn, std::string>> changes;
+      for (const auto& e : t->edits) {
+        size_t eq = e.find('=');
+        std::string field = e.substr(0, eq);
+        std::optional<scan::TrackColumn> column;
+        if (field == "title") column = scan::TrackColumn::title;
+        if (field == "performer") column = scan::TrackColumn::performer;
+        if (field == "composer") column = scan::TrackColumn::composer;
+        if (field == "songwriter") column = scan::TrackColumn::songwriter;
+        if (eq == std::string::npos || !column) {
+          n.error("\"" + e + "\": a track's fields are title, performer, composer and songwriter (FIELD=VALUE)");
+          return kExitUsage;
+        }
+        changes.emplace_back(*column, e.substr(eq + 1));
+      }
+      for (const auto& [column, value] : changes) {
+        if (Status st = scan::editTrackField(*app.library(), target->category, target->number, t->position, column,
+                                             value);
+            !st) {
+          n.error(st.message());
+          return st.error().code == Errc::invalid_argument ? kExitUsage : kExitFailure;
+        }
+      }
+      return kExitOk;
     });
   });
 

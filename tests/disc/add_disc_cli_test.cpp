@@ -149,6 +149,17 @@ TEST_F(AddDisc, ReReadingADiscKeepsItsNumberAndTheUsersFields) {
   EXPECT_NE(show.out.find("\"genre\":\"Blues\""), std::string::npos);
   EXPECT_NE(show.out.find("\"tracks\":12"), std::string::npos);
   EXPECT_EQ(tamber("tree", false).out.find("#2"), std::string::npos);
+  // A track's texts are edited in place; its title cannot be emptied, its
+  // length not edited, a data disc has no tracks.
+  ASSERT_EQ(tamber("set-track 'Music/Night Drive' 2 'title=Highway Lights (live)' composer=B.\\ C").status, 0);
+  auto ls = tamber("ls --sort none -l 'Music/Night Drive'", false);
+  EXPECT_NE(ls.out.find("Highway Lights (live)\n"), std::string::npos) << ls.out;
+  EXPECT_LT(ls.out.find("composer: B. C"), ls.out.find("songwriter: A. Writer", ls.out.find("(live)")));
+  std::string before = tamber("storage cat " + shellQuote(lib) + " col1-1.xml", false).out;
+  EXPECT_EQ(tamber("set-track 'Music/Night Drive' 2 performer=X title=").status, 2);
+  EXPECT_EQ(tamber("set-track 'Music/Night Drive' 2 length=1").status, 2);
+  EXPECT_EQ(tamber("set-track 'Music/Night Drive' 13 title=x").status, 1);
+  EXPECT_EQ(tamber("storage cat " + shellQuote(lib) + " col1-1.xml", false).out, before);
   auto check = runCommand(std::string(TAMBER_CLI) + " storage check " + shellQuote(lib));
   EXPECT_EQ(check.status, 0) << check.out;
 }
