@@ -82,22 +82,6 @@ std::vector<std::string_view> linesOf(std::string_view body) {
   return lines;
 }
 
-// Decoded text cut to `units` UTF-16 units.
-std::string cutText(std::string_view bytes, size_t units) {
-  std::string text = toValidUtf8(bytes);
-  size_t used = 0;
-  for (size_t i = 0; i < text.size();) {
-    char32_t cp;
-    size_t n = decodeUtf8(text, i, cp);
-    if (n == 0) n = 1;
-    size_t need = cp >= 0x10000 ? 2 : 1;
-    if (used + need > units) return text.substr(0, i);
-    used += need;
-    i += n;
-  }
-  return text;
-}
-
 bool parseMatchLine(std::string_view line, CddbMatch& m) {
   size_t a = line.find_first_not_of(' ');
   if (a == std::string_view::npos) return false;
@@ -115,7 +99,7 @@ bool parseMatchLine(std::string_view line, CddbMatch& m) {
   if (!end || *end || id.empty()) return false;
   m.category = toValidUtf8(line.substr(a, b - a));
   m.discId = static_cast<uint32_t>(v);
-  std::string text = cutText(line.substr(e), 256);
+  std::string text = cutToUtf16Units(toValidUtf8(line.substr(e)), 256);
   text = text.substr(0, text.find_first_of("\r\n"));
   size_t slash = text.find('/');
   if (slash != std::string::npos) {

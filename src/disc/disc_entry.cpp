@@ -17,18 +17,7 @@ Error damaged(const std::string& why) { return Error{Errc::corrupt, "the disc en
 
 // Valid UTF-8 (other bytes read as Windows-1252), cut to `units` UTF-16 units.
 std::string decoded(std::string_view bytes, size_t units = kMaxUnits) {
-  std::string text = toValidUtf8(bytes);
-  size_t used = 0;
-  for (size_t i = 0; i < text.size();) {
-    char32_t cp;
-    size_t n = decodeUtf8(text, i, cp);
-    if (n == 0) n = 1;
-    size_t need = cp >= 0x10000 ? 2 : 1;
-    if (used + need > units) return text.substr(0, i);
-    used += need;
-    i += n;
-  }
-  return text;
+  return cutToUtf16Units(toValidUtf8(bytes), units);
 }
 
 std::string trimmed(std::string_view s) {

@@ -137,4 +137,18 @@ std::string hexDigits(const unsigned char* bytes, size_t size) {
   return out;
 }
 
+std::string cutToUtf16Units(std::string_view utf8, size_t units) {
+  size_t used = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    char32_t cp;
+    size_t n = decodeUtf8(utf8, i, cp);
+    if (n == 0) n = 1;
+    size_t need = cp >= 0x10000 ? 2 : 1;
+    if (used + need > units) return std::string(utf8.substr(0, i));
+    used += need;
+    i += n;
+  }
+  return std::string(utf8);
+}
+
 }  // namespace tamber

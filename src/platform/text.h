@@ -29,6 +29,10 @@ void appendUtf8(std::string& out, char32_t cp);
 // and values past U+10FFFF included).
 size_t decodeUtf8(std::string_view s, size_t i, char32_t& cp);
 
+// Valid UTF-8 cut at a character boundary to at most `units` UTF-16 code
+// units (fields that other programs keep in fixed UTF-16 buffers).
+std::string cutToUtf16Units(std::string_view utf8, size_t units);
+
 // The pieces of `text` between occurrences of `separator`, empty ones left out.
 std::vector<std::string_view> splitNonEmpty(std::string_view text, char separator);
 
