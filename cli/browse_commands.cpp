@@ -62,9 +62,18 @@ std::time_t entryTime(const ListingEntry& e) {
   return t ? *t : 0;
 }
 
+bool isTrack(const ListingEntry& e) {
+  const std::string* type = e.field("f");
+  return !e.folder && disc::isAudioTrackItem(e.name, type ? *type : std::string());
+}
+
 void sortEntries(std::vector<ListingEntry>& entries, Sort sort, bool reverse) {
   if (sort == Sort::none) return;
   std::stable_sort(entries.begin(), entries.end(), [&](const ListingEntry& a, const ListingEntry& b) {
+    // An audio disc's tracks come first and stay in disc order by name.
+    bool trackA = isTrack(a), trackB = isTrack(b);
+    if (trackA != trackB) return trackA;
+    if (trackA && sort == Sort::name) return false;
     if (a.folder != b.folder) return a.folder;  // folders first, in either direction
     bool less;
     if (sort == Sort::size && a.size != b.size) {
@@ -85,11 +94,6 @@ struct ListOptions {
   Sort sort = Sort::name;
   bool reverse = false, longForm = false, human = false, json = false;
 };
-
-bool isTrack(const ListingEntry& e) {
-  const std::string* type = e.field("f");
-  return !e.folder && disc::isAudioTrackItem(e.name, type ? *type : std::string());
-}
 
 // One entry as JSON; a folder's children follow when they were read.
 void entryJson(const ListingEntry& e, std::string& out, bool withChildren) {

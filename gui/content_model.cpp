@@ -77,7 +77,11 @@ Status ContentModel::showFolder(xmlNode* item, const std::vector<std::string>& s
   // Folders first, then files, each by name without case.
   nameKeys_.clear();
   nameKeys_.reserve(entries_.size());
-  for (const auto& e : entries_) nameKeys_.push_back(QString(e.folder ? "0" : "1") + qs(e.name).toLower());
+  // An audio disc's tracks come first, in disc order.
+  for (const auto& e : entries_) {
+    nameKeys_.push_back(audioTrack(e) ? QString(" %1").arg(nameKeys_.size(), 5, 10, QChar('0'))
+                                      : QString(e.folder ? "0" : "1") + qs(e.name).toLower());
+  }
   endResetModel();
   return {};
 }

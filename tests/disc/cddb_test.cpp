@@ -67,7 +67,7 @@ TEST(Cddb, QueriesAndReads) {
   LoopbackServer server;
   FixedNames c;
   std::vector<CddbMatch> matches;
-  server.reply = "200 rock 8a0b9c0d Artist / Album\r\n";
+  server.answer("200 rock 8a0b9c0d Artist / Album\r\n");
   ASSERT_TRUE(c.query(server.site(), identity(), matches));
   ASSERT_EQ(matches.size(), 1u);
   EXPECT_EQ(matches[0].category, "rock");
@@ -77,30 +77,30 @@ TEST(Cddb, QueriesAndReads) {
   EXPECT_NE(server.lastRequest().find("cmd=cddb+query+8a0b9c0d+3+150+15363+32314+621&hello="), std::string::npos)
       << server.lastRequest();
 
-  server.reply = "211 close matches found\r\nrock 8a0b9c0d Artist / Album\r\nblues 8a0b9c0e Other Album\r\n.\r\n";
+  server.answer("211 close matches found\r\nrock 8a0b9c0d Artist / Album\r\nblues 8a0b9c0e Other Album\r\n.\r\n");
   ASSERT_TRUE(c.query(server.site(), identity(), matches));
   ASSERT_EQ(matches.size(), 2u);
   EXPECT_EQ(matches[1].artist, "");
   EXPECT_EQ(matches[1].title, "Other Album");
 
-  server.reply = "202 No match for disc ID 8a0b9c0d.\r\n";
+  server.answer("202 No match for disc ID 8a0b9c0d.\r\n");
   EXPECT_FALSE(c.query(server.site(), identity(), matches));
   EXPECT_EQ(c.lastError(), 0);
 
   // A refusal is one line: answered without waiting for a terminator.
-  server.reply = "403 Database entry is corrupt.\r\n";
+  server.answer("403 Database entry is corrupt.\r\n");
   auto started = std::chrono::steady_clock::now();
   EXPECT_FALSE(c.query(server.site(), identity(), matches));
   EXPECT_EQ(c.lastError(), kCddbProtocol);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1000));
 
   // A server that wants an e-mail address says so; the message says what to set.
-  server.reply = "500 Unknown developer email\r\n";
+  server.answer("500 Unknown developer email\r\n");
   EXPECT_FALSE(c.query(server.site(), identity(), matches));
   EXPECT_NE(c.errorText().find("--email"), std::string::npos) << c.errorText();
   EXPECT_NE(c.errorText().find("hello_email"), std::string::npos);
 
-  server.reply = "210 rock 8a0b9c0d CD database entry follows (until terminating `.')\r\n" + kEntry;
+  server.answer("210 rock 8a0b9c0d CD database entry follows (until terminating `.')\r\n" + kEntry);
   DiscEntry e;
   ASSERT_TRUE(c.read(server.site(), "rock", 0x8a0b9c0d, e)) << c.errorText();
   EXPECT_EQ(e.title, "Album");
@@ -117,7 +117,7 @@ TEST(Cddb, QueriesAndReads) {
   EXPECT_EQ(texts.year, "2001");
   EXPECT_EQ(texts.artist, "Artist");
 
-  server.reply = "210 rock 8a0b9c0d\r\n# xmcd\r\n.\r\n";
+  server.answer("210 rock 8a0b9c0d\r\n# xmcd\r\n.\r\n");
   EXPECT_FALSE(c.read(server.site(), "rock", 0x8a0b9c0d, e));
   EXPECT_EQ(c.lastError(), kCddbProtocol);
 }
@@ -127,18 +127,17 @@ TEST(Cddb, ServersThatMisbehave) {
   FixedNames c;
   c.timeoutMs = 500;
   DiscEntry e;
-  server.mode = LoopbackServer::Mode::silent;
+  server.answer("", LoopbackServer::Mode::silent);
   EXPECT_FALSE(c.read(server.site(), "rock", 1, e));
   EXPECT_EQ(c.lastError(), kCddbTimeout);
 
-  server.mode = LoopbackServer::Mode::closeEarly;
-  server.reply = "210 rock 8a0b9c0d\r\n" + kEntry;
+  server.answer("210 rock 8a0b9c0d\r\n" + kEntry, LoopbackServer::Mode::closeEarly);
   EXPECT_FALSE(c.read(server.site(), "rock", 1, e));
   EXPECT_EQ(c.lastError(), kCddbProtocol);
   EXPECT_FALSE(c.lastReply().empty());  // what came is kept
 
   // A reply without end is cut, memory stays small.
-  server.mode = LoopbackServer::Mode::endless;
+  server.answer("", LoopbackServer::Mode::endless);
   c.timeoutMs = 5000;
   EXPECT_FALSE(c.read(server.site(), "rock", 1, e));
   EXPECT_EQ(c.lastError(), kCddbProtocol);
@@ -153,12 +152,11 @@ TEST(Cddb, ServersThatMisbehave) {
 TEST(Cddb, Sites) {
   LoopbackServer server;
   FixedNames c;
-  server.reply =
-      "210 OK, site information follows (until terminating `.')\r\n"
+  server.answer("210 OK, site information follows (until terminating `.')\r\n"
       "gnudb.gnudb.org http 80 /~cddb/cddb.cgi N037.20 W121.53 Random gnudb server\r\n"
       "gnudb.gnudb.org cddbp 8880 - N037.20 W121.53 Random gnudb server\r\n"
       "bad.example.org http 80 /~cddb/cddb.cgi N37.20 W121.53 Latitude too short\r\n"
-      "eu.example.org http 8080 /cddb.cgi S033.52 E151.12 Sydney mirror\r\n.\r\n";
+      "eu.example.org http 8080 /cddb.cgi S033.52 E151.12 Sydney mirror\r\n.\r\n");
   std::vector<CddbSite> sites;
   ASSERT_TRUE(c.sites(server.site(), sites));
   ASSERT_EQ(sites.size(), 2u);

@@ -19,15 +19,21 @@
 
 namespace tamber::disc {
 
-// Answers every connection with `reply(request)`; how it answers is up to
-// the reply: text to send then close, or one of the special behaviours.
+// Answers every connection after its request: the reply for the request's
+// command, else the default reply, then closes; or one of the special
+// behaviours. What it answers is set between requests through answer().
 class LoopbackServer {
  public:
   enum class Mode { reply, silent, closeEarly, endless };
-  Mode mode = Mode::reply;
-  std::string reply;
-  // Replies by command ("cddb+query", "cddb+read", "sites"), before `reply`.
-  std::vector<std::pair<std::string, std::string>> replies;
+  // The default reply (and how it is given), and replies by command
+  // ("cddb+query", "cddb+read", "sites") that come before it.
+  void answer(std::string reply, Mode mode = Mode::reply,
+              std::vector<std::pair<std::string, std::string>> byCommand = {}) {
+    std::lock_guard<std::mutex> l(m_);
+    reply_ = std::move(reply);
+    mode_ = mode;
+    replies_ = std::move(byCommand);
+  }
 
   LoopbackServer() {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -71,9 +77,15 @@ class LoopbackServer {
         if (n <= 0) break;
         req.append(buf, static_cast<size_t>(n));
       }
+      Mode mode;
+      std::string reply;
+      std::vector<std::pair<std::string, std::string>> replies;
       {
         std::lock_guard<std::mutex> l(m_);
         request_ = req;
+        mode = mode_;
+        reply = reply_;
+        replies = replies_;
       }
       std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
       switch (mode) {
@@ -89,8 +101,10 @@ class LoopbackServer {
           break;
         }
         case Mode::silent:
+          // Nothing more until the client gives up and closes.
           send(c, head);
-          std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+          while (!stop_ && ::recv(c, buf, sizeof buf, 0) > 0) {
+          }
           break;
         case Mode::closeEarly:
           send(c, head + reply.substr(0, reply.size() / 2));
@@ -114,6 +128,9 @@ class LoopbackServer {
   std::thread thread_;
   std::mutex m_;
   std::string request_;
+  Mode mode_ = Mode::reply;
+  std::string reply_;
+  std::vector<std::pair<std::string, std::string>> replies_;
 };
 
 }  // namespace tamber::disc
