@@ -18,7 +18,9 @@ packages=(
   # independent compound-file implementations the tests compare against
   python3 python3-olefile 7zip libgsf-1-dev
   # audio fixtures and the readers they are compared with
-  sox lame twolame id3v2 eyed3 python3-mutagen binutils
+  sox lame twolame id3v2 eyed3 python3-mutagen binutils vorbis-tools
+  # Ogg Vorbis through libvorbisfile
+  libvorbis-dev
   # picture and archive fixtures
   imagemagick libimage-exiftool-perl zip gcab arj
   # the desktop program, its tests (offscreen) and its pictures (under Xvfb)

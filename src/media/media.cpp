@@ -6,6 +6,7 @@
 
 #include "media/audio_reader.h"
 #include "media/mpeg/mpeg_audio_reader.h"
+#include "media/ogg/ogg_vorbis_reader.h"
 #include "media/pattern.h"
 #include "media/text_util.h"
 
@@ -16,7 +17,8 @@ using namespace tamber::media;
 
 struct CGeneralTagsInfo::Readers {
   MpegAudioReader mpeg;
-  UnrecognisingReader ogg, asf, ape;
+  OggVorbisReader ogg;
+  UnrecognisingReader asf, ape;
   AudioReader* forKind(int kind) {
     switch (kind) {
       case kAudioMpeg: return &mpeg;
