@@ -19,6 +19,8 @@ packages=(
   python3 python3-olefile 7zip libgsf-1-dev
   # audio fixtures and the readers they are compared with
   sox lame twolame id3v2 eyed3 python3-mutagen binutils vorbis-tools
+  # Windows Media Audio fixtures and the prober they are compared with
+  ffmpeg
   # Ogg Vorbis through libvorbisfile
   libvorbis-dev
   # picture and archive fixtures

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "media/audio_reader.h"
+#include "media/asf/asf_audio_reader.h"
 #include "media/mpeg/mpeg_audio_reader.h"
 #include "media/ogg/ogg_vorbis_reader.h"
 #include "media/pattern.h"
@@ -18,7 +19,8 @@ using namespace tamber::media;
 struct CGeneralTagsInfo::Readers {
   MpegAudioReader mpeg;
   OggVorbisReader ogg;
-  UnrecognisingReader asf, ape;
+  AsfAudioReader asf;
+  UnrecognisingReader ape;
   AudioReader* forKind(int kind) {
     switch (kind) {
       case kAudioMpeg: return &mpeg;
