@@ -5,6 +5,7 @@
 #include <new>
 
 #include "media/audio_reader.h"
+#include "media/ape/ape_audio_reader.h"
 #include "media/asf/asf_audio_reader.h"
 #include "media/mpeg/mpeg_audio_reader.h"
 #include "media/ogg/ogg_vorbis_reader.h"
@@ -20,7 +21,7 @@ struct CGeneralTagsInfo::Readers {
   MpegAudioReader mpeg;
   OggVorbisReader ogg;
   AsfAudioReader asf;
-  UnrecognisingReader ape;
+  ApeAudioReader ape;
   AudioReader* forKind(int kind) {
     switch (kind) {
       case kAudioMpeg: return &mpeg;
