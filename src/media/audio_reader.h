@@ -23,10 +23,4 @@ class AudioReader {
   virtual bool open(const std::string& path, AudioValues& out) = 0;
 };
 
-// Readers that arrive later recognise nothing yet.
-class UnrecognisingReader final : public AudioReader {
- public:
-  bool open(const std::string&, AudioValues&) override { return false; }
-};
-
 }  // namespace tamber::media
