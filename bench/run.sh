@@ -8,7 +8,9 @@ cd "$(dirname "$0")/.."
 ./build/release/bench/catalog_bench "${BENCH_DIR:-/var/tmp/tamber-bench}/catalog"
 mp3s="${BENCH_DIR:-/var/tmp/tamber-bench}/mp3"
 [ -d "$mp3s" ] || ./bench/make_mp3_set.sh "$mp3s" 500
-./build/release/bench/media_bench "$mp3s"
+audio="${BENCH_DIR:-/var/tmp/tamber-bench}/audio"
+[ -d "$audio" ] || ./bench/make_audio_set.sh "$audio" 100
+./build/release/bench/media_bench "$mp3s" "$audio"
 scanset="${BENCH_DIR:-/var/tmp/tamber-bench}/scan"
 [ -d "$scanset" ] || ./bench/make_scan_set.sh "$scanset/photos" "$scanset/archives" 300
 ./build/release/bench/scan_bench "$scanset/photos" "$scanset/archives"

@@ -41,9 +41,11 @@ struct AsfBuilder {
     objects += id + le(24 + data.size(), 8) + data;
     ++count;
   }
-  void fileProperties(uint32_t maxBitRate) {
+  // `playSeconds` 0: the file states no play duration.
+  void fileProperties(uint32_t maxBitRate, uint64_t playSeconds = 0, uint64_t prerollMs = 0) {
     object(guid({0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11, 0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}),
-           std::string(76, '\0') + le(maxBitRate, 4));
+           std::string(40, '\0') + le(playSeconds * 10000000 + prerollMs * 10000, 8) + le(0, 8) +
+               le(prerollMs, 8) + std::string(12, '\0') + le(maxBitRate, 4));
   }
   void streamProperties(int channels, uint32_t rate, uint32_t bytesPerSecond) {
     object(guid({0x91, 0x07, 0xDC, 0xB7, 0xB7, 0xA9, 0xCF, 0x11, 0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}),
@@ -118,7 +120,7 @@ TEST_F(AsfFiles, FfmpegFilesAgreeWithFfprobe) {
     EXPECT_EQ(s8(tags.channelsText), channels == 1 ? "1 Mono" : "2 Stereo") << name;
     EXPECT_EQ(s8(tags.bitRateText), std::to_string(bitRate / 1000) + " kbps") << name;
     std::string d = s8(tags.durationText);
-    EXPECT_NEAR(std::stoi(d.substr(0, 2)) * 60 + std::stoi(d.substr(3, 2)), seconds, 1.0) << name << " " << d;
+    EXPECT_EQ(std::stoi(d.substr(0, 2)) * 60 + std::stoi(d.substr(3, 2)), static_cast<int>(seconds)) << name << " " << d;
     EXPECT_FALSE(tags.codecText.empty()) << name;
   }
   EXPECT_EQ(files, 4);
@@ -159,6 +161,13 @@ TEST_F(AsfFiles, HeadersBuiltByteByByte) {
   EXPECT_EQ(tags.track, 7);
   EXPECT_EQ(tags.year, 1999);
   EXPECT_EQ(s8(tags.lyrics), "la la");
+
+  // A stated play duration wins over the bytes; its preroll is left out.
+  AsfBuilder timed;
+  timed.fileProperties(128000, 245, 3100);
+  timed.streamProperties(2, 44100, 16000);
+  ASSERT_EQ(readBytes(timed.file(16000 * 10)), 1);
+  EXPECT_EQ(s8(tags.durationText), "04:05");
 
   // Values no audio file has: not recognised.
   EXPECT_EQ(readBytes(plain(3).file(1000)), 0);

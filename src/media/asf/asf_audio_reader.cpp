@@ -90,6 +90,8 @@ class Reader {
 struct State {
   uint64_t fileLength = 0;
   uint32_t maxBitRate = 0;
+  uint64_t playDuration = 0;  // 100-ns units, the preroll included
+  uint64_t prerollMs = 0;
   uint32_t channels = 0, sampleRate = 0, averageBytes = 0;
   int32_t track = 0;
   std::u16string codecName, codecDescription, title, author, album, year, genre, description, lyrics;
@@ -219,7 +221,12 @@ bool AsfAudioReader::open(const std::string& path, AudioValues& out) {
         if (size < 24) break;
         uint64_t end = start + size;
         if (std::memcmp(guid, kFileProperties, 16) == 0) {
-          r.pos += 76;
+          uint64_t data = r.pos;
+          r.pos = data + 40;
+          (void)r.u64(s.playDuration);
+          r.pos = data + 56;
+          (void)r.u64(s.prerollMs);
+          r.pos = data + 76;
           (void)r.u32(s.maxBitRate);
         } else if (std::memcmp(guid, kStreamProperties, 16) == 0) {
           r.pos += 56;
@@ -247,8 +254,19 @@ bool AsfAudioReader::open(const std::string& path, AudioValues& out) {
     return false;
   }
   out = AudioValues{};
-  uint64_t audioBytes = s.fileLength > endOfHeader ? s.fileLength - endOfHeader : 0;
-  out.durationText = DurationText(static_cast<int>(audioBytes * 8 / s.maxBitRate));
+  // The play duration the file states, less its preroll; a file that
+  // states none is timed by its bytes after the header at the maximum bit
+  // rate (which counts the packets' overhead as sound: a 4-minute WMA file
+  // would last 18 s longer).
+  uint64_t seconds = 0;
+  uint64_t playMs = s.playDuration / 10000;
+  if (playMs > s.prerollMs && playMs - s.prerollMs < 1000ull * 3600 * 24 * 365) {
+    seconds = (playMs - s.prerollMs) / 1000;
+  } else {
+    uint64_t audioBytes = s.fileLength > endOfHeader ? s.fileLength - endOfHeader : 0;
+    seconds = audioBytes * 8 / s.maxBitRate;
+  }
+  out.durationText = DurationText(static_cast<int>(std::min<uint64_t>(seconds, INT32_MAX)));
   out.codecText = s.codecName;
   char buf[64];
   std::snprintf(buf, sizeof buf, "%u %s", s.channels, s.channels == 1 ? "Mono" : "Stereo");
