@@ -46,7 +46,7 @@ std::string cdTextJson(const disc::CdText& t) {
 }  // namespace
 
 void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
-  auto spec = std::make_shared<std::string>();
+  auto drive = std::make_shared<std::string>();
 
   auto* drives = cli.add_subcommand("drives", "List the optical drives (index, device, name, tray)");
   drives->callback([&status, g] {
@@ -83,11 +83,11 @@ void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
 
   auto* show = cli.add_subcommand(
       "disc", "Read the disc in a drive: kind, table of contents, disc ids, catalog number, ISRCs, CD-TEXT");
-  show->add_option("--drive", *spec, "Drive index, device path (/dev/sr0) or sim:FILE (a simulated drive)");
-  show->callback([&status, g, spec] {
+  show->add_option("--drive", *drive, "Drive index, device path (/dev/sr0) or sim:FILE (a simulated drive)");
+  show->callback([&status, g, drive] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       disc::CdDriveManager m;
-      auto index = m.select(*spec);
+      auto index = m.select(*drive);
       if (!index) {
         n.error(index.message());
         return kExitFailure;

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "disc/sim_drive.h"
+#include "platform/text.h"
 
 namespace tamber::disc {
 
@@ -46,14 +47,7 @@ std::string upper(std::string s) {
 // Text bytes up to the first zero, as 8-bit (ISO 8859-1) text in UTF-8.
 std::string latin1Text(const std::string& bytes) {
   std::string out;
-  for (unsigned char b : bytes.substr(0, bytes.find('\0'))) {
-    if (b < 0x80) {
-      out += static_cast<char>(b);
-    } else {
-      out += static_cast<char>(0xC0 | b >> 6);
-      out += static_cast<char>(0x80 | (b & 0x3F));
-    }
-  }
+  for (unsigned char b : bytes.substr(0, bytes.find('\0'))) appendUtf8(out, b);
   return out;
 }
 
@@ -185,31 +179,31 @@ void CdDriveManager::enumerate(const std::string& sysBlock, const std::string& d
   }
 }
 
-Result<int> CdDriveManager::addDrive(const std::string& spec) {
-  if (int known = indexOfDevice(spec); known >= 0) return known;
-  if (spec.rfind("sim:", 0) == 0) {
-    auto t = openSimulatedDrive(spec.substr(4));
+Result<int> CdDriveManager::addDrive(const std::string& name) {
+  if (int known = indexOfDevice(name); known >= 0) return known;
+  if (name.rfind("sim:", 0) == 0) {
+    auto t = openSimulatedDrive(name.substr(4));
     if (!t) return t.error();
     return addTransport(std::move(*t));
   }
-  auto t = openSgTransport(spec);
+  auto t = openSgTransport(name);
   if (!t) return t.error();
   return addTransport(std::move(*t));
 }
 
-Result<int> CdDriveManager::select(const std::string& spec) {
-  bool number = !spec.empty() && spec.size() < 4 &&
-                std::all_of(spec.begin(), spec.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!spec.empty() && !number) return addDrive(spec);
+Result<int> CdDriveManager::select(const std::string& name) {
+  bool number = !name.empty() && name.size() < 4 &&
+                std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!name.empty() && !number) return addDrive(name);
   if (drives_.empty()) enumerate();
   if (drives_.empty()) {
     std::string why = kNoDriveText;
     for (const auto& p : problems_) why += "\n" + p;
     return Error{Errc::not_found, why};
   }
-  int index = number ? std::stoi(spec) : 0;
+  int index = number ? std::stoi(name) : 0;
   if (index >= driveCount()) {
-    return Error{Errc::not_found, "no drive " + spec + ": the machine has " + std::to_string(driveCount())};
+    return Error{Errc::not_found, "no drive " + name + ": the machine has " + std::to_string(driveCount())};
   }
   return index;
 }

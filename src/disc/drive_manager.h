@@ -68,12 +68,12 @@ class CdDriveManager {
   void enumerate(const std::string& sysBlock = "/sys/class/block", const std::string& devFolder = "/dev");
   // Adds a drive named on the command line: "sim:FILE" or a device path.
   // No filter applies. Returns its index.
-  Result<int> addDrive(const std::string& spec);
+  Result<int> addDrive(const std::string& name);
   int addTransport(std::unique_ptr<Transport> transport);
   // The drive a command names: empty for the first drive of the machine, a
   // number for the drive of that index, else a device path or "sim:FILE".
   // Without any drive: "There is no cd/dvd device installed.".
-  Result<int> select(const std::string& spec);
+  Result<int> select(const std::string& name);
 
   int driveCount() const { return static_cast<int>(drives_.size()); }
   const DriveRecord* record(int index) const;

@@ -63,6 +63,13 @@ std::string linkedFile(const std::string& path, int fd, uint64_t size) {
   return std::filesystem::is_regular_file(linked, ec) ? linked.string() : std::string();
 }
 
+// The number a text starts with ("05/12" gives 5).
+int32_t leadingNumber(const std::u16string& s) {
+  int32_t v = 0;
+  for (size_t i = 0; i < s.size() && s[i] >= u'0' && s[i] <= u'9' && v < 100000000; ++i) v = v * 10 + (s[i] - u'0');
+  return v;
+}
+
 }  // namespace
 
 bool readApeInfo(int fd, uint64_t size, ApeInfo& info) {
@@ -223,18 +230,9 @@ bool ApeAudioReader::open(const std::string& path, AudioValues& out) {
       else if (n == "Genre") out.genre = value;
       else if (n == "Comment") out.comment = value;
       else if (n == "Lyrics") out.lyrics = value;
-      else if (n == "Year") {
-        size_t i = 0;
-        int32_t year = 0;
-        while (i < value.size() && value[i] >= u'0' && value[i] <= u'9' && year < 100000000) year = year * 10 + (value[i++] - u'0');
-        out.year = year;
-      } else if (n == "Track") {
-        int32_t track = 0;
-        for (size_t i = 0; i < value.size() && value[i] >= u'0' && value[i] <= u'9' && track < 100000000; ++i) {
-          track = track * 10 + (value[i] - u'0');
-        }
-        out.track = track;
-      } else {
+      else if (n == "Year") out.year = leadingNumber(value);
+      else if (n == "Track") out.track = leadingNumber(value);
+      else {
         out.otherTags += fromUtf8(n, false) + u" = " + value + u" \n";
       }
     }
