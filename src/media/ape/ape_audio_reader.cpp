@@ -1,13 +1,10 @@
 #include "media/ape/ape_audio_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "media/media.h"
 #include "media/mpeg/mpeg_audio_reader.h"
@@ -22,16 +19,6 @@ constexpr uint32_t kMaxValueBytes = 128;
 // A tag larger than this is not believed.
 constexpr uint32_t kMaxTagBytes = 16 << 20;
 
-bool readAt(int fd, uint64_t off, void* buf, size_t n) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = ::pread(fd, static_cast<char*>(buf) + done, n - done, static_cast<off_t>(off + done));
-    if (r <= 0) return false;
-    done += static_cast<size_t>(r);
-  }
-  return true;
-}
-
 uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
@@ -44,10 +31,11 @@ std::u16string trimmed(const std::u16string& s) {
 }
 
 // An .apl link file: "Image File=NAME" names the audio file.
-std::string linkedFile(const std::string& path, int fd, uint64_t size) {
+std::string linkedFile(const std::string& path, const AudioFile& file) {
+  uint64_t size = file.size();
   if (size > 64 * 1024) return {};
   std::string text(static_cast<size_t>(size), '\0');
-  if (!readAt(fd, 0, text.data(), text.size())) return {};
+  if (!file.readAll(0, text.data(), text.size())) return {};
   if (text.find("[Monkey's Audio Image Link File]") == std::string::npos) return {};
   size_t at = text.find("Image File=");
   if (at == std::string::npos) return {};
@@ -72,9 +60,10 @@ int32_t leadingNumber(const std::u16string& s) {
 
 }  // namespace
 
-bool readApeInfo(int fd, uint64_t size, ApeInfo& info) {
+bool readApeInfo(const AudioFile& file, ApeInfo& info) {
+  uint64_t size = file.size();
   uint8_t head[76] = {};
-  if (size < 32 || !readAt(fd, 0, head, std::min<uint64_t>(size, sizeof head))) return false;
+  if (size < 32 || !file.readAll(0, head, std::min<uint64_t>(size, sizeof head))) return false;
   if (std::memcmp(head, "MAC ", 4) != 0) return false;
   info = ApeInfo{};
   info.version = le16(head + 4);
@@ -84,7 +73,7 @@ bool readApeInfo(int fd, uint64_t size, ApeInfo& info) {
     // A descriptor, then the header where the descriptor says.
     uint32_t descriptorBytes = le32(head + 8);
     uint8_t h[24];
-    if (descriptorBytes < 52 || descriptorBytes > size || !readAt(fd, descriptorBytes, h, sizeof h)) return false;
+    if (descriptorBytes < 52 || descriptorBytes > size || !file.readAll(descriptorBytes, h, sizeof h)) return false;
     info.compressionLevel = le16(h);
     blocksPerFrame = le32(h + 4);
     finalFrameBlocks = le32(h + 8);
@@ -113,17 +102,18 @@ bool readApeInfo(int fd, uint64_t size, ApeInfo& info) {
   return true;
 }
 
-bool readApeTag(int fd, uint64_t size, ApeTag& tag) {
+bool readApeTag(const AudioFile& file, ApeTag& tag) {
+  uint64_t size = file.size();
   tag = ApeTag{};
   uint8_t id3[128];
-  bool hasId3 = size >= 128 && readAt(fd, size - 128, id3, 128) && std::memcmp(id3, "TAG", 3) == 0;
+  bool hasId3 = size >= 128 && file.readAll(size - 128, id3, 128) && std::memcmp(id3, "TAG", 3) == 0;
   uint64_t end = size - (hasId3 ? 128 : 0);
   uint8_t footer[32];
-  if (end >= 32 && readAt(fd, end - 32, footer, 32) && std::memcmp(footer, "APETAGEX", 8) == 0) {
+  if (end >= 32 && file.readAll(end - 32, footer, 32) && std::memcmp(footer, "APETAGEX", 8) == 0) {
     uint32_t version = le32(footer + 8), tagBytes = le32(footer + 12), count = le32(footer + 16);
     if ((version == 1000 || version == 2000) && tagBytes >= 32 && tagBytes <= end && tagBytes <= kMaxTagBytes) {
       std::string items(tagBytes - 32, '\0');
-      if (readAt(fd, end - tagBytes, items.data(), items.size())) {
+      if (file.readAll(end - tagBytes, items.data(), items.size())) {
         tag.version = static_cast<int>(version);
         size_t at = 0;
         for (uint32_t i = 0; i < count && at + 8 < items.size(); ++i) {
@@ -161,34 +151,20 @@ bool readApeTag(int fd, uint64_t size, ApeTag& tag) {
 }
 
 bool ApeAudioReader::open(const std::string& path, AudioValues& out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  uint64_t size = static_cast<uint64_t>(st.st_size);
+  auto file = std::make_unique<AudioFile>(path, cache_);
+  if (!file->ok()) return false;
   ApeInfo info;
-  if (!readApeInfo(fd, size, info)) {
+  if (!readApeInfo(*file, info)) {
     // A link file stands for the file it names, when that exists.
-    std::string linked = linkedFile(path, fd, size);
-    ::close(fd);
+    std::string linked = linkedFile(path, *file);
+    file.reset();
     if (linked.empty()) return false;
-    fd = ::open(linked.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      if (fd >= 0) ::close(fd);
-      return false;
-    }
-    size = static_cast<uint64_t>(st.st_size);
-    if (!readApeInfo(fd, size, info)) {
-      ::close(fd);
-      return false;
-    }
+    file = std::make_unique<AudioFile>(linked, cache_);
+    if (!file->ok() || !readApeInfo(*file, info)) return false;
   }
   ApeTag tag;
-  bool tagged = readApeTag(fd, size, tag);
-  ::close(fd);
+  bool tagged = readApeTag(*file, tag);
+  file.reset();
 
   out = AudioValues{};
   char buf[64];

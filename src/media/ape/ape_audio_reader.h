@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "media/audio_file.h"
 #include "media/audio_reader.h"
 
 namespace tamber::media {
@@ -33,13 +34,16 @@ struct ApeTag {
 
 // The stream information of the file's first bytes; false when they are no
 // Monkey's Audio header.
-bool readApeInfo(int fd, uint64_t size, ApeInfo& info);
+bool readApeInfo(const AudioFile& file, ApeInfo& info);
 // The tag at the end of the file; false when there is none.
-bool readApeTag(int fd, uint64_t size, ApeTag& tag);
+bool readApeTag(const AudioFile& file, ApeTag& tag);
 
 class ApeAudioReader final : public AudioReader {
  public:
   bool open(const std::string& path, AudioValues& out) override;
+
+ private:
+  AudioFile::Cache cache_;
 };
 
 }  // namespace tamber::media

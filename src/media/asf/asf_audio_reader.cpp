@@ -1,8 +1,5 @@
 #include "media/asf/asf_audio_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -35,31 +32,14 @@ constexpr Guid kCodecList = {0x40, 0x52, 0xD1, 0x86, 0x1D, 0x31, 0xD0, 0x11,
 // Strings keep at most 250 characters.
 constexpr size_t kMaxChars = 250;
 
-// Reads of a file by position, never past its end. The file's first 64 KB
-// are read at once: the header objects of a usual file lie there, and are
-// then read without a system call for each field.
+// Reads of a file by position, never past its end.
 class Reader {
  public:
-  explicit Reader(int fd, uint64_t size) : fd_(fd), size_(size) {
-    head_.resize(static_cast<size_t>(std::min<uint64_t>(size, 64 * 1024)));
-    ssize_t r = head_.empty() ? 0 : ::pread(fd_, head_.data(), head_.size(), 0);
-    head_.resize(r > 0 ? static_cast<size_t>(r) : 0);
-  }
+  explicit Reader(const AudioFile& file) : file_(file) {}
   uint64_t pos = 0;
-  uint64_t size() const { return size_; }
+  uint64_t size() const { return file_.size(); }
   bool bytes(void* out, size_t n) {
-    if (pos > size_ || n > size_ - pos) return false;
-    if (pos + n <= head_.size()) {
-      std::memcpy(out, head_.data() + pos, n);
-      pos += n;
-      return true;
-    }
-    size_t done = 0;
-    while (done < n) {
-      ssize_t r = ::pread(fd_, static_cast<char*>(out) + done, n - done, static_cast<off_t>(pos + done));
-      if (r <= 0) return false;
-      done += static_cast<size_t>(r);
-    }
+    if (pos > size() || n > size() - pos || !file_.readAll(pos, out, n)) return false;
     pos += n;
     return true;
   }
@@ -94,9 +74,7 @@ class Reader {
     for (size_t i = n; i-- > 0;) v = v << 8 | b[i];
     return true;
   }
-  int fd_;
-  uint64_t size_;
-  std::string head_;
+  const AudioFile& file_;
 };
 
 struct State {
@@ -206,17 +184,11 @@ void codecList(Reader& r, State& s, uint64_t end) {
 }  // namespace
 
 bool AsfAudioReader::open(const std::string& path, AudioValues& out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  AudioFile file(path, cache_);
+  if (!file.ok()) return false;
   State s;
-  s.fileLength = static_cast<uint64_t>(st.st_size);
-  Reader r(fd, s.fileLength);
+  s.fileLength = file.size();
+  Reader r(file);
   uint8_t guid[16];
   uint64_t endOfHeader = 0;
   if (r.bytes(guid, 16) && std::memcmp(guid, kHeader, 16) == 0) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "media/audio_file.h"
 #include "media/audio_reader.h"
 
 namespace tamber::media {
@@ -11,6 +12,9 @@ namespace tamber::media {
 class AsfAudioReader final : public AudioReader {
  public:
   bool open(const std::string& path, AudioValues& out) override;
+
+ private:
+  AudioFile::Cache cache_;
 };
 
 }  // namespace tamber::media

@@ -1,8 +1,5 @@
 #include "media/mpeg/mpeg_audio_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -89,37 +86,6 @@ std::u16string id3v1Text(const uint8_t* p, size_t n) {
   return fromCodePage(s);
 }
 
-class File {
- public:
-  explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    struct stat st {};
-    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<uint64_t>(st.st_size);
-  }
-  ~File() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  bool ok() const { return fd_ >= 0; }
-  uint64_t size() const { return size_; }
-  // Reads what exists of [off, off + n); returns the count.
-  size_t read(uint64_t off, void* buf, size_t n) const {
-    if (off >= size_) return 0;
-    n = static_cast<size_t>(std::min<uint64_t>(n, size_ - off));
-    size_t done = 0;
-    while (done < n) {
-      ssize_t r = ::pread(fd_, static_cast<char*>(buf) + done, n - done, static_cast<off_t>(off + done));
-      if (r <= 0) break;
-      done += static_cast<size_t>(r);
-    }
-    return done;
-  }
-
- private:
-  int fd_;
-  uint64_t size_ = 0;
-};
-
 }  // namespace
 
 bool MpegAudioReader::decodeHeader(uint32_t h, FrameInfo& f) {
@@ -187,8 +153,8 @@ std::u16string MpegAudioReader::genreFromFrame(const std::u16string& text) {
 // ---------------------------------------------------------------------------
 
 struct MpegAudioReader::State {
-  explicit State(const File& f) : file(f), audioBytes(static_cast<int64_t>(f.size())) {}
-  const File& file;
+  explicit State(const AudioFile& f) : file(f), audioBytes(static_cast<int64_t>(f.size())) {}
+  const AudioFile& file;
   uint32_t header = 0;
   FrameInfo first;
   int64_t audioBytes;
@@ -567,7 +533,7 @@ bool MpegAudioReader::State::id3v2Pass() {
 }
 
 bool MpegAudioReader::open(const std::string& path, AudioValues& out) {
-  File file(path);
+  AudioFile file(path, cache_);
   if (!file.ok()) return false;
   State s(file);
   bool v1 = s.id3v1Pass();

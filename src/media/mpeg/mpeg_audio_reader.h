@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 
+#include "media/audio_file.h"
 #include "media/audio_reader.h"
 
 namespace tamber::media {
@@ -41,6 +42,7 @@ class MpegAudioReader final : public AudioReader {
 
  private:
   struct State;
+  AudioFile::Cache cache_;
 };
 
 }  // namespace tamber::media

@@ -4,13 +4,18 @@
 
 #include <vorbis/vorbisfile.h>
 
+#include <memory>
+
+#include "media/audio_file.h"
 #include "media/audio_reader.h"
 
 namespace tamber::media {
 
+struct OggSource;
+
 class OggVorbisReader final : public AudioReader {
  public:
-  OggVorbisReader() = default;
+  OggVorbisReader();
   ~OggVorbisReader() override;
   OggVorbisReader(const OggVorbisReader&) = delete;
   OggVorbisReader& operator=(const OggVorbisReader&) = delete;
@@ -19,7 +24,10 @@ class OggVorbisReader final : public AudioReader {
 
  private:
   void release();
-  // The stream stays attached until the next open or the reader's end.
+  // The stream stays attached until the next open or the reader's end;
+  // libvorbisfile reads it through callbacks over `source_`.
+  AudioFile::Cache cache_;
+  std::unique_ptr<OggSource> source_;
   OggVorbis_File file_{};
   bool attached_ = false;
 };
