@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace tamber::media {
@@ -80,6 +81,16 @@ size_t AudioFile::read(uint64_t off, void* buf, size_t n) const {
     done += take;
   }
   return done;
+}
+
+bool AudioCursor::seek(int64_t offset, int whence) {
+  int64_t base = whence == SEEK_SET ? 0
+                 : whence == SEEK_CUR ? static_cast<int64_t>(pos)
+                 : whence == SEEK_END ? static_cast<int64_t>(file.size())
+                                      : -1;
+  if (base < 0 || offset < -base || offset > INT64_MAX - base) return false;
+  pos = static_cast<uint64_t>(base + offset);
+  return true;
 }
 
 }  // namespace tamber::media

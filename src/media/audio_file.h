@@ -62,4 +62,22 @@ class AudioFile {
   Cache& cache_;
 };
 
+// A read position over an AudioFile, for the libraries that read through
+// callbacks (libvorbisfile, libopusfile).
+struct AudioCursor {
+  AudioCursor(const std::string& path, AudioFile::Cache& cache) : file(path, cache) {}
+  // Reads up to `n` bytes at the position and moves past them.
+  size_t read(void* buf, size_t n) {
+    size_t got = file.read(pos, buf, n);
+    pos += got;
+    return got;
+  }
+  // fseek's rules: SEEK_SET, SEEK_CUR or SEEK_END; false for a position
+  // before the start.
+  bool seek(int64_t offset, int whence);
+
+  AudioFile file;
+  uint64_t pos = 0;
+};
+
 }  // namespace tamber::media

@@ -22,13 +22,6 @@ constexpr uint32_t kMaxTagBytes = 16 << 20;
 uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
-std::u16string trimmed(const std::u16string& s) {
-  auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
-  size_t b = 0, e = s.size();
-  while (b < e && blank(s[b])) ++b;
-  while (e > b && blank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
 
 // An .apl link file: "Image File=NAME" names the audio file.
 std::string linkedFile(const std::string& path, const AudioFile& file) {
@@ -51,12 +44,6 @@ std::string linkedFile(const std::string& path, const AudioFile& file) {
   return std::filesystem::is_regular_file(linked, ec) ? linked.string() : std::string();
 }
 
-// The number a text starts with ("05/12" gives 5).
-int32_t leadingNumber(const std::u16string& s) {
-  int32_t v = 0;
-  for (size_t i = 0; i < s.size() && s[i] >= u'0' && s[i] <= u'9' && v < 100000000; ++i) v = v * 10 + (s[i] - u'0');
-  return v;
-}
 
 }  // namespace
 

@@ -90,22 +90,11 @@ struct State {
 };
 
 std::u16string trimmedUpper(const std::u16string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == u' ' || s[b] == u'\t' || s[b] == u'\r' || s[b] == u'\n')) ++b;
-  while (e > b && (s[e - 1] == u' ' || s[e - 1] == u'\t' || s[e - 1] == u'\r' || s[e - 1] == u'\n')) --e;
-  std::u16string out = s.substr(b, e - b);
+  std::u16string out = trimmed(s);
   for (char16_t& c : out) {
     if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
   }
   return out;
-}
-
-int32_t leadingNumber(const std::u16string& s) {
-  size_t i = 0;
-  while (i < s.size() && s[i] == u' ') ++i;
-  int64_t v = 0;
-  for (; i < s.size() && s[i] >= u'0' && s[i] <= u'9' && v < 100000000; ++i) v = v * 10 + (s[i] - u'0');
-  return static_cast<int32_t>(v);
 }
 
 void contentDescription(Reader& r, State& s) {

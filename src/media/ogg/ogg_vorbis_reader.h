@@ -11,8 +11,6 @@
 
 namespace tamber::media {
 
-struct OggSource;
-
 class OggVorbisReader final : public AudioReader {
  public:
   OggVorbisReader();
@@ -27,13 +25,9 @@ class OggVorbisReader final : public AudioReader {
   // The stream stays attached until the next open or the reader's end;
   // libvorbisfile reads it through callbacks over `source_`.
   AudioFile::Cache cache_;
-  std::unique_ptr<OggSource> source_;
+  std::unique_ptr<AudioCursor> source_;
   OggVorbis_File file_{};
   bool attached_ = false;
 };
-
-// What a channel count is called: "monophonic" (1 and 0), "stereo", ...,
-// "5,1 surround"; empty from 7 channels on.
-const char* vorbisChannelText(int channels);
 
 }  // namespace tamber::media
