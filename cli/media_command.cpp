@@ -1,5 +1,6 @@
 // tamber media FILE...: what the extractors find in files.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,8 +34,23 @@ int audioKindOf(const std::filesystem::path& p) {
   if (ext == ".mp3" || ext == ".mp2" || ext == ".mp1" || ext == ".mpa" || ext == ".mpga") return kAudioMpeg;
   if (ext == ".ogg" || ext == ".oga") return kAudioOggVorbis;
   if (ext == ".wma" || ext == ".asf") return kAudioAsf;
-  if (ext == ".ape" || ext == ".mac") return kAudioApe;
+  if (ext == ".ape" || ext == ".apl" || ext == ".mac") return kAudioApe;
+  if (ext == ".flac") return kAudioFlac;
+  if (ext == ".opus") return kAudioOpus;
+  if (ext == ".m4a" || ext == ".m4b") return kAudioMp4;
   return -1;
+}
+
+// The file's first 64 bytes (fewer when it is shorter); empty when it
+// cannot be read.
+std::string headOf(const std::string& file) {
+  std::string head(64, '\0');
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {};
+  ssize_t n = ::read(fd, head.data(), head.size());
+  ::close(fd);
+  head.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return head;
 }
 
 // The archive subtype an extension calls for; -1 when it is no archive.
@@ -204,6 +220,12 @@ int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags,
     return kExitOk;
   }
   int kind = audioKindOf(file);
+  // The extension says whether the file is audio; its first bytes say which
+  // reader reads it.
+  if (kind >= 0) {
+    std::string head = headOf(file);
+    kind = AudioKindOfHead(head.data(), head.size(), kind);
+  }
   // File names that are not UTF-8 cannot travel as UTF-16; such a file is
   // read through the bytes widened one by one, which names it exactly.
   auto converted = utf8ToUtf16(file);

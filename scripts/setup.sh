@@ -21,8 +21,10 @@ packages=(
   sox lame twolame id3v2 eyed3 python3-mutagen binutils vorbis-tools
   # Windows Media Audio fixtures and the prober they are compared with
   ffmpeg
-  # Ogg Vorbis through libvorbisfile
-  libvorbis-dev
+  # Ogg Vorbis through libvorbisfile, Opus through libopusfile
+  libvorbis-dev libopusfile-dev
+  # FLAC and Opus fixtures
+  flac opus-tools
   # picture and archive fixtures
   imagemagick libimage-exiftool-perl zip gcab arj
   # the desktop program, its tests (offscreen) and its pictures (under Xvfb)

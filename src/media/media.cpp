@@ -7,8 +7,11 @@
 #include "media/audio_reader.h"
 #include "media/ape/ape_audio_reader.h"
 #include "media/asf/asf_audio_reader.h"
+#include "media/flac/flac_audio_reader.h"
+#include "media/mp4/mp4_audio_reader.h"
 #include "media/mpeg/mpeg_audio_reader.h"
 #include "media/ogg/ogg_vorbis_reader.h"
+#include "media/opus/opus_audio_reader.h"
 #include "media/pattern.h"
 #include "media/text_util.h"
 
@@ -22,16 +25,46 @@ struct CGeneralTagsInfo::Readers {
   OggVorbisReader ogg;
   AsfAudioReader asf;
   ApeAudioReader ape;
+  FlacAudioReader flac;
+  OpusAudioReader opus;
+  Mp4AudioReader mp4;
   AudioReader* forKind(int kind) {
     switch (kind) {
       case kAudioMpeg: return &mpeg;
       case kAudioOggVorbis: return &ogg;
       case kAudioAsf: return &asf;
       case kAudioApe: return &ape;
+      case kAudioFlac: return &flac;
+      case kAudioOpus: return &opus;
+      case kAudioMp4: return &mp4;
       default: return nullptr;
     }
   }
 };
+
+int AudioKindOfHead(const void* head, size_t size, int kind) {
+  const auto* h = static_cast<const uint8_t*>(head);
+  auto starts = [&](size_t at, const void* bytes, size_t n) {
+    return size >= at + n && std::memcmp(h + at, bytes, n) == 0;
+  };
+  static constexpr uint8_t kAsfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                             0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  if (starts(0, "OggS", 4) && size > 27) {
+    // The first packet follows the page header and its segment table.
+    size_t packet = 27 + h[26];
+    if (starts(packet, "\x01vorbis", 7)) return kAudioOggVorbis;
+    if (starts(packet, "OpusHead", 8)) return kAudioOpus;
+    return kind;
+  }
+  if (starts(0, "fLaC", 4)) return kAudioFlac;
+  if (starts(0, "MAC ", 4)) return kAudioApe;
+  if (starts(0, kAsfHeader, 16)) return kAudioAsf;
+  if (starts(4, "ftyp", 4)) return kAudioMp4;
+  if (starts(0, "ID3", 3)) return kind == kAudioFlac || kind == kAudioApe ? kind : kAudioMpeg;
+  // An MPEG audio frame header right at the start.
+  if (size >= 2 && h[0] == 0xFF && (h[1] & 0xE0) == 0xE0) return kAudioMpeg;
+  return kind;
+}
 
 CGeneralTagsInfo::CGeneralTagsInfo() = default;
 CGeneralTagsInfo::~CGeneralTagsInfo() = default;

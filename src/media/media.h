@@ -17,7 +17,16 @@ enum AudioKind : int {
   kAudioOggVorbis = 1,
   kAudioAsf = 2,
   kAudioApe = 3,
+  kAudioFlac = 4,
+  kAudioOpus = 5,
+  kAudioMp4 = 6,
 };
+
+// The reader a file's first bytes call for (at least 64 of them, when the
+// file has that many): `kind` itself when they name no format the readers
+// know, or only one that `kind` reads too (an ID3v2 tag in front of a FLAC
+// or Monkey's Audio file).
+TAMBER_MEDIA_EXPORT int AudioKindOfHead(const void* head, size_t size, int kind);
 
 // The general tag record and the audio front.
 class TAMBER_MEDIA_EXPORT CGeneralTagsInfo {
@@ -27,7 +36,7 @@ class TAMBER_MEDIA_EXPORT CGeneralTagsInfo {
   CGeneralTagsInfo(const CGeneralTagsInfo&) = delete;
   CGeneralTagsInfo& operator=(const CGeneralTagsInfo&) = delete;
 
-  // Creates the four readers; without it every loadInfo returns 0.
+  // Creates the readers; without it every loadInfo returns 0.
   void CreateForAnalysis();
   // Reads one file with the reader of `kind`: 1 on success, 0 on failure
   // (the record then holds its reset values). Never throws.

@@ -611,7 +611,12 @@ void Scanner::Impl::writeFileRecord(std::string& out, const Entry& e, const std:
       if (flags & kScanDocuments) writeDocument(out, *wide, cls->subtype, ext);
       break;
     case FileKind::audio:
-      if (flags & kScanTags) writeTags(out, *wide, cls->subtype);
+      // The extension says it is audio; the first bytes say which reader
+      // (an Opus stream in an .ogg file, MP3 under a .wma name).
+      if (flags & kScanTags) {
+        std::string head = file.head(64);
+        writeTags(out, *wide, static_cast<uint8_t>(AudioKindOfHead(head.data(), head.size(), cls->subtype)));
+      }
       break;
     case FileKind::executable:
       if (flags & kScanDocuments) writeDocument(out, *wide, kSubtypeExecutable, ext);

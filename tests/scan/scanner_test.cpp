@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "catalog/library.h"
+#include "media/media.h"
 #include "platform/hex_time.h"
 #include "platform/mounts.h"
 #include "scan/add_folder_job.h"
@@ -167,7 +168,7 @@ class Job : public ::testing::Test {
 
 TEST(ExtensionTable, HoldsEveryExtensionOnceAndClassifiesByLowerCase) {
   ExtensionTable t;
-  EXPECT_EQ(t.size(), 119u);
+  EXPECT_EQ(t.size(), 123u);
   EXPECT_EQ(extensionOf("song.MP3"), "mp3");
   EXPECT_EQ(extensionOf("archive.tar.gz"), "gz");
   EXPECT_EQ(extensionOf("README"), "");
@@ -178,6 +179,10 @@ TEST(ExtensionTable, HoldsEveryExtensionOnceAndClassifiesByLowerCase) {
   EXPECT_EQ(t.classify("phtml")->subtype, kDocHtml);
   EXPECT_EQ(t.classify("php3")->subtype, kDocHtml);
   EXPECT_EQ(t.classify("z")->kind, FileKind::archive);
+  EXPECT_EQ(t.classify("flac")->subtype, kAudioFlac);
+  EXPECT_EQ(t.classify("opus")->subtype, kAudioOpus);
+  EXPECT_EQ(t.classify("m4b")->subtype, kAudioMp4);
+  EXPECT_FALSE(t.classify("flacc"));
   EXPECT_EQ(t.classify("z")->subtype, 1);
   EXPECT_EQ(t.classify("exe")->subtype, kSubtypeExecutable);
   EXPECT_EQ(t.classify("xlw")->subtype, kDocOffice);
