@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Makes DIR with COUNT (default 100) files each of Ogg Vorbis, WMA and
-# Monkey's Audio, of a song's length (3 to 5 minutes) and each with its own
-# tags: one encoding per format (oggenc, ffmpeg), copied and re-tagged
-# (vorbiscomment; ffmpeg without re-encoding). No Monkey's Audio encoder is
-# packaged: those files get a real header and APE tag in front of and behind
-# a song's worth of bytes.
+# Makes DIR with COUNT (default 100) files each of Ogg Vorbis, WMA, FLAC,
+# Opus, MPEG-4 AAC and Monkey's Audio, of a song's length and each with its
+# own tags: one encoding per format (oggenc, ffmpeg, flac, opusenc), copied
+# and re-tagged (vorbiscomment, metaflac, ffmpeg without re-encoding). No
+# Monkey's Audio encoder is packaged: those files get a real header and APE
+# tag in front of and behind a song's worth of bytes.
 set -euo pipefail
 dir="$1"
 count="${2:-100}"
@@ -14,11 +14,21 @@ trap 'rm -rf "$work"' EXIT
 sox -n -r 44100 -b 16 -c 2 "$work/t.wav" synth 240 sine 440 sine 554 2>/dev/null
 oggenc -Q -q 4 "$work/t.wav" -o "$work/t.ogg"
 ffmpeg -loglevel error -y -i "$work/t.wav" -c:a wmav2 -b:a 128k "$work/t.wma"
+flac -s -f "$work/t.wav" -o "$work/t.flac"
+opusenc --quiet "$work/t.wav" "$work/t.opus"
+ffmpeg -loglevel error -y -i "$work/t.wav" -c:a aac -b:a 192k "$work/t.m4a"
 for i in $(seq 1 "$count"); do
   vorbiscomment -w -t "TITLE=Song $i" -t "ARTIST=Artist $((i % 17))" -t "ALBUM=Album $((i % 23))" \
     -t "DATE=20$((i % 20 + 10))-01-01" -t "TRACKNUMBER=$((i % 12 + 1))" "$work/t.ogg" "$dir/song$i.ogg"
   ffmpeg -loglevel error -y -i "$work/t.wma" -c copy -metadata title="Song $i" -metadata artist="Artist $((i % 17))" \
     -metadata album="Album $((i % 23))" -metadata WM/Year=2001 -metadata track=$((i % 12 + 1)) "$dir/song$i.wma"
+  cp "$work/t.flac" "$dir/song$i.flac"
+  metaflac --set-tag="TITLE=Song $i" --set-tag="ARTIST=Artist $((i % 17))" --set-tag="ALBUM=Album $((i % 23))" \
+    --set-tag="DATE=2001" --set-tag="TRACKNUMBER=$((i % 12 + 1))" "$dir/song$i.flac"
+  for ext in opus m4a; do
+    ffmpeg -loglevel error -y -i "$work/t.$ext" -c copy -metadata title="Song $i" -metadata artist="Artist $((i % 17))" \
+      -metadata album="Album $((i % 23))" -metadata date=2001 -metadata track=$((i % 12 + 1)) "$dir/song$i.$ext"
+  done
 done
 python3 - "$dir" "$count" <<'PY'
 import os, sys

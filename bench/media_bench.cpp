@@ -1,6 +1,7 @@
 // loadInfo over folders of audio files, files per second, against TagLib
 // (properties and tag of each file) and the mediainfo command on the same
-// files, one line per format found: MP3, Ogg Vorbis, WMA, Monkey's Audio.
+// files, one line per format found: MP3, Ogg Vorbis, WMA, Monkey's Audio,
+// FLAC, Opus and MPEG-4 audio.
 // The folders are made by bench/make_mp3_set.sh and bench/make_audio_set.sh.
 //
 //   media_bench DIR...
@@ -32,7 +33,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::map<std::string, int> kinds{
-      {".mp3", kAudioMpeg}, {".ogg", kAudioOggVorbis}, {".wma", kAudioAsf}, {".ape", kAudioApe}};
+      {".mp3", kAudioMpeg}, {".ogg", kAudioOggVorbis}, {".wma", kAudioAsf}, {".ape", kAudioApe},
+      {".flac", kAudioFlac}, {".opus", kAudioOpus}, {".m4a", kAudioMp4}};
   std::map<std::string, std::vector<std::string>> files;
   for (int a = 1; a < argc; ++a) {
     for (const auto& e : std::filesystem::directory_iterator(argv[a])) {
