@@ -188,22 +188,30 @@ void sampleDescription(const Boxes& boxes, const Box& stsd, Track& t) {
   });
 }
 
+// The time scale and duration of a movie or media header: after version and
+// flags, the creation and change times, 32 bits each in version 0 and 64 in
+// version 1, like the duration.
+void timeHeader(const Boxes& boxes, const Box& b, uint32_t& timescale, uint64_t& duration) {
+  uint8_t d[32];
+  uint64_t n = std::min<uint64_t>(b.end - b.payload, sizeof d);
+  if (n < 20 || !boxes.read(b.payload, d, n)) return;
+  if (d[0] == 1) {
+    if (n < 32) return;
+    timescale = be32(d + 20);
+    duration = be64(d + 24);
+  } else {
+    timescale = be32(d + 12);
+    duration = be32(d + 16);
+  }
+}
+
 void mediaBox(const Boxes& boxes, const Box& mdia, Track& t, int depth) {
   boxes.each(mdia.payload, mdia.end, [&](const Box& b) {
     if (is(b, "hdlr")) {
       uint8_t d[12];
       if (b.end - b.payload >= 12 && boxes.read(b.payload, d, 12)) t.sound = std::memcmp(d + 8, "soun", 4) == 0;
     } else if (is(b, "mdhd")) {
-      uint8_t d[32];
-      uint64_t n = std::min<uint64_t>(b.end - b.payload, sizeof d);
-      if (n < 24 || !boxes.read(b.payload, d, n)) return;
-      if (d[0] == 1 && n >= 32) {
-        t.timescale = be32(d + 20);
-        t.duration = be64(d + 24);
-      } else {
-        t.timescale = be32(d + 12);
-        t.duration = be32(d + 16);
-      }
+      timeHeader(boxes, b, t.timescale, t.duration);
     } else if ((is(b, "minf") || is(b, "stbl")) && depth < kMaxDepth) {
       mediaBox(boxes, b, t, depth + 1);
     } else if (is(b, "stsd")) {
@@ -305,16 +313,7 @@ bool Mp4AudioReader::open(const std::string& path, AudioValues& out) {
     sawMovie = true;
     boxes.each(top.payload, top.end, [&](const Box& b) {
       if (is(b, "mvhd")) {
-        uint8_t d[32];
-        uint64_t n = std::min<uint64_t>(b.end - b.payload, sizeof d);
-        if (n < 20 || !boxes.read(b.payload, d, n)) return;
-        if (d[0] == 1 && n >= 32) {
-          s.movieTimescale = be32(d + 20);
-          s.movieDuration = be64(d + 24);
-        } else {
-          s.movieTimescale = be32(d + 12);
-          s.movieDuration = be32(d + 16);
-        }
+        timeHeader(boxes, b, s.movieTimescale, s.movieDuration);
       } else if (is(b, "trak") && !s.haveTrack) {
         Track t;
         boxes.each(b.payload, b.end, [&](const Box& mdia) {
