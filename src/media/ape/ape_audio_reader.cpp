@@ -24,7 +24,7 @@ uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8)
 
 
 // An .apl link file: "Image File=NAME" names the audio file.
-std::string linkedFile(const std::string& path, const AudioFile& file) {
+std::string linkedFile(const std::string& path, const MediaFile& file) {
   uint64_t size = file.size();
   if (size > 64 * 1024) return {};
   std::string text(static_cast<size_t>(size), '\0');
@@ -47,7 +47,7 @@ std::string linkedFile(const std::string& path, const AudioFile& file) {
 
 }  // namespace
 
-bool readApeInfo(const AudioFile& file, ApeInfo& info) {
+bool readApeInfo(const MediaFile& file, ApeInfo& info) {
   uint64_t size = file.size();
   uint8_t head[76] = {};
   if (size < 32 || !file.readAll(0, head, std::min<uint64_t>(size, sizeof head))) return false;
@@ -89,7 +89,7 @@ bool readApeInfo(const AudioFile& file, ApeInfo& info) {
   return true;
 }
 
-bool readApeTag(const AudioFile& file, ApeTag& tag) {
+bool readApeTag(const MediaFile& file, ApeTag& tag) {
   uint64_t size = file.size();
   tag = ApeTag{};
   uint8_t id3[128];
@@ -138,7 +138,7 @@ bool readApeTag(const AudioFile& file, ApeTag& tag) {
 }
 
 bool ApeAudioReader::open(const std::string& path, AudioValues& out) {
-  auto file = std::make_unique<AudioFile>(path, cache_);
+  auto file = std::make_unique<MediaFile>(path, cache_);
   if (!file->ok()) return false;
   ApeInfo info;
   if (!readApeInfo(*file, info)) {
@@ -146,7 +146,7 @@ bool ApeAudioReader::open(const std::string& path, AudioValues& out) {
     std::string linked = linkedFile(path, *file);
     file.reset();
     if (linked.empty()) return false;
-    file = std::make_unique<AudioFile>(linked, cache_);
+    file = std::make_unique<MediaFile>(linked, cache_);
     if (!file->ok() || !readApeInfo(*file, info)) return false;
   }
   ApeTag tag;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "media/audio_file.h"
+#include "media/media_file.h"
 #include "media/audio_reader.h"
 
 namespace tamber::media {
@@ -34,16 +34,16 @@ struct ApeTag {
 
 // The stream information of the file's first bytes; false when they are no
 // Monkey's Audio header.
-bool readApeInfo(const AudioFile& file, ApeInfo& info);
+bool readApeInfo(const MediaFile& file, ApeInfo& info);
 // The tag at the end of the file; false when there is none.
-bool readApeTag(const AudioFile& file, ApeTag& tag);
+bool readApeTag(const MediaFile& file, ApeTag& tag);
 
 class ApeAudioReader final : public AudioReader {
  public:
   bool open(const std::string& path, AudioValues& out) override;
 
  private:
-  AudioFile::Cache cache_;
+  MediaFile::Cache cache_;
 };
 
 }  // namespace tamber::media

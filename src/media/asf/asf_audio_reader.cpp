@@ -35,7 +35,7 @@ constexpr size_t kMaxChars = 250;
 // Reads of a file by position, never past its end.
 class Reader {
  public:
-  explicit Reader(const AudioFile& file) : file_(file) {}
+  explicit Reader(const MediaFile& file) : file_(file) {}
   uint64_t pos = 0;
   uint64_t size() const { return file_.size(); }
   bool bytes(void* out, size_t n) {
@@ -74,7 +74,7 @@ class Reader {
     for (size_t i = n; i-- > 0;) v = v << 8 | b[i];
     return true;
   }
-  const AudioFile& file_;
+  const MediaFile& file_;
 };
 
 struct State {
@@ -173,7 +173,7 @@ void codecList(Reader& r, State& s, uint64_t end) {
 }  // namespace
 
 bool AsfAudioReader::open(const std::string& path, AudioValues& out) {
-  AudioFile file(path, cache_);
+  MediaFile file(path, cache_);
   if (!file.ok()) return false;
   State s;
   s.fileLength = file.size();

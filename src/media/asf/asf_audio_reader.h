@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "media/audio_file.h"
+#include "media/media_file.h"
 #include "media/audio_reader.h"
 
 namespace tamber::media {
@@ -14,7 +14,7 @@ class AsfAudioReader final : public AudioReader {
   bool open(const std::string& path, AudioValues& out) override;
 
  private:
-  AudioFile::Cache cache_;
+  MediaFile::Cache cache_;
 };
 
 }  // namespace tamber::media

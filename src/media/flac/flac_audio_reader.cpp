@@ -42,7 +42,7 @@ StreamInfo decodeStreamInfo(const uint8_t* b) {
 
 // The comments of a block of `length` bytes at `at`, read one by one so
 // that a large picture among them is passed over unread.
-void readComments(const AudioFile& file, uint64_t at, uint64_t length, AudioValues& out,
+void readComments(const MediaFile& file, uint64_t at, uint64_t length, AudioValues& out,
                   CommentFields& fields) {
   uint64_t end = at + length;
   uint8_t n[4];
@@ -74,7 +74,7 @@ void readComments(const AudioFile& file, uint64_t at, uint64_t length, AudioValu
 
 }  // namespace
 
-uint64_t flacMarkerOffset(const AudioFile& file) {
+uint64_t flacMarkerOffset(const MediaFile& file) {
   uint8_t h[10];
   uint64_t at = 0;
   if (file.readAll(0, h, 10) && std::memcmp(h, "ID3", 3) == 0 &&
@@ -87,7 +87,7 @@ uint64_t flacMarkerOffset(const AudioFile& file) {
 }
 
 bool FlacAudioReader::open(const std::string& path, AudioValues& out) {
-  AudioFile file(path, cache_);
+  MediaFile file(path, cache_);
   if (!file.ok()) return false;
   uint64_t at = flacMarkerOffset(file);
   if (at == UINT64_MAX) return false;

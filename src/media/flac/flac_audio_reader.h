@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "media/audio_file.h"
+#include "media/media_file.h"
 #include "media/audio_reader.h"
 
 namespace tamber::media {
@@ -14,11 +14,11 @@ class FlacAudioReader final : public AudioReader {
   bool open(const std::string& path, AudioValues& out) override;
 
  private:
-  AudioFile::Cache cache_;
+  MediaFile::Cache cache_;
 };
 
 // Where the "fLaC" marker stands: 0, or past an ID3v2 tag some programs put
 // in front of it; nullopt-like UINT64_MAX when the file is no FLAC file.
-uint64_t flacMarkerOffset(const AudioFile& file);
+uint64_t flacMarkerOffset(const MediaFile& file);
 
 }  // namespace tamber::media

@@ -35,7 +35,7 @@ struct Box {
 
 class Boxes {
  public:
-  explicit Boxes(const AudioFile& file) : file_(file) {}
+  explicit Boxes(const MediaFile& file) : file_(file) {}
 
   // Calls `visit` for every box in [from, to); stops at a box that does not
   // fit. Returns false when the boxes did not add up.
@@ -67,7 +67,7 @@ class Boxes {
   bool read(uint64_t at, void* buf, size_t n) const { return file_.readAll(at, buf, n); }
 
  private:
-  const AudioFile& file_;
+  const MediaFile& file_;
 };
 
 bool is(const Box& b, const char* type) { return std::memcmp(b.type, type, 4) == 0; }
@@ -296,7 +296,7 @@ std::u16string codecText(const Track& t) {
 }  // namespace
 
 bool Mp4AudioReader::open(const std::string& path, AudioValues& out) {
-  AudioFile file(path, cache_);
+  MediaFile file(path, cache_);
   if (!file.ok()) return false;
   uint8_t head[8];
   // An MPEG-4 file opens with its file-type box.

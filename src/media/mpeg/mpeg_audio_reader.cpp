@@ -153,8 +153,8 @@ std::u16string MpegAudioReader::genreFromFrame(const std::u16string& text) {
 // ---------------------------------------------------------------------------
 
 struct MpegAudioReader::State {
-  explicit State(const AudioFile& f) : file(f), audioBytes(static_cast<int64_t>(f.size())) {}
-  const AudioFile& file;
+  explicit State(const MediaFile& f) : file(f), audioBytes(static_cast<int64_t>(f.size())) {}
+  const MediaFile& file;
   uint32_t header = 0;
   FrameInfo first;
   int64_t audioBytes;
@@ -533,7 +533,7 @@ bool MpegAudioReader::State::id3v2Pass() {
 }
 
 bool MpegAudioReader::open(const std::string& path, AudioValues& out) {
-  AudioFile file(path, cache_);
+  MediaFile file(path, cache_);
   if (!file.ok()) return false;
   State s(file);
   bool v1 = s.id3v1Pass();

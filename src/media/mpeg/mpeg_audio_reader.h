@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-#include "media/audio_file.h"
+#include "media/media_file.h"
 #include "media/audio_reader.h"
 
 namespace tamber::media {
@@ -42,7 +42,7 @@ class MpegAudioReader final : public AudioReader {
 
  private:
   struct State;
-  AudioFile::Cache cache_;
+  MediaFile::Cache cache_;
 };
 
 }  // namespace tamber::media

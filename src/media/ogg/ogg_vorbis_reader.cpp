@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "media/audio_file.h"
+#include "media/media_file.h"
 #include "media/media.h"
 #include "media/text_util.h"
 #include "media/vorbis_comment.h"
@@ -29,20 +29,20 @@ namespace {
 // few system calls instead of dozens.
 size_t sourceRead(void* ptr, size_t size, size_t count, void* data) {
   if (size == 0 || count > SIZE_MAX / size) return 0;
-  return static_cast<AudioCursor*>(data)->read(ptr, size * count) / size;
+  return static_cast<MediaCursor*>(data)->read(ptr, size * count) / size;
 }
 
 int sourceSeek(void* data, ogg_int64_t offset, int whence) {
-  return static_cast<AudioCursor*>(data)->seek(offset, whence) ? 0 : -1;
+  return static_cast<MediaCursor*>(data)->seek(offset, whence) ? 0 : -1;
 }
 
-long sourceTell(void* data) { return static_cast<long>(static_cast<AudioCursor*>(data)->pos); }
+long sourceTell(void* data) { return static_cast<long>(static_cast<MediaCursor*>(data)->pos); }
 
 }  // namespace
 
 bool OggVorbisReader::open(const std::string& path, AudioValues& out) {
   release();
-  source_ = std::make_unique<AudioCursor>(path, cache_);
+  source_ = std::make_unique<MediaCursor>(path, cache_);
   if (!source_->file.ok()) {
     source_.reset();
     return false;

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "media/audio_file.h"
+#include "media/media_file.h"
 #include "media/audio_reader.h"
 
 namespace tamber::media {
@@ -24,8 +24,8 @@ class OggVorbisReader final : public AudioReader {
   void release();
   // The stream stays attached until the next open or the reader's end;
   // libvorbisfile reads it through callbacks over `source_`.
-  AudioFile::Cache cache_;
-  std::unique_ptr<AudioCursor> source_;
+  MediaFile::Cache cache_;
+  std::unique_ptr<MediaCursor> source_;
   OggVorbis_File file_{};
   bool attached_ = false;
 };

@@ -20,14 +20,14 @@ constexpr int32_t kOpusRate = 48000;
 
 int cursorRead(void* stream, unsigned char* ptr, int bytes) {
   if (bytes <= 0) return 0;
-  return static_cast<int>(static_cast<AudioCursor*>(stream)->read(ptr, static_cast<size_t>(bytes)));
+  return static_cast<int>(static_cast<MediaCursor*>(stream)->read(ptr, static_cast<size_t>(bytes)));
 }
 
 int cursorSeek(void* stream, opus_int64 offset, int whence) {
-  return static_cast<AudioCursor*>(stream)->seek(offset, whence) ? 0 : -1;
+  return static_cast<MediaCursor*>(stream)->seek(offset, whence) ? 0 : -1;
 }
 
-opus_int64 cursorTell(void* stream) { return static_cast<opus_int64>(static_cast<AudioCursor*>(stream)->pos); }
+opus_int64 cursorTell(void* stream) { return static_cast<opus_int64>(static_cast<MediaCursor*>(stream)->pos); }
 
 struct OpusFileFree {
   void operator()(OggOpusFile* f) const { op_free(f); }
@@ -36,7 +36,7 @@ struct OpusFileFree {
 }  // namespace
 
 bool OpusAudioReader::open(const std::string& path, AudioValues& out) {
-  AudioCursor cursor(path, cache_);
+  MediaCursor cursor(path, cache_);
   if (!cursor.file.ok()) return false;
   const OpusFileCallbacks callbacks{cursorRead, cursorSeek, cursorTell, nullptr};
   int error = 0;

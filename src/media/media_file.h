@@ -1,4 +1,4 @@
-// A file the audio readers read by position. Private to TamberMedia.
+// A file the readers read by position. Private to TamberMedia.
 //
 // Only a regular file opens. Small reads are served from a few cached 16 KB
 // blocks, so a reader that asks for a header field at a time, or a library
@@ -13,7 +13,7 @@
 
 namespace tamber::media {
 
-class AudioFile {
+class MediaFile {
  public:
   // The cached blocks. A reader keeps one and lends it to the file it reads,
   // so that the memory is not allocated again for every file.
@@ -24,7 +24,7 @@ class AudioFile {
     Cache& operator=(const Cache&) = delete;
 
    private:
-    friend class AudioFile;
+    friend class MediaFile;
     struct Block {
       uint64_t index = UINT64_MAX;
       size_t length = 0;
@@ -37,10 +37,10 @@ class AudioFile {
 
   // Opens `path`; the file's reads go through `cache`, which must outlive
   // the file and serve no other file meanwhile.
-  AudioFile(const std::string& path, Cache& cache);
-  ~AudioFile();
-  AudioFile(const AudioFile&) = delete;
-  AudioFile& operator=(const AudioFile&) = delete;
+  MediaFile(const std::string& path, Cache& cache);
+  ~MediaFile();
+  MediaFile(const MediaFile&) = delete;
+  MediaFile& operator=(const MediaFile&) = delete;
 
   bool ok() const { return fd_ >= 0; }
   uint64_t size() const { return size_; }
@@ -62,10 +62,10 @@ class AudioFile {
   Cache& cache_;
 };
 
-// A read position over an AudioFile, for the libraries that read through
+// A read position over an MediaFile, for the libraries that read through
 // callbacks (libvorbisfile, libopusfile).
-struct AudioCursor {
-  AudioCursor(const std::string& path, AudioFile::Cache& cache) : file(path, cache) {}
+struct MediaCursor {
+  MediaCursor(const std::string& path, MediaFile::Cache& cache) : file(path, cache) {}
   // Reads up to `n` bytes at the position and moves past them.
   size_t read(void* buf, size_t n) {
     size_t got = file.read(pos, buf, n);
@@ -76,7 +76,7 @@ struct AudioCursor {
   // before the start.
   bool seek(int64_t offset, int whence);
 
-  AudioFile file;
+  MediaFile file;
   uint64_t pos = 0;
 };
 

@@ -1,4 +1,4 @@
-#include "media/audio_file.h"
+#include "media/media_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 
 namespace tamber::media {
 
-AudioFile::AudioFile(const std::string& path, Cache& cache) : cache_(cache) {
+MediaFile::MediaFile(const std::string& path, Cache& cache) : cache_(cache) {
   for (auto& b : cache_.blocks) b.index = UINT64_MAX;
   // Non-blocking, so that a FIFO swapped in under the name cannot hold the
   // open; it is refused by the type check right after.
@@ -25,11 +25,11 @@ AudioFile::AudioFile(const std::string& path, Cache& cache) : cache_(cache) {
   size_ = static_cast<uint64_t>(st.st_size);
 }
 
-AudioFile::~AudioFile() {
+MediaFile::~MediaFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-size_t AudioFile::readDirect(uint64_t off, void* buf, size_t n) const {
+size_t MediaFile::readDirect(uint64_t off, void* buf, size_t n) const {
   size_t done = 0;
   while (done < n) {
     ssize_t r = ::pread(fd_, static_cast<char*>(buf) + done, n - done, static_cast<off_t>(off + done));
@@ -39,7 +39,7 @@ size_t AudioFile::readDirect(uint64_t off, void* buf, size_t n) const {
   return done;
 }
 
-const uint8_t* AudioFile::block(uint64_t index, size_t& length) const {
+const uint8_t* MediaFile::block(uint64_t index, size_t& length) const {
   Cache::Block* victim = &cache_.blocks[0];
   for (Cache::Block& b : cache_.blocks) {
     if (b.index == index) {
@@ -65,7 +65,7 @@ const uint8_t* AudioFile::block(uint64_t index, size_t& length) const {
   return p;
 }
 
-size_t AudioFile::read(uint64_t off, void* buf, size_t n) const {
+size_t MediaFile::read(uint64_t off, void* buf, size_t n) const {
   if (fd_ < 0 || off >= size_) return 0;
   n = static_cast<size_t>(std::min<uint64_t>(n, size_ - off));
   if (n >= kBlockBytes) return readDirect(off, buf, n);
@@ -83,7 +83,7 @@ size_t AudioFile::read(uint64_t off, void* buf, size_t n) const {
   return done;
 }
 
-bool AudioCursor::seek(int64_t offset, int whence) {
+bool MediaCursor::seek(int64_t offset, int whence) {
   int64_t base = whence == SEEK_SET ? 0
                  : whence == SEEK_CUR ? static_cast<int64_t>(pos)
                  : whence == SEEK_END ? static_cast<int64_t>(file.size())
