@@ -20,6 +20,7 @@
 #include "platform/utf.h"
 #include "platform/xml.h"
 #include "scan/image_info.h"
+#include "scan/listing.h"
 
 namespace tamber::cli {
 
@@ -209,6 +210,103 @@ bool describePicture(const std::string& file, bool asJson, const std::string& th
   return true;
 }
 
+// One field of a document record: its JSON key, its text, and whether the
+// text is a HexTime.
+struct DocField {
+  const char* key;
+  std::u16string value;
+  bool time = false;
+};
+
+// The record a document extractor finds, by the extension's subtype; false
+// when the extension is no document's or nothing was found.
+bool describeDocument(const std::string& file, bool asJson) {
+  std::string ext = std::filesystem::path(file).extension().string();
+  if (!ext.empty()) ext.erase(0, 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  static const scan::ExtensionTable table;
+  auto cls = table.classify(ext);
+  if (!cls || (cls->kind != scan::FileKind::document && cls->kind != scan::FileKind::executable)) return false;
+  auto converted = utf8ToUtf16(file);
+  std::u16string path = converted ? *converted : std::u16string(file.begin(), file.end());
+  std::vector<uint8_t> scratch(4096);
+  int size = static_cast<int>(scratch.size());
+  std::string family;
+  std::vector<DocField> fields;
+  std::vector<std::pair<const char*, int32_t>> numbers;
+  uint8_t subtype = cls->kind == scan::FileKind::executable ? scan::kSubtypeExecutable : cls->subtype;
+  if (subtype == scan::kDocModule || subtype == scan::kSubtypeExecutable) {
+    CExecutable x(path, scratch.data(), size);
+    auto* i = x.getfileInfo();
+    if (!i) return false;
+    family = "executable";
+    fields = {{"comments", i->comments},         {"companyName", i->companyName},
+              {"fileDescription", i->fileDescription}, {"fileVersion", i->fileVersion},
+              {"languages", i->languages},       {"internalName", i->internalName},
+              {"legalCopyright", i->legalCopyright}, {"legalTrademarks", i->legalTrademarks},
+              {"originalFileName", i->originalFileName}, {"productName", i->productName},
+              {"productVersion", i->productVersion}, {"specialBuild", i->specialBuild}};
+  } else if (subtype == scan::kDocHtml) {
+    std::u16string ext16(ext.begin(), ext.end());
+    CHTMLExtract x(path, scratch.data(), size, ext16.c_str());
+    auto* i = x.getHtmlInfo();
+    if (!i) return false;
+    family = "html";
+    fields = {{"title", i->title}, {"description", i->description}, {"keywords", i->keywords}};
+  } else if (subtype == scan::kDocPdf) {
+    CPDFExtract x(path, scratch.data(), size);
+    auto* i = x.getPDFInfo();
+    if (!i) return false;
+    family = "pdf";
+    fields = {{"title", i->title},       {"subject", i->subject},   {"author", i->author},
+              {"keywords", i->keywords}, {"creator", i->creator},   {"producer", i->producer},
+              {"version", i->version},   {"creationDate", i->creationDate, true},
+              {"modificationDate", i->modificationDate, true}};
+    numbers = {{"pageCount", i->pageCount}};
+  } else {
+    COfficeExtract x(path, scratch.data(), size);
+    auto* i = x.getOfficefileInfo();
+    if (!i) return false;
+    family = "office";
+    fields = {{"title", i->title},
+              {"subject", i->subject},
+              {"author", i->author},
+              {"keywords", i->keywords},
+              {"comments", i->comments},
+              {"template", i->templateName},
+              {"lastAuthor", i->lastAuthor},
+              {"applicationName", i->applicationName},
+              {"editTime", i->editTime, true},
+              {"lastPrinted", i->lastPrinted, true},
+              {"created", i->created, true},
+              {"lastSaved", i->lastSaved, true}};
+    numbers = {{"revisionNumber", i->revisionNumber}, {"pageCount", i->pageCount}};
+  }
+  if (asJson) {
+    std::string out = "{\"file\":" + jsonString(file) + ",\"recognised\":true,\"kind\":\"document\",\"family\":\"" +
+                      family + "\"";
+    for (const auto& f : fields) {
+      std::string v = utf8(f.value);
+      // Times as ISO text (null when there is none); the rest as found.
+      out += ",\"" + std::string(f.key) + "\":" + (f.time ? (v.empty() ? "null" : isoTimeJson(v)) : jsonString(v));
+    }
+    for (const auto& [k, v] : numbers) out += ",\"" + std::string(k) + "\":" + std::to_string(v);
+    std::cout << out << "}\n";
+    return true;
+  }
+  std::cout << file << "\n  " << family << " document\n";
+  for (const auto& f : fields) {
+    if (f.value.empty()) continue;
+    std::string v = utf8(f.value);
+    if (f.time) {
+      if (auto t = parseHexTime(v)) v = displayTime(*t);
+    }
+    std::cout << "  " << f.key << ": " << v << "\n";
+  }
+  for (const auto& [k, v] : numbers) std::cout << "  " << k << ": " << v << "\n";
+  return true;
+}
+
 int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags,
              const std::string& thumbnailOut) {
   if (::access(file.c_str(), R_OK) != 0 || std::filesystem::is_directory(file)) {
@@ -219,25 +317,19 @@ int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags,
   if (int archive = archiveKindOf(file); archive >= 0 && describeArchive(file, archive, asJson)) {
     return kExitOk;
   }
-  int kind = audioKindOf(file);
+  if (describeDocument(file, asJson)) return kExitOk;
   // The extension says whether the file is audio; its first bytes say which
-  // reader reads it.
-  if (kind >= 0) {
-    std::string head = headOf(file);
-    kind = AudioKindOfHead(head.data(), head.size(), kind);
-  }
+  // reader reads it. A file of another name is read as audio only when its
+  // first bytes are those of an audio format.
+  int kind = audioKindOf(file);
+  std::string head = headOf(file);
+  kind = AudioKindOfHead(head.data(), head.size(), kind);
   // File names that are not UTF-8 cannot travel as UTF-16; such a file is
   // read through the bytes widened one by one, which names it exactly.
   auto converted = utf8ToUtf16(file);
   std::u16string path = converted ? *converted : std::u16string(file.begin(), file.end());
   bool recognised = false;
-  for (int k : kind >= 0 ? std::vector<int>{kind} : std::vector<int>{kAudioMpeg}) {
-    if (kind < 0 && (archiveKindOf(file) >= 0 || isPicture(file))) break;  // not listed, not read
-    if (tags.loadInfo(path, k)) {
-      recognised = true;
-      break;
-    }
-  }
+  if (kind >= 0 && archiveKindOf(file) < 0 && !isPicture(file)) recognised = tags.loadInfo(path, kind) != 0;
   const std::pair<const char*, const std::u16string*> texts[] = {
       {"codecText", &tags.codecText}, {"channelsText", &tags.channelsText},
       {"bitRateText", &tags.bitRateText}, {"durationText", &tags.durationText},

@@ -23,6 +23,8 @@ packages=(
   ffmpeg
   # Ogg Vorbis through libvorbisfile, Opus through libopusfile
   libvorbis-dev libopusfile-dev
+  # PDF files whose cross-reference is a stream, through libqpdf
+  libqpdf-dev
   # FLAC and Opus fixtures
   flac opus-tools
   # picture and archive fixtures

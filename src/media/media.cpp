@@ -130,47 +130,6 @@ int CGeneralTagsInfo::loadInfo(const std::u16string& path, int kind) {
 }
 
 // ---------------------------------------------------------------------------
-// Document extractors (their readers arrive later: nothing is found yet)
-
-namespace {
-void requireScratch(const uint8_t* scratch, int size) {
-  if (!scratch || size <= 0) throw std::bad_alloc();
-  std::memset(const_cast<uint8_t*>(scratch), 0, static_cast<size_t>(size));
-}
-}  // namespace
-
-CExecutable::CExecutable(const std::u16string&, uint8_t* scratch, int size) {
-  requireScratch(scratch, size);
-  ResetPorps(info_);
-}
-void CExecutable::ResetPorps(tag_ModuleInfo& i) { i = tag_ModuleInfo{}; }
-
-CHTMLExtract::CHTMLExtract(const std::u16string&, uint8_t* scratch, int size, const char16_t*) {
-  requireScratch(scratch, size);
-  ResetPorps(info_);
-}
-void CHTMLExtract::ResetPorps(tag_HTMLInfo& i) { i = tag_HTMLInfo{}; }
-
-COfficeExtract::COfficeExtract(const std::u16string&, uint8_t* scratch, int size) {
-  requireScratch(scratch, size);
-  ResetPorps(info_);
-}
-void COfficeExtract::ResetPorps(tag_OFFICEPROPS& i) {
-  i = tag_OFFICEPROPS{};
-  i.revisionNumber = -1;
-  i.pageCount = 0;
-}
-
-CPDFExtract::CPDFExtract(const std::u16string&, uint8_t* scratch, int size) {
-  requireScratch(scratch, size);
-  ResetPorps(info_);
-}
-void CPDFExtract::ResetPorps(tag_PDFSummary& i) {
-  i = tag_PDFSummary{};
-  i.pageCount = 0;
-}
-
-// ---------------------------------------------------------------------------
 // Functions
 
 void CheckStringForIllegalChar(char* s, int length, char replacement) {

@@ -10,6 +10,7 @@
 
 #include "media/media.h"
 #include "media/text_util.h"
+#include "platform/text.h"
 
 namespace tamber::media {
 
@@ -154,7 +155,7 @@ const Compiled& compiled(const std::string& pattern, bool wide, bool caseless) {
 }  // namespace
 
 std::optional<std::u16string> matchFirstGroup(const void* text, const std::string& pattern,
-                                              bool wide, bool caseless) {
+                                              bool wide, bool caseless, Narrow narrow) {
   if (!text) return std::nullopt;
   const Compiled& c = compiled(pattern, wide, caseless);
   if (c.failed) return std::nullopt;
@@ -179,9 +180,32 @@ std::optional<std::u16string> matchFirstGroup(const void* text, const std::strin
   if (rc < 2) return std::nullopt;
   PCRE2_SIZE* ov = pcre2_get_ovector_pointer_8(md.get());
   if (ov[2] == PCRE2_UNSET) return std::nullopt;
-  // Converted from the code page first, then scrubbed as UTF-16, so that
-  // accented letters survive.
-  return scrubbed(fromCodePage(std::string_view(t + ov[2], ov[3] - ov[2])));
+  // Converted first, then scrubbed as UTF-16, so that accented letters
+  // survive.
+  std::string_view group(t + ov[2], ov[3] - ov[2]);
+  if (narrow == Narrow::utf8IfValid && toValidUtf8(group) == group) return scrubbed(fromUtf8(group, false));
+  return scrubbed(fromCodePage(group));
+}
+
+std::optional<std::vector<std::string>> matchGroups(std::string_view text, const std::string& pattern,
+                                                    bool caseless) {
+  const Compiled& c = compiled(pattern, false, caseless);
+  if (c.failed) return std::nullopt;
+  std::unique_ptr<pcre2_match_data_8, Match8> md(pcre2_match_data_create_from_pattern_8(c.narrow.get(), nullptr));
+  int rc = pcre2_match_8(c.narrow.get(), reinterpret_cast<PCRE2_SPTR8>(text.data()), text.size(), 0, 0, md.get(),
+                         nullptr);
+  if (rc < 1) return std::nullopt;
+  PCRE2_SIZE* ov = pcre2_get_ovector_pointer_8(md.get());
+  uint32_t pairs = pcre2_get_ovector_count_8(md.get());
+  std::vector<std::string> groups;
+  for (uint32_t g = 1; g < pairs; ++g) {
+    if (ov[2 * g] == PCRE2_UNSET) {
+      groups.emplace_back();
+    } else {
+      groups.emplace_back(text.substr(ov[2 * g], ov[2 * g + 1] - ov[2 * g]));
+    }
+  }
+  return groups;
 }
 
 }  // namespace tamber::media

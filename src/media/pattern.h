@@ -10,6 +10,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tamber::media {
 
@@ -17,8 +19,20 @@ namespace tamber::media {
 // (an unclosed class or an escape at its end).
 std::optional<std::string> translatePattern(const std::string& dialect);
 
-// The first group of the first match, as UTF-16 (8-bit text is Windows-1252).
+// How the 8-bit text of a group is read.
+enum class Narrow {
+  codePage,      // Windows-1252
+  utf8IfValid,   // UTF-8 when the group's bytes are valid UTF-8, else Windows-1252
+};
+
+// The first group of the first match, as UTF-16, scrubbed with ".".
 std::optional<std::u16string> matchFirstGroup(const void* text, const std::string& pattern,
-                                              bool wide, bool caseless = true);
+                                              bool wide, bool caseless = true,
+                                              Narrow narrow = Narrow::codePage);
+
+// Every group of the first match in 8-bit `text`, as its bytes (an unset
+// group is empty); nothing without a match.
+std::optional<std::vector<std::string>> matchGroups(std::string_view text, const std::string& pattern,
+                                                    bool caseless = true);
 
 }  // namespace tamber::media

@@ -17,8 +17,8 @@ struct Row {
   const char* extensions;
 };
 
-// 123 extensions: the 119 every library has known, and FLAC, Opus and
-// MPEG-4 audio.
+// 129 extensions: the 119 every library has known, FLAC, Opus and MPEG-4
+// audio, and the Office Open XML and OpenDocument formats.
 constexpr Row kRows[] = {
     {FileKind::archive, 0, "cab"},
     {FileKind::archive, 1, "jar moz sar zip z"},
@@ -32,7 +32,8 @@ constexpr Row kRows[] = {
     {FileKind::document, kDocHtml, "hta htm html htt htx jsp php php3 phtml"},
     {FileKind::document, kDocOffice,
      "doc dot eml ldb lko msi mdb mad maf mar maq mat mde mer mmf msc msp ppi pps ppt pwz pxl "
-     "qef rtf vsd vss vsw wpt wab wpg wpk wpm xls xla xlb xlc xld xlk xll xlm xlv xlw"},
+     "qef rtf vsd vss vsw wpt wab wpg wpk wpm xls xla xlb xlc xld xlk xll xlm xlv xlw "
+     "docx xlsx pptx odt ods odp"},
     {FileKind::document, kDocPdf, "pdf"},
     {FileKind::audio, 0, "mp3 mp2"},
     {FileKind::audio, 1, "ogg ogm"},

@@ -168,7 +168,7 @@ class Job : public ::testing::Test {
 
 TEST(ExtensionTable, HoldsEveryExtensionOnceAndClassifiesByLowerCase) {
   ExtensionTable t;
-  EXPECT_EQ(t.size(), 123u);
+  EXPECT_EQ(t.size(), 129u);
   EXPECT_EQ(extensionOf("song.MP3"), "mp3");
   EXPECT_EQ(extensionOf("archive.tar.gz"), "gz");
   EXPECT_EQ(extensionOf("README"), "");
@@ -183,6 +183,8 @@ TEST(ExtensionTable, HoldsEveryExtensionOnceAndClassifiesByLowerCase) {
   EXPECT_EQ(t.classify("opus")->subtype, kAudioOpus);
   EXPECT_EQ(t.classify("m4b")->subtype, kAudioMp4);
   EXPECT_FALSE(t.classify("flacc"));
+  EXPECT_EQ(t.classify("docx")->subtype, kDocOffice);
+  EXPECT_EQ(t.classify("odp")->subtype, kDocOffice);
   EXPECT_EQ(t.classify("z")->subtype, 1);
   EXPECT_EQ(t.classify("exe")->subtype, kSubtypeExecutable);
   EXPECT_EQ(t.classify("xlw")->subtype, kDocOffice);
