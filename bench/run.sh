@@ -11,6 +11,11 @@ mp3s="${BENCH_DIR:-/var/tmp/tamber-bench}/mp3"
 audio="${BENCH_DIR:-/var/tmp/tamber-bench}/audio"
 [ -d "$audio" ] || ./bench/make_audio_set.sh "$audio" 100
 ./build/release/bench/media_bench "$mp3s" "$audio"
+docs="${BENCH_DIR:-/var/tmp/tamber-bench}/docs"
+if [ -d "$docs" ] || { command -v soffice && command -v x86_64-w64-mingw32-gcc; } >/dev/null; then
+  [ -d "$docs" ] || ./bench/make_doc_set.sh "$docs" 100
+  ./build/release/bench/doc_bench "$docs"
+fi
 scanset="${BENCH_DIR:-/var/tmp/tamber-bench}/scan"
 [ -d "$scanset" ] || ./bench/make_scan_set.sh "$scanset/photos" "$scanset/archives" 300
 ./build/release/bench/scan_bench "$scanset/photos" "$scanset/archives"

@@ -2,12 +2,10 @@
 // on untrusted bytes, handed over as an in-memory file.
 #pragma once
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 
+#include "fuzz/memfd_file.h"
 #include "media/media.h"
 
 inline int fuzzAudioReader(const uint8_t* data, size_t size, int kind) {
@@ -17,12 +15,7 @@ inline int fuzzAudioReader(const uint8_t* data, size_t size, int kind) {
     t->CreateForAnalysis();
     return t;
   }();
-  int fd = memfd_create("audio", MFD_CLOEXEC);
-  if (fd < 0) return 0;
-  if (write(fd, data, size) == static_cast<ssize_t>(size)) {
-    std::string path = "/proc/self/fd/" + std::to_string(fd);
-    tags->loadInfo(std::u16string(path.begin(), path.end()), kind);
-  }
-  close(fd);
+  MemfdFile file(data, size);
+  if (file.ok()) tags->loadInfo(file.widePath(), kind);
   return 0;
 }
