@@ -14,7 +14,8 @@ namespace tamber::app {
 
 namespace {
 
-enum class Type { text, number, dimension, flag };
+// hexNumber: a number stored in hexadecimal; time: a HexTime.
+enum class Type { text, number, hexNumber, time, dimension, flag };
 
 struct Property {
   const char* key;
@@ -49,10 +50,10 @@ const std::map<std::string, Property, std::less<>>& properties() {
       {"c1", {"specialBuild", Type::text}},    {"c3", {"subject", Type::text}},
       {"c4", {"author", Type::text}},          {"c5", {"keywords", Type::text}},
       {"c6", {"template", Type::text}},        {"c7", {"lastAuthor", Type::text}},
-      {"c8", {"application", Type::text}},     {"c9", {"revisionNumber", Type::text}},
-      {"d0", {"pageCount", Type::number}},     {"d1", {"editTime", Type::text}},
-      {"d2", {"lastPrinted", Type::text}},     {"d3", {"created", Type::text}},
-      {"d4", {"lastSaved", Type::text}},       {"d5", {"creator", Type::text}},
+      {"c8", {"application", Type::text}},     {"c9", {"revisionNumber", Type::hexNumber}},
+      {"d0", {"pageCount", Type::hexNumber}},  {"d1", {"editTime", Type::time}},
+      {"d2", {"lastPrinted", Type::time}},     {"d3", {"created", Type::time}},
+      {"d4", {"lastSaved", Type::time}},       {"d5", {"creator", Type::text}},
       {"d6", {"producer", Type::text}},        {"a9", {"archiveContents", Type::flag}}};
   return m;
 }
@@ -67,9 +68,9 @@ bool dimension(const std::string& hex, unsigned long long& width, unsigned long 
   return true;
 }
 
-bool wholeNumber(const std::string& text, long long& v) {
+bool wholeNumber(const std::string& text, long long& v, int base = 10) {
   char* end = nullptr;
-  v = text.empty() ? 0 : std::strtoll(text.c_str(), &end, 10);
+  v = text.empty() ? 0 : std::strtoll(text.c_str(), &end, base);
   return end && *end == '\0';
 }
 
@@ -159,6 +160,15 @@ std::vector<std::pair<std::string, std::string>> propertiesText(
           out.emplace_back("size", std::to_string(w) + " x " + std::to_string(h));
         }
         break;
+      case Type::hexNumber: {
+        long long n = 0;
+        out.emplace_back(p.key, wholeNumber(value, n, 16) ? std::to_string(n) : value);
+        break;
+      }
+      case Type::time:
+        // A document's times are HexTimes; a text that is none stays as written.
+        out.emplace_back(p.key, parseHexTime(value) ? localTimeText(value) : value);
+        break;
       default:
         out.emplace_back(p.key, value);
     }
@@ -193,6 +203,12 @@ std::string propertiesJson(const std::vector<std::pair<std::string, std::string>
         break;
       case Type::number:
         add(p.key, wholeNumber(value, number) ? std::to_string(number) : jsonString(value));
+        break;
+      case Type::hexNumber:
+        add(p.key, wholeNumber(value, number, 16) ? std::to_string(number) : jsonString(value));
+        break;
+      case Type::time:
+        add(p.key, parseHexTime(value) ? isoTimeJson(value) : jsonString(value));
         break;
       case Type::text:
         add(p.key, jsonString(value));

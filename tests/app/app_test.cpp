@@ -12,6 +12,7 @@
 #include "app/app.h"
 #include "app/item_edit.h"
 #include "app/language.h"
+#include "app/presentation.h"
 #include "catalog/catalog_document.h"
 #include "app/settings_store.h"
 #include "app/symbol_codec.h"
@@ -264,3 +265,17 @@ TEST(ItemEdits, CheckedBeforeAnyIsStored) {
 
 }  // namespace
 }  // namespace tamber::app
+
+// Recorded document fields as a reader sees them: page counts and revision
+// numbers are stored in hexadecimal, the times as HexTimes.
+TEST(Presentation, DocumentFieldsReadAsNumbersAndDates) {
+  auto text = tamber::app::propertiesText({{"d0", "C"}, {"c9", "1A"}, {"d3", "3EBFAFE8"}, {"d4", "yesterday"}});
+  ASSERT_EQ(text.size(), 4u);
+  EXPECT_EQ(text[0], (std::pair<std::string, std::string>{"pageCount", "12"}));
+  EXPECT_EQ(text[1], (std::pair<std::string, std::string>{"revisionNumber", "26"}));
+  EXPECT_EQ(text[2].first, "created");
+  EXPECT_EQ(text[2].second, tamber::app::localTimeText("3EBFAFE8"));
+  EXPECT_EQ(text[3], (std::pair<std::string, std::string>{"lastSaved", "yesterday"}));
+  std::string json = tamber::app::propertiesJson({{"d0", "C"}, {"d3", "3EBFAFE8"}});
+  EXPECT_EQ(json, "{\"pageCount\":12,\"created\":" + tamber::app::isoTimeJson("3EBFAFE8") + "}");
+}
