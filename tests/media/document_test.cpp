@@ -503,3 +503,25 @@ TEST(DocumentReaders, ANullBufferIsOutOfMemory) {
 }
 
 }  // namespace
+
+namespace {
+
+// add-folder records what the readers find, and ls shows it.
+TEST(DocumentReaders, AddFolderRecordsThem) {
+  TempDir dir;
+  std::string lib = (dir.path / "d.cds").string();
+  std::string t = std::string(TAMBER_CLI);
+  ASSERT_EQ(std::system((t + " new '" + lib + "' >/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((t + " -L '" + lib + "' -q add-folder '" + kDocs + "' --label Docs --category Work").c_str()), 0);
+  std::string out = (dir.path / "ls.json").string();
+  ASSERT_EQ(std::system((t + " -L '" + lib + "' ls -l --json Work/Docs > '" + out + "'").c_str()), 0);
+  std::ifstream in(out);
+  std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const char* expected :
+       {"\"title\":\"Ghost title\"", "\"pageCount\":2", "\"companyName\":\"Neutral Société\"",
+        "\"languages\":\"French (France)\"", "\"lastAuthor\":\"Ana Lopez\"", "\"author\":\"Zoë Müller\""}) {
+    EXPECT_NE(json.find(expected), std::string::npos) << expected;
+  }
+}
+
+}  // namespace
