@@ -50,8 +50,7 @@ class PdfReader {
       : file_(file), window_(window), record_(record) {}
 
   // The whole reading; false when the file gives no record this way.
-  // `classic` tells whether a classic trailer was found at all.
-  bool read(bool& classic);
+  bool read();
 
  private:
   std::string bytes(uint64_t at, size_t n) const {
@@ -233,8 +232,7 @@ void PdfReader::pageCount() {
   }
 }
 
-bool PdfReader::read(bool& classic) {
-  classic = false;
+bool PdfReader::read() {
   std::string head = bytes(0, window_);
   if (head.compare(0, 5, "%PDF-") != 0) return false;
   // The version is the header line's word after "%PDF-".
@@ -263,7 +261,6 @@ bool PdfReader::read(bool& classic) {
   size_t at = startxref + 9;
   auto offset = readInt(tail, at);
   if (!offset || *offset <= 0 || static_cast<uint64_t>(*offset) >= file_.size()) return false;
-  classic = true;
   uint64_t end = 0;
   bool ok = linearized_ ? linearizedCrossReference(static_cast<uint64_t>(*offset))
                         : plainCrossReference(static_cast<uint64_t>(*offset), end);
@@ -304,16 +301,16 @@ CPDFExtract::CPDFExtract(const std::u16string& path, uint8_t* scratch, int size)
   // Windows of half the caller's buffer: 2048 bytes with the usual 4096.
   size_t window = static_cast<size_t>(size) / 2;
   if (window < 16) return;
-  bool classic = false;
   PdfReader reader(file, window, info_);
-  if (reader.read(classic)) {
+  if (reader.read()) {
     valid_ = 1;
     return;
   }
   // A file that starts as a PDF but has no classic trailer at its end (a
-  // cross-reference stream, PDF 1.5 and later) is read by libqpdf.
+  // cross-reference stream, PDF 1.5 and later), or whose classic chain
+  // leads to one (an update of such a file), is read by libqpdf.
   uint8_t magic[5];
-  if (!classic && file.readAll(0, magic, 5) && std::memcmp(magic, "%PDF-", 5) == 0) {
+  if (file.readAll(0, magic, 5) && std::memcmp(magic, "%PDF-", 5) == 0) {
     std::u16string version = info_.version;
     ResetPorps(info_);
     if (readPdfWithQpdf(native, info_)) {
