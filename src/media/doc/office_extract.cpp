@@ -173,13 +173,7 @@ std::u16string rtfTime(const std::string& group) {
   int read = std::sscanf(group.c_str(), "\\yr%d\\mo%d\\dy%d\\hr%d\\min%d", &part[0], &part[1], &part[2], &part[3],
                          &part[4]);
   if (read < 1) return {};
-  std::tm tm{};
-  tm.tm_year = part[0] - 1900;
-  tm.tm_mon = part[1] - 1;
-  tm.tm_mday = part[2];
-  tm.tm_hour = part[3];
-  tm.tm_min = part[4];
-  return HexTimeOfLocalTime(tm).value_or(u"");
+  return localHexTime(part[0], part[1], part[2], part[3], part[4], 0);
 }
 
 bool rtfRoad(const std::string& path, uint8_t* scratch, int size, COfficeExtract::tag_OFFICEPROPS& r) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "media/doc/doc_util.h"
 #include "media/media.h"
 #include "media/text_util.h"
 
@@ -55,20 +56,13 @@ std::string attribute(xmlNode* n, const char* name) {
 // its local time: with a zone it is converted, without one it is local.
 std::u16string isoTime(const std::u16string& text) {
   std::string s = toUtf8(text);
-  std::tm tm{};
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, consumed = 0;
   if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute, &second, &consumed) < 6) {
     return {};
   }
   std::string zone = s.substr(static_cast<size_t>(consumed));
   if (!zone.empty() && zone[0] == '.') zone.erase(0, zone.find_first_not_of("0123456789", 1));
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  if (zone.empty()) return HexTimeOfLocalTime(tm).value_or(u"");
+  if (zone.empty()) return localHexTime(year, month, day, hour, minute, second);
   long offset = 0;
   int zh = 0, zm = 0;
   if (zone != "Z") {
@@ -76,6 +70,13 @@ std::u16string isoTime(const std::u16string& text) {
     offset = (zh * 60L + zm) * 60 * (zone[0] == '-' ? -1 : 1);
   }
   if (year < 1900) return {};
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
   std::time_t utc = timegm(&tm) - offset;
   std::tm local{};
   if (!localtime_r(&utc, &local)) return {};

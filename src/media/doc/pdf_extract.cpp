@@ -206,14 +206,8 @@ void pdfDatesToHexTime(CPDFExtract::tag_PDFSummary& record) {
       at += widths[k];
     }
     if (parts == 0) continue;
-    std::tm tm{};
-    tm.tm_year = part[0] - 1900;
-    tm.tm_mon = part[1] - 1;
-    tm.tm_mday = part[2];
-    tm.tm_hour = part[3];
-    tm.tm_min = part[4];
-    tm.tm_sec = part[5];
-    if (auto hex = HexTimeOfLocalTime(tm)) *date = *hex;
+    std::u16string hex = localHexTime(part[0], part[1], part[2], part[3], part[4], part[5]);
+    if (!hex.empty()) *date = hex;
   }
 }
 
