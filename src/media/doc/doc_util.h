@@ -19,9 +19,8 @@ inline void requireScratch(uint8_t* scratch, int size) {
   std::memset(scratch, 0, static_cast<size_t>(size));
 }
 
-// The HexTime of a local calendar time given by its parts (month 1-12);
-// empty when it does not convert or lies before 1900.
-inline std::u16string localHexTime(int year, int month, int day, int hour, int minute, int second) {
+// A calendar time from its parts (month 1-12).
+inline std::tm calendarTime(int year, int month, int day, int hour, int minute, int second) {
   std::tm tm{};
   tm.tm_year = year - 1900;
   tm.tm_mon = month - 1;
@@ -29,7 +28,13 @@ inline std::u16string localHexTime(int year, int month, int day, int hour, int m
   tm.tm_hour = hour;
   tm.tm_min = minute;
   tm.tm_sec = second;
-  return HexTimeOfLocalTime(tm).value_or(u"");
+  return tm;
+}
+
+// The HexTime of a local calendar time given by its parts; empty when it
+// does not convert or lies before 1900.
+inline std::u16string localHexTime(int year, int month, int day, int hour, int minute, int second) {
+  return HexTimeOfLocalTime(calendarTime(year, month, day, hour, minute, second)).value_or(u"");
 }
 
 // The path the readers open: the UTF-8 form of the caller's UTF-16 path.

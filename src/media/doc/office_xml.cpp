@@ -70,13 +70,7 @@ std::u16string isoTime(const std::u16string& text) {
     offset = (zh * 60L + zm) * 60 * (zone[0] == '-' ? -1 : 1);
   }
   if (year < 1900) return {};
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
+  std::tm tm = calendarTime(year, month, day, hour, minute, second);
   std::time_t utc = timegm(&tm) - offset;
   std::tm local{};
   if (!localtime_r(&utc, &local)) return {};
