@@ -22,5 +22,6 @@ void registerMediaCommand(CLI::App& app, int& status);
 void registerBrowseCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerFindCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerDiscCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
+void registerReportCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 
 }  // namespace tamber::cli

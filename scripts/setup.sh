@@ -8,7 +8,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   # libraries
-  libcli11-dev libicu-dev libssl-dev libxml2-dev libpcre2-dev libarchive-dev libvips-dev libexif-dev
+  libcli11-dev libicu-dev libssl-dev libxml2-dev libxslt1-dev libpcre2-dev libarchive-dev libvips-dev libexif-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # the reference the disc-id tests compare with

@@ -1,0 +1,190 @@
+// tamber report: categories, discs and folders of a library as an HTML page
+// or an XML document.
+#include <langinfo.h>
+
+#include <iostream>
+#include <sstream>
+
+#include "app/app.h"
+#include "browse.h"
+#include "commands.h"
+#include "common.h"
+#include "platform/atomic_file.h"
+#include "platform/text.h"
+#include "report/report.h"
+#include "report/report_data.h"
+
+namespace tamber::cli {
+
+namespace {
+
+// "file-items=file-name,file-size" as the level and its field names.
+Status parseChoice(const std::string& text, report::Level& level, std::vector<std::string>& names) {
+  size_t eq = text.find('=');
+  std::string levelName = eq == std::string::npos ? text : text.substr(0, eq);
+  if (!report::levelOfName(levelName, level)) {
+    return Error{Errc::invalid_argument,
+                 "\"" + levelName + "\" is no report level (category, file-structure, file-items, audio-details, "
+                 "track-item, summary)"};
+  }
+  names.clear();
+  if (eq != std::string::npos) {
+    for (std::string_view n : splitNonEmpty(text.substr(eq + 1), ',')) names.emplace_back(n);
+  }
+  return {};
+}
+
+}  // namespace
+
+void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
+  struct Args {
+    std::vector<std::string> items;
+    std::string format = "html", output, stylesheet, title;
+    std::vector<std::string> fields, sort;
+    bool covers = false;
+  };
+  auto a = std::make_shared<Args>();
+  auto* report = cli.add_subcommand("report", "Write a report of categories, discs and folders (HTML or XML)");
+  report->add_option("ITEM", a->items, "Categories, discs or folders to report (default: the whole library)");
+  report->add_option("--format", a->format, "html (default) or xml")->check(CLI::IsMember({"html", "xml", "rtf"}));
+  report->add_option("-o,--output", a->output, "The file to write (default: standard output)");
+  report->add_option("--stylesheet", a->stylesheet,
+                     "An XSLT stylesheet instead of the default (default: the DefaultXSLFile setting)");
+  report->add_option("--fields", a->fields,
+                     "LEVEL=NAME,...: the fields a level shows (levels: category, file-structure, file-items, "
+                     "audio-details, track-item, summary); LEVEL= alone hides the level; repeatable");
+  report->add_option("--sort", a->sort, "LEVEL=NAME,...: the sort keys of a level, first key first; repeatable");
+  report->add_option("--title", a->title, "The report's title (default: the library's name)");
+  report->add_flag("--covers", a->covers, "Show the cover pictures of discs and folders");
+  report->callback([&status, g, a] {
+    status = withLibrary(
+        *g,
+        [&](App& app, app::Notifier& n) {
+          if (a->format == "rtf") {
+            n.error("Required component not found.");
+            return kExitFailure;
+          }
+          auto& doc = app.library()->catalog();
+          std::vector<xmlNode*> selection;
+          if (a->items.empty()) {
+            for (xmlNode* c = doc.root()->children; c; c = c->next) {
+              if (catalog::CatalogDocument::isCategory(c) || catalog::CatalogDocument::isItem(c)) selection.push_back(c);
+            }
+          }
+          for (const std::string& item : a->items) {
+            auto t = resolve(doc, item, Prefer::none);
+            if (!t) {
+              n.error(t.message());
+              return kExitFailure;
+            }
+            if (t->node == doc.root()) {
+              for (xmlNode* c = doc.root()->children; c; c = c->next) {
+                if (catalog::CatalogDocument::isCategory(c) || catalog::CatalogDocument::isItem(c)) selection.push_back(c);
+              }
+            } else {
+              selection.push_back(t->node);
+            }
+          }
+          std::string stylesheet = a->stylesheet;
+          if (stylesheet.empty()) stylesheet = app.settings().getText("App-Preference", "DefaultXSLFile");
+          auto reporter = report::Reporter::open(stylesheet);
+          if (!reporter) {
+            n.error(reporter.message());
+            return kExitFailure;
+          }
+          report::Reporter& r = **reporter;
+          for (const std::string& choice : a->fields) {
+            report::Level level;
+            std::vector<std::string> names;
+            Status st = parseChoice(choice, level, names);
+            if (st && choice.find('=') != std::string::npos && names.empty()) {
+              // "LEVEL=" hides the level.
+              xmlNode* e = report::levelElement(r.fields(), level);
+              if (e) xmlSetProp(e, xml::u("sel"), xml::u("0"));
+            } else if (st) {
+              st = report::chooseFields(r.fields(), level, names);
+            }
+            if (!st) {
+              n.error(st.message());
+              return kExitUsage;
+            }
+          }
+          for (const std::string& choice : a->sort) {
+            report::Level level;
+            std::vector<std::string> names;
+            Status st = parseChoice(choice, level, names);
+            if (st) st = report::chooseSort(r.fields(), level, names);
+            if (!st) {
+              n.error(st.message());
+              return kExitUsage;
+            }
+          }
+          r.coversInFiles = r.coversInAudio = a->covers;
+          r.applyChoices();
+          // The parameters: the locale's date and time formats, the
+          // captions of the user's language, the summary line.
+          r.setParameter("dateformat", nl_langinfo(D_FMT));
+          r.setParameter("timeformat", nl_langinfo(T_FMT));
+          const std::pair<const char*, int> captions[] = {
+              {"Categoryname", 607}, {"Creationdate", 608}, {"cddvds", 609},   {"audiotracks", 610},
+              {"price", 611},        {"mediatype", 612},    {"capacity", 613}, {"recdepth", 614},
+              {"tracks", 615},       {"location", 616},     {"filesize", 617}, {"trackinfo", 618},
+              {"isrc", 619},         {"performer", 620},    {"composer", 621}, {"swriter", 622},
+              {"artist", 603},       {"genre", 604},        {"year", 605},     {"length", 606},
+              {"catlognbr", 623},    {"categories", 624},   {"totalprice", 625}};
+          for (const auto& [name, id] : captions) r.setParameter(name, app.text(id));
+          std::string summary;
+          {
+            xml::XPathContext ctx(xmlXPathNewContext(r.fields()));
+            xml::XPathObject d(xmlXPathEvalExpression(xml::u("/ReportFields/level[n=\"summary\"]/d"), ctx.get()));
+            if (d && d->nodesetval) {
+              for (int i = 0; i < d->nodesetval->nodeNr; ++i) {
+                summary += (summary.empty() ? "" : " ") + xml::content(d->nodesetval->nodeTab[i]);
+              }
+            }
+          }
+          r.setParameter("summary", summary);
+
+          report::ReportDataOptions options;
+          options.title = a->title.empty() ? app.library()->path().stem().string() : a->title;
+          options.kindName = [&app](int kind) { return kindText(app, kind); };
+          options.properties = [](const std::vector<std::pair<std::string, std::string>>& fields) {
+            return propertiesText(fields);
+          };
+          options.libraryIdentity = static_cast<long long>(reinterpret_cast<intptr_t>(app.library()));
+          auto data = report::writeReportData(*app.library(), selection, options);
+          if (!data) {
+            n.error(data.message());
+            return kExitFailure;
+          }
+          auto out = a->format == "xml" ? r.xml(*data) : r.html(*data);
+          if (!out) {
+            n.error(out.message());
+            return kExitFailure;
+          }
+          if (a->output.empty()) {
+            std::cout << *out;
+            return std::cout.good() ? kExitOk : kExitFailure;
+          }
+          Status st;
+          if (a->format == "html") {
+            st = report::saveHtml(*out, a->output, [&app](const std::string& stream) -> Result<std::string> {
+              auto s = app.library()->file().root().openStream(stream);
+              if (!s) return s.error();
+              return s->readAll();
+            });
+          } else {
+            st = writeFileAtomically(a->output, *out);
+          }
+          if (!st) {
+            n.error(a->output + ": " + st.message());
+            return kExitFailure;
+          }
+          if (!g->quiet) std::cerr << "Report written to " << a->output << "\n";
+          return kExitOk;
+        },
+        Access::view);
+  });
+}
+
+}  // namespace tamber::cli

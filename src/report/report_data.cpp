@@ -1,0 +1,334 @@
+#include "report/report_data.h"
+
+#include <libxml/xmlwriter.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "catalog/catalog_document.h"
+#include "catalog/names.h"
+#include "disc/track.h"
+#include "platform/hex_time.h"
+#include "platform/text.h"
+#include "scan/listing_reader.h"
+
+namespace tamber::report {
+
+namespace {
+
+using catalog::CatalogDocument;
+
+struct WriterFree {
+  void operator()(xmlTextWriter* w) const { xmlFreeTextWriter(w); }
+};
+struct BufferFree {
+  void operator()(xmlBuffer* b) const { xmlBufferFree(b); }
+};
+
+class Writer {
+ public:
+  Writer() : buffer_(xmlBufferCreate()) {
+    if (buffer_) writer_.reset(xmlNewTextWriterMemory(buffer_.get(), 0));
+    if (writer_) {
+      xmlTextWriterSetIndent(writer_.get(), 1);
+      xmlTextWriterSetIndentString(writer_.get(), reinterpret_cast<const xmlChar*>(" "));
+    }
+  }
+  bool ok() const { return writer_ != nullptr; }
+  void start(const char* name) { xmlTextWriterStartElement(writer_.get(), u(name)); }
+  void end() { xmlTextWriterEndElement(writer_.get()); }
+  void attribute(const char* name, const std::string& value) {
+    std::string safe = xmlSafe(value);
+    xmlTextWriterWriteAttribute(writer_.get(), u(name), u(safe.c_str()));
+  }
+  void text(const std::string& value) {
+    std::string safe = xmlSafe(value);
+    xmlTextWriterWriteString(writer_.get(), u(safe.c_str()));
+  }
+  // An element with text; nothing for an empty text unless `always`.
+  void element(const char* name, const std::string& value, bool always = false) {
+    if (value.empty() && !always) return;
+    start(name);
+    text(value);
+    end();
+  }
+  void document() { xmlTextWriterStartDocument(writer_.get(), nullptr, "UTF-8", nullptr); }
+  std::string finish() {
+    xmlTextWriterEndDocument(writer_.get());
+    xmlTextWriterFlush(writer_.get());
+    return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer_.get())),
+                       static_cast<size_t>(xmlBufferLength(buffer_.get())));
+  }
+
+ private:
+  static const xmlChar* u(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+  std::unique_ptr<xmlBuffer, BufferFree> buffer_;
+  std::unique_ptr<xmlTextWriter, WriterFree> writer_;
+};
+
+class DataWriter {
+ public:
+  DataWriter(catalog::Library& library, const ReportDataOptions& options)
+      : library_(library), doc_(library.catalog()), options_(options) {}
+
+  Result<std::string> run(const std::vector<xmlNode*>& selection) {
+    if (!w_.ok()) return Error{Errc::io, "cannot start the report data"};
+    w_.document();
+    w_.start("report");
+    w_.attribute("xmlns:dt", "urn:schemas-microsoft-com:datatypes");
+    w_.attribute("title", options_.title);
+    for (xmlNode* n : selection) {
+      if (CatalogDocument::isCategory(n)) {
+        category(n);
+      } else if (CatalogDocument::isItem(n)) {
+        item(n);
+      }
+      if (stopped_) return Error{Errc::io, "the report was stopped"};
+    }
+    w_.end();
+    return w_.finish();
+  }
+
+ private:
+  std::string field(const xmlNode* n, int index) const { return doc_.field(n, index); }
+
+  // A dated element: the local date and time as text, and its two numbers.
+  void date(const char* name, const std::string& hexTime) {
+    auto t = parseHexTime(hexTime);
+    if (!t || !*t) return;
+    std::tm tm{};
+    localtime_r(&*t, &tm);
+    char text[64];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
+    w_.start(name);
+    w_.attribute("datenum", std::to_string(dateNumber(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday)));
+    w_.attribute("timenum", std::to_string(timeNumber(tm.tm_hour, tm.tm_min, tm.tm_sec)));
+    w_.text(text);
+    w_.end();
+  }
+
+  static std::string price(const std::string& text) {
+    if (text.empty()) return {};
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.2f", std::strtod(text.c_str(), nullptr));
+    return buf;
+  }
+
+  void category(xmlNode* c) {
+    catalog::CategoryStatistics stats = doc_.categoryStatistics(c);
+    w_.start("category");
+    w_.attribute("name", field(c, catalog::kCategoryName));
+    bool hasChildren = false;
+    for (xmlNode* n = c->children; n; n = n->next) hasChildren |= CatalogDocument::isItem(n) || CatalogDocument::isCategory(n);
+    w_.attribute("hasProperty", hasChildren ? "1" : "0");
+    date("creation-date", field(c, catalog::kCreated));
+    w_.element("cddvd-number", std::to_string(stats.discs + stats.folders), true);
+    w_.element("audio-tracks", std::to_string(stats.audioTracks), true);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.2f", stats.totalPrice);
+    w_.element("price", buf, true);
+    w_.element("comment", field(c, catalog::kComment));
+    for (xmlNode* n = c->children; n && !stopped_; n = n->next) {
+      if (CatalogDocument::isCategory(n)) {
+        category(n);
+      } else if (CatalogDocument::isItem(n)) {
+        item(n);
+      }
+    }
+    w_.end();
+  }
+
+  void cover(const xmlNode* item) {
+    if (!doc_.hasOwnNumber(item)) return;
+    std::string stream = catalog::streamName(catalog::StreamKind::cover, doc_.parentPath(item),
+                                             CatalogDocument::numberOf(item));
+    if (!library_.file().root().contains(stream)) return;
+    char ref[256];
+    std::snprintf(ref, sizeof ref, "tamber://pointer=|%lld|stream=|%s|", options_.libraryIdentity, stream.c_str());
+    w_.start("cover-image");
+    w_.attribute("src", ref);
+    w_.attribute("oriname", field(item, catalog::kCoverName));
+    w_.end();
+  }
+
+  void item(xmlNode* e) {
+    int kind = doc_.itemKind(e);
+    bool audio = kind == catalog::kKindAudioCd || kind == catalog::kKindCdExtra;
+    bool files = kind != catalog::kKindAudioCd;
+    std::optional<scan::Listing> listing;
+    if (doc_.hasOwnNumber(e)) {
+      auto l = scan::readListing(library_.file().root(), doc_.parentPath(e), CatalogDocument::numberOf(e));
+      if (l) listing = std::move(*l);
+    }
+    std::string kindName = options_.kindName ? options_.kindName(kind) : std::to_string(kind);
+    if (audio) {
+      w_.start("audio-details");
+      w_.attribute("cd-name", field(e, catalog::kLabel));
+      w_.element("album", field(e, catalog::kAlbum));
+      w_.element("artist", field(e, catalog::kArtist));
+      w_.element("genre", field(e, catalog::kGenre));
+      w_.element("year", field(e, catalog::kYear));
+      w_.element("cd-type", kindName);
+      w_.element("tracks", field(e, catalog::kTracks));
+      std::string seconds = field(e, catalog::kPlayingTime);
+      if (!seconds.empty()) {
+        long long s = std::atoll(seconds.c_str());
+        char text[32];
+        std::snprintf(text, sizeof text, "%lld:%02lld", s / 60, s % 60);
+        w_.start("length");
+        w_.attribute("text", text);
+        w_.text(seconds);
+        w_.end();
+      }
+      w_.element("catalog-number", field(e, catalog::kCatalogNumber));
+      w_.element("price", price(field(e, catalog::kPrice)));
+      w_.element("location", field(e, catalog::kLocation));
+      w_.element("comment", field(e, catalog::kComment));
+      cover(e);
+      if (listing) {
+        for (const scan::ListingEntry& t : listing->entries) {
+          const std::string* type = t.field("f");
+          if (t.folder || !disc::isAudioTrackItem(t.name, type ? *type : "")) continue;
+          track(t);
+        }
+      }
+      w_.end();
+    }
+    if (files) {
+      w_.start("file-structure");
+      w_.attribute("cd-name", field(e, catalog::kLabel));
+      w_.element("media-type", kindName);
+      w_.element("cd-capacity", field(e, catalog::kCapacity));
+      w_.element("recording-depth", field(e, catalog::kDepth));
+      w_.element("comment", field(e, catalog::kComment));
+      w_.element("location", field(e, catalog::kLocation));
+      w_.element("tracks", field(e, catalog::kTracks));
+      w_.element("price", price(field(e, catalog::kPrice)));
+      date("creation-date", field(e, catalog::kCreated));
+      w_.element("folders", field(e, catalog::kFolders));
+      w_.element("files", field(e, catalog::kFiles));
+      cover(e);
+      if (listing) {
+        for (const scan::ListingEntry& entry : listing->entries) {
+          const std::string* type = entry.field("f");
+          if (!entry.folder && disc::isAudioTrackItem(entry.name, type ? *type : "")) continue;
+          fileItem(entry);
+          if (stopped_) break;
+        }
+      }
+      w_.end();
+    }
+  }
+
+  void track(const scan::ListingEntry& t) {
+    w_.start("track-item");
+    w_.element("track-name", t.name, true);
+    long long seconds = static_cast<long long>(t.size / 75);
+    w_.start("track-length");
+    w_.attribute("text", disc::trackLengthText(t.size));
+    w_.text(std::to_string(seconds));
+    w_.end();
+    auto put = [&](const char* code, const char* name) {
+      if (const std::string* v = t.field(code)) w_.element(name, *v);
+    };
+    put("g", "track-ISRC");
+    put("j", "track-performer");
+    put("k", "track-composer");
+    put("l", "track-songwriter");
+    w_.end();
+  }
+
+  void fileItem(const scan::ListingEntry& entry) {
+    if (options_.progress && ++files_ % 1000 == 0 && !options_.progress(files_)) {
+      stopped_ = true;
+      return;
+    }
+    w_.start("file-items");
+    w_.attribute("type", entry.folder ? "folder" : "file");
+    bool properties = false;
+    for (const auto& [code, value] : entry.fields) properties |= code != "f" && !value.empty();
+    w_.attribute("hasProperty", properties ? "1" : "0");
+    w_.element("file-name", entry.name, true);
+    if (!entry.folder) {
+      w_.start("file-size");
+      w_.attribute("text", humanSize(entry.size));
+      w_.text(std::to_string(entry.size));
+      w_.end();
+    }
+    date("modification-date", entry.modified);
+    if (properties) {
+      std::vector<std::pair<std::string, std::string>> shown;
+      if (options_.properties) {
+        shown = options_.properties(entry.fields);
+      } else {
+        for (const auto& [code, value] : entry.fields) shown.emplace_back(scan::fieldDisplayName(code), value);
+      }
+      w_.start("properties");
+      for (const auto& [name, value] : shown) {
+        // The file's type and the offsets into other streams mean nothing
+        // in a report.
+        if (name == "f" || name == "documentType" || name == "doc-type" || name == "thumbnail" ||
+            name == "archiveContents" || value.empty()) {
+          continue;
+        }
+        w_.start("property");
+        w_.attribute("name", name);
+        w_.text(value);
+        w_.end();
+      }
+      w_.end();
+    }
+    for (const scan::ListingEntry& child : entry.children) {
+      if (stopped_) break;
+      fileItem(child);
+    }
+    w_.end();
+  }
+
+  static std::string humanSize(uint64_t bytes) {
+    const char* units[] = {"B", "KB", "MB", "GB", "TB"};
+    double v = static_cast<double>(bytes);
+    int u = 0;
+    while (v >= 1024 && u < 4) {
+      v /= 1024;
+      ++u;
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, u == 0 ? "%.0f %s" : "%.1f %s", v, units[u]);
+    return buf;
+  }
+
+  catalog::Library& library_;
+  catalog::CatalogDocument& doc_;
+  const ReportDataOptions& options_;
+  Writer w_;
+  long long files_ = 0;
+  bool stopped_ = false;
+};
+
+}  // namespace
+
+long long dateNumber(int year, int month, int day) {
+  return (static_cast<long long>(month) + static_cast<long long>(year) * 12) * 31 + day;
+}
+
+long long timeNumber(int hour, int minute, int second) { return (hour * 60LL + minute) * 60 + second; }
+
+Result<std::string> writeReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
+                                    const ReportDataOptions& options) {
+  DataWriter writer(library, options);
+  return writer.run(selection);
+}
+
+bool coverStreamOf(const std::string& reference, std::string& stream) {
+  size_t at = reference.find("stream=|");
+  if (reference.rfind("tamber://", 0) != 0 || at == std::string::npos) return false;
+  size_t end = reference.find('|', at + 8);
+  if (end == std::string::npos) return false;
+  stream = reference.substr(at + 8, end - at - 8);
+  return !stream.empty();
+}
+
+}  // namespace tamber::report

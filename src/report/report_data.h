@@ -1,0 +1,56 @@
+// The report data document: the selected categories, discs and folders of
+// a library with their fields, file trees and audio tracks, under the
+// descriptive element names the report stylesheets select.
+//
+//   <report xmlns:dt="urn:schemas-microsoft-com:datatypes" title="...">
+//     <category name="Music" hasProperty="1">
+//       <creation-date datenum="..." timenum="...">2003-05-12 14:30</creation-date>
+//       <cddvd-number>2</cddvd-number> <audio-tracks>12</audio-tracks> <price>0.00</price>
+//       <file-structure cd-name="Photos 2003"> <media-type>...</media-type> ...
+//         <file-items type="folder"><file-name>...</file-name> ... <file-items type="file">...
+//       <audio-details cd-name="..."> <album>...</album> ...
+//         <track-item><track-name>...</track-name><track-length>...</track-length> ...
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "catalog/library.h"
+#include "platform/result.h"
+
+namespace tamber::report {
+
+struct ReportDataOptions {
+  std::string title;
+  // The name of an item kind ("Audio CD", "Folder on a fixed drive").
+  std::function<std::string(int kind)> kindName;
+  // A number standing for the open library in cover references.
+  long long libraryIdentity = 0;
+  // A file's recorded fields (name codes and stored values) as readers see
+  // them (names and values); without it the codes' descriptive names and
+  // the stored values.
+  std::function<std::vector<std::pair<std::string, std::string>>(
+      const std::vector<std::pair<std::string, std::string>>& fields)>
+      properties;
+  // Every so many files, for progress; returns false to stop.
+  std::function<bool(long long files)> progress;
+};
+
+// The dates' two numbers: ((month + year * 12) * 31 + day) and
+// (hour * 60 + minute) * 60 + second of a local time.
+long long dateNumber(int year, int month, int day);
+long long timeNumber(int hour, int minute, int second);
+
+// Writes the report data of `selection` (category and item elements of the
+// library's catalog, in selection order) as UTF-8 XML.
+Result<std::string> writeReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
+                                    const ReportDataOptions& options);
+
+// The picture a cover reference "tamber://pointer=|N|stream=|NAME|" names:
+// the stream name, when the reference is of that form.
+bool coverStreamOf(const std::string& reference, std::string& stream);
+
+}  // namespace tamber::report
