@@ -79,9 +79,10 @@ table { border-collapse: collapse; width: 100%; margin-top: .6em; font-size: 9.5
 th { text-align: left; font-weight: 600; color: var(--muted); border-bottom: 1px solid var(--rule); padding: .25em .5em; }
 td { padding: .2em .5em; border-bottom: 1px solid #eef1f4; vertical-align: top; }
 tbody tr:nth-child(even) td { background: var(--band); }
-td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
+td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; width: 1%; }
 td.name { word-break: break-word; }
 tr.folder td.name { font-weight: 600; }
+tr.folder .fname::after { content: "/"; color: var(--muted); font-weight: 400; }
 td.name .indent { display: inline-block; }
 .props { color: var(--muted); font-size: 8.5pt; }
 .props span { margin-right: 1em; }
@@ -219,11 +220,10 @@ td.name .indent { display: inline-block; }
     <xsl:param name="depth" select="0"/>
     <tr class="{@type}">
       <td class="name">
-        <span class="indent" style="width: {$depth * 1.2}em"/>
-        <xsl:if test="@type = 'folder'">📁 </xsl:if>
-        <xsl:value-of select="file-name"/>
+        <span class="indent" style="width: {$depth * 1.5}em"/>
+        <span class="fname"><xsl:value-of select="file-name"/></span>
         <xsl:if test="substring($fields_file-items, 4, 1) = '1' and properties">
-          <div class="props" style="margin-left: {$depth * 1.2}em">
+          <div class="props" style="margin-left: {$depth * 1.5}em">
             <xsl:for-each select="properties/property">
               <span><xsl:value-of select="@name"/>: <xsl:value-of select="."/></span>
             </xsl:for-each>

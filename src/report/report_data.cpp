@@ -322,7 +322,17 @@ Result<std::string> writeReportData(catalog::Library& library, const std::vector
   return writer.run(selection);
 }
 
-bool coverStreamOf(const std::string& reference, std::string& stream) {
+bool coverStreamOf(const std::string& text, std::string& stream) {
+  // An HTML writer escapes the bars of a link ("%7C").
+  std::string reference;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 3, "%7C") == 0 || text.compare(i, 3, "%7c") == 0) {
+      reference += '|';
+      i += 2;
+    } else {
+      reference += text[i];
+    }
+  }
   size_t at = reference.find("stream=|");
   if (reference.rfind("tamber://", 0) != 0 || at == std::string::npos) return false;
   size_t end = reference.find('|', at + 8);

@@ -49,8 +49,9 @@ long long timeNumber(int hour, int minute, int second);
 Result<std::string> writeReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
                                     const ReportDataOptions& options);
 
-// The picture a cover reference "tamber://pointer=|N|stream=|NAME|" names:
-// the stream name, when the reference is of that form.
+// The picture a cover reference "tamber://pointer=|N|stream=|NAME|" names
+// (its bars escaped as "%7C" or not): the stream name, when the reference
+// is of that form.
 bool coverStreamOf(const std::string& reference, std::string& stream);
 
 }  // namespace tamber::report

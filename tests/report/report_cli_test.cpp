@@ -1,0 +1,156 @@
+// tamber report end to end: a library with a folder (pictures, a cover),
+// an audio CD and a CD-Extra from simulated drives, reported as HTML and XML
+// with field and sort choices.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "tests/run_command.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+using tamber::test_support::runCommand;
+using tamber::test_support::shellQuote;
+
+std::string slurp(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class Report : public ::testing::Test {
+ protected:
+  tamber::test_support::TempDir dir;
+  std::string lib, config;
+
+  void SetUp() override {
+    lib = (dir.path / "lib.cds").string();
+    config = (dir.path / "tamber.cfg").string();
+    ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(lib)).status, 0);
+    // A folder of files of three sizes, named against their size order.
+    auto tree = dir.path / "tree";
+    std::filesystem::create_directories(tree / "sub");
+    std::ofstream(tree / "a-big.bin") << std::string(30000, 'x');
+    std::ofstream(tree / "b-small.bin") << "x";
+    std::ofstream(tree / "c-middle.bin") << std::string(2000, 'x');
+    std::ofstream(tree / "sub" / "inner.txt") << "inner";
+    ASSERT_EQ(tamber("add-folder -q " + shellQuote(tree.string()) + " --label Tree --category Work").status, 0);
+    ASSERT_EQ(tamber("add-disc -q " + sim("audio-cd.xml") + " --category Music").status, 0);
+    // A cover picture for the folder.
+    auto cover = dir.path / "cover.png";
+    ASSERT_EQ(runCommand("convert -size 40x40 xc:red " + shellQuote(cover.string())).status, 0);
+    ASSERT_EQ(tamber("cover Work/Tree " + shellQuote(cover.string())).status, 0);
+  }
+  tamber::test_support::CommandResult tamber(const std::string& args, bool withStderr = true) {
+    return runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(lib) + " --config " + shellQuote(config) +
+                          " " + args,
+                      withStderr);
+  }
+  std::string sim(const std::string& name) {
+    return "--drive " + shellQuote("sim:" + std::string(TAMBER_DISCS) + "/" + name);
+  }
+};
+
+TEST_F(Report, HtmlOfTheWholeLibrary) {
+  auto out = dir.path / "out" / "report.html";
+  std::filesystem::create_directories(out.parent_path());
+  auto r = tamber("report --covers --title 'My discs' -o " + shellQuote(out.string()));
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::string html = slurp(out);
+  EXPECT_NE(html.find("<title>My discs</title>"), std::string::npos);
+  EXPECT_NE(html.find(">Work</h2>"), std::string::npos);
+  EXPECT_NE(html.find(">Music</h2>"), std::string::npos);
+  EXPECT_NE(html.find("Tree"), std::string::npos);
+  EXPECT_NE(html.find("inner.txt"), std::string::npos);  // the file tree, folders included
+  EXPECT_NE(html.find("Night Drive"), std::string::npos) << html;  // the album's tracks
+  // The cover went into "image" beside the page, and the page points there.
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(html, m, std::regex("src=\"(image/[^\"]+)\"")));
+  EXPECT_TRUE(std::filesystem::exists(out.parent_path() / m[1].str()));
+  EXPECT_EQ(html.find("tamber://"), std::string::npos);
+  // Saved again into the same folder: the folder is reused.
+  auto second = out.parent_path() / "again.html";
+  ASSERT_EQ(tamber("report --covers -o " + shellQuote(second.string())).status, 0);
+  EXPECT_NE(slurp(second).find("src=\"image/"), std::string::npos);
+  // Without --covers: no pictures, and no folder made for them.
+  auto plain = dir.path / "plain" / "report.html";
+  std::filesystem::create_directories(plain.parent_path());
+  ASSERT_EQ(tamber("report -o " + shellQuote(plain.string())).status, 0);
+  EXPECT_FALSE(std::filesystem::exists(plain.parent_path() / "image"));
+}
+
+TEST_F(Report, SortAndFieldChoices) {
+  // Files by size: b-small, c-middle, a-big.
+  auto bySize = tamber("report Work --sort file-items=file-size", false);
+  ASSERT_EQ(bySize.status, 0) << bySize.out;
+  size_t small = bySize.out.find("b-small.bin"), middle = bySize.out.find("c-middle.bin"),
+         big = bySize.out.find("a-big.bin");
+  ASSERT_NE(big, std::string::npos);
+  EXPECT_LT(small, middle);
+  EXPECT_LT(middle, big);
+  // By name (the default): a-big first.
+  auto byName = tamber("report Work", false);
+  EXPECT_LT(byName.out.find("a-big.bin"), byName.out.find("b-small.bin"));
+  // Hiding the file level hides the files; hiding the tracks hides them.
+  auto noFiles = tamber("report --fields file-items= --fields track-item=", false);
+  ASSERT_EQ(noFiles.status, 0) << noFiles.out;
+  EXPECT_EQ(noFiles.out.find("a-big.bin"), std::string::npos);
+  EXPECT_NE(noFiles.out.find("Tree"), std::string::npos);
+  // An unknown level or field is a usage error that says what there is.
+  auto bad = tamber("report --sort file-items=colour");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.out.find("file-size"), std::string::npos) << bad.out;
+  EXPECT_EQ(tamber("report --sort shelf=name").status, 2);
+  EXPECT_EQ(tamber("report Nowhere").status, 1);
+}
+
+TEST_F(Report, XmlWithoutCoversAndWithDateNumbers) {
+  auto out = dir.path / "report.xml";
+  ASSERT_EQ(tamber("report --format xml --covers -o " + shellQuote(out.string())).status, 0);
+  std::string xml = slurp(out);
+  EXPECT_EQ(xml.find("cover-image"), std::string::npos);
+  EXPECT_NE(xml.find("<report xmlns:dt=\"urn:schemas-microsoft-com:datatypes\""), std::string::npos);
+  EXPECT_NE(xml.find("<file-items type=\"folder\""), std::string::npos);
+  EXPECT_NE(xml.find("<track-item>"), std::string::npos);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(xml, m, std::regex("datenum=\"([0-9]+)\" timenum=\"([0-9]+)\"")));
+  long long datenum = std::stoll(m[1].str());
+  // A date of this century: ((month + year * 12) * 31 + day).
+  EXPECT_GT(datenum, (1 + 2000 * 12) * 31LL);
+  EXPECT_LT(std::stoll(m[2].str()), 86400);
+  // RTF needs the format saver, which this build does not have.
+  auto rtf = tamber("report --format rtf -o " + shellQuote((dir.path / "r.rtf").string()));
+  EXPECT_EQ(rtf.status, 1);
+  EXPECT_NE(rtf.out.find("Required component not found."), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "r.rtf"));
+}
+
+TEST_F(Report, AStylesheetOfTheUsersOwn) {
+  auto xsl = dir.path / "mine.xsl";
+  std::ofstream(xsl) << R"X(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:output method="text"/>
+  <xsl:template match="/report">
+    <xsl:for-each select="//file-structure"><xsl:value-of select="@cd-name"/>;</xsl:for-each>
+    <xsl:value-of select="document('/etc/hostname')"/>
+  </xsl:template>
+</xsl:stylesheet>)X";
+  // A stylesheet cannot read files: the transformation fails.
+  auto r = tamber("report --stylesheet " + shellQuote(xsl.string()));
+  EXPECT_EQ(r.status, 1) << r.out;
+  std::ofstream(xsl) << R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:output method="text"/>
+  <xsl:template match="/report"><xsl:for-each select="//file-structure"><xsl:value-of select="@cd-name"/>;</xsl:for-each></xsl:template>
+</xsl:stylesheet>)";
+  r = tamber("report --stylesheet " + shellQuote(xsl.string()), false);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "Tree;");
+  // The setting names one too.
+  ASSERT_EQ(tamber("config set App-Preference DefaultXSLFile " + shellQuote(xsl.string())).status, 0);
+  EXPECT_EQ(tamber("report", false).out, "Tree;");
+  std::ofstream(xsl) << "<not-xsl";
+  EXPECT_EQ(tamber("report --stylesheet " + shellQuote(xsl.string())).status, 1);
+}
+
+}  // namespace
