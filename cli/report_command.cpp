@@ -44,9 +44,9 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
     bool covers = false;
   };
   auto a = std::make_shared<Args>();
-  auto* report = cli.add_subcommand("report", "Write a report of categories, discs and folders (HTML or XML)");
+  auto* report = cli.add_subcommand("report", "Write a report of categories, discs and folders (HTML, XML or RTF)");
   report->add_option("ITEM", a->items, "Categories, discs or folders to report (default: the whole library)");
-  report->add_option("--format", a->format, "html (default) or xml")->check(CLI::IsMember({"html", "xml", "rtf"}));
+  report->add_option("--format", a->format, "html (default), xml or rtf (rtf needs -o)")->check(CLI::IsMember({"html", "xml", "rtf"}));
   report->add_option("-o,--output", a->output, "The file to write (default: standard output)");
   report->add_option("--stylesheet", a->stylesheet,
                      "An XSLT stylesheet instead of the default (default: the DefaultXSLFile setting)");
@@ -60,9 +60,9 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
     status = withLibrary(
         *g,
         [&](App& app, app::Notifier& n) {
-          if (a->format == "rtf") {
-            n.error("Required component not found.");
-            return kExitFailure;
+          if (a->format == "rtf" && a->output.empty()) {
+            n.error("--format rtf needs -o FILE");
+            return kExitUsage;
           }
           auto& doc = app.library()->catalog();
           std::vector<xmlNode*> selection;
@@ -156,6 +156,14 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
           if (!data) {
             n.error(data.message());
             return kExitFailure;
+          }
+          if (a->format == "rtf") {
+            if (Status st = r.rtf(*data, a->output); !st) {
+              n.error(st.message());
+              return kExitFailure;
+            }
+            if (!g->quiet) std::cerr << "Report written to " << a->output << "\n";
+            return kExitOk;
           }
           auto out = a->format == "xml" ? r.xml(*data) : r.html(*data);
           if (!out) {

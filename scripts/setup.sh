@@ -25,6 +25,8 @@ packages=(
   libvorbis-dev libopusfile-dev
   # PDF files whose cross-reference is a stream, through libqpdf
   libqpdf-dev
+  # an independent reader of the RTF reports
+  unrtf
   # FLAC and Opus fixtures
   flac opus-tools
   # picture and archive fixtures

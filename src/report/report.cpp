@@ -15,6 +15,7 @@
 #include "app/symbol_codec.h"
 #include "platform/atomic_file.h"
 #include "report/report_data.h"
+#include "report/rtf_saver.h"
 
 namespace tamber::report {
 
@@ -114,6 +115,8 @@ Result<std::unique_ptr<Reporter>> Reporter::open(const std::string& stylesheetFi
   }
   if (Status st = load(kExportStylesheet, r->export_); !st) return st.error();
   if (Status st = load(kReportFields, r->fields_); !st) return st.error();
+  // Without the RTF stylesheet the report works, without RTF output.
+  (void)load(kRtfStylesheet, r->rtf_);
   return r;
 }
 
@@ -136,7 +139,7 @@ void Reporter::applyChoices() {
   parameters_["showCover_audiopart"] = coversInAudio ? "1" : "0";
 }
 
-Result<std::string> Reporter::transform(xmlDoc* stylesheet, xmlDoc* data, bool withParameters) {
+Result<std::string> Reporter::transform(xmlDoc* stylesheet, xmlDoc* data, bool withParameters, RtfSaver* saver) {
   // The stylesheet is compiled from a copy: libxslt takes the document.
   xmlDoc* copy = xmlCopyDoc(stylesheet, 1);
   if (!copy) return Error{Errc::io, "out of memory"};
@@ -154,6 +157,7 @@ Result<std::string> Reporter::transform(xmlDoc* stylesheet, xmlDoc* data, bool w
   xsltTransformContextPtr ctxt = xsltNewTransformContext(style.get(), data);
   if (!ctxt) return Error{Errc::io, "out of memory"};
   xsltSetCtxtSecurityPrefs(prefs.get(), ctxt);
+  if (saver) saver->attach(ctxt);
   std::vector<std::string> storage;
   std::vector<const char*> params;
   if (withParameters) {
@@ -199,6 +203,19 @@ Result<std::string> Reporter::xml(const std::string& reportData) {
     }
   }
   return transform(export_.get(), data->get(), false);
+}
+
+Status Reporter::rtf(const std::string& reportData, const std::filesystem::path& path) {
+  if (!rtf_) return Error{Errc::not_found, "Required component not found."};
+  auto data = parseDocument(reportData, "the report data");
+  if (!data) return data.error();
+  RtfSaver saver;
+  saver.setOutputFile(path);
+  auto done = transform(rtf_.get(), data->get(), true, &saver);
+  if (!saver.lastError().empty()) return Error{Errc::io, saver.lastError()};
+  if (!done) return done.error();
+  if (!saver.saved()) return Error{Errc::io, "the RTF stylesheet wrote no document"};
+  return {};
 }
 
 Status saveHtml(const std::string& html, const std::filesystem::path& path,

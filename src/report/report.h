@@ -32,6 +32,8 @@ std::filesystem::path reportResourceDirectory();
 // symbols.
 Result<std::string> loadReportResource(int number, const std::filesystem::path& dir = reportResourceDirectory());
 
+class RtfSaver;
+
 class Reporter {
  public:
   // Loads the resource documents; `stylesheetFile` (the "DefaultXSLFile"
@@ -54,12 +56,16 @@ class Reporter {
   Result<std::string> html(const std::string& reportData);
   // The XML of the report data, without its cover pictures.
   Result<std::string> xml(const std::string& reportData);
+  // Writes the report data as RTF to `path`, through the RTF stylesheet and
+  // the format saver; the saver's last error when that fails.
+  Status rtf(const std::string& reportData, const std::filesystem::path& path);
 
  private:
   Reporter() = default;
-  Result<std::string> transform(xmlDoc* stylesheet, xmlDoc* data, bool withParameters);
+  Result<std::string> transform(xmlDoc* stylesheet, xmlDoc* data, bool withParameters,
+                                RtfSaver* saver = nullptr);
 
-  xml::Doc fields_, stylesheet_, export_;
+  xml::Doc fields_, stylesheet_, export_, rtf_;
   std::map<std::string, std::string> parameters_;
 };
 

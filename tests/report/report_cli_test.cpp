@@ -120,11 +120,34 @@ TEST_F(Report, XmlWithoutCoversAndWithDateNumbers) {
   // A date of this century: ((month + year * 12) * 31 + day).
   EXPECT_GT(datenum, (1 + 2000 * 12) * 31LL);
   EXPECT_LT(std::stoll(m[2].str()), 86400);
-  // RTF needs the format saver, which this build does not have.
-  auto rtf = tamber("report --format rtf -o " + shellQuote((dir.path / "r.rtf").string()));
-  EXPECT_EQ(rtf.status, 1);
-  EXPECT_NE(rtf.out.find("Required component not found."), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(dir.path / "r.rtf"));
+}
+
+TEST_F(Report, RtfReadBackByAnIndependentReader) {
+  auto out = dir.path / "report.rtf";
+  auto r = tamber("report --format rtf --title 'Shelf list' -o " + shellQuote(out.string()));
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::string rtf = slurp(out);
+  EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
+  // unrtf writes 8-bit letters as Latin-1: read back here as such.
+  auto text = runCommand("unrtf --text " + shellQuote(out.string()) + " 2>/dev/null", false);
+  ASSERT_EQ(text.status, 0);
+  std::string latin1 = text.out, utf8;
+  for (unsigned char c : latin1) {
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else {
+      utf8 += static_cast<char>(0xC0 | c >> 6);
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  for (const char* expected : {"Shelf list", "Tree", "a-big.bin", "inner.txt", "Night Drive", "Été indien", "2:57"}) {
+    EXPECT_NE(utf8.find(expected), std::string::npos) << expected << "\n" << utf8;
+  }
+  // RTF goes to a file only; a file that cannot be written is an error.
+  EXPECT_EQ(tamber("report --format rtf").status, 2);
+  auto bad = tamber("report --format rtf -o " + shellQuote((dir.path / "no" / "such" / "r.rtf").string()));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "no"));
 }
 
 TEST_F(Report, AStylesheetOfTheUsersOwn) {
