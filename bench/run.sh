@@ -20,5 +20,6 @@ scanset="${BENCH_DIR:-/var/tmp/tamber-bench}/scan"
 [ -d "$scanset" ] || ./bench/make_scan_set.sh "$scanset/photos" "$scanset/archives" 300
 ./build/release/bench/scan_bench "$scanset/photos" "$scanset/archives"
 ./bench/add_folder_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/add-folder" "$@"
+./bench/report_bench.sh ./build/release/cli/tamber
 ./bench/find_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/find" "$@"
 if [ -x ./build/release/bench/gui_bench ]; then ./bench/gui_bench.sh; fi

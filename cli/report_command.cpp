@@ -152,20 +152,20 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
             return propertiesText(fields);
           };
           options.libraryIdentity = static_cast<long long>(reinterpret_cast<intptr_t>(app.library()));
-          auto data = report::writeReportData(*app.library(), selection, options);
+          auto data = report::buildReportData(*app.library(), selection, options);
           if (!data) {
             n.error(data.message());
             return kExitFailure;
           }
           if (a->format == "rtf") {
-            if (Status st = r.rtf(*data, a->output); !st) {
+            if (Status st = r.rtf(data->get(), a->output); !st) {
               n.error(st.message());
               return kExitFailure;
             }
             if (!g->quiet) std::cerr << "Report written to " << a->output << "\n";
             return kExitOk;
           }
-          auto out = a->format == "xml" ? r.xml(*data) : r.html(*data);
+          auto out = a->format == "xml" ? r.xml(data->get()) : r.html(data->get());
           if (!out) {
             n.error(out.message());
             return kExitFailure;

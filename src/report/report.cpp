@@ -182,17 +182,11 @@ Result<std::string> Reporter::transform(xmlDoc* stylesheet, xmlDoc* data, bool w
   return text;
 }
 
-Result<std::string> Reporter::html(const std::string& reportData) {
-  auto data = parseDocument(reportData, "the report data");
-  if (!data) return data.error();
-  return transform(stylesheet_.get(), data->get(), true);
-}
+Result<std::string> Reporter::html(xmlDoc* reportData) { return transform(stylesheet_.get(), reportData, true); }
 
-Result<std::string> Reporter::xml(const std::string& reportData) {
-  auto data = parseDocument(reportData, "the report data");
-  if (!data) return data.error();
+Result<std::string> Reporter::xml(xmlDoc* reportData) {
   // The saved XML carries no pictures.
-  xml::XPathContext ctx(xmlXPathNewContext(data->get()));
+  xml::XPathContext ctx(xmlXPathNewContext(reportData));
   xml::XPathObject covers(xmlXPathEvalExpression(xml::u("//*/cover-image"), ctx.get()));
   if (covers && covers->nodesetval) {
     for (int i = 0; i < covers->nodesetval->nodeNr; ++i) {
@@ -202,16 +196,14 @@ Result<std::string> Reporter::xml(const std::string& reportData) {
       covers->nodesetval->nodeTab[i] = nullptr;
     }
   }
-  return transform(export_.get(), data->get(), false);
+  return transform(export_.get(), reportData, false);
 }
 
-Status Reporter::rtf(const std::string& reportData, const std::filesystem::path& path) {
+Status Reporter::rtf(xmlDoc* reportData, const std::filesystem::path& path) {
   if (!rtf_) return Error{Errc::not_found, "Required component not found."};
-  auto data = parseDocument(reportData, "the report data");
-  if (!data) return data.error();
   RtfSaver saver;
   saver.setOutputFile(path);
-  auto done = transform(rtf_.get(), data->get(), true, &saver);
+  auto done = transform(rtf_.get(), reportData, true, &saver);
   if (!saver.lastError().empty()) return Error{Errc::io, saver.lastError()};
   if (!done) return done.error();
   if (!saver.saved()) return Error{Errc::io, "the RTF stylesheet wrote no document"};

@@ -53,12 +53,13 @@ class Reporter {
   // (sort elements) and to the parameters (levels and fields shown).
   void applyChoices();
   // The HTML of the report data.
-  Result<std::string> html(const std::string& reportData);
-  // The XML of the report data, without its cover pictures.
-  Result<std::string> xml(const std::string& reportData);
+  Result<std::string> html(xmlDoc* reportData);
+  // The XML of the report data, without its cover pictures (taken out of
+  // `reportData` itself).
+  Result<std::string> xml(xmlDoc* reportData);
   // Writes the report data as RTF to `path`, through the RTF stylesheet and
   // the format saver; the saver's last error when that fails.
-  Status rtf(const std::string& reportData, const std::filesystem::path& path);
+  Status rtf(xmlDoc* reportData, const std::filesystem::path& path);
 
  private:
   Reporter() = default;

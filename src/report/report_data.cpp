@@ -23,20 +23,17 @@ using catalog::CatalogDocument;
 struct WriterFree {
   void operator()(xmlTextWriter* w) const { xmlFreeTextWriter(w); }
 };
-struct BufferFree {
-  void operator()(xmlBuffer* b) const { xmlBufferFree(b); }
-};
 
+// Builds the document as elements, not text: no text to parse again, and
+// no white space between the elements.
 class Writer {
  public:
-  Writer() : buffer_(xmlBufferCreate()) {
-    if (buffer_) writer_.reset(xmlNewTextWriterMemory(buffer_.get(), 0));
-    if (writer_) {
-      xmlTextWriterSetIndent(writer_.get(), 1);
-      xmlTextWriterSetIndentString(writer_.get(), reinterpret_cast<const xmlChar*>(" "));
-    }
+  Writer() {
+    xmlDocPtr doc = nullptr;
+    writer_.reset(xmlNewTextWriterDoc(&doc, 0));
+    doc_.reset(doc);
   }
-  bool ok() const { return writer_ != nullptr; }
+  bool ok() const { return writer_ != nullptr && doc_ != nullptr; }
   void start(const char* name) { xmlTextWriterStartElement(writer_.get(), u(name)); }
   void end() { xmlTextWriterEndElement(writer_.get()); }
   void attribute(const char* name, const std::string& value) {
@@ -55,16 +52,15 @@ class Writer {
     end();
   }
   void document() { xmlTextWriterStartDocument(writer_.get(), nullptr, "UTF-8", nullptr); }
-  std::string finish() {
+  xml::Doc finish() {
     xmlTextWriterEndDocument(writer_.get());
-    xmlTextWriterFlush(writer_.get());
-    return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer_.get())),
-                       static_cast<size_t>(xmlBufferLength(buffer_.get())));
+    writer_.reset();
+    return std::move(doc_);
   }
 
  private:
   static const xmlChar* u(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
-  std::unique_ptr<xmlBuffer, BufferFree> buffer_;
+  xml::Doc doc_;
   std::unique_ptr<xmlTextWriter, WriterFree> writer_;
 };
 
@@ -73,7 +69,7 @@ class DataWriter {
   DataWriter(catalog::Library& library, const ReportDataOptions& options)
       : library_(library), doc_(library.catalog()), options_(options) {}
 
-  Result<std::string> run(const std::vector<xmlNode*>& selection) {
+  Result<xml::Doc> run(const std::vector<xmlNode*>& selection) {
     if (!w_.ok()) return Error{Errc::io, "cannot start the report data"};
     w_.document();
     w_.start("report");
@@ -157,12 +153,49 @@ class DataWriter {
     int kind = doc_.itemKind(e);
     bool audio = kind == catalog::kKindAudioCd || kind == catalog::kKindCdExtra;
     bool files = kind != catalog::kKindAudioCd;
-    std::optional<scan::Listing> listing;
-    if (doc_.hasOwnNumber(e)) {
-      auto l = scan::readListing(library_.file().root(), doc_.parentPath(e), CatalogDocument::numberOf(e));
-      if (l) listing = std::move(*l);
-    }
     std::string kindName = options_.kindName ? options_.kindName(kind) : std::to_string(kind);
+    // The listing is read entry by entry: the files go into the report as
+    // they come, the tracks are kept for the audio part.
+    std::vector<scan::ListingEntry> tracks;
+    auto walk = [&](bool writeFiles) {
+      if (!doc_.hasOwnNumber(e)) return;
+      scan::ListingVisitor v;
+      v.entry = [&](scan::ListingEntry& entry, int depth) {
+        const std::string* type = entry.field("f");
+        if (depth == 0 && !entry.folder && disc::isAudioTrackItem(entry.name, type ? *type : "")) {
+          if (audio) tracks.push_back(entry);
+          return false;
+        }
+        if (!writeFiles) return false;
+        startFileItem(entry);
+        if (!entry.folder) w_.end();
+        return entry.folder;
+      };
+      v.leave = [&](const scan::ListingEntry&, int) { w_.end(); };
+      v.stop = [&] { return stopped_; };
+      (void)scan::walkListing(scan::streamListing(library_.file().root(), doc_.parentPath(e),
+                                                  CatalogDocument::numberOf(e)),
+                              v);
+    };
+    if (files) {
+      w_.start("file-structure");
+      w_.attribute("cd-name", field(e, catalog::kLabel));
+      w_.element("media-type", kindName);
+      w_.element("cd-capacity", field(e, catalog::kCapacity));
+      w_.element("recording-depth", field(e, catalog::kDepth));
+      w_.element("comment", field(e, catalog::kComment));
+      w_.element("location", field(e, catalog::kLocation));
+      w_.element("tracks", field(e, catalog::kTracks));
+      w_.element("price", price(field(e, catalog::kPrice)));
+      date("creation-date", field(e, catalog::kCreated));
+      w_.element("folders", field(e, catalog::kFolders));
+      w_.element("files", field(e, catalog::kFiles));
+      cover(e);
+      walk(true);
+      w_.end();
+    } else {
+      walk(false);
+    }
     if (audio) {
       w_.start("audio-details");
       w_.attribute("cd-name", field(e, catalog::kLabel));
@@ -187,37 +220,7 @@ class DataWriter {
       w_.element("location", field(e, catalog::kLocation));
       w_.element("comment", field(e, catalog::kComment));
       cover(e);
-      if (listing) {
-        for (const scan::ListingEntry& t : listing->entries) {
-          const std::string* type = t.field("f");
-          if (t.folder || !disc::isAudioTrackItem(t.name, type ? *type : "")) continue;
-          track(t);
-        }
-      }
-      w_.end();
-    }
-    if (files) {
-      w_.start("file-structure");
-      w_.attribute("cd-name", field(e, catalog::kLabel));
-      w_.element("media-type", kindName);
-      w_.element("cd-capacity", field(e, catalog::kCapacity));
-      w_.element("recording-depth", field(e, catalog::kDepth));
-      w_.element("comment", field(e, catalog::kComment));
-      w_.element("location", field(e, catalog::kLocation));
-      w_.element("tracks", field(e, catalog::kTracks));
-      w_.element("price", price(field(e, catalog::kPrice)));
-      date("creation-date", field(e, catalog::kCreated));
-      w_.element("folders", field(e, catalog::kFolders));
-      w_.element("files", field(e, catalog::kFiles));
-      cover(e);
-      if (listing) {
-        for (const scan::ListingEntry& entry : listing->entries) {
-          const std::string* type = entry.field("f");
-          if (!entry.folder && disc::isAudioTrackItem(entry.name, type ? *type : "")) continue;
-          fileItem(entry);
-          if (stopped_) break;
-        }
-      }
+      for (const scan::ListingEntry& t : tracks) track(t);
       w_.end();
     }
   }
@@ -240,11 +243,10 @@ class DataWriter {
     w_.end();
   }
 
-  void fileItem(const scan::ListingEntry& entry) {
-    if (options_.progress && ++files_ % 1000 == 0 && !options_.progress(files_)) {
-      stopped_ = true;
-      return;
-    }
+  // Starts the element of a file or folder with its fields; the caller ends
+  // it (a folder after its entries).
+  void startFileItem(const scan::ListingEntry& entry) {
+    if (options_.progress && ++files_ % 1000 == 0 && !options_.progress(files_)) stopped_ = true;
     w_.start("file-items");
     w_.attribute("type", entry.folder ? "folder" : "file");
     bool properties = false;
@@ -280,11 +282,6 @@ class DataWriter {
       }
       w_.end();
     }
-    for (const scan::ListingEntry& child : entry.children) {
-      if (stopped_) break;
-      fileItem(child);
-    }
-    w_.end();
   }
 
   static std::string humanSize(uint64_t bytes) {
@@ -316,8 +313,8 @@ long long dateNumber(int year, int month, int day) {
 
 long long timeNumber(int hour, int minute, int second) { return (hour * 60LL + minute) * 60 + second; }
 
-Result<std::string> writeReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
-                                    const ReportDataOptions& options) {
+Result<xml::Doc> buildReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
+                                 const ReportDataOptions& options) {
   DataWriter writer(library, options);
   return writer.run(selection);
 }

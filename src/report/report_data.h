@@ -20,6 +20,7 @@
 
 #include "catalog/library.h"
 #include "platform/result.h"
+#include "platform/xml.h"
 
 namespace tamber::report {
 
@@ -44,10 +45,11 @@ struct ReportDataOptions {
 long long dateNumber(int year, int month, int day);
 long long timeNumber(int hour, int minute, int second);
 
-// Writes the report data of `selection` (category and item elements of the
-// library's catalog, in selection order) as UTF-8 XML.
-Result<std::string> writeReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
-                                    const ReportDataOptions& options);
+// The report data of `selection` (category and item elements of the
+// library's catalog, in selection order). The listings are read entry by
+// entry into the document.
+Result<xml::Doc> buildReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
+                                 const ReportDataOptions& options);
 
 // The picture a cover reference "tamber://pointer=|N|stream=|NAME|" names
 // (its bars escaped as "%7C" or not): the stream name, when the reference
