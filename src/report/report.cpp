@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 #include <optional>
-#include <set>
 #include <sstream>
 
 #include "app/symbol_codec.h"
@@ -59,6 +59,24 @@ std::string literal(const std::string& text) {
     start = q + 1;
   }
   return out + ")";
+}
+
+// Letters, digits, "-" and "_" only: a name that stays in its folder.
+std::string safeBaseName(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    out += plain ? c : '_';
+  }
+  return out.empty() ? "picture" : out.substr(0, 120);
+}
+
+std::string pictureExtension(const std::string& bytes) {
+  if (bytes.rfind("\x89PNG", 0) == 0) return ".png";
+  if (bytes.rfind("GIF8", 0) == 0) return ".gif";
+  if (bytes.rfind("BM", 0) == 0) return ".bmp";
+  if (bytes.size() >= 12 && bytes.compare(0, 4, "RIFF") == 0 && bytes.compare(8, 4, "WEBP") == 0) return ".webp";
+  return ".jpg";
 }
 
 std::string mask(uint32_t bits, size_t count) {
@@ -216,7 +234,7 @@ Status saveHtml(const std::string& html, const std::filesystem::path& path,
   std::filesystem::path folder = path.parent_path() / "image";
   // The folder is made (or an existing one used) with the first picture.
   std::optional<bool> inFolder;
-  std::set<std::string> written;
+  std::map<std::string, std::string> written;  // stream -> file name
   std::string stem = path.stem().string();
   size_t at = 0;
   while ((at = page.find("tamber://", at)) != std::string::npos) {
@@ -229,20 +247,24 @@ Status saveHtml(const std::string& html, const std::filesystem::path& path,
       continue;
     }
     // The picture's file: the page's name and the stream's, so that two
-    // reports saved into one folder keep their own pictures.
-    std::string name = stem + "-" + stream + ".jpg";
+    // reports saved into one folder keep their own pictures; reduced to a
+    // plain base name, so that no reference ("../../x") leads out of the
+    // folder; named by what the bytes are.
     if (!inFolder) {
       std::error_code ec;
       std::filesystem::create_directories(folder, ec);
       inFolder = std::filesystem::is_directory(folder, ec);
     }
-    std::filesystem::path target = (*inFolder ? folder : path.parent_path()) / name;
-    if (!written.count(name)) {
+    std::string name;
+    if (auto known = written.find(stream); known != written.end()) {
+      name = known->second;
+    } else {
       auto bytes = picture(stream);
+      name = safeBaseName(stem + "-" + stream) + (bytes ? pictureExtension(*bytes) : ".jpg");
       if (bytes) {
-        if (Status st = writeFileAtomically(target, *bytes); !st) return st;
+        if (Status st = writeFileAtomically((*inFolder ? folder : path.parent_path()) / name, *bytes); !st) return st;
       }
-      written.insert(name);
+      written[stream] = name;
     }
     std::string relative = *inFolder ? "image/" + name : name;
     page.replace(at, end - at, relative);

@@ -172,6 +172,24 @@ TEST_F(Report, AStylesheetOfTheUsersOwn) {
   // The setting names one too.
   ASSERT_EQ(tamber("config set App-Preference DefaultXSLFile " + shellQuote(xsl.string())).status, 0);
   EXPECT_EQ(tamber("report", false).out, "Tree;");
+  // A stylesheet's picture references lead nowhere outside the image folder.
+  std::ofstream(xsl) << R"X(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:output method="html"/>
+  <xsl:template match="/report"><html><body>
+    <img src="tamber://pointer=|1|stream=|../../evil|"/>
+    <img src="{//cover-image/@src}"/>
+  </body></html></xsl:template>
+</xsl:stylesheet>)X";
+  auto page = dir.path / "site" / "deep" / "r.html";
+  std::filesystem::create_directories(page.parent_path());
+  r = tamber("report --covers --stylesheet " + shellQuote(xsl.string()) + " -o " + shellQuote(page.string()));
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::string html = slurp(page);
+  EXPECT_EQ(html.find(".."), std::string::npos) << html;
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "evil.jpg"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "site" / "evil.jpg"));
+  // The real cover is there, named by its bytes (a PNG).
+  EXPECT_NE(html.find(".png"), std::string::npos) << html;
   std::ofstream(xsl) << "<not-xsl";
   EXPECT_EQ(tamber("report --stylesheet " + shellQuote(xsl.string())).status, 1);
 }
