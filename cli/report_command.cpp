@@ -1,6 +1,9 @@
 // tamber report: categories, discs and folders of a library as an HTML page
 // or an XML document.
 #include <langinfo.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <iostream>
 #include <sstream>
@@ -152,7 +155,27 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
             return propertiesText(fields);
           };
           options.libraryIdentity = static_cast<long long>(reinterpret_cast<intptr_t>(app.library()));
+          // Progress on a terminal: files read, then the transformation.
+          bool terminal = !g->quiet && isatty(STDERR_FILENO);
+          auto shown = std::chrono::steady_clock::now();
+          options.progress = [&](long long files) {
+            auto now = std::chrono::steady_clock::now();
+            if (terminal && now - shown > std::chrono::milliseconds(200)) {
+              std::cerr << "\rReport: " << files << " files read" << std::flush;
+              shown = now;
+            }
+            return true;
+          };
+          struct ClearLine {
+            bool on;
+            void done() {
+              if (on) std::cerr << "\r\033[K" << std::flush;
+              on = false;
+            }
+            ~ClearLine() { done(); }
+          } clear{terminal};
           auto data = report::buildReportData(*app.library(), selection, options);
+          clear.done();
           if (!data) {
             n.error(data.message());
             return kExitFailure;
