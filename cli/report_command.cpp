@@ -32,7 +32,8 @@ Status parseChoice(const std::string& text, report::Level& level, std::vector<st
   }
   names.clear();
   if (eq != std::string::npos) {
-    for (std::string_view n : splitNonEmpty(text.substr(eq + 1), ',')) names.emplace_back(n);
+    std::string list = text.substr(eq + 1);
+    for (std::string_view n : splitNonEmpty(list, ',')) names.emplace_back(n);
   }
   return {};
 }
