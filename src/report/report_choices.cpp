@@ -19,7 +19,7 @@ constexpr const char* kXslNamespace = "http://www.w3.org/1999/XSL/Transform";
 struct Row {
   Level level;
   int position;
-  SortSpec first, second;
+  SortElement first, second;
 };
 
 // The sort-key tables: one or two sort elements per field position.
@@ -186,8 +186,8 @@ std::vector<std::vector<std::string>> fieldLists(xmlDoc* fields) {
   return lists;
 }
 
-std::vector<SortSpec> sortSpecs(Level level, int position) {
-  std::vector<SortSpec> out;
+std::vector<SortElement> sortElements(Level level, int position) {
+  std::vector<SortElement> out;
   for (const Row& r : kSortTable) {
     if (r.level != level || r.position != position) continue;
     out.push_back(r.first);
@@ -211,10 +211,10 @@ void applySortKeys(xmlDoc* stylesheet, Level level, const std::vector<int>& keys
     }
     xmlNode* first = apply->children;
     for (int key : keys) {
-      for (const SortSpec& spec : sortSpecs(level, key)) {
+      for (const SortElement& element : sortElements(level, key)) {
         xmlNode* sort = xmlNewDocNode(stylesheet, apply->ns, xml::u("sort"), nullptr);
-        xmlSetProp(sort, xml::u("select"), xml::u(spec.select));
-        if (*spec.dataType) xmlSetProp(sort, xml::u("data-type"), xml::u(spec.dataType));
+        xmlSetProp(sort, xml::u("select"), xml::u(element.select));
+        if (*element.dataType) xmlSetProp(sort, xml::u("data-type"), xml::u(element.dataType));
         if (first) {
           xmlAddPrevSibling(first, sort);
         } else {

@@ -43,13 +43,13 @@ LevelChoice readChoice(xmlDoc* fields, Level level);
 std::vector<std::vector<std::string>> fieldLists(xmlDoc* fields);
 
 // One sort element: its select expression and data type ("" for text).
-struct SortSpec {
+struct SortElement {
   const char* select;
   const char* dataType;
 };
 // The sort elements of a field position; none for a position the table
 // does not list.
-std::vector<SortSpec> sortSpecs(Level level, int position);
+std::vector<SortElement> sortElements(Level level, int position);
 
 // Replaces the sort elements of every xsl:apply-templates of the
 // stylesheet whose select names the level with those of `keys`.

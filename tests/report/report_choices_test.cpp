@@ -64,10 +64,10 @@ TEST(ReportChoices, TheResourceDocumentListsEveryLevelAndField) {
   EXPECT_EQ(lists[3][2], "modification-date");
   EXPECT_EQ(lists[5].size(), 6u);  // the track fields
   // Every sortable position of the tables names the field the table sorts.
-  EXPECT_EQ(std::string(sortSpecs(Level::fileItems, 1)[0].select), "file-size");
+  EXPECT_EQ(std::string(sortElements(Level::fileItems, 1)[0].select), "file-size");
   EXPECT_EQ(lists[3][1], "file-size");
   EXPECT_EQ(lists[4][7], "catalog-number");
-  EXPECT_EQ(std::string(sortSpecs(Level::audioDetails, 7)[0].select), "catalog-number");
+  EXPECT_EQ(std::string(sortElements(Level::audioDetails, 7)[0].select), "catalog-number");
   // The defaults: categories and discs by name, files by name.
   Doc d = resourceFields();
   EXPECT_EQ(readChoice(d.get(), Level::category).sortKeys, (std::vector<int>{0}));
