@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
-
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "app/app.h"
@@ -175,13 +175,13 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
             }
             ~ClearLine() { done(); }
           } clear{terminal};
-          auto data = report::buildReportData(*app.library(), selection, options);
-          clear.done();
-          if (!data) {
-            n.error(data.message());
-            return kExitFailure;
-          }
           if (a->format == "rtf") {
+            auto data = report::buildReportData(*app.library(), selection, options);
+            clear.done();
+            if (!data) {
+              n.error(data.message());
+              return kExitFailure;
+            }
             if (Status st = r.rtf(data->get(), a->output); !st) {
               n.error(st.message());
               return kExitFailure;
@@ -189,29 +189,49 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
             if (!g->quiet) std::cerr << "Report written to " << a->output << "\n";
             return kExitOk;
           }
-          auto out = a->format == "xml" ? r.xml(data->get()) : r.html(data->get());
-          if (!out) {
-            n.error(out.message());
-            return kExitFailure;
+          // HTML and XML are written as they are made: to a new file put in
+          // place when complete, or to standard output.
+          std::optional<AtomicFile> file;
+          if (!a->output.empty()) {
+            auto begun = AtomicFile::begin(a->output);
+            if (!begun) {
+              n.error(a->output + ": " + begun.message());
+              return kExitFailure;
+            }
+            file.emplace(std::move(*begun));
           }
-          if (a->output.empty()) {
-            std::cout << *out;
-            return std::cout.good() ? kExitOk : kExitFailure;
-          }
+          auto out = [&](std::string_view bytes) -> Status {
+            if (file) return file->write(bytes);
+            std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            return std::cout.good() ? Status{} : Status{Error{Errc::io, "standard output could not be written"}};
+          };
           Status st;
-          if (a->format == "html") {
-            st = report::saveHtml(*out, a->output, [&app](const std::string& stream) -> Result<std::string> {
-              auto s = app.library()->file().root().openStream(stream);
-              if (!s) return s.error();
-              return s->readAll();
-            });
+          if (a->format == "xml") {
+            st = report::writeReportData(*app.library(), selection, options, out);
           } else {
-            st = writeFileAtomically(a->output, *out);
+            auto build = [&](const report::PieceHandler* pieces) {
+              options.pieces = pieces ? *pieces : report::PieceHandler();
+              return report::buildReportData(*app.library(), selection, options);
+            };
+            auto page = [&](std::string html) -> Result<std::string> {
+              clear.done();
+              if (!file) return html;
+              return report::writeCoverPictures(std::move(html), a->output,
+                                                [&app](const std::string& stream) -> Result<std::string> {
+                                                  auto s = app.library()->file().root().openStream(stream);
+                                                  if (!s) return s.error();
+                                                  return s->readAll();
+                                                });
+            };
+            st = r.writeHtml(build, page, out);
           }
+          clear.done();
+          if (st && file) st = file->commit();
           if (!st) {
-            n.error(a->output + ": " + st.message());
+            n.error((a->output.empty() ? "" : a->output + ": ") + st.message());
             return kExitFailure;
           }
+          if (a->output.empty()) return kExitOk;
           if (!g->quiet) std::cerr << "Report written to " << a->output << "\n";
           return kExitOk;
         },

@@ -47,6 +47,22 @@
   <xsl:param name="show_audio-details" select="1"/>
   <xsl:param name="show_track-item" select="1"/>
   <xsl:param name="show_summary" select="1"/>
+  <!-- This stylesheet takes the file trees in pieces: a document whose root
+       has a "piece" attribute holds the entries of one or more folders, and
+       the comment "tamber-piece:N" stands where piece N goes. -->
+  <xsl:param name="pieces" select="1"/>
+
+  <xsl:template match="/report[@piece]" priority="2">
+    <xsl:apply-templates select="file-items">
+      <xsl:with-param name="depth" select="number(@depth)"/>
+    </xsl:apply-templates>
+  </xsl:template>
+
+  <xsl:template name="piece">
+    <xsl:if test="@piece">
+      <xsl:comment>tamber-piece:<xsl:value-of select="@piece"/></xsl:comment>
+    </xsl:if>
+  </xsl:template>
 
   <xsl:template match="/report">
     <html lang="en">
@@ -197,7 +213,7 @@ td.name .indent { display: inline-block; }
           </xsl:if>
         </div>
       </header>
-      <xsl:if test="$show_file-items = 1 and file-items">
+      <xsl:if test="$show_file-items = 1 and (file-items or (@piece and not(files = '0' and folders = '0')))">
         <table>
           <thead>
             <tr>
@@ -210,6 +226,7 @@ td.name .indent { display: inline-block; }
             <xsl:apply-templates select="file-items">
               <xsl:with-param name="depth" select="0"/>
             </xsl:apply-templates>
+            <xsl:call-template name="piece"/>
           </tbody>
         </table>
       </xsl:if>
@@ -237,6 +254,7 @@ td.name .indent { display: inline-block; }
         <td class="num"><xsl:value-of select="modification-date"/></td>
       </xsl:if>
     </tr>
+    <xsl:call-template name="piece"/>
     <xsl:apply-templates select="file-items">
       <xsl:with-param name="depth" select="$depth + 1"/>
     </xsl:apply-templates>

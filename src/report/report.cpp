@@ -1,5 +1,6 @@
 #include "report/report.h"
 
+#include <libxml/xpathInternals.h>
 #include <libxslt/security.h>
 #include <libxslt/transform.h>
 #include <libxslt/xslt.h>
@@ -7,6 +8,7 @@
 #include <libxslt/xsltutils.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -23,9 +25,6 @@ namespace {
 
 constexpr const char* kInvalidXsl = "Invalid xsl file!";
 
-struct StylesheetFree {
-  void operator()(xsltStylesheet* s) const { xsltFreeStylesheet(s); }
-};
 struct SecurityFree {
   void operator()(xsltSecurityPrefs* p) const { xsltFreeSecurityPrefs(p); }
 };
@@ -140,6 +139,8 @@ Result<std::unique_ptr<Reporter>> Reporter::open(const std::string& stylesheetFi
 
 Reporter::~Reporter() = default;
 
+void Reporter::StyleFree::operator()(xsltStylesheet* s) const { xsltFreeStylesheet(s); }
+
 void Reporter::applyChoices() {
   const std::pair<Level, const char*> levels[] = {{Level::category, "category"},
                                                   {Level::fileStructure, "file-structure"},
@@ -157,22 +158,40 @@ void Reporter::applyChoices() {
   parameters_["showCover_audiopart"] = coversInAudio ? "1" : "0";
 }
 
-Result<std::string> Reporter::transform(xmlDoc* stylesheet, xmlDoc* data, bool withParameters, RtfSaver* saver) {
+Result<Reporter::Style> Reporter::compile(xmlDoc* stylesheet, bool withoutDoctype) {
   // The stylesheet is compiled from a copy: libxslt takes the document.
   xmlDoc* copy = xmlCopyDoc(stylesheet, 1);
   if (!copy) return Error{Errc::io, "out of memory"};
-  std::unique_ptr<xsltStylesheet, StylesheetFree> style(xsltParseStylesheetDoc(copy));
+  if (withoutDoctype) {
+    // A piece of a page is rows, not a page: no document type before it.
+    xml::XPathContext ctx(xmlXPathNewContext(copy));
+    xmlXPathRegisterNs(ctx.get(), xml::u("xsl"), xml::u("http://www.w3.org/1999/XSL/Transform"));
+    xml::XPathObject outputs(xmlXPathEvalExpression(xml::u("/xsl:stylesheet/xsl:output"), ctx.get()));
+    if (outputs && outputs->nodesetval) {
+      for (int i = 0; i < outputs->nodesetval->nodeNr; ++i) {
+        xmlNode* o = outputs->nodesetval->nodeTab[i];
+        for (const char* a : {"doctype-system", "doctype-public"}) {
+          if (xmlAttr* attr = xmlHasProp(o, xml::u(a))) xmlRemoveProp(attr);
+        }
+      }
+    }
+  }
+  Style style(xsltParseStylesheetDoc(copy));
   if (!style) {
     xmlFreeDoc(copy);
     return Error{Errc::corrupt, kInvalidXsl};
   }
+  return style;
+}
+
+Result<xml::Doc> Reporter::apply(xsltStylesheet* style, xmlDoc* data, bool withParameters, RtfSaver* saver) {
   // A stylesheet reads and writes nothing but its input and output.
   std::unique_ptr<xsltSecurityPrefs, SecurityFree> prefs(xsltNewSecurityPrefs());
   for (xsltSecurityOption o : {XSLT_SECPREF_READ_FILE, XSLT_SECPREF_WRITE_FILE, XSLT_SECPREF_CREATE_DIRECTORY,
                                XSLT_SECPREF_READ_NETWORK, XSLT_SECPREF_WRITE_NETWORK}) {
     xsltSetSecurityPrefs(prefs.get(), o, xsltSecurityForbid);
   }
-  xsltTransformContextPtr ctxt = xsltNewTransformContext(style.get(), data);
+  xsltTransformContextPtr ctxt = xsltNewTransformContext(style, data);
   if (!ctxt) return Error{Errc::io, "out of memory"};
   xsltSetCtxtSecurityPrefs(prefs.get(), ctxt);
   if (saver) saver->attach(ctxt);
@@ -186,18 +205,164 @@ Result<std::string> Reporter::transform(xmlDoc* stylesheet, xmlDoc* data, bool w
     for (const std::string& s : storage) params.push_back(s.c_str());
   }
   params.push_back(nullptr);
-  xml::Doc result(xsltApplyStylesheetUser(style.get(), data, params.data(), nullptr, nullptr, ctxt));
+  xml::Doc result(xsltApplyStylesheetUser(style, data, params.data(), nullptr, nullptr, ctxt));
   bool failed = ctxt->state != XSLT_STATE_OK;
   xsltFreeTransformContext(ctxt);
   if (!result || failed) return Error{Errc::corrupt, "the stylesheet could not transform the report"};
+  return result;
+}
+
+Result<std::string> Reporter::serialize(xmlDoc* result, xsltStylesheet* style) {
   xmlChar* out = nullptr;
   int length = 0;
-  if (xsltSaveResultToString(&out, &length, result.get(), style.get()) != 0) {
+  if (xsltSaveResultToString(&out, &length, result, style) != 0) {
     return Error{Errc::io, "the report could not be written"};
   }
   std::string text(out ? reinterpret_cast<const char*>(out) : "", static_cast<size_t>(length));
   xmlFree(out);
   return text;
+}
+
+Result<std::string> Reporter::transform(xmlDoc* stylesheet, xmlDoc* data, bool withParameters, RtfSaver* saver) {
+  auto style = compile(stylesheet, false);
+  if (!style) return style.error();
+  auto result = apply(style->get(), data, withParameters, saver);
+  if (!result) return result.error();
+  return serialize(result->get(), style->get());
+}
+
+bool Reporter::takesPieces() const {
+  xml::XPathContext ctx(xmlXPathNewContext(stylesheet_.get()));
+  xmlXPathRegisterNs(ctx.get(), xml::u("xsl"), xml::u("http://www.w3.org/1999/XSL/Transform"));
+  xml::XPathObject found(
+      xmlXPathEvalExpression(xml::u("/xsl:stylesheet/xsl:param[@name='pieces']"), ctx.get()));
+  return found && found->nodesetval && found->nodesetval->nodeNr > 0;
+}
+
+namespace {
+
+// The pieces of a page, kept in an unnamed temporary file as they are
+// made, and put together at the end: the page's text with each marker
+// "<!--tamber-piece:N-->" replaced by piece N (itself put together so).
+class Spool {
+ public:
+  Spool() : file_(std::tmpfile()) {}
+  ~Spool() {
+    if (file_) std::fclose(file_);
+  }
+  Spool(const Spool&) = delete;
+  Spool& operator=(const Spool&) = delete;
+
+  Status put(int id, std::string_view text) {
+    if (!file_ || id < 0) return Error{Errc::io, "no room for the report's pieces"};
+    if (static_cast<size_t>(id) >= ranges_.size()) ranges_.resize(id + 1, {0, 0});
+    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
+      return Error{Errc::io, "no room for the report's pieces"};
+    }
+    ranges_[id] = {end_, end_ + text.size()};
+    end_ += text.size();
+    return {};
+  }
+
+  // Writes piece 0 with the pieces it refers to. Each piece goes in once,
+  // where it is first named; a number of no piece stands for nothing.
+  Status assemble(const std::function<Status(std::string_view)>& out) {
+    if (!file_ || std::fflush(file_) != 0) return Error{Errc::io, "the report's pieces could not be read"};
+    static constexpr std::string_view kMarker = "<!--tamber-piece:";
+    constexpr size_t kChunk = 1 << 16, kLongestMarker = 64;
+    std::vector<bool> used(ranges_.size(), false);
+    std::vector<std::pair<uint64_t, uint64_t>> stack;
+    if (!ranges_.empty()) {
+      stack.push_back(ranges_[0]);
+      used[0] = true;
+    }
+    std::string buffer;
+    while (!stack.empty()) {
+      auto& [pos, end] = stack.back();
+      if (pos >= end) {
+        stack.pop_back();
+        continue;
+      }
+      size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, end - pos));
+      buffer.resize(want);
+      ssize_t got = ::pread(fileno(file_), buffer.data(), want, static_cast<off_t>(pos));
+      if (got != static_cast<ssize_t>(want)) return Error{Errc::io, "the report's pieces could not be read"};
+      bool last = pos + want >= end;
+      size_t at = buffer.find(kMarker);
+      size_t close = at == std::string::npos ? std::string::npos : buffer.find("-->", at + kMarker.size());
+      if (at == std::string::npos || close == std::string::npos || close - at > kLongestMarker) {
+        // No whole marker here: write all but what could begin one.
+        size_t upTo = last ? want : (want > kLongestMarker ? want - kLongestMarker : 0);
+        if (at != std::string::npos && close == std::string::npos && !last) upTo = std::min(upTo, at);
+        if (upTo == 0) upTo = at == 0 ? kMarker.size() : want;  // never stand still
+        if (Status st = out(std::string_view(buffer).substr(0, upTo)); !st) return st;
+        pos += upTo;
+        continue;
+      }
+      if (Status st = out(std::string_view(buffer).substr(0, at)); !st) return st;
+      pos += close + 3;
+      long id = -1;
+      std::string digits = buffer.substr(at + kMarker.size(), close - at - kMarker.size());
+      if (!digits.empty() && digits.size() < 10 && digits.find_first_not_of("0123456789") == std::string::npos) {
+        id = std::stol(digits);
+      }
+      if (id > 0 && static_cast<size_t>(id) < ranges_.size() && !used[id]) {
+        used[id] = true;
+        stack.push_back(ranges_[id]);
+      }
+    }
+    return {};
+  }
+
+ private:
+  std::FILE* file_;
+  uint64_t end_ = 0;
+  std::vector<std::pair<uint64_t, uint64_t>> ranges_;
+};
+
+}  // namespace
+
+Status Reporter::writeHtml(const std::function<Result<xml::Doc>(const PieceHandler*)>& build,
+                           const std::function<Result<std::string>(std::string)>& page,
+                           const std::function<Status(std::string_view)>& out) {
+  auto style = compile(stylesheet_.get(), false);
+  if (!style) return style.error();
+  if (!takesPieces()) {
+    // A stylesheet of the user's own sees the whole report.
+    auto data = build(nullptr);
+    if (!data) return data.error();
+    auto result = apply(style->get(), data->get(), true);
+    data->reset();
+    if (!result) return result.error();
+    auto html = serialize(result->get(), style->get());
+    result->reset();
+    if (!html) return html.error();
+    auto shown = page(std::move(*html));
+    if (!shown) return shown.error();
+    return out(*shown);
+  }
+  auto pieceStyle = compile(stylesheet_.get(), true);
+  if (!pieceStyle) return pieceStyle.error();
+  Spool spool;
+  PieceHandler handler = [&](int id, xml::Doc data) -> Status {
+    auto result = apply(pieceStyle->get(), data.get(), true);
+    data.reset();
+    if (!result) return result.error();
+    auto html = serialize(result->get(), pieceStyle->get());
+    if (!html) return html.error();
+    return spool.put(id, *html);
+  };
+  auto skeleton = build(&handler);
+  if (!skeleton) return skeleton.error();
+  auto result = apply(style->get(), skeleton->get(), true);
+  skeleton->reset();
+  if (!result) return result.error();
+  auto html = serialize(result->get(), style->get());
+  if (!html) return html.error();
+  auto shown = page(std::move(*html));
+  if (!shown) return shown.error();
+  if (Status st = spool.put(0, *shown); !st) return st;
+  return spool.assemble(out);
 }
 
 Result<std::string> Reporter::html(xmlDoc* reportData) { return transform(stylesheet_.get(), reportData, true); }
@@ -228,9 +393,8 @@ Status Reporter::rtf(xmlDoc* reportData, const std::filesystem::path& path) {
   return {};
 }
 
-Status saveHtml(const std::string& html, const std::filesystem::path& path,
-                const std::function<Result<std::string>(const std::string& stream)>& picture) {
-  std::string page = html;
+Result<std::string> writeCoverPictures(std::string page, const std::filesystem::path& path,
+                                       const std::function<Result<std::string>(const std::string& stream)>& picture) {
   std::filesystem::path folder = path.parent_path() / "image";
   // The folder is made (or an existing one used) with the first picture.
   std::optional<bool> inFolder;
@@ -262,7 +426,9 @@ Status saveHtml(const std::string& html, const std::filesystem::path& path,
       auto bytes = picture(stream);
       name = safeBaseName(stem + "-" + stream) + (bytes ? pictureExtension(*bytes) : ".jpg");
       if (bytes) {
-        if (Status st = writeFileAtomically((*inFolder ? folder : path.parent_path()) / name, *bytes); !st) return st;
+        if (Status st = writeFileAtomically((*inFolder ? folder : path.parent_path()) / name, *bytes); !st) {
+          return st.error();
+        }
       }
       written[stream] = name;
     }
@@ -270,7 +436,7 @@ Status saveHtml(const std::string& html, const std::filesystem::path& path,
     page.replace(at, end - at, relative);
     at += relative.size();
   }
-  return writeFileAtomically(path, page);
+  return page;
 }
 
 }  // namespace tamber::report

@@ -3,11 +3,14 @@
 // export stylesheet into XML.
 #pragma once
 
+#include <libxslt/xsltInternals.h>
+
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/result.h"
@@ -34,6 +37,9 @@ Result<std::string> loadReportResource(int number, const std::filesystem::path& 
 
 class RtfSaver;
 
+// Takes a piece of a report's data as it is complete (see ReportDataOptions).
+using PieceHandler = std::function<Status(int piece, xml::Doc data)>;
+
 class Reporter {
  public:
   // Loads the resource documents; `stylesheetFile` (the "DefaultXSLFile"
@@ -54,6 +60,21 @@ class Reporter {
   void applyChoices();
   // The HTML of the report data.
   Result<std::string> html(xmlDoc* reportData);
+  // Whether the report stylesheet takes the file trees in pieces: it
+  // declares the parameter "pieces", renders a document whose root has a
+  // "piece" attribute as the rows of those entries (at the depth the root
+  // gives), and puts the comment "tamber-piece:N" where piece N belongs.
+  bool takesPieces() const;
+  // Writes an HTML report to `out`. `build` makes the report data, handing
+  // its pieces to the handler it is given (nullptr: the whole data in one
+  // document). With a stylesheet that takes pieces, each piece is
+  // transformed as it comes and kept in a temporary file, and the page is
+  // put together at the end: memory holds one piece, never the whole
+  // report. `page` may change the page around the pieces (its cover
+  // pictures) before it is written.
+  Status writeHtml(const std::function<Result<xml::Doc>(const PieceHandler*)>& build,
+                   const std::function<Result<std::string>(std::string)>& page,
+                   const std::function<Status(std::string_view)>& out);
   // The XML of the report data, without its cover pictures (taken out of
   // `reportData` itself).
   Result<std::string> xml(xmlDoc* reportData);
@@ -62,7 +83,15 @@ class Reporter {
   Status rtf(xmlDoc* reportData, const std::filesystem::path& path);
 
  private:
+  struct StyleFree {
+    void operator()(xsltStylesheet* s) const;
+  };
+  using Style = std::unique_ptr<xsltStylesheet, StyleFree>;
+
   Reporter() = default;
+  static Result<Style> compile(xmlDoc* stylesheet, bool withoutDoctype);
+  Result<xml::Doc> apply(xsltStylesheet* style, xmlDoc* data, bool withParameters, RtfSaver* saver = nullptr);
+  static Result<std::string> serialize(xmlDoc* result, xsltStylesheet* style);
   Result<std::string> transform(xmlDoc* stylesheet, xmlDoc* data, bool withParameters,
                                 RtfSaver* saver = nullptr);
 
@@ -70,11 +99,12 @@ class Reporter {
   std::map<std::string, std::string> parameters_;
 };
 
-// Writes an HTML report to `path`: every cover picture ("tamber:" source)
-// is written into the folder "image" beside the page (made when missing; the
-// pictures go beside the page when it cannot be), and the page refers to the
-// files written. `picture(stream)` gives a picture's bytes.
-Status saveHtml(const std::string& html, const std::filesystem::path& path,
-                const std::function<Result<std::string>(const std::string& stream)>& picture);
+// For an HTML report saved as `path`: every cover picture ("tamber:"
+// source) of `page` is written into the folder "image" beside it (made when
+// missing; the pictures go beside the page when it cannot be); the page is
+// returned referring to the files written. `picture(stream)` gives a
+// picture's bytes.
+Result<std::string> writeCoverPictures(std::string page, const std::filesystem::path& path,
+                                       const std::function<Result<std::string>(const std::string& stream)>& picture);
 
 }  // namespace tamber::report

@@ -33,7 +33,18 @@ class Writer {
     writer_.reset(xmlNewTextWriterDoc(&doc, 0));
     doc_.reset(doc);
   }
-  bool ok() const { return writer_ != nullptr && doc_ != nullptr; }
+  // Writes the document as indented text to `out` as it is made.
+  explicit Writer(const std::function<Status(std::string_view)>& out) : out_(out) {
+    xmlOutputBufferPtr buffer = xmlOutputBufferCreateIO(&Writer::put, nullptr, this, nullptr);
+    if (buffer) writer_.reset(xmlNewTextWriter(buffer));  // the writer frees the buffer
+    if (writer_) {
+      xmlTextWriterSetIndent(writer_.get(), 1);
+      xmlTextWriterSetIndentString(writer_.get(), u("  "));
+    }
+  }
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+  bool ok() const { return writer_ != nullptr && (doc_ != nullptr || out_); }
   void start(const char* name) { xmlTextWriterStartElement(writer_.get(), u(name)); }
   void end() { xmlTextWriterEndElement(writer_.get()); }
   void attribute(const char* name, const std::string& value) {
@@ -51,41 +62,67 @@ class Writer {
     text(value);
     end();
   }
-  void document() { xmlTextWriterStartDocument(writer_.get(), nullptr, "UTF-8", nullptr); }
+  void document() { xmlTextWriterStartDocument(writer_.get(), nullptr, "UTF-8", out_ ? "yes" : nullptr); }
   xml::Doc finish() {
     xmlTextWriterEndDocument(writer_.get());
     writer_.reset();
     return std::move(doc_);
   }
+  // The end of a document written as text: what writing it came to.
+  Status finishText() {
+    if (xmlTextWriterEndDocument(writer_.get()) < 0 && status_) status_ = Error{Errc::io, "the report could not be written"};
+    writer_.reset();
+    return status_;
+  }
 
  private:
   static const xmlChar* u(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+  static int put(void* context, const char* bytes, int length) {
+    auto* w = static_cast<Writer*>(context);
+    if (!w->status_) return -1;
+    w->status_ = w->out_(std::string_view(bytes, static_cast<size_t>(length)));
+    return w->status_ ? length : -1;
+  }
   xml::Doc doc_;
+  std::function<Status(std::string_view)> out_;
+  Status status_;
   std::unique_ptr<xmlTextWriter, WriterFree> writer_;
 };
 
 class DataWriter {
  public:
+  // The data as a document.
   DataWriter(catalog::Library& library, const ReportDataOptions& options)
-      : library_(library), doc_(library.catalog()), options_(options) {}
+      : library_(library), doc_(library.catalog()), options_(options), top_(std::make_unique<Writer>()) {
+    w_ = top_.get();
+  }
+  // The data as indented text, written as it is made.
+  DataWriter(catalog::Library& library, const ReportDataOptions& options,
+             const std::function<Status(std::string_view)>& out)
+      : library_(library), doc_(library.catalog()), options_(options), top_(std::make_unique<Writer>(out)) {
+    w_ = top_.get();
+  }
 
-  Result<xml::Doc> run(const std::vector<xmlNode*>& selection) {
-    if (!w_.ok()) return Error{Errc::io, "cannot start the report data"};
-    w_.document();
-    w_.start("report");
-    w_.attribute("xmlns:dt", "urn:schemas-microsoft-com:datatypes");
-    w_.attribute("title", options_.title);
+  Status write(const std::vector<xmlNode*>& selection) {
+    if (!w_->ok()) return Error{Errc::io, "cannot start the report data"};
+    w_->document();
+    w_->start("report");
+    w_->attribute("xmlns:dt", "urn:schemas-microsoft-com:datatypes");
+    w_->attribute("title", options_.title);
     for (xmlNode* n : selection) {
       if (CatalogDocument::isCategory(n)) {
         category(n);
       } else if (CatalogDocument::isItem(n)) {
         item(n);
       }
+      if (!failure_) return failure_;
       if (stopped_) return Error{Errc::io, "the report was stopped"};
     }
-    w_.end();
-    return w_.finish();
+    w_->end();
+    return {};
   }
+  xml::Doc document() { return top_->finish(); }
+  Status finishText() { return top_->finishText(); }
 
  private:
   std::string field(const xmlNode* n, int index) const { return doc_.field(n, index); }
@@ -98,11 +135,11 @@ class DataWriter {
     localtime_r(&*t, &tm);
     char text[64];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
-    w_.start(name);
-    w_.attribute("datenum", std::to_string(dateNumber(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday)));
-    w_.attribute("timenum", std::to_string(timeNumber(tm.tm_hour, tm.tm_min, tm.tm_sec)));
-    w_.text(text);
-    w_.end();
+    w_->start(name);
+    w_->attribute("datenum", std::to_string(dateNumber(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday)));
+    w_->attribute("timenum", std::to_string(timeNumber(tm.tm_hour, tm.tm_min, tm.tm_sec)));
+    w_->text(text);
+    w_->end();
   }
 
   static std::string price(const std::string& text) {
@@ -114,18 +151,18 @@ class DataWriter {
 
   void category(xmlNode* c) {
     catalog::CategoryStatistics stats = doc_.categoryStatistics(c);
-    w_.start("category");
-    w_.attribute("name", field(c, catalog::kCategoryName));
+    w_->start("category");
+    w_->attribute("name", field(c, catalog::kCategoryName));
     bool hasChildren = false;
     for (xmlNode* n = c->children; n; n = n->next) hasChildren |= CatalogDocument::isItem(n) || CatalogDocument::isCategory(n);
-    w_.attribute("hasProperty", hasChildren ? "1" : "0");
+    w_->attribute("hasProperty", hasChildren ? "1" : "0");
     date("creation-date", field(c, catalog::kCreated));
-    w_.element("cddvd-number", std::to_string(stats.discs + stats.folders), true);
-    w_.element("audio-tracks", std::to_string(stats.audioTracks), true);
+    w_->element("cddvd-number", std::to_string(stats.discs + stats.folders), true);
+    w_->element("audio-tracks", std::to_string(stats.audioTracks), true);
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.2f", stats.totalPrice);
-    w_.element("price", buf, true);
-    w_.element("comment", field(c, catalog::kComment));
+    w_->element("price", buf, true);
+    w_->element("comment", field(c, catalog::kComment));
     for (xmlNode* n = c->children; n && !stopped_; n = n->next) {
       if (CatalogDocument::isCategory(n)) {
         category(n);
@@ -133,20 +170,20 @@ class DataWriter {
         item(n);
       }
     }
-    w_.end();
+    w_->end();
   }
 
   void cover(const xmlNode* item) {
-    if (!doc_.hasOwnNumber(item)) return;
+    if (!options_.covers || !doc_.hasOwnNumber(item)) return;
     std::string stream = catalog::streamName(catalog::StreamKind::cover, doc_.parentPath(item),
                                              CatalogDocument::numberOf(item));
     if (!library_.file().root().contains(stream)) return;
     char ref[256];
     std::snprintf(ref, sizeof ref, "tamber://pointer=|%lld|stream=|%s|", options_.libraryIdentity, stream.c_str());
-    w_.start("cover-image");
-    w_.attribute("src", ref);
-    w_.attribute("oriname", field(item, catalog::kCoverName));
-    w_.end();
+    w_->start("cover-image");
+    w_->attribute("src", ref);
+    w_->attribute("oriname", field(item, catalog::kCoverName));
+    w_->end();
   }
 
   void item(xmlNode* e) {
@@ -158,7 +195,14 @@ class DataWriter {
     // they come, the tracks are kept for the audio part.
     std::vector<scan::ListingEntry> tracks;
     auto walk = [&](bool writeFiles) {
-      if (!doc_.hasOwnNumber(e)) return;
+      // In pieces, the item's entries start a piece; a folder entered when
+      // its piece is full gets a piece of its own for its entries.
+      bool inPieces = writeFiles && options_.pieces;
+      if (inPieces) openPiece(nextPiece_++, 0);
+      if (!doc_.hasOwnNumber(e)) {
+        if (inPieces) closePiece();
+        return;
+      }
       scan::ListingVisitor v;
       v.entry = [&](scan::ListingEntry& entry, int depth) {
         const std::string* type = entry.field("f");
@@ -167,97 +211,121 @@ class DataWriter {
           return false;
         }
         if (!writeFiles) return false;
-        startFileItem(entry);
-        if (!entry.folder) w_.end();
+        int piece = 0;
+        if (inPieces) {
+          Piece& current = pieces_.back();
+          if (entry.folder && current.entries >= options_.pieceEntries) piece = nextPiece_++;
+          ++current.entries;
+        }
+        startFileItem(entry, piece);
+        if (!entry.folder || piece) w_->end();
+        if (entry.folder) {
+          divertedFolders_.push_back(piece != 0);
+          if (piece) openPiece(piece, depth + 1);
+        }
         return entry.folder;
       };
-      v.leave = [&](const scan::ListingEntry&, int) { w_.end(); };
+      v.leave = [&](const scan::ListingEntry&, int) {
+        bool diverted = divertedFolders_.back();
+        divertedFolders_.pop_back();
+        if (diverted) {
+          closePiece();
+        } else {
+          w_->end();
+        }
+      };
       v.stop = [&] { return stopped_; };
       (void)scan::walkListing(scan::streamListing(library_.file().root(), doc_.parentPath(e),
                                                   CatalogDocument::numberOf(e)),
                               v);
+      // A walk that stopped early leaves its folders open.
+      while (!divertedFolders_.empty()) v.leave(scan::ListingEntry{}, 0);
+      if (inPieces) closePiece();
     };
     if (files) {
-      w_.start("file-structure");
-      w_.attribute("cd-name", field(e, catalog::kLabel));
-      w_.element("media-type", kindName);
-      w_.element("cd-capacity", field(e, catalog::kCapacity));
-      w_.element("recording-depth", field(e, catalog::kDepth));
-      w_.element("comment", field(e, catalog::kComment));
-      w_.element("location", field(e, catalog::kLocation));
-      w_.element("tracks", field(e, catalog::kTracks));
-      w_.element("price", price(field(e, catalog::kPrice)));
+      w_->start("file-structure");
+      w_->attribute("cd-name", field(e, catalog::kLabel));
+      if (options_.pieces) w_->attribute("piece", std::to_string(nextPiece_));
+      w_->element("media-type", kindName);
+      w_->element("cd-capacity", field(e, catalog::kCapacity));
+      w_->element("recording-depth", field(e, catalog::kDepth));
+      w_->element("comment", field(e, catalog::kComment));
+      w_->element("location", field(e, catalog::kLocation));
+      w_->element("tracks", field(e, catalog::kTracks));
+      w_->element("price", price(field(e, catalog::kPrice)));
       date("creation-date", field(e, catalog::kCreated));
-      w_.element("folders", field(e, catalog::kFolders));
-      w_.element("files", field(e, catalog::kFiles));
+      w_->element("folders", field(e, catalog::kFolders));
+      w_->element("files", field(e, catalog::kFiles));
       cover(e);
       walk(true);
-      w_.end();
+      w_->end();
     } else {
       walk(false);
     }
     if (audio) {
-      w_.start("audio-details");
-      w_.attribute("cd-name", field(e, catalog::kLabel));
-      w_.element("album", field(e, catalog::kAlbum));
-      w_.element("artist", field(e, catalog::kArtist));
-      w_.element("genre", field(e, catalog::kGenre));
-      w_.element("year", field(e, catalog::kYear));
-      w_.element("cd-type", kindName);
-      w_.element("tracks", field(e, catalog::kTracks));
+      w_->start("audio-details");
+      w_->attribute("cd-name", field(e, catalog::kLabel));
+      w_->element("album", field(e, catalog::kAlbum));
+      w_->element("artist", field(e, catalog::kArtist));
+      w_->element("genre", field(e, catalog::kGenre));
+      w_->element("year", field(e, catalog::kYear));
+      w_->element("cd-type", kindName);
+      w_->element("tracks", field(e, catalog::kTracks));
       std::string seconds = field(e, catalog::kPlayingTime);
       if (!seconds.empty()) {
         long long s = std::atoll(seconds.c_str());
         char text[32];
         std::snprintf(text, sizeof text, "%lld:%02lld", s / 60, s % 60);
-        w_.start("length");
-        w_.attribute("text", text);
-        w_.text(seconds);
-        w_.end();
+        w_->start("length");
+        w_->attribute("text", text);
+        w_->text(seconds);
+        w_->end();
       }
-      w_.element("catalog-number", field(e, catalog::kCatalogNumber));
-      w_.element("price", price(field(e, catalog::kPrice)));
-      w_.element("location", field(e, catalog::kLocation));
-      w_.element("comment", field(e, catalog::kComment));
+      w_->element("catalog-number", field(e, catalog::kCatalogNumber));
+      w_->element("price", price(field(e, catalog::kPrice)));
+      w_->element("location", field(e, catalog::kLocation));
+      w_->element("comment", field(e, catalog::kComment));
       cover(e);
       for (const scan::ListingEntry& t : tracks) track(t);
-      w_.end();
+      w_->end();
     }
   }
 
   void track(const scan::ListingEntry& t) {
-    w_.start("track-item");
-    w_.element("track-name", t.name, true);
+    w_->start("track-item");
+    w_->element("track-name", t.name, true);
     long long seconds = static_cast<long long>(t.size / 75);
-    w_.start("track-length");
-    w_.attribute("text", disc::trackLengthText(t.size));
-    w_.text(std::to_string(seconds));
-    w_.end();
+    w_->start("track-length");
+    w_->attribute("text", disc::trackLengthText(t.size));
+    w_->text(std::to_string(seconds));
+    w_->end();
     auto put = [&](const char* code, const char* name) {
-      if (const std::string* v = t.field(code)) w_.element(name, *v);
+      if (const std::string* v = t.field(code)) w_->element(name, *v);
     };
     put("g", "track-ISRC");
     put("j", "track-performer");
     put("k", "track-composer");
     put("l", "track-songwriter");
-    w_.end();
+    w_->end();
   }
 
   // Starts the element of a file or folder with its fields; the caller ends
   // it (a folder after its entries).
-  void startFileItem(const scan::ListingEntry& entry) {
+  // A folder's entries in a piece of their own: the piece's number.
+  void startFileItem(const scan::ListingEntry& entry, int piece) {
     if (options_.progress && ++files_ % 1000 == 0 && !options_.progress(files_)) stopped_ = true;
-    w_.start("file-items");
-    w_.attribute("type", entry.folder ? "folder" : "file");
+    w_->start("file-items");
+    w_->attribute("type", entry.folder ? "folder" : "file");
+    if (piece) w_->attribute("piece", std::to_string(piece));
     bool properties = false;
     for (const auto& [code, value] : entry.fields) properties |= code != "f" && !value.empty();
-    w_.attribute("hasProperty", properties ? "1" : "0");
-    w_.element("file-name", entry.name, true);
+    w_->attribute("hasProperty", properties ? "1" : "0");
+    w_->element("file-name", entry.name, true);
     if (!entry.folder) {
-      w_.start("file-size");
-      w_.attribute("text", humanSize(entry.size));
-      w_.text(std::to_string(entry.size));
-      w_.end();
+      w_->start("file-size");
+      w_->attribute("text", humanSize(entry.size));
+      w_->text(std::to_string(entry.size));
+      w_->end();
     }
     date("modification-date", entry.modified);
     if (properties) {
@@ -267,7 +335,7 @@ class DataWriter {
       } else {
         for (const auto& [code, value] : entry.fields) shown.emplace_back(scan::fieldDisplayName(code), value);
       }
-      w_.start("properties");
+      w_->start("properties");
       for (const auto& [name, value] : shown) {
         // The file's type and the offsets into other streams mean nothing
         // in a report.
@@ -275,12 +343,12 @@ class DataWriter {
             name == "archiveContents" || value.empty()) {
           continue;
         }
-        w_.start("property");
-        w_.attribute("name", name);
-        w_.text(value);
-        w_.end();
+        w_->start("property");
+        w_->attribute("name", name);
+        w_->text(value);
+        w_->end();
       }
-      w_.end();
+      w_->end();
     }
   }
 
@@ -297,10 +365,41 @@ class DataWriter {
     return buf;
   }
 
+  // A piece of a file tree: the entries of a folder (and of the folders in
+  // it, until the piece is full), in a document of its own.
+  struct Piece {
+    int id;
+    std::unique_ptr<Writer> writer;
+    size_t entries = 0;
+  };
+
+  void openPiece(int id, int depth) {
+    auto& p = pieces_.emplace_back(Piece{id, std::make_unique<Writer>()});
+    w_ = p.writer.get();
+    w_->document();
+    w_->start("report");
+    w_->attribute("piece", std::to_string(id));
+    w_->attribute("depth", std::to_string(depth));
+  }
+
+  void closePiece() {
+    w_->end();
+    Piece p = std::move(pieces_.back());
+    pieces_.pop_back();
+    w_ = pieces_.empty() ? top_.get() : pieces_.back().writer.get();
+    if (failure_) failure_ = options_.pieces(p.id, p.writer->finish());
+    if (!failure_) stopped_ = true;
+  }
+
   catalog::Library& library_;
   catalog::CatalogDocument& doc_;
   const ReportDataOptions& options_;
-  Writer w_;
+  std::unique_ptr<Writer> top_;
+  Writer* w_;  // where elements go now: the top document or the innermost piece
+  std::vector<Piece> pieces_;
+  std::vector<bool> divertedFolders_;  // per open folder: its entries went into a piece of their own
+  int nextPiece_ = 1;
+  Status failure_;
   long long files_ = 0;
   bool stopped_ = false;
 };
@@ -316,7 +415,19 @@ long long timeNumber(int hour, int minute, int second) { return (hour * 60LL + m
 Result<xml::Doc> buildReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
                                  const ReportDataOptions& options) {
   DataWriter writer(library, options);
-  return writer.run(selection);
+  if (Status st = writer.write(selection); !st) return st.error();
+  return writer.document();
+}
+
+Status writeReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
+                       const ReportDataOptions& options, const std::function<Status(std::string_view)>& out) {
+  ReportDataOptions streamed = options;
+  streamed.covers = false;
+  streamed.pieces = nullptr;
+  DataWriter writer(library, streamed, out);
+  Status st = writer.write(selection);
+  Status written = writer.finishText();
+  return st ? written : st;
 }
 
 bool coverStreamOf(const std::string& text, std::string& stream) {

@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalog/library.h"
@@ -38,6 +39,19 @@ struct ReportDataOptions {
       properties;
   // Every so many files, for progress; returns false to stop.
   std::function<bool(long long files)> progress;
+  // Cover pictures referenced (the saved XML carries none).
+  bool covers = true;
+  // The file trees in pieces, so that no document holds a whole tree: a
+  // file-structure element refers by its "piece" attribute to the piece of
+  // its top entries, and a folder's element refers so to the piece of its
+  // entries when they went into one of their own. A piece is the document
+  //   <report piece="N" depth="D"> <file-items .../> ... </report>
+  // of entries at depth D, handed over as soon as it is complete (inner
+  // pieces before outer ones). A folder's entries get a piece of their own
+  // when the piece they would go into holds `pieceEntries` entries. An
+  // error from the handler ends the report with that error.
+  std::function<Status(int piece, xml::Doc data)> pieces;
+  size_t pieceEntries = 4096;
 };
 
 // The dates' two numbers: ((month + year * 12) * 31 + day) and
@@ -50,6 +64,11 @@ long long timeNumber(int hour, int minute, int second);
 // entry into the document.
 Result<xml::Doc> buildReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
                                  const ReportDataOptions& options);
+
+// The report data as indented XML text (standalone, without cover
+// pictures), written to `out` as it is made: memory holds one entry.
+Status writeReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
+                       const ReportDataOptions& options, const std::function<Status(std::string_view)>& out);
 
 // The picture a cover reference "tamber://pointer=|N|stream=|NAME|" names
 // (its bars escaped as "%7C" or not): the stream name, when the reference

@@ -7,6 +7,9 @@
 #include <fstream>
 #include <regex>
 
+#include "catalog/library.h"
+#include "report/report.h"
+#include "report/report_data.h"
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
 
@@ -120,6 +123,91 @@ TEST_F(Report, XmlWithoutCoversAndWithDateNumbers) {
   // A date of this century: ((month + year * 12) * 31 + day).
   EXPECT_GT(datenum, (1 + 2000 * 12) * 31LL);
   EXPECT_LT(std::stoll(m[2].str()), 86400);
+}
+
+// Markup without the white space between its tags: the pieces of a page
+// are indented on their own.
+std::string tagsOnly(const std::string& html) {
+  return std::regex_replace(html, std::regex(">\\s+<"), "><");
+}
+
+TEST_F(Report, PiecesMakeThePageTheWholeDataMakes) {
+  // A deeper tree, so that folders' entries go into pieces of their own at
+  // several depths, sorted within each piece.
+  auto deep = dir.path / "deep";
+  for (const char* folder : {"one/two/three", "one/zwei", "uno/dos"}) std::filesystem::create_directories(deep / folder);
+  int n = 0;
+  for (const char* folder : {"", "one", "one/two", "one/two/three", "one/zwei", "uno", "uno/dos"}) {
+    for (int i = 0; i < 4; ++i, ++n) {
+      std::ofstream(deep / folder / ("f" + std::to_string(i) + ".bin")) << std::string((n * 7919) % 5000, 'x');
+    }
+  }
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(deep.string()) + " --label Deep --category Work").status, 0);
+
+  auto library = tamber::catalog::Library::open(lib, true);
+  ASSERT_TRUE(library) << library.message();
+  auto& catalog = (*library)->catalog();
+  std::vector<xmlNode*> selection;
+  for (xmlNode* c = catalog.root()->children; c; c = c->next) {
+    if (tamber::catalog::CatalogDocument::isCategory(c)) selection.push_back(c);
+  }
+  auto reporter = tamber::report::Reporter::open();
+  ASSERT_TRUE(reporter);
+  auto& r = **reporter;
+  ASSERT_TRUE(r.takesPieces());
+  ASSERT_TRUE(tamber::report::chooseSort(r.fields(), tamber::report::Level::fileItems, {"file-size"}));
+  r.applyChoices();
+  tamber::report::ReportDataOptions options;
+  options.title = "Pieces";
+
+  auto whole = tamber::report::buildReportData(**library, selection, options);
+  ASSERT_TRUE(whole);
+  auto expected = r.html(whole->get());
+  ASSERT_TRUE(expected);
+
+  for (size_t size : {size_t{1}, size_t{3}, size_t{4096}}) {
+    options.pieceEntries = size;
+    int pieces = 0;
+    std::string page;
+    auto build = [&](const tamber::report::PieceHandler* handler) {
+      options.pieces = [&](int id, tamber::xml::Doc data) {
+        ++pieces;
+        return (*handler)(id, std::move(data));
+      };
+      return tamber::report::buildReportData(**library, selection, options);
+    };
+    auto st = r.writeHtml(build, [](std::string html) -> tamber::Result<std::string> { return html; },
+                          [&](std::string_view bytes) -> tamber::Status {
+                            page += bytes;
+                            return {};
+                          });
+    ASSERT_TRUE(st) << st.message();
+    EXPECT_EQ(page.find("tamber-piece"), std::string::npos);
+    EXPECT_EQ(tagsOnly(page), tagsOnly(*expected)) << "pieces of " << size;
+    if (size == 1) {
+      EXPECT_GE(pieces, 8);  // nested pieces at every depth
+    } else if (size == 4096) {
+      EXPECT_EQ(pieces, 2);  // one per folder item
+    }
+  }
+
+  // The XML written as it is made is the export stylesheet's output.
+  std::string streamed;
+  ASSERT_TRUE(tamber::report::writeReportData(**library, selection, options, [&](std::string_view bytes) {
+    streamed += bytes;
+    return tamber::Status{};
+  }));
+  auto reparsed = [](const std::string& text) {
+    tamber::xml::Doc d(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, "UTF-8", XML_PARSE_NOBLANKS));
+    return d ? tamber::xml::serialize(d.get()) : std::string("not well-formed");
+  };
+  options.pieces = nullptr;
+  auto data = tamber::report::buildReportData(**library, selection, options);
+  ASSERT_TRUE(data);
+  auto exported = r.xml(data->get());
+  ASSERT_TRUE(exported);
+  EXPECT_EQ(reparsed(streamed), reparsed(*exported));
+  EXPECT_NE(streamed.find("standalone=\"yes\""), std::string::npos);
 }
 
 TEST_F(Report, RtfReadBackByAnIndependentReader) {
