@@ -23,5 +23,6 @@ void registerBrowseCommands(CLI::App& app, int& status, std::shared_ptr<Globals>
 void registerFindCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerDiscCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerReportCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
+void registerExchangeCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 
 }  // namespace tamber::cli

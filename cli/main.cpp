@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
   tamber::cli::registerFindCommand(app, status, globals);
   tamber::cli::registerDiscCommands(app, status, globals);
   tamber::cli::registerReportCommand(app, status, globals);
+  tamber::cli::registerExchangeCommands(app, status, globals);
   tamber::cli::registerStorageCommands(app, status);
   tamber::cli::registerMediaCommand(app, status);
   tamber::cli::registerHelpCommand(app, status);

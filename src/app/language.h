@@ -71,6 +71,11 @@ enum TextId : int {
   kTextNoSuchLibrary = 599,        // %s file
   kTextLibraryInUse = 600,         // %s file
   kTextNotALibrary = 601,          // %s file, %s what is wrong
+  kTextExportedLibrary = 640,      // %s category, %s file, %s count
+  kTextImportedLibrary = 641,      // %s file, %s categories, %s items, %s relabelled
+  kTextSameLibrary = 642,
+  kTextExportedXml = 643,          // %s file, %s items, %s pictures
+  kTextExportedCsv = 644,          // %s file, %s rows
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,

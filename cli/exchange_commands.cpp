@@ -1,0 +1,249 @@
+// tamber export-xml, export, import and export-csv: catalog content moved
+// across files.
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+#include <optional>
+
+#include "app/csv_export.h"
+#include "browse.h"
+#include "commands.h"
+#include "common.h"
+#include "exchange/exchange.h"
+#include "platform/atomic_file.h"
+
+namespace tamber::cli {
+
+namespace {
+
+// "Export: 12/40 discs and folders" on a terminal, at most five times a
+// second; cleared when the work ends.
+class ProgressLine {
+ public:
+  ProgressLine(const Globals& g, std::string what) : on_(!g.quiet && isatty(STDERR_FILENO)), what_(std::move(what)) {}
+  ~ProgressLine() { clear(); }
+  bool operator()(long long done, long long total) {
+    auto now = std::chrono::steady_clock::now();
+    if (on_ && now - shown_ > std::chrono::milliseconds(200)) {
+      std::cerr << "\r" << what_ << ": " << done;
+      if (total >= 0) std::cerr << "/" << total;
+      std::cerr << std::flush;
+      shown_ = now;
+      drawn_ = true;
+    }
+    return true;
+  }
+  void clear() {
+    if (drawn_) std::cerr << "\r\033[K" << std::flush;
+    drawn_ = false;
+  }
+
+ private:
+  bool on_;
+  bool drawn_ = false;
+  std::string what_;
+  std::chrono::steady_clock::time_point shown_{};
+};
+
+// The category ITEM names; an error message when it names none.
+Result<xmlNode*> categoryOf(CatalogDocument& doc, const std::string& item) {
+  auto t = resolve(doc, item, Prefer::category);
+  if (!t) return t.error();
+  if (t->isItem() || t->node == doc.root()) return Error{Errc::invalid_argument, say(app::kTextNotACategory, {item})};
+  return t->node;
+}
+
+}  // namespace
+
+void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
+  {
+    struct Args {
+      std::string category, output;
+    };
+    auto a = std::make_shared<Args>();
+    auto* cmd = cli.add_subcommand("export-xml",
+                                   "Write a category with the categories below it as readable XML, with file "
+                                   "listings and cover pictures");
+    cmd->add_option("CATEGORY", a->category, "The category to export")->required();
+    cmd->add_option("-o,--output", a->output, "The XML file to write (cover pictures go beside it)")->required();
+    cmd->callback([&status, g, a] {
+      status = withLibrary(
+          *g,
+          [&](App& app, app::Notifier& n) {
+            auto category = categoryOf(app.library()->catalog(), a->category);
+            if (!category) {
+              n.error(category.message());
+              return kExitFailure;
+            }
+            ProgressLine line(*g, "Export");
+            auto done = exchange::exportXml(*app.library(), *category, a->output,
+                                            [&](int d, int total) { return line(d, total); });
+            line.clear();
+            if (!done) {
+              n.error(done.message());
+              return kExitFailure;
+            }
+            if (!g->quiet) {
+              std::cerr << say(app::kTextExportedXml, {a->output, std::to_string(done->items),
+                                                       std::to_string(done->pictures)})
+                        << "\n";
+            }
+            return kExitOk;
+          },
+          Access::view);
+    });
+  }
+  {
+    struct Args {
+      std::string category, file;
+    };
+    auto a = std::make_shared<Args>();
+    auto* cmd = cli.add_subcommand("export", "Copy a category with everything below it into a new library file");
+    cmd->add_option("CATEGORY", a->category, "The category to export")->required();
+    cmd->add_option("FILE", a->file, "The library file to make (replaced when it exists)")->required();
+    cmd->callback([&status, g, a] {
+      status = withLibrary(
+          *g,
+          [&](App& app, app::Notifier& n) {
+            if (exchange::sameFile(a->file, app.library()->path())) {
+              n.error(say(app::kTextSameLibrary));
+              return kExitFailure;
+            }
+            auto category = categoryOf(app.library()->catalog(), a->category);
+            if (!category) {
+              n.error(category.message());
+              return kExitFailure;
+            }
+            ProgressLine line(*g, "Export");
+            auto done = exchange::exportLibrary(*app.library(), *category, a->file,
+                                                [&](int d, int total) { return line(d, total); });
+            line.clear();
+            if (!done) {
+              n.error(done.message());
+              return kExitFailure;
+            }
+            if (!g->quiet) {
+              std::cerr << say(app::kTextExportedLibrary,
+                               {app.library()->catalog().field(*category, catalog::kCategoryName), a->file,
+                                std::to_string(done->items)})
+                        << "\n";
+            }
+            return kExitOk;
+          },
+          Access::view);
+    });
+  }
+  {
+    struct Args {
+      std::string file, into;
+    };
+    auto a = std::make_shared<Args>();
+    auto* cmd = cli.add_subcommand("import",
+                                   "Merge another library file into this one: categories of one name are merged, "
+                                   "a taken label gets a distinct one");
+    cmd->add_option("FILE", a->file, "The library file to import")->required();
+    cmd->add_option("--into", a->into, "The category to import into (default: the top of the library)");
+    cmd->callback([&status, g, a] {
+      status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+        if (exchange::sameFile(a->file, app.library()->path())) {
+          n.error(say(app::kTextSameLibrary));
+          return kExitFailure;
+        }
+        xmlNode* into = nullptr;
+        if (!a->into.empty()) {
+          auto category = categoryOf(app.library()->catalog(), a->into);
+          if (!category) {
+            n.error(category.message());
+            return kExitFailure;
+          }
+          into = *category;
+        }
+        ProgressLine line(*g, "Import");
+        exchange::Copied copied;
+        auto done = exchange::importLibrary(*app.library(), a->file, into,
+                                            [&](int d, int total) { return line(d, total); }, &copied);
+        line.clear();
+        // What was copied before a failure stays: each disc or folder came
+        // whole, with its streams.
+        if (!done && copied.items == 0 && copied.categories == 0) {
+          n.error(done.message());
+          return kExitFailure;
+        }
+        if (Status st = app.library()->save(); !st) {
+          n.error(exchange::kCurrentCannotSave);
+          return kExitFailure;
+        }
+        if (!done) {
+          n.error(done.message() + " (" + std::to_string(copied.items) + " discs and folders were imported before)");
+          return kExitFailure;
+        }
+        if (!g->quiet) {
+          std::cerr << say(app::kTextImportedLibrary,
+                           {a->file, std::to_string(done->categories), std::to_string(done->items),
+                            std::to_string(done->relabelled)})
+                    << "\n";
+        }
+        return kExitOk;
+      });
+    });
+  }
+  {
+    struct Args {
+      std::vector<std::string> items;
+      std::string output;
+    };
+    auto a = std::make_shared<Args>();
+    auto* cmd = cli.add_subcommand("export-csv",
+                                   "Write one row per file of categories, discs and folders as CSV (UTF-8) for a "
+                                   "spreadsheet");
+    cmd->add_option("ITEM", a->items, "Categories, discs or folders (default: the whole library)");
+    cmd->add_option("-o,--output", a->output, "The CSV file to write (default: standard output)");
+    cmd->callback([&status, g, a] {
+      status = withLibrary(
+          *g,
+          [&](App& app, app::Notifier& n) {
+            auto& doc = app.library()->catalog();
+            std::vector<xmlNode*> selection;
+            if (a->items.empty()) selection.push_back(doc.root());
+            for (const std::string& item : a->items) {
+              auto t = resolve(doc, item, Prefer::none);
+              if (!t) {
+                n.error(t.message());
+                return kExitFailure;
+              }
+              selection.push_back(t->node);
+            }
+            std::optional<AtomicFile> file;
+            if (!a->output.empty()) {
+              auto begun = AtomicFile::begin(a->output);
+              if (!begun) {
+                n.error(a->output + ": " + begun.message());
+                return kExitFailure;
+              }
+              file.emplace(std::move(*begun));
+            }
+            auto out = [&](std::string_view bytes) -> Status {
+              if (file) return file->write(bytes);
+              std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+              return std::cout.good() ? Status{} : Status{Error{Errc::io, "standard output could not be written"}};
+            };
+            ProgressLine line(*g, "Rows");
+            auto rows = app::exportCsv(*app.library(), selection, out, [&](long long r) { return line(r, -1); });
+            line.clear();
+            Status st = rows ? (file ? file->commit() : Status{}) : Status{rows.error()};
+            if (!st) {
+              n.error((a->output.empty() ? "" : a->output + ": ") + st.message());
+              return kExitFailure;
+            }
+            if (file && !g->quiet) {
+              std::cerr << say(app::kTextExportedCsv, {a->output, std::to_string(*rows)}) << "\n";
+            }
+            return kExitOk;
+          },
+          Access::view);
+    });
+  }
+}
+
+}  // namespace tamber::cli

@@ -1,0 +1,168 @@
+#include "app/csv_export.h"
+
+#include <map>
+
+#include "app/presentation.h"
+#include "catalog/catalog_document.h"
+#include "disc/track.h"
+#include "platform/hex_time.h"
+#include "scan/listing.h"
+#include "scan/listing_reader.h"
+
+namespace tamber::app {
+
+namespace {
+
+using catalog::CatalogDocument;
+
+// The recorded metadata, as `propertiesText` names it, in a reading order.
+constexpr const char* kPropertyColumns[] = {
+    "title",        "artist",          "album",          "genre",        "year",          "track",
+    "comment",      "durationText",    "bitRateText",    "sampleRate",   "channelsText",  "codecText",
+    "size",         "bitsPerPixel",    "takenDate",      "cameraMake",   "cameraModel",   "exposureTime",
+    "fNumber",      "exposureProgram", "documentType",   "subject",      "author",        "keywords",
+    "lastAuthor",   "application",     "creator",        "producer",     "pageCount",     "revisionNumber",
+    "created",      "lastSaved",       "lastPrinted",    "editTime",     "template",      "companyName",
+    "description",  "fileVersion",     "productName",    "productVersion", "internalName", "originalName",
+    "legalCopyright", "legalTrademarks", "languages",    "specialBuild", "vendorText",    "compressionText",
+    "otherTags",    "lyrics",          "isrc",           "performer",    "composer",      "songwriter"};
+constexpr size_t kFixedColumns = 6;
+
+const char* kindOf(const scan::ListingEntry& entry, bool track) {
+  if (track) return "track";
+  if (entry.folder) return "folder";
+  static const scan::ExtensionTable table;
+  auto c = table.classify(scan::extensionOf(entry.name));
+  if (!c) return "";
+  switch (c->kind) {
+    case scan::FileKind::archive: return "archive";
+    case scan::FileKind::document: return "document";
+    case scan::FileKind::audio: return "audio";
+    case scan::FileKind::image: return "picture";
+    case scan::FileKind::executable: return "program";
+  }
+  return "";
+}
+
+std::string isoLocal(const std::string& hexTime) {
+  auto t = parseHexTime(hexTime);
+  if (!t || !*t) return {};
+  std::tm tm{};
+  if (!localtime_r(&*t, &tm)) return {};
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
+}  // namespace
+
+const std::vector<std::string>& csvColumns() {
+  static const std::vector<std::string> columns = [] {
+    std::vector<std::string> c{"item", "path", "type", "size", "modified", "kind"};
+    for (const char* p : kPropertyColumns) c.push_back(std::string(p) == "size" ? "dimensions" : p);
+    return c;
+  }();
+  return columns;
+}
+
+std::string csvField(std::string_view raw) {
+  // A spreadsheet runs a cell that starts like a formula; a name read from
+  // a disc is no formula, so such a cell starts with an apostrophe.
+  std::string guarded;
+  if (!raw.empty() && (raw.front() == '=' || raw.front() == '@' ||
+                       ((raw.front() == '+' || raw.front() == '-') &&
+                        raw.find_first_not_of("0123456789.", 1) != std::string_view::npos))) {
+    guarded = "'" + std::string(raw);
+    raw = guarded;
+  }
+  std::string_view text = raw;
+  bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
+               (!text.empty() && (text.front() == ' ' || text.back() == ' ' || text.front() == '\t'));
+  if (!quote) return std::string(text);
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode*>& selection,
+                            const std::function<Status(std::string_view)>& out,
+                            const std::function<bool(long long rows)>& progress) {
+  CatalogDocument& doc = library.catalog();
+  static const std::map<std::string, size_t> columnOf = [] {
+    std::map<std::string, size_t> m;
+    for (size_t i = 0; i < std::size(kPropertyColumns); ++i) m[kPropertyColumns[i]] = kFixedColumns + i;
+    return m;
+  }();
+  std::string header;
+  for (const std::string& c : csvColumns()) header += (header.empty() ? "" : ",") + c;
+  if (Status st = out(header + "\r\n"); !st) return st.error();
+
+  long long rows = 0;
+  Status failure;
+  bool stopped = false;
+  std::vector<std::string> cells(csvColumns().size());
+  auto itemRows = [&](const xmlNode* item, const std::string& itemPath) {
+    if (!doc.hasOwnNumber(item)) return;
+    std::vector<std::string> folders;
+    scan::ListingVisitor v;
+    v.entry = [&](scan::ListingEntry& entry, int depth) {
+      const std::string* type = entry.field("f");
+      bool track = depth == 0 && !entry.folder && disc::isAudioTrackItem(entry.name, type ? *type : "");
+      for (auto& c : cells) c.clear();
+      cells[0] = itemPath;
+      std::string path;
+      for (const std::string& f : folders) path += f + "/";
+      cells[1] = path + entry.name;
+      cells[2] = entry.folder ? "folder" : "file";
+      if (!entry.folder) cells[3] = std::to_string(entry.size);
+      cells[4] = isoLocal(entry.modified);
+      cells[5] = kindOf(entry, track);
+      for (const auto& [key, value] : propertiesText(entry.fields)) {
+        auto it = columnOf.find(key);
+        if (it != columnOf.end()) cells[it->second] = value;
+      }
+      std::string line;
+      for (size_t i = 0; i < cells.size(); ++i) line += (i ? "," : "") + csvField(cells[i]);
+      line += "\r\n";
+      if (failure) failure = out(line);
+      ++rows;
+      if (progress && rows % 1000 == 0 && !progress(rows)) stopped = true;
+      if (entry.folder) folders.push_back(entry.name);
+      return entry.folder;
+    };
+    v.leave = [&](const scan::ListingEntry&, int) { folders.pop_back(); };
+    v.stop = [&] { return stopped || !failure; };
+    Status walked = scan::walkListing(
+        scan::streamListing(library.file().root(), doc.parentPath(item), CatalogDocument::numberOf(item)), v);
+    if (!walked && failure && walked.error().code != Errc::not_found) failure = walked;
+  };
+  // The path of names from the top-level category down.
+  auto pathText = [&](const xmlNode* n) {
+    std::vector<std::string> names;
+    for (; n && n != doc.root(); n = n->parent) {
+      names.push_back(doc.field(n, CatalogDocument::isCategory(n) ? catalog::kCategoryName : catalog::kLabel));
+    }
+    std::string text;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) text += (text.empty() ? "" : "/") + *it;
+    return text;
+  };
+  std::function<void(const xmlNode*)> visit = [&](const xmlNode* n) {
+    if (stopped || !failure) return;
+    if (CatalogDocument::isItem(n)) {
+      itemRows(n, pathText(n));
+      return;
+    }
+    for (const xmlNode* c = n->children; c; c = c->next) {
+      if (CatalogDocument::isItem(c) || CatalogDocument::isCategory(c)) visit(c);
+    }
+  };
+  for (const xmlNode* n : selection) visit(n);
+  if (!failure) return failure.error();
+  if (stopped) return Error{Errc::io, "the export was stopped"};
+  return rows;
+}
+
+}  // namespace tamber::app

@@ -1,0 +1,35 @@
+// A catalog as a spreadsheet: one row per file or folder of the chosen
+// discs and folders, with what was recorded about it, as RFC 4180 CSV in
+// UTF-8.
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/library.h"
+#include "platform/result.h"
+
+namespace tamber::app {
+
+// The columns, in order: where the entry is ("item", "path"), what it is
+// ("type", "size", "modified", "kind") and the recorded metadata.
+const std::vector<std::string>& csvColumns();
+
+// One field: quoted when it holds a comma, a quote, a line break or blank
+// space at either end, quotes doubled; a text a spreadsheet would take for
+// a formula ("=...", "@...", "+x", "-x") gets an apostrophe in front.
+std::string csvField(std::string_view text);
+
+// Writes the header and a row per entry of every disc and folder of
+// `selection` (categories stand for everything below them) to `out`, entry
+// by entry. `progress(rows)` is told every so many rows; false stops.
+// Returns the rows written.
+Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode*>& selection,
+                            const std::function<Status(std::string_view)>& out,
+                            const std::function<bool(long long rows)>& progress = {});
+
+}  // namespace tamber::app
