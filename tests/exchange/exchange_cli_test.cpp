@@ -1,0 +1,243 @@
+// Exchange end to end: a category exported into a new library and imported
+// into another comes back with every stream byte for byte (read by
+// olefile); the XML and CSV exports read by independent readers; damaged
+// and refused inputs change nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "catalog/catalog_document.h"
+#include "catalog/library.h"
+#include "tests/run_command.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+using tamber::test_support::CommandResult;
+using tamber::test_support::runCommand;
+using tamber::test_support::shellQuote;
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class Exchange : public ::testing::Test {
+ protected:
+  tamber::test_support::TempDir dir;
+  std::string lib, config;
+
+  void SetUp() override {
+    lib = (dir.path / "lib.cds").string();
+    config = (dir.path / "tamber.cfg").string();
+    ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(lib)).status, 0);
+    // A category before the exported one, so that numbers change on export.
+    auto decoy = dir.path / "decoy";
+    fs::create_directories(decoy);
+    std::ofstream(decoy / "d.txt") << "d";
+    ASSERT_EQ(add("add-folder -q " + q(decoy) + " --label Decoy --category Decoy").status, 0);
+    // Top: pictures (a thumbnail stream), an archive (an archive stream), a
+    // folder of 1,001 files (a listing part); Top/Sub: an audio CD with a cover.
+    auto pictures = dir.path / "Pictures";
+    fs::create_directories(pictures / "wide");
+    for (const char* colour : {"red", "green"}) {
+      ASSERT_EQ(runCommand("convert -size 64x48 xc:" + std::string(colour) + " " +
+                           q(pictures / (std::string(colour) + ".png")))
+                    .status,
+                0);
+    }
+    std::ofstream(pictures / "notes.txt") << "notes";
+    ASSERT_EQ(runCommand("cd " + q(pictures) + " && /usr/bin/python3 -m zipfile -c bundle.zip notes.txt").status, 0);
+    for (int i = 0; i <= 1000; ++i) std::ofstream(pictures / "wide" / ("w" + std::to_string(i))).put('x');
+    ASSERT_EQ(add("add-folder -q " + q(pictures) + " --label Pictures --category Top").status, 0);
+    ASSERT_EQ(add("add-disc -q --drive " + shellQuote("sim:" + std::string(TAMBER_DISCS) + "/audio-cd.xml") +
+                  " --category Top/Sub")
+                  .status,
+              0);
+    auto cover = dir.path / "a" / "front.png";
+    fs::create_directories(cover.parent_path());
+    ASSERT_EQ(runCommand("convert -size 20x20 xc:blue " + q(cover)).status, 0);
+    ASSERT_EQ(add("cover 'Top/Sub/Night Drive' " + q(cover)).status, 0);
+  }
+
+  static std::string q(const fs::path& p) { return shellQuote(p.string()); }
+  CommandResult add(const std::string& args) { return on(lib, args); }
+  CommandResult on(const std::string& library, const std::string& args, bool withStderr = true) {
+    return runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(library) + " --config " + shellQuote(config) +
+                          " " + args,
+                      withStderr);
+  }
+  CommandResult compare(const std::string& a, const std::string& categoryA, const std::string& b,
+                        const std::string& categoryB) {
+    return runCommand("/usr/bin/python3 " + q(fs::path(TAMBER_TESTS) / "compare_libraries.py") + " " +
+                      shellQuote(a) + " " + shellQuote(categoryA) + " " + shellQuote(b) + " " +
+                      shellQuote(categoryB));
+  }
+};
+
+TEST_F(Exchange, ExportThenImportBringsBackEveryStream) {
+  auto exported = (dir.path / "out" / "top.cds").string();
+  fs::create_directories(dir.path / "out");
+  auto r = add("export Top " + shellQuote(exported));
+  ASSERT_EQ(r.status, 0) << r.out;
+  auto same = compare(lib, "Top", exported, "Top");
+  EXPECT_EQ(same.status, 0) << same.out;
+  // Numbered from 1 in the new file, every listing part and stream there.
+  auto streams = runCommand(std::string(TAMBER_CLI) + " storage ls " + shellQuote(exported)).out;
+  for (const char* name : {"col1-1.xml", "col1-1-1", "thu1-1", "arc1-1", "col1-2-1.xml", "img1-2-1"}) {
+    EXPECT_NE(streams.find(std::string(name) + "\t"), std::string::npos) << name << "\n" << streams;
+  }
+  EXPECT_EQ(streams.find("col2-"), std::string::npos) << streams;
+  EXPECT_EQ(runCommand(std::string(TAMBER_CLI) + " storage check " + shellQuote(exported)).status, 0);
+
+  // Into an empty library: the same catalog and streams again.
+  auto fresh = (dir.path / "fresh.cds").string();
+  ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(fresh)).status, 0);
+  r = on(fresh, "import " + shellQuote(exported));
+  ASSERT_EQ(r.status, 0) << r.out;
+  same = compare(lib, "Top", fresh, "Top");
+  EXPECT_EQ(same.status, 0) << same.out;
+  EXPECT_NE(same.out.find("2 items"), std::string::npos) << same.out;
+
+  // Imported again: "Top" and "Top/Sub" are merged into, and the copies get
+  // distinct labels made from their summaries.
+  r = on(fresh, "import " + shellQuote(exported));
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("0 new categories, 2 discs and folders (2 given another label"), std::string::npos) << r.out;
+  auto tree = on(fresh, "tree").out;
+  EXPECT_NE(tree.find("Pictures ("), std::string::npos) << tree;
+  EXPECT_NE(tree.find("Night Drive ("), std::string::npos) << tree;
+  EXPECT_EQ(runCommand(std::string(TAMBER_CLI) + " storage check " + shellQuote(fresh)).status, 0);
+  // Into a chosen category.
+  r = on(fresh, "import " + shellQuote(exported) + " --into Top/Sub");
+  ASSERT_EQ(r.status, 0) << r.out;
+  same = compare(lib, "Top", fresh, "Top/Sub/Top");
+  EXPECT_EQ(same.status, 0) << same.out;
+}
+
+TEST_F(Exchange, RefusedAndDamagedInputsChangeNothing) {
+  std::string before = slurp(lib);
+  // A file that is not a library.
+  auto text = dir.path / "notes.cds";
+  std::ofstream(text) << "just some text, not a library";
+  auto r = add("import " + q(text));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("There has an error in import library file '" + text.string() +
+                       "'.File might have been corrupt."),
+            std::string::npos)
+      << r.out;
+  r = add("import " + q(dir.path / "missing.cds"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("doesn't exist."), std::string::npos) << r.out;
+  // The open library into itself, or onto itself (also through a link).
+  fs::create_symlink(lib, dir.path / "link.cds");
+  EXPECT_EQ(add("import " + shellQuote(lib)).status, 1);
+  r = add("export Top " + q(dir.path / "link.cds"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("itself"), std::string::npos) << r.out;
+  EXPECT_EQ(slurp(lib), before);
+  // A disc is no category; a folder that does not exist leaves nothing.
+  EXPECT_EQ(add("export-xml 'Top/Sub/Night Drive' -o " + q(dir.path / "x.xml")).status, 1);
+  EXPECT_EQ(add("export Top " + q(dir.path / "no" / "such" / "x.cds")).status, 1);
+  EXPECT_EQ(add("export-xml Top -o " + q(dir.path / "no" / "such" / "x.xml")).status, 1);
+  EXPECT_FALSE(fs::exists(dir.path / "no"));
+  for (const auto& e : fs::directory_iterator(dir.path)) {
+    EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+  }
+  EXPECT_EQ(slurp(lib), before);
+}
+
+TEST_F(Exchange, XmlExportIsReadableXmlWithItsPictures) {
+  {
+    // A length of 3725 seconds, no genre, and a second cover of the same
+    // name whose stored name would lead out of the export's folder.
+    auto library = tamber::catalog::Library::open(lib);
+    ASSERT_TRUE(library) << library.message();
+    auto& doc = (*library)->catalog();
+    xmlNode* top = doc.findByName(doc.root(), "Top", true);
+    xmlNode* sub = doc.findByName(top, "Sub", true);
+    xmlNode* disc = doc.findByName(sub, "Night Drive", false);
+    ASSERT_TRUE(disc);
+    doc.setField(disc, tamber::catalog::kPlayingTime, "3725");
+    doc.setField(disc, tamber::catalog::kGenre, "");
+    ASSERT_TRUE((*library)->save());
+  }
+  auto other = dir.path / "b" / "front.png";
+  fs::create_directories(other.parent_path());
+  ASSERT_EQ(runCommand("convert -size 20x20 xc:yellow " + q(other)).status, 0);
+  ASSERT_EQ(add("cover Top/Pictures " + q(other)).status, 0);
+  {
+    auto library = tamber::catalog::Library::open(lib);
+    ASSERT_TRUE(library);
+    auto& doc = (*library)->catalog();
+    xmlNode* pictures = doc.findByName(doc.findByName(doc.root(), "Top", true), "Pictures", false);
+    doc.setField(pictures, tamber::catalog::kCoverName, "../../front.png");
+    ASSERT_TRUE((*library)->save());
+  }
+  auto out = dir.path / "export" / "top.xml";
+  fs::create_directories(out.parent_path());
+  std::ofstream(out.parent_path() / "front.png") << "a file of the user's";
+  auto r = add("export-xml Top -o " + q(out));
+  ASSERT_EQ(r.status, 0) << r.out;
+  auto lint = runCommand("xmllint --noout " + q(out));
+  EXPECT_EQ(lint.status, 0) << lint.out;
+  std::string xml = slurp(out);
+  EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>", 0), 0u);
+  EXPECT_NE(xml.find("<TAMBERPLUS-XML-EXPORT"), std::string::npos);
+  EXPECT_NE(xml.find("<length>62:5</length>"), std::string::npos);
+  EXPECT_EQ(xml.find("<genre>"), std::string::npos);
+  EXPECT_NE(xml.find("<in-category>Top//Sub</in-category>"), std::string::npos);
+  EXPECT_NE(xml.find("<in-category>Top</in-category>"), std::string::npos);
+  EXPECT_NE(xml.find("<track-name>Night Drive</track-name>"), std::string::npos);
+  EXPECT_NE(xml.find("<file-size dt:dt=\"number\">"), std::string::npos);
+  // The pictures: the user's file kept, the two covers beside it under
+  // numbered names, nothing written outside the folder.
+  EXPECT_EQ(slurp(out.parent_path() / "front.png"), "a file of the user's");
+  EXPECT_TRUE(fs::exists(out.parent_path() / "front1.png"));
+  EXPECT_TRUE(fs::exists(out.parent_path() / "front2.png"));
+  EXPECT_NE(xml.find("<cover-picture>front"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir.path / "front.png"));
+  // Items of the category come before those of the categories below it.
+  EXPECT_LT(xml.find("<subentry-in-category>"), xml.find("<cd-audio>"));
+  // A name holding markup goes into CDATA.
+  auto odd = dir.path / "odd";
+  fs::create_directories(odd);
+  std::ofstream(odd / "a&b <c>.txt") << "x";
+  ASSERT_EQ(add("add-folder -q " + q(odd) + " --label Odd --category Top").status, 0);
+  ASSERT_EQ(add("export-xml Top -o " + q(out)).status, 0);
+  EXPECT_NE(slurp(out).find("<name><![CDATA[a&b <c>.txt]]></name>"), std::string::npos);
+  EXPECT_EQ(runCommand("xmllint --noout " + q(out)).status, 0);
+}
+
+TEST_F(Exchange, CsvOpensInASpreadsheet) {
+  auto odd = dir.path / "odd";
+  fs::create_directories(odd);
+  for (const char* name : {"comma, \"quoted\".txt", "=SUM(A1).txt", "Überblick.txt", "-12.txt"}) {
+    std::ofstream(odd / name) << "x";
+  }
+  ASSERT_EQ(add("add-folder -q " + q(odd) + " --category Top --label Odd").status, 0);
+  auto csv = dir.path / "all.csv";
+  auto r = add("export-csv Top/Odd Top/Pictures -o " + q(csv));
+  ASSERT_EQ(r.status, 0) << r.out;
+  // Read back by Python's csv module: the header, the fields as written.
+  auto read = runCommand(
+      "/usr/bin/python3 -c 'import csv,sys; rows=list(csv.reader(open(sys.argv[1], encoding=\"utf-8\", newline=\"\"))); "
+      "h=rows[0]; print(len(rows)); [print(r[h.index(\"item\")]+\"|\"+r[h.index(\"path\")]+\"|\"+r[h.index(\"kind\")]+"
+      "\"|\"+r[h.index(\"dimensions\")]) for r in rows[1:]]' " +
+      q(csv));
+  ASSERT_EQ(read.status, 0) << read.out;
+  EXPECT_EQ(read.out.substr(0, read.out.find('\n')), std::to_string(1 + 4 + 1006));
+  EXPECT_NE(read.out.find("Top/Odd|comma, \"quoted\".txt|"), std::string::npos) << read.out.substr(0, 400);
+  EXPECT_NE(read.out.find("Top/Odd|'=SUM(A1).txt|"), std::string::npos);
+  EXPECT_NE(read.out.find("Top/Odd|Überblick.txt|"), std::string::npos);
+  EXPECT_NE(read.out.find("Top/Odd|'-12.txt|"), std::string::npos);  // a spreadsheet would compute "-12.txt"
+  EXPECT_NE(read.out.find("Top/Pictures|red.png|picture|64 x 48"), std::string::npos);
+  EXPECT_NE(read.out.find("Top/Pictures|wide/w1000||"), std::string::npos);
+  EXPECT_NE(read.out.find("Top/Pictures|bundle.zip|archive|"), std::string::npos);
+  // Lines end in CR LF, as the format has them.
+  EXPECT_NE(slurp(csv).find("\r\n"), std::string::npos);
+}
+
+}  // namespace
