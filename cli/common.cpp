@@ -6,8 +6,32 @@
 
 
 #include <cerrno>
+#include <csignal>
 
 namespace tamber::cli {
+
+std::atomic<int> interrupted{0};
+
+namespace {
+void onInterrupt(int sig) {
+  interrupted.store(sig);
+  std::signal(sig, SIG_DFL);
+}
+}  // namespace
+
+CancelOnSignals::CancelOnSignals() {
+  interrupted.store(0);
+  struct sigaction sa {};
+  sa.sa_handler = onInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, &oldInt);
+  sigaction(SIGTERM, &sa, &oldTerm);
+}
+
+CancelOnSignals::~CancelOnSignals() {
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+}
 
 namespace {
 

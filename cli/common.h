@@ -2,7 +2,10 @@
 // ITEM resolution and running a command with the library open.
 #pragma once
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <initializer_list>
 #include <iostream>
@@ -92,6 +95,18 @@ Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer pre
 // path's numbers.
 Result<ItemPath> makeCategoryPath(CatalogDocument& doc, const std::string& text,
                                   const std::string& comment);
+
+// The signal that asked a job to stop (SIGINT, SIGTERM), or 0.
+extern std::atomic<int> interrupted;
+
+// Ctrl-C and SIGTERM cancel a job cleanly while this lives, from the start
+// of the command on: one that comes before the work cancels it at once. A
+// second one ends the program.
+struct CancelOnSignals {
+  struct sigaction oldInt {}, oldTerm {};
+  CancelOnSignals();
+  ~CancelOnSignals();
+};
 
 // What a command does with the library.
 enum class Access {

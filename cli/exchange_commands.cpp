@@ -17,14 +17,15 @@ namespace tamber::cli {
 
 namespace {
 
-// "Export: 12/40 discs and folders" on a terminal, at most five times a
-// second; cleared when the work ends.
+// "Export: 12/40" on a terminal, at most five times a second; cleared when
+// the work ends. It says stop after Ctrl-C or SIGTERM.
 class ProgressLine {
  public:
   ProgressLine(const Globals& g, std::string what) : on_(!g.quiet && isatty(STDERR_FILENO)), what_(std::move(what)) {}
   ~ProgressLine() { clear(); }
   bool operator()(long long done, long long total) {
     auto now = std::chrono::steady_clock::now();
+    if (interrupted.load() != 0) return false;
     if (on_ && now - shown_ > std::chrono::milliseconds(200)) {
       std::cerr << "\r" << what_ << ": " << done;
       if (total >= 0) std::cerr << "/" << total;
@@ -76,10 +77,12 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
               n.error(category.message());
               return kExitFailure;
             }
+            CancelOnSignals cancel;
             ProgressLine line(*g, "Export");
             auto done = exchange::exportXml(*app.library(), *category, a->output,
                                             [&](int d, int total) { return line(d, total); });
             line.clear();
+            if (interrupted.load() != 0) return 128 + interrupted.load();
             if (!done) {
               n.error(done.message());
               return kExitFailure;
@@ -115,10 +118,12 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
               n.error(category.message());
               return kExitFailure;
             }
+            CancelOnSignals cancel;
             ProgressLine line(*g, "Export");
             auto done = exchange::exportLibrary(*app.library(), *category, a->file,
                                                 [&](int d, int total) { return line(d, total); });
             line.clear();
+            if (interrupted.load() != 0) return 128 + interrupted.load();
             if (!done) {
               n.error(done.message());
               return kExitFailure;
@@ -159,11 +164,14 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
           }
           into = *category;
         }
+        CancelOnSignals cancel;
         ProgressLine line(*g, "Import");
         exchange::Copied copied;
         auto done = exchange::importLibrary(*app.library(), a->file, into,
                                             [&](int d, int total) { return line(d, total); }, &copied);
         line.clear();
+        // Cancelled, the library stays as it was.
+        if (interrupted.load() != 0) return 128 + interrupted.load();
         // What was copied before a failure stays: each disc or folder came
         // whole, with its streams.
         if (!done && copied.items == 0 && copied.categories == 0) {
@@ -228,9 +236,11 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
               std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
               return std::cout.good() ? Status{} : Status{Error{Errc::io, "standard output could not be written"}};
             };
+            CancelOnSignals cancel;
             ProgressLine line(*g, "Rows");
             auto rows = app::exportCsv(*app.library(), selection, out, [&](long long r) { return line(r, -1); });
             line.clear();
+            if (interrupted.load() != 0) return 128 + interrupted.load();
             Status st = rows ? (file ? file->commit() : Status{}) : Status{rows.error()};
             if (!st) {
               n.error((a->output.empty() ? "" : a->output + ": ") + st.message());

@@ -38,15 +38,6 @@ namespace tamber::cli {
 
 namespace {
 
-// The signal that asked the job to stop (SIGINT, SIGTERM), or 0.
-std::atomic<int> interrupted{0};
-
-void onInterrupt(int sig) {
-  interrupted.store(sig);
-  // A second one ends the program at once.
-  std::signal(sig, SIG_DFL);
-}
-
 using app::elapsedText;
 using app::withCommas;
 
@@ -144,24 +135,6 @@ std::string trim(const std::string& text) {
   if (b == std::string::npos) return {};
   return text.substr(b, text.find_last_not_of(" \t") - b + 1);
 }
-
-// Ctrl-C and SIGTERM cancel the job cleanly, from the start of the command
-// on: one that comes before the walk cancels it at once.
-struct CancelOnSignals {
-  struct sigaction oldInt {}, oldTerm {};
-  CancelOnSignals() {
-    interrupted.store(0);
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &oldInt);
-    sigaction(SIGTERM, &sa, &oldTerm);
-  }
-  ~CancelOnSignals() {
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-  }
-};
 
 // Runs an add job with progress on stderr (Ctrl-C and SIGTERM cancel it),
 // files the item, saves the library and says what was added. A job that
