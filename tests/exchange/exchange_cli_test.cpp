@@ -9,6 +9,7 @@
 
 #include "catalog/catalog_document.h"
 #include "catalog/library.h"
+#include "storage/compound_file.h"
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
 
@@ -115,6 +116,37 @@ TEST_F(Exchange, ExportThenImportBringsBackEveryStream) {
   ASSERT_EQ(r.status, 0) << r.out;
   same = compare(lib, "Top", fresh, "Top/Sub/Top");
   EXPECT_EQ(same.status, 0) << same.out;
+}
+
+TEST_F(Exchange, AnItemIsImportedWholeOrNotAtAll) {
+  auto exported = (dir.path / "top.cds").string();
+  ASSERT_EQ(add("export Top " + shellQuote(exported)).status, 0);
+  {
+    // The audio disc's cover becomes a storage: its copy fails after its
+    // listing was copied.
+    auto file = tamber::storage::CompoundFile::open(exported, tamber::storage::OpenMode::read_write);
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->root().destroy("img1-2-1"));
+    ASSERT_TRUE(file->root().createStorage("img1-2-1"));
+    ASSERT_TRUE(file->commit());
+  }
+  auto fresh = (dir.path / "fresh.cds").string();
+  ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(fresh)).status, 0);
+  auto r = on(fresh, "import " + shellQuote(exported));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\"Night Drive\" could not be copied"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1 discs and folders were imported before"), std::string::npos) << r.out;
+  // The folder came whole and stays; of the disc, neither element nor stream.
+  auto tree = on(fresh, "tree").out;
+  EXPECT_NE(tree.find("Pictures"), std::string::npos) << tree;
+  EXPECT_EQ(tree.find("Night Drive"), std::string::npos) << tree;
+  auto streams = runCommand(std::string(TAMBER_CLI) + " storage ls " + shellQuote(fresh)).out;
+  for (const char* name : {"col1-1.xml\t", "col1-1-1\t", "thu1-1\t", "arc1-1\t"}) {
+    EXPECT_NE(streams.find(name), std::string::npos) << name << streams;
+  }
+  EXPECT_EQ(streams.find("col1-2-"), std::string::npos) << streams;
+  EXPECT_EQ(streams.find("img"), std::string::npos) << streams;
+  EXPECT_EQ(runCommand(std::string(TAMBER_CLI) + " storage check " + shellQuote(fresh)).status, 0);
 }
 
 TEST_F(Exchange, RefusedAndDamagedInputsChangeNothing) {
