@@ -1,6 +1,5 @@
 // tamber report: categories, discs and folders of a library as an HTML page
 // or an XML document.
-#include <langinfo.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -125,29 +124,7 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
           }
           r.coversInFiles = r.coversInAudio = a->covers;
           r.applyChoices();
-          // The parameters: the locale's date and time formats, the
-          // captions of the user's language, the summary line.
-          r.setParameter("dateformat", nl_langinfo(D_FMT));
-          r.setParameter("timeformat", nl_langinfo(T_FMT));
-          const std::pair<const char*, int> captions[] = {
-              {"Categoryname", 607}, {"Creationdate", 608}, {"cddvds", 609},   {"audiotracks", 610},
-              {"price", 611},        {"mediatype", 612},    {"capacity", 613}, {"recdepth", 614},
-              {"tracks", 615},       {"location", 616},     {"filesize", 617}, {"trackinfo", 618},
-              {"isrc", 619},         {"performer", 620},    {"composer", 621}, {"swriter", 622},
-              {"artist", 603},       {"genre", 604},        {"year", 605},     {"length", 606},
-              {"catlognbr", 623},    {"categories", 624},   {"totalprice", 625}};
-          for (const auto& [name, id] : captions) r.setParameter(name, app.text(id));
-          std::string summary;
-          {
-            xml::XPathContext ctx(xmlXPathNewContext(r.fields()));
-            xml::XPathObject d(xmlXPathEvalExpression(xml::u("/ReportFields/level[n=\"summary\"]/d"), ctx.get()));
-            if (d && d->nodesetval) {
-              for (int i = 0; i < d->nodesetval->nodeNr; ++i) {
-                summary += (summary.empty() ? "" : " ") + xml::content(d->nodesetval->nodeTab[i]);
-              }
-            }
-          }
-          r.setParameter("summary", summary);
+          r.setStandardParameters([&app](int id) { return app.text(id); });
 
           report::ReportDataOptions options;
           options.title = a->title.empty() ? app.library()->path().stem().string() : a->title;

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -20,9 +21,12 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include "app/csv_export.h"
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
+#include "exchange/exchange.h"
 #include "gui/add_folder_dialog.h"
+#include "gui/background_work.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
 #include "gui/item_dialog.h"
@@ -30,6 +34,8 @@
 #include "gui/library_model.h"
 #include "gui/preferences_dialog.h"
 #include "gui/property_page.h"
+#include "gui/report_window.h"
+#include "platform/atomic_file.h"
 #include "gui/texts.h"
 
 namespace tamber::gui {
@@ -154,6 +160,31 @@ void MainWindow::buildMenus() {
                            }));
   recent_ = file->addMenu(text(app_, kRecent));
   fillRecent();
+  file->addSeparator();
+  auto choose = [this](bool save, const QString& title, const QString& filter, const char* extension,
+                       bool (MainWindow::*run)(const QString&)) {
+    return [=, this] {
+      QString f = save ? QFileDialog::getSaveFileName(this, title, QString(), filter)
+                       : QFileDialog::getOpenFileName(this, title, QString(), filter);
+      if (f.isEmpty()) return;
+      if (save && QFileInfo(f).suffix().isEmpty()) f += extension;
+      (this->*run)(f);
+    };
+  };
+  QString all = text(app_, kAllFiles) + " (*)";
+  file->addAction(text(app_, kExportXml), this,
+                  choose(true, text(app_, kExportXml).remove('&'), text(app_, kXmlFiles) + " (*.xml);;" + all, ".xml",
+                         &MainWindow::exportXmlTo));
+  file->addAction(text(app_, kExportLibrary), this,
+                  choose(true, text(app_, kExportLibrary).remove('&'), text(app_, kLibraryFiles) + ";;" + all,
+                         ".cds", &MainWindow::exportLibraryTo));
+  changing(file->addAction(text(app_, kImportLibrary), this,
+                           choose(false, text(app_, kImportLibrary).remove('&'), text(app_, kLibraryFiles), "",
+                                  &MainWindow::importLibraryFrom)));
+  file->addAction(text(app_, kExportCsv), this,
+                  choose(true, text(app_, kExportCsv).remove('&'), text(app_, kCsvFiles) + " (*.csv);;" + all,
+                         ".csv", &MainWindow::exportCsvTo));
+  file->addAction(text(app_, kReportMenu), QKeySequence::Print, this, [this] { report(); });
   file->addSeparator();
   file->addAction(text(app_, kExit), QKeySequence::Quit, this, &QWidget::close);
 
@@ -288,6 +319,123 @@ void MainWindow::preferences() {
   d.store();
   if (d.language() != qs(app_.language().code())) switchLanguage(d.language());
   if (Status st = app_.settings().save(); !st) error(qs(st.message()));
+}
+
+// -------------------------------------------------------------- exchange
+
+xmlNode* MainWindow::selectedCategory() {
+  xmlNode* n = app_.library() ? libraryModel_->node(tree_->currentIndex()) : nullptr;
+  if (!n || !CatalogDocument::isCategory(n)) {
+    error(text(app_, kChooseCategory));
+    return nullptr;
+  }
+  return n;
+}
+
+bool MainWindow::exportXmlTo(const QString& path) {
+  xmlNode* category = selectedCategory();
+  if (!category || busy_) return false;
+  exchange::XmlExport done;
+  Status st = runInBackground(this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
+    auto r = exchange::exportXml(*app_.library(), category, ss(path), [&](int d, int t) { return step(d, t); });
+    if (!r) return Status(r.error());
+    done = *r;
+    return Status();
+  });
+  if (!st) {
+    error(qs(st.message()));
+    return false;
+  }
+  statusBar()->showMessage(
+      text(app_, app::kTextExportedXml, {path, QString::number(done.items), QString::number(done.pictures)}));
+  return true;
+}
+
+bool MainWindow::exportLibraryTo(const QString& path) {
+  xmlNode* category = selectedCategory();
+  if (!category || busy_) return false;
+  if (exchange::sameFile(ss(path), app_.library()->path())) {
+    error(text(app_, app::kTextSameLibrary));
+    return false;
+  }
+  exchange::Copied done;
+  Status st = runInBackground(this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
+    auto r = exchange::exportLibrary(*app_.library(), category, ss(path), [&](int d, int t) { return step(d, t); });
+    if (!r) return Status(r.error());
+    done = *r;
+    return Status();
+  });
+  if (!st) {
+    error(qs(st.message()));
+    return false;
+  }
+  statusBar()->showMessage(text(app_, app::kTextExportedLibrary,
+                                {qs(app_.library()->catalog().field(category, catalog::kCategoryName)), path,
+                                 QString::number(done.items)}));
+  return true;
+}
+
+bool MainWindow::importLibraryFrom(const QString& path) {
+  auto* lib = app_.library();
+  if (!lib || lib->readOnly() || busy_) return false;
+  if (exchange::sameFile(ss(path), lib->path())) {
+    error(text(app_, app::kTextSameLibrary));
+    return false;
+  }
+  exchange::Copied copied;
+  Status st = runInBackground(this, text(app_, kImporting), text(app_, kCancel), [&](const StepFunction& step) {
+    auto r = exchange::importLibrary(*lib, ss(path), nullptr, [&](int d, int t) { return step(d, t); }, &copied);
+    return r ? Status() : Status(r.error());
+  });
+  // What was copied stays (each disc or folder whole), and the library is
+  // marked changed; saving it is the user's choice, as for any edit.
+  libraryModel_->reload();
+  tree_->expandToDepth(0);
+  if (copied.items || copied.categories) markModified();
+  if (!st) {
+    error(qs(st.message()));
+    return false;
+  }
+  statusBar()->showMessage(text(app_, app::kTextImportedLibrary,
+                                {path, QString::number(copied.categories), QString::number(copied.items),
+                                 QString::number(copied.relabelled)}));
+  return true;
+}
+
+ReportWindow* MainWindow::report() {
+  if (!app_.library() || busy_) return nullptr;
+  std::vector<xmlNode*> selection;
+  xmlNode* n = libraryModel_->node(tree_->currentIndex());
+  if (n && n != app_.library()->catalog().root()) selection.push_back(n);
+  // Window-modal: the catalog does not change under the report.
+  auto* w = new ReportWindow(app_, selection, this);
+  w->setAttribute(Qt::WA_DeleteOnClose);
+  w->setWindowModality(Qt::WindowModal);
+  w->show();
+  return w;
+}
+
+bool MainWindow::exportCsvTo(const QString& path) {
+  xmlNode* n = app_.library() ? libraryModel_->node(tree_->currentIndex()) : nullptr;
+  if (!app_.library() || busy_) return false;
+  if (!n) n = app_.library()->catalog().root();
+  long long rows = 0;
+  Status st = runInBackground(this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
+    auto file = AtomicFile::begin(ss(path));
+    if (!file) return Status(file.error());
+    auto r = app::exportCsv(
+        *app_.library(), {n}, [&](std::string_view bytes) { return file->write(bytes); },
+        [&](long long r) { return step(r, 0); });
+    if (!r) return Status(r.error());
+    rows = *r;
+    return file->commit();
+  });
+  if (!st) {
+    error(qs(st.message()));
+    return false;
+  }
+  statusBar()->showMessage(text(app_, app::kTextExportedCsv, {path, QString::number(rows)}));
+  return true;
 }
 
 // --------------------------------------------------------------- showing

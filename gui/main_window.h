@@ -51,6 +51,15 @@ class MainWindow : public QMainWindow {
   // not change the library (busy()).
   class AddFolderDialog* addFolder();
   bool busy() const { return busy_; }
+  // The exchange commands with their file chosen; each runs on a worker
+  // thread with a progress dialog, says how it went in the status bar (an
+  // error in a message box) and returns whether it worked.
+  bool exportXmlTo(const QString& path);
+  bool exportLibraryTo(const QString& path);
+  bool importLibraryFrom(const QString& path);
+  bool exportCsvTo(const QString& path);
+  // Opens the report window for what the tree has selected.
+  class ReportWindow* report();
 
   QTreeView* tree() const { return tree_; }
   QTableView* list() const { return list_; }
@@ -93,6 +102,7 @@ class MainWindow : public QMainWindow {
   void chooseLibrary();
   void chooseNewLibrary();
   void preferences();
+  xmlNode* selectedCategory();
 
   app::App& app_;
   bool shutDown_ = false;

@@ -6,6 +6,7 @@
 #include <libxslt/xslt.h>
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
+#include <langinfo.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -156,6 +157,28 @@ void Reporter::applyChoices() {
   }
   parameters_["showCover_filepart"] = coversInFiles ? "1" : "0";
   parameters_["showCover_audiopart"] = coversInAudio ? "1" : "0";
+}
+
+void Reporter::setStandardParameters(const std::function<std::string(int id)>& text) {
+  setParameter("dateformat", nl_langinfo(D_FMT));
+  setParameter("timeformat", nl_langinfo(T_FMT));
+  const std::pair<const char*, int> captions[] = {
+      {"Categoryname", 607}, {"Creationdate", 608}, {"cddvds", 609},   {"audiotracks", 610},
+      {"price", 611},        {"mediatype", 612},    {"capacity", 613}, {"recdepth", 614},
+      {"tracks", 615},       {"location", 616},     {"filesize", 617}, {"trackinfo", 618},
+      {"isrc", 619},         {"performer", 620},    {"composer", 621}, {"swriter", 622},
+      {"artist", 603},       {"genre", 604},        {"year", 605},     {"length", 606},
+      {"catlognbr", 623},    {"categories", 624},   {"totalprice", 625}};
+  for (const auto& [name, id] : captions) setParameter(name, text(id));
+  std::string summary;
+  xml::XPathContext ctx(xmlXPathNewContext(fields_.get()));
+  xml::XPathObject d(xmlXPathEvalExpression(xml::u("/ReportFields/level[n=\"summary\"]/d"), ctx.get()));
+  if (d && d->nodesetval) {
+    for (int i = 0; i < d->nodesetval->nodeNr; ++i) {
+      summary += (summary.empty() ? "" : " ") + xml::content(d->nodesetval->nodeTab[i]);
+    }
+  }
+  setParameter("summary", summary);
 }
 
 Result<Reporter::Style> Reporter::compile(xmlDoc* stylesheet, bool withoutDoctype) {

@@ -58,6 +58,10 @@ class Reporter {
   // Applies the choices of the report-fields document to the stylesheet
   // (sort elements) and to the parameters (levels and fields shown).
   void applyChoices();
+  // The parameters every report gets: the locale's "dateformat" and
+  // "timeformat", the captions (language texts 603-625 through `text`), and
+  // the "summary" line of the summary level's fields.
+  void setStandardParameters(const std::function<std::string(int id)>& text);
   // The HTML of the report data.
   Result<std::string> html(xmlDoc* reportData);
   // Whether the report stylesheet takes the file trees in pieces: it

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QStatusBar>
 #include <QtTest>
 #include <atomic>
 #include <chrono>
@@ -35,6 +36,7 @@
 #include "gui/item_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
+#include "gui/report_window.h"
 #include "gui/single_instance.h"
 #include "scan/scanner.h"
 #include "search/search_criteria.h"
@@ -505,6 +507,100 @@ class GuiTest : public QObject {
     app.abandon();
     std::string checked = tamber("storage check " + shellQuote(library));
     QVERIFY2(checked.find("FAILED") == std::string::npos, checked.c_str());
+  }
+
+  // Export and import from the File menu's commands, on a worker thread:
+  // the library exported, imported back (merged, relabelled), as XML and
+  // as CSV.
+  void exportsAndImports() {
+    auto copy = tmp.path / "exchange.cds";
+    std::filesystem::copy_file(library, copy, std::filesystem::copy_options::overwrite_existing);
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "exchange.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    w.show();
+    QVERIFY(w.openLibrary(QString::fromStdString(copy.string())));
+    auto& doc = app.library()->catalog();
+    w.select(doc.findByName(doc.root(), "Backups", true));
+    auto exported = tmp.path / "backups.cds";
+    QVERIFY(w.exportLibraryTo(QString::fromStdString(exported.string())));
+    QVERIFY(w.statusBar()->currentMessage().contains("backups.cds"));
+    auto xml = tmp.path / "backups.xml";
+    QVERIFY(w.exportXmlTo(QString::fromStdString(xml.string())));
+    QCOMPARE(runCommand("xmllint --noout " + shellQuote(xml.string())).status, 0);
+    auto csv = tmp.path / "backups.csv";
+    QVERIFY(w.exportCsvTo(QString::fromStdString(csv.string())));
+    std::ifstream in(csv);
+    std::string header;
+    std::getline(in, header);
+    QVERIFY(header.rfind("item,path,type,size,modified,kind", 0) == 0);
+
+    QVERIFY(w.importLibraryFrom(QString::fromStdString(exported.string())));
+    xmlNode* backups = doc.findByName(doc.root(), "Backups", true);
+    QVERIFY(doc.findByName(backups, "Backup", false));
+    int items = 0;
+    for (xmlNode* n = backups->children; n; n = n->next) items += CatalogDocument::isItem(n);
+    QCOMPARE(items, 2);  // the second under a distinct label
+    QVERIFY(w.windowTitle().endsWith("*]"));
+    QVERIFY(app.saveLibrary());
+    // The open library into itself: refused with a message.
+    answerNextQuestion(QMessageBox::Ok);
+    QVERIFY(!w.importLibraryFrom(QString::fromStdString(copy.string())));
+    app.abandon();
+    std::string checked = tamber("storage check " + shellQuote(copy.string()));
+    QVERIFY2(checked.find("FAILED") == std::string::npos, checked.c_str());
+  }
+
+  // The report window: the preview follows the choices, and the report is
+  // saved in each format, read back by other programs.
+  void reportsWithChoicesAndSavesEachFormat() {
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "report.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    w.show();
+    QVERIFY(w.openLibrary(QString::fromStdString(library)));
+    auto* r = w.report();
+    QVERIFY(r);
+    QVERIFY(r->html().contains("notes.txt"));
+    QVERIFY(r->html().contains("Backup"));
+    // The files' level off: no file in the preview.
+    QTreeWidgetItem* files = nullptr;
+    for (auto* item : r->levels()->findItems("file-items", Qt::MatchExactly | Qt::MatchRecursive)) files = item;
+    QVERIFY(files);
+    files->setCheckState(0, Qt::Unchecked);
+    QVERIFY(!r->html().contains("notes.txt"));
+    QVERIFY(r->preview()->toPlainText().contains("Backup"));
+    files->setCheckState(0, Qt::Checked);
+    QVERIFY(r->html().contains("notes.txt"));
+    // By name "p10.txt" comes before "p9.txt"; by size (one byte against
+    // two) after it.
+    QVERIFY(r->html().indexOf("p10.txt") < r->html().indexOf("p9.txt"));
+    r->levels()->setCurrentItem(files);
+    int bySize = r->sortKey()->findText("file-size");
+    QVERIFY(bySize > 0);
+    r->sortKey()->setCurrentIndex(bySize);
+    emit r->sortKey()->activated(bySize);
+    QVERIFY(r->html().indexOf("p9.txt") < r->html().indexOf("p10.txt"));
+
+    auto out = tmp.path / "saved";
+    std::filesystem::create_directories(out);
+    auto at = [&](const char* name) { return QString::fromStdString((out / name).string()); };
+    QVERIFY(r->saveAs(at("report.html")));
+    QVERIFY(r->saveAs(at("report.xml")));
+    QVERIFY(r->saveAs(at("report.rtf")));
+    QVERIFY(r->saveAs(at("report.pdf")));
+    auto pdf = runCommand("pdfinfo " + shellQuote((out / "report.pdf").string()));
+    QVERIFY2(pdf.status == 0 && pdf.out.find("Pages:") != std::string::npos, pdf.out.c_str());
+    auto pdfText = runCommand("pdftotext " + shellQuote((out / "report.pdf").string()) + " -");
+    QVERIFY2(pdfText.out.find("Backup") != std::string::npos, pdfText.out.c_str());
+    auto rtf = runCommand("unrtf --text " + shellQuote((out / "report.rtf").string()));
+    QVERIFY2(rtf.out.find("Backup") != std::string::npos, rtf.out.c_str());
+    QCOMPARE(runCommand("xmllint --noout " + shellQuote((out / "report.xml").string())).status, 0);
+    std::ifstream html(out / "report.html");
+    std::string page((std::istreambuf_iterator<char>(html)), std::istreambuf_iterator<char>());
+    QVERIFY(page.find("notes.txt") != std::string::npos);
+    r->close();
+    app.abandon();
   }
 
   void theLanguageSwitchesWhileRunning() {

@@ -1,0 +1,42 @@
+#include "gui/background_work.h"
+
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <atomic>
+#include <thread>
+
+namespace tamber::gui {
+
+Status runInBackground(QWidget* parent, const QString& label, const QString& cancelText,
+                       const std::function<Status(const StepFunction& step)>& work) {
+  QProgressDialog dialog(label, cancelText, 0, 0, parent);
+  dialog.setWindowModality(Qt::WindowModal);
+  dialog.setMinimumDuration(300);
+  dialog.setAutoReset(false);
+  dialog.setAutoClose(false);
+  std::atomic<bool> cancelled{false};
+  QObject::connect(&dialog, &QProgressDialog::canceled, [&cancelled] { cancelled.store(true); });
+  QEventLoop loop;
+  Status result;
+  std::thread worker([&] {
+    result = work([&](long long done, long long total) {
+      // Steps go to the dialog through its event queue; those still queued
+      // when it is gone are dropped with it.
+      QMetaObject::invokeMethod(
+          &dialog,
+          [&dialog, done, total] {
+            int max = total > 0 ? static_cast<int>(std::min<long long>(total, 1 << 30)) : 0;
+            if (dialog.maximum() != max) dialog.setMaximum(max);
+            dialog.setValue(static_cast<int>(std::min<long long>(done, 1 << 30)));
+          },
+          Qt::QueuedConnection);
+      return !cancelled.load();
+    });
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  worker.join();
+  return result;
+}
+
+}  // namespace tamber::gui

@@ -1,0 +1,398 @@
+#include "gui/report_window.h"
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/presentation.h"
+#include "catalog/catalog_document.h"
+#include "gui/background_work.h"
+#include "gui/gui_text.h"
+#include "gui/texts.h"
+#include "platform/atomic_file.h"
+#include "report/report_data.h"
+
+namespace tamber::gui {
+
+namespace {
+
+using catalog::CatalogDocument;
+
+constexpr report::Level kAllLevels[] = {report::Level::category,     report::Level::fileStructure,
+                                     report::Level::fileItems,    report::Level::audioDetails,
+                                     report::Level::trackItem,    report::Level::summary};
+
+// The stored cover picture a "tamber:" reference names.
+QVariant coverResource(app::App& app, const QUrl& url) {
+  std::string stream;
+  if (!app.library() || !report::coverStreamOf(ss(url.toString(QUrl::FullyEncoded)), stream)) return {};
+  auto s = app.library()->file().root().openStream(stream);
+  if (!s) return {};
+  auto bytes = s->readAll();
+  if (!bytes) return {};
+  QImage image = QImage::fromData(QByteArray::fromStdString(*bytes));
+  if (image.isNull()) return {};
+  return image.scaled(72, 72, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// The preview and the printed page show the stored cover pictures.
+class CoverBrowser : public QTextBrowser {
+ public:
+  CoverBrowser(app::App& app, QWidget* parent) : QTextBrowser(parent), app_(app) {}
+  QVariant loadResource(int type, const QUrl& url) override {
+    if (type == QTextDocument::ImageResource && url.scheme() == "tamber") return coverResource(app_, url);
+    return {};  // the report refers to nothing else
+  }
+
+ private:
+  app::App& app_;
+};
+
+class CoverDocument : public QTextDocument {
+ public:
+  explicit CoverDocument(app::App& app) : app_(app) {}
+  QVariant loadResource(int type, const QUrl& url) override {
+    if (type == QTextDocument::ImageResource && url.scheme() == "tamber") return coverResource(app_, url);
+    return {};
+  }
+
+ private:
+  app::App& app_;
+};
+
+}  // namespace
+
+ReportWindow::ReportWindow(app::App& app, std::vector<xmlNode*> selection, QWidget* parent)
+    : QDialog(parent), app_(app), selection_(std::move(selection)) {
+  setWindowTitle(text(app_, kReportTitle));
+  setSizeGripEnabled(true);
+  resize(1100, 760);
+  if (selection_.empty() && app_.library()) {
+    auto& doc = app_.library()->catalog();
+    for (xmlNode* c = doc.root()->children; c; c = c->next) {
+      if (CatalogDocument::isCategory(c) || CatalogDocument::isItem(c)) selection_.push_back(c);
+    }
+  }
+
+  auto* choices = new QWidget;
+  auto* left = new QVBoxLayout(choices);
+  left->setContentsMargins(0, 0, 0, 0);
+  left->addWidget(new QLabel(text(app_, kLevels)));
+  levels_ = new QTreeWidget;
+  levels_->setHeaderHidden(true);
+  left->addWidget(levels_, 1);
+  auto* sortRow = new QHBoxLayout;
+  sortRow->addWidget(new QLabel(text(app_, kSortBy)));
+  sort_ = new QComboBox;
+  sortRow->addWidget(sort_, 1);
+  left->addLayout(sortRow);
+  covers_ = new QCheckBox(text(app_, kShowCovers));
+  left->addWidget(covers_);
+  auto* styleRow = new QHBoxLayout;
+  styleRow->addWidget(new QLabel(text(app_, kStylesheet)));
+  stylesheet_ = new QLineEdit(qs(app_.settings().getText("App-Preference", "DefaultXSLFile")));
+  stylesheet_->setPlaceholderText(text(app_, kDefaultStylesheet));
+  styleRow->addWidget(stylesheet_, 1);
+  auto* browse = new QPushButton("…");
+  browse->setAutoDefault(false);
+  styleRow->addWidget(browse);
+  left->addLayout(styleRow);
+
+  preview_ = new CoverBrowser(app_, this);
+  preview_->setOpenLinks(false);
+  auto* split = new QSplitter;
+  split->addWidget(choices);
+  split->addWidget(preview_);
+  split->setStretchFactor(1, 3);
+  split->setSizes({300, 800});
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close | QDialogButtonBox::Help);
+  auto add = [&](int id) {
+    auto* b = buttons->addButton(text(app_, id).remove('&'), QDialogButtonBox::ActionRole);
+    b->setAutoDefault(false);
+    return b;
+  };
+  QPushButton* refreshButton = add(kRefresh);
+  QPushButton* printButton = add(kPrint);
+  QPushButton* previewButton = add(kPrintPreview);
+  QPushButton* saveButton = add(kSaveAs);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(split, 1);
+  layout->addWidget(buttons);
+
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(refreshButton, &QPushButton::clicked, this, [this] { refresh(); });
+  connect(printButton, &QPushButton::clicked, this, &ReportWindow::print);
+  connect(previewButton, &QPushButton::clicked, this, &ReportWindow::printPreview);
+  connect(saveButton, &QPushButton::clicked, this, &ReportWindow::chooseFile);
+  connect(browse, &QPushButton::clicked, this, [this] {
+    QString f = QFileDialog::getOpenFileName(this, text(app_, kStylesheet), QString(), "XSLT (*.xsl *.xslt);;*");
+    if (f.isEmpty()) return;
+    stylesheet_->setText(f);
+    if (openReporter()) refresh();
+  });
+  connect(stylesheet_, &QLineEdit::editingFinished, this, [this] {
+    if (openReporter()) refresh();
+  });
+  connect(levels_, &QTreeWidget::currentItemChanged, this, [this] { levelChosen(); });
+  connect(levels_, &QTreeWidget::itemChanged, this, &ReportWindow::itemChanged);
+  connect(sort_, &QComboBox::activated, this, &ReportWindow::sortChosen);
+  connect(covers_, &QCheckBox::toggled, this, [this] { refresh(); });
+
+  if (openReporter()) refresh();
+}
+
+ReportWindow::~ReportWindow() = default;
+
+void ReportWindow::error(const QString& message) { QMessageBox::warning(this, "Tamber+", message); }
+
+bool ReportWindow::openReporter() {
+  // The choices made so far go over to the new stylesheet.
+  xml::Doc kept;
+  if (reporter_) kept.reset(xmlCopyDoc(reporter_->fields(), 1));
+  auto r = report::Reporter::open(ss(stylesheet_->text().trimmed()));
+  if (!r) {
+    error(qs(r.message()));
+    return false;
+  }
+  reporter_ = std::move(*r);
+  if (kept) {
+    xmlNode* from = xmlDocGetRootElement(kept.get());
+    xmlNode* to = xmlDocGetRootElement(reporter_->fields());
+    xmlNode* copy = xmlDocCopyNode(from, reporter_->fields(), 1);
+    if (copy && to) xmlFreeNode(xmlReplaceNode(to, copy));
+  }
+  reporter_->setStandardParameters([this](int id) { return app_.text(id); });
+  fillLevels();
+  return true;
+}
+
+void ReportWindow::fillLevels() {
+  filling_ = true;
+  levels_->clear();
+  auto lists = report::fieldLists(reporter_->fields());
+  for (size_t i = 0; i < std::size(kAllLevels); ++i) {
+    report::Level level = kAllLevels[i];
+    report::LevelChoice c = report::readChoice(reporter_->fields(), level);
+    auto* top = new QTreeWidgetItem(levels_, {QString::fromUtf8(report::levelName(level))});
+    top->setData(0, Qt::UserRole, static_cast<int>(i));
+    top->setFlags(top->flags() | Qt::ItemIsUserCheckable);
+    xmlNode* e = report::levelElement(reporter_->fields(), level);
+    bool on = e && CatalogDocument::attribute(e, "sel") != "0";
+    top->setCheckState(0, on ? Qt::Checked : Qt::Unchecked);
+    const auto& names = i + 1 < lists.size() ? lists[i + 1] : std::vector<std::string>{};
+    for (size_t f = 0; f < names.size() && f < 32; ++f) {
+      auto* child = new QTreeWidgetItem(top, {qs(names[f])});
+      child->setData(0, Qt::UserRole, static_cast<int>(f));
+      child->setFlags(child->flags() | Qt::ItemIsUserCheckable);
+      child->setCheckState(0, (c.fieldMask >> f & 1) || (!on && names.size()) ? Qt::Checked : Qt::Unchecked);
+    }
+  }
+  levels_->expandAll();
+  levels_->setCurrentItem(levels_->topLevelItem(0));
+  filling_ = false;
+  levelChosen();
+}
+
+void ReportWindow::levelChosen() {
+  QTreeWidgetItem* item = levels_->currentItem();
+  if (!item) return;
+  if (item->parent()) item = item->parent();
+  report::Level level = kAllLevels[item->data(0, Qt::UserRole).toInt()];
+  sort_->clear();
+  sort_->setEnabled(level != report::Level::summary);
+  if (level == report::Level::summary) return;
+  report::LevelChoice c = report::readChoice(reporter_->fields(), level);
+  sort_->addItem("—", -1);
+  for (int f = 0; f < item->childCount(); ++f) {
+    if (!report::sortElements(level, f).empty()) sort_->addItem(item->child(f)->text(0), f);
+  }
+  int first = c.sortKeys.empty() ? -1 : c.sortKeys.front();
+  sort_->setCurrentIndex(std::max(0, sort_->findData(first)));
+}
+
+void ReportWindow::itemChanged(QTreeWidgetItem* item) {
+  if (filling_) return;
+  QTreeWidgetItem* top = item->parent() ? item->parent() : item;
+  report::Level level = kAllLevels[top->data(0, Qt::UserRole).toInt()];
+  xmlNode* e = report::levelElement(reporter_->fields(), level);
+  if (!e) return;
+  if (!item->parent()) {
+    xmlSetProp(e, xml::u("sel"), xml::u(item->checkState(0) == Qt::Checked ? "1" : "0"));
+  } else {
+    std::vector<std::string> shown;
+    for (int f = 0; f < top->childCount(); ++f) {
+      if (top->child(f)->checkState(0) == Qt::Checked) shown.push_back(ss(top->child(f)->text(0)));
+    }
+    bool on = CatalogDocument::attribute(e, "sel") != "0";
+    if (Status st = report::chooseFields(reporter_->fields(), level, shown); !st) error(qs(st.message()));
+    // Choosing the fields does not turn a level on or off.
+    xmlSetProp(e, xml::u("sel"), xml::u(on ? "1" : "0"));
+  }
+  refresh();
+}
+
+void ReportWindow::sortChosen(int index) {
+  QTreeWidgetItem* item = levels_->currentItem();
+  if (!item || index < 0) return;
+  if (item->parent()) item = item->parent();
+  report::Level level = kAllLevels[item->data(0, Qt::UserRole).toInt()];
+  int field = sort_->itemData(index).toInt();
+  std::vector<std::string> names;
+  if (field >= 0) names.push_back(ss(item->child(field)->text(0)));
+  if (Status st = report::chooseSort(reporter_->fields(), level, names); !st) error(qs(st.message()));
+  refresh();
+}
+
+report::ReportDataOptions ReportWindow::dataOptions() {
+  report::ReportDataOptions options;
+  options.title = app_.library() ? app_.library()->path().stem().string() : "";
+  options.kindName = [this](int kind) { return app::kindText(app_, kind); };
+  options.properties = [](const std::vector<std::pair<std::string, std::string>>& fields) {
+    return app::propertiesText(fields);
+  };
+  options.libraryIdentity = static_cast<long long>(reinterpret_cast<intptr_t>(app_.library()));
+  return options;
+}
+
+bool ReportWindow::refresh() {
+  if (!reporter_ || !app_.library()) return false;
+  reporter_->coversInFiles = reporter_->coversInAudio = covers_->isChecked();
+  reporter_->applyChoices();
+  std::string page;
+  report::ReportDataOptions options = dataOptions();
+  Status st = runInBackground(this, text(app_, kReportTitle), text(app_, kCancel), [&](const StepFunction& step) {
+    options.progress = [&](long long files) { return step(files, 0); };
+    return reporter_->writeHtml(
+        [&](const report::PieceHandler* pieces) {
+          options.pieces = pieces ? *pieces : report::PieceHandler();
+          return report::buildReportData(*app_.library(), selection_, options);
+        },
+        [](std::string html) -> Result<std::string> { return html; },
+        [&](std::string_view bytes) -> Status {
+          page += bytes;
+          return {};
+        });
+  });
+  if (!st) {
+    error(qs(st.message()));
+    return false;
+  }
+  html_ = qs(page);
+  preview_->setHtml(html_);
+  return true;
+}
+
+std::unique_ptr<QTextDocument> ReportWindow::printable() const {
+  auto doc = std::make_unique<CoverDocument>(app_);
+  doc->setHtml(html_);
+  return doc;
+}
+
+bool ReportWindow::saveAs(const QString& path) {
+  if (!reporter_ || !app_.library()) return false;
+  QString suffix = QFileInfo(path).suffix().toLower();
+  std::filesystem::path target = ss(path);
+  report::ReportDataOptions options = dataOptions();
+  Status st;
+  if (suffix == "pdf") {
+    // The preview's page laid out on A4 by Qt's PDF writer, written to a
+    // new file put in place when complete.
+    QBuffer bytes;
+    bytes.open(QIODevice::WriteOnly);
+    {
+      QPdfWriter pdf(&bytes);
+      pdf.setPageSize(QPageSize(QPageSize::A4));
+      pdf.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+      pdf.setTitle(windowTitle());
+      pdf.setCreator("Tamber+");
+      printable()->print(&pdf);
+    }
+    st = writeFileAtomically(target, std::string_view(bytes.data().constData(), bytes.data().size()));
+  } else if (suffix == "rtf") {
+    st = runInBackground(this, text(app_, kReportTitle), text(app_, kCancel), [&](const StepFunction&) -> Status {
+      auto data = report::buildReportData(*app_.library(), selection_, options);
+      if (!data) return data.error();
+      return reporter_->rtf(data->get(), target);
+    });
+  } else {
+    auto begun = AtomicFile::begin(target);
+    if (!begun) {
+      st = begun.error();
+    } else {
+      auto out = [&](std::string_view bytes) { return begun->write(bytes); };
+      st = runInBackground(this, text(app_, kReportTitle), text(app_, kCancel), [&](const StepFunction&) -> Status {
+        if (suffix == "xml") return report::writeReportData(*app_.library(), selection_, options, out);
+        return reporter_->writeHtml(
+            [&](const report::PieceHandler* pieces) {
+              options.pieces = pieces ? *pieces : report::PieceHandler();
+              return report::buildReportData(*app_.library(), selection_, options);
+            },
+            [&](std::string html) {
+              return report::writeCoverPictures(
+                  std::move(html), target, [this](const std::string& stream) -> Result<std::string> {
+                    auto s = app_.library()->file().root().openStream(stream);
+                    if (!s) return s.error();
+                    return s->readAll();
+                  });
+            },
+            out);
+      });
+      if (st) st = begun->commit();
+    }
+  }
+  if (!st) {
+    error(path + ": " + qs(st.message()));
+    return false;
+  }
+  return true;
+}
+
+void ReportWindow::chooseFile() {
+  QString selected;
+  QString f = QFileDialog::getSaveFileName(this, text(app_, kSaveAs).remove('&'), QString(),
+                                           text(app_, kReportFiles), &selected);
+  if (f.isEmpty()) return;
+  if (QFileInfo(f).suffix().isEmpty()) {
+    int open = selected.indexOf("(*");
+    f += open >= 0 ? selected.mid(open + 2, selected.indexOf(')', open) - open - 2) : ".html";
+  }
+  saveAs(f);
+}
+
+void ReportWindow::print() {
+  QPrinter printer(QPrinter::HighResolution);
+  QPrintDialog dialog(&printer, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  printable()->print(&printer);
+}
+
+void ReportWindow::printPreview() {
+  QPrinter printer(QPrinter::HighResolution);
+  QPrintPreviewDialog dialog(&printer, this);
+  auto doc = printable();
+  connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [&doc](QPrinter* p) { doc->print(p); });
+  dialog.exec();
+}
+
+}  // namespace tamber::gui
