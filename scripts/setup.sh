@@ -25,8 +25,8 @@ packages=(
   libvorbis-dev libopusfile-dev
   # PDF files whose cross-reference is a stream, through libqpdf
   libqpdf-dev
-  # an independent reader of the RTF reports
-  unrtf
+  # independent readers of the RTF, PDF and XML the program writes
+  unrtf poppler-utils libxml2-utils
   # FLAC and Opus fixtures
   flac opus-tools
   # picture and archive fixtures
