@@ -18,6 +18,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -42,10 +43,40 @@ constexpr report::Level kAllLevels[] = {report::Level::category,     report::Lev
                                      report::Level::fileItems,    report::Level::audioDetails,
                                      report::Level::trackItem,    report::Level::summary};
 
-// The stored cover picture a "tamber:" reference names.
+// The page as Qt shows and prints it. Cover references
+// ("tamber://pointer=|N|stream=|NAME|", their bars maybe escaped) are no
+// URLs Qt can parse: the page refers to the pictures as "tamber-cover:NAME".
+QString withCoverUrls(const QString& html) {
+  static const QRegularExpression reference(
+      "tamber://pointer=(?:\\||%7C)[0-9]+(?:\\||%7C)stream=(?:\\||%7C)([A-Za-z0-9_-]+)(?:\\||%7C)",
+      QRegularExpression::CaseInsensitiveOption);
+  // Qt's rich text knows no flexible boxes or margins on spans: the facts
+  // that a browser sets apart by their gaps get spaces between them.
+  static const QRegularExpression adjacent("</span>\\s*<span");
+  static const QRegularExpression kind("\\s*<span class=\"kind\">");
+  QString shown = html;
+  shown.replace(reference, "tamber-cover:\\1");
+  shown.replace(adjacent, "</span>&nbsp;&nbsp;&nbsp; <span");
+  shown.replace(kind, " &nbsp;<span class=\"kind\">");
+  // Nor widths of empty spans: a file's depth becomes blank space.
+  static const QRegularExpression indent("<span class=\"indent\" style=\"width: ([0-9.]+)em\"></span>");
+  QString out;
+  qsizetype from = 0;
+  for (auto it = indent.globalMatch(shown); it.hasNext();) {
+    auto m = it.next();
+    out += QStringView(shown).mid(from, m.capturedStart() - from);
+    int spaces = static_cast<int>(m.captured(1).toDouble() * 2 + 0.5);
+    for (int i = 0; i < std::min(spaces, 400); ++i) out += "&nbsp;";
+    from = m.capturedEnd();
+  }
+  out += QStringView(shown).mid(from);
+  return out;
+}
+
+// The stored cover picture a "tamber-cover:" URL names.
 QVariant coverResource(app::App& app, const QUrl& url) {
-  std::string stream;
-  if (!app.library() || !report::coverStreamOf(ss(url.toString(QUrl::FullyEncoded)), stream)) return {};
+  std::string stream = ss(url.path());
+  if (!app.library() || stream.empty() || stream.rfind("img", 0) != 0) return {};
   auto s = app.library()->file().root().openStream(stream);
   if (!s) return {};
   auto bytes = s->readAll();
@@ -60,7 +91,7 @@ class CoverBrowser : public QTextBrowser {
  public:
   CoverBrowser(app::App& app, QWidget* parent) : QTextBrowser(parent), app_(app) {}
   QVariant loadResource(int type, const QUrl& url) override {
-    if (type == QTextDocument::ImageResource && url.scheme() == "tamber") return coverResource(app_, url);
+    if (type == QTextDocument::ImageResource && url.scheme() == "tamber-cover") return coverResource(app_, url);
     return {};  // the report refers to nothing else
   }
 
@@ -72,7 +103,7 @@ class CoverDocument : public QTextDocument {
  public:
   explicit CoverDocument(app::App& app) : app_(app) {}
   QVariant loadResource(int type, const QUrl& url) override {
-    if (type == QTextDocument::ImageResource && url.scheme() == "tamber") return coverResource(app_, url);
+    if (type == QTextDocument::ImageResource && url.scheme() == "tamber-cover") return coverResource(app_, url);
     return {};
   }
 
@@ -299,13 +330,13 @@ bool ReportWindow::refresh() {
     return false;
   }
   html_ = qs(page);
-  preview_->setHtml(html_);
+  preview_->setHtml(withCoverUrls(html_));
   return true;
 }
 
 std::unique_ptr<QTextDocument> ReportWindow::printable() const {
   auto doc = std::make_unique<CoverDocument>(app_);
-  doc->setHtml(html_);
+  doc->setHtml(withCoverUrls(html_));
   return doc;
 }
 

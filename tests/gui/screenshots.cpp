@@ -11,6 +11,7 @@
 #include <QTableView>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -22,6 +23,7 @@
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
 #include "gui/main_window.h"
+#include "gui/report_window.h"
 
 using tamber::catalog::CatalogDocument;
 
@@ -129,6 +131,18 @@ int main(int argc, char** argv) {
       }
     }
     if (d) d->close();
+  }
+  // The report window with its preview, and the first page of the PDF it
+  // saves (turned into a picture by the script).
+  // A cancelled job restores the catalog: elements are looked up again.
+  w.select(doc.findByName(doc.root(), "Backups", true));
+  if (auto* r = w.report()) {
+    r->resize(1200, 780);
+    r->covers()->setChecked(true);
+    settle();
+    ok = save(*r, out, "report-window.png") && ok;
+    ok = r->saveAs(QDir(out).filePath("report.pdf")) && ok;
+    r->close();
   }
   w.switchLanguage("fr");
   w.select(doc.root());

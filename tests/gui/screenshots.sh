@@ -4,13 +4,15 @@
 # Builds the release preset, catalogues a small sample folder (pictures, an
 # archive, tagged MP3s, a non-ASCII name) into a fresh library, then saves
 # the main window with the library, a folder's files with a picture's page,
-# an archive's page, a music folder, and the window in French.
+# an archive's page, a music folder, the report window and the first page of
+# the PDF it saves, and the window in French.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 out="$(realpath -m "${1:-build/screenshots}")"
 ./scripts/build.sh release >/dev/null
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+echo "work: $work"
 export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
 tree="$work/sample"
 mkdir -p "$tree/Photos" "$tree/Docs/Old" "$tree/Music"
@@ -40,6 +42,7 @@ PY
 mkdir -p "$out"
 xvfb-run -a -s "-screen 0 1280x800x24" ./build/release/tests/gui/gui_screenshots "$lib" "$out" \
   --config "$work/tamber.cfg" "$work/big"
+pdftoppm -png -r 60 -f 1 -l 1 "$out/report.pdf" "$out/report-pdf-page"
 # The same at twice the pixel density, as on a high-DPI screen.
 mkdir -p "$out/hidpi"
 QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 2560x1600x24" ./build/release/tests/gui/gui_screenshots "$lib" \
