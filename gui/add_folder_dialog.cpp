@@ -25,6 +25,7 @@
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
 #include "gui/gui_text.h"
+#include "gui/help_window.h"
 #include "gui/texts.h"
 
 namespace tamber::gui {
@@ -195,6 +196,9 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
   auto* buttons = new QDialogButtonBox;
   ok_ = buttons->addButton(text(app, kAdd), QDialogButtonBox::AcceptRole);
   buttons->addButton(text(app, kCancel), QDialogButtonBox::RejectRole);
+  buttons->addButton(QDialogButtonBox::Help);
+  connect(buttons, &QDialogButtonBox::helpRequested, this,
+          [this] { showHelp(this, app_.language().code(), "add-folder.html"); });
   connect(ok_, &QPushButton::clicked, this, [this] { start(); });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* setup = new QWidget;

@@ -18,6 +18,7 @@
 
 #include "catalog/catalog_document.h"
 #include "gui/gui_text.h"
+#include "gui/help_window.h"
 #include "gui/texts.h"
 
 namespace tamber::gui {
@@ -132,6 +133,10 @@ FindDialog::FindDialog(app::App& app, xmlNode* scope, QWidget* parent)
   grid->addWidget(from_, 3, 2);
   grid->addWidget(new QLabel(text(app, kAnd)), 3, 3, Qt::AlignCenter);
   grid->addWidget(to_, 3, 4);
+  auto* help = new QPushButton(text(app, kHelpMenu).remove(QChar('&')));
+  help->setAutoDefault(false);
+  connect(help, &QPushButton::clicked, this, [this] { showHelp(this, app_.language().code(), "find.html"); });
+  grid->addWidget(help, 3, 5);
   grid->addWidget(sizes_, 4, 0, 1, 2);
   grid->addWidget(minGiven_, 4, 2);
   grid->addWidget(min_, 4, 3);

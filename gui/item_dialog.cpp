@@ -9,6 +9,7 @@
 #include "app/item_edit.h"
 #include "catalog/catalog_document.h"
 #include "gui/gui_text.h"
+#include "gui/help_window.h"
 #include "gui/texts.h"
 
 namespace tamber::gui {
@@ -30,7 +31,9 @@ ItemDialog::ItemDialog(app::App& app, xmlNode* item, QWidget* parent) : QDialog(
     caption[0] = caption[0].toUpper();
     form->addRow(caption + ":", e);
   }
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
+  connect(buttons, &QDialogButtonBox::helpRequested, this,
+          [this] { showHelp(this, app_.language().code(), "main-window.html"); });
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
     QString problem;
     if (apply(problem)) {

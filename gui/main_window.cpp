@@ -29,6 +29,7 @@
 #include "gui/background_work.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
+#include "gui/help_window.h"
 #include "gui/item_dialog.h"
 #include "gui/gui_text.h"
 #include "gui/library_model.h"
@@ -221,6 +222,8 @@ void MainWindow::buildMenus() {
   }
 
   QMenu* help = menuBar()->addMenu(text(app_, kHelpMenu));
+  help->addAction(text(app_, kHelpContents), QKeySequence::HelpContents, this,
+                  [this] { showHelp(this, app_.language().code()); });
   help->addAction(text(app_, kAbout), this, [this] {
     QMessageBox::about(this, "Tamber+", text(app_, kAboutText, {QApplication::applicationVersion()}));
   });

@@ -10,6 +10,7 @@
 #include <QSpinBox>
 
 #include "gui/gui_text.h"
+#include "gui/help_window.h"
 #include "gui/texts.h"
 
 namespace tamber::gui {
@@ -37,7 +38,9 @@ PreferencesDialog::PreferencesDialog(app::App& app, QWidget* parent) : QDialog(p
   language_->addItem("Italiano", "it");
   language_->setCurrentIndex(std::max(0, language_->findData(qs(app.language().code()))));
   form->addRow(text(app, kLanguageMenu).remove('&'), language_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
+  connect(buttons, &QDialogButtonBox::helpRequested, this,
+          [this] { showHelp(this, app_.language().code(), "preferences.html"); });
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   form->addRow(buttons);

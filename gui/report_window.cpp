@@ -29,6 +29,7 @@
 #include "catalog/catalog_document.h"
 #include "gui/background_work.h"
 #include "gui/gui_text.h"
+#include "gui/help_window.h"
 #include "gui/texts.h"
 #include "platform/atomic_file.h"
 #include "report/report_data.h"
@@ -172,6 +173,8 @@ ReportWindow::ReportWindow(app::App& app, std::vector<xmlNode*> selection, QWidg
   layout->addWidget(buttons);
 
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(buttons, &QDialogButtonBox::helpRequested, this,
+          [this] { showHelp(this, app_.language().code(), "report.html"); });
   connect(refreshButton, &QPushButton::clicked, this, [this] { refresh(); });
   connect(printButton, &QPushButton::clicked, this, &ReportWindow::print);
   connect(previewButton, &QPushButton::clicked, this, &ReportWindow::printPreview);

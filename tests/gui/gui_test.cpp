@@ -8,6 +8,8 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QDockWidget>
 #include <QImage>
 #include <QLabel>
@@ -599,6 +601,20 @@ class GuiTest : public QObject {
     std::ifstream html(out / "report.html");
     std::string page((std::istreambuf_iterator<char>(html)), std::istreambuf_iterator<char>());
     QVERIFY(page.find("notes.txt") != std::string::npos);
+    // Its Help button opens the bundled help at the report's page, whose
+    // links lead on.
+    auto* helpButton = r->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Help);
+    QVERIFY(helpButton);
+    helpButton->click();
+    QTextBrowser* help = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() == "helpWindow" && top->isVisible()) help = top->findChild<QTextBrowser*>();
+    }
+    QVERIFY(help);
+    QCOMPARE(help->documentTitle(), QString("Reports, printing and PDF"));
+    help->setSource(QUrl("index.html"));
+    QVERIFY(help->toPlainText().contains("Export and import"));
+    help->window()->close();
     r->close();
     app.abandon();
   }

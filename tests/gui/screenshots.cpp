@@ -24,6 +24,7 @@
 #include "gui/find_dialog.h"
 #include "gui/main_window.h"
 #include "gui/report_window.h"
+#include "gui/help_window.h"
 
 using tamber::catalog::CatalogDocument;
 
@@ -143,6 +144,11 @@ int main(int argc, char** argv) {
     ok = save(*r, out, "report-window.png") && ok;
     ok = r->saveAs(QDir(out).filePath("report.pdf")) && ok;
     r->close();
+  }
+  if (QTextBrowser* help = tamber::gui::showHelp(&w, "en", "report.html")) {
+    help->window()->resize(760, 560);
+    ok = save(*help->window(), out, "help-window.png") && ok;
+    help->window()->close();
   }
   w.switchLanguage("fr");
   w.select(doc.root());

@@ -1,0 +1,62 @@
+#include "gui/help_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMainWindow>
+#include <QPointer>
+#include <QStyle>
+#include <QTextBrowser>
+#include <QToolBar>
+#include <QUrl>
+
+namespace tamber::gui {
+
+std::filesystem::path helpDirectory(const std::string& language) {
+  std::error_code ec;
+  std::vector<std::filesystem::path> roots;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) roots.push_back(exe.parent_path().parent_path() / "share" / "tamber" / "help");
+  roots.push_back(std::filesystem::path(TAMBER_HELP_SOURCE));
+  for (const auto& root : roots) {
+    for (const std::string& lang : {language, std::string("en")}) {
+      if (!lang.empty() && std::filesystem::exists(root / lang / "index.html", ec)) return root / lang;
+    }
+  }
+  return std::filesystem::path(TAMBER_HELP_SOURCE) / "en";
+}
+
+QTextBrowser* showHelp(QWidget* parent, const std::string& language, const QString& page) {
+  static QPointer<QMainWindow> window;
+  if (!window) {
+    window = new QMainWindow(parent ? parent->window() : nullptr, Qt::Window);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setObjectName("helpWindow");
+    window->resize(760, 620);
+    auto* browser = new QTextBrowser;
+    browser->setOpenExternalLinks(true);
+    window->setCentralWidget(browser);
+    QToolBar* bar = window->addToolBar("help");
+    bar->setMovable(false);
+    QStyle* style = QApplication::style();
+    QAction* back = bar->addAction(style->standardIcon(QStyle::SP_ArrowBack), "Back", browser, &QTextBrowser::backward);
+    QAction* forward =
+        bar->addAction(style->standardIcon(QStyle::SP_ArrowForward), "Forward", browser, &QTextBrowser::forward);
+    bar->addAction(style->standardIcon(QStyle::SP_DirHomeIcon), "Contents", browser, &QTextBrowser::home);
+    back->setEnabled(false);
+    forward->setEnabled(false);
+    QObject::connect(browser, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);
+    QObject::connect(browser, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
+    QObject::connect(browser, &QTextBrowser::sourceChanged, window,
+                     [browser] { browser->window()->setWindowTitle(browser->documentTitle()); });
+  }
+  auto* browser = static_cast<QTextBrowser*>(window->centralWidget());
+  QString dir = QString::fromStdString(helpDirectory(language).string());
+  browser->setSearchPaths({dir});
+  browser->setSource(QUrl::fromLocalFile(dir + "/" + page));
+  window->show();
+  window->raise();
+  window->activateWindow();
+  return browser;
+}
+
+}  // namespace tamber::gui
