@@ -60,6 +60,19 @@ QTableWidgetItem* flag(bool on) {
 
 }  // namespace
 
+void fillCategoryBox(const CatalogDocument& doc, xmlNode* selected, QComboBox* box) {
+  listCategories(doc, doc.root(), "", {}, box);
+  // The selected category (or the selected item's) is proposed.
+  xmlNode* proposed = selected && CatalogDocument::isItem(selected) ? selected->parent : selected;
+  if (proposed && CatalogDocument::isCategory(proposed)) {
+    catalog::ItemPath p = doc.parentPath(proposed);
+    p.push_back(CatalogDocument::numberOf(proposed));
+    QVariantList data;
+    for (auto n : p) data.push_back(n);
+    box->setCurrentIndex(std::max(0, box->findData(data)));
+  }
+}
+
 AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* parent)
     : QDialog(parent), app_(app), selected_(selected) {
   setWindowTitle(text(app, kAddFolderTitle));
@@ -80,16 +93,7 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
   });
   category_ = new QComboBox;
   category_->setEditable(true);
-  listCategories(doc, doc.root(), "", {}, category_);
-  // The selected category (or the selected item's) is proposed.
-  xmlNode* proposed = selected && CatalogDocument::isItem(selected) ? selected->parent : selected;
-  if (proposed && CatalogDocument::isCategory(proposed)) {
-    catalog::ItemPath p = doc.parentPath(proposed);
-    p.push_back(CatalogDocument::numberOf(proposed));
-    QVariantList data;
-    for (auto n : p) data.push_back(n);
-    category_->setCurrentIndex(std::max(0, category_->findData(data)));
-  }
+  fillCategoryBox(doc, selected, category_);
   comment_ = new QLineEdit;
   depth_ = new QSpinBox;
   depth_->setRange(0, 255);
@@ -294,23 +298,31 @@ bool AddFolderDialog::start() {
     say(problem, true);
     return false;
   }
+  QString categoryText = category_->currentText().trimmed();
+  if (update_->isChecked()) {
+    auto& doc = app_.library()->catalog();
+    o.category = doc.parentPath(selected_);
+    o.update = CatalogDocument::numberOf(selected_);
+  }
+  return startPrepared(o, categoryText);
+}
+
+bool AddFolderDialog::startPrepared(scan::AddFolderOptions o, const QString& categoryText) {
+  if (job_) return false;
   if (Status st = scan::AddFolderJob::validate(o); !st) {
     say(qs(st.message()), true);
     return false;
   }
   auto& lib = *app_.library();
   auto& doc = lib.catalog();
-  QString categoryText = category_->currentText().trimmed();
-  if (!update_->isChecked() && categoryText.isEmpty()) {
+  if (!o.update && categoryText.isEmpty()) {
     say(plain(text(app_, kCategory)).remove(':').trimmed() + "?", true);
     return false;
   }
   checkpoint_ = std::make_unique<app::CatalogCheckpoint>(lib);
-  if (update_->isChecked()) {
-    o.category = doc.parentPath(selected_);
-    o.update = CatalogDocument::numberOf(selected_);
-  } else {
+  if (!o.update) {
     // A category typed in the box is made, each missing step of its path.
+    o.category.clear();
     for (const auto& step : categoryText.split('/', Qt::SkipEmptyParts)) {
       auto n = doc.addCategory(o.category, ss(step.trimmed()), "");
       if (!n) {

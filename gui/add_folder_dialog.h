@@ -24,6 +24,10 @@ class QTimer;
 
 namespace tamber::gui {
 
+// Every category of the catalog as "A/B" (its numbers as data), the
+// selected one (or the selected item's) current.
+void fillCategoryBox(const catalog::CatalogDocument& doc, xmlNode* selected, QComboBox* box);
+
 class AddFolderDialog : public QDialog {
   Q_OBJECT
  public:
@@ -35,6 +39,10 @@ class AddFolderDialog : public QDialog {
   // Checks the entries and starts the job; false (and a message) when they
   // are not complete.
   bool start();
+  // Starts the job of options made elsewhere (the add-disc dialog), with
+  // its category as a typed path ("Music/Jazz", each missing step made),
+  // and shows its progress.
+  bool startPrepared(scan::AddFolderOptions o, const QString& categoryText);
   void cancel();
   // Closing the dialog while a job runs cancels the job.
   void reject() override;

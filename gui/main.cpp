@@ -56,8 +56,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
-      std::printf("Usage: tamber-gui [--config FILE] [LIBRARY]\n"
-                  "Opens LIBRARY (default: the DefaultLib setting, else the default library).\n");
+      std::printf("Usage: tamber-gui [--config FILE] [--drive sim:FILE] [LIBRARY]\n"
+                  "Opens LIBRARY (default: the DefaultLib setting, else the default library).\n"
+                  "--drive sim:FILE offers a simulated drive (a disc described in FILE) in the add-disc dialog.\n");
       return 0;
     }
     if (a == "--version") {
@@ -75,7 +76,7 @@ int main(int argc, char** argv) {
 
   // 1. The command line: arguments starting with "-" are options, a plain
   // one names the library.
-  QString library, config;
+  QString library, config, drive;
   QStringList args = QApplication::arguments();
   for (int i = 1; i < args.size(); ++i) {
     const QString& a = args[i];
@@ -83,6 +84,10 @@ int main(int argc, char** argv) {
       config = args[++i];
     } else if (a.startsWith("--config=")) {
       config = a.mid(9);
+    } else if (a == "--drive" && i + 1 < args.size()) {
+      drive = args[++i];
+    } else if (a.startsWith("--drive=")) {
+      drive = a.mid(8);
     } else if (a.startsWith("-")) {
       std::fprintf(stderr, "tamber-gui: unknown option '%s'; see --help\n", a.toLocal8Bit().constData());
       return 2;
@@ -112,6 +117,7 @@ int main(int argc, char** argv) {
 
   // 6-7. The main window (it reads the recent list), then the library.
   tamber::gui::MainWindow window(app);
+  window.setSimulatedDrive(drive);
   QObject::connect(&instance, &tamber::gui::SingleInstance::activated, &window, [&](const QString& path) {
     if (!path.isEmpty()) window.openLibrary(path);
     window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);

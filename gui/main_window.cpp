@@ -25,6 +25,7 @@
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
 #include "exchange/exchange.h"
+#include "gui/add_disc_dialog.h"
 #include "gui/add_folder_dialog.h"
 #include "gui/background_work.h"
 #include "gui/content_model.h"
@@ -208,6 +209,8 @@ void MainWindow::buildMenus() {
   changing(tools->addAction(style->standardIcon(QStyle::SP_FileDialogNewFolder), text(app_, kAddFolder),
                             QKeySequence(Qt::CTRL | Qt::Key_D), this, [this] { addFolder(); }));
   // The search reads the listings from threads of its own.
+  changing(tools->addAction(style->standardIcon(QStyle::SP_DriveCDIcon), text(app_, kAddDisc), this,
+                            [this] { addDisc(); }));
   changing(tools->addAction(style->standardIcon(QStyle::SP_FileDialogContentsView), text(app_, kFind),
                             QKeySequence::Find, this, [this] { find(); }));
   tools->addSeparator();
@@ -581,6 +584,51 @@ AddFolderDialog* MainWindow::addFolder() {
   });
   d->show();
   return d;
+}
+
+AddDiscDialog* MainWindow::addDisc() {
+  if (!app_.library() || busy_) return nullptr;
+  if (app_.library()->readOnly()) {
+    error(qs(app_.library()->path().string() + ": " + app_.text(app::kTextLibraryReadOnly)));
+    return nullptr;
+  }
+  auto* d = new AddDiscDialog(app_, shown_, simulatedDrive_, this);
+  d->setAttribute(Qt::WA_DeleteOnClose, false);
+  d->setWindowModality(Qt::WindowModal);
+  connect(d, &QDialog::accepted, this, [this, d] { startDiscJob(d); });
+  connect(d, &QDialog::rejected, d, &QObject::deleteLater);
+  d->show();
+  return d;
+}
+
+AddFolderDialog* MainWindow::startDiscJob(AddDiscDialog* disc) {
+  scan::AddFolderOptions o;
+  QString categoryText;
+  if (!disc->jobOptions(o, categoryText)) {
+    disc->deleteLater();
+    return nullptr;
+  }
+  AddFolderDialog* progress = addFolder();
+  if (!progress) {
+    disc->deleteLater();
+    return nullptr;
+  }
+  progress->setWindowTitle(disc->windowTitle());
+  progress->setQuiet(disc->quiet());
+  // The disc dialog holds the drive: the disc stays in while it is read,
+  // the tray opens when the job is done, and the dialog goes with the
+  // progress view.
+  disc->holdDisc(true);
+  connect(progress, &AddFolderDialog::finished, disc, [disc](bool done) {
+    disc->holdDisc(false);
+    if (done) disc->ejectIfWanted();
+  });
+  connect(progress, &QObject::destroyed, disc, &QObject::deleteLater);
+  if (!progress->startPrepared(o, categoryText)) {
+    disc->holdDisc(false);
+    progress->close();
+  }
+  return progress;
 }
 
 void MainWindow::showHit(const catalog::ItemPath& category, long long itemNumber, const QString& path) {

@@ -51,6 +51,14 @@ class MainWindow : public QMainWindow {
   // not change the library (busy()).
   class AddFolderDialog* addFolder();
   bool busy() const { return busy_; }
+  // The drive the add-disc dialog offers first ("sim:FILE", from --drive).
+  void setSimulatedDrive(const QString& drive) { simulatedDrive_ = drive; }
+  // Opens the add-disc dialog (window-modal). Its Add hands the job to the
+  // add-folder dialog's progress view, returned through `started` when
+  // given; the disc leaves the drive when the job ends, unless "NotEject".
+  class AddDiscDialog* addDisc();
+  // Starts the job the add-disc dialog describes; the progress dialog.
+  class AddFolderDialog* startDiscJob(class AddDiscDialog* disc);
   // The exchange commands with their file chosen; each runs on a worker
   // thread with a progress dialog, says how it went in the status bar (an
   // error in a message box) and returns whether it worked.
@@ -120,6 +128,7 @@ class MainWindow : public QMainWindow {
   QList<QAction*> changing_;
   QPointer<class AddFolderDialog> adding_;
   bool busy_ = false;
+  QString simulatedDrive_;
   xmlNode* shown_ = nullptr;  // the tree's selected element
 };
 

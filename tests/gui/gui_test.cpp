@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QTreeView>
@@ -32,6 +33,7 @@
 
 #include "app/app.h"
 #include "catalog/catalog_document.h"
+#include "gui/add_disc_dialog.h"
 #include "gui/add_folder_dialog.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
@@ -42,6 +44,7 @@
 #include "gui/single_instance.h"
 #include "scan/scanner.h"
 #include "search/search_criteria.h"
+#include "tests/disc/loopback_server.h"
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
 
@@ -617,6 +620,118 @@ class GuiTest : public QObject {
     help->window()->close();
     r->close();
     app.abandon();
+  }
+
+  // The add-disc dialog with simulated drives: an audio CD with CD-TEXT
+  // (its rows edited before adding), the same CD without CD-TEXT named from
+  // a disc database on loopback where two entries match and the user picks
+  // one (an edited title stays), an enhanced CD and a data disc.
+  void addsDiscsFromSimulatedDrives() {
+    auto lib = tmp.path / "discs.cds";
+    QCOMPARE(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(lib.string())).status, 0);
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "discs.cfg").string()}));
+    app.settings().putInt("App-Preference", "NotEject", 1);
+    tamber::gui::MainWindow w(app);
+    w.show();
+    QVERIFY(w.openLibrary(QString::fromStdString(lib.string())));
+    auto& doc = app.library()->catalog();
+    std::string discs = TAMBER_DISCS;
+    auto addWith = [&](tamber::gui::AddDiscDialog* d) {
+      QSignalSpy started(d, &QDialog::accepted);
+      d->accept();
+      tamber::gui::AddFolderDialog* progress = w.findChild<tamber::gui::AddFolderDialog*>();
+      QVERIFY(progress);
+      QSignalSpy done(progress, &tamber::gui::AddFolderDialog::finished);
+      QVERIFY(done.count() == 1 || done.wait(20000));
+      QVERIFY(done.at(0).at(0).toBool());
+      QApplication::processEvents();
+    };
+
+    w.setSimulatedDrive(QString::fromStdString("sim:" + discs + "/audio-cd.xml"));
+    auto* d = w.addDisc();
+    QVERIFY(d);
+    d->setQuiet(true);
+    QVERIFY(d->driveBox()->currentText().contains("audio-cd.xml"));
+    QVERIFY(d->readDisc());
+    QCOMPARE(d->tracks()->rowCount(), 12);
+    QCOMPARE(d->tracks()->item(0, 0)->text(), QString("Night Drive"));
+    QVERIFY(!d->note()->text().isEmpty());  // the titles came from CD-TEXT
+    QCOMPARE(d->labelEdit()->text(), QString("Night Drive"));
+    QVERIFY(d->tracks()->item(0, 4)->text().startsWith("GBAYE"));  // the ISRC, as read
+    d->tracks()->item(2, 0)->setText("Rain, edited");
+    d->categoryBox()->setCurrentText("Music/CDs");
+    addWith(d);
+    xmlNode* cds = doc.findByName(doc.findByName(doc.root(), "Music", true), "CDs", true);
+    QVERIFY(cds);
+    QVERIFY(doc.findByName(cds, "Night Drive", false));
+
+    // Without CD-TEXT: the database names the tracks.
+    std::ifstream in(discs + "/audio-cd.xml");
+    std::string textOfDisc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    textOfDisc.erase(textOfDisc.find("<cdtext>"), textOfDisc.find("</cdtext>") + 9 - textOfDisc.find("<cdtext>"));
+    std::ofstream(tmp.path / "plain.xml") << textOfDisc;
+    tamber::disc::LoopbackServer server;
+    server.answer("", tamber::disc::LoopbackServer::Mode::reply,
+                  {{"cddb+query", "211 close\r\njazz 990a150c The Night Owls / Night Drive\r\n"
+                                  "misc 990a150c Someone / Else\r\n.\r\n"},
+                   {"cddb+read+jazz",
+                    "210 jazz 990a150c\r\n# xmcd\r\n# Track frame offsets:\r\n#\t150\r\n# Disc length: 2583 seconds\r\n# Submitted via: Tool 1.0\r\n"
+                    "DISCID=990a150c\r\nDTITLE=The Night Owls / Night Drive\r\n"
+                    "DYEAR=2019\r\nDGENRE=JAZZ\r\nTTITLE0=Night Drive\r\nTTITLE1=Highway Lights\r\n"
+                    "TTITLE2=Rain on Glass\r\nEXTD=\r\nEXTT0=\r\nEXTT1=\r\nEXTT2=\r\n.\r\n"}});
+    app.settings().putText("App-Preference", "hello_email", "jo@example.org");
+    w.setSimulatedDrive(QString::fromStdString("sim:" + (tmp.path / "plain.xml").string()));
+    d = w.addDisc();
+    d->setQuiet(true);
+    QVERIFY(d->readDisc());
+    QVERIFY(d->note()->text().isEmpty());
+    QCOMPARE(d->tracks()->item(0, 0)->text(), QString("Track 1"));
+    d->tracks()->item(1, 0)->setText("My own title");
+    d->serverBox()->setCurrentText(QString("127.0.0.1:%1").arg(server.port()));
+    QStringList offered;
+    bool named = d->lookUp([&](const QStringList& matches) {
+      offered = matches;
+      return 0;
+    });
+    QVERIFY2(named, qPrintable(d->lastMessage()));
+    QCOMPARE(offered.size(), 2);
+    QVERIFY(offered[1].contains("Someone / Else"));
+    QCOMPARE(d->tracks()->item(0, 0)->text(), QString("Night Drive"));
+    QCOMPARE(d->tracks()->item(1, 0)->text(), QString("My own title"));  // the user's edit stays
+    QCOMPARE(d->tracks()->item(2, 0)->text(), QString("Rain on Glass"));
+    QVERIFY(d->note()->text().contains("2"));
+    QCOMPARE(d->artistEdit()->text(), QString("The Night Owls"));
+    // Choosing none changes nothing.
+    QVERIFY(!d->lookUp([](const QStringList&) { return -1; }));
+    QCOMPARE(d->tracks()->item(1, 0)->text(), QString("My own title"));
+    d->labelEdit()->setText("Night Drive (database)");
+    d->categoryBox()->setCurrentText("Music/CDs");
+    addWith(d);
+    QVERIFY(doc.findByName(cds, "Night Drive (database)", false));
+
+    // An enhanced CD and a data disc (their files from the simulated mount).
+    for (const char* name : {"enhanced-cd.xml", "data-cd.xml"}) {
+      w.setSimulatedDrive(QString::fromStdString("sim:" + discs + "/" + name));
+      d = w.addDisc();
+      d->setQuiet(true);
+      QVERIFY(d->readDisc());
+      QVERIFY(!d->discInfo()->text().isEmpty());
+      d->categoryBox()->setCurrentText("Data");
+      addWith(d);
+    }
+    xmlNode* data = doc.findByName(doc.root(), "Data", true);
+    int items = 0;
+    for (xmlNode* n = data->children; n; n = n->next) items += CatalogDocument::isItem(n);
+    QCOMPARE(items, 2);
+    QVERIFY(app.saveLibrary());
+    app.abandon();
+    auto ls = runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(lib.string()) +
+                         " ls --sort none 'Music/CDs/Night Drive'");
+    QVERIFY2(ls.out.find("Rain, edited") != std::string::npos, ls.out.c_str());
+    ls = runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(lib.string()) +
+                    " ls --sort none 'Music/CDs/Night Drive (database)'");
+    QVERIFY2(ls.out.rfind("Night Drive\nMy own title\nRain on Glass\n", 0) == 0, ls.out.c_str());
   }
 
   void theLanguageSwitchesWhileRunning() {

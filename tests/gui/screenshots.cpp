@@ -16,9 +16,11 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/app.h"
 #include "catalog/catalog_document.h"
+#include "gui/add_disc_dialog.h"
 #include "gui/add_folder_dialog.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
@@ -132,6 +134,16 @@ int main(int argc, char** argv) {
       }
     }
     if (d) d->close();
+  }
+  // The add-disc dialog with a simulated audio CD's tracks.
+  if (const char* sim = std::getenv("TAMBER_SIM_DISC")) {
+    w.setSimulatedDrive(QString("sim:") + sim);
+    if (auto* d = w.addDisc()) {
+      d->setQuiet(true);
+      d->readDisc();
+      ok = save(*d, out, "add-disc-dialog.png") && ok;
+      d->reject();
+    }
   }
   // The report window with its preview, and the first page of the PDF it
   // saves (turned into a picture by the script).

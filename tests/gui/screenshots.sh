@@ -4,7 +4,8 @@
 # Builds the release preset, catalogues a small sample folder (pictures, an
 # archive, tagged MP3s, a non-ASCII name) into a fresh library, then saves
 # the main window with the library, a folder's files with a picture's page,
-# an archive's page, a music folder, the report window and the first page of
+# an archive's page, a music folder, the add-disc dialog with a simulated
+# audio CD, the report window and the first page of
 # the PDF it saves, and the window in French.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -40,6 +41,7 @@ for d in range(600):
         open(os.path.join(folder, "photo_%03d_%03d.jpg" % (d, f)), "w").close()
 PY
 mkdir -p "$out"
+export TAMBER_SIM_DISC="$PWD/tests/disc/discs/audio-cd.xml"
 xvfb-run -a -s "-screen 0 1280x800x24" ./build/release/tests/gui/gui_screenshots "$lib" "$out" \
   --config "$work/tamber.cfg" "$work/big"
 pdftoppm -png -r 60 -f 1 -l 1 "$out/report.pdf" "$out/report-pdf-page"
