@@ -50,14 +50,7 @@ std::string describe(const CatalogDocument& doc, xmlNode* n) {
 void setLanguage(const App* app) { speaking = app; }
 
 std::string fillIn(std::string text, std::initializer_list<std::string> values) {
-  size_t from = 0;
-  for (const auto& v : values) {
-    auto at = text.find("%s", from);
-    if (at == std::string::npos) break;
-    text.replace(at, 2, v);
-    from = at + v.size();
-  }
-  return text;
+  return app::fillIn(std::move(text), values);
 }
 
 std::string say(int id, std::initializer_list<std::string> values) {

@@ -66,6 +66,9 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // Sound is played through Qt's FFmpeg back end, which needs no GStreamer
+  // plugins installed; the environment may choose another.
+  if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND")) qputenv("QT_MEDIA_BACKEND", "ffmpeg");
   QApplication qapp(argc, argv);
   QApplication::setApplicationName("Tamber+");
   QApplication::setApplicationVersion("0.1.0");

@@ -24,7 +24,9 @@
 #include "app/csv_export.h"
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
+#include "disc/track.h"
 #include "exchange/exchange.h"
+#include "scan/listing.h"
 #include "gui/add_disc_dialog.h"
 #include "gui/add_folder_dialog.h"
 #include "gui/background_work.h"
@@ -35,6 +37,7 @@
 #include "gui/gui_text.h"
 #include "gui/library_model.h"
 #include "gui/preferences_dialog.h"
+#include "gui/player_bar.h"
 #include "gui/property_page.h"
 #include "gui/report_window.h"
 #include "platform/atomic_file.h"
@@ -113,6 +116,12 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
   coverDock_->setObjectName("coverBar");
   coverDock_->setWidget(cover_);
   addDockWidget(Qt::LeftDockWidgetArea, coverDock_);
+  player_ = new PlayerBar(app_);
+  playerDock_ = new QDockWidget;
+  playerDock_->setObjectName("playerBar");
+  playerDock_->setWidget(player_);
+  playerDock_->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+  addDockWidget(Qt::BottomDockWidgetArea, playerDock_);
 
   connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { showNode(libraryModel_->node(current)); });
@@ -204,6 +213,9 @@ void MainWindow::buildMenus() {
   view->addAction(dock_->toggleViewAction());
   coverDock_->setWindowTitle(text(app_, kCover));
   view->addAction(coverDock_->toggleViewAction());
+  playerDock_->setWindowTitle(text(app_, kPlayer));
+  view->addAction(playerDock_->toggleViewAction());
+  player_->retranslate();
 
   QMenu* tools = menuBar()->addMenu(text(app_, kToolsMenu));
   changing(tools->addAction(style->standardIcon(QStyle::SP_FileDialogNewFolder), text(app_, kAddFolder),
@@ -488,10 +500,29 @@ void MainWindow::openFolder(const std::vector<std::string>& steps) {
 void MainWindow::showEntry(int row) {
   auto& lib = *app_.library();
   if (const scan::ListingEntry* e = content_->entryAt(row)) {
+    // An audio file, or a track of an audio disc (its number counted in
+    // the disc's order), goes to the player.
+    std::vector<std::string> steps = content_->steps();
+    steps.push_back(e->name);
+    const std::string* type = e->field("f");
+    bool track = steps.size() == 1 && !e->folder && disc::isAudioTrackItem(e->name, type ? *type : "");
+    int number = 0;
+    if (track) {
+      for (int i = 0; i <= row; ++i) {
+        const scan::ListingEntry* t = content_->entryAt(i);
+        const std::string* f = t ? t->field("f") : nullptr;
+        if (t && !t->folder && disc::isAudioTrackItem(t->name, f ? *f : "")) ++number;
+      }
+    }
+    static const scan::ExtensionTable extensions;
+    auto kind = extensions.classify(scan::extensionOf(e->name));
+    bool audioFile = !e->folder && ((kind && kind->kind == scan::FileKind::audio) || e->field("m"));
+    player_->setEntry(content_->item(), steps, track || audioFile, number);
     FilePage p = filePage(app_, lib, content_->item(), content_->steps(), *e);
     page_->document()->addResource(QTextDocument::ImageResource, QUrl("tamber:thumbnail"), p.thumbnail);
     page_->setHtml(p.html);
   } else if (xmlNode* n = content_->nodeAt(row)) {
+    player_->setEntry(nullptr, {}, false);
     page_->setHtml(CatalogDocument::isItem(n) ? itemPage(app_, lib, n) : categoryPage(app_, lib, n));
   }
 }
@@ -584,6 +615,11 @@ AddFolderDialog* MainWindow::addFolder() {
   });
   d->show();
   return d;
+}
+
+void MainWindow::setSimulatedDrive(const QString& drive) {
+  simulatedDrive_ = drive;
+  player_->setSimulatedDrive(drive);
 }
 
 AddDiscDialog* MainWindow::addDisc() {

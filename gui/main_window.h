@@ -52,7 +52,7 @@ class MainWindow : public QMainWindow {
   class AddFolderDialog* addFolder();
   bool busy() const { return busy_; }
   // The drive the add-disc dialog offers first ("sim:FILE", from --drive).
-  void setSimulatedDrive(const QString& drive) { simulatedDrive_ = drive; }
+  void setSimulatedDrive(const QString& drive);
   // Opens the add-disc dialog (window-modal). Its Add hands the job to the
   // add-folder dialog's progress view, returned through `started` when
   // given; the disc leaves the drive when the job ends, unless "NotEject".
@@ -76,6 +76,7 @@ class MainWindow : public QMainWindow {
   ContentModel* contentModel() const { return content_; }
   QTreeWidget* folders() const { return folders_; }
   QLabel* cover() const { return cover_; }
+  class PlayerBar* player() const { return player_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -122,6 +123,8 @@ class MainWindow : public QMainWindow {
   QTextBrowser* page_;
   QDockWidget* dock_;
   QDockWidget* coverDock_;
+  QDockWidget* playerDock_;
+  class PlayerBar* player_;
   QLabel* cover_;
   QTreeWidget* folders_;
   QMenu* recent_ = nullptr;

@@ -153,6 +153,11 @@ enum GuiText : int {
   kYear = 947,
   kCatalogNumber = 948,
   kNoDisc = 949,
+  kPlay = 950,
+  kPause = 951,
+  kPlayer = 953,
+  kPlaying = 954,
+  kNothingToPlay = 955,
 };
 
 }  // namespace tamber::gui

@@ -32,7 +32,7 @@ packages=(
   # picture and archive fixtures
   imagemagick libimage-exiftool-perl zip gcab arj
   # the desktop program, its tests (offscreen) and its pictures (under Xvfb)
-  qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core
+  qt6-base-dev qt6-multimedia-dev libgl-dev xvfb xauth fonts-dejavu-core
 )
 
 missing=()

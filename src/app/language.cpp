@@ -62,4 +62,15 @@ std::string chooseLanguage(const std::string& configured, const std::filesystem:
   return code;
 }
 
+std::string fillIn(std::string text, std::initializer_list<std::string> values) {
+  size_t from = 0;
+  for (const auto& v : values) {
+    auto at = text.find("%s", from);
+    if (at == std::string::npos) break;
+    text.replace(at, 2, v);
+    from = at + v.size();
+  }
+  return text;
+}
+
 }  // namespace tamber::app

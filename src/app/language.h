@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <initializer_list>
 #include <string>
 
 #include "platform/result.h"
@@ -76,6 +77,9 @@ enum TextId : int {
   kTextSameLibrary = 642,
   kTextExportedXml = 643,          // %s file, %s items, %s pictures
   kTextExportedCsv = 644,          // %s file, %s rows
+  kTextDiscAway = 645,             // %s label, %s where it is kept
+  kTextOtherDisc = 646,            // %s label in the drive, %s label, %s where it is kept
+  kTextFolderAway = 647,           // %s path
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,
@@ -104,5 +108,9 @@ std::filesystem::path resourceDirectory();
 // LC_ALL/LC_MESSAGES/LANG (C and POSIX mean "en"); "en" when no resource file
 // exists for the code.
 std::string chooseLanguage(const std::string& configured, const std::filesystem::path& dir);
+
+// A language text with each "%s" filled in turn (a value holding "%s"
+// stays as it is).
+std::string fillIn(std::string text, std::initializer_list<std::string> values);
 
 }  // namespace tamber::app

@@ -40,6 +40,7 @@
 #include "gui/item_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
+#include "gui/player_bar.h"
 #include "gui/report_window.h"
 #include "gui/single_instance.h"
 #include "scan/scanner.h"
@@ -734,6 +735,77 @@ class GuiTest : public QObject {
     QVERIFY2(ls.out.rfind("Night Drive\nMy own title\nRain on Glass\n", 0) == 0, ls.out.c_str());
   }
 
+  // The player page: an audio file of a folder at hand plays, and one whose
+  // folder is gone says so; an audio CD's track plays from the drive that
+  // holds that disc, and another disc in the drive is named.
+  void playsWhatIsAtHand() {
+    auto music = tmp.path / "music";
+    std::filesystem::create_directories(music);
+    QCOMPARE(runCommand("sox -n -r 44100 -c 2 " + shellQuote((music / "tone.wav").string()) +
+                        " synth 1 sine 440 && lame -S " + shellQuote((music / "tone.wav").string()) + " " +
+                        shellQuote((music / "tone.mp3").string()))
+                 .status,
+             0);
+    auto lib = tmp.path / "player.cds";
+    QCOMPARE(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(lib.string())).status, 0);
+    std::string at = std::string(TAMBER_CLI) + " -L " + shellQuote(lib.string()) + " --config " +
+                     shellQuote((tmp.path / "player.cfg").string());
+    QCOMPARE(runCommand(at + " add-folder -q " + shellQuote(music.string()) + " --label Tunes --category Music").status,
+             0);
+    QCOMPARE(runCommand(at + " add-disc -q --drive " + shellQuote(std::string("sim:") + TAMBER_DISCS + "/audio-cd.xml") +
+                        " --category Music --no-eject")
+                 .status,
+             0);
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "player.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    w.show();
+    QVERIFY(w.openLibrary(QString::fromStdString(lib.string())));
+    auto& doc = app.library()->catalog();
+    xmlNode* musicCategory = doc.findByName(doc.root(), "Music", true);
+    auto rowOf = [&](const char* name) {
+      auto* m = w.list()->model();
+      for (int r = 0; r < m->rowCount(); ++r) {
+        if (m->index(r, 0).data().toString() == QString::fromUtf8(name)) return r;
+      }
+      return -1;
+    };
+    w.select(doc.findByName(musicCategory, "Tunes", false));
+    int row = rowOf("tone.mp3");
+    QVERIFY(row >= 0);
+    w.list()->selectRow(row);
+    auto* player = w.player();
+    QVERIFY(player->playButton()->isEnabled());
+    QVERIFY(player->play());
+    QCOMPARE(player->source(), QString::fromStdString((music / "tone.mp3").string()));
+    player->stop();
+    std::filesystem::rename(music, tmp.path / "music-gone");
+    QVERIFY(!player->play());
+    QVERIFY2(player->status()->text().contains("away"), qPrintable(player->status()->text()));
+    std::filesystem::rename(tmp.path / "music-gone", music);
+
+    // The audio CD: track 3 from the drive holding it.
+    w.setSimulatedDrive(QString::fromStdString(std::string("sim:") + TAMBER_DISCS + "/audio-cd.xml"));
+    w.select(doc.findByName(musicCategory, "Night Drive", false));
+    row = rowOf("Rain on Glass");
+    QVERIFY(row >= 0);
+    w.list()->selectRow(row);
+    QVERIFY(player->play());
+    QVERIFY2(player->source().startsWith("cdda://") && player->source().endsWith("#3"),
+             qPrintable(player->source()));
+    player->stop();
+    // Another disc in the drive: named, and what to insert.
+    w.setSimulatedDrive(QString::fromStdString(std::string("sim:") + TAMBER_DISCS + "/enhanced-cd.xml"));
+    QVERIFY(!player->play());
+    QVERIFY2(player->status()->text().contains("not this one") && player->status()->text().contains("Night Drive"),
+             qPrintable(player->status()->text()));
+    // A category's row: nothing to play.
+    w.select(musicCategory);
+    w.list()->selectRow(0);
+    QVERIFY(!player->playButton()->isEnabled());
+    app.abandon();
+  }
+
   void theLanguageSwitchesWhileRunning() {
     tamber::app::App app;
     QVERIFY(app.start({(tmp.path / "lang.cfg").string()}));
@@ -755,6 +827,7 @@ class GuiTest : public QObject {
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("QT_MEDIA_BACKEND", "ffmpeg");
   QApplication app(argc, argv);
   GuiTest test;
   return QTest::qExec(&test, argc, argv);
