@@ -81,7 +81,26 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
   server_ = new QComboBox;
   server_->setEditable(true);
   auto site = app::cddbServer(app_.settings(), "");
-  if (site) server_->addItem(qs(site->host + ":" + std::to_string(site->port) + site->path));
+  auto serverText = [](const disc::CddbSite& s) { return qs(s.host + ":" + std::to_string(s.port) + s.path); };
+  if (site) {
+    server_->addItem(serverText(*site));
+    // The watcher adds the mirrors the server lists once it is reached, and
+    // the box says when it cannot be.
+    watcher_ = std::make_unique<disc::CddbServerWatcher>(
+        *site, [this, serverText](bool reachable, const std::vector<disc::CddbSite>& sites) {
+          QStringList mirrors;
+          for (const auto& s : sites) mirrors << serverText(s);
+          QMetaObject::invokeMethod(
+              this,
+              [this, reachable, mirrors] {
+                for (const QString& m : mirrors) {
+                  if (server_->findText(m) < 0) server_->addItem(m);
+                }
+                server_->setToolTip(reachable ? QString() : text(app_, kServerUnreachable));
+              },
+              Qt::QueuedConnection);
+        });
+  }
   auto* lookUpButton = new QPushButton(text(app_, kLookUp));
   auto* serverRow = new QHBoxLayout;
   serverRow->addWidget(new QLabel(text(app_, kServer)));
@@ -145,7 +164,10 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
   fillDrives();
 }
 
-AddDiscDialog::~AddDiscDialog() = default;
+AddDiscDialog::~AddDiscDialog() {
+  // The watcher's reports go to this dialog: it stops first.
+  if (watcher_) watcher_->stop();
+}
 
 void AddDiscDialog::say(const QString& message, bool error) {
   message_ = message;

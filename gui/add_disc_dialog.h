@@ -12,6 +12,7 @@
 
 #include "app/app.h"
 #include "disc/audio_disc.h"
+#include "disc/cddb.h"
 #include "disc/drive_manager.h"
 #include "scan/add_folder_job.h"
 
@@ -85,6 +86,7 @@ class AddDiscDialog : public QDialog {
   QCheckBox* notEject_;
   QString message_;
   bool quiet_ = false;
+  std::unique_ptr<disc::CddbServerWatcher> watcher_;
 };
 
 }  // namespace tamber::gui

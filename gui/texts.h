@@ -158,6 +158,7 @@ enum GuiText : int {
   kPlayer = 953,
   kPlaying = 954,
   kNothingToPlay = 955,
+  kServerUnreachable = 956,
 };
 
 }  // namespace tamber::gui
