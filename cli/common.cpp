@@ -19,6 +19,27 @@ void onInterrupt(int sig) {
 }
 }  // namespace
 
+Result<Output> Output::open(const std::string& path) {
+  Output out;
+  if (path.empty()) return out;
+  auto begun = AtomicFile::begin(path);
+  if (!begun) return Error{begun.error().code, path + ": " + begun.message()};
+  out.file_.emplace(std::move(*begun));
+  return out;
+}
+
+Status Output::write(std::string_view bytes) {
+  if (file_) return file_->write(bytes);
+  std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return std::cout.good() ? Status{} : Status{Error{Errc::io, "standard output could not be written"}};
+}
+
+Status Output::finish() {
+  if (file_) return file_->commit();
+  std::cout.flush();
+  return std::cout.good() ? Status{} : Status{Error{Errc::io, "standard output could not be written"}};
+}
+
 CancelOnSignals::CancelOnSignals() {
   interrupted.store(0);
   struct sigaction sa {};

@@ -10,11 +10,13 @@
 #include <initializer_list>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/app.h"
 #include "catalog/catalog_document.h"
 #include "commands.h"
+#include "platform/atomic_file.h"
 
 namespace tamber::cli {
 
@@ -95,6 +97,20 @@ Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer pre
 // path's numbers.
 Result<ItemPath> makeCategoryPath(CatalogDocument& doc, const std::string& text,
                                   const std::string& comment);
+
+// Where a command writes a document: a new file put in place when
+// complete (-o FILE), or standard output (no file).
+class Output {
+ public:
+  static Result<Output> open(const std::string& path);
+  bool toFile() const { return file_.has_value(); }
+  Status write(std::string_view bytes);
+  // Puts the file in place (nothing to do for standard output).
+  Status finish();
+
+ private:
+  std::optional<AtomicFile> file_;
+};
 
 // The signal that asked a job to stop (SIGINT, SIGTERM), or 0.
 extern std::atomic<int> interrupted;

@@ -222,31 +222,23 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
               }
               selection.push_back(t->node);
             }
-            std::optional<AtomicFile> file;
-            if (!a->output.empty()) {
-              auto begun = AtomicFile::begin(a->output);
-              if (!begun) {
-                n.error(a->output + ": " + begun.message());
-                return kExitFailure;
-              }
-              file.emplace(std::move(*begun));
+            auto output = Output::open(a->output);
+            if (!output) {
+              n.error(output.message());
+              return kExitFailure;
             }
-            auto out = [&](std::string_view bytes) -> Status {
-              if (file) return file->write(bytes);
-              std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-              return std::cout.good() ? Status{} : Status{Error{Errc::io, "standard output could not be written"}};
-            };
+            auto out = [&](std::string_view bytes) { return output->write(bytes); };
             CancelOnSignals cancel;
             ProgressLine line(*g, "Rows");
             auto rows = app::exportCsv(*app.library(), selection, out, [&](long long r) { return line(r, -1); });
             line.clear();
             if (interrupted.load() != 0) return 128 + interrupted.load();
-            Status st = rows ? (file ? file->commit() : Status{}) : Status{rows.error()};
+            Status st = rows ? output->finish() : Status{rows.error()};
             if (!st) {
               n.error((a->output.empty() ? "" : a->output + ": ") + st.message());
               return kExitFailure;
             }
-            if (file && !g->quiet) {
+            if (output->toFile() && !g->quiet) {
               std::cerr << say(app::kTextExportedCsv, {a->output, std::to_string(*rows)}) << "\n";
             }
             return kExitOk;

@@ -168,20 +168,12 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
           }
           // HTML and XML are written as they are made: to a new file put in
           // place when complete, or to standard output.
-          std::optional<AtomicFile> file;
-          if (!a->output.empty()) {
-            auto begun = AtomicFile::begin(a->output);
-            if (!begun) {
-              n.error(a->output + ": " + begun.message());
-              return kExitFailure;
-            }
-            file.emplace(std::move(*begun));
+          auto output = Output::open(a->output);
+          if (!output) {
+            n.error(output.message());
+            return kExitFailure;
           }
-          auto out = [&](std::string_view bytes) -> Status {
-            if (file) return file->write(bytes);
-            std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-            return std::cout.good() ? Status{} : Status{Error{Errc::io, "standard output could not be written"}};
-          };
+          auto out = [&](std::string_view bytes) { return output->write(bytes); };
           Status st;
           if (a->format == "xml") {
             st = report::writeReportData(*app.library(), selection, options, out);
@@ -192,7 +184,7 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
             };
             auto page = [&](std::string html) -> Result<std::string> {
               clear.done();
-              if (!file) return html;
+              if (!output->toFile()) return html;
               return report::writeCoverPictures(std::move(html), a->output,
                                                 [&app](const std::string& stream) -> Result<std::string> {
                                                   auto s = app.library()->file().root().openStream(stream);
@@ -203,7 +195,7 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
             st = r.writeHtml(build, page, out);
           }
           clear.done();
-          if (st && file) st = file->commit();
+          if (st) st = output->finish();
           if (!st) {
             n.error((a->output.empty() ? "" : a->output + ": ") + st.message());
             return kExitFailure;

@@ -494,18 +494,12 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         return kExitFailure;
       }
       const disc::DriveRecord& r = *drives.record(*index);
-      scan::DiscJob job;
-      job.kind = r.discType;
-      job.volumeLabel = r.label;
-      job.capacityBytes = r.capacityBytes;
-      job.trackCount = r.trackCount;
-      job.playingSeconds = r.spanMinutes * 60 + r.spanSeconds;
-      job.catalogNumber = d->catalog.empty() ? r.catalogNumber : d->catalog;
+      scan::DiscJob job = app::discJobOf(r);
+      if (!d->catalog.empty()) job.catalogNumber = d->catalog;
       job.price = price;
       job.location = d->location;
       bool audio = r.discType == disc::kDiscAudio || r.discType == disc::kDiscEnhanced;
       if (audio) {
-        job.musicBrainzId = disc::musicBrainzDiscId(r.toc);
         job.tracks = disc::trackRows(r, app.text(app::kTextTrack));
         auto packs = drives.readCdText(*index);
         if (!packs) std::cerr << "tamber: warning: " << packs.message() << "\n";

@@ -383,16 +383,10 @@ bool AddDiscDialog::jobOptions(scan::AddFolderOptions& o, QString& categoryText)
     say(qs(std::string("Please specify a category for this disk!")), true);
     return false;
   }
-  scan::DiscJob job;
-  job.kind = r.discType;
-  job.volumeLabel = r.label;
-  job.capacityBytes = r.capacityBytes;
-  job.trackCount = r.trackCount;
-  job.playingSeconds = r.spanMinutes * 60 + r.spanSeconds;
+  scan::DiscJob job = app::discJobOf(r);
   job.catalogNumber = ss(catalog_->text().trimmed());
   bool audio = r.discType == disc::kDiscAudio || r.discType == disc::kDiscEnhanced;
   if (audio) {
-    job.musicBrainzId = disc::musicBrainzDiscId(r.toc);
     job.tracks = rows_;
     job.texts = {ss(artist_->text().trimmed()), ss(album_->text().trimmed()), ss(genre_->text().trimmed()),
                  ss(year_->text().trimmed())};

@@ -44,16 +44,6 @@ const char* kindOf(const scan::ListingEntry& entry, bool track) {
   return "";
 }
 
-std::string isoLocal(const std::string& hexTime) {
-  auto t = parseHexTime(hexTime);
-  if (!t || !*t) return {};
-  std::tm tm{};
-  if (!localtime_r(&*t, &tm)) return {};
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
-}
-
 }  // namespace
 
 const std::vector<std::string>& csvColumns() {
@@ -118,7 +108,7 @@ Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode
       cells[1] = path + entry.name;
       cells[2] = entry.folder ? "folder" : "file";
       if (!entry.folder) cells[3] = std::to_string(entry.size);
-      cells[4] = isoLocal(entry.modified);
+      cells[4] = formatHexTime(entry.modified, "%Y-%m-%d %H:%M:%S").value_or("");
       cells[5] = kindOf(entry, track);
       for (const auto& [key, value] : propertiesText(entry.fields)) {
         auto it = columnOf.find(key);

@@ -1,5 +1,7 @@
 #include "app/disc_database.h"
 
+#include "disc/toc.h"
+
 namespace tamber::app {
 
 Result<disc::CddbSite> cddbServer(const SettingsStore& settings, const std::string& override) {
@@ -43,6 +45,18 @@ Status configureCddbClient(const SettingsStore& settings, const CddbOverrides& o
     client.proxyPassword = settings.getText(kCddbSection, "proxy_password");
   }
   return {};
+}
+
+scan::DiscJob discJobOf(const disc::DriveRecord& r) {
+  scan::DiscJob job;
+  job.kind = r.discType;
+  job.volumeLabel = r.label;
+  job.capacityBytes = r.capacityBytes;
+  job.trackCount = r.trackCount;
+  job.playingSeconds = r.spanMinutes * 60 + r.spanSeconds;
+  job.catalogNumber = r.catalogNumber;
+  if (r.discType == disc::kDiscAudio || r.discType == disc::kDiscEnhanced) job.musicBrainzId = disc::musicBrainzDiscId(r.toc);
+  return job;
 }
 
 }  // namespace tamber::app

@@ -2,6 +2,9 @@
 // (section "FreeDBSelected") and what a command line or dialog overrides.
 #pragma once
 
+#include "disc/drive_manager.h"
+#include "scan/add_folder_job.h"
+
 #include <string>
 
 #include "app/settings_store.h"
@@ -26,5 +29,10 @@ Result<disc::CddbSite> cddbServer(const SettingsStore& settings, const std::stri
 // "proxy_port", "proxy_user", "proxy_password"), the overrides winning.
 Status configureCddbClient(const SettingsStore& settings, const CddbOverrides& overrides,
                            disc::CddbClient& client);
+
+// What a job records of the disc in a drive: its kind, volume label,
+// capacity, track count, playing time and own catalog number, and for an
+// audio or enhanced CD its disc id.
+scan::DiscJob discJobOf(const disc::DriveRecord& record);
 
 }  // namespace tamber::app

@@ -103,24 +103,14 @@ std::string sizeText(uint64_t bytes, bool human) {
 namespace {
 
 // A recorded HexTime as local time in `format`; nothing when it holds none.
-std::optional<std::string> localTime(const std::string& hexTime, const char* format) {
-  auto t = parseHexTime(hexTime);
-  if (!t || !*t) return std::nullopt;
-  std::tm tm{};
-  localtime_r(&*t, &tm);
-  char buf[40];
-  std::strftime(buf, sizeof buf, format, &tm);
-  return std::string(buf);
-}
-
 }  // namespace
 
 std::string localTimeText(const std::string& hexTime) {
-  return localTime(hexTime, "%Y-%m-%d %H:%M:%S").value_or("-");
+  return formatHexTime(hexTime, "%Y-%m-%d %H:%M:%S").value_or("-");
 }
 
 std::string isoTimeJson(const std::string& hexTime) {
-  auto s = localTime(hexTime, "%Y-%m-%dT%H:%M:%S%z");
+  auto s = formatHexTime(hexTime, "%Y-%m-%dT%H:%M:%S%z");
   if (!s) return "null";
   if (s->size() >= 5) s->insert(s->size() - 2, ":");  // +0100 -> +01:00
   return jsonString(*s);

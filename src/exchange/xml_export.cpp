@@ -61,17 +61,6 @@ FieldName trackField(const std::string& code) {
   return it == names.end() ? FieldName{nullptr, Type::text} : it->second;
 }
 
-// A recorded time as the local time it stands for, "2003-05-12T14:30:00".
-std::string isoLocal(const std::string& hexTime) {
-  auto t = parseHexTime(hexTime);
-  if (!t || !*t) return {};
-  std::tm tm{};
-  if (!localtime_r(&*t, &tm)) return {};
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
-  return text;
-}
-
 // A picture's name as a plain file name in the export's folder: its last
 // component, without characters a file system or a shell would trip on, and
 // not hidden.
@@ -176,7 +165,8 @@ class Exporter {
   // An element with text, left out when the text is empty.
   void element(const char* name, const std::string& value, Type type = Type::text) {
     std::string shown = value;
-    if (type == Type::time) shown = isoLocal(value);
+    // A recorded time as the local time it stands for, "2003-05-12T14:30:00".
+    if (type == Type::time) shown = formatHexTime(value, "%Y-%m-%dT%H:%M:%S").value_or("");
     if (type == Type::hexNumber) {
       char* end = nullptr;
       unsigned long long v = std::strtoull(value.c_str(), &end, 16);

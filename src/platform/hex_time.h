@@ -29,6 +29,18 @@ inline std::optional<std::time_t> parseHexTime(const std::string& s) {
   return static_cast<std::time_t>(v);
 }
 
+// A recorded time as local time in a strftime format; nothing for an
+// empty, zero or malformed one.
+inline std::optional<std::string> formatHexTime(const std::string& hexTime, const char* format) {
+  auto t = parseHexTime(hexTime);
+  if (!t || !*t) return std::nullopt;
+  std::tm tm{};
+  if (!localtime_r(&*t, &tm)) return std::nullopt;
+  char buf[64];
+  std::strftime(buf, sizeof buf, format, &tm);
+  return std::string(buf);
+}
+
 // Local date and time for display: "2024-03-05 14:30".
 inline std::string displayTime(std::time_t t) {
   std::tm tm{};
