@@ -38,6 +38,18 @@ PreferencesDialog::PreferencesDialog(app::App& app, QWidget* parent) : QDialog(p
   language_->addItem("Italiano", "it");
   language_->setCurrentIndex(std::max(0, language_->findData(qs(app.language().code()))));
   form->addRow(text(app, kLanguageMenu).remove('&'), language_);
+  // The report stylesheet used instead of the default one ("DefaultXSLFile").
+  stylesheet_ = new QLineEdit(qs(app.settings().getText("App-Preference", "DefaultXSLFile")));
+  stylesheet_->setPlaceholderText(text(app, kDefaultStylesheet));
+  auto* chooseStylesheet = new QPushButton(text(app, kBrowse));
+  connect(chooseStylesheet, &QPushButton::clicked, this, [this] {
+    QString f = QFileDialog::getOpenFileName(this, QString(), stylesheet_->text(), "XSLT (*.xsl *.xslt);;*");
+    if (!f.isEmpty()) stylesheet_->setText(f);
+  });
+  auto* styleRow = new QHBoxLayout;
+  styleRow->addWidget(stylesheet_, 1);
+  styleRow->addWidget(chooseStylesheet);
+  form->addRow(text(app, kStylesheet), styleRow);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
           [this] { showHelp(this, app_.language().code(), "preferences.html"); });
@@ -52,6 +64,7 @@ QString PreferencesDialog::language() const { return language_->currentData().to
 void PreferencesDialog::store() {
   app_.settings().putText("App-Preference", "DefaultLib", ss(library_->text().trimmed()));
   app_.settings().putInt("App-Preference", "DefaultDepth", depth_->value());
+  app_.settings().putText("App-Preference", "DefaultXSLFile", ss(stylesheet_->text().trimmed()));
 }
 
 }  // namespace tamber::gui

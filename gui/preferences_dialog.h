@@ -26,6 +26,10 @@ class PreferencesDialog : public QDialog {
   QLineEdit* library_;
   QSpinBox* depth_;
   QComboBox* language_;
+  QLineEdit* stylesheet_;
+
+ public:
+  QLineEdit* stylesheetEdit() const { return stylesheet_; }
 };
 
 }  // namespace tamber::gui

@@ -40,6 +40,8 @@
 #include "gui/item_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
+#include "gui/preferences_dialog.h"
+#include "app/disc_presence.h"
 #include "gui/player_bar.h"
 #include "gui/report_window.h"
 #include "gui/single_instance.h"
@@ -620,6 +622,23 @@ class GuiTest : public QObject {
     QVERIFY(help->toPlainText().contains("Export and import"));
     help->window()->close();
     r->close();
+
+    // A stylesheet chosen in the preferences makes the report.
+    auto custom = tmp.path / "custom.xsl";
+    std::ofstream(custom) << "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+                             "<xsl:output method=\"html\"/><xsl:template match=\"/\"><html><body><p>Shelf: "
+                             "<xsl:value-of select=\"count(//file-structure)\"/></p></body></html></xsl:template>"
+                             "</xsl:stylesheet>";
+    {
+      tamber::gui::PreferencesDialog prefs(app, &w);
+      prefs.stylesheetEdit()->setText(QString::fromStdString(custom.string()));
+      prefs.store();
+    }
+    r = w.report();
+    QVERIFY(r);
+    QCOMPARE(r->stylesheet()->text(), QString::fromStdString(custom.string()));
+    QVERIFY2(r->html().contains("Shelf: 2"), qPrintable(r->html()));
+    r->close();
     app.abandon();
   }
 
@@ -804,6 +823,30 @@ class GuiTest : public QObject {
     w.list()->selectRow(0);
     QVERIFY(!player->playButton()->isEnabled());
     app.abandon();
+
+    // A data disc is at hand when a disc of its volume label is mounted.
+    QCOMPARE(runCommand(at + " add-disc -q --drive " + shellQuote(std::string("sim:") + TAMBER_DISCS + "/data-cd.xml") +
+                        " --category Data --no-eject")
+                 .status,
+             0);
+    tamber::app::App second;
+    QVERIFY(second.start({(tmp.path / "player.cfg").string()}));
+    QVERIFY(second.openLibrary(lib.string(), true));
+    auto& catalog = second.library()->catalog();
+    xmlNode* disc = catalog.findByName(catalog.findByName(catalog.root(), "Data", true), "PHOTOS_2019", false);
+    QVERIFY(disc);
+    tamber::disc::CdDriveManager same;
+    QVERIFY(same.addDrive(std::string("sim:") + TAMBER_DISCS + "/data-cd.xml"));
+    auto found = tamber::app::locate(second, *second.library(), disc, {"Holiday", "day1.txt"}, same);
+    QVERIFY2(found.present, found.message.c_str());
+    QVERIFY(found.path.size() > 8 && found.path.substr(found.path.size() - 8) == "day1.txt");
+    QVERIFY(!tamber::app::locate(second, *second.library(), disc, {"Holiday", "day9.txt"}, same).present);
+    tamber::disc::CdDriveManager other;
+    QVERIFY(other.addDrive(std::string("sim:") + TAMBER_DISCS + "/enhanced-cd.xml"));
+    found = tamber::app::locate(second, *second.library(), disc, {"Holiday", "day1.txt"}, other);
+    QVERIFY(!found.present);
+    QVERIFY2(found.message.find("PHOTOS_2019") != std::string::npos, found.message.c_str());
+    second.abandon();
   }
 
   void theLanguageSwitchesWhileRunning() {
