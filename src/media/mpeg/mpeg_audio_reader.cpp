@@ -215,7 +215,16 @@ bool MpegAudioReader::State::firstFrameSearch(uint64_t start) {
       durationSeconds = static_cast<int>(uint64_t{xing.frames} * static_cast<uint64_t>(f.samplesPerFrame) /
                                          static_cast<uint64_t>(f.sampleRate));
       // An "Info" header marks a constant rate: the first frame's holds.
-      if (xing.variable) bitRateKbps = averageBitRate(pos + 4, f.frameLength);
+      // A variable rate is the stream's bytes over its duration when the
+      // header counts them (the header's own frame left out, as the walk
+      // leaves it out); only without that count are the frames walked, a
+      // read of the whole file.
+      if (xing.variable && (xing.flags & 2) && xing.bytes > static_cast<uint32_t>(f.frameLength)) {
+        double seconds = static_cast<double>(xing.frames) * f.samplesPerFrame / f.sampleRate;
+        bitRateKbps = static_cast<int>((xing.bytes - static_cast<uint32_t>(f.frameLength)) * 8.0 / seconds / 1000 + 0.5);
+      } else if (xing.variable) {
+        bitRateKbps = averageBitRate(pos + 4, f.frameLength);
+      }
       vbrComputed = true;
     }
     return true;
