@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "tests/disc/loopback_server.h"
+#include "tests/cli_library.h"
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
 
@@ -19,23 +20,7 @@ using tamber::test_support::shellQuote;
 
 const std::string kDiscs = TAMBER_DISCS;
 
-class AddDisc : public ::testing::Test {
- protected:
-  tamber::test_support::TempDir dir;
-  std::string lib, config;
-
-  void SetUp() override {
-    lib = (dir.path / "lib.cds").string();
-    config = (dir.path / "tamber.cfg").string();
-    ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(lib)).status, 0);
-  }
-  tamber::test_support::CommandResult tamber(const std::string& args, bool withStderr = true) {
-    return runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(lib) + " --config " + shellQuote(config) +
-                          " " + args,
-                      withStderr);
-  }
-  std::string sim(const std::string& name) { return "--drive " + shellQuote("sim:" + kDiscs + "/" + name); }
-};
+class AddDisc : public tamber::test_support::CliLibrary {};
 
 TEST_F(AddDisc, TheDiscCommandReadsEveryKind) {
   auto audio = tamber("disc --json " + sim("audio-cd.xml"), false);

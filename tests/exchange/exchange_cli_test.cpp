@@ -10,30 +10,23 @@
 #include "catalog/catalog_document.h"
 #include "catalog/library.h"
 #include "storage/compound_file.h"
+#include "tests/cli_library.h"
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
 
 namespace {
 
 using tamber::test_support::CommandResult;
+using tamber::test_support::fileText;
 using tamber::test_support::runCommand;
 using tamber::test_support::shellQuote;
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-class Exchange : public ::testing::Test {
+class Exchange : public tamber::test_support::CliLibrary {
  protected:
-  tamber::test_support::TempDir dir;
-  std::string lib, config;
-
   void SetUp() override {
-    lib = (dir.path / "lib.cds").string();
-    config = (dir.path / "tamber.cfg").string();
-    ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(lib)).status, 0);
+    CliLibrary::SetUp();
+    if (HasFatalFailure()) return;
     // A category before the exported one, so that numbers change on export.
     auto decoy = dir.path / "decoy";
     fs::create_directories(decoy);
@@ -65,11 +58,6 @@ class Exchange : public ::testing::Test {
 
   static std::string q(const fs::path& p) { return shellQuote(p.string()); }
   CommandResult add(const std::string& args) { return on(lib, args); }
-  CommandResult on(const std::string& library, const std::string& args, bool withStderr = true) {
-    return runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(library) + " --config " + shellQuote(config) +
-                          " " + args,
-                      withStderr);
-  }
   CommandResult compare(const std::string& a, const std::string& categoryA, const std::string& b,
                         const std::string& categoryB) {
     return runCommand("/usr/bin/python3 " + q(fs::path(TAMBER_TESTS) / "compare_libraries.py") + " " +
@@ -150,7 +138,7 @@ TEST_F(Exchange, AnItemIsImportedWholeOrNotAtAll) {
 }
 
 TEST_F(Exchange, RefusedAndDamagedInputsChangeNothing) {
-  std::string before = slurp(lib);
+  std::string before = fileText(lib);
   // A file that is not a library.
   auto text = dir.path / "notes.cds";
   std::ofstream(text) << "just some text, not a library";
@@ -169,7 +157,7 @@ TEST_F(Exchange, RefusedAndDamagedInputsChangeNothing) {
   r = add("export Top " + q(dir.path / "link.cds"));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("itself"), std::string::npos) << r.out;
-  EXPECT_EQ(slurp(lib), before);
+  EXPECT_EQ(fileText(lib), before);
   // A disc is no category; a folder that does not exist leaves nothing.
   EXPECT_EQ(add("export-xml 'Top/Sub/Night Drive' -o " + q(dir.path / "x.xml")).status, 1);
   EXPECT_EQ(add("export Top " + q(dir.path / "no" / "such" / "x.cds")).status, 1);
@@ -178,7 +166,7 @@ TEST_F(Exchange, RefusedAndDamagedInputsChangeNothing) {
   for (const auto& e : fs::directory_iterator(dir.path)) {
     EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
   }
-  EXPECT_EQ(slurp(lib), before);
+  EXPECT_EQ(fileText(lib), before);
 }
 
 TEST_F(Exchange, XmlExportIsReadableXmlWithItsPictures) {
@@ -215,7 +203,7 @@ TEST_F(Exchange, XmlExportIsReadableXmlWithItsPictures) {
   ASSERT_EQ(r.status, 0) << r.out;
   auto lint = runCommand("xmllint --noout " + q(out));
   EXPECT_EQ(lint.status, 0) << lint.out;
-  std::string xml = slurp(out);
+  std::string xml = fileText(out);
   EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>", 0), 0u);
   EXPECT_NE(xml.find("<TAMBERPLUS-XML-EXPORT"), std::string::npos);
   EXPECT_NE(xml.find("<length>62:5</length>"), std::string::npos);
@@ -226,7 +214,7 @@ TEST_F(Exchange, XmlExportIsReadableXmlWithItsPictures) {
   EXPECT_NE(xml.find("<file-size dt:dt=\"number\">"), std::string::npos);
   // The pictures: the user's file kept, the two covers beside it under
   // numbered names, nothing written outside the folder.
-  EXPECT_EQ(slurp(out.parent_path() / "front.png"), "a file of the user's");
+  EXPECT_EQ(fileText(out.parent_path() / "front.png"), "a file of the user's");
   EXPECT_TRUE(fs::exists(out.parent_path() / "front1.png"));
   EXPECT_TRUE(fs::exists(out.parent_path() / "front2.png"));
   EXPECT_NE(xml.find("<cover-picture>front"), std::string::npos);
@@ -239,7 +227,7 @@ TEST_F(Exchange, XmlExportIsReadableXmlWithItsPictures) {
   std::ofstream(odd / "a&b <c>.txt") << "x";
   ASSERT_EQ(add("add-folder -q " + q(odd) + " --label Odd --category Top").status, 0);
   ASSERT_EQ(add("export-xml Top -o " + q(out)).status, 0);
-  EXPECT_NE(slurp(out).find("<name><![CDATA[a&b <c>.txt]]></name>"), std::string::npos);
+  EXPECT_NE(fileText(out).find("<name><![CDATA[a&b <c>.txt]]></name>"), std::string::npos);
   EXPECT_EQ(runCommand("xmllint --noout " + q(out)).status, 0);
 }
 
@@ -269,7 +257,7 @@ TEST_F(Exchange, CsvOpensInASpreadsheet) {
   EXPECT_NE(read.out.find("Top/Pictures|wide/w1000||"), std::string::npos);
   EXPECT_NE(read.out.find("Top/Pictures|bundle.zip|archive|"), std::string::npos);
   // Lines end in CR LF, as the format has them.
-  EXPECT_NE(slurp(csv).find("\r\n"), std::string::npos);
+  EXPECT_NE(fileText(csv).find("\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -10,28 +10,21 @@
 #include "catalog/library.h"
 #include "report/report.h"
 #include "report/report_data.h"
+#include "tests/cli_library.h"
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
 
 namespace {
 
+using tamber::test_support::fileText;
 using tamber::test_support::runCommand;
 using tamber::test_support::shellQuote;
 
-std::string slurp(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-class Report : public ::testing::Test {
+class Report : public tamber::test_support::CliLibrary {
  protected:
-  tamber::test_support::TempDir dir;
-  std::string lib, config;
-
   void SetUp() override {
-    lib = (dir.path / "lib.cds").string();
-    config = (dir.path / "tamber.cfg").string();
-    ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(lib)).status, 0);
+    CliLibrary::SetUp();
+    if (HasFatalFailure()) return;
     // A folder of files of three sizes, named against their size order.
     auto tree = dir.path / "tree";
     std::filesystem::create_directories(tree / "sub");
@@ -46,14 +39,6 @@ class Report : public ::testing::Test {
     ASSERT_EQ(runCommand("convert -size 40x40 xc:red " + shellQuote(cover.string())).status, 0);
     ASSERT_EQ(tamber("cover Work/Tree " + shellQuote(cover.string())).status, 0);
   }
-  tamber::test_support::CommandResult tamber(const std::string& args, bool withStderr = true) {
-    return runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(lib) + " --config " + shellQuote(config) +
-                          " " + args,
-                      withStderr);
-  }
-  std::string sim(const std::string& name) {
-    return "--drive " + shellQuote("sim:" + std::string(TAMBER_DISCS) + "/" + name);
-  }
 };
 
 TEST_F(Report, HtmlOfTheWholeLibrary) {
@@ -61,7 +46,7 @@ TEST_F(Report, HtmlOfTheWholeLibrary) {
   std::filesystem::create_directories(out.parent_path());
   auto r = tamber("report --covers --title 'My discs' -o " + shellQuote(out.string()));
   ASSERT_EQ(r.status, 0) << r.out;
-  std::string html = slurp(out);
+  std::string html = fileText(out);
   EXPECT_NE(html.find("<title>My discs</title>"), std::string::npos);
   EXPECT_NE(html.find(">Work</h2>"), std::string::npos);
   EXPECT_NE(html.find(">Music</h2>"), std::string::npos);
@@ -76,7 +61,7 @@ TEST_F(Report, HtmlOfTheWholeLibrary) {
   // Saved again into the same folder: the folder is reused.
   auto second = out.parent_path() / "again.html";
   ASSERT_EQ(tamber("report --covers -o " + shellQuote(second.string())).status, 0);
-  EXPECT_NE(slurp(second).find("src=\"image/"), std::string::npos);
+  EXPECT_NE(fileText(second).find("src=\"image/"), std::string::npos);
   // Without --covers: no pictures, and no folder made for them.
   auto plain = dir.path / "plain" / "report.html";
   std::filesystem::create_directories(plain.parent_path());
@@ -112,7 +97,7 @@ TEST_F(Report, SortAndFieldChoices) {
 TEST_F(Report, XmlWithoutCoversAndWithDateNumbers) {
   auto out = dir.path / "report.xml";
   ASSERT_EQ(tamber("report --format xml --covers -o " + shellQuote(out.string())).status, 0);
-  std::string xml = slurp(out);
+  std::string xml = fileText(out);
   EXPECT_EQ(xml.find("cover-image"), std::string::npos);
   EXPECT_NE(xml.find("<report xmlns:dt=\"urn:schemas-microsoft-com:datatypes\""), std::string::npos);
   EXPECT_NE(xml.find("<file-items type=\"folder\""), std::string::npos);
@@ -214,7 +199,7 @@ TEST_F(Report, RtfReadBackByAnIndependentReader) {
   auto out = dir.path / "report.rtf";
   auto r = tamber("report --format rtf --title 'Shelf list' -o " + shellQuote(out.string()));
   ASSERT_EQ(r.status, 0) << r.out;
-  std::string rtf = slurp(out);
+  std::string rtf = fileText(out);
   EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
   // unrtf writes 8-bit letters as Latin-1: read back here as such.
   auto text = runCommand("unrtf --text " + shellQuote(out.string()) + " 2>/dev/null", false);
@@ -272,7 +257,7 @@ TEST_F(Report, AStylesheetOfTheUsersOwn) {
   std::filesystem::create_directories(page.parent_path());
   r = tamber("report --covers --stylesheet " + shellQuote(xsl.string()) + " -o " + shellQuote(page.string()));
   ASSERT_EQ(r.status, 0) << r.out;
-  std::string html = slurp(page);
+  std::string html = fileText(page);
   EXPECT_EQ(html.find(".."), std::string::npos) << html;
   EXPECT_FALSE(std::filesystem::exists(dir.path / "evil.jpg"));
   EXPECT_FALSE(std::filesystem::exists(dir.path / "site" / "evil.jpg"));
