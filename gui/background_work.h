@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 #include "platform/result.h"
 
@@ -20,5 +21,17 @@ using StepFunction = std::function<bool(long long done, long long total)>;
 // cannot be used, so the catalog is the worker's alone.
 Status runInBackground(QWidget* parent, const QString& label, const QString& cancelText,
                        const std::function<Status(const StepFunction& step)>& work);
+
+// The same for work with a result: the result, once the work has ended.
+template <class T>
+Result<T> runInBackground(QWidget* parent, const QString& label, const QString& cancelText,
+                          const std::function<Result<T>(const StepFunction& step)>& work) {
+  std::optional<Result<T>> result;
+  (void)runInBackground(parent, label, cancelText, [&](const StepFunction& step) -> Status {
+    result.emplace(work(step));
+    return {};
+  });
+  return std::move(*result);
+}
 
 }  // namespace tamber::gui

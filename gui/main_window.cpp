@@ -353,19 +353,16 @@ xmlNode* MainWindow::selectedCategory() {
 bool MainWindow::exportXmlTo(const QString& path) {
   xmlNode* category = selectedCategory();
   if (!category || busy_) return false;
-  exchange::XmlExport done;
-  Status st = runInBackground(this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
-    auto r = exchange::exportXml(*app_.library(), category, ss(path), [&](int d, int t) { return step(d, t); });
-    if (!r) return Status(r.error());
-    done = *r;
-    return Status();
-  });
-  if (!st) {
-    error(qs(st.message()));
+  auto done = runInBackground<exchange::XmlExport>(
+      this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
+        return exchange::exportXml(*app_.library(), category, ss(path), [&](int d, int t) { return step(d, t); });
+      });
+  if (!done) {
+    error(qs(done.message()));
     return false;
   }
   statusBar()->showMessage(
-      text(app_, app::kTextExportedXml, {path, QString::number(done.items), QString::number(done.pictures)}));
+      text(app_, app::kTextExportedXml, {path, QString::number(done->items), QString::number(done->pictures)}));
   return true;
 }
 
@@ -376,20 +373,17 @@ bool MainWindow::exportLibraryTo(const QString& path) {
     error(text(app_, app::kTextSameLibrary));
     return false;
   }
-  exchange::Copied done;
-  Status st = runInBackground(this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
-    auto r = exchange::exportLibrary(*app_.library(), category, ss(path), [&](int d, int t) { return step(d, t); });
-    if (!r) return Status(r.error());
-    done = *r;
-    return Status();
-  });
-  if (!st) {
-    error(qs(st.message()));
+  auto done = runInBackground<exchange::Copied>(
+      this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
+        return exchange::exportLibrary(*app_.library(), category, ss(path), [&](int d, int t) { return step(d, t); });
+      });
+  if (!done) {
+    error(qs(done.message()));
     return false;
   }
   statusBar()->showMessage(text(app_, app::kTextExportedLibrary,
                                 {qs(app_.library()->catalog().field(category, catalog::kCategoryName)), path,
-                                 QString::number(done.items)}));
+                                 QString::number(done->items)}));
   return true;
 }
 
