@@ -185,6 +185,7 @@ int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
               << ",\"kind\":" << kindJson(app, r.itemKind) << ",\"kindCode\":" << r.itemKind << ",\"files\":" << r.files
               << ",\"folders\":" << r.folders << ",\"bytes\":" << r.bytes
               << ",\"depth\":" << r.depth << ",\"splitParts\":" << r.splitParts
+              << ",\"readAnew\":" << r.readAnew << ",\"reused\":" << r.reused
               << ",\"elapsed\":" << jsonString(elapsedText(r.elapsed))
               << ",\"unreadable\":" << un << "]}\n";
   } else {
@@ -199,6 +200,55 @@ int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
       std::cout << ", " << fillIn(app.text(app::kTextListingParts), {std::to_string(r.splitParts)});
     }
     std::cout << "  (" << catalog::joinPath(o.category) << "-" << r.number << ")\n";
+    if (r.incremental) {
+      std::cout << "  " << fillIn(app.text(app::kTextReadAnew), {withCommas(r.readAnew), withCommas(r.reused)})
+                << "\n";
+    }
+  }
+  return kExitOk;
+}
+
+// Walks the folder as a scan would, counting what it would record; nothing
+// is read from the files and nothing is written.
+int runDryRun(App& app, app::Notifier& n, const Globals& g, const scan::AddFolderOptions& o, bool quiet) {
+  scan::AddFolderJob job(o);
+  bool terminal = isatty(STDERR_FILENO);
+  job.start();
+  auto interval = std::chrono::milliseconds(terminal ? 200 : 2000);
+  auto next = std::chrono::steady_clock::now() + interval;
+  bool shown = false;
+  while (!job.waitFor(std::chrono::milliseconds(50))) {
+    if (interrupted.load() != 0) job.cancel();
+    if (!quiet && !g.quiet && !g.json && std::chrono::steady_clock::now() >= next) {
+      showProgress(job, terminal, app.text(app::kTextProgressCounts));
+      shown = true;
+      next += interval;
+    }
+  }
+  const auto& r = job.wait();
+  if (shown && terminal) std::cerr << "\r\033[K" << std::flush;
+  for (const auto& u : r.unreadable) n.error(fillIn(app.text(app::kTextUnreadableFolder), {u}));
+  if (r.outcome == scan::JobOutcome::cancelled) {
+    n.error(app.text(app::kTextCancelled));
+    return interrupted.load() != 0 ? 128 + interrupted.load() : kExitFailure;
+  }
+  if (r.outcome == scan::JobOutcome::failed) {
+    n.error(fillIn(app.text(app::kTextScanFailed), {o.path}) + " " + r.message);
+    return kExitFailure;
+  }
+  const auto& k = r.kinds;
+  if (g.json) {
+    std::cout << "{\"dryRun\":true,\"path\":" << jsonString(o.path) << ",\"files\":" << r.files
+              << ",\"folders\":" << r.folders << ",\"bytes\":" << r.bytes << ",\"depth\":" << r.depth
+              << ",\"splitParts\":" << r.splitParts << ",\"pictures\":" << k.pictures
+              << ",\"audio\":" << k.audio << ",\"documents\":" << k.documents
+              << ",\"archives\":" << k.archives << "}\n";
+  } else {
+    std::cout << fillIn(app.text(app::kTextDryRun),
+                        {withCommas(r.files), withCommas(r.folders), withCommas(r.bytes),
+                         withCommas(k.pictures), withCommas(k.audio), withCommas(k.documents),
+                         withCommas(k.archives)})
+              << "\n";
   }
   return kExitOk;
 }
@@ -273,6 +323,8 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
     std::optional<int> depth;
     bool noThumbnails = false, noTags = false, noDocs = false, noArchives = false;
     bool exclude = false, quiet = false, longForm = false, xmlOut = false;
+    bool full = false, dryRun = false;
+    int jobs = 0;
     std::vector<std::string> rules;
   };
   auto a = std::make_shared<Args>();
@@ -296,25 +348,42 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   add->add_option("--rule", a->rules,
                   "SUBDIR=skip|nothumbs|noarchives[,...]: options for a subfolder "
                   "(relative to DIR) and everything below it; repeatable");
-  add->add_option("--update", a->update, "Re-scan this disc or folder item (ITEM path)");
+  add->add_option("--update", a->update,
+                  "Re-scan this folder item (ITEM path): only new and changed files are read");
+  add->add_flag("--full", a->full, "With --update: read every file again");
+  add->add_option("-j,--jobs", a->jobs, "Files read at once (default: one per processor; 1: one at a time)")
+      ->check(CLI::Range(1, 256));
+  add->add_flag("-n,--dry-run", a->dryRun,
+                "Count what a scan would record (files, folders, bytes, pictures, audio, documents, "
+                "archives); the library is not opened");
   add->add_flag("-q,--quiet", a->quiet, "Print no progress");
   add->callback([&status, g, a] {
     CancelOnSignals cancelling;
+    // A dry run of a re-scan reads the item's options; a dry run of a
+    // folder needs no library at all.
+    Access access = !a->dryRun ? Access::change : a->update.empty() ? Access::none : Access::view;
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
-      auto& lib = *app.library();
-      auto& doc = lib.catalog();
       scan::AddFolderOptions o;
+      o.jobs = a->jobs;
+      o.full = a->full;
+      o.dryRun = a->dryRun;
       // A re-scan takes what the item was scanned with, unless the command
       // line says otherwise.
       std::optional<scan::AddFolderOptions> recorded;
       o.path = a->dir;
       o.label = a->label;
       o.comment = a->comment;
-      if (!a->update.empty()) {
+      if (a->dryRun && a->update.empty()) {
+        if (a->dir.empty()) {
+          n.error("add-folder needs the folder (DIR)");
+          return kExitUsage;
+        }
+      } else if (!a->update.empty()) {
         if (!a->category.empty()) {
           n.error("--update keeps the item in its category; leave out --category");
           return kExitUsage;
         }
+        auto& doc = app.library()->catalog();
         auto t = resolveItem(doc, a->update);
         if (!t) {
           n.error(t.error().message);
@@ -332,6 +401,10 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
                                        : "add-folder needs --category PATH");
           return kExitUsage;
         }
+      }
+      if (a->full && a->update.empty()) {
+        n.error("--full goes with --update");
+        return kExitUsage;
       }
       o.depthEntry = a->depth      ? *a->depth
                      : recorded    ? recorded->depthEntry
@@ -399,8 +472,11 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         n.error(st.message());
         return kExitUsage;
       }
+      if (o.dryRun) return runDryRun(app, n, *g, o, a->quiet);
       // A job that does not end well leaves the catalog as it was, without
       // the categories made for it.
+      auto& lib = *app.library();
+      auto& doc = lib.catalog();
       app::CatalogCheckpoint before(lib);
       if (!o.update) {
         auto cat = makeCategoryPath(doc, a->category, "");
@@ -412,7 +488,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       }
 
       return runAddJob(app, n, *g, o, before, a->quiet, o.path);
-    });
+    }, access);
   });
 
   struct DiscArgs {

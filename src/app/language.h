@@ -80,6 +80,8 @@ enum TextId : int {
   kTextDiscAway = 645,             // %s label, %s where it is kept
   kTextOtherDisc = 646,            // %s label in the drive, %s label, %s where it is kept
   kTextFolderAway = 647,           // %s path
+  kTextReadAnew = 648,             // %s files read, %s files taken over
+  kTextDryRun = 649,               // %s files, folders, bytes, pictures, audio, documents, archives
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,

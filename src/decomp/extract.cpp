@@ -124,12 +124,10 @@ using namespace tamber::decomp;
 CExtract::CExtract() = default;
 CExtract::~CExtract() = default;
 
-long CExtract::WriteDecompressedArchive2Stream(const char16_t* path, const char16_t* extension,
-                                               int /*level*/, unsigned char kind,
-                                               tamber::storage::Stream* stream,
-                                               unsigned long* offset, xmlDoc* /*doc*/) {
+long CExtract::DescribeArchive(const char16_t* path, const char16_t* extension, unsigned char kind,
+                               std::string* xml) {
   try {
-    if (!path || !stream || !offset || !stream->isOpen()) return 1;
+    if (!path || !xml) return 1;
     std::string file = tamber::utf16ToUtf8(path);
     std::string recorded = recordedPath_.empty() ? file : tamber::utf16ToUtf8(recordedPath_);
     recordedPath_.clear();
@@ -147,8 +145,23 @@ long CExtract::WriteDecompressedArchive2Stream(const char16_t* path, const char1
       }
     }
     if (!listing) return 2;
-    std::string xml = describe(recorded, *listing);
-    if (xml.size() > 0x7FFFFFFF) return 3;
+    std::string text = describe(recorded, *listing);
+    if (text.size() > 0x7FFFFFFF) return 3;
+    *xml = std::move(text);
+    return 0;
+  } catch (...) {
+    return 6;
+  }
+}
+
+long CExtract::WriteDecompressedArchive2Stream(const char16_t* path, const char16_t* extension,
+                                               int /*level*/, unsigned char kind,
+                                               tamber::storage::Stream* stream,
+                                               unsigned long* offset, xmlDoc* /*doc*/) {
+  try {
+    if (!path || !stream || !offset || !stream->isOpen()) return 1;
+    std::string xml;
+    if (long rc = DescribeArchive(path, extension, kind, &xml); rc != 0) return rc;
     auto end = stream->seek(0, tamber::storage::Whence::end);
     if (!end) return 4;
     uint64_t at = end.value();

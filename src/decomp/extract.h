@@ -57,6 +57,11 @@ class TAMBER_DECOMP_EXPORT CExtract {
                                        unsigned char kind, tamber::storage::Stream* stream,
                                        unsigned long* offset, xmlDoc* doc);
 
+  // The description alone (without its length), for a caller that appends
+  // it itself; 0 on success, else nonzero with `xml` untouched.
+  long DescribeArchive(const char16_t* path, const char16_t* extension, unsigned char kind,
+                       std::string* xml);
+
   // The pieces of `text` between occurrences of the separator's first
   // character, in order; empty pieces are left out. Returns their number.
   static int GetListBySeperator(const char16_t* text, const char16_t* separator,

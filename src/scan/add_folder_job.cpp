@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "platform/mounts.h"
 #include "platform/xml.h"
+#include "scan/previous_scan.h"
 
 namespace tamber::scan {
 
@@ -47,10 +49,33 @@ std::string hex(uint32_t v) {
   return buf;
 }
 
+// Two scans with these options write the same record for the same file.
+bool sameRecords(const AddFolderOptions& a, const AddFolderOptions& b) {
+  auto rows = [](const AddFolderOptions& o) {
+    std::vector<std::tuple<std::string, bool, bool, bool>> r;
+    for (const auto& row : o.rows) {
+      r.emplace_back(withoutTrailingSlashes(row.path), row.skip, row.noThumbnails, row.noArchives);
+    }
+    std::sort(r.begin(), r.end());
+    return r;
+  };
+  auto filter = [](const AddFolderOptions& o) {
+    return o.filterOn ? std::make_pair(trim(o.filter), o.exclude) : std::make_pair(std::string(), false);
+  };
+  return withoutTrailingSlashes(a.path) == withoutTrailingSlashes(b.path) &&
+         a.thumbnails == b.thumbnails && a.tags == b.tags && a.documents == b.documents &&
+         a.archives == b.archives && filter(a) == filter(b) && a.depthEntry == b.depthEntry &&
+         rows(a) == rows(b);
+}
+
 }  // namespace
 
 AddFolderJob::AddFolderJob(catalog::Library& library, AddFolderOptions options)
-    : library_(library), options_(std::move(options)) {}
+    : library_(&library), options_(std::move(options)) {}
+
+AddFolderJob::AddFolderJob(AddFolderOptions options) : library_(nullptr), options_(std::move(options)) {
+  options_.dryRun = true;
+}
 
 AddFolderJob::~AddFolderJob() {
   cancel();
@@ -70,7 +95,7 @@ Status AddFolderJob::validate(const AddFolderOptions& o) {
     }
     return {};
   }
-  if (trim(o.label).empty() && !o.update) {
+  if (trim(o.label).empty() && !o.update && !o.dryRun) {
     return Error{Errc::invalid_argument,
                  "Please specify a label for this folder to identify it in the library."};
   }
@@ -182,7 +207,8 @@ const AddFolderResult& AddFolderJob::run() {
 }
 
 void AddFolderJob::removeStreams(const std::vector<std::string>& names) {
-  auto root = library_.file().root();
+  if (!library_) return;
+  auto root = library_->file().root();
   for (const auto& n : names) (void)root.destroy(n);
 }
 
@@ -208,12 +234,17 @@ bool AddFolderJob::prepare() {
     finish(JobOutcome::failed, st.message());
     return false;
   }
-  if (library_.readOnly()) {
-    finish(JobOutcome::failed, library_.path().string() + ": Permission denied");
+  if (options_.dryRun) {
+    // Nothing is written: the library is not looked at.
+    context_.listingNumber = 1;
+    return true;
+  }
+  if (library_->readOnly()) {
+    finish(JobOutcome::failed, library_->path().string() + ": Permission denied");
     return false;
   }
   // The number the new listing is written under.
-  auto& doc = library_.catalog();
+  auto& doc = library_->catalog();
   xmlNode* category = doc.category(options_.category);
   if (!category || category == doc.root()) {
     finish(JobOutcome::failed, "discs and folders are filed in a category");
@@ -222,6 +253,13 @@ bool AddFolderJob::prepare() {
   if (options_.update && !doc.item(options_.category, *options_.update)) {
     finish(JobOutcome::failed, "the item to update does not exist");
     return false;
+  }
+  // A re-scan with the options of the earlier one takes over the records of
+  // the files that did not change; other options would change every record.
+  reuseFrom_.reset();
+  if (options_.update && !options_.full) {
+    AddFolderOptions was = recordedOptions(doc, doc.item(options_.category, *options_.update));
+    if (sameRecords(was, options_)) reuseFrom_ = options_.update;
   }
   auto number = doc.nextItemNumber(category);
   if (!number) {
@@ -321,9 +359,24 @@ void AddFolderJob::walk(const std::string& path, int kind, bool bareDrive, uint6
   }
   context.excludeMode = options_.filterOn && options_.exclude;
 
+  context.jobs = options_.jobs;
+  context.countOnly = options_.dryRun;
+  // The earlier scan's records, indexed before the walk; a listing that
+  // cannot be read makes this a full scan.
+  std::unique_ptr<PreviousScan> previous;
+  if (reuseFrom_ && library_ && !path.empty()) {
+    cells_.text.setText(kStatisticsText);
+    if (auto p = PreviousScan::load(library_->file().root(), options_.category, *reuseFrom_, cells_.running)) {
+      previous = std::move(*p);
+    }
+  }
+  context.previous = previous.get();
+  result_.incremental = previous != nullptr;
+
   scanner_ = std::make_unique<Scanner>();
   Scanner& scanner = *scanner_;
-  scanner.begin(context, library_.file().root(), path.empty() ? "/" : path, countBytes_.load());
+  scanner.begin(context, library_ ? library_->file().root() : storage::Storage(), path.empty() ? "/" : path,
+                countBytes_.load());
   bool filtered = !isDisc && options_.filterOn && scanner.setFilter(trim(options_.filter));
   result_.filterUsed = filtered;
   // Without a total from the drive, a second thread counts the files for the
@@ -369,6 +422,10 @@ void AddFolderJob::walk(const std::string& path, int kind, bool bareDrive, uint6
   }
   counting.store(false);
   if (counter.joinable()) counter.join();
+  context.previous = nullptr;
+  result_.readAnew = cells_.readAnew.load();
+  result_.reused = cells_.reused.load();
+  result_.kinds = scanner.kindCounts();
   result_.unreadable = scanner.unreadableFolders();
   if (!ok || !cells_.running.load()) {
     removeStreams(scanner.streamsCreated());
@@ -379,6 +436,15 @@ void AddFolderJob::walk(const std::string& path, int kind, bool bareDrive, uint6
     std::string why = context.errorText.empty() ? "the folder could not be catalogued"
                                                 : context.errorText;
     return finish(JobOutcome::failed, why);
+  }
+  if (options_.dryRun) {
+    scanner_.reset();
+    result_.files = cells_.files.load();
+    result_.folders = cells_.folders.load();
+    result_.bytes = cells_.totalBytes.load();
+    result_.depth = std::max(1, std::min(context.maxDepth, cells_.deepestLevel.load()));
+    result_.splitParts = std::max(0, cells_.splitCount.load());
+    return finish(JobOutcome::done);
   }
   // The catalog is changed by the thread that waits for the job (complete),
   // so that a front end may read it while the folder is walked.
@@ -402,7 +468,7 @@ void AddFolderJob::complete() {
     removeStreams(scanner->streamsCreated());
     return finish(JobOutcome::failed, w.message());
   }
-  library_.noteStreamsChanged();
+  library_->noteStreamsChanged();
   // The time the job took does not count the wait before this step.
   auto walked = result_.elapsed;
   finish(JobOutcome::done);
@@ -411,8 +477,8 @@ void AddFolderJob::complete() {
 
 Status AddFolderJob::writeItem(Scanner& scanner, const ScanContext& context,
                                const std::string& path, bool bareDrive, uint64_t driveBytes) {
-  auto& doc = library_.catalog();
-  auto root = library_.file().root();
+  auto& doc = library_->catalog();
+  auto root = library_->file().root();
   const auto& cat = options_.category;
   const uint16_t scanned = context.listingNumber;
   int parts = cells_.splitCount.load();

@@ -65,6 +65,12 @@ struct AddFolderOptions {
   bool exclude = false;        // the filter names the files to leave out
   std::vector<SubfolderRow> rows;
   std::optional<uint16_t> update;  // the item in `category` to re-scan
+  // A re-scan takes over the records of unchanged files unless `full` is
+  // set (or the options differ from the item's, which makes every record
+  // different anyway).
+  bool full = false;
+  int jobs = 0;                    // threads that read files, 0: one per processor
+  bool dryRun = false;             // count what a scan would record; nothing is read or written
   int itemKind = 0;                // 0: from the drive holding the folder
   std::optional<DiscJob> disc;     // a disc rather than a folder
 };
@@ -79,6 +85,10 @@ struct AddFolderResult {
   uint32_t folders = 0;
   uint64_t bytes = 0;
   int splitParts = 0;
+  uint64_t readAnew = 0;     // files a reader opened
+  uint64_t reused = 0;       // files whose records were taken from the previous scan
+  bool incremental = false;  // unchanged files were taken from the previous scan
+  KindCounts kinds;          // a dry run: the files a reader would read, by kind
   int depth = 0;
   int itemKind = 0;
   bool filterUsed = false;
@@ -89,6 +99,8 @@ struct AddFolderResult {
 class AddFolderJob {
  public:
   AddFolderJob(catalog::Library& library, AddFolderOptions options);
+  // A dry run (options.dryRun): no library is needed.
+  explicit AddFolderJob(AddFolderOptions options);
   ~AddFolderJob();
   AddFolderJob(const AddFolderJob&) = delete;
   AddFolderJob& operator=(const AddFolderJob&) = delete;
@@ -138,7 +150,7 @@ class AddFolderJob {
   Status writeItem(Scanner& scanner, const ScanContext& context, const std::string& path,
                    bool bareDrive, uint64_t driveBytes);
 
-  catalog::Library& library_;
+  catalog::Library* library_;
   AddFolderOptions options_;
   ScanCounters cells_;
   AddFolderResult result_;
@@ -149,6 +161,7 @@ class AddFolderJob {
   std::string root_;
   bool bareDrive_ = false;
   uint64_t driveBytes_ = 0;
+  std::optional<uint16_t> reuseFrom_;  // the item whose unchanged records are taken over
   std::atomic<bool> finished_{false};
   std::mutex doneMutex_;
   std::condition_variable doneCv_;

@@ -13,59 +13,22 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <unordered_map>
 #include <utility>
 
-#include "decomp/extract.h"
-#include "media/media.h"
 #include "platform/mounts.h"
 #include "platform/text.h"
 #include "platform/atomic_file.h"
 #include "platform/utf.h"
+#include "scan/file_reading.h"
 #include "scan/image_info.h"
+#include "scan/previous_scan.h"
 
 namespace tamber::scan {
 
 void (*beforeReaderOpenHook)(const std::string& path) = nullptr;
 
 namespace {
-
-// A file opened for the readers: the descriptor, and the path under
-// /proc/self/fd through which they read it.
-class ReaderFile {
- public:
-  ReaderFile() = default;
-  explicit ReaderFile(int fd) : fd_(fd), path_("/proc/self/fd/" + std::to_string(fd)) {}
-  ReaderFile(ReaderFile&& o) noexcept : fd_(std::exchange(o.fd_, -1)), path_(std::move(o.path_)) {}
-  ReaderFile& operator=(ReaderFile&&) = delete;
-  ~ReaderFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  explicit operator bool() const { return fd_ >= 0; }
-  const std::string& path() const { return path_; }
-  // Up to `n` bytes from the start of the file.
-  std::string head(size_t n) const { return readHead(fd_, n); }
-
- private:
-  int fd_ = -1;
-  std::string path_;
-};
-
-// Opens without following a link and without blocking (a FIFO swapped in
-// since the walk listed the file would block a plain open for good), then
-// checks that it is the regular file of the size recorded.
-ReaderFile openForReaders(const std::string& path, uint64_t size) {
-  if (beforeReaderOpenHook) beforeReaderOpenHook(path);
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return {};
-  ReaderFile file(fd);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != size) {
-    return {};
-  }
-  // Of the flags F_SETFL changes only O_NONBLOCK was set: 0 clears it.
-  if (::fcntl(fd, F_SETFL, 0) != 0) return {};
-  return file;
-}
 
 constexpr uint32_t kInlineLimit = 1000;
 // The root's entries go to a temporary file past this size.
@@ -166,11 +129,21 @@ std::set<dev_t> pseudoDevicesBelow(const std::string& root) {
   }
   return pseudoFileSystemDevices(below);
 }
+// A folder's entries as written so far, with the places where the records
+// of files still being read go: (offset in the text, the task's number).
+struct Out {
+  std::string text;
+  std::vector<std::pair<size_t, uint64_t>> holes;
+
+  void append(Out&& o) {
+    for (auto& [at, seq] : o.holes) holes.emplace_back(text.size() + at, seq);
+    text += o.text;
+  }
+};
+
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
-
-std::string u8(const std::u16string& s) { return utf16ToUtf8(s); }
 
 template <class T>
 void bump(std::atomic<T>& cell, T by) {
@@ -274,7 +247,6 @@ std::string ProgressText::get() const {
 // ---------------------------------------------------------------- scanner
 
 struct Scanner::Impl {
-  Impl() { tags.CreateForAnalysis(); }
 
   ScanContext* ctx = nullptr;
   storage::Storage library;
@@ -298,13 +270,19 @@ struct Scanner::Impl {
   uint16_t splitNumber = 0;
   std::vector<std::pair<std::string, uint16_t>> splitIndex;
   std::unique_ptr<std::FILE, FileCloser> rootSpill;
-  std::vector<uint8_t> scratch;
 
   ExtensionTable extensions;
-  CGeneralTagsInfo tags;
-  CExtract extract;
-  ImageInfoReader images;
   HexTimeCache hexTimes;
+  // The files being read: on this thread (readers) or on the pool, taken
+  // back in the order handed over.
+  FileReaders readers;
+  std::unique_ptr<ReadPool> pool;
+  size_t window = 0;
+  uint64_t nextTask = 0;      // the number the next task gets
+  uint64_t nextTaken = 0;     // the number of the next task to take back
+  std::unordered_map<uint64_t, std::string> taken;  // records waiting for their place
+  PreviousScan* previous = nullptr;
+  KindCounts kinds;
   std::set<dev_t> pseudo;
   SubfolderOpener openSubfolder = [](int dirFd, const char* name) {
     return openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -341,7 +319,8 @@ struct Scanner::Impl {
     cells().text.set(rootLabel, xmlSafe(rel));
   }
 
-  void writeFolderInfo(std::string& out, const Entry& e, uint16_t part) {
+  void writeFolderInfo(Out& o, const Entry& e, uint16_t part) {
+    std::string& out = o.text;
     out += "<a>";
     appendTextElement(out, "c", e.name);
     appendTextElement(out, "d", hexTimes(e.modified));
@@ -350,24 +329,22 @@ struct Scanner::Impl {
   }
 
   uint32_t walk(int parentFd, const Entry* own, const std::string& path, int level, uint32_t flags,
-                std::string* parent);
-  uint32_t finish(const Entry* own, uint32_t count, std::string& buffer, std::string* parent,
-                  bool keepEmpty);
-  bool flushRoot(std::string& buffer);
+                Out* parent);
+  uint32_t finish(const Entry* own, uint32_t count, Out& buffer, Out* parent, bool keepEmpty);
+  bool flushRoot(Out& buffer);
   bool writeListing(std::string_view bytes);
 
-  void writeFileRecord(std::string& out, const Entry& e, const std::string& path, int level,
+  void writeFileRecord(Out& out, const Entry& e, const std::string& path, int level,
                        uint32_t flags);
-  void writeImage(std::string& out, const std::string& path, bool thumbnail);
-  void writeTags(std::string& out, const std::u16string& path, uint8_t subtype);
-  void writeDocument(std::string& out, const std::u16string& path, uint8_t subtype,
-                     const std::string& ext);
-  void writeArchive(std::string& out, const std::u16string& path, const std::string& ext,
-                    int level, uint8_t subtype, const std::string& recordedPath);
+  void hand(Out& out, std::unique_ptr<FileTask> task);
+  void takeBack(bool wait);
+  std::string place(FileTask& task);
+  void resolve(Out& out);
+  void stopPool() { pool.reset(); }
 };
 
 bool Scanner::Impl::writeListing(std::string_view bytes) {
-  if (bytes.empty()) return true;
+  if (bytes.empty() || ctx->countOnly) return true;
   if (Status st = listing.write(bytes); !st) {
     fail(kScanWriteFailed, st.message());
     return false;
@@ -375,7 +352,9 @@ bool Scanner::Impl::writeListing(std::string_view bytes) {
   return true;
 }
 
-bool Scanner::Impl::flushRoot(std::string& buffer) {
+bool Scanner::Impl::flushRoot(Out& out) {
+  resolve(out);
+  std::string& buffer = out.text;
   if (!rootSpill) {
     rootSpill.reset(std::tmpfile());
     if (!rootSpill) {
@@ -392,8 +371,8 @@ bool Scanner::Impl::flushRoot(std::string& buffer) {
 }
 
 uint32_t Scanner::Impl::walk(int parentFd, const Entry* own, const std::string& path, int level,
-                             uint32_t flags, std::string* parent) {
-  std::string buffer;
+                             uint32_t flags, Out* parent) {
+  Out buffer;
   progressFor(path);
   if (!running()) {
     fail(kScanCancelled);
@@ -402,7 +381,7 @@ uint32_t Scanner::Impl::walk(int parentFd, const Entry* own, const std::string& 
   if (level > ctx->maxDepth) {
     cells().deepestLevel.store(ctx->maxDepth, std::memory_order_relaxed);
     writeFolderInfo(*parent, *own, 0);
-    *parent += "</a>";
+    parent->text += "</a>";
     return 1;
   }
   int fd = own ? openSubfolder(parentFd, own->name.c_str())
@@ -446,20 +425,20 @@ uint32_t Scanner::Impl::walk(int parentFd, const Entry* own, const std::string& 
     nextPath = childPath(path, e.name);
     if (!e.isDir) {
       if (!disc) {
-        if (countBytes) bump(cells().progress, e.size);
         if (filterOn) {
           bool match = filter.matches(e.name);
-          if (ctx->excludeMode ? match : !match) continue;
+          // A file left out still counts for a progress that counts bytes.
+          if (ctx->excludeMode ? match : !match) {
+            if (countBytes) bump(cells().progress, e.size);
+            continue;
+          }
         }
-      } else if (countBytes) {
-        bump(cells().progress, e.size);
       }
-      if (!countBytes) bump<uint64_t>(cells().progress, 1);
       bump<uint32_t>(cells().files, 1);
       ++count;
-      buffer += "<b>";
+      buffer.text += "<b>";
       writeFileRecord(buffer, e, nextPath, level, flags);
-      buffer += "</b>";
+      buffer.text += "</b>";
       bump(cells().totalBytes, e.size);
     } else if (!(level == 1 && !disc && e.name[0] == '.') && !pseudo.count(e.dev)) {
       folderStack.push_back(e.name);
@@ -483,7 +462,7 @@ uint32_t Scanner::Impl::walk(int parentFd, const Entry* own, const std::string& 
       progressFor(path);
     }
     if (ctx->error != kScanOk) break;
-    if (!own && buffer.size() > kRootSpill && !flushRoot(buffer)) break;
+    if (!own && buffer.text.size() > kRootSpill && !flushRoot(buffer)) break;
     if (!running()) break;
   }
   if (!running()) {
@@ -494,9 +473,11 @@ uint32_t Scanner::Impl::walk(int parentFd, const Entry* own, const std::string& 
   return finish(own, count, buffer, parent, false);
 }
 
-uint32_t Scanner::Impl::finish(const Entry* own, uint32_t count, std::string& buffer,
-                               std::string* parent, bool keepEmpty) {
+uint32_t Scanner::Impl::finish(const Entry* own, uint32_t count, Out& out, Out* parent,
+                               bool keepEmpty) {
+  std::string& buffer = out.text;
   if (!own) {
+    resolve(out);
     if (!splitIndex.empty()) {
       std::string index = "<e2>";
       for (const auto& [rel, k] : splitIndex) {
@@ -524,8 +505,8 @@ uint32_t Scanner::Impl::finish(const Entry* own, uint32_t count, std::string& bu
   if (count <= kInlineLimit) {
     if (count == 0 && filterOn && !keepEmpty) return 0;
     writeFolderInfo(*parent, *own, 0);
-    *parent += buffer;
-    *parent += "</a>";
+    parent->append(std::move(out));
+    parent->text += "</a>";
     return count + 1;
   }
   if (ctx->listingNumber == 0 || splitNumber == 0xFFFF) {
@@ -539,11 +520,17 @@ uint32_t Scanner::Impl::finish(const Entry* own, uint32_t count, std::string& bu
     relative += n;
   }
   splitIndex.emplace_back(relative, splitNumber);
+  if (ctx->countOnly) {
+    writeFolderInfo(*parent, *own, splitNumber);
+    parent->text += "</a>";
+    return 1;
+  }
   auto part = create(name(catalog::StreamKind::listing, splitNumber));
   if (!part) {
     fail(kScanWriteFailed, part.error().message);
     return 0;
   }
+  resolve(out);
   std::string head = listingHeader(-1);
   appendTextElement(head, "e3", relative);
   Status st = part->write(head);
@@ -555,25 +542,29 @@ uint32_t Scanner::Impl::finish(const Entry* own, uint32_t count, std::string& bu
     return 0;
   }
   writeFolderInfo(*parent, *own, splitNumber);
-  *parent += "</a>";
+  parent->text += "</a>";
   return 1;
 }
 
-void Scanner::Impl::writeFileRecord(std::string& out, const Entry& e, const std::string& path,
-                                    int level, uint32_t flags) {
+void Scanner::Impl::writeFileRecord(Out& o, const Entry& e, const std::string& path, int level,
+                                    uint32_t flags) {
+  std::string& out = o.text;
+  uint64_t progress = countBytes ? e.size : 1;
   appendTextElement(out, "c", e.name);
   std::string ext = extensionOf(e.name);
   char size[24];
   std::snprintf(size, sizeof size, "%" PRIu64, e.size);
   appendTextElement(out, "e", size);
-  appendTextElement(out, "d", hexTimes(e.modified));
+  std::string modified = hexTimes(e.modified);
+  appendTextElement(out, "d", modified);
   appendTextElement(out, "e6", hexTimes(e.created));
+  auto done = [&] { bump(cells().progress, progress); };
   // Links, devices and pipes keep their record only: nothing reads through them.
   // Nor does anything read an empty file.
-  if (!e.isRegular || e.size == 0) return;
+  if (!e.isRegular || e.size == 0) return done();
   auto cls = extensions.classify(ext);
   bool picture = flags == kScanSubfolders ? isImageExtension(ext) : cls && cls->kind == FileKind::image;
-  if (!picture && (flags == kScanSubfolders || !cls)) return;
+  if (!picture && (flags == kScanSubfolders || !cls)) return done();
   // A file no reader is switched on for is not opened at all.
   if (!picture) {
     bool wanted = false;
@@ -584,64 +575,64 @@ void Scanner::Impl::writeFileRecord(std::string& out, const Entry& e, const std:
       case FileKind::executable: wanted = (flags & (kScanDocuments | kScanArchives)) != 0; break;
       case FileKind::image: break;
     }
-    if (!wanted) return;
+    if (!wanted) return done();
   }
-  // The file may have been swapped (for a FIFO, a link) since it was listed:
-  // the readers get the descriptor opened here, checked to be the regular
-  // file of the size recorded, never the name.
-  ReaderFile file = openForReaders(path, e.size);
-  if (!file) return;
-  const std::string& fdPath = file.path();
-  if (picture) {
-    // Bytes that are no picture (zeros from a failed copy, another format
-    // under a picture's name) go no further than their first few KB.
-    std::string head = file.head(4096);
-    if (pictureFormat(head) == PictureFormat::unknown && !sizeFromHeader(head)) return;
-    writeImage(out, fdPath, flags != kScanSubfolders && (flags & kScanThumbnails));
+  if (ctx->countOnly) {
+    ++(picture ? kinds.pictures
+       : cls->kind == FileKind::audio ? kinds.audio
+       : cls->kind == FileKind::document ? kinds.documents
+                                         : kinds.archives);
+    return done();
+  }
+  auto task = std::make_unique<FileTask>();
+  task->path = path;
+  task->size = e.size;
+  task->ext = std::move(ext);
+  task->cls = cls;
+  task->picture = picture;
+  task->flags = flags;
+  task->level = level;
+  task->progress = progress;
+  // A file unchanged since the previous scan is taken from its record.
+  if (previous) {
+    std::string_view rel = std::string_view(path).substr(std::min(rootLength, path.size()));
+    if (const auto* r = previous->find(rel, e.size, modified)) previous->fill(*r, *task);
+  }
+  hand(o, std::move(task));
+}
+
+void Scanner::Impl::hand(Out& out, std::unique_ptr<FileTask> task) {
+  task->seq = nextTask++;
+  bump<uint64_t>(task->reused ? cells().reused : cells().readAnew, 1);
+  if (!pool) {
+    if (!task->reused) readers.read(*task);
+    ++nextTaken;
+    out.text += place(*task);
     return;
   }
-  // The other readers take UTF-16 paths.
-  auto wide = utf8ToUtf16(fdPath);
-  if (!wide) return;
-  switch (cls->kind) {
-    case FileKind::archive:
-      if (flags & kScanArchives) writeArchive(out, *wide, ext, level, cls->subtype, path);
-      break;
-    case FileKind::document:
-      if (flags & kScanDocuments) writeDocument(out, *wide, cls->subtype, ext);
-      break;
-    case FileKind::audio:
-      // The extension says it is audio; the first bytes say which reader
-      // (an Opus stream in an .ogg file, MP3 under a .wma name).
-      if (flags & kScanTags) {
-        std::string head = file.head(64);
-        writeTags(out, *wide, static_cast<uint8_t>(AudioKindOfHead(head.data(), head.size(), cls->subtype)));
-      }
-      break;
-    case FileKind::executable:
-      if (flags & kScanDocuments) writeDocument(out, *wide, kSubtypeExecutable, ext);
-      if (flags & kScanArchives) writeArchive(out, *wide, ext, level, cls->subtype, path);
-      break;
-    case FileKind::image:
-      break;
+  out.holes.emplace_back(out.text.size(), task->seq);
+  pool->submit(std::move(task));
+  // The window bounds the memory the records waiting for their turn take.
+  while (pool->pending() > window) takeBack(true);
+  takeBack(false);
+}
+
+void Scanner::Impl::takeBack(bool wait) {
+  while (auto t = pool->takeFront(wait)) {
+    taken.emplace(t->seq, place(*t));
+    ++nextTaken;
+    if (wait) return;
   }
 }
 
-void Scanner::Impl::writeImage(std::string& out, const std::string& path, bool thumbnail) {
-  int width = 0, height = 0, bpp = 0;
-  ImageProperties props;
-  std::optional<Picture> picture;
-  try {
-    picture = images.read(path, thumbnail ? 64 : 0, thumbnail ? 64 : 0, width, height, bpp, &props,
-                          true);
-  } catch (const std::exception&) {
-    return;
-  }
-  if (!picture && width == 0 && height == 0) return;
-  std::string offsetText;
-  if (thumbnail && picture) {
-    std::string bytes;
-    if (!images.encodeThumbnail(*picture, bytes)) return;
+// Writes the task's thumbnail and archive description to the item's
+// streams (in the order tasks were handed over) and returns its fields with
+// their offsets.
+std::string Scanner::Impl::place(FileTask& t) {
+  bump(cells().progress, t.progress);
+  std::string out = std::move(t.head);
+  if (t.thumbnail) {
+    const std::string& bytes = *t.thumbnail;
     if (!thumbnails.isOpen()) {
       auto s = create(name(catalog::StreamKind::thumbnails));
       if (s) {
@@ -656,9 +647,7 @@ void Scanner::Impl::writeImage(std::string& out, const std::string& path, bool t
       Status st = thumbnails.write(len, 4);
       if (st) st = thumbnails.write(bytes);
       if (st) {
-        char buf[24];
-        std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(thumbnailsEnd));
-        offsetText = buf;
+        appendNumberElement(out, "y", "%llX", static_cast<long long>(thumbnailsEnd));
         thumbnailsEnd += 4 + bytes.size();
       } else {
         // Whatever part of the record reached the stream is cut off again.
@@ -667,134 +656,53 @@ void Scanner::Impl::writeImage(std::string& out, const std::string& path, bool t
       }
     }
   }
-  appendTextElement(out, "v", u8(props.comment));
-  appendTextElement(out, "a2", u8(props.takenDate));
-  appendTextElement(out, "a3", u8(props.cameraMake));
-  appendTextElement(out, "a4", u8(props.cameraModel));
-  appendTextElement(out, "a5", u8(props.exposureTime));
-  appendTextElement(out, "a6", u8(props.fNumber));
-  if (props.exposureProgram != 0) appendNumberElement(out, "a7", "%lld", props.exposureProgram);
-  appendTextElement(out, "y", offsetText);
-  uint32_t dimension = (static_cast<uint32_t>(height & 0xFFFF) << 16) |
-                       static_cast<uint32_t>(width & 0xFFFF);
-  appendNumberElement(out, "z", "%llX", dimension);
-  appendNumberElement(out, "h", "%lld", bpp);
-}
-
-void Scanner::Impl::writeTags(std::string& out, const std::u16string& path, uint8_t subtype) {
-  if (!tags.loadInfo(path, subtype)) return;
-  appendTextElement(out, "m", u8(tags.codecText));
-  appendTextElement(out, "n", u8(tags.channelsText));
-  appendTextElement(out, "o", u8(tags.bitRateText));
-  if (tags.sampleRate != 0) appendNumberElement(out, "p", "%lld", tags.sampleRate);
-  appendTextElement(out, "q", u8(tags.durationText));
-  appendTextElement(out, "r", u8(tags.title));
-  appendTextElement(out, "s", u8(tags.artist));
-  appendTextElement(out, "t", u8(tags.album));
-  appendTextElement(out, "u", u8(tags.genre));
-  appendTextElement(out, "v", u8(tags.comment));
-  appendTextElement(out, "b0", u8(tags.vendorText));
-  if (tags.year != 0) appendNumberElement(out, "w", "%lld", tags.year);
-  if (tags.track != -1) appendNumberElement(out, "a8", "%lld", tags.track);
-  appendTextElement(out, "x", u8(tags.lyrics));
-  appendTextElement(out, "e4", u8(tags.compressionText));
-  appendTextElement(out, "e5", u8(tags.otherTags));
-}
-
-void Scanner::Impl::writeDocument(std::string& out, const std::u16string& path, uint8_t subtype,
-                                  const std::string& ext) {
-  const int size = static_cast<int>(scratch.size());
-  try {
-    if (subtype == kDocModule || subtype == kSubtypeExecutable) {
-      CExecutable x(path, scratch.data(), size);
-      if (auto* i = x.getfileInfo()) {
-        out += "<c2>3</c2>";
-        appendTextElement(out, "v", u8(i->comments));
-        appendTextElement(out, "b1", u8(i->companyName));
-        appendTextElement(out, "b2", u8(i->fileDescription));
-        appendTextElement(out, "b3", u8(i->fileVersion));
-        appendTextElement(out, "b4", u8(i->languages));
-        appendTextElement(out, "b5", u8(i->internalName));
-        appendTextElement(out, "b6", u8(i->legalCopyright));
-        appendTextElement(out, "b7", u8(i->legalTrademarks));
-        appendTextElement(out, "b8", u8(i->originalFileName));
-        appendTextElement(out, "b9", u8(i->productName));
-        appendTextElement(out, "c0", u8(i->productVersion));
-        appendTextElement(out, "c1", u8(i->specialBuild));
-      }
-    } else if (subtype == kDocHtml) {
-      std::u16string ext16 = utf8ToUtf16(ext).value_or(u"");
-      CHTMLExtract x(path, scratch.data(), size, ext16.c_str());
-      if (auto* i = x.getHtmlInfo()) {
-        out += "<c2>0</c2>";
-        appendTextElement(out, "r", u8(i->title));
-        appendTextElement(out, "b2", u8(i->description));
-        appendTextElement(out, "c5", u8(i->keywords));
-      }
-    } else if (subtype == kDocPdf) {
-      CPDFExtract x(path, scratch.data(), size);
-      if (auto* i = x.getPDFInfo()) {
-        out += "<c2>1</c2>";
-        appendTextElement(out, "r", u8(i->title));
-        appendTextElement(out, "c3", u8(i->subject));
-        appendTextElement(out, "c4", u8(i->author));
-        appendTextElement(out, "c5", u8(i->keywords));
-        appendTextElement(out, "d5", u8(i->creator));
-        appendTextElement(out, "d6", u8(i->producer));
-        appendTextElement(out, "b3", u8(i->version));
-        appendTextElement(out, "d3", u8(i->creationDate));
-        appendTextElement(out, "d4", u8(i->modificationDate));
-        if ((i->pageCount & 0xFFFF) != 0) appendNumberElement(out, "d0", "%llX", i->pageCount & 0xFFFF);
-      }
-    } else if (subtype == kDocOffice) {
-      COfficeExtract x(path, scratch.data(), size);
-      if (auto* i = x.getOfficefileInfo()) {
-        out += "<c2>2</c2>";
-        appendTextElement(out, "r", u8(i->title));
-        appendTextElement(out, "c3", u8(i->subject));
-        appendTextElement(out, "c4", u8(i->author));
-        appendTextElement(out, "c5", u8(i->keywords));
-        appendTextElement(out, "v", u8(i->comments));
-        appendTextElement(out, "c6", u8(i->templateName));
-        appendTextElement(out, "c7", u8(i->lastAuthor));
-        appendTextElement(out, "c8", u8(i->applicationName));
-        if (i->revisionNumber >= 0) appendNumberElement(out, "c9", "%llX", i->revisionNumber);
-        if (i->pageCount > 0) appendNumberElement(out, "d0", "%llX", i->pageCount);
-        appendTextElement(out, "d1", u8(i->editTime));
-        appendTextElement(out, "d2", u8(i->lastPrinted));
-        appendTextElement(out, "d3", u8(i->created));
-        appendTextElement(out, "d4", u8(i->lastSaved));
+  out += t.tail;
+  if (t.archiveTried && !archives.isOpen()) {
+    if (auto s = create(name(catalog::StreamKind::archives))) archives = std::move(*s);
+  }
+  if (t.archive && archives.isOpen()) {
+    const std::string& xml = *t.archive;
+    if (auto end = archives.seek(0, storage::Whence::end)) {
+      uint64_t at = *end;
+      uint8_t length[4];
+      for (int i = 0; i < 4; ++i) length[i] = static_cast<uint8_t>(xml.size() >> (8 * i));
+      // Nothing half-written: a failed write is cut back off.
+      if (archives.write(length, 4) && archives.write(xml.data(), xml.size())) {
+        appendNumberElement(out, "a9", "%llX", static_cast<long long>(at));
+      } else {
+        (void)archives.setSize(at);
       }
     }
-  } catch (const std::exception&) {
-    // The file keeps what was written so far.
   }
+  return out;
 }
 
-void Scanner::Impl::writeArchive(std::string& out, const std::u16string& path,
-                                 const std::string& ext, int level, uint8_t subtype,
-                                 const std::string& recordedPath) {
-  if (!archives.isOpen()) {
-    auto s = create(name(catalog::StreamKind::archives));
-    if (!s) return;
-    archives = std::move(*s);
+// Puts the records of the tasks the text waits for in their places.
+void Scanner::Impl::resolve(Out& o) {
+  if (o.holes.empty()) return;
+  std::string text;
+  text.reserve(o.text.size() + 256 * o.holes.size());
+  size_t from = 0;
+  for (auto [at, seq] : o.holes) {
+    while (nextTaken <= seq) takeBack(true);
+    text.append(o.text, from, at - from);
+    auto it = taken.find(seq);
+    text += it->second;
+    taken.erase(it);
+    from = at;
   }
-  std::u16string ext16 = utf8ToUtf16(ext).value_or(u"");
-  unsigned long offset = static_cast<unsigned long>(-1);
-  // The description records where the archive was, not the descriptor it
-  // was read through.
-  if (auto wide = utf8ToUtf16(recordedPath)) extract.SetRecordedPath(wide->c_str());
-  long rc = extract.WriteDecompressedArchive2Stream(path.c_str(), ext16.c_str(), level, subtype,
-                                                    &archives, &offset, nullptr);
-  if (rc == 0 && offset != static_cast<unsigned long>(-1)) {
-    appendNumberElement(out, "a9", "%llX", static_cast<long long>(offset));
-  }
+  text.append(o.text, from, std::string::npos);
+  o.text = std::move(text);
+  o.holes.clear();
 }
 
 // ---------------------------------------------------------------- interface
 
 Scanner::Scanner() : impl_(std::make_unique<Impl>()) {}
-Scanner::~Scanner() = default;
+Scanner::~Scanner() {
+  // The workers go before the streams and counters they were reading for.
+  if (impl_) impl_->stopPool();
+}
 
 void Scanner::begin(ScanContext& context, storage::Storage library, const std::string& rootPath,
                     bool countBytes) {
@@ -820,8 +728,19 @@ void Scanner::begin(ScanContext& context, storage::Storage library, const std::s
   m.rootLabel = xmlSafe(label);
   m.rootLength = label.size();
   m.countBytes = countBytes;
-  m.scratch.assign(4096, 0);
   m.pseudo = pseudoDevicesBelow(rootPath);
+  m.previous = context.previous;
+  m.kinds = {};
+  m.nextTask = m.nextTaken = 0;
+  m.taken.clear();
+  // One job reads on the walk's own thread; more read on as many workers,
+  // the walk taking their records back in order.
+  m.pool.reset();
+  int jobs = context.jobs > 0 ? context.jobs : availableProcessors();
+  if (jobs > 1 && !context.countOnly) {
+    m.pool = std::make_unique<ReadPool>(jobs, context.cells->running);
+    m.window = static_cast<size_t>(jobs) * 16;
+  }
 }
 
 bool Scanner::setFilter(const std::string& patterns) {
@@ -836,6 +755,10 @@ bool Scanner::startListing(int kindCode) {
   if (m.ctx->listingNumber == 0) {
     m.fail(kScanPartName);
     return false;
+  }
+  if (m.ctx->countOnly) {
+    m.kindCode = kindCode;
+    return true;
   }
   auto s = m.create(m.name(catalog::StreamKind::listing));
   if (!s) {
@@ -878,6 +801,10 @@ uint32_t Scanner::walkRoot(const std::string& path, uint32_t flags) {
 
 bool Scanner::endListing() {
   Impl& m = *impl_;
+  // Every record was taken back with the root's entries; a walk that ended
+  // early leaves tasks nobody waits for.
+  m.stopPool();
+  if (m.ctx->countOnly) return m.ctx->error == kScanOk;
   if (!m.listing.isOpen()) return false;
   bool ok = m.writeListing(kListingFooter);
   Status st = ok ? m.listing.commit() : m.listing.revert();
@@ -898,6 +825,8 @@ bool Scanner::endListing() {
 }
 
 void Scanner::setSubfolderOpener(SubfolderOpener opener) { impl_->openSubfolder = opener; }
+
+const KindCounts& Scanner::kindCounts() const { return impl_->kinds; }
 
 std::vector<std::string> Scanner::streamsCreated() const { return impl_->created; }
 

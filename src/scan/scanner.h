@@ -28,6 +28,8 @@
 
 namespace tamber::scan {
 
+class PreviousScan;
+
 // Tests only: called with a file's path just before the scanner opens it for
 // the readers (to swap the file for a FIFO between the walk and the open).
 extern void (*beforeReaderOpenHook)(const std::string& path);
@@ -72,6 +74,8 @@ struct ScanCounters {
   std::atomic<uint32_t> files{0};
   std::atomic<int32_t> deepestLevel{0};
   std::atomic<int32_t> splitCount{-1};
+  std::atomic<uint64_t> readAnew{0};    // files a reader opened
+  std::atomic<uint64_t> reused{0};      // files whose records a previous scan gave
   ProgressText text;
 };
 
@@ -83,6 +87,12 @@ struct ScanContext {
   bool excludeMode = false;    // the filter selects names to drop
   std::vector<SubfolderRule> rules;
   ScanCounters* cells = nullptr;
+  // Threads that read files: 0 as many as there are processors, 1 the walk's own.
+  int jobs = 1;
+  // The earlier scan of the same tree whose unchanged files are taken over.
+  PreviousScan* previous = nullptr;
+  // Nothing is read or written: the walk only counts what it would record.
+  bool countOnly = false;
   int error = kScanOk;
   std::string errorText;       // the system's words for kScanUnreadable / kScanWriteFailed
 };
@@ -122,6 +132,15 @@ TreeCounts statisticsPass(const std::string& root, const std::atomic<bool>& runn
 TreeCounts statisticsPassFiltered(const std::string& root, const FileFilter& filter,
                                   const std::atomic<bool>& running, int maxDepth = INT32_MAX);
 
+// What a walk that only counts found for the readers, by kind (the files
+// a reader is switched on for).
+struct KindCounts {
+  uint64_t pictures = 0;
+  uint64_t audio = 0;
+  uint64_t documents = 0;
+  uint64_t archives = 0;  // archives and programs
+};
+
 class Scanner {
  public:
   Scanner();
@@ -149,6 +168,9 @@ class Scanner {
   // Ends the document and commits the listing, its parts, thumbnails and
   // archive listings. False when anything could not be written.
   bool endListing();
+
+  // The kinds a counting walk found.
+  const KindCounts& kindCounts() const;
 
   // Every stream the job created (for removal when the job does not end well).
   std::vector<std::string> streamsCreated() const;

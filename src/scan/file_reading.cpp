@@ -1,0 +1,333 @@
+#include "scan/file_reading.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <exception>
+#include <utility>
+
+#include "decomp/extract.h"
+#include "media/media.h"
+#include "platform/atomic_file.h"
+#include "platform/utf.h"
+#include "scan/image_info.h"
+#include "scan/scanner.h"
+
+namespace tamber::scan {
+
+namespace {
+
+// A file opened for the readers: the descriptor, and the path under
+// /proc/self/fd through which they read it.
+class ReaderFile {
+ public:
+  ReaderFile() = default;
+  explicit ReaderFile(int fd) : fd_(fd), path_("/proc/self/fd/" + std::to_string(fd)) {}
+  ReaderFile(ReaderFile&& o) noexcept : fd_(std::exchange(o.fd_, -1)), path_(std::move(o.path_)) {}
+  ReaderFile& operator=(ReaderFile&&) = delete;
+  ~ReaderFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  explicit operator bool() const { return fd_ >= 0; }
+  const std::string& path() const { return path_; }
+  // Up to `n` bytes from the start of the file.
+  std::string head(size_t n) const { return readHead(fd_, n); }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+// Opens without following a link and without blocking (a FIFO swapped in
+// since the walk listed the file would block a plain open for good), then
+// checks that it is the regular file of the size recorded.
+ReaderFile openForReaders(const std::string& path, uint64_t size) {
+  if (beforeReaderOpenHook) beforeReaderOpenHook(path);
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return {};
+  ReaderFile file(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != size) {
+    return {};
+  }
+  // Of the flags F_SETFL changes only O_NONBLOCK was set: 0 clears it.
+  if (::fcntl(fd, F_SETFL, 0) != 0) return {};
+  return file;
+}
+
+std::string u8(const std::u16string& s) { return utf16ToUtf8(s); }
+
+}  // namespace
+
+struct FileReaders::Impl {
+  Impl() : scratch(4096, 0) { tags.CreateForAnalysis(); }
+  CGeneralTagsInfo tags;
+  CExtract extract;
+  ImageInfoReader images;
+  std::vector<uint8_t> scratch;
+
+  void readImage(FileTask& t, const std::string& path, bool thumbnail);
+  void readTags(FileTask& t, const std::u16string& path, uint8_t subtype);
+  void readDocument(FileTask& t, const std::u16string& path, uint8_t subtype);
+  void readArchive(FileTask& t, const std::u16string& path, uint8_t subtype);
+};
+
+FileReaders::FileReaders() : impl_(std::make_unique<Impl>()) {}
+FileReaders::~FileReaders() = default;
+
+void FileReaders::read(FileTask& t) {
+  // The file may have been swapped (for a FIFO, a link) since it was listed:
+  // the readers get the descriptor opened here, checked to be the regular
+  // file of the size recorded, never the name.
+  ReaderFile file = openForReaders(t.path, t.size);
+  if (!file) return;
+  const std::string& fdPath = file.path();
+  if (t.picture) {
+    // Bytes that are no picture (zeros from a failed copy, another format
+    // under a picture's name) go no further than their first few KB.
+    std::string head = file.head(4096);
+    if (pictureFormat(head) == PictureFormat::unknown && !sizeFromHeader(head)) return;
+    impl_->readImage(t, fdPath, t.flags != kScanSubfolders && (t.flags & kScanThumbnails));
+    return;
+  }
+  // The other readers take UTF-16 paths.
+  auto wide = utf8ToUtf16(fdPath);
+  if (!wide || !t.cls) return;
+  switch (t.cls->kind) {
+    case FileKind::archive:
+      if (t.flags & kScanArchives) impl_->readArchive(t, *wide, t.cls->subtype);
+      break;
+    case FileKind::document:
+      if (t.flags & kScanDocuments) impl_->readDocument(t, *wide, t.cls->subtype);
+      break;
+    case FileKind::audio:
+      // The extension says it is audio; the first bytes say which reader
+      // (an Opus stream in an .ogg file, MP3 under a .wma name).
+      if (t.flags & kScanTags) {
+        std::string head = file.head(64);
+        impl_->readTags(t, *wide,
+                        static_cast<uint8_t>(AudioKindOfHead(head.data(), head.size(), t.cls->subtype)));
+      }
+      break;
+    case FileKind::executable:
+      if (t.flags & kScanDocuments) impl_->readDocument(t, *wide, kSubtypeExecutable);
+      if (t.flags & kScanArchives) impl_->readArchive(t, *wide, t.cls->subtype);
+      break;
+    case FileKind::image:
+      break;
+  }
+}
+
+void FileReaders::Impl::readImage(FileTask& t, const std::string& path, bool thumbnail) {
+  int width = 0, height = 0, bpp = 0;
+  ImageProperties props;
+  std::optional<Picture> picture;
+  try {
+    picture = images.read(path, thumbnail ? 64 : 0, thumbnail ? 64 : 0, width, height, bpp, &props,
+                          true);
+  } catch (const std::exception&) {
+    return;
+  }
+  if (!picture && width == 0 && height == 0) return;
+  if (thumbnail && picture) {
+    std::string bytes;
+    if (!images.encodeThumbnail(*picture, bytes)) return;
+    t.thumbnail = std::move(bytes);
+  }
+  std::string& out = t.head;
+  appendTextElement(out, "v", u8(props.comment));
+  appendTextElement(out, "a2", u8(props.takenDate));
+  appendTextElement(out, "a3", u8(props.cameraMake));
+  appendTextElement(out, "a4", u8(props.cameraModel));
+  appendTextElement(out, "a5", u8(props.exposureTime));
+  appendTextElement(out, "a6", u8(props.fNumber));
+  if (props.exposureProgram != 0) appendNumberElement(out, "a7", "%lld", props.exposureProgram);
+  // The thumbnail's offset goes between the two.
+  uint32_t dimension = (static_cast<uint32_t>(height & 0xFFFF) << 16) |
+                       static_cast<uint32_t>(width & 0xFFFF);
+  appendNumberElement(t.tail, "z", "%llX", dimension);
+  appendNumberElement(t.tail, "h", "%lld", bpp);
+}
+
+void FileReaders::Impl::readTags(FileTask& t, const std::u16string& path, uint8_t subtype) {
+  if (!tags.loadInfo(path, subtype)) return;
+  std::string& out = t.head;
+  appendTextElement(out, "m", u8(tags.codecText));
+  appendTextElement(out, "n", u8(tags.channelsText));
+  appendTextElement(out, "o", u8(tags.bitRateText));
+  if (tags.sampleRate != 0) appendNumberElement(out, "p", "%lld", tags.sampleRate);
+  appendTextElement(out, "q", u8(tags.durationText));
+  appendTextElement(out, "r", u8(tags.title));
+  appendTextElement(out, "s", u8(tags.artist));
+  appendTextElement(out, "t", u8(tags.album));
+  appendTextElement(out, "u", u8(tags.genre));
+  appendTextElement(out, "v", u8(tags.comment));
+  appendTextElement(out, "b0", u8(tags.vendorText));
+  if (tags.year != 0) appendNumberElement(out, "w", "%lld", tags.year);
+  if (tags.track != -1) appendNumberElement(out, "a8", "%lld", tags.track);
+  appendTextElement(out, "x", u8(tags.lyrics));
+  appendTextElement(out, "e4", u8(tags.compressionText));
+  appendTextElement(out, "e5", u8(tags.otherTags));
+}
+
+void FileReaders::Impl::readDocument(FileTask& t, const std::u16string& path, uint8_t subtype) {
+  std::string& out = t.head;
+  const int size = static_cast<int>(scratch.size());
+  try {
+    if (subtype == kDocModule || subtype == kSubtypeExecutable) {
+      CExecutable x(path, scratch.data(), size);
+      if (auto* i = x.getfileInfo()) {
+        out += "<c2>3</c2>";
+        appendTextElement(out, "v", u8(i->comments));
+        appendTextElement(out, "b1", u8(i->companyName));
+        appendTextElement(out, "b2", u8(i->fileDescription));
+        appendTextElement(out, "b3", u8(i->fileVersion));
+        appendTextElement(out, "b4", u8(i->languages));
+        appendTextElement(out, "b5", u8(i->internalName));
+        appendTextElement(out, "b6", u8(i->legalCopyright));
+        appendTextElement(out, "b7", u8(i->legalTrademarks));
+        appendTextElement(out, "b8", u8(i->originalFileName));
+        appendTextElement(out, "b9", u8(i->productName));
+        appendTextElement(out, "c0", u8(i->productVersion));
+        appendTextElement(out, "c1", u8(i->specialBuild));
+      }
+    } else if (subtype == kDocHtml) {
+      std::u16string ext16 = utf8ToUtf16(t.ext).value_or(u"");
+      CHTMLExtract x(path, scratch.data(), size, ext16.c_str());
+      if (auto* i = x.getHtmlInfo()) {
+        out += "<c2>0</c2>";
+        appendTextElement(out, "r", u8(i->title));
+        appendTextElement(out, "b2", u8(i->description));
+        appendTextElement(out, "c5", u8(i->keywords));
+      }
+    } else if (subtype == kDocPdf) {
+      CPDFExtract x(path, scratch.data(), size);
+      if (auto* i = x.getPDFInfo()) {
+        out += "<c2>1</c2>";
+        appendTextElement(out, "r", u8(i->title));
+        appendTextElement(out, "c3", u8(i->subject));
+        appendTextElement(out, "c4", u8(i->author));
+        appendTextElement(out, "c5", u8(i->keywords));
+        appendTextElement(out, "d5", u8(i->creator));
+        appendTextElement(out, "d6", u8(i->producer));
+        appendTextElement(out, "b3", u8(i->version));
+        appendTextElement(out, "d3", u8(i->creationDate));
+        appendTextElement(out, "d4", u8(i->modificationDate));
+        if ((i->pageCount & 0xFFFF) != 0) appendNumberElement(out, "d0", "%llX", i->pageCount & 0xFFFF);
+      }
+    } else if (subtype == kDocOffice) {
+      COfficeExtract x(path, scratch.data(), size);
+      if (auto* i = x.getOfficefileInfo()) {
+        out += "<c2>2</c2>";
+        appendTextElement(out, "r", u8(i->title));
+        appendTextElement(out, "c3", u8(i->subject));
+        appendTextElement(out, "c4", u8(i->author));
+        appendTextElement(out, "c5", u8(i->keywords));
+        appendTextElement(out, "v", u8(i->comments));
+        appendTextElement(out, "c6", u8(i->templateName));
+        appendTextElement(out, "c7", u8(i->lastAuthor));
+        appendTextElement(out, "c8", u8(i->applicationName));
+        if (i->revisionNumber >= 0) appendNumberElement(out, "c9", "%llX", i->revisionNumber);
+        if (i->pageCount > 0) appendNumberElement(out, "d0", "%llX", i->pageCount);
+        appendTextElement(out, "d1", u8(i->editTime));
+        appendTextElement(out, "d2", u8(i->lastPrinted));
+        appendTextElement(out, "d3", u8(i->created));
+        appendTextElement(out, "d4", u8(i->lastSaved));
+      }
+    }
+  } catch (const std::exception&) {
+    // The file keeps what was read so far.
+  }
+}
+
+void FileReaders::Impl::readArchive(FileTask& t, const std::u16string& path, uint8_t subtype) {
+  t.archiveTried = true;
+  std::u16string ext16 = utf8ToUtf16(t.ext).value_or(u"");
+  // The description records where the archive was, not the descriptor it
+  // was read through.
+  if (auto wide = utf8ToUtf16(t.path)) extract.SetRecordedPath(wide->c_str());
+  std::string xml;
+  if (extract.DescribeArchive(path.c_str(), ext16.c_str(), subtype, &xml) == 0) {
+    t.archive = std::move(xml);
+  }
+}
+
+// ---------------------------------------------------------------- pool
+
+ReadPool::ReadPool(int threads, const std::atomic<bool>& running) : running_(running) {
+  threads_.reserve(static_cast<size_t>(threads));
+  for (int i = 0; i < threads; ++i) {
+    threads_.emplace_back([this] {
+      FileReaders readers;
+      work(readers);
+    });
+  }
+}
+
+ReadPool::~ReadPool() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  threads_.clear();  // joins
+}
+
+void ReadPool::submit(std::unique_ptr<FileTask> task) {
+  FileTask* t = task.get();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    order_.push_back(std::move(task));
+    if (t->done) return;
+    queue_.push_back(t);
+  }
+  wake_.notify_one();
+}
+
+std::unique_ptr<FileTask> ReadPool::takeFront(bool wait) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (order_.empty()) return nullptr;
+  if (wait) {
+    done_.wait(lock, [this] { return order_.front()->done; });
+  } else if (!order_.front()->done) {
+    return nullptr;
+  }
+  auto t = std::move(order_.front());
+  order_.pop_front();
+  return t;
+}
+
+void ReadPool::work(FileReaders& readers) {
+  for (;;) {
+    FileTask* t = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+      if (stop_) return;
+      t = queue_.front();
+      queue_.pop_front();
+    }
+    // A cancelled scan takes its tasks back unread.
+    if (running_.load(std::memory_order_relaxed)) readers.read(*t);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      t->done = true;
+    }
+    done_.notify_all();
+  }
+}
+
+int availableProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  unsigned n = std::thread::hardware_concurrency();
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+}  // namespace tamber::scan
