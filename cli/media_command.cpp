@@ -13,9 +13,10 @@
 #include "browse.h"
 #include "commands.h"
 #include "common.h"
-#include "decomp/extract.h"
+#include "decomp/extract.h"  // the archive kinds
 #include "platform/json.h"
-#include "media/media.h"
+#include "scan/extractors.h"
+#include "scan/listing_reader.h"
 #include "platform/hex_time.h"
 #include "platform/utf.h"
 #include "platform/xml.h"
@@ -72,70 +73,39 @@ int archiveKindOf(const std::filesystem::path& p) {
   return -1;
 }
 
-// Lists an archive the way a scan stores it: the description goes into a
-// stream of a scratch compound file and is read back from there.
-bool describeArchive(const std::string& file, int kind, bool asJson) {
-  auto scratch = std::filesystem::temp_directory_path() /
-                 ("tamber-media-" + std::to_string(::getpid()) + ".cds");
-  auto f = storage::CompoundFile::create(scratch);
-  if (!f) return false;
-  std::filesystem::remove(scratch);  // the open file stays usable
-  auto stream = f->root().createStream("arc");
-  if (!stream) return false;
-  CExtract extract;
-  unsigned long offset = static_cast<unsigned long>(-1);
+// Lists an archive the way a scan stores it and shows the stored
+// description read back.
+bool describeArchive(scan::Extractors& x, const std::string& file, int kind, bool asJson) {
   std::string ext = std::filesystem::path(file).extension().string();
   if (!ext.empty()) ext.erase(0, 1);
   std::u16string path = utf8ToUtf16(file).value_or(std::u16string());
   std::u16string extension = utf8ToUtf16(ext).value_or(std::u16string());
-  if (extract.WriteDecompressedArchive2Stream(path.c_str(), extension.c_str(), 1,
-                                              static_cast<unsigned char>(kind), &stream.value(),
-                                              &offset, nullptr) != 0 ||
-      offset == static_cast<unsigned long>(-1)) {
-    return false;
-  }
-  // Read back: a 4-byte length at the offset, then the description.
-  uint8_t len[4];
-  if (!stream->seek(static_cast<int64_t>(offset)) || stream->read(len, 4).value_or(0) != 4) return false;
-  size_t n = len[0] | len[1] << 8 | len[2] << 16 | static_cast<size_t>(len[3]) << 24;
-  std::string text(n, '\0');
-  if (stream->read(text.data(), n).value_or(0) != n) return false;
-  xml::Doc doc(xmlReadMemory(text.data(), static_cast<int>(n), nullptr, "UTF-8", XML_PARSE_NONET));
-  if (!doc) return false;
-  std::u16string comment, recorded;
-  CExtract::GetArchiveComments(doc.get(), comment);
-  CExtract::GetArchivefullPath(doc.get(), recorded);
+  std::string text;
+  if (!x.describeArchive(path, extension, kind, path, text)) return false;
+  auto stored = scan::parseStoredArchive(text);
+  if (!stored) return false;
   std::string out;
   if (asJson) {
     out = "{\"file\":" + jsonString(file) + ",\"recognised\":true,\"kind\":\"archive\",\"path\":" +
-          jsonString(utf16ToUtf8(recorded)) + ",\"comment\":" + jsonString(utf16ToUtf8(comment)) +
-          ",\"entries\":[";
+          jsonString(stored->path) + ",\"comment\":" + jsonString(stored->comment) + ",\"entries\":[";
   } else {
-    out = file + "\n  archive: " + utf16ToUtf8(recorded) + "\n";
-    if (!comment.empty()) out += "  comment: " + utf16ToUtf8(comment) + "\n";
+    out = file + "\n  archive: " + stored->path + "\n";
+    if (!stored->comment.empty()) out += "  comment: " + stored->comment + "\n";
   }
   bool first = true;
-  for (xmlNode* e = xmlDocGetRootElement(doc.get())->children; e; e = e->next) {
-    if (e->type != XML_ELEMENT_NODE) continue;
-    bool folder = utf8ToUtf16(xml::c(e->name)) == std::u16string(ARCHIVE::SimpleXSDNames[1]);
-    bool fileEntry = utf8ToUtf16(xml::c(e->name)) == std::u16string(ARCHIVE::SimpleXSDNames[3]);
-    if (!folder && !fileEntry) continue;
-    auto prop = [&](int i) {
-      xml::String v(xmlGetProp(e, xml::u(utf16ToUtf8(ARCHIVE::SimpleXSDNames[i]).c_str())));
-      return v ? std::string(xml::c(v.get())) : std::string();
-    };
+  for (const auto& m : stored->members) {
     std::string modified;
-    if (auto t = parseHexTime(prop(9))) modified = displayTime(*t);
+    if (auto t = parseHexTime(m.modified)) modified = displayTime(*t);
     if (asJson) {
-      out += std::string(first ? "" : ",") + "{\"name\":" + jsonString(prop(4)) + ",\"type\":" +
-             (folder ? "\"folder\"" : "\"file\"") + ",\"folder\":" + (folder ? "true" : "false") +
-             ",\"size\":" + numberJson(prop(2)) + ",\"packed\":" + numberJson(prop(5)) +
-             ",\"modified\":" + isoTimeJson(prop(9)) + ",\"attributes\":" + jsonString(prop(8)) + "}";
+      out += std::string(first ? "" : ",") + "{\"name\":" + jsonString(m.name) + ",\"type\":" +
+             (m.folder ? "\"folder\"" : "\"file\"") + ",\"folder\":" + (m.folder ? "true" : "false") +
+             ",\"size\":" + numberJson(m.size) + ",\"packed\":" + numberJson(m.packed) +
+             ",\"modified\":" + isoTimeJson(m.modified) + ",\"attributes\":" + jsonString(m.attributes) + "}";
     } else {
       char line[64];
-      std::snprintf(line, sizeof line, "  %12s %12s  %-16s  ", folder ? "<dir>" : prop(2).c_str(),
-                    prop(5).c_str(), modified.c_str());
-      out += line + prop(4) + "\n";
+      std::snprintf(line, sizeof line, "  %12s %12s  %-16s  ", m.folder ? "<dir>" : m.size.c_str(),
+                    m.packed.c_str(), modified.c_str());
+      out += line + m.name + "\n";
     }
     first = false;
   }
@@ -220,7 +190,7 @@ struct DocField {
 
 // The record a document extractor finds, by the extension's subtype; false
 // when the extension is no document's or nothing was found.
-bool describeDocument(const std::string& file, bool asJson) {
+bool describeDocument(scan::Extractors& x, const std::string& file, bool asJson) {
   std::string ext = std::filesystem::path(file).extension().string();
   if (!ext.empty()) ext.erase(0, 1);
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -229,15 +199,13 @@ bool describeDocument(const std::string& file, bool asJson) {
   if (!cls || (cls->kind != scan::FileKind::document && cls->kind != scan::FileKind::executable)) return false;
   auto converted = utf8ToUtf16(file);
   std::u16string path = converted ? *converted : std::u16string(file.begin(), file.end());
-  std::vector<uint8_t> scratch(4096);
-  int size = static_cast<int>(scratch.size());
   std::string family;
   std::vector<DocField> fields;
   std::vector<std::pair<const char*, int32_t>> numbers;
   uint8_t subtype = cls->kind == scan::FileKind::executable ? scan::kSubtypeExecutable : cls->subtype;
   if (subtype == scan::kDocModule || subtype == scan::kSubtypeExecutable) {
-    CExecutable x(path, scratch.data(), size);
-    auto* i = x.getfileInfo();
+    CExecutable::tag_ModuleInfo info;
+    auto* i = x.executable(path, info) ? &info : nullptr;
     if (!i) return false;
     family = "executable";
     fields = {{"comments", i->comments},         {"companyName", i->companyName},
@@ -248,14 +216,14 @@ bool describeDocument(const std::string& file, bool asJson) {
               {"productVersion", i->productVersion}, {"specialBuild", i->specialBuild}};
   } else if (subtype == scan::kDocHtml) {
     std::u16string ext16(ext.begin(), ext.end());
-    CHTMLExtract x(path, scratch.data(), size, ext16.c_str());
-    auto* i = x.getHtmlInfo();
+    CHTMLExtract::tag_HTMLInfo info;
+    auto* i = x.html(path, ext16, info) ? &info : nullptr;
     if (!i) return false;
     family = "html";
     fields = {{"title", i->title}, {"description", i->description}, {"keywords", i->keywords}};
   } else if (subtype == scan::kDocPdf) {
-    CPDFExtract x(path, scratch.data(), size);
-    auto* i = x.getPDFInfo();
+    CPDFExtract::tag_PDFSummary info;
+    auto* i = x.pdf(path, info) ? &info : nullptr;
     if (!i) return false;
     family = "pdf";
     fields = {{"title", i->title},       {"subject", i->subject},   {"author", i->author},
@@ -264,8 +232,8 @@ bool describeDocument(const std::string& file, bool asJson) {
               {"modificationDate", i->modificationDate, true}};
     numbers = {{"pageCount", i->pageCount}};
   } else {
-    COfficeExtract x(path, scratch.data(), size);
-    auto* i = x.getOfficefileInfo();
+    COfficeExtract::tag_OFFICEPROPS info;
+    auto* i = x.office(path, info) ? &info : nullptr;
     if (!i) return false;
     family = "office";
     fields = {{"title", i->title},
@@ -307,29 +275,29 @@ bool describeDocument(const std::string& file, bool asJson) {
   return true;
 }
 
-int describe(const std::string& file, bool asJson, CGeneralTagsInfo& tags,
-             const std::string& thumbnailOut) {
+int describe(const std::string& file, bool asJson, scan::Extractors& x, const std::string& thumbnailOut) {
   if (::access(file.c_str(), R_OK) != 0 || std::filesystem::is_directory(file)) {
     std::cerr << "tamber: error: " << say(app::kTextCannotBeRead, {file}) << "\n";
     return kExitFailure;
   }
   if (isPicture(file) && describePicture(file, asJson, thumbnailOut)) return kExitOk;
-  if (int archive = archiveKindOf(file); archive >= 0 && describeArchive(file, archive, asJson)) {
+  if (int archive = archiveKindOf(file); archive >= 0 && describeArchive(x, file, archive, asJson)) {
     return kExitOk;
   }
-  if (describeDocument(file, asJson)) return kExitOk;
+  if (describeDocument(x, file, asJson)) return kExitOk;
   // The extension says whether the file is audio; its first bytes say which
   // reader reads it. A file of another name is read as audio only when its
   // first bytes are those of an audio format.
   int kind = audioKindOf(file);
   std::string head = headOf(file);
-  kind = AudioKindOfHead(head.data(), head.size(), kind);
+  kind = x.audioKindOfHead(head.data(), head.size(), kind);
   // File names that are not UTF-8 cannot travel as UTF-16; such a file is
   // read through the bytes widened one by one, which names it exactly.
   auto converted = utf8ToUtf16(file);
   std::u16string path = converted ? *converted : std::u16string(file.begin(), file.end());
   bool recognised = false;
-  if (kind >= 0 && archiveKindOf(file) < 0 && !isPicture(file)) recognised = tags.loadInfo(path, kind) != 0;
+  scan::TagRecord tags;
+  if (kind >= 0 && archiveKindOf(file) < 0 && !isPicture(file)) recognised = x.tags(path, kind, tags);
   const std::pair<const char*, const std::u16string*> texts[] = {
       {"codecText", &tags.codecText}, {"channelsText", &tags.channelsText},
       {"bitRateText", &tags.bitRateText}, {"durationText", &tags.durationText},
@@ -378,11 +346,14 @@ void registerMediaCommand(CLI::App& cli, int& status) {
   media->add_option("--thumbnail", args->thumbnail,
                     "Write the thumbnail a picture would get (64 x 64 box; PNG or JPEG) to this file");
   media->callback([&status, args] {
-    CGeneralTagsInfo tags;
-    tags.CreateForAnalysis();
+    auto extractors = scan::newExtractors();
+    if (!extractors) {
+      status = kExitFailure;
+      return;
+    }
     status = kExitOk;
     for (const auto& f : args->files) {
-      if (describe(f, args->json, tags, args->thumbnail) != kExitOk) status = kExitFailure;
+      if (describe(f, args->json, *extractors, args->thumbnail) != kExitOk) status = kExitFailure;
     }
   });
 }

@@ -1,7 +1,6 @@
 // tamber storage ...: look into and repair library files at the storage level.
 // Paths of nested elements are written with "/".
 
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +8,7 @@
 #include <iostream>
 #include <memory>
 
+#include "platform/digest.h"
 #include "commands.h"
 #include "platform/text.h"
 #include "storage/compound_file.h"
@@ -59,19 +59,16 @@ Result<Storage> parentOf(CompoundFile& file, const std::string& path, bool creat
 }
 
 std::string sha256Hex(Stream& s) {
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
+  Sha256 sha;
   std::vector<char> buf(1 << 20);
   for (;;) {
     auto n = s.read(buf.data(), buf.size());
     if (!n) throw std::runtime_error(n.message());
     if (n.value() == 0) break;
-    EVP_DigestUpdate(ctx.get(), buf.data(), n.value());
+    sha.update(buf.data(), n.value());
   }
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  EVP_DigestFinal_ex(ctx.get(), md, &len);
-  return hexDigits(md, len);
+  const auto md = sha.finish();
+  return hexDigits(md.data(), static_cast<unsigned int>(md.size()));
 }
 
 int listTree(Storage st, const std::string& prefix, bool hash) {

@@ -1,8 +1,8 @@
 #include "disc/toc.h"
 
-#include <openssl/evp.h>
-
 #include <cstdio>
+
+#include "platform/digest.h"
 
 namespace tamber::disc {
 
@@ -143,9 +143,10 @@ std::string musicBrainzDiscId(const Toc& toc) {
     std::snprintf(text, sizeof text, "%08X", offset);
     hex += text;
   }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(hex.data(), hex.size(), digest, &size, EVP_sha1(), nullptr);
+  Sha1 sha;
+  sha.update(hex.data(), hex.size());
+  const auto digest = sha.finish();
+  const unsigned int size = static_cast<unsigned int>(digest.size());
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._";
   std::string id;
   for (unsigned int i = 0; i < size; i += 3) {

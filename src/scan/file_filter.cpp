@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "decomp/extract.h"
 #include "platform/text.h"
 #include "platform/utf.h"
 #include "scan/scanner.h"
@@ -13,16 +12,14 @@ namespace tamber::scan {
 
 namespace {
 
+// The patterns between the ";", blanks around them and empty ones left out.
 std::vector<std::string> splitPatterns(const std::string& text) {
-  std::vector<std::u16string> parts;
-  auto wide = utf8ToUtf16(toValidUtf8(text));
-  if (wide) CExtract::GetListBySeperator(wide->c_str(), u";", &parts);
   std::vector<std::string> out;
-  for (const auto& p : parts) {
-    std::string s = utf16ToUtf8(p);
+  const std::string valid = toValidUtf8(text);
+  for (std::string_view s : splitNonEmpty(valid, ';')) {
     size_t a = s.find_first_not_of(" \t");
     size_t b = s.find_last_not_of(" \t");
-    if (a != std::string::npos) out.push_back(s.substr(a, b - a + 1));
+    if (a != std::string::npos) out.emplace_back(s.substr(a, b - a + 1));
   }
   return out;
 }

@@ -8,10 +8,9 @@
 #include <exception>
 #include <utility>
 
-#include "decomp/extract.h"
-#include "media/media.h"
 #include "platform/atomic_file.h"
 #include "platform/utf.h"
+#include "scan/extractors.h"
 #include "scan/image_info.h"
 #include "scan/scanner.h"
 
@@ -62,11 +61,18 @@ std::string u8(const std::u16string& s) { return utf16ToUtf8(s); }
 }  // namespace
 
 struct FileReaders::Impl {
-  Impl() : scratch(4096, 0) { tags.CreateForAnalysis(); }
-  CGeneralTagsInfo tags;
-  CExtract extract;
   ImageInfoReader images;
-  std::vector<uint8_t> scratch;
+  // Loaded with the first file that is no picture.
+  std::unique_ptr<Extractors> extractors;
+  bool loaded = false;
+
+  Extractors* ex() {
+    if (!loaded) {
+      extractors = newExtractors();
+      loaded = true;
+    }
+    return extractors.get();
+  }
 
   void readImage(FileTask& t, const std::string& path, bool thumbnail);
   void readTags(FileTask& t, const std::u16string& path, uint8_t subtype);
@@ -94,7 +100,7 @@ void FileReaders::read(FileTask& t) {
   }
   // The other readers take UTF-16 paths.
   auto wide = utf8ToUtf16(fdPath);
-  if (!wide || !t.cls) return;
+  if (!wide || !t.cls || !impl_->ex()) return;
   switch (t.cls->kind) {
     case FileKind::archive:
       if (t.flags & kScanArchives) impl_->readArchive(t, *wide, t.cls->subtype);
@@ -107,8 +113,8 @@ void FileReaders::read(FileTask& t) {
       // (an Opus stream in an .ogg file, MP3 under a .wma name).
       if (t.flags & kScanTags) {
         std::string head = file.head(64);
-        impl_->readTags(t, *wide,
-                        static_cast<uint8_t>(AudioKindOfHead(head.data(), head.size(), t.cls->subtype)));
+        int kind = impl_->ex()->audioKindOfHead(head.data(), head.size(), t.cls->subtype);
+        impl_->readTags(t, *wide, static_cast<uint8_t>(kind));
       }
       break;
     case FileKind::executable:
@@ -152,7 +158,8 @@ void FileReaders::Impl::readImage(FileTask& t, const std::string& path, bool thu
 }
 
 void FileReaders::Impl::readTags(FileTask& t, const std::u16string& path, uint8_t subtype) {
-  if (!tags.loadInfo(path, subtype)) return;
+  TagRecord tags;
+  if (!ex()->tags(path, subtype, tags)) return;
   std::string& out = t.head;
   appendTextElement(out, "m", u8(tags.codecText));
   appendTextElement(out, "n", u8(tags.channelsText));
@@ -174,11 +181,11 @@ void FileReaders::Impl::readTags(FileTask& t, const std::u16string& path, uint8_
 
 void FileReaders::Impl::readDocument(FileTask& t, const std::u16string& path, uint8_t subtype) {
   std::string& out = t.head;
-  const int size = static_cast<int>(scratch.size());
+  Extractors& x = *ex();
   try {
     if (subtype == kDocModule || subtype == kSubtypeExecutable) {
-      CExecutable x(path, scratch.data(), size);
-      if (auto* i = x.getfileInfo()) {
+      CExecutable::tag_ModuleInfo info;
+      if (auto* i = x.executable(path, info) ? &info : nullptr) {
         out += "<c2>3</c2>";
         appendTextElement(out, "v", u8(i->comments));
         appendTextElement(out, "b1", u8(i->companyName));
@@ -195,16 +202,16 @@ void FileReaders::Impl::readDocument(FileTask& t, const std::u16string& path, ui
       }
     } else if (subtype == kDocHtml) {
       std::u16string ext16 = utf8ToUtf16(t.ext).value_or(u"");
-      CHTMLExtract x(path, scratch.data(), size, ext16.c_str());
-      if (auto* i = x.getHtmlInfo()) {
+      CHTMLExtract::tag_HTMLInfo info;
+      if (auto* i = x.html(path, ext16, info) ? &info : nullptr) {
         out += "<c2>0</c2>";
         appendTextElement(out, "r", u8(i->title));
         appendTextElement(out, "b2", u8(i->description));
         appendTextElement(out, "c5", u8(i->keywords));
       }
     } else if (subtype == kDocPdf) {
-      CPDFExtract x(path, scratch.data(), size);
-      if (auto* i = x.getPDFInfo()) {
+      CPDFExtract::tag_PDFSummary info;
+      if (auto* i = x.pdf(path, info) ? &info : nullptr) {
         out += "<c2>1</c2>";
         appendTextElement(out, "r", u8(i->title));
         appendTextElement(out, "c3", u8(i->subject));
@@ -218,8 +225,8 @@ void FileReaders::Impl::readDocument(FileTask& t, const std::u16string& path, ui
         if ((i->pageCount & 0xFFFF) != 0) appendNumberElement(out, "d0", "%llX", i->pageCount & 0xFFFF);
       }
     } else if (subtype == kDocOffice) {
-      COfficeExtract x(path, scratch.data(), size);
-      if (auto* i = x.getOfficefileInfo()) {
+      COfficeExtract::tag_OFFICEPROPS info;
+      if (auto* i = x.office(path, info) ? &info : nullptr) {
         out += "<c2>2</c2>";
         appendTextElement(out, "r", u8(i->title));
         appendTextElement(out, "c3", u8(i->subject));
@@ -247,11 +254,9 @@ void FileReaders::Impl::readArchive(FileTask& t, const std::u16string& path, uin
   std::u16string ext16 = utf8ToUtf16(t.ext).value_or(u"");
   // The description records where the archive was, not the descriptor it
   // was read through.
-  if (auto wide = utf8ToUtf16(t.path)) extract.SetRecordedPath(wide->c_str());
+  std::u16string recorded = utf8ToUtf16(t.path).value_or(u"");
   std::string xml;
-  if (extract.DescribeArchive(path.c_str(), ext16.c_str(), subtype, &xml) == 0) {
-    t.archive = std::move(xml);
-  }
+  if (ex()->describeArchive(path, ext16, subtype, recorded, xml)) t.archive = std::move(xml);
 }
 
 // ---------------------------------------------------------------- pool

@@ -15,6 +15,7 @@ dpkg -x "$deb" "$root"
 fail=0
 for f in usr/bin/tamber usr/bin/tamber-gui \
          usr/lib/tamber/libtambermedia.so usr/lib/tamber/libtamberdecomp.so usr/lib/tamber/libtamberpicture.so \
+         usr/lib/tamber/libtamberextract.so \
          usr/share/tamber/lang/res_en.xml usr/share/tamber/lang/res_fr.xml usr/share/tamber/lang/res_it.xml \
          usr/share/tamber/reports/187.res usr/share/tamber/reports/188.res usr/share/tamber/reports/189.res \
          usr/share/tamber/reports/190.res usr/share/tamber/help/en/index.html usr/share/tamber/help/en/report.html \
@@ -37,6 +38,7 @@ work="$root/work"
 mkdir -p "$work/tree"
 echo hello > "$work/tree/a.txt"
 convert -size 32x24 xc:red "$work/tree/red.png"
+tar czf "$work/tree/a.tar.gz" -C "$work/tree" a.txt
 t="$root/usr/bin/tamber"
 "$t" --version >/dev/null
 "$t" new "$work/lib.cds" >/dev/null
@@ -44,6 +46,9 @@ t="$root/usr/bin/tamber"
 "$t" -L "$work/lib.cds" --config "$work/t.cfg" ls Work/Tree -l | grep -q "32 x 24" || { echo "no picture size"; fail=1; }
 "$t" -L "$work/lib.cds" --config "$work/t.cfg" -q report -o "$work/r.html"
 grep -q "a.txt" "$work/r.html" || { echo "the report lacks a.txt"; fail=1; }
-ldd "$t" | grep "libtambermedia.so => $root/usr/" | grep -q "lib/tamber/libtambermedia.so" || { echo "not its own libraries"; ldd "$t"; fail=1; }
+"$t" -L "$work/lib.cds" --config "$work/t.cfg" archive Work/Tree a.tar.gz | grep -q "a.txt" || { echo "no archive listing"; fail=1; }
+# The extractors come from the package's own module and libraries.
+ext="$root/usr/lib/tamber/libtamberextract.so"
+ldd "$ext" | grep "libtambermedia.so => $root/usr/" | grep -q "lib/tamber/libtambermedia.so" || { echo "not its own libraries"; ldd "$ext"; fail=1; }
 if [ "$fail" -ne 0 ]; then exit 1; fi
 echo "package ok: $(basename "$deb"), $(cd "$root/usr" && find . -type f | wc -l) files"
