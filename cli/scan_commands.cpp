@@ -497,6 +497,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
     std::optional<int> depth, match;
     bool noThumbnails = false, noTags = false, noDocs = false, noArchives = false;
     bool noCddb = false, noEject = false, quiet = false;
+    int jobs = 0;
   };
   auto d = std::make_shared<DiscArgs>();
   auto* addDisc = cli.add_subcommand(
@@ -526,6 +527,8 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       ->check(CLI::PositiveNumber);
   addDisc->add_option("--update", d->update, "Re-read the disc into this disc item (ITEM path)");
   addDisc->add_flag("--no-eject", d->noEject, "Leave the disc in the drive afterwards");
+  addDisc->add_option("-j,--jobs", d->jobs, "Files of the data session read at once (default: one per processor)")
+      ->check(CLI::Range(1, 256));
   addDisc->add_flag("-q,--quiet", d->quiet, "Print no progress");
   addDisc->callback([&status, g, d] {
     CancelOnSignals cancelling;
@@ -533,6 +536,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       auto& lib = *app.library();
       auto& doc = lib.catalog();
       scan::AddFolderOptions o;
+      o.jobs = d->jobs;
       if (!d->update.empty()) {
         if (!d->category.empty()) {
           n.error("--update keeps the disc in its category; leave out --category");

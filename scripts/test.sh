@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice:
 # an optimised build with warnings as errors, and a debug build with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then the threaded parts
+# (the add-folder job with several reading threads, the search workers, the
+# disc database server watcher) under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -11,4 +13,12 @@ for preset in release dev; do
   ./scripts/build.sh "$preset"
   echo "== $preset tests"
   ctest --preset "$preset" -j "$jobs"
+done
+echo "== tsan build"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan --target scan_tests search_tests disc_tests
+echo "== tsan tests"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
+for t in scan/scan_tests search/search_tests disc/disc_tests; do
+  (cd build/tsan && "./tests/$t" --gtest_brief=1)
 done

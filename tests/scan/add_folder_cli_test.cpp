@@ -105,6 +105,35 @@ TEST_F(AddFolderCommand, CataloguesAFolderAndShowsIt) {
   EXPECT_NE(r.out.find("\"files\":5"), std::string::npos) << r.out;
 }
 
+TEST_F(AddFolderCommand, DryRunJobsAndReScansThatReadOnlyWhatChanged) {
+  // A dry run needs no library and writes none.
+  auto r = tamber("--json add-folder --dry-run '" + tree.string() + "'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("\"dryRun\":true"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"files\":4,\"folders\":2"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"pictures\":1,\"audio\":0,\"documents\":0,\"archives\":1"), std::string::npos)
+      << r.out;
+  EXPECT_FALSE(fs::exists(library));
+  r = tamber("add-folder -n '" + tree.string() + "'");
+  EXPECT_NE(r.out.find("A scan would record 4 files and 2 folders"), std::string::npos) << r.out;
+
+  ASSERT_EQ(tamber("new '" + library + "'").status, 0);
+  r = tamber("--json add-folder '" + tree.string() + "' --label T --category C -j 2");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("\"readAnew\":2,\"reused\":0"), std::string::npos) << r.out;
+  std::string listing = tamber("ls -R C/T -l").out;
+  // Nothing changed: nothing is read, and the listing is the same.
+  r = tamber("add-folder --update C/T");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("0 read anew, 2 taken from the previous scan"), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("ls -R C/T -l").out, listing);
+  r = tamber("--json add-folder --update C/T --full -j 1");
+  EXPECT_NE(r.out.find("\"readAnew\":2,\"reused\":0"), std::string::npos) << r.out;
+  // --full alone and a job count of 0 are refused.
+  EXPECT_EQ(tamber("add-folder '" + tree.string() + "' --label U --category C --full").status, 2);
+  EXPECT_EQ(tamber("add-folder '" + tree.string() + "' --label U --category C -j 0").status, 2);
+}
+
 TEST_F(AddFolderCommand, BadInputGivesClearErrorsAndChangesNothing) {
   ASSERT_EQ(tamber("new '" + library + "'").status, 0);
   auto r = tamber("add-folder '" + tree.string() + "' --category C");

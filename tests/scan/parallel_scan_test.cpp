@@ -175,6 +175,14 @@ TEST_F(Parallel, OneTwoAndEightJobsWriteTheSameBytes) {
   }
 }
 
+// A reader inside one picture finishes it; under ThreadSanitizer a picture
+// takes ten times longer.
+#if defined(__SANITIZE_THREAD__)
+constexpr auto kCancelAnswers = std::chrono::seconds(10);
+#else
+constexpr auto kCancelAnswers = std::chrono::seconds(1);
+#endif
+
 TEST_F(Parallel, CancelWithSeveralJobsLeavesTheLibraryAsItWas) {
   fs::copy(mediaSeed(), root, fs::copy_options::recursive);
   for (int copy = 0; copy < 6; ++copy) {
@@ -198,7 +206,7 @@ TEST_F(Parallel, CancelWithSeveralJobsLeavesTheLibraryAsItWas) {
     std::this_thread::sleep_for(wait);
     auto asked = std::chrono::steady_clock::now();
     job.cancel();
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, kCancelAnswers);
     const auto& r = job.wait();
     if (r.outcome == JobOutcome::done) {
       ASSERT_TRUE(library->removeItem(category, r.number));

@@ -9,6 +9,7 @@
 
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <random>
 #include <set>
 #include <thread>
@@ -546,9 +547,12 @@ TEST_F(Job, OddNamesLargeFilesAndOldDates) {
 
 // Files swapped between the walk's stat and the readers' open: a FIFO would
 // block a plain open for good, a link would lead the readers elsewhere.
+// The readers call the hook from their own threads.
+std::mutex swapMutex;
 std::string swapTarget;
 void swapFile(const std::string& path) {
   if (path.size() < 4 || path.compare(path.size() - 4, 4, ".jpg") != 0) return;
+  std::lock_guard<std::mutex> lock(swapMutex);
   swapTarget = path;
   ::unlink(path.c_str());
   if (path.find("fifo") != std::string::npos) {
