@@ -39,6 +39,34 @@ bool named(const xmlNode* n, const char* name) {
   return n && n->type == XML_ELEMENT_NODE && xmlStrcmp(n->name, u(name)) == 0;
 }
 
+// The text of an attribute or element held in one text node, without a
+// copy; null when it is held otherwise (then the caller copies it out).
+const xmlChar* singleText(const xmlNode* children) {
+  return children && children->type == XML_TEXT_NODE && !children->next && children->content
+             ? children->content
+             : nullptr;
+}
+
+// The text of child element `name`, without a copy when it is one text
+// node; `copy` holds it otherwise.
+std::string_view childText(const xmlNode* element, const char* name, std::string& copy) {
+  const xmlNode* child = xml::childElement(element, name);
+  if (!child) return {};
+  if (const xmlChar* t = singleText(child->children)) return c(t);
+  copy = xml::content(child);
+  return copy;
+}
+
+bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string parseError(const char* what) {
   const xmlError* e = xmlGetLastError();
   if (!e || !e->message) return std::string(what) + ": not well-formed XML";
@@ -185,10 +213,29 @@ bool CatalogDocument::isItem(const xmlNode* n) { return named(n, kE); }
 
 uint16_t CatalogDocument::numberOf(const xmlNode* element) {
   if (!element || element->type != XML_ELEMENT_NODE) return 0;
-  xml::String g(xmlGetProp(element, u(kG)));
-  if (!g) return 0;
-  long v = std::strtol(c(g.get()), nullptr, 10);
-  return v < 0 || v > 65535 ? 0 : static_cast<uint16_t>(v);
+  // Read in place: categories of tens of thousands of entries ask this of
+  // every sibling.
+  const xmlAttr* a = xmlHasProp(element, u(kG));
+  if (!a) return 0;
+  xml::String copy;
+  const xmlChar* t = singleText(a->children);
+  if (!t) {
+    copy.reset(xmlGetProp(element, u(kG)));
+    if (!copy) return 0;
+    t = copy.get();
+  }
+  // As strtol reads it (blanks, a sign, digits), anything past 65535 or
+  // below 0 being no number.
+  const char* p = c(t);
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  unsigned long v = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    v = v * 10 + static_cast<unsigned long>(*p - '0');
+    if (v > 65535) return 0;
+  }
+  return negative && v != 0 ? 0 : static_cast<uint16_t>(v);
 }
 
 long long CatalogDocument::rawNumber(const xmlNode* element) {
@@ -240,9 +287,11 @@ xmlNode* CatalogDocument::item(const ItemPath& categoryPath, uint16_t number) co
 xmlNode* CatalogDocument::findByName(xmlNode* parent, std::string_view name,
                                      bool isCategory) const {
   if (!parent) return nullptr;
+  std::string copy;
+  const char* code = nameCode(isCategory ? kCategoryName : kLabel);
   for (xmlNode* n = parent->children; n; n = n->next) {
     if (!named(n, isCategory ? kB : kE)) continue;
-    if (field(n, isCategory ? kCategoryName : kLabel) == name) return n;
+    if (childText(n, code, copy) == name) return n;
   }
   return nullptr;
 }
@@ -346,12 +395,11 @@ Result<uint16_t> CatalogDocument::addCategory(const ItemPath& parentPath, std::s
   if (wanted.empty()) return Error{Errc::invalid_argument, "a category needs a name"};
   // Names are unique among siblings without regard to letter case: an
   // existing one is returned unchanged.
-  auto lower = [](std::string s) {
-    for (auto& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return s;
-  };
+  std::string copy;
   for (xmlNode* n = parent->children; n; n = n->next) {
-    if (named(n, kB) && lower(field(n, kCategoryName)) == lower(wanted)) return numberOf(n);
+    if (named(n, kB) && equalIgnoringAsciiCase(childText(n, nameCode(kCategoryName), copy), wanted)) {
+      return numberOf(n);
+    }
   }
   auto number = nextItemNumber(parent);
   if (!number) return number;

@@ -56,13 +56,15 @@ class Copier {
     if (name.empty()) name = "Imported";
     xmlNode* target = doc.findByName(parent, name, true);
     if (!target) {
-      // A category whose name differs only in letter case is merged into too.
-      auto next = doc.nextItemNumber(parent);
+      // A category whose name differs only in letter case is merged into
+      // too; a new one is added as the last child.
+      const xmlNode* lastBefore = parent->last;
       auto number = doc.addCategory(pathOf(doc, parent), name, from_.catalog().field(source, catalog::kComment));
       if (!number) return number.error();
-      target = doc.childByNumber(parent, *number);
+      bool made = parent->last != lastBefore;
+      target = made ? parent->last : doc.childByNumber(parent, *number);
       if (!target) return Error{Errc::io, "the category " + name + " could not be made"};
-      if (next && *next == *number) {
+      if (made) {
         std::string created = from_.catalog().field(source, catalog::kCreated);
         if (!created.empty()) doc.setField(target, catalog::kCreated, created);
         ++copied.categories;
