@@ -136,14 +136,10 @@ std::string trim(const std::string& text) {
   return text.substr(b, text.find_last_not_of(" \t") - b + 1);
 }
 
-// Runs an add job with progress on stderr (Ctrl-C and SIGTERM cancel it),
-// files the item, saves the library and says what was added. A job that
-// does not end well restores `before`.
-int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolderOptions& o,
-              app::CatalogCheckpoint& before, bool quiet, const std::string& source) {
-  auto& lib = *app.library();
-  auto& doc = lib.catalog();
-  scan::AddFolderJob job(lib, o);
+// Runs a job with progress on stderr (Ctrl-C and SIGTERM cancel it) and
+// names the folders it could not read.
+const scan::AddFolderResult& runWithProgress(App& app, app::Notifier& n, const Globals& g,
+                                             scan::AddFolderJob& job, bool quiet) {
   bool terminal = isatty(STDERR_FILENO);
   job.start();
   auto interval = std::chrono::milliseconds(terminal ? 200 : 2000);
@@ -160,6 +156,17 @@ int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
   const auto& r = job.wait();
   if (shown && terminal) std::cerr << "\r\033[K" << std::flush;
   for (const auto& u : r.unreadable) n.error(fillIn(app.text(app::kTextUnreadableFolder), {u}));
+  return r;
+}
+
+// Runs an add job with progress, files the item, saves the library and says what was added. A job that
+// does not end well restores `before`.
+int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolderOptions& o,
+              app::CatalogCheckpoint& before, bool quiet, const std::string& source) {
+  auto& lib = *app.library();
+  auto& doc = lib.catalog();
+  scan::AddFolderJob job(lib, o);
+  const auto& r = runWithProgress(app, n, g, job, quiet);
   if (r.outcome != scan::JobOutcome::done) before.restore();
   if (r.outcome == scan::JobOutcome::cancelled) {
     n.error(app.text(app::kTextCancelled));
@@ -212,22 +219,7 @@ int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
 // is read from the files and nothing is written.
 int runDryRun(App& app, app::Notifier& n, const Globals& g, const scan::AddFolderOptions& o, bool quiet) {
   scan::AddFolderJob job(o);
-  bool terminal = isatty(STDERR_FILENO);
-  job.start();
-  auto interval = std::chrono::milliseconds(terminal ? 200 : 2000);
-  auto next = std::chrono::steady_clock::now() + interval;
-  bool shown = false;
-  while (!job.waitFor(std::chrono::milliseconds(50))) {
-    if (interrupted.load() != 0) job.cancel();
-    if (!quiet && !g.quiet && !g.json && std::chrono::steady_clock::now() >= next) {
-      showProgress(job, terminal, app.text(app::kTextProgressCounts));
-      shown = true;
-      next += interval;
-    }
-  }
-  const auto& r = job.wait();
-  if (shown && terminal) std::cerr << "\r\033[K" << std::flush;
-  for (const auto& u : r.unreadable) n.error(fillIn(app.text(app::kTextUnreadableFolder), {u}));
+  const auto& r = runWithProgress(app, n, g, job, quiet);
   if (r.outcome == scan::JobOutcome::cancelled) {
     n.error(app.text(app::kTextCancelled));
     return interrupted.load() != 0 ? 128 + interrupted.load() : kExitFailure;
