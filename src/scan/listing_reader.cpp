@@ -355,18 +355,15 @@ const ListingEntry* findEntry(const Listing& listing, std::string_view path, boo
   return at;
 }
 
-Result<std::string> readRecord(storage::Storage library, const std::string& streamName,
-                               uint64_t offset) {
-  auto s = library.openStream(streamName);
-  if (!s) return Error{Errc::not_found, "the item has no " + streamName + " stream"};
-  uint64_t size = s->size();
+Result<std::string> readRecord(storage::Stream& s, const std::string& streamName, uint64_t offset) {
+  uint64_t size = s.size();
   if (offset > size || size - offset < 4) {
     return Error{Errc::corrupt, "the record at " + std::to_string(offset) + " lies past the end of " +
                                     streamName};
   }
-  if (auto r = s->seek(static_cast<int64_t>(offset)); !r) return r.error();
+  if (auto r = s.seek(static_cast<int64_t>(offset)); !r) return r.error();
   uint8_t len[4];
-  auto n = s->read(len, 4);
+  auto n = s.read(len, 4);
   if (!n || *n != 4) return Error{Errc::corrupt, "cannot read the record's length"};
   uint64_t length = len[0] | (len[1] << 8) | (len[2] << 16) | (uint64_t{len[3]} << 24);
   if (length > size - offset - 4) {
@@ -374,9 +371,16 @@ Result<std::string> readRecord(storage::Storage library, const std::string& stre
                                     " is longer than the stream"};
   }
   std::string bytes(length, '\0');
-  auto got = s->read(bytes.data(), bytes.size());
+  auto got = s.read(bytes.data(), bytes.size());
   if (!got || *got != length) return Error{Errc::corrupt, "cannot read the record"};
   return bytes;
+}
+
+Result<std::string> readRecord(storage::Storage library, const std::string& streamName,
+                               uint64_t offset) {
+  auto s = library.openStream(streamName);
+  if (!s) return Error{Errc::not_found, "the item has no " + streamName + " stream"};
+  return readRecord(*s, streamName, offset);
 }
 
 std::string fieldDisplayName(std::string_view code) {

@@ -94,6 +94,8 @@ const ListingEntry* findEntry(const Listing& listing, std::string_view path, boo
 // length at `offset`.
 Result<std::string> readRecord(storage::Storage library, const std::string& streamName,
                                uint64_t offset);
+// The same from a stream already open (`streamName` names it in errors).
+Result<std::string> readRecord(storage::Stream& stream, const std::string& streamName, uint64_t offset);
 
 // The record a file points to by its field `code` (a hex offset) in the
 // item's stream of `kind` (the thumbnail or the archive listing). Errors:

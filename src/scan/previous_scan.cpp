@@ -78,19 +78,9 @@ const PreviousScan::Record* PreviousScan::find(std::string_view relative, uint64
 std::optional<std::string> PreviousScan::recordAt(std::optional<storage::Stream>& stream,
                                                   int64_t offset) {
   if (!stream || offset < 0) return std::nullopt;
-  uint64_t size = stream->size();
-  auto at = static_cast<uint64_t>(offset);
-  if (at > size || size - at < 4 || !stream->seek(offset)) return std::nullopt;
-  uint8_t len[4];
-  auto n = stream->read(len, 4);
-  if (!n || *n != 4) return std::nullopt;
-  uint32_t length = static_cast<uint32_t>(len[0]) | static_cast<uint32_t>(len[1]) << 8 |
-                    static_cast<uint32_t>(len[2]) << 16 | static_cast<uint32_t>(len[3]) << 24;
-  if (length > size - at - 4) return std::nullopt;
-  std::string bytes(length, '\0');
-  auto m = stream->read(bytes.data(), length);
-  if (!m || *m != length) return std::nullopt;
-  return bytes;
+  auto bytes = readRecord(*stream, "the previous scan's stream", static_cast<uint64_t>(offset));
+  if (!bytes) return std::nullopt;
+  return std::move(*bytes);
 }
 
 bool PreviousScan::fill(const Record& r, FileTask& t) {
