@@ -1,6 +1,7 @@
 #include "report/report.h"
 
 #include <libxml/xpathInternals.h>
+#include <libxslt/documents.h>
 #include <libxslt/security.h>
 #include <libxslt/transform.h>
 #include <libxslt/xslt.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
 
@@ -32,9 +34,10 @@ struct SecurityFree {
 
 std::string fileName(int number) { return std::to_string(number) + ".res"; }
 
-Result<xml::Doc> parseDocument(const std::string& text, const std::string& what) {
+// `url` is where the parts a stylesheet includes are looked for.
+Result<xml::Doc> parseDocument(const std::string& text, const std::string& what, const std::string& url = {}) {
   // No network, no entity substitution, no DTD loading: the documents are data.
-  xml::Doc doc(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, "UTF-8",
+  xml::Doc doc(xmlReadMemory(text.data(), static_cast<int>(text.size()), url.empty() ? nullptr : url.c_str(), "UTF-8",
                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
   if (!doc) {
     const xmlError* e = xmlGetLastError();
@@ -77,6 +80,39 @@ std::string pictureExtension(const std::string& bytes) {
   if (bytes.rfind("BM", 0) == 0) return ".bmp";
   if (bytes.size() >= 12 && bytes.compare(0, 4, "RIFF") == 0 && bytes.compare(8, 4, "WEBP") == 0) return ".webp";
   return ".jpg";
+}
+
+// The largest stylesheet or included stylesheet read.
+constexpr uint64_t kLargestStylesheet = 16u << 20;
+
+// Loads what a stylesheet includes or imports: local regular files only
+// (never a FIFO, a device or the network), parsed as data like the
+// stylesheet itself, without external DTDs or entity substitution. The
+// document() function loads nothing: its reads are forbidden as well.
+xmlDoc* loadIncluded(const xmlChar* uri, xmlDict* dict, int, void*, xsltLoadType type) {
+  if (type != XSLT_LOAD_STYLESHEET || !uri) return nullptr;
+  std::string path(reinterpret_cast<const char*>(uri));
+  if (path.rfind("file://", 0) == 0) {
+    path.erase(0, 7);
+  } else if (path.find("://") != std::string::npos) {
+    return nullptr;
+  }
+  auto text = readRegularFile(path, kLargestStylesheet);
+  if (!text) return nullptr;
+  xmlParserCtxt* ctxt = xmlNewParserCtxt();
+  if (!ctxt) return nullptr;
+  if (dict) {
+    // The included document shares the stylesheet's dictionary, as libxslt
+    // expects of what its loader gives.
+    if (ctxt->dict) xmlDictFree(ctxt->dict);
+    ctxt->dict = dict;
+    xmlDictReference(dict);
+  }
+  xmlDoc* doc = xmlCtxtReadMemory(ctxt, text->data(), static_cast<int>(text->size()),
+                                  reinterpret_cast<const char*>(uri), nullptr,
+                                  XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA);
+  xmlFreeParserCtxt(ctxt);
+  return doc;
 }
 
 std::string mask(uint32_t bits, size_t count) {
@@ -124,10 +160,13 @@ Result<std::unique_ptr<Reporter>> Reporter::open(const std::string& stylesheetFi
   if (stylesheetFile.empty()) {
     if (Status st = load(kReportStylesheet, r->stylesheet_); !st) return st.error();
   } else {
-    std::ifstream in(stylesheetFile, std::ios::binary);
-    if (!in) return Error{Errc::not_found, stylesheetFile + ": cannot be read"};
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto doc = parseDocument(text, stylesheetFile);
+    auto text = readRegularFile(stylesheetFile, kLargestStylesheet);
+    if (!text) {
+      if (text.error().code == Errc::not_found) return Error{Errc::not_found, stylesheetFile + ": cannot be read"};
+      return text.error();
+    }
+    std::error_code ec;
+    auto doc = parseDocument(*text, stylesheetFile, std::filesystem::absolute(stylesheetFile, ec).string());
     if (!doc) return doc.error();
     r->stylesheet_ = std::move(*doc);
   }
@@ -182,6 +221,8 @@ void Reporter::setStandardParameters(const std::function<std::string(int id)>& t
 }
 
 Result<Reporter::Style> Reporter::compile(xmlDoc* stylesheet, bool withoutDoctype) {
+  static std::once_flag loaderSet;
+  std::call_once(loaderSet, [] { xsltSetLoaderFunc(loadIncluded); });
   // The stylesheet is compiled from a copy: libxslt takes the document.
   xmlDoc* copy = xmlCopyDoc(stylesheet, 1);
   if (!copy) return Error{Errc::io, "out of memory"};

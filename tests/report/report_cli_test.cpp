@@ -1,6 +1,8 @@
 // tamber report end to end: a library with a folder (pictures, a cover),
 // an audio CD and a CD-Extra from simulated drives, reported as HTML and XML
 // with field and sort choices.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -265,6 +267,49 @@ TEST_F(Report, AStylesheetOfTheUsersOwn) {
   EXPECT_NE(html.find(".png"), std::string::npos) << html;
   std::ofstream(xsl) << "<not-xsl";
   EXPECT_EQ(tamber("report --stylesheet " + shellQuote(xsl.string())).status, 1);
+}
+
+TEST_F(Report, AStylesheetIncludesLocalStylesheetsOnly) {
+  // A stylesheet split in two files works: the part is found beside it.
+  auto part = dir.path / "part.xsl";
+  std::ofstream(part) << R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:template name="names"><xsl:for-each select="//file-structure"><xsl:value-of select="@cd-name"/>;</xsl:for-each></xsl:template>
+</xsl:stylesheet>)";
+  auto xsl = dir.path / "main.xsl";
+  auto write = [&](const std::string& href, const std::string& before = {}) {
+    std::ofstream(xsl) << before << R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:include href=")" << href << R"("/>
+  <xsl:output method="text"/>
+  <xsl:template match="/report"><xsl:call-template name="names"/></xsl:template>
+</xsl:stylesheet>)";
+  };
+  write("part.xsl");
+  auto r = tamber("report --stylesheet " + shellQuote(xsl.string()), false);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "Tree;");
+  // A FIFO, a device or a folder is not read, and nothing waits for a writer.
+  auto fifo = dir.path / "pipe.xsl";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const char* href : {"pipe.xsl", "/dev/zero", "/dev/stdin", "/tmp", "http://127.0.0.1:9/x.xsl"}) {
+    write(href);
+    r = tamber("report --stylesheet " + shellQuote(xsl.string()) + " </dev/null");
+    EXPECT_EQ(r.status, 1) << href << ": " << r.out;
+  }
+  // The stylesheet itself: a FIFO is refused at once.
+  r = tamber("report --stylesheet " + shellQuote(fifo.string()));
+  EXPECT_EQ(r.status, 1) << r.out;
+  // An included part's external DTD and entities are not loaded.
+  std::ofstream(part) << "<!DOCTYPE x [<!ENTITY secret SYSTEM \"/etc/hostname\">]>" << R"(
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:template name="names">&secret;</xsl:template>
+</xsl:stylesheet>)";
+  write("part.xsl");
+  r = tamber("report --stylesheet " + shellQuote(xsl.string()), false);
+  std::string host = fileText("/etc/hostname");
+  while (!host.empty() && host.back() == '\n') host.pop_back();
+  if (!host.empty()) {
+    EXPECT_EQ(r.out.find(host), std::string::npos) << r.out;
+  }
 }
 
 }  // namespace
