@@ -69,6 +69,14 @@ Result<std::unique_ptr<Library>> Library::create(const std::filesystem::path& pa
   return lib;
 }
 
+Result<std::unique_ptr<Library>> Library::createUnnamed(const std::filesystem::path& path, AtomicFile& file) {
+  auto made = storage::CompoundFile::createUnnamed(path, file);
+  if (!made) return made.error();
+  std::unique_ptr<Library> lib(new Library(path, std::move(made.value())));
+  if (Status st = lib->save(); !st) return st.error();
+  return lib;
+}
+
 Status Library::requireWritable() const {
   if (!readOnly()) return {};
   return Error{Errc::read_only, path_.string() + ": the library is read-only"};

@@ -24,6 +24,9 @@ class Library {
   // Creates a new library (replacing a file of that name) holding an empty
   // catalog, saved at once.
   static Result<std::unique_ptr<Library>> create(const std::filesystem::path& path);
+  // The same, in a file that gets the name `path` only when `file` is
+  // committed (see CompoundFile::createUnnamed); save before that.
+  static Result<std::unique_ptr<Library>> createUnnamed(const std::filesystem::path& path, AtomicFile& file);
 
   const std::filesystem::path& path() const { return path_; }
   bool readOnly() const { return file_.readOnly(); }

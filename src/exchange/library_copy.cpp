@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <random>
 
 #include "catalog/catalog_document.h"
 #include "catalog/names.h"
@@ -211,38 +210,20 @@ Result<Copied> exportLibrary(catalog::Library& library, const xmlNode* category,
   if (sameFile(target, library.path())) {
     return Error{Errc::invalid_argument, "the open library cannot be exported onto itself"};
   }
-  // The new library is made under a hidden name beside the target and put
-  // in its place when complete.
+  // The new library is made in an unnamed file beside the target and put in
+  // its place, with the replaced file's mode, when complete: a failed or
+  // killed export leaves nothing behind.
   std::error_code ec;
   if (std::filesystem::is_directory(target, ec)) return Error{Errc::io, withFileName(kExportCannotCreate, target)};
-  std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
-  std::random_device random;
-  std::filesystem::path temp =
-      folder / ("." + target.filename().string() + ".tmp-" + std::to_string(random() % 1000000000u));
-  struct Cleanup {
-    std::filesystem::path path;
-    ~Cleanup() {
-      std::error_code e;
-      if (!path.empty()) std::filesystem::remove(path, e);
-    }
-  } cleanup{temp};
-  Copied copied;
-  {
-    auto made = catalog::Library::create(temp);
-    if (!made) return Error{made.error().code, withFileName(kExportCannotCreate, target)};
-    catalog::Library& out = **made;
-    Copier copier(library, out, progress, countItems(category));
-    if (Status st = copier.category(category, out.catalog().root()); !st) return st.error();
-    if (Status st = out.save(); !st) return Error{st.error().code, withFileName(kExportCannotSave, target)};
-    copied = copier.copied;
-  }
-  // A replaced file keeps its mode.
-  struct ::stat old {};
-  if (::stat(target.c_str(), &old) == 0) (void)::chmod(temp.c_str(), old.st_mode & 07777);
-  std::filesystem::rename(temp, target, ec);
-  if (ec) return Error{Errc::io, withFileName(kExportCannotSave, target) + " " + ec.message()};
-  cleanup.path.clear();
-  return copied;
+  AtomicFile file;
+  auto made = catalog::Library::createUnnamed(target, file);
+  if (!made) return Error{made.error().code, withFileName(kExportCannotCreate, target)};
+  catalog::Library& out = **made;
+  Copier copier(library, out, progress, countItems(category));
+  if (Status st = copier.category(category, out.catalog().root()); !st) return st.error();
+  if (Status st = out.save(); !st) return Error{st.error().code, withFileName(kExportCannotSave, target)};
+  if (Status st = file.commit(); !st) return Error{st.error().code, withFileName(kExportCannotSave, target) + " " + st.message()};
+  return copier.copied;
 }
 
 Result<Copied> importLibrary(catalog::Library& library, const std::filesystem::path& source, xmlNode* into,

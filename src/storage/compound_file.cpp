@@ -120,6 +120,14 @@ Result<CompoundFile> CompoundFile::create(const std::filesystem::path& path, int
   return f;
 }
 
+Result<CompoundFile> CompoundFile::createUnnamed(const std::filesystem::path& path, AtomicFile& file, int version) {
+  auto io = beginReplacement(resolveLinks(path), file);
+  if (!io) return Error{io.error().code, path.string() + ": " + io.message()};
+  auto f = create(std::move(io.value()), version);
+  if (!f) return Error{f.error().code, path.string() + ": " + f.message()};
+  return f;
+}
+
 Result<CompoundFile> CompoundFile::open(const std::filesystem::path& path, OpenMode mode) {
   auto io = openPosixFile(path, mode);
   if (!io) return io.error();

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/result.h"
 #include "storage/file_io.h"
 
@@ -134,6 +135,10 @@ class CompoundFile {
  public:
   // Creates a new file (replacing one of that name), locked, read-write.
   static Result<CompoundFile> create(const std::filesystem::path& path, int version = 4);
+  // Creates a new file that stays unnamed until `file` is committed, when
+  // it replaces (or becomes) `path`: a file made over a long time (an
+  // export) leaves nothing behind when the program is killed on the way.
+  static Result<CompoundFile> createUnnamed(const std::filesystem::path& path, AtomicFile& file, int version = 4);
   static Result<CompoundFile> open(const std::filesystem::path& path, OpenMode mode);
   static Result<CompoundFile> create(std::unique_ptr<FileIo> io, int version = 4);
   static Result<CompoundFile> open(std::unique_ptr<FileIo> io, OpenMode mode);
