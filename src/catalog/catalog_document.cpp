@@ -401,15 +401,23 @@ Result<uint16_t> CatalogDocument::addCategory(const ItemPath& parentPath, std::s
       return numberOf(n);
     }
   }
-  auto number = nextItemNumber(parent);
-  if (!number) return number;
+  auto b = appendCategory(parent, wanted, comment);
+  if (!b) return b.error();
+  return numberOf(*b);
+}
+
+Result<xmlNode*> CatalogDocument::appendCategory(xmlNode* parent, std::string_view name, std::string_view comment,
+                                                 uint16_t given) {
+  Result<uint16_t> number = given;
+  if (given == 0) number = nextItemNumber(parent);
+  if (!number) return number.error();
   xmlNode* b = xmlNewChild(parent, nullptr, u(kB), nullptr);
   xmlSetProp(b, u(kG), u(std::to_string(number.value()).c_str()));
-  setField(b, kCategoryName, wanted);
+  setField(b, kCategoryName, name);
   setField(b, kCreated, hexTime(std::time(nullptr)));
   if (!comment.empty()) setField(b, kComment, comment);
   modified_ = true;
-  return number;
+  return b;
 }
 
 Result<xmlNode*> CatalogDocument::addItem(const ItemPath& categoryPath) {

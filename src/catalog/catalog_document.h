@@ -106,6 +106,12 @@ class CatalogDocument {
   // Edits that touch only the document.
   Result<uint16_t> addCategory(const ItemPath& parent, std::string_view name,
                                std::string_view comment);
+  // Adds a category as the last child of `parent` without looking for one of
+  // that name: for a caller that keeps its own index of the names (an
+  // import of many categories). `name` must be XML-safe and not empty;
+  // `number`, when given, one not taken in `parent`.
+  Result<xmlNode*> appendCategory(xmlNode* parent, std::string_view name, std::string_view comment,
+                                  uint16_t number = 0);
   // Adds a disc or folder element with its number (fields are set after).
   Result<xmlNode*> addItem(const ItemPath& category);
 

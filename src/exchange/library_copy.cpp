@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <unordered_map>
 
 #include "catalog/catalog_document.h"
 #include "catalog/names.h"
 #include "exchange/exchange.h"
+#include "platform/text.h"
 
 namespace tamber::exchange {
 
@@ -53,21 +55,27 @@ class Copier {
     CatalogDocument& doc = to_.catalog();
     std::string name = cut49(from_.catalog().field(source, catalog::kCategoryName));
     if (name.empty()) name = "Imported";
-    xmlNode* target = doc.findByName(parent, name, true);
-    if (!target) {
-      // A category whose name differs only in letter case is merged into
-      // too; a new one is added as the last child.
-      const xmlNode* lastBefore = parent->last;
-      auto number = doc.addCategory(pathOf(doc, parent), name, from_.catalog().field(source, catalog::kComment));
+    // The category of that name, else one whose name differs only in letter
+    // case, else a new one added as the last child.
+    Names& names = namesBelow(parent);
+    std::string safe = xmlSafe(name);
+    xmlNode* target = nullptr;
+    if (auto exact = names.exact.find(name); exact != names.exact.end()) {
+      target = exact->second;
+    } else if (auto folded = names.folded.find(foldCase(safe)); folded != names.folded.end()) {
+      target = folded->second;
+    } else {
+      if (safe.empty()) safe = "Imported";
+      auto number = nextNumber(parent);
       if (!number) return number.error();
-      bool made = parent->last != lastBefore;
-      target = made ? parent->last : doc.childByNumber(parent, *number);
-      if (!target) return Error{Errc::io, "the category " + name + " could not be made"};
-      if (made) {
-        std::string created = from_.catalog().field(source, catalog::kCreated);
-        if (!created.empty()) doc.setField(target, catalog::kCreated, created);
-        ++copied.categories;
-      }
+      auto made = doc.appendCategory(parent, safe, from_.catalog().field(source, catalog::kComment), *number);
+      if (!made) return made.error();
+      target = *made;
+      names.add(safe, target);
+      names.greatest = *number;
+      std::string created = from_.catalog().field(source, catalog::kCreated);
+      if (!created.empty()) doc.setField(target, catalog::kCreated, created);
+      ++copied.categories;
     }
     return contents(source, target);
   }
@@ -91,11 +99,51 @@ class Copier {
   Copied copied;
 
  private:
+  // What the copy asks of one category of the target, again and again:
+  // the names of the categories in it, the labels of its discs and folders
+  // and the greatest number taken there. Indexed once and kept up to date by
+  // the copy, which is then linear however many stand side by side.
+  struct Names {
+    std::unordered_map<std::string, xmlNode*> exact, folded;  // folded: the first of that name
+    std::unordered_map<std::string, const xmlNode*> labels;
+    unsigned greatest = 0;
+    void add(const std::string& name, xmlNode* node) {
+      exact.emplace(name, node);
+      folded.emplace(foldCase(name), node);
+    }
+  };
+  static std::string foldCase(std::string text) {
+    for (char& c : text) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+  }
+  Names& namesBelow(xmlNode* parent) {
+    auto [at, fresh] = names_.try_emplace(parent);
+    if (fresh) {
+      Names& names = at->second;
+      for (xmlNode* n = parent->children; n; n = n->next) {
+        if (CatalogDocument::isCategory(n)) names.add(to_.catalog().field(n, catalog::kCategoryName), n);
+        if (CatalogDocument::isItem(n)) names.labels.emplace(to_.catalog().field(n, catalog::kLabel), n);
+        if (CatalogDocument::isCategory(n) || CatalogDocument::isItem(n)) {
+          names.greatest = std::max<unsigned>(names.greatest, CatalogDocument::numberOf(n));
+        }
+      }
+    }
+    return at->second;
+  }
+  // The number the next category, disc or folder in `parent` gets.
+  Result<uint16_t> nextNumber(xmlNode* parent) {
+    Names& names = namesBelow(parent);
+    if (names.greatest >= 65535) return to_.catalog().nextItemNumber(parent);  // its error
+    return static_cast<uint16_t>(names.greatest + 1);
+  }
+  std::unordered_map<const xmlNode*, Names> names_;
+
   // A label not yet taken in `category`: the label with the item's summary
   // ("Holiday (650M 12 track(s))"), and a number after it while that is
   // taken too.
   std::string distinctLabel(const xmlNode* source, xmlNode* category, const std::string& label) {
-    CatalogDocument& doc = to_.catalog();
     std::string summary = from_.catalog().itemSummary(source);
     // The summary ends with the quoted label, already in front.
     if (size_t quote = summary.find('"'); quote != std::string::npos) summary.erase(quote);
@@ -107,7 +155,8 @@ class Copier {
     }
     std::string base = label + " (" + (collapsed.empty() ? std::string("imported") : collapsed) + ")";
     std::string candidate = base;
-    for (int n = 2; doc.findByName(category, candidate, false); ++n) candidate = base + " " + std::to_string(n);
+    const Names& names = namesBelow(category);
+    for (int n = 2; names.labels.count(candidate); ++n) candidate = base + " " + std::to_string(n);
     return candidate;
   }
 
@@ -141,9 +190,10 @@ class Copier {
   Status item(const xmlNode* source, xmlNode* category) {
     CatalogDocument& doc = to_.catalog();
     std::string label = cut49(from_.catalog().field(source, catalog::kLabel));
-    bool taken = doc.findByName(category, label, false) != nullptr;
+    Names& names = namesBelow(category);
+    bool taken = names.labels.count(label) != 0;
     if (taken) label = distinctLabel(source, category, label);
-    auto number = doc.nextItemNumber(category);
+    auto number = nextNumber(category);
     if (!number) return number.error();
     ItemPath targetPath = pathOf(doc, category);
 
@@ -177,6 +227,8 @@ class Copier {
     CatalogDocument::setAttribute(copy, catalog::nameCode(catalog::kNumber), std::to_string(*number));
     doc.setField(copy, catalog::kLabel, label);
     doc.setModified();
+    names.labels.emplace(label, copy);
+    names.greatest = *number;
     if (!made.empty()) to_.noteStreamsChanged();
     ++copied.items;
     if (taken) ++copied.relabelled;
