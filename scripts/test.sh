@@ -3,7 +3,8 @@
 # an optimised build with warnings as errors, and a debug build with
 # AddressSanitizer and UndefinedBehaviorSanitizer; then the threaded parts
 # (the add-folder job with several reading threads, the search workers, the
-# disc database server watcher) under ThreadSanitizer.
+# disc database server watcher) under ThreadSanitizer; then every fuzz
+# target for a few seconds over its corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -27,3 +28,8 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/t
 for t in search/search_tests disc/disc_tests; do
   (cd build/tsan && "./tests/$t" --gtest_brief=1)
 done
+echo "== fuzz build"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target fuzz/all
+echo "== fuzz smoke"
+python3 fuzz/run_targets.py smoke --seconds 4
