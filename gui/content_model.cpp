@@ -147,7 +147,7 @@ QVariant ContentModel::categoryData(int row, int column, int role) const {
       }
       if (role == Qt::DisplayRole || role == kSortRole) {
         // Categories first, then discs and folders, each by name.
-        QString label = qs(doc.field(n, category ? catalog::kCategoryName : catalog::kLabel));
+        QString label = shown(doc.field(n, category ? catalog::kCategoryName : catalog::kLabel));
         return role == kSortRole ? QString(category ? "0" : "1") + label.toLower() : label;
       }
       return {};
@@ -176,7 +176,7 @@ QVariant ContentModel::folderData(int row, int column, int role) const {
   if (role != Qt::DisplayRole && role != kSortRole) return {};
   switch (column) {
     case name:
-      return role == kSortRole ? nameKeys_[static_cast<size_t>(row)] : qs(e.name);
+      return role == kSortRole ? nameKeys_[static_cast<size_t>(row)] : shown(e.name);
     case size:
       if (role == kSortRole) return e.folder ? qlonglong(-1) : qlonglong(e.size);
       // An audio track's "size" is its length, shown as its duration.

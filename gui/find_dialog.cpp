@@ -57,8 +57,9 @@ FindDialog::FindDialog(app::App& app, xmlNode* scope, QWidget* parent)
   archives_->setChecked(sw.searchArchives);
   auto& doc = app.library()->catalog();
   QString scopeName = scope && scope != doc.root()
-                          ? qs(doc.field(scope, CatalogDocument::isCategory(scope) ? catalog::kCategoryName
-                                                                                    : catalog::kLabel))
+                          ? shown(doc.field(scope, CatalogDocument::isCategory(scope) ? catalog::kCategoryName
+                                                                                       : catalog::kLabel),
+                                  80)
                           : QString();
   only_ = new QCheckBox(text(app, kOnlyBelow, {scopeName}));
   only_->setVisible(!scopeName.isEmpty());
@@ -246,8 +247,8 @@ void FindDialog::addHits(const std::vector<search::SearchHit>& hits, const std::
   QList<QTreeWidgetItem*> rows;
   for (const auto& h : hits) {
     const auto& item = items[h.item];
-    auto* row = new QTreeWidgetItem({qs(item.path), slashed(h.path),
-                                     h.field == "c" ? QString() : qs(h.field) + ": " + qs(h.text)});
+    auto* row = new QTreeWidgetItem({shown(item.path), shown(ss(slashed(h.path))),
+                                     h.field == "c" ? QString() : qs(h.field) + ": " + shown(h.text)});
     QVariantList category;
     for (auto n : item.category) category.push_back(n);
     row->setData(0, kCategoryRole, category);

@@ -14,5 +14,13 @@ QString text(const app::App& app, int id, const QStringList& values);
 // UTF-8 to and from Qt strings.
 inline QString qs(const std::string& s) { return QString::fromStdString(s); }
 inline std::string ss(const QString& s) { return s.toStdString(); }
+// A name or text as a view shows it: at most `longest` characters and "…".
+// Views measure what they show, and a damaged library's label of a million
+// letters held the window for minutes.
+inline QString shown(const std::string& s, qsizetype longest = 1000) {
+  QString q = qs(s);
+  if (q.size() > longest) q = q.left(longest) + QChar(0x2026);
+  return q;
+}
 
 }  // namespace tamber::gui

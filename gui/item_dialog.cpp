@@ -16,7 +16,7 @@ namespace tamber::gui {
 
 ItemDialog::ItemDialog(app::App& app, xmlNode* item, QWidget* parent) : QDialog(parent), app_(app), item_(item) {
   auto& doc = app.library()->catalog();
-  setWindowTitle(qs(doc.field(item, catalog::kLabel)));
+  setWindowTitle(shown(doc.field(item, catalog::kLabel)));
   int kind = doc.itemKind(item);
   bool audio = kind == catalog::kKindAudioCd || kind == catalog::kKindCdExtra;
   auto* form = new QFormLayout(this);

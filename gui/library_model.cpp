@@ -92,7 +92,8 @@ QVariant LibraryModel::data(const QModelIndex& index, int role) const {
   bool category = CatalogDocument::isCategory(n);
   if (role == Qt::DisplayRole || role == Qt::EditRole) {
     if (root) return text(app_, kLibrary);
-    return qs(doc->field(n, category ? catalog::kCategoryName : catalog::kLabel));
+    std::string name = doc->field(n, category ? catalog::kCategoryName : catalog::kLabel);
+    return role == Qt::DisplayRole ? shown(name) : qs(name);
   }
   if (role == Qt::DecorationRole) {
     // Asked for once: a style makes its icons afresh on every call.

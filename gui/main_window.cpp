@@ -534,7 +534,7 @@ void MainWindow::activateRow(int row) {
 
 void MainWindow::fillFolders(xmlNode* item) {
   folders_->clear();
-  auto* top = new QTreeWidgetItem(folders_, {qs(app_.library()->catalog().field(item, catalog::kLabel))});
+  auto* top = new QTreeWidgetItem(folders_, {shown(app_.library()->catalog().field(item, catalog::kLabel))});
   top->setIcon(0, QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon));
   top->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
   folders_->blockSignals(true);
@@ -561,7 +561,7 @@ void MainWindow::expandFolder(QTreeWidgetItem* folder) {
   if (!c) return;
   QIcon icon = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
   for (const auto& name : names) {
-    auto* child = new QTreeWidgetItem(folder, {qs(name)});
+    auto* child = new QTreeWidgetItem(folder, {shown(name)});
     child->setData(0, kFolderRole, qs(name));
     child->setIcon(0, icon);
     child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);

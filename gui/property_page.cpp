@@ -13,13 +13,25 @@ namespace {
 
 using catalog::CatalogDocument;
 
-QString esc(const std::string& s) { return qs(s).toHtmlEscaped(); }
+// A page shows at most this much of one text: a text laid out as one
+// unbroken line costs the layout time that grows faster than its length (a
+// damaged library's label of a million letters held the window for minutes).
+constexpr qsizetype kLongestText = 4000;
+// and this many entries of an archive.
+constexpr size_t kMostMembers = 5000;
+
+QString cut(QString s) {
+  if (s.size() > kLongestText) s = s.left(kLongestText) + QChar(0x2026);
+  return s;
+}
+
+QString esc(const std::string& s) { return cut(qs(s)).toHtmlEscaped(); }
 
 // A page: a title and rows of name and value.
 class Html {
  public:
   explicit Html(const QString& title) {
-    html_ = "<html><body style='font-family: sans-serif'><h2>" + title.toHtmlEscaped() + "</h2>";
+    html_ = "<html><body style='font-family: sans-serif'><h2>" + cut(title).toHtmlEscaped() + "</h2>";
   }
   void row(const QString& name, const QString& valueHtml) {
     if (valueHtml.isEmpty()) return;
@@ -139,14 +151,21 @@ FilePage filePage(const app::App& app, catalog::Library& library, xmlNode* item,
       QString t = "<h3>" + text(app, kArchiveContents).toHtmlEscaped() + "</h3>";
       if (!archive->comment.empty()) t += "<p>" + esc(archive->comment) + "</p>";
       t += "<table cellspacing='0' cellpadding='0'>";
+      size_t shown = 0;
       for (const auto& m : archive->members) {
+        if (++shown > kMostMembers) break;
         t += "<tr><td align='right' style='padding-right:12px'>" +
              (m.folder ? QString() : QLocale().toString(qulonglong(std::strtoull(m.size.c_str(), nullptr, 10)))) +
              "</td><td style='padding-right:12px'>" + qs(app::localTimeText(m.modified)).toHtmlEscaped() +
              "</td><td>" + esc(m.name) +
              (m.folder ? "/" : "") + "</td></tr>";
       }
-      h.raw(t + "</table>");
+      t += "</table>";
+      if (archive->members.size() > kMostMembers) {
+        t += "<p>" + text(app, kMoreEntries, {QLocale().toString(qulonglong(archive->members.size() - kMostMembers))})
+                         .toHtmlEscaped() + "</p>";
+      }
+      h.raw(t);
     }
   }
   page.html = h.done();

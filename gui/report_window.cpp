@@ -47,6 +47,57 @@ constexpr report::Level kAllLevels[] = {report::Level::category,     report::Lev
 // The page as Qt shows and prints it. Cover references
 // ("tamber://pointer=|N|stream=|NAME|", their bars maybe escaped) are no
 // URLs Qt can parse: the page refers to the pictures as "tamber-cover:NAME".
+// The preview lays out at most this much of a report: the rich text view
+// takes time and memory far beyond the page's size (a report of 200,000
+// files held the window for over a minute and took 2.4 GB). Saving and
+// printing use the whole report.
+constexpr qsizetype kLongestPreview = 512 * 1024;
+
+// A break opportunity (a zero-width space) in every run of text of more
+// than 200 characters without one: the layout of a long unbroken word takes
+// time that grows with its square. Tags and character references are left
+// whole.
+QString withBreaks(const QString& html) {
+  constexpr int kLongestRun = 200;
+  QString out;
+  out.reserve(html.size() + html.size() / 64);
+  int run = 0;
+  bool inTag = false, inReference = false;
+  for (QChar c : html) {
+    out += c;
+    if (inTag) {
+      inTag = c != u'>';
+      continue;
+    }
+    if (c == u'<') {
+      inTag = true;
+      run = 0;
+      continue;
+    }
+    if (inReference) {
+      inReference = c != u';';
+      continue;
+    }
+    if (c == u'&') inReference = true;
+    if (c.isSpace()) {
+      run = 0;
+    } else if (++run >= kLongestRun && !inReference) {
+      out += QChar(0x200B);
+      run = 0;
+    }
+  }
+  return out;
+}
+
+// What the preview shows of `html`: its beginning, cut after a whole row and
+// followed by `notice` when it is long.
+QString previewPart(const QString& html, const QString& notice) {
+  if (html.size() <= kLongestPreview) return withBreaks(html);
+  qsizetype end = html.lastIndexOf("</tr>", kLongestPreview, Qt::CaseInsensitive);
+  end = end < 0 ? kLongestPreview : end + 5;
+  return withBreaks(html.left(end)) + "</table><p><i>" + notice.toHtmlEscaped() + "</i></p></body></html>";
+}
+
 QString withCoverUrls(const QString& html) {
   static const QRegularExpression reference(
       "tamber://pointer=(?:\\||%7C)[0-9]+(?:\\||%7C)stream=(?:\\||%7C)([A-Za-z0-9_-]+)(?:\\||%7C)",
@@ -333,7 +384,7 @@ bool ReportWindow::refresh() {
     return false;
   }
   html_ = qs(page);
-  preview_->setHtml(withCoverUrls(html_));
+  preview_->setHtml(withCoverUrls(previewPart(html_, text(app_, kPreviewCut))));
   return true;
 }
 

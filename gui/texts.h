@@ -159,6 +159,8 @@ enum GuiText : int {
   kPlaying = 954,
   kNothingToPlay = 955,
   kServerUnreachable = 956,
+  kPreviewCut = 957,
+  kMoreEntries = 958,
 };
 
 }  // namespace tamber::gui

@@ -106,6 +106,38 @@ TEST_F(Exchange, ExportThenImportBringsBackEveryStream) {
   EXPECT_EQ(same.status, 0) << same.out;
 }
 
+// Names and labels are matched as the import goes, including what the
+// import itself added: a category is merged into one whose name differs only
+// in ASCII letter case (not in other letters), a taken label gets a distinct
+// one, and new entries are numbered after the greatest number taken.
+TEST_F(Exchange, NamesAndLabelsAreMatchedAsTheImportGoes) {
+  auto source = (dir.path / "source.cds").string();
+  ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(source)).status, 0);
+  auto catalog = dir.path / "source.xml";
+  std::ofstream(catalog) << R"(<?xml version="1.0" encoding="UTF-8"?>
+<a><b g="1"><c>decoy</c></b><b g="2"><c>DECOY</c><e g="1"><h>Decoy</h><k>X</k></e><e g="2"><h>Decoy</h><k>Y</k></e></b>
+<b g="3"><c>&#xC4;rger</c></b><b g="4"><c>&#xE4;rger</c></b><b g="9"><c>New</c></b></a>)";
+  ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " storage put " + shellQuote(source) + " categories " +
+                       q(catalog)).status,
+            0);
+  auto r = add("import " + shellQuote(source));
+  ASSERT_EQ(r.status, 0) << r.out;
+  auto tree = add("tree").out;
+  // "decoy" and "DECOY" both went into the library's "Decoy" (#1); the two
+  // "Ärger"s stay two; "Top" is #2, so the new ones are #3, #4 and #5.
+  EXPECT_EQ(tree.find("ecoy/", tree.find("ecoy/") + 1), std::string::npos) << tree;
+  EXPECT_NE(tree.find("#3 \xC3\x84rger/"), std::string::npos) << tree;
+  EXPECT_NE(tree.find("#4 \xC3\xA4rger/"), std::string::npos) << tree;
+  EXPECT_NE(tree.find("#5 New/"), std::string::npos) << tree;
+  // Three folders named "Decoy" now, under three labels.
+  auto ls = add("ls Decoy").out;
+  int decoys = 0;
+  for (size_t at = ls.find("Decoy"); at != std::string::npos; at = ls.find("Decoy", at + 1)) ++decoys;
+  EXPECT_GE(decoys, 3) << ls;
+  EXPECT_NE(ls.find("Decoy ("), std::string::npos) << ls;
+  EXPECT_NE(r.out.find("2 given another label"), std::string::npos) << r.out;
+}
+
 TEST_F(Exchange, AnItemIsImportedWholeOrNotAtAll) {
   auto exported = (dir.path / "top.cds").string();
   ASSERT_EQ(add("export Top " + shellQuote(exported)).status, 0);

@@ -11,6 +11,7 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QDockWidget>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -849,6 +850,67 @@ class GuiTest : public QObject {
     QVERIFY(!found.present);
     QVERIFY2(found.message.find("PHOTOS_2019") != std::string::npos, found.message.c_str());
     second.abandon();
+  }
+
+  // A damaged library's label of 300,000 letters and a report of 30,000
+  // files: the views show a bounded part of each, so the window answers at
+  // once and stays of a sane size; saving keeps the whole report.
+  void longTextsAndLongReportsStayBounded() {
+    auto copy = tmp.path / "long.cds";
+    std::filesystem::copy_file(library, copy, std::filesystem::copy_options::overwrite_existing);
+    auto many = tmp.path / "many";
+    std::filesystem::create_directories(many);
+    for (int i = 0; i < 30000; ++i) std::ofstream(many / ("file-" + std::to_string(i))).put('x');
+    QCOMPARE(runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(copy.string()) + " --config " +
+                        shellQuote(config) + " add-folder -q " + shellQuote(many.string()) +
+                        " --label Many --category Big")
+                 .status,
+             0);
+    std::string catalog = runCommand(std::string(TAMBER_CLI) + " storage cat " + shellQuote(copy.string()) +
+                                     " categories").out;
+    std::string label = std::string(300000, 'L');
+    size_t at = catalog.find("<h>Papers</h>");
+    QVERIFY(at != std::string::npos);
+    catalog.replace(at, 13, "<h>" + label + "</h>");
+    std::ofstream(tmp.path / "long.xml") << catalog;
+    QCOMPARE(runCommand(std::string(TAMBER_CLI) + " storage put " + shellQuote(copy.string()) + " categories " +
+                        shellQuote((tmp.path / "long.xml").string()))
+                 .status,
+             0);
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "long.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    w.show();
+    QVERIFY(w.openLibrary(QString::fromStdString(copy.string())));
+    auto& doc = app.library()->catalog();
+    xmlNode* item = doc.findByName(doc.findByName(doc.root(), "Other", true), label, false);
+    QVERIFY(item);
+    QElapsedTimer clock;
+    clock.start();
+    w.select(item);
+    QApplication::processEvents();
+    tamber::gui::FindDialog* d = w.find();
+    QVERIFY(d);
+    d->show();
+    QApplication::processEvents();
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(d->width() < 4000, qPrintable(QString::number(d->width())));
+    QVERIFY(w.tree()->currentIndex().data().toString().size() <= 1001);
+    d->close();
+    // The report: the preview has the beginning and says so; the file has all.
+    w.select(doc.root());
+    auto* r = w.report();
+    QVERIFY(r);
+    QVERIFY(r->html().contains("file-29999") || r->html().contains("file-9999"));
+    QVERIFY(r->preview()->toPlainText().size() < r->html().size() / 2);
+    QVERIFY(r->preview()->toPlainText().contains("save or print it"));
+    auto saved = tmp.path / "long-report.html";
+    QVERIFY(r->saveAs(QString::fromStdString(saved.string())));
+    std::ifstream in(saved);
+    std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QVERIFY(page.find(label) != std::string::npos);
+    r->close();
+    app.abandon();
   }
 
   void theLanguageSwitchesWhileRunning() {

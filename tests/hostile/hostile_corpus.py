@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Damaged and malicious libraries through every command.
 
-  hostile_corpus.py TAMBER WORKDIR [--keep]
+  hostile_corpus.py TAMBER WORKDIR [--keep] [--gui GUI_HOSTILE]
 
 Makes a library of a small folder (a picture, an archive, a text) with the
 program itself, then more than 200 variants of it: truncated at every
@@ -16,6 +16,11 @@ and 30 s. It must end with a clear status (0, 1 or 2), never a signal or a
 time-out; a viewing command leaves the file's bytes as they were; a failing
 command changes nothing; nothing is written but the outputs asked for;
 and no output holds the text of a local file an entity names.
+
+With --gui, each variant also goes through the desktop program
+(tests/gui/gui_hostile.cpp: open, select every entry and open its folders,
+find, report, export as XML, CSV and a library, import into a sound
+library) under 2 GB and 60 s, with the same checks.
 """
 import concurrent.futures
 import hashlib
@@ -28,6 +33,7 @@ import subprocess
 import sys
 
 tamber, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+gui = os.path.abspath(sys.argv[sys.argv.index("--gui") + 1]) if "--gui" in sys.argv else None
 shutil.rmtree(work, ignore_errors=True)
 os.makedirs(work)
 env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, "config"),
@@ -270,11 +276,50 @@ def try_variant(index, name, data):
     code, out = run(["-L", lib, "set", "Top/Inner/Tree", "comment=changed"], case)
     runs += 1
     check(["set"], code, out, False)
+    if gui:
+        runs += 1
+        failures += try_gui(name, case, lib, data)
     leftovers = [e for e in os.listdir(case) if e.startswith(".") or e.endswith(".tmp")]
     if leftovers:
         failures.append("%s: temporary files left: %s" % (name, leftovers))
     shutil.rmtree(case, ignore_errors=True)
     return runs, failures
+
+
+def gui_limits():
+    resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
+    resource.setrlimit(resource.RLIMIT_CPU, (60, 60))
+
+
+def try_gui(name, case, lib, data):
+    """The desktop program's steps on one variant; the faults found."""
+    faults = []
+    hostile = os.path.join(case, "gui-lib.cds")
+    open(hostile, "wb").write(data)
+    sound = os.path.join(case, "gui-sound.cds")
+    shutil.copyfile(seed, sound)
+    out = os.path.join(case, "gui-out")
+    try:
+        p = subprocess.run([gui, hostile, sound, out], cwd=case, env=dict(env, QT_QPA_PLATFORM="offscreen"),
+                           capture_output=True, timeout=90, preexec_fn=gui_limits, stdin=subprocess.DEVNULL)
+        code, text = p.returncode, p.stdout + p.stderr
+    except subprocess.TimeoutExpired:
+        code, text = "timeout", b""
+    if code != 0:
+        faults.append("%s: desktop program ended with %s: %s" % (name, code, text[-400:]))
+    if open(hostile, "rb").read() != data:
+        faults.append("%s: the desktop program changed the library it only viewed" % name)
+    for root, _, files in os.walk(out):
+        for f in files:
+            if secret_text.encode() in open(os.path.join(root, f), "rb").read():
+                faults.append("%s: desktop program output %s holds the secret file" % (name, f))
+    code, text = run(["storage", "check", sound], case)
+    if code != 0:
+        faults.append("%s: the sound library fails its check after the import: %s" % (name, text[-300:]))
+    for f in ("gui-lib.cds", "gui-sound.cds"):
+        os.unlink(os.path.join(case, f))
+    shutil.rmtree(out, ignore_errors=True)
+    return faults
 
 
 failures = []
