@@ -247,7 +247,7 @@ void FindDialog::addHits(const std::vector<search::SearchHit>& hits, const std::
   QList<QTreeWidgetItem*> rows;
   for (const auto& h : hits) {
     const auto& item = items[h.item];
-    auto* row = new QTreeWidgetItem({shown(item.path), shown(ss(slashed(h.path))),
+    auto* row = new QTreeWidgetItem({shown(item.path), shown(slashed(h.path)),
                                      h.field == "c" ? QString() : qs(h.field) + ": " + shown(h.text)});
     QVariantList category;
     for (auto n : item.category) category.push_back(n);

@@ -17,10 +17,10 @@ inline std::string ss(const QString& s) { return s.toStdString(); }
 // A name or text as a view shows it: at most `longest` characters and "…".
 // Views measure what they show, and a damaged library's label of a million
 // letters held the window for minutes.
-inline QString shown(const std::string& s, qsizetype longest = 1000) {
-  QString q = qs(s);
+inline QString shown(QString q, qsizetype longest = 1000) {
   if (q.size() > longest) q = q.left(longest) + QChar(0x2026);
   return q;
 }
+inline QString shown(const std::string& s, qsizetype longest = 1000) { return shown(qs(s), longest); }
 
 }  // namespace tamber::gui

@@ -20,18 +20,13 @@ constexpr qsizetype kLongestText = 4000;
 // and this many entries of an archive.
 constexpr size_t kMostMembers = 5000;
 
-QString cut(QString s) {
-  if (s.size() > kLongestText) s = s.left(kLongestText) + QChar(0x2026);
-  return s;
-}
-
-QString esc(const std::string& s) { return cut(qs(s)).toHtmlEscaped(); }
+QString esc(const std::string& s) { return shown(s, kLongestText).toHtmlEscaped(); }
 
 // A page: a title and rows of name and value.
 class Html {
  public:
   explicit Html(const QString& title) {
-    html_ = "<html><body style='font-family: sans-serif'><h2>" + cut(title).toHtmlEscaped() + "</h2>";
+    html_ = "<html><body style='font-family: sans-serif'><h2>" + shown(title, kLongestText).toHtmlEscaped() + "</h2>";
   }
   void row(const QString& name, const QString& valueHtml) {
     if (valueHtml.isEmpty()) return;

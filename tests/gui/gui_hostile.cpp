@@ -40,13 +40,13 @@ void step(const char* name) {
   std::fprintf(stderr, "step %s: %ld MB\n", name, resident * 4096 / (1 << 20));
 }
 
-void collect(const CatalogDocument& doc, xmlNode* node, std::vector<xmlNode*>& out, int depth) {
+void collect(xmlNode* node, std::vector<xmlNode*>& out, int depth) {
   if (depth > 64) return;
   for (xmlNode* n = node->children; n; n = n->next) {
     if (CatalogDocument::isItem(n)) out.push_back(n);
     if (CatalogDocument::isCategory(n)) {
       out.push_back(n);
-      collect(doc, n, out, depth + 1);
+      collect(n, out, depth + 1);
     }
   }
 }
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     step("opened");
     auto& doc = app.library()->catalog();
     std::vector<xmlNode*> nodes{doc.root()};
-    collect(doc, doc.root(), nodes, 0);
+    collect(doc.root(), nodes, 0);
     for (xmlNode* n : nodes) {
       w->select(n);
       QApplication::processEvents();

@@ -170,8 +170,9 @@ def state(path):
     return canonical, streams
 
 
-def check(path, expected, label):
-    """Faults of the library at `path` that must be in one of `expected` states."""
+def check(path, expected):
+    """Faults of the library at `path` that must be in one of `expected` states,
+    and its state (None when it does not open or fails its check)."""
     faults = []
     if run(["-L", path, "tree"], check=False).returncode != 0:
         faults.append("does not open")
@@ -179,13 +180,12 @@ def check(path, expected, label):
     if p.returncode != 0:
         faults.append("storage check: " + p.stdout.decode()[-300:])
     if faults:
-        return faults
+        return faults, None
     got = state(path)
     if got not in expected:
         names = [set(s[1]) for s in expected]
         faults.append(f"neither before nor after (streams {sorted(set(got[1]) ^ names[0])[:5]} differ from before)")
-    catalog = ET.fromstring(run(["storage", "cat", path, "categories"]).stdout)
-    must, may = listing_names(catalog)
+    must, may = listing_names(ET.fromstring(got[0]))
     names = set(got[1])
     if must - names:
         faults.append(f"missing streams {sorted(must - names)[:5]}")
@@ -196,7 +196,7 @@ def check(path, expected, label):
             ET.fromstring(run(["storage", "cat", path, name]).stdout)
         except ET.ParseError as e:
             faults.append(f"{name} is not well-formed: {e}")
-    return faults
+    return faults, got
 
 
 def leftovers(folder, keep):
@@ -238,14 +238,14 @@ for name, args in commands.items():
         time.sleep(delay)
         proc.send_signal(signal.SIGKILL)
         proc.wait()
-        got = check(lib, [before, after], name)
+        got, now = check(lib, [before, after])
         if not got:
-            counts["before" if state(lib) == before else "after"] += 1
+            counts["before" if now == before else "after"] += 1
         rest = leftovers(lib_dir, ["library.cds", "export.cds"])
         if rest:
             got.append(f"left behind: {rest}")
         if name == "export" and os.path.exists(export_target):
-            if check(export_target, [exported], name) or state(export_target) != exported:
+            if check(export_target, [exported])[0]:
                 got.append("a partial export was left")
         if got:
             faults.append(f"kill {k} after {delay:.3f} s: " + "; ".join(got))
