@@ -27,6 +27,7 @@
 #include "gui/gui_text.h"
 #include "gui/help_window.h"
 #include "gui/texts.h"
+#include "gui/window_queue.h"
 
 namespace tamber::gui {
 
@@ -43,7 +44,7 @@ QTableWidgetItem* cell(const std::string& value, bool editable) {
 }  // namespace
 
 AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& simulatedDrive, QWidget* parent)
-    : QDialog(parent), app_(app), selected_(selected), simulated_(simulatedDrive) {
+    : QDialog(parent), app_(app), selected_(selected), simulated_(simulatedDrive), queue_(new WindowQueue(this)) {
   setWindowTitle(text(app_, kAddDiscTitle));
   resize(860, 640);
   auto& doc = app_.library()->catalog();
@@ -90,15 +91,12 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
         *site, [this, serverText](bool reachable, const std::vector<disc::CddbSite>& sites) {
           QStringList mirrors;
           for (const auto& s : sites) mirrors << serverText(s);
-          QMetaObject::invokeMethod(
-              this,
-              [this, reachable, mirrors] {
-                for (const QString& m : mirrors) {
-                  if (server_->findText(m) < 0) server_->addItem(m);
-                }
-                server_->setToolTip(reachable ? QString() : text(app_, kServerUnreachable));
-              },
-              Qt::QueuedConnection);
+          queue_->post([this, reachable, mirrors] {
+            for (const QString& m : mirrors) {
+              if (server_->findText(m) < 0) server_->addItem(m);
+            }
+            server_->setToolTip(reachable ? QString() : text(app_, kServerUnreachable));
+          });
         });
   }
   auto* lookUpButton = new QPushButton(text(app_, kLookUp));

@@ -24,6 +24,8 @@ class QTableWidget;
 
 namespace tamber::gui {
 
+class WindowQueue;
+
 class AddDiscDialog : public QDialog {
   Q_OBJECT
  public:
@@ -86,6 +88,9 @@ class AddDiscDialog : public QDialog {
   QCheckBox* notEject_;
   QString message_;
   bool quiet_ = false;
+  // The watcher's findings reach the window through the queue; the watcher
+  // ends before the queue (a child of the dialog) is destroyed.
+  WindowQueue* queue_;
   std::unique_ptr<disc::CddbServerWatcher> watcher_;
 };
 

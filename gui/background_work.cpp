@@ -5,6 +5,8 @@
 #include <atomic>
 #include <thread>
 
+#include "gui/window_queue.h"
+
 namespace tamber::gui {
 
 Status runInBackground(QWidget* parent, const QString& label, const QString& cancelText,
@@ -17,22 +19,20 @@ Status runInBackground(QWidget* parent, const QString& label, const QString& can
   std::atomic<bool> cancelled{false};
   QObject::connect(&dialog, &QProgressDialog::canceled, [&cancelled] { cancelled.store(true); });
   QEventLoop loop;
+  WindowQueue queue;
   Status result;
   std::thread worker([&] {
     result = work([&](long long done, long long total) {
-      // Steps go to the dialog through its event queue; those still queued
-      // when it is gone are dropped with it.
-      QMetaObject::invokeMethod(
-          &dialog,
-          [&dialog, done, total] {
-            int max = total > 0 ? static_cast<int>(std::min<long long>(total, 1 << 30)) : 0;
-            if (dialog.maximum() != max) dialog.setMaximum(max);
-            dialog.setValue(static_cast<int>(std::min<long long>(done, 1 << 30)));
-          },
-          Qt::QueuedConnection);
+      // Steps go to the dialog through the window's queue; those still
+      // queued when the work has ended are dropped with it.
+      queue.post([&dialog, done, total] {
+        int max = total > 0 ? static_cast<int>(std::min<long long>(total, 1 << 30)) : 0;
+        if (dialog.maximum() != max) dialog.setMaximum(max);
+        dialog.setValue(static_cast<int>(std::min<long long>(done, 1 << 30)));
+      });
       return !cancelled.load();
     });
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    queue.post([&loop] { loop.quit(); });
   });
   loop.exec();
   worker.join();

@@ -20,6 +20,7 @@
 #include "gui/gui_text.h"
 #include "gui/help_window.h"
 #include "gui/texts.h"
+#include "gui/window_queue.h"
 
 namespace tamber::gui {
 
@@ -38,7 +39,7 @@ QString slashed(const std::string& path) { return qs(path).replace('\\', '/'); }
 }  // namespace
 
 FindDialog::FindDialog(app::App& app, xmlNode* scope, QWidget* parent)
-    : QDialog(parent), app_(app), scope_(scope) {
+    : QDialog(parent), app_(app), scope_(scope), queue_(new WindowQueue(this)) {
   setWindowTitle(plain(text(app, kFind)));
   auto sw = search::loadSwitches(app.settings());
 
@@ -231,14 +232,14 @@ bool FindDialog::start() {
         if (copy->second.size() <= h.item) copy->second.resize(h.item + 1);
         copy->second[h.item] = items[h.item];
       }
-      QMetaObject::invokeMethod(this, [this, copy] { addHits(copy->first, copy->second); }, Qt::QueuedConnection);
+      queue_->post([this, copy] { addHits(copy->first, copy->second); });
     };
     auto r = std::make_shared<Result<search::SearchResult>>(search::runSearch(*app_.library(), c, 5, found, &stopping_));
     finished_ = true;
-    QMetaObject::invokeMethod(this, [this, r] {
+    queue_->post([this, r] {
       outcome_ = r;
       finish(r->isOk() ? QString() : qs(r->message()));
-    }, Qt::QueuedConnection);
+    });
   });
   return true;
 }

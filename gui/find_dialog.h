@@ -22,6 +22,8 @@ class QTreeWidget;
 
 namespace tamber::gui {
 
+class WindowQueue;
+
 class FindDialog : public QDialog {
   Q_OBJECT
  public:
@@ -62,6 +64,7 @@ class FindDialog : public QDialog {
   QPushButton *find_, *stop_;
   QTreeWidget* results_;
   QLabel* status_;
+  WindowQueue* queue_;
   std::thread worker_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> finished_{true};

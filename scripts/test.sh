@@ -3,8 +3,8 @@
 # an optimised build with warnings as errors, and a debug build with
 # AddressSanitizer and UndefinedBehaviorSanitizer; then the threaded parts
 # (the add-folder job with several reading threads, the search workers, the
-# disc database server watcher) under ThreadSanitizer; then every fuzz
-# target for a few seconds over its corpus.
+# disc database server watcher, the desktop program's workers) under
+# ThreadSanitizer; then every fuzz target for a few seconds over its corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -17,7 +17,7 @@ for preset in release dev; do
 done
 echo "== tsan build"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan --target scan_tests search_tests disc_tests
+cmake --build --preset tsan --target scan_tests search_tests disc_tests gui_tests
 echo "== tsan tests"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
 # The three scans of hundreds of pictures that compare bytes take minutes
@@ -28,6 +28,9 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/t
 for t in search/search_tests disc/disc_tests; do
   (cd build/tsan && "./tests/$t" --gtest_brief=1)
 done
+# The desktop program's workers (exports, imports, reports, the search, the
+# add-folder job, the disc database watcher) handing results to the window.
+(cd build/tsan && QT_QPA_PLATFORM=offscreen ./tests/gui/gui_tests -silent)
 echo "== fuzz build"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target fuzz/all

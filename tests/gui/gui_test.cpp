@@ -22,6 +22,7 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QTextBrowser>
+#include <QThread>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -46,6 +47,7 @@
 #include "gui/player_bar.h"
 #include "gui/report_window.h"
 #include "gui/single_instance.h"
+#include "gui/window_queue.h"
 #include "scan/scanner.h"
 #include "search/search_criteria.h"
 #include "tests/disc/loopback_server.h"
@@ -117,6 +119,51 @@ class GuiTest : public QObject {
     QCOMPARE(tamber("add-folder -q " + shellQuote((tree / "Docs").string()) + " --label Papers --category Other")
                  .rfind("FAILED", 0),
              std::string::npos);
+  }
+
+  // Workers hand their results to the window's thread through its queue:
+  // each worker's closures run there in the order posted, and none runs
+  // once the window they belong to is gone.
+  void workersHandWorkToTheWindowInOrder() {
+    tamber::gui::WindowQueue queue;
+    constexpr int kWorkers = 4, kEach = 2000;
+    std::vector<int> next(kWorkers, 0);
+    int outOfOrder = 0, elsewhere = 0;
+    QThread* window = QThread::currentThread();
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+      workers.emplace_back([&, w] {
+        for (int i = 0; i < kEach; ++i) {
+          queue.post([&, w, i] {
+            if (next[w]++ != i) ++outOfOrder;
+            if (QThread::currentThread() != window) ++elsewhere;
+          });
+        }
+      });
+    }
+    for (auto& t : workers) t.join();
+    QTRY_VERIFY(std::all_of(next.begin(), next.end(), [](int n) { return n == kEach; }));
+    QCOMPARE(outOfOrder, 0);
+    QCOMPARE(elsewhere, 0);
+
+    int ran = 0;
+    auto* owner = new QObject;
+    auto* owned = new tamber::gui::WindowQueue(owner);
+    owned->post([&] {
+      ++ran;
+      delete owner;
+    });
+    owned->post([&] { ++ran; });
+    QTRY_COMPARE(ran, 1);
+    QTest::qWait(20);
+    QCOMPARE(ran, 1);
+
+    {
+      tamber::gui::WindowQueue gone;
+      gone.post([&] { ++ran; });
+    }
+    QTest::qWait(20);
+    QCOMPARE(ran, 1);
   }
 
   // The window's place and the column widths are kept in the settings and
