@@ -1,17 +1,19 @@
 #!/usr/bin/env python3
-"""Runs the libFuzzer targets of build/fuzz over their corpora.
+"""Runs the libFuzzer targets of a build over their corpora.
 
-  run_targets.py smoke [--seconds N]       each target N s (default 4); CI
-  run_targets.py campaign [--round N] [--rounds M] [--only a,b]
+  run_targets.py smoke [--seconds N] [--build DIR]
+      each target N s (default 4); CI, with the dev build's targets
+  run_targets.py campaign [--round N] [--rounds M] [--only a,b] [--build DIR]
       each target in rounds of N s (default 40) until a round finds no new
       coverage or M rounds (default 4) have run; prints CPU time, runs and
       final coverage per target
 
-The committed corpus (fuzz/corpus/NAME, plus fuzz/regressions/NAME) is read,
-never written: new inputs go to a work folder (build/fuzz/work/NAME), which a
-campaign keeps from one run to the next. A crash, a leak, a time-out (10 s
-for one input) or running out of memory (2 GB) fails the run; its input is
-kept in build/fuzz/artifacts. Exits 1 when any target failed.
+The targets are those of DIR (default build/fuzz, the optimised fuzz
+preset). The committed corpus (fuzz/corpus/NAME, plus fuzz/regressions/NAME)
+is read, never written: new inputs go to a work folder (DIR/work/NAME),
+which a campaign keeps from one run to the next. A crash, a leak, a
+time-out (10 s for one input) or running out of memory (2 GB) fails the
+run; its input is kept in DIR/artifacts. Exits 1 when any target failed.
 """
 import argparse
 import os
@@ -22,7 +24,6 @@ import sys
 import time
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-bin_dir = os.path.join(root, "build", "fuzz", "fuzz")
 # Targets that share another's corpus.
 corpus_of = {"listing_scanner_fuzz": "listing"}
 
@@ -32,19 +33,22 @@ parser.add_argument("--seconds", type=int, default=4)
 parser.add_argument("--round", type=int, default=40)
 parser.add_argument("--rounds", type=int, default=4)
 parser.add_argument("--only", default="")
+parser.add_argument("--build", default=os.path.join(root, "build", "fuzz"))
 opts = parser.parse_args()
+build_dir = os.path.abspath(opts.build)
+bin_dir = os.path.join(build_dir, "fuzz")
 
 targets = sorted(f for f in os.listdir(bin_dir) if f.endswith("_fuzz") and os.access(os.path.join(bin_dir, f), os.X_OK))
 if opts.only:
     targets = [t for t in targets if t in opts.only.split(",")]
-artifacts = os.path.join(root, "build", "fuzz", "artifacts") + "/"
+artifacts = os.path.join(build_dir, "artifacts") + "/"
 os.makedirs(artifacts, exist_ok=True)
 
 
 def run_once(target, seconds):
     """Runs a target for `seconds`; returns (ok, cov, ft, runs, cpu seconds, tail of output)."""
     name = corpus_of.get(target, target[: -len("_fuzz")])
-    work = os.path.join(root, "build", "fuzz", "work", name)
+    work = os.path.join(build_dir, "work", name)
     os.makedirs(work, exist_ok=True)
     inputs = [work, os.path.join(root, "fuzz", "corpus", name)]
     regressions = os.path.join(root, "fuzz", "regressions", name)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice:
-# an optimised build with warnings as errors, and a debug build with
-# AddressSanitizer and UndefinedBehaviorSanitizer; then the threaded parts
+# an optimised build with warnings as errors, and a debug build (clang) with
+# AddressSanitizer and UndefinedBehaviorSanitizer, which also holds the fuzz
+# targets; then the threaded parts
 # (the add-folder job with several reading threads, the search workers, the
 # disc database server watcher, the desktop program's workers) under
 # ThreadSanitizer; then every fuzz target for a few seconds over its corpus.
@@ -31,8 +32,5 @@ done
 # The desktop program's workers (exports, imports, reports, the search, the
 # add-folder job, the disc database watcher) handing results to the window.
 (cd build/tsan && QT_QPA_PLATFORM=offscreen ./tests/gui/gui_tests -silent)
-echo "== fuzz build"
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target fuzz/all
 echo "== fuzz smoke"
-python3 fuzz/run_targets.py smoke --seconds 4
+python3 fuzz/run_targets.py smoke --seconds 4 --build build/dev
