@@ -1,8 +1,10 @@
 #include "gui/player_bar.h"
 
+#include <QAudioDevice>
 #include <QAudioOutput>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QPushButton>
 #include <QStyle>
@@ -85,6 +87,13 @@ bool PlayerBar::play() {
     return false;
   }
   source_ = track_ ? QString("cdda://%1#%2").arg(qs(at.device)).arg(at.track) : qs(at.path);
+  // Without a sound output (no sound server, no device) the media back end
+  // has nowhere to play to, and its renderer has been seen to crash on the
+  // sink it could not open: say so instead.
+  if (QMediaDevices::audioOutputs().isEmpty()) {
+    status_->setText(text(app_, kNoSoundOutput, {qs(steps_.empty() ? std::string() : steps_.back())}));
+    return false;
+  }
   QMediaPlayer* p = mediaPlayer();
   p->setSource(track_ ? QUrl(source_) : QUrl::fromLocalFile(source_));
   p->play();

@@ -161,6 +161,7 @@ enum GuiText : int {
   kServerUnreachable = 956,
   kPreviewCut = 957,
   kMoreEntries = 958,
+  kNoSoundOutput = 959,
 };
 
 }  // namespace tamber::gui

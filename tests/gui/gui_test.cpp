@@ -16,6 +16,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QApplication>
+#include <QAudioDevice>
+#include <QMediaDevices>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -845,8 +847,13 @@ class GuiTest : public QObject {
     w.list()->selectRow(row);
     auto* player = w.player();
     QVERIFY(player->playButton()->isEnabled());
-    QVERIFY(player->play());
+    // Where there is no sound output (a machine without a sound server),
+    // what is at hand is found all the same, and the bar says why it is
+    // not played.
+    const bool sound = !QMediaDevices::audioOutputs().isEmpty();
+    QCOMPARE(player->play(), sound);
     QCOMPARE(player->source(), QString::fromStdString((music / "tone.mp3").string()));
+    if (!sound) QVERIFY2(player->status()->text().contains("no sound output"), qPrintable(player->status()->text()));
     player->stop();
     std::filesystem::rename(music, tmp.path / "music-gone");
     QVERIFY(!player->play());
@@ -859,7 +866,7 @@ class GuiTest : public QObject {
     row = rowOf("Rain on Glass");
     QVERIFY(row >= 0);
     w.list()->selectRow(row);
-    QVERIFY(player->play());
+    QCOMPARE(player->play(), sound);
     QVERIFY2(player->source().startsWith("cdda://") && player->source().endsWith("#3"),
              qPrintable(player->source()));
     player->stop();
