@@ -21,12 +21,7 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan --target scan_tests search_tests disc_tests gui_tests
 echo "== tsan tests"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
-# The three scans of hundreds of pictures that compare bytes take minutes
-# under the sanitizer; the jobs of every other scan test run with two
-# reading threads and a cancel at random points all the same.
-(cd build/tsan && ./tests/scan/scan_tests --gtest_brief=1 \
-  --gtest_filter=-Parallel.OneTwoAndEight*:Parallel.ReScan*:Parallel.DryRun*)
-for t in search/search_tests disc/disc_tests; do
+for t in scan/scan_tests search/search_tests disc/disc_tests; do
   (cd build/tsan && "./tests/$t" --gtest_brief=1)
 done
 # The desktop program's workers (exports, imports, reports, the search, the
