@@ -126,7 +126,9 @@ int main(int argc, char** argv) {
           bool grabbed = w.screen()->grabWindow(0).save(screen);
           std::printf("%s %s\n", grabbed ? "saved" : "FAILED", screen.toLocal8Bit().constData());
           ok = grabbed && ok;
-          d->cancel();
+          // The job may have ended (and the dialog gone) while the screen
+          // was being taken.
+          if (d) d->cancel();
         } else {
           std::printf("FAILED: the job ended before its progress could be seen\n");
           ok = false;
