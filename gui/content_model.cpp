@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QIcon>
+#include <QRegularExpression>
 #include <QStyle>
+#include <map>
 
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
@@ -38,13 +40,8 @@ bool audioTrack(const scan::ListingEntry& e) {
 }  // namespace
 
 ContentModel::ContentModel(app::App& app, QObject* parent) : QAbstractTableModel(parent), app_(app) {
-  // Asked for once: a style makes its icons afresh on every call.
-  QStyle* style = QApplication::style();
-  folderIcon_ = style->standardIcon(QStyle::SP_DirIcon);
-  fileIcon_ = style->standardIcon(QStyle::SP_FileIcon);
-  categoryIcon_ = folderIcon_;
-  discIcon_ = style->standardIcon(QStyle::SP_DriveCDIcon);
-  driveIcon_ = style->standardIcon(QStyle::SP_DriveHDIcon);
+  // Thumbnails are counted by their bytes: at most 32 MB of them are kept.
+  thumbnails_.setMaxCost(32 << 20);
 }
 
 void ContentModel::clear() { showCategory(nullptr); }
@@ -52,6 +49,9 @@ void ContentModel::clear() { showCategory(nullptr); }
 void ContentModel::showCategory(xmlNode* category) {
   beginResetModel();
   folderMode_ = false;
+  archiveMode_ = false;
+  inside_.clear();
+  thumbnails_.clear();
   nodes_.clear();
   entries_.clear();
   nameKeys_.clear();
@@ -70,10 +70,19 @@ Status ContentModel::showFolder(xmlNode* item, const std::vector<std::string>& s
   if (!c) return c.error();
   beginResetModel();
   folderMode_ = true;
+  archiveMode_ = false;
+  inside_.clear();
   nodes_.clear();
   item_ = item;
   steps_ = steps;
-  entries_ = c->found && !c->file ? std::move(c->top.children) : std::vector<scan::ListingEntry>{};
+  setEntries(c->found && !c->file ? std::move(c->top.children) : std::vector<scan::ListingEntry>{});
+  endResetModel();
+  return {};
+}
+
+void ContentModel::setEntries(std::vector<scan::ListingEntry> entries) {
+  entries_ = std::move(entries);
+  thumbnails_.clear();
   // Folders first, then files, each by name without case.
   nameKeys_.clear();
   nameKeys_.reserve(entries_.size());
@@ -82,8 +91,74 @@ Status ContentModel::showFolder(xmlNode* item, const std::vector<std::string>& s
     nameKeys_.push_back(audioTrack(e) ? QString(" %1").arg(nameKeys_.size(), 5, 10, QChar('0'))
                                       : QString(e.folder ? "0" : "1") + qs(e.name).toLower());
   }
+}
+
+Status ContentModel::showArchive(xmlNode* item, const std::vector<std::string>& steps,
+                                 const std::vector<std::string>& inside) {
+  auto& doc = app_.library()->catalog();
+  auto bytes = scan::fileRecord(app_.library()->file().root(), doc.parentPath(item), CatalogDocument::numberOf(item),
+                                steps, "a9", catalog::StreamKind::archives);
+  if (!bytes) return bytes.error();
+  auto archive = scan::parseStoredArchive(*bytes);
+  if (!archive) return Error{Errc::corrupt, app_.text(app::kTextArchiveListingDamaged)};
+  // Members are stored with their whole paths ("sub/deep/b.txt"); those
+  // below `inside` make the rows, a folder once however many members name it.
+  std::vector<scan::ListingEntry> rows;
+  std::map<std::string, size_t> folders;
+  for (const auto& m : archive->members) {
+    QStringList parts = qs(m.name).split(QRegularExpression("[/\\\\]"), Qt::SkipEmptyParts);
+    if (parts.size() <= static_cast<qsizetype>(inside.size())) continue;
+    bool below = true;
+    for (size_t i = 0; i < inside.size() && below; ++i) below = ss(parts[static_cast<qsizetype>(i)]) == inside[i];
+    if (!below) continue;
+    std::string name = ss(parts[static_cast<qsizetype>(inside.size())]);
+    bool folder = m.folder || parts.size() > static_cast<qsizetype>(inside.size()) + 1;
+    if (folder) {
+      auto [at, made] = folders.emplace(name, rows.size());
+      if (!made) {
+        if (m.folder && parts.size() == static_cast<qsizetype>(inside.size()) + 1) rows[at->second].modified = m.modified;
+        continue;
+      }
+    }
+    scan::ListingEntry e;
+    e.name = name;
+    e.folder = folder;
+    e.size = folder ? 0 : std::strtoull(m.size.c_str(), nullptr, 10);
+    if (!folder || parts.size() == static_cast<qsizetype>(inside.size()) + 1) e.modified = m.modified;
+    rows.push_back(std::move(e));
+  }
+  beginResetModel();
+  folderMode_ = true;
+  archiveMode_ = true;
+  nodes_.clear();
+  item_ = item;
+  steps_ = steps;
+  inside_ = inside;
+  setEntries(std::move(rows));
   endResetModel();
   return {};
+}
+
+bool ContentModel::isArchive(int row) const {
+  const scan::ListingEntry* e = entryAt(row);
+  return e && !archiveMode_ && !e->folder && e->field("a9");
+}
+
+QImage ContentModel::thumbnail(int row) const {
+  const scan::ListingEntry* e = entryAt(row);
+  const std::string* offset = e && !archiveMode_ ? e->field("y") : nullptr;
+  if (!offset || !app_.library()) return {};
+  if (QImage* kept = thumbnails_.object(row)) return *kept;
+  auto& doc = app_.library()->catalog();
+  std::string stream =
+      catalog::streamName(catalog::StreamKind::thumbnails, doc.parentPath(item_), CatalogDocument::numberOf(item_));
+  QImage image;
+  auto bytes = scan::readRecord(app_.library()->file().root(), stream, std::strtoull(offset->c_str(), nullptr, 16));
+  // A record that is not a picture (a damaged library) shows the file's icon.
+  if (bytes && bytes->size() < (1u << 20)) image.loadFromData(QByteArray::fromStdString(*bytes));
+  auto* kept = new QImage(image);
+  thumbnails_.insert(row, kept, std::max<qsizetype>(1, image.sizeInBytes()));
+  return image;
 }
 
 xmlNode* ContentModel::nodeAt(int row) const {
@@ -141,10 +216,8 @@ QVariant ContentModel::categoryData(int row, int column, int role) const {
   };
   switch (column) {
     case name:
-      if (role == Qt::DecorationRole) {
-        if (category) return categoryIcon_;
-        return catalog::isFolderKind(doc.itemKind(n)) ? driveIcon_ : discIcon_;
-      }
+      if (role == Qt::DecorationRole) return category ? FileIcons::category() : FileIcons::item(doc.itemKind(n));
+      if (role == Qt::EditRole) return qs(doc.field(n, category ? catalog::kCategoryName : catalog::kLabel));
       if (role == Qt::DisplayRole || role == kSortRole) {
         // Categories first, then discs and folders, each by name.
         QString label = shown(doc.field(n, category ? catalog::kCategoryName : catalog::kLabel));
@@ -172,7 +245,11 @@ QVariant ContentModel::categoryData(int row, int column, int role) const {
 
 QVariant ContentModel::folderData(int row, int column, int role) const {
   const scan::ListingEntry& e = entries_[static_cast<size_t>(row)];
-  if (column == name && role == Qt::DecorationRole) return e.folder ? folderIcon_ : fileIcon_;
+  if (column == name && role == Qt::DecorationRole) return icons_.entry(e);
+  if (column == name && role == kThumbnailRole) {
+    QImage t = thumbnail(row);
+    return t.isNull() ? QVariant() : QVariant(t);
+  }
   if (role != Qt::DisplayRole && role != kSortRole) return {};
   switch (column) {
     case name:
@@ -202,6 +279,20 @@ QVariant ContentModel::folderData(int row, int column, int role) const {
     default:
       return {};
   }
+}
+
+Qt::ItemFlags ContentModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  xmlNode* n = index.column() == 0 ? nodeAt(index.row()) : nullptr;
+  if (n && editable_ && app_.library() && !app_.library()->readOnly()) f |= Qt::ItemIsEditable;
+  return f;
+}
+
+bool ContentModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  xmlNode* n = role == Qt::EditRole && index.column() == 0 ? nodeAt(index.row()) : nullptr;
+  if (!n) return false;
+  emit renameRequested(n, value.toString());
+  return false;  // the window reads the catalog afresh
 }
 
 std::optional<bool> ContentModel::lessThan(int left, int right, int column) const {

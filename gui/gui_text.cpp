@@ -1,5 +1,6 @@
 #include "gui/gui_text.h"
 
+#include <QLocale>
 #include <QStringList>
 
 namespace tamber::gui {
@@ -14,6 +15,13 @@ QString text(const app::App& app, int id, const QStringList& values) {
     t.replace(at, 2, v);
   }
   return t;
+}
+
+QString counted(const app::App& app, long long n, int oneId, int manyId) {
+  const std::string& code = app.language().code();
+  bool one = code == "fr" ? (n == 0 || n == 1) : n == 1;
+  QLocale locale(qs(code));
+  return text(app, one ? oneId : manyId, {locale.toString(n)});
 }
 
 }  // namespace tamber::gui

@@ -11,6 +11,10 @@ namespace tamber::gui {
 QString text(const app::App& app, int id);
 // `id` with its "%s" placeholders filled in order.
 QString text(const app::App& app, int id, const QStringList& values);
+// A count with its word in the user's language: text `oneId` ("%s file")
+// or `manyId` ("%s files") by that language's rule (French takes the
+// singular for 0 and 1), the number written as the language writes it.
+QString counted(const app::App& app, long long n, int oneId, int manyId);
 // UTF-8 to and from Qt strings.
 inline QString qs(const std::string& s) { return QString::fromStdString(s); }
 inline std::string ss(const QString& s) { return s.toStdString(); }

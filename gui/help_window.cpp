@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QStyle>
 #include <QTextBrowser>
+#include <QShortcut>
 #include <QToolBar>
 #include <QUrl>
 
@@ -46,6 +47,9 @@ QTextBrowser* showHelp(QWidget* parent, const std::string& language, const QStri
     forward->setEnabled(false);
     QObject::connect(browser, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);
     QObject::connect(browser, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
+    // Escape closes it, as it closes a dialog.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
     QObject::connect(browser, &QTextBrowser::sourceChanged, window,
                      [browser] { browser->window()->setWindowTitle(browser->documentTitle()); });
   }

@@ -7,6 +7,7 @@
 #include <QStyle>
 
 #include "catalog/catalog_document.h"
+#include "gui/file_icons.h"
 #include "gui/gui_text.h"
 #include "gui/texts.h"
 
@@ -97,16 +98,9 @@ QVariant LibraryModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::DecorationRole) {
     // Asked for once: a style makes its icons afresh on every call.
-    static const QIcon computer = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon),
-                       folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon),
-                       drive = QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon),
-                       dvd = QApplication::style()->standardIcon(QStyle::SP_DriveDVDIcon),
-                       cd = QApplication::style()->standardIcon(QStyle::SP_DriveCDIcon);
-    if (root) return computer;
-    if (category) return folder;
-    int kind = doc->itemKind(n);
-    if (catalog::isFolderKind(kind)) return drive;
-    return kind >= 8 ? dvd : cd;
+    if (root) return FileIcons::library();
+    if (category) return FileIcons::category();
+    return FileIcons::item(doc->itemKind(n));
   }
   if (role == Qt::ToolTipRole && CatalogDocument::isItem(n)) return qs(doc->itemSummary(n));
   return {};
@@ -118,6 +112,11 @@ bool LibraryModel::setData(const QModelIndex& index, const QVariant& value, int 
   if (role != Qt::EditRole || !doc || !n || n == doc->root() || !writable()) return false;
   QString name = value.toString().trimmed();
   if (name.isEmpty() || name == data(index, Qt::EditRole).toString()) return false;
+  if (renamer) {
+    // After the editor has closed: the window reads the catalog afresh.
+    QMetaObject::invokeMethod(this, [this, n, name] { renamer(n, name); }, Qt::QueuedConnection);
+    return false;
+  }
   if (!doc->rename(n, ss(name))) {
     emit failed(name);
     return false;
@@ -165,6 +164,10 @@ bool LibraryModel::dropMimeData(const QMimeData* data, Qt::DropAction action, in
   bool known = false;
   for (xmlNode* up = moved; up; up = up->parent) known = known || up == doc->root();
   if (!known || !CatalogDocument::isItem(moved) || moved->parent == target) return false;
+  if (mover) {
+    QMetaObject::invokeMethod(this, [this, moved, target] { mover(moved, target); }, Qt::QueuedConnection);
+    return false;
+  }
   catalog::ItemPath to = target == doc->root() ? catalog::ItemPath{} : doc->parentPath(target);
   if (target != doc->root()) to.push_back(CatalogDocument::numberOf(target));
   auto number = app_.library()->move(moved, to);

@@ -7,6 +7,7 @@
 #include <QAbstractItemModel>
 #include <QHash>
 #include <QVector>
+#include <functional>
 
 #include "app/app.h"
 
@@ -26,6 +27,10 @@ class LibraryModel : public QAbstractItemModel {
   // no rename in place, no drag and drop.
   void setLocked(bool locked) { locked_ = locked; }
   bool writable() const;
+  // How a rename in place and a drop are made: the window records them for
+  // undo. Without them the model edits the catalog itself.
+  std::function<bool(xmlNode* node, const QString& name)> renamer;
+  std::function<bool(xmlNode* node, xmlNode* targetCategory)> mover;
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;

@@ -1,23 +1,26 @@
 #include "gui/main_window.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLabel>
+#include <QListView>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
 #include <QTextBrowser>
+#include <QToolBar>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -31,13 +34,13 @@
 #include "gui/add_folder_dialog.h"
 #include "gui/background_work.h"
 #include "gui/content_model.h"
+#include "gui/content_views.h"
+#include "gui/file_icons.h"
 #include "gui/find_dialog.h"
-#include "gui/help_window.h"
-#include "gui/item_dialog.h"
 #include "gui/gui_text.h"
 #include "gui/library_model.h"
-#include "gui/preferences_dialog.h"
 #include "gui/player_bar.h"
+#include "gui/preferences_dialog.h"
 #include "gui/property_page.h"
 #include "gui/report_window.h"
 #include "platform/atomic_file.h"
@@ -56,6 +59,8 @@ constexpr int kFolderRole = Qt::UserRole + 7;  // a folder item's name, not yet 
 
 MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), app_(app) {
   libraryModel_ = new LibraryModel(app, this);
+  libraryModel_->renamer = [this](xmlNode* n, const QString& name) { return renameNode(n, name); };
+  libraryModel_->mover = [this](xmlNode* n, xmlNode* target) { return moveNode(n, target); };
   content_ = new ContentModel(app, this);
   sorted_ = new ContentSorter(this);
   sorted_->setSourceModel(content_);
@@ -69,9 +74,10 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
   tree_->setDragDropMode(QAbstractItemView::DragDrop);
   tree_->setDefaultDropAction(Qt::MoveAction);
   tree_->setDropIndicatorShown(true);
+  tree_->setContextMenuPolicy(Qt::CustomContextMenu);
   tree_->setObjectName("libraryTree");
 
-  list_ = new QTableView;
+  list_ = new ContentTable;
   list_->setModel(sorted_);
   list_->setSortingEnabled(true);
   list_->sortByColumn(0, Qt::AscendingOrder);
@@ -82,15 +88,25 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
   list_->verticalHeader()->hide();
   list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
   list_->horizontalHeader()->setHighlightSections(false);
-  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setEditTriggers(QAbstractItemView::EditKeyPressed);
+  list_->setContextMenuPolicy(Qt::CustomContextMenu);
   list_->setObjectName("contentList");
+
+  icons_ = new ThumbnailView;
+  icons_->setModel(sorted_);
+  icons_->setSelectionModel(list_->selectionModel());
+  icons_->setContextMenuPolicy(Qt::CustomContextMenu);
+  icons_->setObjectName("contentIcons");
+  views_ = new QStackedWidget;
+  views_->addWidget(list_);
+  views_->addWidget(icons_);
 
   page_ = new QTextBrowser;
   page_->setOpenLinks(false);
   page_->setObjectName("propertyPage");
 
   auto* right = new QSplitter(Qt::Vertical);
-  right->addWidget(list_);
+  right->addWidget(views_);
   right->addWidget(page_);
   right->setStretchFactor(0, 3);
   right->setStretchFactor(1, 2);
@@ -103,6 +119,7 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
 
   folders_ = new QTreeWidget;
   folders_->setHeaderHidden(true);
+  folders_->setContextMenuPolicy(Qt::CustomContextMenu);
   folders_->setObjectName("folderTree");
   dock_ = new QDockWidget;
   dock_->setObjectName("contentsBar");
@@ -123,17 +140,30 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
   playerDock_->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
   addDockWidget(Qt::BottomDockWidgetArea, playerDock_);
 
-  connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-          [this](const QModelIndex& current) { showNode(libraryModel_->node(current)); });
-  connect(libraryModel_, &LibraryModel::changed, this, &MainWindow::markModified);
+  connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+    if (navigating_) return;
+    xmlNode* n = libraryModel_->node(current);
+    if (!n || !app_.library()) return;
+    Location to = locationOf(n);
+    // The same element chosen again: its top, unless the list already shows it.
+    if (n == shown_ && to.item < 0) return;
+    shown_ = nullptr;  // shown afresh, whatever its number says
+    navigating_ = true;
+    go(to);
+    navigating_ = false;
+  });
   connect(libraryModel_, &LibraryModel::failed, this, &MainWindow::error);
-  connect(libraryModel_, &LibraryModel::itemMoved, this, [this](xmlNode* n) { select(n); });
-  connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-          [this](const QModelIndex& current) {
-            if (current.isValid()) showEntry(sorted_->mapToSource(current).row());
-          });
-  connect(list_, &QTableView::activated, this,
-          [this](const QModelIndex& index) { activateRow(sorted_->mapToSource(index).row()); });
+  connect(content_, &ContentModel::renameRequested, this, [this](xmlNode* n, const QString& name) {
+    // After the editor has closed: the rename reads the catalog afresh.
+    QMetaObject::invokeMethod(this, [this, n, name] { renameNode(n, name); }, Qt::QueuedConnection);
+  });
+  connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
+    if (current.isValid()) showEntry(sorted_->mapToSource(current).row());
+    updateActions();
+  });
+  auto activate = [this](const QModelIndex& index) { activateRow(sorted_->mapToSource(index).row()); };
+  connect(list_, &QTableView::activated, this, activate);
+  connect(icons_, &QListView::activated, this, activate);
   connect(folders_, &QTreeWidget::itemExpanded, this, &MainWindow::expandFolder);
   connect(folders_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
     if (!current || !shown_ || !CatalogDocument::isItem(shown_)) return;
@@ -141,9 +171,22 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
     for (QTreeWidgetItem* at = current; at && at->parent(); at = at->parent()) {
       steps.insert(steps.begin(), ss(at->data(0, kFolderRole).toString()));
     }
-    if (steps != content_->steps() || !content_->showsFolder()) openFolder(steps);
+    if (steps != content_->steps() || !content_->showsFolder() || content_->showsArchive()) openFolder(steps);
   });
+  for (QWidget* view : std::initializer_list<QWidget*>{tree_, list_, icons_, folders_}) {
+    connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& at) {
+      if (QMenu* m = contextMenu(view, at)) {
+        m->setAttribute(Qt::WA_DeleteOnClose);
+        QWidget* port = qobject_cast<QAbstractScrollArea*>(view) ? qobject_cast<QAbstractScrollArea*>(view)->viewport()
+                                                                 : view;
+        m->popup(port->mapToGlobal(at));
+      }
+    });
+  }
+  // The Edit menu follows the view with the focus.
+  connect(qApp, &QApplication::focusChanged, this, [this] { updateActions(); });
 
+  buildBars();
   buildMenus();
   statusBar();
   restorePlacement();
@@ -151,123 +194,84 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
   updateTitle();
 }
 
-// ------------------------------------------------------------------ menus
-
-void MainWindow::buildMenus() {
-  menuBar()->clear();
-  QStyle* style = QApplication::style();
-  // The actions that change the library or replace it; off while a job
-  // writes to it.
-  changing_.clear();
-  auto changing = [this](QAction* a) { changing_.push_back(a); };
-  QMenu* file = menuBar()->addMenu(text(app_, kFileMenu));
-  changing(file->addAction(style->standardIcon(QStyle::SP_DialogOpenButton), text(app_, kOpenLibrary),
-                           QKeySequence::Open, this, &MainWindow::chooseLibrary));
-  changing(file->addAction(text(app_, kNewLibrary), QKeySequence::New, this, &MainWindow::chooseNewLibrary));
-  changing(file->addAction(style->standardIcon(QStyle::SP_DialogSaveButton), text(app_, kSave), QKeySequence::Save,
-                           this, [this] {
-                             if (Status st = app_.saveLibrary(); !st) error(qs(st.message()));
-                             updateTitle();
-                           }));
-  recent_ = file->addMenu(text(app_, kRecent));
-  fillRecent();
-  file->addSeparator();
-  auto choose = [this](bool save, const QString& title, const QString& filter, const char* extension,
-                       bool (MainWindow::*run)(const QString&)) {
-    return [=, this] {
-      QString f = save ? QFileDialog::getSaveFileName(this, title, QString(), filter)
-                       : QFileDialog::getOpenFileName(this, title, QString(), filter);
-      if (f.isEmpty()) return;
-      if (save && QFileInfo(f).suffix().isEmpty()) f += extension;
-      (this->*run)(f);
-    };
-  };
-  QString all = text(app_, kAllFiles) + " (*)";
-  file->addAction(text(app_, kExportXml), this,
-                  choose(true, text(app_, kExportXml).remove('&'), text(app_, kXmlFiles) + " (*.xml);;" + all, ".xml",
-                         &MainWindow::exportXmlTo));
-  file->addAction(text(app_, kExportLibrary), this,
-                  choose(true, text(app_, kExportLibrary).remove('&'), text(app_, kLibraryFiles) + ";;" + all,
-                         ".cds", &MainWindow::exportLibraryTo));
-  changing(file->addAction(text(app_, kImportLibrary), this,
-                           choose(false, text(app_, kImportLibrary).remove('&'), text(app_, kLibraryFiles), "",
-                                  &MainWindow::importLibraryFrom)));
-  file->addAction(text(app_, kExportCsv), this,
-                  choose(true, text(app_, kExportCsv).remove('&'), text(app_, kCsvFiles) + " (*.csv);;" + all,
-                         ".csv", &MainWindow::exportCsvTo));
-  file->addAction(text(app_, kReportMenu), QKeySequence::Print, this, [this] { report(); });
-  file->addSeparator();
-  file->addAction(text(app_, kExit), QKeySequence::Quit, this, &QWidget::close);
-
-  QMenu* edit = menuBar()->addMenu(text(app_, kEditMenu));
-  changing(edit->addAction(text(app_, kRename), QKeySequence(Qt::Key_F2), this, &MainWindow::renameSelected));
-  changing(edit->addAction(text(app_, kDelete), QKeySequence::Delete, this, &MainWindow::deleteSelected));
-  changing(edit->addAction(text(app_, kNewCategory), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this,
-                           &MainWindow::newCategory));
-  changing(edit->addAction(text(app_, kEditItem), QKeySequence(Qt::ALT | Qt::Key_Return), this,
-                           &MainWindow::editItem));
-  changing(edit->addAction(text(app_, kSetCover), this, &MainWindow::setCover));
-
-  QMenu* view = menuBar()->addMenu(text(app_, kViewMenu));
-  dock_->setWindowTitle(text(app_, kContentsBar));
-  view->addAction(dock_->toggleViewAction());
-  coverDock_->setWindowTitle(text(app_, kCover));
-  view->addAction(coverDock_->toggleViewAction());
-  playerDock_->setWindowTitle(text(app_, kPlayer));
-  view->addAction(playerDock_->toggleViewAction());
-  player_->retranslate();
-
-  QMenu* tools = menuBar()->addMenu(text(app_, kToolsMenu));
-  changing(tools->addAction(style->standardIcon(QStyle::SP_FileDialogNewFolder), text(app_, kAddFolder),
-                            QKeySequence(Qt::CTRL | Qt::Key_D), this, [this] { addFolder(); }));
-  // The search reads the listings from threads of its own.
-  changing(tools->addAction(style->standardIcon(QStyle::SP_DriveCDIcon), text(app_, kAddDisc), this,
-                            [this] { addDisc(); }));
-  changing(tools->addAction(style->standardIcon(QStyle::SP_FileDialogContentsView), text(app_, kFind),
-                            QKeySequence::Find, this, [this] { find(); }));
-  tools->addSeparator();
-  tools->addAction(text(app_, kPreferences), this, &MainWindow::preferences);
-
-  QMenu* language = menuBar()->addMenu(text(app_, kLanguageMenu));
-  for (auto [code, name] : {std::pair{"en", "English"}, {"fr", "Français"}, {"it", "Italiano"}}) {
-    QAction* a = language->addAction(QString::fromUtf8(name), this,
-                                     [this, c = QString(code)] { switchLanguage(c); });
-    a->setCheckable(true);
-    a->setChecked(app_.language().code() == code);
-  }
-
-  QMenu* help = menuBar()->addMenu(text(app_, kHelpMenu));
-  help->addAction(text(app_, kHelpContents), QKeySequence::HelpContents, this,
-                  [this] { showHelp(this, app_.language().code()); });
-  help->addAction(text(app_, kAbout), this, [this] {
-    QMessageBox::about(this, "Tamber+", text(app_, kAboutText, {QApplication::applicationVersion()}));
-  });
-  setBusy(busy_);
+MainWindow::~MainWindow() {
+  // The focus moves while the window is taken down: its actions go first.
+  disconnect(qApp, nullptr, this, nullptr);
+  actions_.clear();
 }
 
-void MainWindow::setBusy(bool busy) {
-  busy_ = busy;
-  libraryModel_->setLocked(busy);
-  for (QAction* a : changing_) a->setEnabled(!busy);
-  if (recent_) recent_->setEnabled(!busy && !recent_->isEmpty());
+// ---------------------------------------------------------------- library
+
+QString MainWindow::libraryFolder() const {
+  return app_.library() ? qs(app_.library()->path().parent_path().string()) : QString();
 }
 
-void MainWindow::fillRecent() {
-  recent_->clear();
-  for (const auto& path : app_.recent().entries()) {
-    recent_->addAction(qs(app::RecentLibraryList::caption(path)), this,
-                       [this, p = qs(path)] { openLibrary(p); });
-  }
-  recent_->setEnabled(!busy_ && !recent_->isEmpty());
-}
-
-void MainWindow::retranslate() {
-  buildMenus();
-  content_->retranslate();
-  xmlNode* keep = shown_;
+void MainWindow::libraryReplaced() {
+  // Nothing of the library before may stay in the views: its catalog is gone.
+  undo_.clear();
+  back_.clear();
+  forward_.clear();
+  shown_ = nullptr;
+  current_ = {};
+  player_->setEntry(nullptr, {}, false);
+  content_->clear();
+  folders_->clear();
+  page_->clear();
   libraryModel_->reload();
   tree_->expandToDepth(0);
-  if (keep) select(keep);
+  if (app_.library()) go(locationOf(app_.library()->catalog().root()), false);
+  fillRecent();
+  updateTitle();
+  updateActions();
+}
+
+bool MainWindow::openLibrary(const QString& path) {
+  if (busy_) {
+    // Another start handed us a library while a folder is being added.
+    error(text(app_, kJobRunning));
+    return false;
+  }
+  // The library open stays open and shown when the other cannot be opened.
+  if (Status st = app_.openLibrary(std::filesystem::path(ss(path))); !st) {
+    error(text(app_, kCannotOpen) + ":\n" + qs(st.message()));
+    return false;
+  }
+  libraryReplaced();
+  return true;
+}
+
+bool MainWindow::newLibrary(const QString& path) {
+  if (busy_) return false;
+  if (Status st = app_.createLibrary(std::filesystem::path(ss(path))); !st) {
+    error(qs(st.message()));
+    return false;
+  }
+  libraryReplaced();
+  return true;
+}
+
+void MainWindow::updateTitle() { setWindowTitle(qs(catalog::windowTitle(app_.library()))); }
+
+void MainWindow::markModified() {
+  app_.library()->catalog().setModified();
+  updateTitle();
+  updateActions();
+}
+
+void MainWindow::error(const QString& message) { QMessageBox::warning(this, "Tamber+", message); }
+
+void MainWindow::chooseLibrary() {
+  QString f = QFileDialog::getOpenFileName(this, text(app_, kOpenLibrary).remove('&'), libraryFolder(),
+                                           text(app_, kLibraryFiles) + ";;" + text(app_, kAllFiles) + " (*)");
+  if (!f.isEmpty()) openLibrary(f);
+}
+
+void MainWindow::preferences() {
+  PreferencesDialog d(app_, this);
+  if (d.exec() != QDialog::Accepted) return;
+  d.store();
+  if (d.language() != qs(app_.language().code())) switchLanguage(d.language());
+  if (Status st = app_.settings().save(); !st) error(qs(st.message()));
 }
 
 void MainWindow::switchLanguage(const QString& code) {
@@ -278,65 +282,15 @@ void MainWindow::switchLanguage(const QString& code) {
   retranslate();
 }
 
-// ---------------------------------------------------------------- library
-
-bool MainWindow::openLibrary(const QString& path) {
-  if (busy_) {
-    // Another start handed us a library while a folder is being added.
-    error(text(app_, kJobRunning));
-    return false;
-  }
+void MainWindow::retranslate() {
+  buildBars();
+  buildMenus();
+  content_->retranslate();
+  Location here = current_;
   shown_ = nullptr;
-  content_->clear();
-  folders_->clear();
-  page_->clear();
-  if (Status st = app_.openLibrary(std::filesystem::path(ss(path))); !st) {
-    libraryModel_->reload();
-    updateTitle();
-    error(text(app_, kCannotOpen) + ":\n" + qs(st.message()));
-    return false;
-  }
   libraryModel_->reload();
   tree_->expandToDepth(0);
-  select(app_.library()->catalog().root());
-  fillRecent();
-  updateTitle();
-  return true;
-}
-
-void MainWindow::updateTitle() { setWindowTitle(qs(catalog::windowTitle(app_.library()))); }
-
-void MainWindow::markModified() {
-  app_.library()->catalog().setModified();
-  updateTitle();
-}
-
-void MainWindow::error(const QString& message) { QMessageBox::warning(this, "Tamber+", message); }
-
-void MainWindow::chooseLibrary() {
-  QString f = QFileDialog::getOpenFileName(this, text(app_, kOpenLibrary).remove('&'), QString(),
-                                           text(app_, kLibraryFiles));
-  if (!f.isEmpty()) openLibrary(f);
-}
-
-void MainWindow::chooseNewLibrary() {
-  QString f = QFileDialog::getSaveFileName(this, text(app_, kNewLibrary).remove('&'), QString(),
-                                           text(app_, kLibraryFiles));
-  if (f.isEmpty()) return;
-  if (!f.endsWith(".cds")) f += ".cds";
-  if (Status st = app_.createLibrary(std::filesystem::path(ss(f))); !st) {
-    error(qs(st.message()));
-    return;
-  }
-  openLibrary(f);
-}
-
-void MainWindow::preferences() {
-  PreferencesDialog d(app_, this);
-  if (d.exec() != QDialog::Accepted) return;
-  d.store();
-  if (d.language() != qs(app_.language().code())) switchLanguage(d.language());
-  if (Status st = app_.settings().save(); !st) error(qs(st.message()));
+  if (app_.library()) reloadCatalog(here);
 }
 
 // -------------------------------------------------------------- exchange
@@ -394,15 +348,23 @@ bool MainWindow::importLibraryFrom(const QString& path) {
     error(text(app_, app::kTextSameLibrary));
     return false;
   }
+  Location here = current_;
+  auto recording = undo_.begin(*lib, ss(text(app_, kStepImport, {QFileInfo(path).fileName()})), {});
   exchange::Copied copied;
   Status st = runInBackground(this, text(app_, kImporting), text(app_, kCancel), [&](const StepFunction& step) {
     auto r = exchange::importLibrary(*lib, ss(path), nullptr, [&](int d, int t) { return step(d, t); }, &copied);
     return r ? Status() : Status(r.error());
   });
   // What was copied stays (each disc or folder whole), and the library is
-  // marked changed; saving it is the user's choice, as for any edit.
+  // marked changed; saving it is the user's choice, as for any edit. The
+  // import is one step to undo, what it copied in all.
+  if (recording) {
+    if (Status kept = undo_.commit(*recording, *lib); !kept) error(qs(kept.message()));
+  }
+  shown_ = nullptr;
   libraryModel_->reload();
   tree_->expandToDepth(0);
+  reloadCatalog(here);
   if (copied.items || copied.categories) markModified();
   if (!st) {
     error(qs(st.message()));
@@ -417,7 +379,8 @@ bool MainWindow::importLibraryFrom(const QString& path) {
 ReportWindow* MainWindow::report() {
   if (!app_.library() || busy_) return nullptr;
   std::vector<xmlNode*> selection;
-  xmlNode* n = libraryModel_->node(tree_->currentIndex());
+  xmlNode* n = target();
+  if (!n) n = libraryModel_->node(tree_->currentIndex());
   if (n && n != app_.library()->catalog().root()) selection.push_back(n);
   // Window-modal: the catalog does not change under the report.
   auto* w = new ReportWindow(app_, selection, this);
@@ -452,48 +415,194 @@ bool MainWindow::exportCsvTo(const QString& path) {
 
 // --------------------------------------------------------------- showing
 
-void MainWindow::select(xmlNode* node) {
-  QModelIndex index = libraryModel_->indexOf(node);
-  if (!index.isValid()) return;
-  tree_->setCurrentIndex(index);
-  tree_->scrollTo(index);
-  showNode(node);
+Location MainWindow::locationOf(xmlNode* node) const {
+  Location at;
+  if (!node || !app_.library()) return at;
+  auto& doc = app_.library()->catalog();
+  if (node == doc.root()) return at;
+  at.category = doc.parentPath(node);
+  if (CatalogDocument::isItem(node)) {
+    at.item = CatalogDocument::numberOf(node);
+  } else {
+    at.category.push_back(CatalogDocument::numberOf(node));
+  }
+  return at;
 }
 
-void MainWindow::showNode(xmlNode* node) {
-  if (!node || !app_.library()) return;
-  if (node == shown_ && (content_->showsFolder() || !CatalogDocument::isItem(node))) return;
-  storeColumns();
-  shown_ = node;
-  auto& lib = *app_.library();
-  showCover(CatalogDocument::isItem(node) ? node : nullptr);
-  if (CatalogDocument::isItem(node)) {
-    page_->setHtml(itemPage(app_, lib, node));
-    fillFolders(node);
-    openFolder({});
+xmlNode* MainWindow::nodeOf(const Location& at) const {
+  if (!app_.library()) return nullptr;
+  auto& doc = app_.library()->catalog();
+  if (at.item >= 0) return at.item <= 65535 ? doc.item(at.category, static_cast<uint16_t>(at.item)) : nullptr;
+  return at.category.empty() ? doc.root() : doc.category(at.category);
+}
+
+void MainWindow::select(xmlNode* node) {
+  if (!node || !libraryModel_->indexOf(node).isValid()) return;
+  shown_ = nullptr;
+  Location to = locationOf(node);
+  if (!(to == current_)) {
+    back_.push_back(current_);
+    forward_.clear();
+  }
+  showAt(to, node);
+}
+
+bool MainWindow::go(const Location& to, bool remember) {
+  xmlNode* node = nodeOf(to);
+  if (!node) return false;
+  if (remember && !(to == current_) && shown_) {
+    back_.push_back(current_);
+    forward_.clear();
+  }
+  showAt(to, node);
+  return true;
+}
+
+void MainWindow::goBack() {
+  while (!back_.empty()) {
+    Location to = back_.back();
+    back_.pop_back();
+    Location here = current_;
+    if (go(to, false)) {
+      forward_.push_back(here);
+      return;
+    }
+  }
+}
+
+void MainWindow::goForward() {
+  while (!forward_.empty()) {
+    Location to = forward_.back();
+    forward_.pop_back();
+    Location here = current_;
+    if (go(to, false)) {
+      back_.push_back(here);
+      return;
+    }
+  }
+}
+
+void MainWindow::goUp() {
+  if (!app_.library() || !shown_) return;
+  Location up = current_;
+  if (up.archive && !up.inArchive.empty()) {
+    up.inArchive.pop_back();
+  } else if (up.archive) {
+    up.archive = false;
+    up.steps.pop_back();
+  } else if (up.item >= 0 && !up.steps.empty()) {
+    up.steps.pop_back();
+  } else if (up.item >= 0) {
+    up.item = -1;
+  } else if (!up.category.empty()) {
+    up.category.pop_back();
+  } else {
     return;
   }
-  folders_->clear();
-  content_->showCategory(node);
-  restoreColumns();
-  statusBar()->clearMessage();
-  page_->setHtml(node == lib.catalog().root() ? libraryPage(app_, lib) : categoryPage(app_, lib, node));
+  // Back at the place above, with where the window came from selected.
+  std::string from = current_.archive && !current_.inArchive.empty() ? current_.inArchive.back()
+                     : !current_.steps.empty()                      ? current_.steps.back()
+                                                                    : std::string();
+  xmlNode* fromNode = current_.steps.empty() && !current_.archive ? shown_ : nullptr;
+  go(up);
+  for (int r = 0; r < sorted_->rowCount(); ++r) {
+    int row = sorted_->mapToSource(sorted_->index(r, 0)).row();
+    const scan::ListingEntry* e = content_->entryAt(row);
+    if ((e && !from.empty() && e->name == from) || (fromNode && content_->nodeAt(row) == fromNode)) {
+      currentView()->setCurrentIndex(sorted_->index(r, 0));
+      currentView()->scrollTo(sorted_->index(r, 0));
+      break;
+    }
+  }
+}
+
+void MainWindow::showAt(const Location& at, xmlNode* node) {
+  if (!node || !app_.library()) return;
+  storeColumns();
+  auto& lib = *app_.library();
+  bool itemChanged = node != shown_;
+  shown_ = node;
+  current_ = at;
+  // The tree follows without showing the element a second time.
+  bool was = navigating_;
+  navigating_ = true;
+  QModelIndex index = libraryModel_->indexOf(node);
+  tree_->setCurrentIndex(index);
+  tree_->scrollTo(index);
+  navigating_ = was;
+  if (itemChanged) showCover(CatalogDocument::isItem(node) ? node : nullptr);
+  player_->setEntry(nullptr, {}, false);
+  if (CatalogDocument::isItem(node)) {
+    page_->setHtml(itemPage(app_, lib, node));
+    if (itemChanged || folders_->topLevelItemCount() == 0) fillFolders(node);
+    Status st = at.archive ? content_->showArchive(node, at.steps, at.inArchive) : content_->showFolder(node, at.steps);
+    followFolders(at.archive ? std::vector<std::string>(at.steps.begin(), at.steps.end() - 1) : at.steps);
+    restoreColumns();
+    if (!st) {
+      statusBar()->showMessage(qs(st.message()));
+    } else {
+      long long folders = 0, files = 0;
+      for (int r = 0; r < content_->rowCount(); ++r) (content_->entryAt(r)->folder ? folders : files) += 1;
+      statusBar()->showMessage(counted(app_, folders, kFolderOne, kFolderMany) + ", " +
+                               counted(app_, files, kFileOne, kFileMany));
+    }
+  } else {
+    folders_->clear();
+    content_->showCategory(node);
+    restoreColumns();
+    statusBar()->clearMessage();
+    page_->setHtml(node == lib.catalog().root() ? libraryPage(app_, lib) : categoryPage(app_, lib, node));
+  }
+  content_->setEditable(!busy_);
+  // Icons show a folder's files; a category's entries are listed.
+  views_->setCurrentWidget(content_->showsFolder() && action("viewIcons") && action("viewIcons")->isChecked()
+                               ? static_cast<QWidget*>(icons_)
+                               : list_);
+  updatePathBar();
+  updateActions();
+}
+
+void MainWindow::reloadCatalog(const Location& then) {
+  // The nearest place that still exists: the folder, else the item, else
+  // the categories above.
+  Location to = then;
+  shown_ = nullptr;
+  if (go(to, false)) return;
+  to.archive = false;
+  to.inArchive.clear();
+  to.steps.clear();
+  if (go(to, false)) return;
+  to.item = -1;
+  while (!to.category.empty()) {
+    if (go(to, false)) return;
+    to.category.pop_back();
+  }
+  go(to, false);
 }
 
 void MainWindow::openFolder(const std::vector<std::string>& steps) {
   if (!shown_ || !CatalogDocument::isItem(shown_)) return;
-  storeColumns();
-  page_->setHtml(itemPage(app_, *app_.library(), shown_));
-  if (Status st = content_->showFolder(shown_, steps); !st) {
-    statusBar()->showMessage(qs(st.message()));
+  Location to = current_;
+  to.steps = steps;
+  to.archive = false;
+  to.inArchive.clear();
+  if (to == current_) {
+    showAt(to, shown_);  // read afresh
+    return;
   }
-  restoreColumns();
-  statusBar()->showMessage(QLocale().toString(content_->rowCount()) + " " + text(app_, kColFiles).toLower());
+  back_.push_back(current_);
+  forward_.clear();
+  showAt(to, shown_);
 }
 
 void MainWindow::showEntry(int row) {
   auto& lib = *app_.library();
   if (const scan::ListingEntry* e = content_->entryAt(row)) {
+    if (content_->showsArchive()) {
+      player_->setEntry(nullptr, {}, false);
+      page_->setHtml(memberPage(app_, lib, content_->item(), content_->steps(), content_->archiveSteps(), *e));
+      return;
+    }
     // An audio file, or a track of an audio disc (its number counted in
     // the disc's order), goes to the player.
     std::vector<std::string> steps = content_->steps();
@@ -523,24 +632,68 @@ void MainWindow::showEntry(int row) {
 
 void MainWindow::activateRow(int row) {
   if (const scan::ListingEntry* e = content_->entryAt(row)) {
-    if (!e->folder) return;
-    auto steps = content_->steps();
-    steps.push_back(e->name);
-    openFolder(steps);
+    Location to = current_;
+    if (content_->showsArchive()) {
+      if (!e->folder) return;
+      to.inArchive.push_back(e->name);
+    } else if (e->folder) {
+      to.steps.push_back(e->name);
+    } else if (content_->isArchive(row)) {
+      // An archive opens like a folder: its recorded members.
+      to.steps.push_back(e->name);
+      to.archive = true;
+    } else {
+      return;
+    }
+    go(to);
   } else if (xmlNode* n = content_->nodeAt(row)) {
     select(n);
   }
 }
 
+QAbstractItemView* MainWindow::currentView() const {
+  return views_->currentWidget() == icons_ ? static_cast<QAbstractItemView*>(icons_) : list_;
+}
+
+void MainWindow::showIcons(bool icons) {
+  if (QAction* a = action("viewIcons")) a->setChecked(icons);
+  if (QAction* a = action("viewDetails")) a->setChecked(!icons);
+  QModelIndex current = currentView()->currentIndex();
+  views_->setCurrentWidget(icons && content_->showsFolder() ? static_cast<QWidget*>(icons_) : list_);
+  if (current.isValid()) currentView()->scrollTo(current);
+}
+
+bool MainWindow::showsIcons() const { return views_->currentWidget() == icons_; }
+
 void MainWindow::fillFolders(xmlNode* item) {
   folders_->clear();
   auto* top = new QTreeWidgetItem(folders_, {shown(app_.library()->catalog().field(item, catalog::kLabel))});
-  top->setIcon(0, QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon));
+  top->setIcon(0, FileIcons::item(app_.library()->catalog().itemKind(item)));
   top->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
   folders_->blockSignals(true);
   folders_->setCurrentItem(top);
   folders_->blockSignals(false);
   top->setExpanded(true);
+}
+
+void MainWindow::followFolders(const std::vector<std::string>& steps) {
+  // The Contents bar selects the folder the list shows, opening the
+  // folders on the way.
+  QTreeWidgetItem* at = folders_->topLevelItem(0);
+  if (!at) return;
+  for (const auto& step : steps) {
+    at->setExpanded(true);
+    QTreeWidgetItem* next = nullptr;
+    for (int i = 0; i < at->childCount() && !next; ++i) {
+      if (at->child(i)->data(0, kFolderRole).toString() == qs(step)) next = at->child(i);
+    }
+    if (!next) break;
+    at = next;
+  }
+  folders_->blockSignals(true);
+  folders_->setCurrentItem(at);
+  folders_->blockSignals(false);
+  folders_->scrollToItem(at);
 }
 
 void MainWindow::expandFolder(QTreeWidgetItem* folder) {
@@ -559,17 +712,16 @@ void MainWindow::expandFolder(QTreeWidgetItem* folder) {
                                 return false;
                               });
   if (!c) return;
-  QIcon icon = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
   for (const auto& name : names) {
     auto* child = new QTreeWidgetItem(folder, {shown(name)});
     child->setData(0, kFolderRole, qs(name));
-    child->setIcon(0, icon);
+    child->setIcon(0, FileIcons::folder());
     child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
   }
   if (names.empty()) folder->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
 }
 
-// ------------------------------------------------------------------- find
+// ------------------------------------------------------------------- jobs
 
 FindDialog* MainWindow::find() {
   if (!app_.library() || busy_) return nullptr;
@@ -581,7 +733,7 @@ FindDialog* MainWindow::find() {
   return d;
 }
 
-AddFolderDialog* MainWindow::addFolder() {
+AddFolderDialog* MainWindow::addFolder(xmlNode* update) {
   if (!app_.library() || busy_) return nullptr;
   if (app_.library()->readOnly()) {
     error(qs(app_.library()->path().string() + ": " + app_.text(app::kTextLibraryReadOnly)));
@@ -589,18 +741,26 @@ AddFolderDialog* MainWindow::addFolder() {
   }
   // The dialog leaves the window free: while it is open the library is
   // browsed, sorted and searched for nothing else, but not changed.
-  auto* d = new AddFolderDialog(app_, shown_, this);
+  auto* d = new AddFolderDialog(app_, update ? update : shown_, this);
+  if (update) d->updateBox()->setChecked(true);
   d->setAttribute(Qt::WA_DeleteOnClose);
   adding_ = d;
   setBusy(true);
   connect(d, static_cast<void (QDialog::*)(int)>(&QDialog::finished), this, [this] { setBusy(false); });
   connect(d, &AddFolderDialog::finished, this, [this](bool done, const catalog::ItemPath& category, uint16_t number) {
+    // What the job wrote is not a step of the undo history, and the steps
+    // before it would take its item out of the catalog again.
+    if (done) undo_.clear();
     shown_ = nullptr;
     libraryModel_->reload();
     tree_->expandToDepth(0);
     auto& doc = app_.library()->catalog();
     xmlNode* item = done ? doc.item(category, number) : nullptr;
-    select(item ? item : doc.root());
+    if (item) {
+      select(item);
+    } else {
+      reloadCatalog(current_);
+    }
     if (done) {
       markModified();
     } else {
@@ -677,109 +837,12 @@ void MainWindow::showHit(const catalog::ItemPath& category, long long itemNumber
     openFolder(folder);
     for (int r = 0; r < sorted_->rowCount(); ++r) {
       if (sorted_->index(r, 0).data().toString() == qs(steps[keep])) {
-        list_->setCurrentIndex(sorted_->index(r, 0));
-        list_->scrollTo(sorted_->index(r, 0));
+        currentView()->setCurrentIndex(sorted_->index(r, 0));
+        currentView()->scrollTo(sorted_->index(r, 0));
         return;
       }
     }
   }
-}
-
-// ------------------------------------------------------------------ edits
-
-void MainWindow::renameSelected() {
-  if (busy_) return;
-  QModelIndex index = tree_->currentIndex();
-  if (index.isValid() && index.parent().isValid()) tree_->edit(index);
-}
-
-void MainWindow::deleteSelected() {
-  if (busy_) return;
-  xmlNode* n = libraryModel_->node(tree_->currentIndex());
-  auto* lib = app_.library();
-  if (!n || !lib || n == lib->catalog().root()) return;
-  bool category = CatalogDocument::isCategory(n);
-  QString name = qs(lib->catalog().field(n, category ? catalog::kCategoryName : catalog::kLabel));
-  QString question = text(app_, category ? app::kTextConfirmDeleteCategory : app::kTextConfirmDeleteItem, {name});
-  if (QMessageBox::question(this, "Tamber+", question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) !=
-      QMessageBox::Yes) {
-    return;
-  }
-  xmlNode* parent = n->parent;
-  if (Status st = lib->remove(n); !st) {
-    error(qs(st.message()));
-    return;
-  }
-  shown_ = nullptr;
-  libraryModel_->reload();
-  tree_->expandToDepth(0);
-  select(parent);
-  markModified();
-}
-
-void MainWindow::editItem() {
-  if (busy_) return;
-  if (!shown_ || !CatalogDocument::isItem(shown_)) return;
-  ItemDialog d(app_, shown_, this);
-  if (d.exec() != QDialog::Accepted) return;
-  page_->setHtml(itemPage(app_, *app_.library(), shown_));
-  updateTitle();
-}
-
-void MainWindow::showCover(xmlNode* item) {
-  QPixmap picture;
-  auto bytes = item ? app_.library()->cover(item) : Result<std::string>(Error{Errc::not_found, ""});
-  if (bytes) picture.loadFromData(QByteArray::fromStdString(*bytes));
-  if (picture.isNull()) {
-    cover_->setPixmap({});
-    cover_->setText(item ? text(app_, kNoCover) : QString());
-    return;
-  }
-  QSize box = cover_->size().boundedTo(QSize(512, 512)).expandedTo(QSize(160, 160));
-  qreal ratio = cover_->devicePixelRatioF();
-  QPixmap scaled = picture.scaled(box * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-  scaled.setDevicePixelRatio(ratio);
-  cover_->setPixmap(scaled);
-}
-
-void MainWindow::setCover() {
-  if (busy_) return;
-  if (!shown_ || !CatalogDocument::isItem(shown_)) return;
-  QString f = QFileDialog::getOpenFileName(this, text(app_, kSetCover).remove('&').remove(QChar(0x2026)), QString(),
-                                           text(app_, kPictureFiles));
-  if (f.isEmpty()) return;
-  if (Status st = app_.library()->setCover(shown_, std::filesystem::path(ss(f))); !st) {
-    error(qs(st.message()));
-    return;
-  }
-  showCover(shown_);
-  markModified();
-}
-
-void MainWindow::newCategory() {
-  if (busy_) return;
-  auto* lib = app_.library();
-  if (!lib || lib->readOnly()) return;
-  xmlNode* at = libraryModel_->node(tree_->currentIndex());
-  if (!at) at = lib->catalog().root();
-  if (CatalogDocument::isItem(at)) at = at->parent;
-  bool ok = false;
-  QString name = QInputDialog::getText(this, "Tamber+", text(app_, kNewCategoryName), QLineEdit::Normal, {}, &ok)
-                     .trimmed();
-  if (!ok || name.isEmpty()) return;
-  auto& doc = lib->catalog();
-  catalog::ItemPath parent = at == doc.root() ? catalog::ItemPath{} : doc.parentPath(at);
-  if (at != doc.root()) parent.push_back(CatalogDocument::numberOf(at));
-  auto number = doc.addCategory(parent, ss(name), "");
-  if (!number) {
-    error(qs(number.message()));
-    return;
-  }
-  libraryModel_->reload();
-  tree_->expandToDepth(0);
-  parent.push_back(*number);
-  select(doc.category(parent));
-  markModified();
 }
 
 // ----------------------------------------------------- placement, shutdown
@@ -798,78 +861,6 @@ void MainWindow::restorePlacement() {
   // The frame's size right after creation.
   s.putInt("window_size", "cx_win_af", frameGeometry().width());
   s.putInt("window_size", "cy_win_af", frameGeometry().height());
-}
-
-// The docking bars' layout under the profile "BarState": a summary section
-// (how many bars, the screen's size when saved) and a section per bar with
-// its id, whether it shows and floats, where it docks and its size.
-namespace {
-
-Qt::DockWidgetArea areaOf(int code) {
-  switch (code) {
-    case 1: return Qt::TopDockWidgetArea;
-    case 2: return Qt::RightDockWidgetArea;
-    case 3: return Qt::BottomDockWidgetArea;
-    default: return Qt::LeftDockWidgetArea;
-  }
-}
-
-int codeOf(Qt::DockWidgetArea area) {
-  switch (area) {
-    case Qt::TopDockWidgetArea: return 1;
-    case Qt::RightDockWidgetArea: return 2;
-    case Qt::BottomDockWidgetArea: return 3;
-    default: return 0;
-  }
-}
-
-}  // namespace
-
-void MainWindow::restoreBars() {
-  auto& s = app_.settings();
-  int bars = s.getInt("BarState-Summary", "Bars", 0);
-  QDockWidget* docks[] = {dock_, coverDock_};
-  for (int i = 0; i < bars && i < 2; ++i) {
-    std::string section = "BarState-Bar" + std::to_string(i);
-    int id = s.getInt(section, "BarID", -1);
-    if (id < 0 || id > 1) continue;
-    QDockWidget* d = docks[id];
-    addDockWidget(areaOf(s.getInt(section, "Docking", 0)), d);
-    d->setFloating(s.getInt(section, "Floating", 0) != 0);
-    int x = s.getInt(section, "XPos", -1), y = s.getInt(section, "YPos", -1);
-    int w = s.getInt("BarState-SCBar-" + std::to_string(id), "sizeFloatCX", 0);
-    int h = s.getInt("BarState-SCBar-" + std::to_string(id), "sizeFloatCY", 0);
-    if (d->isFloating() && x >= 0 && y >= 0 && w > 50 && h > 50) d->setGeometry(x, y, w, h);
-    int size = s.getInt("BarState-SCBar-" + std::to_string(id), "sizeVertCY", 0);
-    if (!d->isFloating() && size > 50) resizeDocks({d}, {size}, Qt::Vertical);
-    d->setVisible(s.getInt(section, "Visible", 1) != 0);
-  }
-}
-
-void MainWindow::storeBars() {
-  auto& s = app_.settings();
-  QDockWidget* docks[] = {dock_, coverDock_};
-  s.putInt("BarState-Summary", "Bars", 2);
-  if (QScreen* screen = QApplication::primaryScreen()) {
-    s.putInt("BarState-Summary", "ScreenCX", screen->size().width());
-    s.putInt("BarState-Summary", "ScreenCY", screen->size().height());
-  }
-  for (int id = 0; id < 2; ++id) {
-    QDockWidget* d = docks[id];
-    std::string section = "BarState-Bar" + std::to_string(id);
-    s.putInt(section, "BarID", id);
-    s.putInt(section, "Visible", d->isHidden() ? 0 : 1);
-    s.putInt(section, "Horz", 0);
-    s.putInt(section, "Floating", d->isFloating() ? 1 : 0);
-    s.putInt(section, "Docking", codeOf(dockWidgetArea(d)));
-    s.putInt(section, "XPos", d->isFloating() ? d->x() : -1);
-    s.putInt(section, "YPos", d->isFloating() ? d->y() : -1);
-    std::string sizes = "BarState-SCBar-" + std::to_string(id);
-    s.putInt(sizes, "sizeVertCX", d->width());
-    s.putInt(sizes, "sizeVertCY", d->height());
-    s.putInt(sizes, "sizeFloatCX", d->width());
-    s.putInt(sizes, "sizeFloatCY", d->height());
-  }
 }
 
 void MainWindow::storePlacement() {

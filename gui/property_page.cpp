@@ -167,4 +167,19 @@ FilePage filePage(const app::App& app, catalog::Library& library, xmlNode* item,
   return page;
 }
 
+QString memberPage(const app::App& app, catalog::Library& library, xmlNode* item,
+                   const std::vector<std::string>& archive, const std::vector<std::string>& inside,
+                   const scan::ListingEntry& member) {
+  auto& doc = library.catalog();
+  Html h(qs(member.name));
+  std::string where = doc.field(item, catalog::kLabel);
+  for (const auto& step : archive) where += "/" + step;
+  for (const auto& step : inside) where += "/" + step;
+  h.row(human("path"), where);
+  h.row(QString(), text(app, kInsideArchive, {esc(archive.empty() ? std::string() : archive.back())}));
+  if (!member.folder) h.row(text(app, kColSize), QLocale().toString(qulonglong(member.size)));
+  if (!member.modified.empty()) h.row(text(app, kColModified), app::localTimeText(member.modified));
+  return h.done();
+}
+
 }  // namespace tamber::gui

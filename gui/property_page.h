@@ -28,4 +28,10 @@ struct FilePage {
 FilePage filePage(const app::App& app, catalog::Library& library, xmlNode* item,
                   const std::vector<std::string>& folder, const scan::ListingEntry& entry);
 
+// A member of an archive file (`archive` its steps inside the item), in the
+// archive's folder `inside`: what the archive's listing recorded of it.
+QString memberPage(const app::App& app, catalog::Library& library, xmlNode* item,
+                   const std::vector<std::string>& archive, const std::vector<std::string>& inside,
+                   const scan::ListingEntry& member);
+
 }  // namespace tamber::gui

@@ -1,6 +1,11 @@
 #include "gui/report_window.h"
 
+#include <malloc.h>
+
+#include <QApplication>
 #include <QBuffer>
+#include <QElapsedTimer>
+#include <QProgressBar>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -28,9 +33,11 @@
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
 #include "gui/background_work.h"
+#include "gui/file_dialogs.h"
 #include "gui/gui_text.h"
 #include "gui/help_window.h"
 #include "gui/texts.h"
+#include "gui/window_queue.h"
 #include "platform/atomic_file.h"
 #include "report/report_data.h"
 
@@ -138,18 +145,35 @@ QVariant coverResource(app::App& app, const QUrl& url) {
   return image.scaled(72, 72, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
-// The preview and the printed page show the stored cover pictures.
+// The preview shows the cover pictures its worker read: the window's
+// thread never reads the library while a worker may.
 class CoverBrowser : public QTextBrowser {
  public:
-  CoverBrowser(app::App& app, QWidget* parent) : QTextBrowser(parent), app_(app) {}
+  CoverBrowser(const QHash<QString, QImage>& covers, QWidget* parent) : QTextBrowser(parent), covers_(covers) {}
   QVariant loadResource(int type, const QUrl& url) override {
-    if (type == QTextDocument::ImageResource && url.scheme() == "tamber-cover") return coverResource(app_, url);
+    if (type == QTextDocument::ImageResource && url.scheme() == "tamber-cover") {
+      auto it = covers_.find(url.path());
+      if (it != covers_.end()) return *it;
+    }
     return {};  // the report refers to nothing else
   }
 
  private:
-  app::App& app_;
+  const QHash<QString, QImage>& covers_;
 };
+
+// The scaled picture of every cover the page refers to.
+QHash<QString, QImage> readCovers(app::App& app, const QString& page) {
+  static const QRegularExpression reference("tamber-cover:([A-Za-z0-9_-]+)");
+  QHash<QString, QImage> covers;
+  for (auto it = reference.globalMatch(page); it.hasNext();) {
+    QString stream = it.next().captured(1);
+    if (covers.contains(stream)) continue;
+    QVariant image = coverResource(app, QUrl("tamber-cover:" + stream));
+    covers.insert(stream, image.value<QImage>());
+  }
+  return covers;
+}
 
 class CoverDocument : public QTextDocument {
  public:
@@ -201,8 +225,31 @@ ReportWindow::ReportWindow(app::App& app, std::vector<xmlNode*> selection, QWidg
   styleRow->addWidget(browse);
   left->addLayout(styleRow);
 
-  preview_ = new CoverBrowser(app_, this);
+  preview_ = new CoverBrowser(coverPictures_, this);
   preview_->setOpenLinks(false);
+  preview_->setObjectName("reportPreview");
+  queue_ = std::make_unique<WindowQueue>();
+  // Below the preview: how far the preview has come (with its Cancel), or
+  // how much of the report it shows (with Show more).
+  auto* status = new QHBoxLayout;
+  progress_ = new QProgressBar;
+  progress_->setRange(0, 0);
+  progress_->setTextVisible(true);
+  progress_->setMaximumWidth(260);
+  progress_->hide();
+  notice_ = new QLabel;
+  notice_->setWordWrap(true);
+  notice_->setObjectName("previewNotice");
+  more_ = new QPushButton(text(app_, kShowMore));
+  more_->setAutoDefault(false);
+  more_->hide();
+  cancel_ = new QPushButton(text(app_, kCancel));
+  cancel_->setAutoDefault(false);
+  cancel_->hide();
+  status->addWidget(progress_);
+  status->addWidget(notice_, 1);
+  status->addWidget(more_);
+  status->addWidget(cancel_);
   auto* split = new QSplitter;
   split->addWidget(choices);
   split->addWidget(preview_);
@@ -221,7 +268,13 @@ ReportWindow::ReportWindow(app::App& app, std::vector<xmlNode*> selection, QWidg
   QPushButton* saveButton = add(kSaveAs);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(split, 1);
+  layout->addLayout(status);
   layout->addWidget(buttons);
+  connect(cancel_, &QPushButton::clicked, this, &ReportWindow::cancelPreview);
+  connect(more_, &QPushButton::clicked, this, [this] {
+    previewLimit_ *= 4;
+    refresh();
+  });
 
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
@@ -247,11 +300,39 @@ ReportWindow::ReportWindow(app::App& app, std::vector<xmlNode*> selection, QWidg
   if (openReporter()) refresh();
 }
 
-ReportWindow::~ReportWindow() = default;
+ReportWindow::~ReportWindow() {
+  stopWorker();
+  // What the preview and its worker took goes back to the system.
+  preview_->clear();
+  html_.clear();
+  coverPictures_.clear();
+  ::malloc_trim(0);
+}
+
+void ReportWindow::stopWorker() {
+  if (stop_) stop_->store(true);
+  if (worker_.joinable()) worker_.join();
+  ++generation_;  // what it posted is dropped
+  built_ = true;
+}
+
+void ReportWindow::cancelPreview() {
+  stopWorker();
+  progress_->hide();
+  cancel_->hide();
+}
+
+bool ReportWindow::waitForPreview(int milliseconds) {
+  QElapsedTimer t;
+  t.start();
+  while (!built_ && t.elapsed() < milliseconds) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  return built_;
+}
 
 void ReportWindow::error(const QString& message) { QMessageBox::warning(this, "Tamber+", message); }
 
 bool ReportWindow::openReporter() {
+  stopWorker();
   // The choices made so far go over to the new stylesheet.
   xml::Doc kept;
   if (reporter_) kept.reset(xmlCopyDoc(reporter_->fields(), 1));
@@ -318,6 +399,7 @@ void ReportWindow::levelChosen() {
 
 void ReportWindow::itemChanged(QTreeWidgetItem* item) {
   if (filling_) return;
+  stopWorker();  // the worker reads the choices being changed
   QTreeWidgetItem* top = item->parent() ? item->parent() : item;
   report::Level level = kAllLevels[top->data(0, Qt::UserRole).toInt()];
   xmlNode* e = report::levelElement(reporter_->fields(), level);
@@ -343,6 +425,7 @@ void ReportWindow::sortChosen(int index) {
   if (item->parent()) item = item->parent();
   report::Level level = kAllLevels[item->data(0, Qt::UserRole).toInt()];
   int field = sort_->itemData(index).toInt();
+  stopWorker();
   std::vector<std::string> names;
   if (field >= 0) names.push_back(ss(item->child(field)->text(0)));
   if (Status st = report::chooseSort(reporter_->fields(), level, names); !st) error(qs(st.message()));
@@ -362,12 +445,93 @@ report::ReportDataOptions ReportWindow::dataOptions() {
 
 bool ReportWindow::refresh() {
   if (!reporter_ || !app_.library()) return false;
+  stopWorker();
   reporter_->coversInFiles = reporter_->coversInAudio = covers_->isChecked();
   reporter_->applyChoices();
+  // How many files and folders the selection holds, as the catalog counts them.
+  auto& doc = app_.library()->catalog();
+  entries_ = 0;
+  std::function<void(xmlNode*)> count = [&](xmlNode* n) {
+    if (CatalogDocument::isItem(n)) {
+      entries_ += std::atoll(doc.field(n, catalog::kFiles).c_str()) + std::atoll(doc.field(n, catalog::kFolders).c_str());
+      return;
+    }
+    for (xmlNode* c = n->children; c; c = c->next) count(c);
+  };
+  for (xmlNode* n : selection_) count(n);
+  int generation = ++generation_;
+  built_ = false;
+  auto stop = std::make_shared<std::atomic<bool>>(false);
+  stop_ = stop;
+  progress_->setRange(0, 0);
+  progress_->setFormat(text(app_, kMakingReport));
+  progress_->show();
+  cancel_->show();
+  more_->hide();
+  notice_->clear();
+  report::ReportDataOptions options = dataOptions();
+  options.entryLimit = previewLimit_;
+  QString notice = text(app_, kPreviewCut);
+  QString read = text(app_, kEntriesRead);
+  worker_ = std::thread([this, generation, stop, options, notice, read]() mutable {
+    bool cut = false;
+    options.limitReached = &cut;
+    options.progress = [&](long long files) {
+      queue_->post([this, generation, files, read] {
+        if (generation == generation_) progress_->setFormat(QString(read).replace("%s", QLocale().toString(files)));
+      });
+      return !stop->load();
+    };
+    std::string page;
+    Status st = reporter_->writeHtml(
+        [&](const report::PieceHandler* pieces) {
+          options.pieces = pieces ? *pieces : report::PieceHandler();
+          return report::buildReportData(*app_.library(), selection_, options);
+        },
+        [](std::string html) -> Result<std::string> { return html; },
+        [&](std::string_view bytes) -> Status {
+          page += bytes;
+          return {};
+        });
+    if (stop->load()) return;
+    // Laid out by the window's thread; the covers read here.
+    QString html = st ? withCoverUrls(previewPart(qs(page), notice)) : QString();
+    QHash<QString, QImage> covers = st ? readCovers(app_, html) : QHash<QString, QImage>();
+    queue_->post([this, generation, st, html, cut, covers]() mutable {
+      previewReady(generation, static_cast<bool>(st), html, st ? QString() : qs(st.message()), cut, std::move(covers));
+    });
+  });
+  return true;
+}
+
+void ReportWindow::previewReady(int generation, bool ok, const QString& html, const QString& message, bool cut,
+                                QHash<QString, QImage> covers) {
+  if (generation != generation_) return;
+  if (worker_.joinable()) worker_.join();
+  built_ = true;
+  progress_->hide();
+  cancel_->hide();
+  if (!ok) {
+    error(message);
+    return;
+  }
+  coverPictures_ = std::move(covers);
+  html_ = html;
+  previewCut_ = cut;
+  preview_->setHtml(html_);
+  more_->setVisible(cut);
+  notice_->setText(cut ? text(app_, kPreviewShows, {QLocale().toString(previewLimit_), QLocale().toString(entries_)})
+                       : QString());
+}
+
+std::unique_ptr<QTextDocument> ReportWindow::printable() {
+  if (!reporter_ || !app_.library()) return nullptr;
+  stopWorker();
+  // The whole report, made with progress and Cancel.
   std::string page;
   report::ReportDataOptions options = dataOptions();
   Status st = runInBackground(this, text(app_, kReportTitle), text(app_, kCancel), [&](const StepFunction& step) {
-    options.progress = [&](long long files) { return step(files, 0); };
+    options.progress = [&](long long files) { return step(files, entries_); };
     return reporter_->writeHtml(
         [&](const report::PieceHandler* pieces) {
           options.pieces = pieces ? *pieces : report::PieceHandler();
@@ -381,21 +545,16 @@ bool ReportWindow::refresh() {
   });
   if (!st) {
     error(qs(st.message()));
-    return false;
+    return nullptr;
   }
-  html_ = qs(page);
-  preview_->setHtml(withCoverUrls(previewPart(html_, text(app_, kPreviewCut))));
-  return true;
-}
-
-std::unique_ptr<QTextDocument> ReportWindow::printable() const {
   auto doc = std::make_unique<CoverDocument>(app_);
-  doc->setHtml(withCoverUrls(html_));
+  doc->setHtml(withCoverUrls(qs(page)));
   return doc;
 }
 
 bool ReportWindow::saveAs(const QString& path) {
   if (!reporter_ || !app_.library()) return false;
+  stopWorker();
   QString suffix = QFileInfo(path).suffix().toLower();
   std::filesystem::path target = ss(path);
   report::ReportDataOptions options = dataOptions();
@@ -411,7 +570,9 @@ bool ReportWindow::saveAs(const QString& path) {
       pdf.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
       pdf.setTitle(windowTitle());
       pdf.setCreator("Tamber+");
-      printable()->print(&pdf);
+      auto doc = printable();
+      if (!doc) return false;
+      doc->print(&pdf);
     }
     st = writeFileAtomically(target, std::string_view(bytes.data().constData(), bytes.data().size()));
   } else if (suffix == "rtf") {
@@ -454,28 +615,23 @@ bool ReportWindow::saveAs(const QString& path) {
 }
 
 void ReportWindow::chooseFile() {
-  QString selected;
-  QString f = QFileDialog::getSaveFileName(this, text(app_, kSaveAs).remove('&'), QString(),
-                                           text(app_, kReportFiles), &selected);
-  if (f.isEmpty()) return;
-  if (QFileInfo(f).suffix().isEmpty()) {
-    int open = selected.indexOf("(*");
-    f += open >= 0 ? selected.mid(open + 2, selected.indexOf(')', open) - open - 2) : ".html";
-  }
-  saveAs(f);
+  QString f = chooseFileToWrite(this, app_, text(app_, kSaveAs).remove('&'), text(app_, kReportFiles), ".html",
+                                app_.library() ? qs(app_.library()->path().parent_path().string()) : QString());
+  if (!f.isEmpty()) saveAs(f);
 }
 
 void ReportWindow::print() {
   QPrinter printer(QPrinter::HighResolution);
   QPrintDialog dialog(&printer, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  printable()->print(&printer);
+  if (auto doc = printable()) doc->print(&printer);
 }
 
 void ReportWindow::printPreview() {
   QPrinter printer(QPrinter::HighResolution);
   QPrintPreviewDialog dialog(&printer, this);
   auto doc = printable();
+  if (!doc) return;
   connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [&doc](QPrinter* p) { doc->print(p); });
   dialog.exec();
 }

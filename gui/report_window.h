@@ -3,8 +3,12 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
+#include <QImage>
 #include <QString>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "app/app.h"
@@ -13,13 +17,18 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
+class QProgressBar;
+class QPushButton;
 class QTextBrowser;
 class QTextDocument;
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace tamber::gui {
+
+class WindowQueue;
 
 class ReportWindow : public QDialog {
   Q_OBJECT
@@ -34,16 +43,32 @@ class ReportWindow : public QDialog {
   QCheckBox* covers() const { return covers_; }
   QLineEdit* stylesheet() const { return stylesheet_; }
   QTextBrowser* preview() const { return preview_; }
-  // The page shown in the preview.
+  // The page shown in the preview: the report's beginning.
   const QString& html() const { return html_; }
+  // The preview shows at most this many files and folders (more on "Show
+  // more"); saving and printing make the whole report.
+  long long previewLimit() const { return previewLimit_; }
+  void setPreviewLimit(long long entries) { previewLimit_ = entries; }
+  // Whether the preview left entries out; how many the selection holds.
+  bool previewCut() const { return previewCut_; }
+  long long entriesInSelection() const { return entries_; }
+  // Whether a preview is being made.
+  bool building() const { return worker_.joinable() && !built_; }
+  // Waits for the preview being made (tests).
+  bool waitForPreview(int milliseconds = 30000);
 
-  // Makes the report again with the choices shown; says why not.
+  // Makes the preview again with the choices shown, on a worker thread:
+  // the window stays responsive, shows its progress and can cancel it;
+  // a new choice cancels a preview being made. Says why not.
   bool refresh();
+  // Stops the preview being made; nothing of it is shown.
+  void cancelPreview();
   // Saves the report as what the name's extension says: .html (pictures
   // into "image" beside it), .xml, .rtf or .pdf (the preview's page).
   bool saveAs(const QString& path);
-  // The page laid out for paper, as printing and the PDF use it.
-  std::unique_ptr<QTextDocument> printable() const;
+  // The whole page laid out for paper, as printing and the PDF use it
+  // (made with progress and Cancel); nothing when cancelled or failed.
+  std::unique_ptr<QTextDocument> printable();
 
  private:
   void fillLevels();
@@ -56,6 +81,9 @@ class ReportWindow : public QDialog {
   bool openReporter();
   report::ReportDataOptions dataOptions();
   void error(const QString& message);
+  void previewReady(int generation, bool ok, const QString& html, const QString& message, bool cut,
+                    QHash<QString, QImage> covers);
+  void stopWorker();
 
   app::App& app_;
   std::vector<xmlNode*> selection_;
@@ -65,8 +93,23 @@ class ReportWindow : public QDialog {
   QCheckBox* covers_;
   QLineEdit* stylesheet_;
   QTextBrowser* preview_;
+  QProgressBar* progress_;
+  QLabel* notice_;
+  QPushButton* cancel_;
+  QPushButton* more_;
   QString html_;
   bool filling_ = false;
+  long long previewLimit_ = 1500;
+  long long entries_ = 0;
+  bool previewCut_ = false;
+  // The worker making the preview, its cancel flag and its result's number
+  // (a result of an older preview is dropped).
+  std::thread worker_;
+  std::shared_ptr<std::atomic<bool>> stop_;
+  std::unique_ptr<WindowQueue> queue_;
+  int generation_ = 0;
+  bool built_ = true;
+  QHash<QString, QImage> coverPictures_;  // the preview's cover pictures, by stream name
 };
 
 }  // namespace tamber::gui

@@ -33,6 +33,8 @@ packages=(
   imagemagick libimage-exiftool-perl zip gcab arj
   # the desktop program, its tests (offscreen) and its pictures (under Xvfb)
   qt6-base-dev qt6-multimedia-dev libgl-dev xvfb xauth fonts-dejavu-core
+  # the bundled file-type and drive icons (SVG)
+  libqt6svg6
 )
 
 missing=()

@@ -64,6 +64,15 @@ Error App::inUserLanguage(const Error& e, const std::filesystem::path& path) con
   }
 }
 
+namespace {
+
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+}  // namespace
+
 Status App::openLibrary(const std::filesystem::path& requested, bool readOnly) {
   std::filesystem::path path = requested;
   bool isDefault = false;
@@ -72,26 +81,41 @@ Status App::openLibrary(const std::filesystem::path& requested, bool readOnly) {
     path = defaultLibraryPath();
     isDefault = true;
   }
-  if (Status st = closeLibrary(); !st) return st;
   std::error_code ec;
+  // The library already open stays as it is (a second open of it would be
+  // refused by its own lock).
+  if (library_ && sameFile(path, library_->path()) && (readOnly || !library_->readOnly())) {
+    recent_.add(std::filesystem::absolute(path, ec).string());
+    return {};
+  }
+  // The new library is opened before the current one is closed: when it
+  // cannot be opened, the current one stays open and nothing changes.
+  std::unique_ptr<catalog::Library> next;
   if (isDefault && !std::filesystem::exists(path, ec)) {
     std::filesystem::create_directories(path.parent_path(), ec);
     auto lib = catalog::Library::create(path);
     if (!lib) return lib.error();
-    library_ = std::move(lib.value());
+    next = std::move(lib.value());
   } else {
     auto lib = catalog::Library::open(path, readOnly);
     if (!lib) return inUserLanguage(lib.error(), path);
-    library_ = std::move(lib.value());
+    next = std::move(lib.value());
   }
+  if (Status st = closeLibrary(); !st) return st;
+  library_ = std::move(next);
   recent_.add(std::filesystem::absolute(path, ec).string());
   return {};
 }
 
 Status App::createLibrary(const std::filesystem::path& path) {
-  if (Status st = closeLibrary(); !st) return st;
+  if (library_ && sameFile(path, library_->path())) {
+    return Error{Errc::invalid_argument, path.string() + ": " + text(kTextLibraryIsOpen)};
+  }
+  // Made first, the current library closed after: a library that cannot be
+  // made leaves the current one open.
   auto lib = catalog::Library::create(path);
   if (!lib) return lib.error();
+  if (Status st = closeLibrary(); !st) return st;
   library_ = std::move(lib.value());
   std::error_code ec;
   recent_.add(std::filesystem::absolute(path, ec).string());

@@ -52,6 +52,7 @@ class App {
 
   SettingsStore& settings() { return settings_; }
   LanguageResources& language() { return language_; }
+  const LanguageResources& language() const { return language_; }
   RecentLibraryList& recent() { return recent_; }
   catalog::Library* library() { return library_.get(); }
   std::string text(int id) const { return language_.text(id); }

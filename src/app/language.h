@@ -82,6 +82,7 @@ enum TextId : int {
   kTextFolderAway = 647,           // %s path
   kTextReadAnew = 648,             // %s files read, %s files taken over
   kTextDryRun = 649,               // %s files, folders, bytes, pictures, audio, documents, archives
+  kTextLibraryIsOpen = 650,
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,

@@ -107,6 +107,19 @@ std::vector<std::string> Library::itemStreamNames(const xmlNode* item) const {
   return names;
 }
 
+std::vector<std::string> Library::streamsOf(const xmlNode* element) const {
+  std::vector<std::pair<ItemPath, xmlNode*>> items;
+  if (element) collectItems(catalog_, const_cast<xmlNode*>(element), items);
+  std::set<std::string> seen;
+  std::vector<std::string> names;
+  for (const auto& entry : items) {
+    for (auto& n : itemStreamNames(entry.second)) {
+      if (seen.insert(n).second) names.push_back(std::move(n));
+    }
+  }
+  return names;
+}
+
 Status Library::refuseShared(const xmlNode* element, const char* what) const {
   if (catalog_.hasOwnNumber(element)) return {};
   long long raw = CatalogDocument::rawNumber(element);

@@ -63,6 +63,10 @@ class Library {
   Status setCover(xmlNode* item, const std::filesystem::path& picture);
   Status setCover(const ItemPath& category, uint16_t number, const std::filesystem::path& picture);
   static constexpr uint64_t kMaxCoverBytes = 64ull << 20;
+  // The names of the streams of every disc or folder at or below `element`
+  // (listing with its parts, thumbnails, archive listings, cover), whether
+  // they exist or not.
+  std::vector<std::string> streamsOf(const xmlNode* element) const;
   // The stored cover picture of a disc or folder; not_found when it has none.
   Result<std::string> cover(const xmlNode* item);
 

@@ -1,5 +1,8 @@
 #include "report/report_data.h"
 
+#include <libxml/globals.h>
+#include <libxml/xmlerror.h>
+
 #include <libxml/xmlwriter.h>
 
 #include <cstdio>
@@ -89,6 +92,8 @@ class Writer {
   std::unique_ptr<xmlTextWriter, WriterFree> writer_;
 };
 
+void quiet(void*, const char*, ...) {}
+
 class DataWriter {
  public:
   // The data as a document.
@@ -101,6 +106,18 @@ class DataWriter {
              const std::function<Status(std::string_view)>& out)
       : library_(library), doc_(library.catalog()), options_(options), top_(std::make_unique<Writer>(out)) {
     w_ = top_.get();
+  }
+
+  ~DataWriter() {
+    if (!stopped_) return;
+    // A report stopped half way leaves its documents unfinished: what the
+    // parser behind them would say of that, when they are freed, is no news.
+    xmlGenericErrorFunc before = xmlGenericError;
+    void* context = xmlGenericErrorContext;
+    xmlSetGenericErrorFunc(nullptr, quiet);
+    pieces_.clear();
+    top_.reset();
+    xmlSetGenericErrorFunc(context, before);
   }
 
   Status write(const std::vector<xmlNode*>& selection) {
@@ -211,6 +228,12 @@ class DataWriter {
           return false;
         }
         if (!writeFiles) return false;
+        if (options_.entryLimit > 0 && entries_ >= options_.entryLimit) {
+          cut_ = true;
+          if (options_.limitReached) *options_.limitReached = true;
+          return false;
+        }
+        ++entries_;
         int piece = 0;
         if (inPieces) {
           Piece& current = pieces_.back();
@@ -234,7 +257,7 @@ class DataWriter {
           w_->end();
         }
       };
-      v.stop = [&] { return stopped_; };
+      v.stop = [&] { return stopped_ || cut_; };
       (void)scan::walkListing(scan::streamListing(library_.file().root(), doc_.parentPath(e),
                                                   CatalogDocument::numberOf(e)),
                               v);
@@ -402,6 +425,8 @@ class DataWriter {
   Status failure_;
   long long files_ = 0;
   bool stopped_ = false;
+  bool cut_ = false;        // the entry limit was reached
+  long long entries_ = 0;  // files and folders written
 };
 
 }  // namespace

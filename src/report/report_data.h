@@ -52,6 +52,11 @@ struct ReportDataOptions {
   // error from the handler ends the report with that error.
   std::function<Status(int piece, xml::Doc data)> pieces;
   size_t pieceEntries = 4096;
+  // A report's beginning (a preview): after this many files and folders
+  // (0: no limit) no more listing entries are read or written, and
+  // `limitReached` (when given) says whether any were left out.
+  long long entryLimit = 0;
+  bool* limitReached = nullptr;
 };
 
 // The dates' two numbers: ((month + year * 12) * 31 + day) and

@@ -79,7 +79,9 @@ Status Walker::walk(int part, int baseDepth) {
         }
         if (Status st = walk(f.entry.part, depth + 1); !st) return st;
       }
-      if (visit.leave) visit.leave(f.entry, depth);
+      // A walk stopped inside the part leaves this folder open, as it
+      // leaves every folder it was in.
+      if (visit.leave && !stopped) visit.leave(f.entry, depth);
     }
     stack.pop_back();
     return {};

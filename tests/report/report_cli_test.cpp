@@ -197,6 +197,65 @@ TEST_F(Report, PiecesMakeThePageTheWholeDataMakes) {
   EXPECT_NE(streamed.find("standalone=\"yes\""), std::string::npos);
 }
 
+// A preview's report: after so many files and folders nothing more is read
+// or written, the page stays whole, and it says whether it left any out,
+// whatever the pieces and however the listing is split into parts.
+TEST_F(Report, APreviewStopsAfterItsEntries) {
+  auto flat = dir.path / "flat";
+  std::filesystem::create_directories(flat / "inner");
+  for (int i = 0; i < 1200; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "n%04d.txt", i);
+    std::ofstream(flat / "inner" / name) << i;
+  }
+  // And an item of 1,100 files at its top.
+  auto top = dir.path / "top";
+  std::filesystem::create_directories(top);
+  for (int i = 0; i < 1100; ++i) std::ofstream(top / ("t" + std::to_string(i))) << i;
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(top.string()) + " --label Top --category Zed").status, 0);
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(flat.string()) + " --label Flat --category Work").status, 0);
+  auto library = tamber::catalog::Library::open(lib, true);
+  ASSERT_TRUE(library) << library.message();
+  auto& catalog = (*library)->catalog();
+  std::vector<xmlNode*> selection;
+  for (xmlNode* c = catalog.root()->children; c; c = c->next) {
+    if (tamber::catalog::CatalogDocument::isCategory(c)) selection.push_back(c);
+  }
+  auto reporter = tamber::report::Reporter::open();
+  ASSERT_TRUE(reporter);
+  auto& r = **reporter;
+  r.applyChoices();
+  // Work/Tree holds 5 entries, Work/Flat 1,201 (a part of 1,200 among
+  // them), Zed/Top 1,100.
+  for (long long limit : {1LL, 4LL, 5LL, 7LL, 500LL, 1206LL, 1500LL, 2306LL, 5000LL}) {
+    for (size_t pieceEntries : {size_t{1}, size_t{4096}}) {
+      tamber::report::ReportDataOptions options;
+      options.entryLimit = limit;
+      options.pieceEntries = pieceEntries;
+      bool cut = false;
+      options.limitReached = &cut;
+      std::string page;
+      auto st = r.writeHtml(
+          [&](const tamber::report::PieceHandler* handler) {
+            options.pieces = *handler;
+            return tamber::report::buildReportData(**library, selection, options);
+          },
+          [](std::string html) -> tamber::Result<std::string> { return html; },
+          [&](std::string_view bytes) -> tamber::Status {
+            page += bytes;
+            return {};
+          });
+      ASSERT_TRUE(st) << st.message() << " limit " << limit << " pieces of " << pieceEntries;
+      EXPECT_EQ(cut, limit < 2306) << limit;
+      EXPECT_NE(page.find("</html>"), std::string::npos);
+      static const std::regex name(">n[0-9]{4}\\.txt<");
+      auto files = std::distance(std::sregex_iterator(page.begin(), page.end(), name), std::sregex_iterator());
+      long long shownFlat = std::clamp(limit - 5 - 1, 0LL, 1200LL);  // Tree's five, then the folder inner
+      EXPECT_EQ(files, shownFlat) << "limit " << limit << " pieces of " << pieceEntries;
+    }
+  }
+}
+
 TEST_F(Report, RtfReadBackByAnIndependentReader) {
   auto out = dir.path / "report.rtf";
   auto r = tamber("report --format rtf --title 'Shelf list' -o " + shellQuote(out.string()));
