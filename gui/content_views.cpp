@@ -12,8 +12,8 @@ namespace {
 QModelIndex endRow(QAbstractItemView* view, bool last) {
   QAbstractItemModel* m = view->model();
   if (!m || m->rowCount() == 0) return {};
-  int column = view->currentIndex().isValid() ? view->currentIndex().column() : 0;
-  return m->index(last ? m->rowCount() - 1 : 0, column);
+  // The name's column: the row's start is in sight.
+  return m->index(last ? m->rowCount() - 1 : 0, 0);
 }
 
 }  // namespace

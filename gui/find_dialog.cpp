@@ -1,6 +1,9 @@
 #include "gui/find_dialog.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QMenu>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTimeEdit>
@@ -16,7 +19,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/presentation.h"
 #include "catalog/catalog_document.h"
+#include "platform/hex_time.h"
+#include "scan/listing_reader.h"
 #include "gui/gui_text.h"
 #include "gui/help_window.h"
 #include "gui/texts.h"
@@ -35,6 +41,27 @@ constexpr int kPathRole = Qt::UserRole + 3;
 QString plain(QString menuText) { return menuText.remove('&').remove(QChar(0x2026)); }
 
 QString slashed(const std::string& path) { return qs(path).replace('\\', '/'); }
+
+enum Column { kItemColumn, kPathColumn, kFieldColumn, kSizeColumn, kModifiedColumn, kKeptColumn };
+constexpr int kSortKeyRole = Qt::UserRole + 4;  // a number to sort the size and time by
+
+// A result sorts by the column clicked, numbers as numbers; rows that tie
+// keep the search's order (by item, then path).
+class ResultRow : public QTreeWidgetItem {
+ public:
+  using QTreeWidgetItem::QTreeWidgetItem;
+  bool operator<(const QTreeWidgetItem& other) const override {
+    int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+    auto key = [&](const QTreeWidgetItem& row) {
+      QVariant number = row.data(column, kSortKeyRole);
+      return number.isValid() ? QVariant(number.toLongLong()) : QVariant(row.text(column).toLower());
+    };
+    QVariant a = key(*this), b = key(other);
+    if (a != b) return QVariant::compare(a, b) == QPartialOrdering::Less;
+    return data(0, kOrderRole).toLongLong() < other.data(0, kOrderRole).toLongLong();
+  }
+  static constexpr int kOrderRole = Qt::UserRole + 5;
+};
 
 }  // namespace
 
@@ -106,9 +133,27 @@ FindDialog::FindDialog(app::App& app, xmlNode* scope, QWidget* parent)
   results_ = new QTreeWidget;
   results_->setRootIsDecorated(false);
   results_->setUniformRowHeights(true);
-  results_->setHeaderLabels({text(app, kColLocation), text(app, kColPath), text(app, kColField)});
-  results_->header()->resizeSection(0, 220);
-  results_->header()->resizeSection(1, 360);
+  results_->setHeaderLabels({text(app, kColItem), text(app, kColPath), text(app, kColField), text(app, kColSize),
+                             text(app, kColModified), text(app, kColKeptAt)});
+  results_->header()->resizeSection(kItemColumn, 200);
+  results_->header()->resizeSection(kPathColumn, 320);
+  results_->header()->resizeSection(kSizeColumn, 90);
+  results_->header()->resizeSection(kModifiedColumn, 140);
+  results_->setSortingEnabled(true);
+  results_->sortByColumn(kItemColumn, Qt::AscendingOrder);
+  results_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(results_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QTreeWidgetItem* row = results_->itemAt(at);
+    if (!row) return;
+    results_->setCurrentItem(row);
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(plain(text(app_, kShowInTree)), this, [this, row] { emit results_->itemActivated(row, 0); });
+    menu->addAction(plain(text(app_, kCopyPath)), this, [row] {
+      QApplication::clipboard()->setText(row->text(kItemColumn) + "/" + row->text(kPathColumn));
+    });
+    menu->popup(results_->viewport()->mapToGlobal(at));
+  });
   connect(results_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* row) {
     // The window reads the library to show it: the search ends first.
     if (running()) {
@@ -190,6 +235,9 @@ bool FindDialog::start() {
   if (c.regex) {
     search::Matcher check(c.pattern, c.caseSensitive, c.wholeText, true);
     if (!check.error().empty()) {
+      // The rows of the search before are not this search's: they go.
+      results_->clear();
+      shown_ = 0;
       status_->setText(qs(check.error()));
       return false;
     }
@@ -248,8 +296,16 @@ void FindDialog::addHits(const std::vector<search::SearchHit>& hits, const std::
   QList<QTreeWidgetItem*> rows;
   for (const auto& h : hits) {
     const auto& item = items[h.item];
-    auto* row = new QTreeWidgetItem({shown(item.path), shown(slashed(h.path)),
-                                     h.field == "c" ? QString() : qs(h.field) + ": " + shown(h.text)});
+    QString modified = h.modified.empty() ? QString() : qs(app::localTimeText(h.modified));
+    auto* row = new ResultRow(QStringList{shown(item.path), shown(slashed(h.path)),
+                                          h.field == "c" ? QString()
+                                                         : qs(scan::fieldDisplayName(h.field)) + ": " + shown(h.text),
+                                          h.hasSize ? QLocale().toString(qulonglong(h.size)) : QString(), modified,
+                                          shown(item.location)});
+    row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+    if (h.hasSize) row->setData(kSizeColumn, kSortKeyRole, qlonglong(h.size));
+    if (auto t = parseHexTime(h.modified)) row->setData(kModifiedColumn, kSortKeyRole, qlonglong(*t));
+    row->setData(0, ResultRow::kOrderRole, qlonglong(shown_ + rows.size()));
     QVariantList category;
     for (auto n : item.category) category.push_back(n);
     row->setData(0, kCategoryRole, category);

@@ -121,13 +121,7 @@ int main(int argc, char** argv) {
   // 6-7. The main window (it reads the recent list), then the library.
   tamber::gui::MainWindow window(app);
   window.setSimulatedDrive(drive);
-  QObject::connect(&instance, &tamber::gui::SingleInstance::activated, &window, [&](const QString& path) {
-    if (!path.isEmpty()) window.openLibrary(path);
-    window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    window.show();
-    window.raise();
-    window.activateWindow();
-  });
+  QObject::connect(&instance, &tamber::gui::SingleInstance::activated, &window, &tamber::gui::MainWindow::handOver);
   window.show();
   window.openLibrary(library);
   splash.finish(&window);

@@ -8,7 +8,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -183,6 +185,8 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
       }
     });
   }
+  list_->installEventFilter(this);
+  icons_->installEventFilter(this);
   // The Edit menu follows the view with the focus.
   connect(qApp, &QApplication::focusChanged, this, [this] { updateActions(); });
 
@@ -248,6 +252,14 @@ bool MainWindow::newLibrary(const QString& path) {
   }
   libraryReplaced();
   return true;
+}
+
+void MainWindow::handOver(const QString& path) {
+  if (!path.isEmpty()) openLibrary(path);
+  setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  show();
+  raise();
+  activateWindow();
 }
 
 void MainWindow::updateTitle() { setWindowTitle(qs(catalog::windowTitle(app_.library()))); }
@@ -465,6 +477,7 @@ void MainWindow::goBack() {
     Location here = current_;
     if (go(to, false)) {
       forward_.push_back(here);
+      updateActions();
       return;
     }
   }
@@ -477,6 +490,7 @@ void MainWindow::goForward() {
     Location here = current_;
     if (go(to, false)) {
       back_.push_back(here);
+      updateActions();
       return;
     }
   }
@@ -906,6 +920,24 @@ bool MainWindow::shutdown() {
   }
   shutDown_ = true;
   return true;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // The list would keep Backspace and Alt with the arrows for itself (a key
+  // typed to find a name, a move of the cursor): the window's Back,
+  // Forward and Up have them.
+  if ((watched == list_ || watched == icons_) && event->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    QKeySequence pressed(key->keyCombination());
+    bool editing = list_->findChild<QLineEdit*>() && list_->findChild<QLineEdit*>()->hasFocus();
+    for (const char* name : {"up", "back", "forward"}) {
+      if (!editing && action(name) && action(name)->shortcuts().contains(pressed)) {
+        event->ignore();
+        return true;
+      }
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -57,6 +57,10 @@ class MainWindow : public QMainWindow {
   // Makes a new library at `path` and shows it; says why not, and keeps the
   // library that was open.
   bool newLibrary(const QString& path);
+  // What a second start of the program hands over: the library it was
+  // given (opened as openLibrary does; empty: none), then the window comes
+  // to the front.
+  void handOver(const QString& path);
   // Saves the library, the placement and the column widths, and the
   // settings; what closing the window does.
   bool shutdown();
@@ -107,6 +111,7 @@ class MainWindow : public QMainWindow {
   bool renameNode(xmlNode* node, const QString& name);
   bool moveNode(xmlNode* node, xmlNode* targetCategory);
   bool deleteNode(xmlNode* node);
+  bool setCoverFrom(xmlNode* item, const QString& picture);
   bool undo();
   bool redo();
   const app::UndoHistory& undoHistory() const { return undo_; }
@@ -133,6 +138,9 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Backspace in the list goes up, as in a file manager: the list itself
+  // would take it as a key typed to find a name.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void createActions();

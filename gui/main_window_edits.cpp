@@ -265,20 +265,26 @@ void MainWindow::setCover() {
   if (!n || !CatalogDocument::isItem(n)) return;
   QString f = QFileDialog::getOpenFileName(this, text(app_, kSetCover).remove('&').remove(QChar(0x2026)), QString(),
                                            text(app_, kPictureFiles));
-  if (f.isEmpty()) return;
+  if (!f.isEmpty()) setCoverFrom(n, f);
+}
+
+bool MainWindow::setCoverFrom(xmlNode* item, const QString& picture) {
   auto* lib = app_.library();
-  auto recording = undo_.begin(*lib, stepLabel(kStepCover, n), lib->streamsOf(n));
+  if (!lib || !item || busy_ || !CatalogDocument::isItem(item)) return false;
+  auto recording = undo_.begin(*lib, stepLabel(kStepCover, item), lib->streamsOf(item));
   if (!recording) {
     error(qs(recording.message()));
-    return;
+    return false;
   }
-  if (Status st = lib->setCover(n, std::filesystem::path(ss(f))); !st) {
+  if (Status st = lib->setCover(item, std::filesystem::path(ss(picture))); !st) {
     error(qs(st.message()));
-    return;
+    return false;
   }
   if (Status st = undo_.commit(*recording, *lib); !st) error(qs(st.message()));
-  showCover(n);
+  showCover(item);
+  page_->setHtml(itemPage(app_, *lib, item));
   markModified();
+  return true;
 }
 
 void MainWindow::newCategory() {

@@ -198,6 +198,8 @@ enum GuiText : int {
   kShowMore = 996,
   kMakingReport = 997,
   kEntriesRead = 998,
+  kColItem = 999,
+  kColKeptAt = 1000,
 };
 
 }  // namespace tamber::gui

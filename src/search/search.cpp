@@ -462,7 +462,7 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
   SearchResult result;
   for (uint32_t i = 0; i < items.size(); ++i) {
     items[i].index = i;
-    result.items.push_back({items[i].category, items[i].rawNumber, items[i].path});
+    result.items.push_back({items[i].category, items[i].rawNumber, items[i].path, items[i].location});
   }
   // Disc-level fields, only without date and size ranges.
   if (!criteria.useDateRange && !criteria.useSizeRange) {

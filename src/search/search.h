@@ -22,6 +22,7 @@ struct SearchItem {
   catalog::ItemPath category;  // the disc's or folder's category
   long long itemNumber = 0;    // as stored
   std::string path;            // category names and the label, joined by "/"
+  std::string location;        // where the disc is kept (its location field)
 };
 
 struct SearchHit {
