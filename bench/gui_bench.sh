@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The desktop program on a library of 1,000,000 files in 1,000 folder items
-# (20 categories of 50), plus one item whose folder holds 100,000 files.
+# (20 categories of 50), plus one item whose folder holds 100,000 files and
+# one whose folder holds 100,000 pictures with their thumbnails.
 #   bench/gui_bench.sh [WORKDIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,5 +36,22 @@ PY
   done
   "$tamber" -L "$lib" add-folder "$work/flat100k" --label "Hundred thousand" --category "Big" -q >/dev/null
   touch "$lib.complete"
+fi
+# 100,000 pictures in one folder, each with its thumbnail: four photographs
+# linked under 25,000 names each (a file takes at most 65,000 links).
+if [ ! -e "$lib.pictures" ]; then
+  rm -rf "$work/pictures100k"
+  mkdir -p "$work/pictures100k/all"
+  for p in 0 1 2 3; do
+    convert -size 320x240 plasma:fractal "$work/photo$p.jpg" 2>/dev/null || vips black "$work/photo$p.jpg" 320 240
+  done
+  python3 - "$work" <<'PY'
+import os, sys
+for f in range(100000):
+    src = os.path.join(sys.argv[1], "photo%d.jpg" % (f % 4))
+    os.link(src, os.path.join(sys.argv[1], "pictures100k", "all", "photo_%06d.jpg" % f))
+PY
+  "$tamber" -L "$lib" add-folder "$work/pictures100k" --label "Hundred thousand pictures" --category "Big" -q >/dev/null
+  touch "$lib.pictures"
 fi
 ./build/release/bench/gui_bench "$lib" "$tamber" "Hundred thousand"

@@ -12,6 +12,7 @@
 #include "disc/track.h"
 #include "gui/gui_text.h"
 #include "gui/texts.h"
+#include "gui/window_queue.h"
 #include "platform/hex_time.h"
 
 namespace tamber::gui {
@@ -39,14 +40,72 @@ bool audioTrack(const scan::ListingEntry& e) {
 
 }  // namespace
 
-ContentModel::ContentModel(app::App& app, QObject* parent) : QAbstractTableModel(parent), app_(app) {
+// The rest of a large folder, read on a worker: rows come in batches
+// handed over under a lock; the window's thread takes them when told.
+struct ContentModel::Reader {
+  std::thread thread;
+  std::atomic<bool> stop{false};
+  std::mutex lock;
+  std::vector<std::pair<std::vector<scan::ListingEntry>, std::vector<QString>>> batches;
+  bool done = false;  // under the lock: nothing more comes
+};
+
+ContentModel::ContentModel(app::App& app, QObject* parent)
+    : QAbstractTableModel(parent), app_(app), queue_(new WindowQueue(this)) {
   // Thumbnails are counted by their bytes: at most 32 MB of them are kept.
   thumbnails_.setMaxCost(32 << 20);
+}
+
+ContentModel::~ContentModel() { stopReading(); }
+
+void ContentModel::stopReading() {
+  if (!reader_) return;
+  reader_->stop = true;
+  if (reader_->thread.joinable()) reader_->thread.join();
+  reader_.reset();
+}
+
+void ContentModel::finishReading() {
+  if (!reader_) return;
+  if (reader_->thread.joinable()) reader_->thread.join();
+  takeRows();
+}
+
+void ContentModel::takeRows() {
+  if (!reader_) return;
+  decltype(reader_->batches) batches;
+  bool done;
+  {
+    std::lock_guard<std::mutex> g(reader_->lock);
+    batches.swap(reader_->batches);
+    done = reader_->done;
+  }
+  for (auto& [entries, keys] : batches) {
+    if (entries.empty()) continue;
+    int first = static_cast<int>(entries_.size());
+    beginInsertRows({}, first, first + static_cast<int>(entries.size()) - 1);
+    for (auto& e : entries) entries_.push_back(std::move(e));
+    for (auto& k : keys) nameKeys_.push_back(std::move(k));
+    endInsertRows();
+  }
+  if (done) {
+    if (reader_->thread.joinable()) reader_->thread.join();
+    reader_.reset();
+    emit folderRead();
+  }
+}
+
+QString ContentModel::nameKey(const scan::ListingEntry& e, size_t index) {
+  // Folders first, then files, each by name without case; an audio disc's
+  // tracks before them, in disc order.
+  return audioTrack(e) ? QString(" %1").arg(index, 5, 10, QChar('0'))
+                       : QString(e.folder ? "0" : "1") + qs(e.name).toLower();
 }
 
 void ContentModel::clear() { showCategory(nullptr); }
 
 void ContentModel::showCategory(xmlNode* category) {
+  stopReading();
   beginResetModel();
   folderMode_ = false;
   archiveMode_ = false;
@@ -64,10 +123,52 @@ void ContentModel::showCategory(xmlNode* category) {
 }
 
 Status ContentModel::showFolder(xmlNode* item, const std::vector<std::string>& steps) {
-  auto& doc = app_.library()->catalog();
-  auto c = scan::collectBelow(app_.library()->file().root(), doc.parentPath(item),
-                              CatalogDocument::numberOf(item), steps, 1);
+  stopReading();
+  auto& lib = *app_.library();
+  auto& doc = lib.catalog();
+  auto root = lib.file().root();
+  auto category = doc.parentPath(item);
+  auto number = CatalogDocument::numberOf(item);
+  // The first rows at once.
+  std::vector<scan::ListingEntry> first;
+  bool more = false;
+  auto c = scan::collectBelow(
+      scan::streamListing(root, category, number), steps, 1,
+      [&](scan::ListingEntry& e, int level) {
+        if (level != 0) return false;
+        if (first.size() < kFirstRows) {
+          first.push_back(std::move(e));
+        } else {
+          more = true;
+        }
+        return false;
+      },
+      [&] { return more; });
   if (!c) return c.error();
+  if (!c->found || c->file) first.clear();
+  // The rest on a worker, from the streams' layouts (the window's thread
+  // keeps the file's handles); streams with changes not yet committed have
+  // none: then here.
+  std::map<int, storage::StreamLayout> layouts;
+  bool laidOut = more;
+  for (int part = 0, parts = std::max(0, std::atoi(doc.field(item, catalog::kListingParts).c_str()));
+       laidOut && part <= std::min(parts, 1 << 16); ++part) {
+    auto s = root.openStream(part == 0 ? catalog::streamName(catalog::StreamKind::listing, category, number)
+                                       : catalog::streamName(catalog::StreamKind::listing, category, number, part));
+    if (!s) continue;
+    auto layout = s->layout();
+    if (!layout) {
+      laidOut = false;
+    } else {
+      layouts[part] = std::move(*layout);
+    }
+  }
+  if (more && !laidOut) {
+    auto all = scan::collectBelow(root, category, number, steps, 1);
+    if (!all) return all.error();
+    first = all->found && !all->file ? std::move(all->top.children) : std::vector<scan::ListingEntry>{};
+    more = false;
+  }
   beginResetModel();
   folderMode_ = true;
   archiveMode_ = false;
@@ -75,26 +176,58 @@ Status ContentModel::showFolder(xmlNode* item, const std::vector<std::string>& s
   nodes_.clear();
   item_ = item;
   steps_ = steps;
-  setEntries(c->found && !c->file ? std::move(c->top.children) : std::vector<scan::ListingEntry>{});
+  setEntries(std::move(first));
+  thumbnailLayout_.reset();
+  if (auto t = root.openStream(catalog::streamName(catalog::StreamKind::thumbnails, category, number))) {
+    if (auto layout = t->layout()) thumbnailLayout_ = std::move(*layout);
+  }
   endResetModel();
+  if (!more) return {};
+  reader_ = std::make_unique<Reader>();
+  Reader* r = reader_.get();
+  auto opener = scan::layoutListing(lib.file(), std::move(layouts));
+  r->thread = std::thread([this, r, opener, steps] {
+    size_t index = 0;
+    std::vector<scan::ListingEntry> batch;
+    std::vector<QString> keys;
+    auto hand = [&](bool done) {
+      {
+        std::lock_guard<std::mutex> g(r->lock);
+        r->batches.emplace_back(std::move(batch), std::move(keys));
+        r->done = done;
+      }
+      batch.clear();
+      keys.clear();
+      queue_->post([this, r] {
+        if (reader_.get() == r) takeRows();
+      });
+    };
+    (void)scan::collectBelow(
+        opener, steps, 1,
+        [&](scan::ListingEntry& e, int level) {
+          if (level != 0 || index++ < kFirstRows) return false;
+          keys.push_back(nameKey(e, index - 1));
+          batch.push_back(std::move(e));
+          if (batch.size() >= 25000) hand(false);
+          return false;
+        },
+        [r] { return r->stop.load(); });
+    hand(true);
+  });
   return {};
 }
 
 void ContentModel::setEntries(std::vector<scan::ListingEntry> entries) {
   entries_ = std::move(entries);
   thumbnails_.clear();
-  // Folders first, then files, each by name without case.
   nameKeys_.clear();
   nameKeys_.reserve(entries_.size());
-  // An audio disc's tracks come first, in disc order.
-  for (const auto& e : entries_) {
-    nameKeys_.push_back(audioTrack(e) ? QString(" %1").arg(nameKeys_.size(), 5, 10, QChar('0'))
-                                      : QString(e.folder ? "0" : "1") + qs(e.name).toLower());
-  }
+  for (const auto& e : entries_) nameKeys_.push_back(nameKey(e, nameKeys_.size()));
 }
 
 Status ContentModel::showArchive(xmlNode* item, const std::vector<std::string>& steps,
                                  const std::vector<std::string>& inside) {
+  stopReading();
   auto& doc = app_.library()->catalog();
   auto bytes = scan::fileRecord(app_.library()->file().root(), doc.parentPath(item), CatalogDocument::numberOf(item),
                                 steps, "a9", catalog::StreamKind::archives);
@@ -150,10 +283,16 @@ QImage ContentModel::thumbnail(int row) const {
   if (!offset || !app_.library()) return {};
   if (QImage* kept = thumbnails_.object(row)) return *kept;
   auto& doc = app_.library()->catalog();
-  std::string stream =
-      catalog::streamName(catalog::StreamKind::thumbnails, doc.parentPath(item_), CatalogDocument::numberOf(item_));
+  uint64_t at = std::strtoull(offset->c_str(), nullptr, 16);
   QImage image;
-  auto bytes = scan::readRecord(app_.library()->file().root(), stream, std::strtoull(offset->c_str(), nullptr, 16));
+  // From the layout taken when the folder was shown: painting may happen
+  // while a worker uses the file's handles (an export, a search).
+  auto bytes = thumbnailLayout_ ? scan::readRecord(app_.library()->file(), *thumbnailLayout_, at)
+                                : scan::readRecord(app_.library()->file().root(),
+                                                   catalog::streamName(catalog::StreamKind::thumbnails,
+                                                                       doc.parentPath(item_),
+                                                                       CatalogDocument::numberOf(item_)),
+                                                   at);
   // A record that is not a picture (a damaged library) shows the file's icon.
   if (bytes && bytes->size() < (1u << 20)) image.loadFromData(QByteArray::fromStdString(*bytes));
   auto* kept = new QImage(image);

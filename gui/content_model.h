@@ -9,7 +9,11 @@
 #include <QIcon>
 #include <QImage>
 #include <QSortFilterProxyModel>
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "app/app.h"
@@ -22,6 +26,7 @@ class ContentModel : public QAbstractTableModel {
   Q_OBJECT
  public:
   explicit ContentModel(app::App& app, QObject* parent = nullptr);
+  ~ContentModel() override;
 
   enum Column { name, size, modified, created, kind, files, folders, duration, title, artist, album, picture };
   // The value to sort by (numbers as numbers, times as times).
@@ -31,8 +36,17 @@ class ContentModel : public QAbstractTableModel {
 
   // The children of a category (or of the library root).
   void showCategory(xmlNode* category);
-  // The entries of the folder `steps` names inside `item`.
+  // The entries of the folder `steps` names inside `item`. Its first
+  // kFirstRows entries are read at once; the rest of a larger folder is read
+  // on a worker and comes in as rows while the window goes on (reading()).
   Status showFolder(xmlNode* item, const std::vector<std::string>& steps);
+  static constexpr size_t kFirstRows = 2000;
+  // Whether rows of the folder shown are still being read.
+  bool reading() const { return reader_ != nullptr; }
+  // Waits for the rest of the folder being read and shows it: before the
+  // library changes (its committed state may then go), and where every row
+  // is needed.
+  void finishReading();
   // The recorded members of the archive file `steps` names inside `item`,
   // those in its folder `inside` (the archive's top when empty); folders
   // that only members' paths name are shown too.
@@ -73,9 +87,15 @@ class ContentModel : public QAbstractTableModel {
 
  signals:
   void renameRequested(xmlNode* node, const QString& name);
+  // The whole folder is in the rows now.
+  void folderRead();
 
  private:
   void setEntries(std::vector<scan::ListingEntry> entries);
+  static QString nameKey(const scan::ListingEntry& e, size_t index);
+  void stopReading();
+  void takeRows();
+  struct Reader;
   QVariant categoryData(int row, int column, int role) const;
   QVariant folderData(int row, int column, int role) const;
   std::vector<Column> columns() const;
@@ -86,6 +106,11 @@ class ContentModel : public QAbstractTableModel {
   bool editable_ = true;
   std::vector<std::string> inside_;
   mutable QCache<int, QImage> thumbnails_{4000};
+  // The thumbnail stream of the folder shown, laid out when it was shown
+  // (read with readAt, so that painting never uses the file's handles).
+  std::optional<storage::StreamLayout> thumbnailLayout_;
+  std::unique_ptr<Reader> reader_;
+  class WindowQueue* queue_;
   mutable FileIcons icons_;
   std::vector<xmlNode*> nodes_;
   xmlNode* item_ = nullptr;

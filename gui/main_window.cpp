@@ -155,6 +155,7 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
     navigating_ = false;
   });
   connect(libraryModel_, &LibraryModel::failed, this, &MainWindow::error);
+  connect(content_, &ContentModel::folderRead, this, &MainWindow::showCounts);
   connect(content_, &ContentModel::renameRequested, this, [this](xmlNode* n, const QString& name) {
     // After the editor has closed: the rename reads the catalog afresh.
     QMetaObject::invokeMethod(this, [this, n, name] { renameNode(n, name); }, Qt::QueuedConnection);
@@ -235,6 +236,7 @@ bool MainWindow::openLibrary(const QString& path) {
     error(text(app_, kJobRunning));
     return false;
   }
+  beforeChange();
   // The library open stays open and shown when the other cannot be opened.
   if (Status st = app_.openLibrary(std::filesystem::path(ss(path))); !st) {
     error(text(app_, kCannotOpen) + ":\n" + qs(st.message()));
@@ -246,6 +248,7 @@ bool MainWindow::openLibrary(const QString& path) {
 
 bool MainWindow::newLibrary(const QString& path) {
   if (busy_) return false;
+  beforeChange();
   if (Status st = app_.createLibrary(std::filesystem::path(ss(path))); !st) {
     error(qs(st.message()));
     return false;
@@ -319,6 +322,7 @@ xmlNode* MainWindow::selectedCategory() {
 bool MainWindow::exportXmlTo(const QString& path) {
   xmlNode* category = selectedCategory();
   if (!category || busy_) return false;
+  beforeChange();
   auto done = runInBackground<exchange::XmlExport>(
       this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
         return exchange::exportXml(*app_.library(), category, ss(path), [&](int d, int t) { return step(d, t); });
@@ -335,6 +339,7 @@ bool MainWindow::exportXmlTo(const QString& path) {
 bool MainWindow::exportLibraryTo(const QString& path) {
   xmlNode* category = selectedCategory();
   if (!category || busy_) return false;
+  beforeChange();
   if (exchange::sameFile(ss(path), app_.library()->path())) {
     error(text(app_, app::kTextSameLibrary));
     return false;
@@ -360,6 +365,7 @@ bool MainWindow::importLibraryFrom(const QString& path) {
     error(text(app_, app::kTextSameLibrary));
     return false;
   }
+  beforeChange();
   Location here = current_;
   auto recording = undo_.begin(*lib, ss(text(app_, kStepImport, {QFileInfo(path).fileName()})), {});
   exchange::Copied copied;
@@ -390,6 +396,7 @@ bool MainWindow::importLibraryFrom(const QString& path) {
 
 ReportWindow* MainWindow::report() {
   if (!app_.library() || busy_) return nullptr;
+  beforeChange();
   std::vector<xmlNode*> selection;
   xmlNode* n = target();
   if (!n) n = libraryModel_->node(tree_->currentIndex());
@@ -406,6 +413,7 @@ bool MainWindow::exportCsvTo(const QString& path) {
   xmlNode* n = app_.library() ? libraryModel_->node(tree_->currentIndex()) : nullptr;
   if (!app_.library() || busy_) return false;
   if (!n) n = app_.library()->catalog().root();
+  beforeChange();
   long long rows = 0;
   Status st = runInBackground(this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
     auto file = AtomicFile::begin(ss(path));
@@ -519,6 +527,7 @@ void MainWindow::goUp() {
                                                                     : std::string();
   xmlNode* fromNode = current_.steps.empty() && !current_.archive ? shown_ : nullptr;
   go(up);
+  content_->finishReading();
   for (int r = 0; r < sorted_->rowCount(); ++r) {
     int row = sorted_->mapToSource(sorted_->index(r, 0)).row();
     const scan::ListingEntry* e = content_->entryAt(row);
@@ -555,10 +564,7 @@ void MainWindow::showAt(const Location& at, xmlNode* node) {
     if (!st) {
       statusBar()->showMessage(qs(st.message()));
     } else {
-      long long folders = 0, files = 0;
-      for (int r = 0; r < content_->rowCount(); ++r) (content_->entryAt(r)->folder ? folders : files) += 1;
-      statusBar()->showMessage(counted(app_, folders, kFolderOne, kFolderMany) + ", " +
-                               counted(app_, files, kFileOne, kFileMany));
+      showCounts();
     }
   } else {
     folders_->clear();
@@ -575,6 +581,15 @@ void MainWindow::showAt(const Location& at, xmlNode* node) {
   updatePathBar();
   updateActions();
 }
+
+void MainWindow::showCounts() {
+  long long folders = 0, files = 0;
+  for (int r = 0; r < content_->rowCount(); ++r) (content_->entryAt(r)->folder ? folders : files) += 1;
+  QString counts = counted(app_, folders, kFolderOne, kFolderMany) + ", " + counted(app_, files, kFileOne, kFileMany);
+  statusBar()->showMessage(content_->reading() ? counts + " …" : counts);
+}
+
+void MainWindow::beforeChange() { content_->finishReading(); }
 
 void MainWindow::reloadCatalog(const Location& then) {
   // The nearest place that still exists: the folder, else the item, else
@@ -739,6 +754,7 @@ void MainWindow::expandFolder(QTreeWidgetItem* folder) {
 
 FindDialog* MainWindow::find() {
   if (!app_.library() || busy_) return nullptr;
+  beforeChange();
   auto* d = new FindDialog(app_, shown_, this);
   d->setAttribute(Qt::WA_DeleteOnClose);
   d->setWindowModality(Qt::WindowModal);
@@ -753,6 +769,7 @@ AddFolderDialog* MainWindow::addFolder(xmlNode* update) {
     error(qs(app_.library()->path().string() + ": " + app_.text(app::kTextLibraryReadOnly)));
     return nullptr;
   }
+  beforeChange();
   // The dialog leaves the window free: while it is open the library is
   // browsed, sorted and searched for nothing else, but not changed.
   auto* d = new AddFolderDialog(app_, update ? update : shown_, this);
@@ -849,6 +866,7 @@ void MainWindow::showHit(const catalog::ItemPath& category, long long itemNumber
   for (size_t keep = steps.size(); keep-- > 0;) {
     std::vector<std::string> folder(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(keep));
     openFolder(folder);
+    content_->finishReading();
     for (int r = 0; r < sorted_->rowCount(); ++r) {
       if (sorted_->index(r, 0).data().toString() == qs(steps[keep])) {
         currentView()->setCurrentIndex(sorted_->index(r, 0));
@@ -911,6 +929,7 @@ void MainWindow::storeColumns() {
 
 bool MainWindow::shutdown() {
   if (shutDown_) return true;
+  beforeChange();
   storeColumns();
   storePlacement();
   storeBars();

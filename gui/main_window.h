@@ -152,6 +152,10 @@ class MainWindow : public QMainWindow {
   void updateActions();
   void updatePathBar();
   void markModified();
+  // The folder shown is read whole before the library changes (its reader
+  // reads the committed state, which a change may end).
+  void beforeChange();
+  void showCounts();
   void restorePlacement();
   void storePlacement();
   void restoreBars();

@@ -60,6 +60,7 @@ std::string MainWindow::stepLabel(int id, const xmlNode* node) const {
 }
 
 bool MainWindow::renameNode(xmlNode* node, const QString& name) {
+  beforeChange();
   auto* lib = app_.library();
   if (!lib || !node || busy_ || lib->readOnly() || node == lib->catalog().root()) return false;
   QString wanted = name.trimmed();
@@ -84,6 +85,7 @@ bool MainWindow::renameNode(xmlNode* node, const QString& name) {
 }
 
 bool MainWindow::moveNode(xmlNode* node, xmlNode* targetCategory) {
+  beforeChange();
   auto* lib = app_.library();
   if (!lib || !node || !targetCategory || busy_ || lib->readOnly()) return false;
   auto& doc = lib->catalog();
@@ -126,6 +128,7 @@ bool MainWindow::moveNode(xmlNode* node, xmlNode* targetCategory) {
 }
 
 bool MainWindow::deleteNode(xmlNode* node) {
+  beforeChange();
   auto* lib = app_.library();
   if (!lib || !node || busy_ || lib->readOnly() || node == lib->catalog().root()) return false;
   // The streams of what goes are kept by the undo history, so that undo
@@ -154,6 +157,7 @@ bool MainWindow::deleteNode(xmlNode* node) {
 }
 
 bool MainWindow::undo() {
+  beforeChange();
   auto* lib = app_.library();
   if (!lib || busy_ || !undo_.canUndo()) return false;
   Location here = current_;
@@ -170,6 +174,7 @@ bool MainWindow::undo() {
 }
 
 bool MainWindow::redo() {
+  beforeChange();
   auto* lib = app_.library();
   if (!lib || busy_ || !undo_.canRedo()) return false;
   Location here = current_;
@@ -226,6 +231,7 @@ void MainWindow::deleteSelected() {
 }
 
 void MainWindow::editItem() {
+  beforeChange();
   if (busy_) return;
   xmlNode* n = target();
   if (!n || !CatalogDocument::isItem(n)) return;
@@ -269,6 +275,7 @@ void MainWindow::setCover() {
 }
 
 bool MainWindow::setCoverFrom(xmlNode* item, const QString& picture) {
+  beforeChange();
   auto* lib = app_.library();
   if (!lib || !item || busy_ || !CatalogDocument::isItem(item)) return false;
   auto recording = undo_.begin(*lib, stepLabel(kStepCover, item), lib->streamsOf(item));
@@ -288,6 +295,7 @@ bool MainWindow::setCoverFrom(xmlNode* item, const QString& picture) {
 }
 
 void MainWindow::newCategory() {
+  beforeChange();
   if (busy_) return;
   auto* lib = app_.library();
   if (!lib || lib->readOnly()) return;

@@ -118,6 +118,7 @@ void MainWindow::createActions() {
   connect(action("open"), &QAction::triggered, this, &MainWindow::chooseLibrary);
   connect(action("new"), &QAction::triggered, this, &MainWindow::chooseNewLibrary);
   connect(action("save"), &QAction::triggered, this, [this] {
+    beforeChange();
     if (Status st = app_.saveLibrary(); !st) error(qs(st.message()));
     updateTitle();
   });

@@ -1,5 +1,10 @@
 #include "scan/listing_reader.h"
 
+#include <array>
+#include <cstring>
+#include <map>
+#include <memory>
+
 #include <libxml/parser.h>
 
 #include <algorithm>
@@ -284,6 +289,47 @@ std::optional<StoredArchive> parseStoredArchive(std::string_view description) {
 Result<Collected> collectBelow(storage::Storage library, const catalog::ItemPath& category,
                                uint16_t number, const std::vector<std::string>& steps, int levels,
                                const std::function<bool(ListingEntry&, int)>& stream) {
+  return collectBelow(streamListing(std::move(library), category, number), steps, levels, stream);
+}
+
+ListingOpener layoutListing(const storage::CompoundFile& file, std::map<int, storage::StreamLayout> layouts) {
+  auto parts = std::make_shared<const std::map<int, storage::StreamLayout>>(std::move(layouts));
+  return [&file, parts](int part) -> std::optional<ChunkReader> {
+    auto it = parts->find(part);
+    if (it == parts->end()) return std::nullopt;
+    const storage::StreamLayout* layout = &it->second;
+    // Where the reader stands: the bytes read, the run, the place in it.
+    auto at = std::make_shared<std::array<uint64_t, 3>>();
+    return ChunkReader([&file, parts, layout, at](char* buf, int len) -> int {
+      uint64_t& done = (*at)[0];
+      uint64_t& run = (*at)[1];
+      uint64_t& inRun = (*at)[2];
+      if (len <= 0 || done >= layout->size) return 0;
+      size_t want = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(len), layout->size - done));
+      if (layout->small) {
+        if (done + want > layout->bytes.size()) return -1;
+        std::memcpy(buf, layout->bytes.data() + done, want);
+        done += want;
+        return static_cast<int>(want);
+      }
+      if (run >= layout->runs.size()) return -1;
+      const auto& r = layout->runs[run];
+      size_t take = static_cast<size_t>(std::min<uint64_t>(want, r.length - inRun));
+      if (!file.readAt(r.offset + inRun, buf, take)) return -1;
+      done += take;
+      inRun += take;
+      if (inRun == r.length) {
+        ++run;
+        inRun = 0;
+      }
+      return static_cast<int>(take);
+    });
+  };
+}
+
+Result<Collected> collectBelow(const ListingOpener& opener, const std::vector<std::string>& steps, int levels,
+                               const std::function<bool(ListingEntry&, int)>& stream,
+                               const std::function<bool()>& stop) {
   Collected c;
   c.found = steps.empty();
   c.top.folder = true;
@@ -315,10 +361,8 @@ Result<Collected> collectBelow(storage::Storage library, const catalog::ItemPath
   v.leave = [&](const ListingEntry&, int depth) {
     if (depth < base) done = true;  // the listed folder is complete
   };
-  v.stop = [&] { return done; };
-  if (Status st = walkListing(streamListing(std::move(library), category, number), v); !st) {
-    return st.error();
-  }
+  v.stop = [&] { return done || (stop && stop()); };
+  if (Status st = walkListing(opener, v); !st) return st.error();
   return c;
 }
 
@@ -375,6 +419,52 @@ Result<std::string> readRecord(storage::Stream& s, const std::string& streamName
   std::string bytes(length, '\0');
   auto got = s.read(bytes.data(), bytes.size());
   if (!got || *got != length) return Error{Errc::corrupt, "cannot read the record"};
+  return bytes;
+}
+
+namespace {
+
+// `n` bytes at `pos` of a stream laid out in `layout`, read from the file.
+bool readLaidOut(const storage::CompoundFile& file, const storage::StreamLayout& layout, uint64_t pos, char* out,
+                 size_t n) {
+  if (pos > layout.size || layout.size - pos < n) return false;
+  if (layout.small) {
+    if (pos + n > layout.bytes.size()) return false;
+    std::memcpy(out, layout.bytes.data() + pos, n);
+    return true;
+  }
+  uint64_t start = 0;
+  for (const auto& run : layout.runs) {
+    if (n == 0) break;
+    if (pos < start + run.length) {
+      uint64_t in = pos - start;
+      size_t take = static_cast<size_t>(std::min<uint64_t>(n, run.length - in));
+      if (!file.readAt(run.offset + in, out, take)) return false;
+      out += take;
+      n -= take;
+      pos += take;
+    }
+    start += run.length;
+  }
+  return n == 0;
+}
+
+}  // namespace
+
+Result<std::string> readRecord(const storage::CompoundFile& file, const storage::StreamLayout& layout,
+                               uint64_t offset) {
+  uint8_t len[4];
+  if (!readLaidOut(file, layout, offset, reinterpret_cast<char*>(len), 4)) {
+    return Error{Errc::corrupt, "the record at " + std::to_string(offset) + " lies past the end of its stream"};
+  }
+  uint64_t length = len[0] | (len[1] << 8) | (len[2] << 16) | (uint64_t{len[3]} << 24);
+  if (length > layout.size - offset - 4) {
+    return Error{Errc::corrupt, "the record at " + std::to_string(offset) + " is longer than its stream"};
+  }
+  std::string bytes(length, '\0');
+  if (!readLaidOut(file, layout, offset + 4, bytes.data(), bytes.size())) {
+    return Error{Errc::corrupt, "cannot read the record"};
+  }
   return bytes;
 }
 

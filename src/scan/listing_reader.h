@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,6 +86,16 @@ struct Collected {
 Result<Collected> collectBelow(storage::Storage library, const catalog::ItemPath& category,
                                uint16_t number, const std::vector<std::string>& steps, int levels,
                                const std::function<bool(ListingEntry&, int)>& stream = {});
+// The same from any listing; `stop` is asked after each entry and ends the
+// walk early (with what was found so far) when it says so.
+Result<Collected> collectBelow(const ListingOpener& open, const std::vector<std::string>& steps, int levels,
+                               const std::function<bool(ListingEntry&, int)>& stream = {},
+                               const std::function<bool()>& stop = {});
+// A listing read from the layouts of its streams (0 the main listing, k
+// part k) with CompoundFile::readAt: another thread may read it while the
+// file's owner goes on, as long as the committed state it was laid out from
+// stays (no commit meanwhile).
+ListingOpener layoutListing(const storage::CompoundFile& file, std::map<int, storage::StreamLayout> layouts);
 
 // The entry at a relative path ("Photos/2019/a.jpg"); the empty path is the
 // root, returned as nullptr with found = true.
@@ -96,6 +107,10 @@ Result<std::string> readRecord(storage::Storage library, const std::string& stre
                                uint64_t offset);
 // The same from a stream already open (`streamName` names it in errors).
 Result<std::string> readRecord(storage::Stream& stream, const std::string& streamName, uint64_t offset);
+// The same from a stream's layout with CompoundFile::readAt: safe from any
+// thread while no commit changes the committed state.
+Result<std::string> readRecord(const storage::CompoundFile& file, const storage::StreamLayout& layout,
+                               uint64_t offset);
 
 // The record a file points to by its field `code` (a hex offset) in the
 // item's stream of `kind` (the thumbnail or the archive listing). Errors:

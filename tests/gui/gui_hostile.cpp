@@ -1,8 +1,9 @@
 // The desktop program on one damaged or malicious library, as a user would
 // go through it: open it, select every category, disc and folder and open
-// every folder of their listings, find, make a report and save it, export
-// it as XML, CSV and a library; then open a sound library and import the
-// hostile one into it. Every message box is answered as it appears.
+// every folder of their listings (and their archives) as details and as
+// icons, find, make a report and save it, export
+// it as XML, CSV and a library; then open a sound library, import the
+// hostile one into it, undo and redo the import. Every message box is answered as it appears.
 //
 //   gui_hostile LIBRARY SOUND_LIBRARY OUTDIR
 //
@@ -10,6 +11,8 @@
 // message); a crash, a hang or running out of memory is for the caller
 // (tests/hostile/hostile_corpus.py --gui) to see.
 #include <QApplication>
+#include <QListView>
+#include <QMenu>
 #include <QComboBox>
 #include <QDialog>
 #include <QMessageBox>
@@ -22,6 +25,7 @@
 
 #include "app/app.h"
 #include "catalog/catalog_document.h"
+#include "gui/content_model.h"
 #include "gui/find_dialog.h"
 #include "gui/main_window.h"
 #include "gui/report_window.h"
@@ -90,9 +94,18 @@ int main(int argc, char** argv) {
       w->select(n);
       QApplication::processEvents();
       if (CatalogDocument::isItem(n)) {
-        // Every folder of the listing the content view shows, a level down.
+        // Every entry's page, and every folder (or archive) of the listing
+        // the content view shows, a level down, in both views.
         QAbstractItemModel* model = w->list()->model();
+        w->showIcons(true);
+        (void)w->icons()->viewport()->grab();
+        w->showIcons(false);
+        w->goUp();
+        w->goBack();
         for (int row = 0; model && row < std::min(model->rowCount(), 50); ++row) {
+          w->list()->setCurrentIndex(model->index(row, 0));
+          (void)model->index(row, 0).data(tamber::gui::ContentModel::kThumbnailRole);
+          if (QMenu* m = w->contextMenu(w->list(), w->list()->visualRect(model->index(row, 0)).center())) delete m;
           emit w->list()->activated(model->index(row, 0));
           QApplication::processEvents();
           w->select(n);
@@ -110,6 +123,7 @@ int main(int argc, char** argv) {
     step("found");
     w->select(doc.root());
     if (tamber::gui::ReportWindow* r = w->report()) {
+      r->waitForPreview(60000);
       (void)r->html();
       (void)r->saveAs(QString::fromStdString((out / "report.html").string()));
       r->close();
@@ -124,7 +138,11 @@ int main(int argc, char** argv) {
     app.abandon();
   }
   if (w->openLibrary(QString::fromLocal8Bit(argv[2]))) {
+    // The import taken back and made again, its streams kept by the undo
+    // history in between.
     (void)w->importLibraryFrom(QString::fromLocal8Bit(argv[1]));
+    (void)w->undo();
+    (void)w->redo();
     (void)app.saveLibrary();
     ++steps;
     step("imported");

@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QListView>
+#include <QMenu>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QTimer>
@@ -24,6 +26,7 @@
 #include "gui/add_folder_dialog.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
+#include "gui/library_model.h"
 #include "gui/main_window.h"
 #include "gui/report_window.h"
 #include "gui/help_window.h"
@@ -154,6 +157,7 @@ int main(int argc, char** argv) {
   if (auto* r = w.report()) {
     r->resize(1200, 780);
     r->covers()->setChecked(true);
+    r->waitForPreview();
     settle();
     ok = save(*r, out, "report-window.png") && ok;
     ok = r->saveAs(QDir(out).filePath("report.pdf")) && ok;
@@ -167,6 +171,50 @@ int main(int argc, char** argv) {
   w.switchLanguage("fr");
   w.select(doc.root());
   ok = save(w, out, "main-french.png") && ok;
+  // In each language: a folder as details and as icons, the context menus
+  // of the tree and of a file, the report window.
+  for (const char* language : {"en", "fr", "it"}) {
+    w.switchLanguage(language);
+    auto& lib = app.library()->catalog();
+    xmlNode* shownItem = lib.findByName(lib.findByName(lib.root(), "Backups", true), "Backup 2026", false);
+    if (!shownItem) break;
+    w.select(shownItem);
+    w.openFolder({"Photos"});
+    w.showIcons(false);
+    int f3 = rowOf(w, "f3.jpg");
+    if (f3 >= 0) w.list()->selectRow(f3);
+    ok = save(w, out, qPrintable(QString("main-details-%1.png").arg(language))) && ok;
+    w.showIcons(true);
+    ok = save(w, out, qPrintable(QString("main-icons-%1.png").arg(language))) && ok;
+    w.showIcons(false);
+    auto menuShot = [&](QWidget* view, const QPoint& at, const QString& name) {
+      QMenu* m = w.contextMenu(view, at);
+      if (!m) return false;
+      QWidget* port = qobject_cast<QAbstractScrollArea*>(view) ? qobject_cast<QAbstractScrollArea*>(view)->viewport()
+                                                               : view;
+      m->popup(port->mapToGlobal(at));
+      settle();
+      QString path = QDir(out).filePath(name);
+      bool grabbed = w.screen()->grabWindow(0).copy(w.frameGeometry().adjusted(-40, -40, 240, 240)).save(path);
+      std::printf("%s %s\n", grabbed ? "saved" : "FAILED", path.toLocal8Bit().constData());
+      m->close();
+      delete m;
+      return grabbed;
+    };
+    if (f3 >= 0) {
+      QRect cell = w.list()->visualRect(w.list()->model()->index(f3, 0));
+      ok = menuShot(w.list(), cell.center(), QString("menu-file-%1.png").arg(language)) && ok;
+    }
+    QModelIndex treeItem = w.libraryModel()->indexOf(shownItem);
+    ok = menuShot(w.tree(), w.tree()->visualRect(treeItem).center(), QString("menu-tree-%1.png").arg(language)) && ok;
+    w.select(lib.findByName(lib.root(), "Backups", true));
+    if (auto* r = w.report()) {
+      r->resize(1200, 780);
+      r->waitForPreview();
+      ok = save(*r, out, qPrintable(QString("report-window-%1.png").arg(language))) && ok;
+      r->close();
+    }
+  }
   w.switchLanguage("en");
   app.abandon();
   return ok ? 0 : 1;
