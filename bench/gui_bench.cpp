@@ -190,14 +190,19 @@ int main(int argc, char** argv) {
   tick.start(5);
   t.restart();
   auto* report = w.report();
+  // The window is up: from here on its preview is made on a worker.
+  double opened = t.nsecsElapsed() / 1e9;
+  QApplication::processEvents();
+  longest = 0;
+  gap.restart();
   while (report && report->building()) QApplication::processEvents(QEventLoop::AllEvents, 5);
   QApplication::processEvents();
   double previewed = t.nsecsElapsed() / 1e9;
   tick.stop();
   if (report) {
-    std::printf("report window on %lld entries: preview of %lld shown in %.3f s; the window answered within %lld ms "
-                "meanwhile; memory %.1f MB more\n",
-                report->entriesInSelection(), report->previewLimit(), previewed, longest, peakMB() - before);
+    std::printf("report window on %lld entries: up in %.3f s, preview of %lld shown in %.3f s; the window answered "
+                "within %lld ms while it was made; memory %.1f MB more\n",
+                report->entriesInSelection(), opened, report->previewLimit(), previewed, longest, peakMB() - before);
     report->close();
   }
   rusage u{};

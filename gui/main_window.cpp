@@ -478,26 +478,18 @@ bool MainWindow::go(const Location& to, bool remember) {
   return true;
 }
 
-void MainWindow::goBack() {
-  while (!back_.empty()) {
-    Location to = back_.back();
-    back_.pop_back();
-    Location here = current_;
-    if (go(to, false)) {
-      forward_.push_back(here);
-      updateActions();
-      return;
-    }
-  }
-}
+void MainWindow::goBack() { travel(true); }
+void MainWindow::goForward() { travel(false); }
 
-void MainWindow::goForward() {
-  while (!forward_.empty()) {
-    Location to = forward_.back();
-    forward_.pop_back();
+void MainWindow::travel(bool back) {
+  auto& from = back ? back_ : forward_;
+  auto& to = back ? forward_ : back_;
+  while (!from.empty()) {
+    Location there = from.back();
+    from.pop_back();
     Location here = current_;
-    if (go(to, false)) {
-      back_.push_back(here);
+    if (go(there, false)) {
+      to.push_back(here);
       updateActions();
       return;
     }

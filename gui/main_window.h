@@ -191,6 +191,10 @@ class MainWindow : public QMainWindow {
   QString pathText(const Location& at, const std::string& entry = {}) const;
   void saveThumbnail();
   void showCover(xmlNode* item);
+  // Undo (`back`) or redo, then the window shows the catalog afresh.
+  bool takeStep(bool back);
+  // Back (`back`) or forward in the places shown.
+  void travel(bool back);
   // The label of an undo step: text `id` with the element's name.
   std::string stepLabel(int id, const xmlNode* node) const;
   // File menu.

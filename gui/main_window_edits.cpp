@@ -156,29 +156,15 @@ bool MainWindow::deleteNode(xmlNode* node) {
   return true;
 }
 
-bool MainWindow::undo() {
-  beforeChange();
-  auto* lib = app_.library();
-  if (!lib || busy_ || !undo_.canUndo()) return false;
-  Location here = current_;
-  if (Status st = undo_.undo(*lib); !st) {
-    error(qs(st.message()));
-    return false;
-  }
-  shown_ = nullptr;
-  libraryModel_->reload();
-  tree_->expandToDepth(0);
-  reloadCatalog(here);
-  markModified();
-  return true;
-}
+bool MainWindow::undo() { return takeStep(true); }
+bool MainWindow::redo() { return takeStep(false); }
 
-bool MainWindow::redo() {
+bool MainWindow::takeStep(bool back) {
   beforeChange();
   auto* lib = app_.library();
-  if (!lib || busy_ || !undo_.canRedo()) return false;
+  if (!lib || busy_ || !(back ? undo_.canUndo() : undo_.canRedo())) return false;
   Location here = current_;
-  if (Status st = undo_.redo(*lib); !st) {
+  if (Status st = back ? undo_.undo(*lib) : undo_.redo(*lib); !st) {
     error(qs(st.message()));
     return false;
   }

@@ -189,6 +189,16 @@ class CoverDocument : public QTextDocument {
 
 }  // namespace
 
+// A document parsed on the worker, handed to the window's thread; deleted
+// with the last holder when no window took it.
+struct ReportWindow::PreparedDocument {
+  QTextDocument* document = nullptr;
+  QTextDocument* take() { return std::exchange(document, nullptr); }
+  ~PreparedDocument() {
+    if (document) document->deleteLater();
+  }
+};
+
 ReportWindow::ReportWindow(app::App& app, std::vector<xmlNode*> selection, QWidget* parent)
     : QDialog(parent), app_(app), selection_(std::move(selection)) {
   setWindowTitle(text(app_, kReportTitle));
@@ -483,42 +493,63 @@ bool ReportWindow::refresh() {
       return !stop->load();
     };
     std::string page;
-    Status st = reporter_->writeHtml(
-        [&](const report::PieceHandler* pieces) {
-          options.pieces = pieces ? *pieces : report::PieceHandler();
-          return report::buildReportData(*app_.library(), selection_, options);
-        },
-        [](std::string html) -> Result<std::string> { return html; },
-        [&](std::string_view bytes) -> Status {
-          page += bytes;
-          return {};
-        });
+    Status st = pageOf(options, page);
     if (stop->load()) return;
-    // Laid out by the window's thread; the covers read here.
+    // The page is parsed into its document here, so that the window's
+    // thread only lays out what comes into sight; the covers are read here.
     QString html = st ? withCoverUrls(previewPart(qs(page), notice)) : QString();
     QHash<QString, QImage> covers = st ? readCovers(app_, html) : QHash<QString, QImage>();
-    queue_->post([this, generation, st, html, cut, covers]() mutable {
-      previewReady(generation, static_cast<bool>(st), html, st ? QString() : qs(st.message()), cut, std::move(covers));
+    auto made = std::make_shared<PreparedDocument>();
+    if (st) {
+      made->document = new QTextDocument;
+      made->document->setHtml(html);
+      made->document->moveToThread(thread());
+    }
+    queue_->post([this, generation, st, html, cut, covers, made]() mutable {
+      previewReady(generation, static_cast<bool>(st), html, st ? QString() : qs(st.message()), cut, std::move(covers),
+                   made->take());
     });
   });
   return true;
 }
 
+Status ReportWindow::pageOf(report::ReportDataOptions& options, std::string& page) {
+  return reporter_->writeHtml(
+      [&](const report::PieceHandler* pieces) {
+        options.pieces = pieces ? *pieces : report::PieceHandler();
+        return report::buildReportData(*app_.library(), selection_, options);
+      },
+      [](std::string html) -> Result<std::string> { return html; },
+      [&](std::string_view bytes) -> Status {
+        page += bytes;
+        return {};
+      });
+}
+
 void ReportWindow::previewReady(int generation, bool ok, const QString& html, const QString& message, bool cut,
-                                QHash<QString, QImage> covers) {
-  if (generation != generation_) return;
+                                QHash<QString, QImage> covers, QTextDocument* document) {
+  if (generation != generation_) {
+    delete document;
+    return;
+  }
   if (worker_.joinable()) worker_.join();
   built_ = true;
   progress_->hide();
   cancel_->hide();
   if (!ok) {
+    delete document;
     error(message);
     return;
   }
   coverPictures_ = std::move(covers);
   html_ = html;
   previewCut_ = cut;
-  preview_->setHtml(html_);
+  // The browser asks for the cover pictures through the document's parent.
+  document->setParent(preview_);
+  QTextDocument* before = previewDocument_;
+  preview_->setDocument(document);
+  previewDocument_ = document;
+  delete before;
   more_->setVisible(cut);
   notice_->setText(cut ? text(app_, kPreviewShows, {QLocale().toString(previewLimit_), QLocale().toString(entries_)})
                        : QString());
@@ -532,16 +563,7 @@ std::unique_ptr<QTextDocument> ReportWindow::printable() {
   report::ReportDataOptions options = dataOptions();
   Status st = runInBackground(this, text(app_, kReportTitle), text(app_, kCancel), [&](const StepFunction& step) {
     options.progress = [&](long long files) { return step(files, entries_); };
-    return reporter_->writeHtml(
-        [&](const report::PieceHandler* pieces) {
-          options.pieces = pieces ? *pieces : report::PieceHandler();
-          return report::buildReportData(*app_.library(), selection_, options);
-        },
-        [](std::string html) -> Result<std::string> { return html; },
-        [&](std::string_view bytes) -> Status {
-          page += bytes;
-          return {};
-        });
+    return pageOf(options, page);
   });
   if (!st) {
     error(qs(st.message()));

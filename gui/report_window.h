@@ -81,9 +81,12 @@ class ReportWindow : public QDialog {
   bool openReporter();
   report::ReportDataOptions dataOptions();
   void error(const QString& message);
+  struct PreparedDocument;
   void previewReady(int generation, bool ok, const QString& html, const QString& message, bool cut,
-                    QHash<QString, QImage> covers);
+                    QHash<QString, QImage> covers, QTextDocument* document);
   void stopWorker();
+  // The report's HTML page, made with `options` (on any one thread).
+  Status pageOf(report::ReportDataOptions& options, std::string& page);
 
   app::App& app_;
   std::vector<xmlNode*> selection_;
@@ -99,7 +102,7 @@ class ReportWindow : public QDialog {
   QPushButton* more_;
   QString html_;
   bool filling_ = false;
-  long long previewLimit_ = 1500;
+  long long previewLimit_ = 250;
   long long entries_ = 0;
   bool previewCut_ = false;
   // The worker making the preview, its cancel flag and its result's number
@@ -109,7 +112,8 @@ class ReportWindow : public QDialog {
   std::unique_ptr<WindowQueue> queue_;
   int generation_ = 0;
   bool built_ = true;
-  QHash<QString, QImage> coverPictures_;  // the preview's cover pictures, by stream name
+  QHash<QString, QImage> coverPictures_;
+  QTextDocument* previewDocument_ = nullptr;  // the preview's, the browser's child  // the preview's cover pictures, by stream name
 };
 
 }  // namespace tamber::gui

@@ -167,6 +167,7 @@ class DataWriter {
   }
 
   void category(xmlNode* c) {
+    if (cut_) return;
     catalog::CategoryStatistics stats = doc_.categoryStatistics(c);
     w_->start("category");
     w_->attribute("name", field(c, catalog::kCategoryName));
@@ -204,6 +205,9 @@ class DataWriter {
   }
 
   void item(xmlNode* e) {
+    // A preview ends where its entries do: the discs and folders after that
+    // are not in it either.
+    if (cut_) return;
     int kind = doc_.itemKind(e);
     bool audio = kind == catalog::kKindAudioCd || kind == catalog::kKindCdExtra;
     bool files = kind != catalog::kKindAudioCd;

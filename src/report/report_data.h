@@ -53,8 +53,9 @@ struct ReportDataOptions {
   std::function<Status(int piece, xml::Doc data)> pieces;
   size_t pieceEntries = 4096;
   // A report's beginning (a preview): after this many files and folders
-  // (0: no limit) no more listing entries are read or written, and
-  // `limitReached` (when given) says whether any were left out.
+  // (0: no limit) no more listing entries are read or written, nor the
+  // categories, discs and folders after them, and `limitReached` (when
+  // given) says whether any were left out.
   long long entryLimit = 0;
   bool* limitReached = nullptr;
 };

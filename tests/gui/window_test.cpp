@@ -792,12 +792,13 @@ class WindowTest : public QObject {
     QVERIFY(r->findChild<QLabel*>("previewNotice")->text().contains(QLocale().toString(r->entriesInSelection())));
     // Show more: four times as much.
     long long limit = r->previewLimit();
+    int rows = r->html().count("<tr");
     for (QPushButton* b : r->findChildren<QPushButton*>()) {
       if (b->text() == "Show more") b->click();
     }
     QCOMPARE(r->previewLimit(), 4 * limit);
     QVERIFY(r->waitForPreview());
-    QVERIFY(r->html().contains(">f3999<") || !r->previewCut());
+    QVERIFY2(r->html().count("<tr") > 3 * rows, qPrintable(QString("%1 rows, then %2").arg(rows).arg(r->html().count("<tr"))));
     r->close();
     app.abandon();
   }
