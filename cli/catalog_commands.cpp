@@ -123,6 +123,12 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         n.error(abs.string() + ": no such library file");
         return kExitFailure;
       }
+      // It must open as a library (a FIFO, a device or another file is
+      // refused at once, before anything is read from it).
+      if (auto lib = catalog::Library::open(abs, true); !lib) {
+        n.error(app.inUserLanguage(lib.error(), abs).message);
+        return kExitFailure;
+      }
       app.settings().putText("App-Preference", "DefaultLib", abs.string());
       return kExitOk;
     }, Access::none);

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <optional>
 
 namespace tamber::cli {
 
@@ -38,6 +40,11 @@ Status Output::finish() {
   if (file_) return file_->commit();
   std::cout.flush();
   return std::cout.good() ? Status{} : Status{Error{Errc::io, "standard output could not be written"}};
+}
+
+int sayDamaged(app::Notifier& n, const std::vector<std::string>& damaged) {
+  for (const auto& d : damaged) n.error(d);
+  return damaged.empty() ? kExitOk : kExitFailure;
 }
 
 CancelOnSignals::CancelOnSignals() {
@@ -97,24 +104,73 @@ Status writePictureFile(std::string_view bytes, const std::string& out) {
   return writeFileAtomically(out, *encoded);
 }
 
-std::string escapeForTerminal(std::string_view text) {
+namespace {
+
+// Characters a terminal acts on, or that change how the text around them
+// reads: the C1 controls, the line and paragraph separators, the marks and
+// embeddings that turn text round, and invisible ones that hide a name.
+bool controlling(char32_t c) {
+  return (c >= 0x80 && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F || c == 0x2028 || c == 0x2029 ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
+// The code point of the UTF-8 sequence at `p` (its length in `n`), or
+// nothing when the bytes there are no valid sequence.
+std::optional<char32_t> decodeAt(std::string_view text, size_t p, size_t& n) {
+  auto b = static_cast<unsigned char>(text[p]);
+  n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+  if (n == 1 || b >= 0xF8 || p + n > text.size()) return std::nullopt;
+  char32_t c = b & (0x7F >> n);
+  for (size_t i = 1; i < n; ++i) {
+    auto k = static_cast<unsigned char>(text[p + i]);
+    if ((k & 0xC0) != 0x80) return std::nullopt;
+    c = (c << 6) | (k & 0x3F);
+  }
+  static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < kLeast[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+  return c;
+}
+
+}  // namespace
+
+std::string escapeForTerminal(std::string_view text, bool keepLineBreaks) {
+  static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size());
-  for (char ch : text) {
-    auto b = static_cast<unsigned char>(ch);
-    if (b >= 0x20 && b != 0x7F) {
-      out.push_back(ch);
-    } else if (ch == '\n') {
-      out += "\\n";
-    } else if (ch == '\t') {
-      out += "\\t";
-    } else if (ch == '\r') {
-      out += "\\r";
-    } else {
-      static constexpr char kHex[] = "0123456789abcdef";
+  for (size_t p = 0; p < text.size();) {
+    auto b = static_cast<unsigned char>(text[p]);
+    if (b >= 0x20 && b < 0x7F) {
+      out.push_back(text[p++]);
+    } else if (b == '\n') {
+      out += keepLineBreaks ? "\n" : "\\n", ++p;
+    } else if (b == '\t') {
+      out += "\\t", ++p;
+    } else if (b == '\r') {
+      out += "\\r", ++p;
+    } else if (b < 0x80) {
       out += "\\x";
       out.push_back(kHex[b >> 4]);
       out.push_back(kHex[b & 15]);
+      ++p;
+    } else {
+      size_t n = 1;
+      auto c = decodeAt(text, p, n);
+      if (!c) {
+        // A byte that starts no character (a lone 0x9B is a control on
+        // some terminals).
+        out += "\\x";
+        out.push_back(kHex[b >> 4]);
+        out.push_back(kHex[b & 15]);
+        ++p;
+      } else if (controlling(*c)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(*c));
+        out += code;
+        p += n;
+      } else {
+        out.append(text.substr(p, n));
+        p += n;
+      }
     }
   }
   return out;

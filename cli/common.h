@@ -24,12 +24,20 @@ using app::App;
 using catalog::CatalogDocument;
 using catalog::ItemPath;
 
+// A name as text output prints it: control characters (a newline in a label)
+// escaped as \n, \t, \r or \xHH, so that one entry stays one line; the
+// characters a terminal acts on or that turn text round (C1 controls such as
+// U+009B, U+2028, U+202E ...) as \uXXXX, and bytes that start no character
+// as \xHH. With `keepLineBreaks`, a message's own line breaks stay.
+std::string escapeForTerminal(std::string_view text, bool keepLineBreaks = false);
+
 class ConsoleNotifier final : public app::Notifier {
  public:
   explicit ConsoleNotifier(const bool& yes) : yes_(yes) {}
   // The answers a question offers, in the user's language ("[y/N]").
   void setYesNo(std::string text) { yesNo_ = std::move(text); }
-  void error(const std::string& m) override { std::cerr << "tamber: error: " << m << "\n"; }
+  // Messages may quote what a disc or a server said: escaped as names are.
+  void error(const std::string& m) override { std::cerr << "tamber: error: " << escapeForTerminal(m, true) << "\n"; }
   void info(const std::string& m) override { std::cout << m << "\n"; }
   bool ask(const std::string& q) override {
     if (yes_) return true;
@@ -73,9 +81,6 @@ struct Target {
   bool isItem() const { return item; }
 };
 
-// A name as text output prints it: control characters (a newline in a label)
-// escaped as \n, \t, \r or \xHH, so that one entry stays one line.
-std::string escapeForTerminal(std::string_view text);
 
 // Writes picture bytes to `out` in the encoding its name asks for (".png",
 // ".jpg"), complete or not at all: through an unnamed file put in place.
@@ -112,6 +117,10 @@ class Output {
   std::optional<AtomicFile> file_;
 };
 
+// Names each damaged listing an export or report went past (the output
+// holds the others): kExitFailure when there was one, else kExitOk.
+int sayDamaged(app::Notifier& n, const std::vector<std::string>& damaged);
+
 // The signal that asked a job to stop (SIGINT, SIGTERM), or 0.
 extern std::atomic<int> interrupted;
 
@@ -127,6 +136,7 @@ struct CancelOnSignals {
 // What a command does with the library.
 enum class Access {
   none,    // the library is not opened
+  look,    // the library is not opened, and the command only views other files
   view,    // read-only, shared with other viewers; never changes the file
   change,  // exclusive; refused at once on a library that cannot be written
 };
@@ -148,7 +158,7 @@ int withLibrary(const Globals& g, F&& body, Access access = Access::change) {
   } speaking(app);
   notifier.setYesNo(app.text(app::kTextYesNo));
   if (!app.settings().warning().empty()) std::cerr << "tamber: warning: " << app.settings().warning() << "\n";
-  if (access != Access::none) {
+  if (access == Access::view || access == Access::change) {
     if (Status st = app.openLibrary(g.library, access == Access::view); !st) {
       notifier.error(st.message());
       app.abandon();
@@ -166,8 +176,14 @@ int withLibrary(const Globals& g, F&& body, Access access = Access::change) {
     return rc;
   }
   if (Status st = app.shutdown(); !st) {
-    notifier.error(st.message());
-    rc = kExitFailure;
+    // A viewing command's result stands: settings it could not keep (the
+    // search history in a folder it may not write) are a warning.
+    if (access == Access::view || access == Access::look) {
+      std::cerr << "tamber: warning: " << escapeForTerminal(st.message(), true) << "\n";
+    } else {
+      notifier.error(st.message());
+      rc = kExitFailure;
+    }
   }
   return rc;
 }

@@ -189,17 +189,21 @@ void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   // Runs one request with the client and server the settings and options say.
   auto withClient = [&status, g, c](auto&& body) {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      // Ctrl-C and SIGTERM end a request at its next wait.
+      CancelOnSignals cancelling;
       disc::CddbClient client;
       if (Status st = app::configureCddbClient(app.settings(), {c->server, c->email, c->proxy}, client); !st) {
         n.error(st.message());
         return kExitUsage;
       }
+      client.cancelled = [] { return interrupted.load() != 0; };
       auto site = app::cddbServer(app.settings(), c->server);
       if (!site) {
         n.error(site.message());
         return kExitUsage;
       }
-      return body(app, n, client, *site);
+      int rc = body(app, n, client, *site);
+      return interrupted.load() != 0 ? 128 + interrupted.load() : rc;
     }, Access::none);
   };
   query->callback([withClient, g, c] {

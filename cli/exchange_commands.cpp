@@ -92,7 +92,7 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
                                                        std::to_string(done->pictures)})
                         << "\n";
             }
-            return kExitOk;
+            return sayDamaged(n, done->damaged);
           },
           Access::view);
     });
@@ -179,7 +179,8 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
           return kExitFailure;
         }
         if (Status st = app.library()->save(); !st) {
-          n.error(exchange::kCurrentCannotSave);
+          // The library stays as it was; the cause (a full disk ...) is said.
+          n.error(std::string(exchange::kCurrentCannotSave) + " (" + st.message() + ")");
           return kExitFailure;
         }
         if (!done) {
@@ -230,7 +231,9 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
             auto out = [&](std::string_view bytes) { return output->write(bytes); };
             CancelOnSignals cancel;
             ProgressLine line(*g, "Rows");
-            auto rows = app::exportCsv(*app.library(), selection, out, [&](long long r) { return line(r, -1); });
+            std::vector<std::string> damaged;
+            auto rows = app::exportCsv(*app.library(), selection, out, [&](long long r) { return line(r, -1); },
+                                       &damaged);
             line.clear();
             if (interrupted.load() != 0) return 128 + interrupted.load();
             Status st = rows ? output->finish() : Status{rows.error()};
@@ -241,7 +244,7 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
             if (output->toFile() && !g->quiet) {
               std::cerr << say(app::kTextExportedCsv, {a->output, std::to_string(*rows)}) << "\n";
             }
-            return kExitOk;
+            return sayDamaged(n, damaged);
           },
           Access::view);
     });

@@ -1,6 +1,11 @@
 // tamber find: the search over the library's discs, folders and listings.
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <cstdio>
 #include <ctime>
@@ -10,7 +15,9 @@
 
 #include "browse.h"
 #include "common.h"
+#include "app/presentation.h"
 #include "platform/json.h"
+#include "platform/text.h"
 #include "search/search.h"
 
 namespace tamber::cli {
@@ -75,42 +82,77 @@ const char* kindName(search::SearchHit::Kind k) {
   return "file";
 }
 
+std::string trim(const std::string& text) {
+  size_t b = text.find_first_not_of(" \t\r\n"), e = text.find_last_not_of(" \t\r\n");
+  return b == std::string::npos ? std::string() : text.substr(b, e - b + 1);
+}
+
+// Whether output goes in colour: --color, NO_COLOR, and whether standard
+// output is a terminal.
+bool colourOn(const std::string& choice) {
+  if (choice == "always") return true;
+  if (choice == "never") return false;
+  const char* no = std::getenv("NO_COLOR");
+  return (!no || !*no) && isatty(STDOUT_FILENO);
+}
+
+// A hit's kind as --type names it.
+const char* typeName(search::SearchHit::Kind k) {
+  switch (k) {
+    case search::SearchHit::Kind::file: return "file";
+    case search::SearchHit::Kind::folder: return "folder";
+    case search::SearchHit::Kind::discField: return "disc";
+    case search::SearchHit::Kind::archiveMember: return "archive-member";
+  }
+  return "file";
+}
+
 }  // namespace
 
 void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
   struct Args {
-    std::string text, from, to, kinds, scope;
-    bool caseSensitive = false, whole = false, noArchives = false, count = false;
+    std::string text, from, to, kinds, scope, color = "auto";
+    bool caseSensitive = false, whole = false, noArchives = false, count = false, print0 = false,
+         fullPath = false;
     std::optional<int> minKb, maxKb;
     int jobs = 5;
     bool regex = false;
-    std::vector<std::string> in;
+    std::vector<std::string> in, types;
   };
   auto a = std::make_shared<Args>();
   auto* find = cli.add_subcommand("find", "Find files, folders and discs by name or recorded text");
   find->add_option("TEXT", a->text,
-                   "What to find: found anywhere in a text unless it starts with * or ?; "
-                   "* any run, ? one character, [a-c] a set");
-  find->add_flag("--case", a->caseSensitive, "Letter case counts");
-  find->add_flag("--whole", a->whole, "The whole text must equal TEXT");
+                   "What to find: a plain text is found anywhere in a name; a text with wildcards "
+                   "(* any run, ? one character, [a-c] a set) must match the whole name, as a shell's glob does")
+      ->required();
+  find->add_flag("-s,--case", a->caseSensitive, "Letter case counts");
+  find->add_flag("-w,--whole", a->whole, "The whole name must equal TEXT (no wildcards)");
+  find->add_flag("-e,--regex", a->regex, "TEXT is a regular expression (PCRE2) instead of a wildcard pattern");
+  find->add_flag("-p,--full-path", a->fullPath,
+                 "Compare TEXT with the whole path (category/disc/folders/name), not the name alone");
   find->add_flag("--no-archives", a->noArchives, "Leave archive contents out");
+  find->add_option("--type", a->types, "Only hits of this type: file, folder, archive-member or disc (repeatable)")
+      ->check(CLI::IsMember({"file", "folder", "archive-member", "disc"}))
+      ->take_all();
   find->add_option("--from", a->from, "Modified on or after: YYYY-MM-DD or \"YYYY-MM-DD HH:MM\"");
   find->add_option("--to", a->to, "Modified on or before: YYYY-MM-DD or \"YYYY-MM-DD HH:MM\"");
   find->add_option("--min-kb", a->minKb, "At least this many KB (1024 bytes)")->check(CLI::Range(0, INT_MAX));
-  find->add_option("--max-kb", a->maxKb, "At most this many KB")->check(CLI::Range(0, INT_MAX));
+  find->add_option("--max-kb", a->maxKb, "At most this many KB (0: empty files only)")->check(CLI::Range(0, INT_MAX));
   find->add_option("--kinds", a->kinds,
-                   "Texts compared, joined by commas: names, tracks, pictures, tags, documents "
-                   "(default: as saved, first all)");
-  find->add_option("--scope", a->scope, "Only below this category, disc or folder");
+                   "Texts compared, joined by commas: names, tracks, pictures, tags, documents (default: all)");
+  find->add_option("--scope", a->scope, "Only below this category, disc or folder, or a folder inside a disc");
   find->add_option("--in", a->in,
-                   "Search this library file instead (repeat for several); each is opened read-only "
-                   "and shared, one in use by a writer is skipped with a warning");
-  find->add_flag("--regex", a->regex, "TEXT is a regular expression (PCRE2) instead of a wildcard pattern");
-  find->add_flag("--count", a->count, "Print only the number of hits");
+                   "Search this library file instead (repeat for several); each is opened in turn, read-only "
+                   "and shared; one that cannot be searched is named, and the exit status is 2")
+      ->take_last();
+  find->add_flag("-c,--count", a->count, "Print only the number of hits");
+  find->add_flag("-0,--print0", a->print0, "End each hit with a NUL byte instead of a line break (names as they are)");
+  find->add_option("--color", a->color, "Colour: auto (on a terminal, unless NO_COLOR is set), always or never")
+      ->check(CLI::IsMember({"auto", "always", "never"}));
   find->add_option("--jobs", a->jobs, "Worker threads (default 5)")->check(CLI::Range(1, 64));
   find->callback([&status, g, a] {
-    // No hit is exit status 1, yet the switches and the history are kept as
-    // for any search: the body succeeds and says the status here.
+    // No hit is exit status 1 (as for grep), an incomplete search 2; the
+    // search history is kept whichever.
     int found = kExitOk;
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       search::SearchCriteria c;
@@ -120,11 +162,18 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
         n.error("find needs a text to look for");
         return kExitUsage;
       }
-      auto saved = search::loadSwitches(app.settings());
+      // A text with wildcards is a glob: it matches the whole name.
+      std::string typed = trim(a->text);
+      if (!a->regex && !a->whole && typed.find_first_of("*?[") != std::string::npos) {
+        c.pattern = typed;
+        c.anchored = true;
+      }
+      // The documented defaults, whatever the find dialog last kept.
       c.caseSensitive = a->caseSensitive;
       c.wholeText = a->whole;
       c.searchArchives = !a->noArchives;
-      c.kinds = saved.kinds ? saved.kinds : search::kAllKinds;
+      c.kinds = search::kAllKinds;
+      c.fullPath = a->fullPath;
       if (!a->kinds.empty()) {
         auto k = parseKinds(a->kinds);
         if (!k || *k == 0) {
@@ -148,6 +197,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
         c.useSizeRange = true;
         c.minSizeKB = a->minKb.value_or(0);
         c.maxSizeKB = a->maxKb.value_or(0);
+        c.maxGiven = a->maxKb.has_value();
       }
       if (c.regex) {
         search::Matcher check(c.pattern, c.caseSensitive, c.wholeText, true);
@@ -156,115 +206,153 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
           return kExitUsage;
         }
       }
-      // The libraries searched: those given with --in, else the library.
-      struct Target {
-        std::string shown;  // as the user named it
-        catalog::Library* library = nullptr;
-        std::unique_ptr<catalog::Library> owned;
-      };
-      std::vector<Target> targets;
+      std::vector<std::string> libraries;
       if (a->in.empty()) {
-        targets.push_back({app.library()->path().string(), app.library(), nullptr});
+        libraries.push_back(app.library()->path().string());
       } else {
-        for (const auto& path : a->in) {
-          auto lib = catalog::Library::open(path, true);
+        libraries = a->in;
+      }
+      // Only the text goes into the history; the switches are the dialog's.
+      if (app.settings().savable()) search::addToHistory(app.settings(), a->text);
+
+      const bool colour = !a->print0 && !g->json && colourOn(a->color);
+      const char* itemColour = colour ? "\033[1;34m" : "";
+      const char* fieldColour = colour ? "\033[33m" : "";
+      const char* plain = colour ? "\033[0m" : "";
+      const bool several = !a->in.empty();
+      long long hits = 0;
+      bool incomplete = false, searched = false;
+      std::string out;
+      auto lastFlush = std::chrono::steady_clock::now();
+      bool flushedOnce = false;
+      // Rows go out as each item's hits come, in their final order: the
+      // first at once, then at most every tenth of a second; a pipe that
+      // closes ends the search.
+      auto write = [&](bool force) {
+        auto now = std::chrono::steady_clock::now();
+        if (!force && flushedOnce && out.size() < (1u << 16) && now - lastFlush < std::chrono::milliseconds(100)) {
+          return true;
+        }
+        if (!out.empty()) {
+          if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) return false;
+          out.clear();
+        }
+        if (std::fflush(stdout) != 0) return false;
+        lastFlush = now;
+        flushedOnce = true;
+        return true;
+      };
+      for (const auto& shown : libraries) {
+        // Opened one at a time, so that a thousand libraries need no more
+        // than one file at once.
+        std::unique_ptr<catalog::Library> owned;
+        catalog::Library* library = app.library();
+        if (several) {
+          auto lib = catalog::Library::open(shown, true);
           if (!lib) {
-            std::cerr << "tamber: warning: " << app.inUserLanguage(lib.error(), path).message
-                      << "; not searched\n";
+            n.error(app.inUserLanguage(lib.error(), shown).message + "; not searched");
+            incomplete = true;
             continue;
           }
-          Target t{path, nullptr, std::move(lib.value())};
-          t.library = t.owned.get();
-          targets.push_back(std::move(t));
+          owned = std::move(lib.value());
+          library = owned.get();
         }
-        if (targets.empty()) {
-          n.error("no library could be searched");
-          return kExitFailure;
-        }
-      }
-      // The switches and the text are kept as the find dialog keeps them.
-      search::SearchSwitches sw;
-      sw.useDateRange = c.useDateRange;
-      sw.useSizeRange = c.useSizeRange;
-      sw.minGiven = a->minKb.has_value();
-      sw.maxGiven = a->maxKb.has_value();
-      sw.caseSensitive = c.caseSensitive;
-      sw.searchArchives = c.searchArchives;
-      sw.wholeText = c.wholeText;
-      sw.kinds = c.kinds;
-      if (app.settings().savable()) {
-        search::saveSwitches(app.settings(), sw);
-        search::addToHistory(app.settings(), a->text);
-      }
-      size_t hits = 0, searched = 0;
-      std::string out;
-      for (auto& t : targets) {
         search::SearchCriteria here = c;
+        std::string within;  // a folder inside the scope's item, "\"-joined as the hits' paths
         if (!a->scope.empty()) {
-          auto r = resolve(t.library->catalog(), a->scope, Prefer::item);
+          std::vector<std::string> rest;
+          auto r = resolve(library->catalog(), a->scope, Prefer::item, &rest);
           if (!r) {
-            if (targets.size() == 1) {
+            if (!several) {
               n.error(r.message());
               return kExitFailure;
             }
-            std::cerr << "tamber: warning: " << t.shown << ": " << r.message() << "; not searched\n";
+            n.error(shown + ": " + r.message() + "; not searched");
+            incomplete = true;
             continue;
           }
           here.scope = r->category;
           if (r->isItem()) here.scope.push_back(r->number);
+          for (const auto& step : rest) within += (within.empty() ? "" : "\\") + step;
         }
-        auto r = search::runSearch(*t.library, here, a->jobs);
+        std::error_code ec;
+        std::string libraryPath = std::filesystem::absolute(library->path(), ec).string();
+        std::string label = several ? shown : "";
+        search::SearchOptions options;
+        options.workers = a->jobs;
+        options.ordered = [&](const search::SearchItem& item, std::vector<search::SearchHit>& list) {
+          for (const auto& h : list) {
+            if (!within.empty() && h.path != within && h.path.compare(0, within.size() + 1, within + "\\") != 0) {
+              continue;
+            }
+            if (!a->types.empty() &&
+                std::find(a->types.begin(), a->types.end(), typeName(h.kind)) == a->types.end()) {
+              continue;
+            }
+            ++hits;
+            if (a->count || g->quiet) continue;
+            bool disc = h.kind == search::SearchHit::Kind::discField;
+            std::string field = app::fieldName(h.field, disc);
+            std::string where = item.path + (h.path.empty() ? "" : "/" + slashed(h.path));
+            if (g->json) {
+              out += "{\"library\":" + jsonString(libraryPath) + ",\"item\":" + jsonString(item.path) +
+                     ",\"itemNumber\":" + std::to_string(item.itemNumber) + ",\"path\":" +
+                     jsonString(slashed(h.path)) + ",\"field\":" + jsonString(field) + ",\"fieldCode\":" +
+                     jsonString(h.field) + ",\"text\":" + jsonString(h.text) + ",\"size\":" +
+                     (h.hasSize ? std::to_string(h.size) : "null") + ",\"modified\":" + isoTimeJson(h.modified) +
+                     ",\"kind\":" + jsonString(kindName(h.kind)) + ",\"part\":" + std::to_string(h.part) + "}\n";
+            } else if (a->print0) {
+              // Names as they are: a NUL ends them, nothing else can.
+              out += (label.empty() ? "" : label + ": ") + where;
+              out.push_back('\0');
+            } else {
+              out += (label.empty() ? "" : escapeForTerminal(label) + ": ") + itemColour +
+                     escapeForTerminal(item.path) + plain +
+                     (h.path.empty() ? "" : "/" + escapeForTerminal(slashed(h.path)));
+              bool named = h.field == "c" || (disc && h.field == catalog::nameCode(catalog::kLabel));
+              if (!named) out += std::string("  ") + fieldColour + "(" + field + ": " + escapeForTerminal(h.text) + ")" + plain;
+              out += "\n";
+            }
+          }
+          return write(false);
+        };
+        auto r = search::runSearch(*library, here, options);
         if (!r) {
-          n.error(t.shown + ": " + r.message());
+          n.error(shown + ": " + r.message());
           return kExitFailure;
         }
-        ++searched;
-        for (const auto& d : r->damaged) std::cerr << "tamber: warning: " << d << "\n";
-        hits += r->hits.size();
-        if (a->count) continue;
-        if (g->json) {
-          std::error_code ec;
-          std::string library = std::filesystem::absolute(t.library->path(), ec).string();
-          for (const auto& h : r->hits) {
-            const auto& item = r->items[h.item];
-            out += "{\"library\":" + jsonString(library) + ",\"item\":" + jsonString(item.path) +
-                   ",\"itemNumber\":" + std::to_string(item.itemNumber) + ",\"path\":" +
-                   jsonString(slashed(h.path)) + ",\"field\":" + jsonString(h.field) + ",\"text\":" +
-                   jsonString(h.text) + ",\"size\":" + (h.hasSize ? std::to_string(h.size) : "null") +
-                   ",\"modified\":" + isoTimeJson(h.modified) + ",\"kind\":" + jsonString(kindName(h.kind)) +
-                   ",\"part\":" + std::to_string(h.part) + "}\n";
-          }
-        } else {
-          // Several libraries: each row says its library first.
-          std::string label = a->in.empty() ? "" : escapeForTerminal(t.shown) + ": ";
-          for (const auto& h : r->hits) {
-            const auto& item = r->items[h.item];
-            std::string where = item.path + (h.path.empty() ? "" : "/" + slashed(h.path));
-            out += label + escapeForTerminal(where);
-            if (h.field != "c") out += "  (" + h.field + ": " + escapeForTerminal(h.text) + ")";
-            out += "\n";
-          }
+        if (!write(true)) return kExitFailure;  // the pipe closed
+        searched = true;
+        for (const auto& d : r->damaged) {
+          n.error(d);
+          incomplete = true;
         }
-        std::cout << out;
-        out.clear();
+        if (r->undecided > 0) {
+          n.error(std::to_string(r->undecided) +
+                  " names could not be decided by the regular expression in the time one may take (counted as "
+                  "no match); the first: " + r->firstUndecided +
+                  (r->gaveUpEarly ? "; the search stopped there" : ""));
+          incomplete = true;
+        }
+        if (!r->handedOverWhole && !r->gaveUpEarly) return kExitFailure;  // the pipe closed
       }
-      if (searched == 0) {
+      if (!searched && !a->scope.empty() && several) {
         n.error("--scope " + a->scope + " is in none of the libraries");
         return kExitFailure;
       }
-      if (a->count) {
-        std::cout << (g->json ? "{\"hits\":" + std::to_string(hits) + "}\n" : std::to_string(hits) + "\n");
-      } else if (!g->json && !g->quiet) {
+      if (a->count && !g->quiet) {
+        std::printf("%s", g->json ? ("{\"hits\":" + std::to_string(hits) + "}\n").c_str()
+                                  : (std::to_string(hits) + "\n").c_str());
+      } else if (!g->json && !g->quiet && !a->print0) {
         // The status line of the search, on standard error so that the rows
         // stay data: " 3 hit(s) for ["*report"]".
-        char line[64];
-        std::snprintf(line, sizeof line, " %zu ", hits);
-        std::cout.flush();
-        std::cerr << line << app.text(app::kTextHitsFor) << " [\"" << escapeForTerminal(c.pattern) << "\"]\n";
+        std::fflush(stdout);
+        std::cerr << " " << hits << " " << app.text(app::kTextHitsFor) << " [\"" << escapeForTerminal(c.pattern)
+                  << "\"]\n";
       }
-      found = hits == 0 ? kExitFailure : kExitOk;
+      found = incomplete ? kExitUsage : hits == 0 ? kExitFailure : kExitOk;
       return kExitOk;
-    }, a->in.empty() ? Access::view : Access::none);
+    }, a->in.empty() ? Access::view : Access::look);
     if (status == kExitOk) status = found;
   });
 }

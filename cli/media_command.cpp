@@ -1,9 +1,12 @@
 // tamber media FILE...: what the extractors find in files.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -275,9 +278,23 @@ bool describeDocument(scan::Extractors& x, const std::string& file, bool asJson)
   return true;
 }
 
+// Why a file cannot be described: empty when it is a regular file this
+// process may read. A FIFO, a device or a folder is never opened (a FIFO
+// would hold the program until someone writes to it).
+std::string whyUnreadable(const std::string& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "it is a folder";
+  if (S_ISFIFO(st.st_mode)) return "it is a FIFO, not a regular file";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "it is a device, not a regular file";
+  if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+  if (::access(file.c_str(), R_OK) != 0) return std::strerror(errno);
+  return {};
+}
+
 int describe(const std::string& file, bool asJson, scan::Extractors& x, const std::string& thumbnailOut) {
-  if (::access(file.c_str(), R_OK) != 0 || std::filesystem::is_directory(file)) {
-    std::cerr << "tamber: error: " << say(app::kTextCannotBeRead, {file}) << "\n";
+  if (std::string why = whyUnreadable(file); !why.empty()) {
+    std::cerr << "tamber: error: " << say(app::kTextCannotBeRead, {file}) << " (" << why << ")\n";
     return kExitFailure;
   }
   if (isPicture(file) && describePicture(file, asJson, thumbnailOut)) return kExitOk;

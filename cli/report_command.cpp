@@ -152,6 +152,8 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
             }
             ~ClearLine() { done(); }
           } clear{terminal};
+          std::vector<std::string> damaged;
+          options.damaged = &damaged;
           if (a->format == "rtf") {
             auto data = report::buildReportData(*app.library(), selection, options);
             clear.done();
@@ -164,7 +166,7 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
               return kExitFailure;
             }
             if (!g->quiet) std::cerr << "Report written to " << a->output << "\n";
-            return kExitOk;
+            return sayDamaged(n, damaged);
           }
           // HTML and XML are written as they are made: to a new file put in
           // place when complete, or to standard output.
@@ -174,35 +176,40 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
             return kExitFailure;
           }
           auto out = [&](std::string_view bytes) { return output->write(bytes); };
+          std::vector<std::filesystem::path> madePictures;
           Status st;
           if (a->format == "xml") {
             st = report::writeReportData(*app.library(), selection, options, out);
           } else {
             auto build = [&](const report::PieceHandler* pieces) {
               options.pieces = pieces ? *pieces : report::PieceHandler();
+              options.fileItemsSort = pieces ? r.fileItemsSort() : std::vector<report::ReportDataOptions::SortKey>{};
               return report::buildReportData(*app.library(), selection, options);
             };
             auto page = [&](std::string html) -> Result<std::string> {
               clear.done();
               if (!output->toFile()) return html;
-              return report::writeCoverPictures(std::move(html), a->output,
-                                                [&app](const std::string& stream) -> Result<std::string> {
-                                                  auto s = app.library()->file().root().openStream(stream);
-                                                  if (!s) return s.error();
-                                                  return s->readAll();
-                                                });
+              return report::writeCoverPictures(
+                  std::move(html), a->output,
+                  [&app](const std::string& stream) -> Result<std::string> {
+                    auto s = app.library()->file().root().openStream(stream);
+                    if (!s) return s.error();
+                    return s->readAll();
+                  },
+                  &madePictures);
             };
             st = r.writeHtml(build, page, out);
           }
           clear.done();
           if (st) st = output->finish();
           if (!st) {
+            // A page that could not be written leaves no pictures behind.
+            report::removeMade(madePictures);
             n.error((a->output.empty() ? "" : a->output + ": ") + st.message());
             return kExitFailure;
           }
-          if (a->output.empty()) return kExitOk;
-          if (!g->quiet) std::cerr << "Report written to " << a->output << "\n";
-          return kExitOk;
+          if (!a->output.empty() && !g->quiet) std::cerr << "Report written to " << a->output << "\n";
+          return sayDamaged(n, damaged);
         },
         Access::view);
   });

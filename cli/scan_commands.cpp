@@ -256,6 +256,7 @@ int lookUpDisc(App& app, app::Notifier& n, const Args& d, const disc::DriveRecor
     n.error(st.message());
     return kExitUsage;
   }
+  client.cancelled = [] { return interrupted.load() != 0; };
   auto site = app::cddbServer(app.settings(), d.server);
   if (!site) {
     n.error(site.message());
@@ -265,6 +266,7 @@ int lookUpDisc(App& app, app::Notifier& n, const Args& d, const disc::DriveRecor
   if (!disc::computeDiscIdentity(r.toc, id)) return kExitOk;
   std::vector<disc::CddbMatch> matches;
   if (!client.query(*site, id, matches)) {
+    if (interrupted.load() != 0) return 128 + interrupted.load();
     if (client.lastError() != 0 || client.status() == 0) {
       std::cerr << "tamber: warning: " << app.text(app::kTextCddbFailed) << " " << client.errorText() << "\n";
     } else {

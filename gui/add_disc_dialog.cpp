@@ -293,13 +293,19 @@ bool AddDiscDialog::lookUp(const std::function<int(const QStringList& matches)>&
   std::vector<disc::CddbMatch> matches;
   bool found = false;
   QString failure;
-  (void)runInBackground(this, text(app_, kLookUp), text(app_, kCancel), [&](const StepFunction&) -> Status {
+  bool stopped = false;
+  (void)runInBackground(this, text(app_, kLookUp), text(app_, kCancel), [&](const StepFunction& step) -> Status {
+    // Cancel ends the request at its next wait.
+    client.cancelled = [&step] { return !step(0, 0); };
     found = client.query(*site, id, matches);
-    if (!found && (client.lastError() != 0 || client.status() == 0)) {
+    client.cancelled = nullptr;
+    stopped = client.lastError() == disc::kCddbCancelled;
+    if (!found && !stopped && (client.lastError() != 0 || client.status() == 0)) {
       failure = qs(app_.text(app::kTextCddbFailed) + " " + client.errorText());
     }
     return {};
   });
+  if (stopped) return false;  // a cancel is silent
   if (!failure.isEmpty()) {
     say(failure, true);
     return false;
@@ -326,11 +332,14 @@ bool AddDiscDialog::lookUp(const std::function<int(const QStringList& matches)>&
   }
   disc::DiscEntry entry;
   bool read = false;
-  (void)runInBackground(this, text(app_, kLookUp), text(app_, kCancel), [&](const StepFunction&) -> Status {
+  (void)runInBackground(this, text(app_, kLookUp), text(app_, kCancel), [&](const StepFunction& step) -> Status {
+    client.cancelled = [&step] { return !step(0, 0); };
     read = client.read(*site, matches[static_cast<size_t>(chosen)].category,
                        matches[static_cast<size_t>(chosen)].discId, entry);
+    client.cancelled = nullptr;
     return {};
   });
+  if (!read && client.lastError() == disc::kCddbCancelled) return false;
   if (!read) {
     say(qs(app_.text(app::kTextCddbFailed) + " " + client.errorText()), true);
     return false;

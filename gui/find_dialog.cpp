@@ -231,6 +231,7 @@ bool FindDialog::start() {
     c.useSizeRange = true;
     c.minSizeKB = minGiven_->isChecked() ? min_->value() : 0;
     c.maxSizeKB = maxGiven_->isChecked() ? max_->value() : 0;
+    c.maxGiven = maxGiven_->isChecked();
   }
   if (c.regex) {
     search::Matcher check(c.pattern, c.caseSensitive, c.wholeText, true);

@@ -275,6 +275,14 @@ void MainWindow::markModified() {
 
 void MainWindow::error(const QString& message) { QMessageBox::warning(this, "Tamber+", message); }
 
+bool MainWindow::sayDamaged(const std::vector<std::string>& damaged) {
+  if (damaged.empty()) return true;
+  QStringList lines;
+  for (const auto& d : damaged) lines << shown(d, 300);
+  error(lines.join('\n'));
+  return false;
+}
+
 void MainWindow::chooseLibrary() {
   QString f = QFileDialog::getOpenFileName(this, text(app_, kOpenLibrary).remove('&'), libraryFolder(),
                                            text(app_, kLibraryFiles) + ";;" + text(app_, kAllFiles) + " (*)");
@@ -333,7 +341,7 @@ bool MainWindow::exportXmlTo(const QString& path) {
   }
   statusBar()->showMessage(
       text(app_, app::kTextExportedXml, {path, QString::number(done->items), QString::number(done->pictures)}));
-  return true;
+  return sayDamaged(done->damaged);
 }
 
 bool MainWindow::exportLibraryTo(const QString& path) {
@@ -415,12 +423,13 @@ bool MainWindow::exportCsvTo(const QString& path) {
   if (!n) n = app_.library()->catalog().root();
   beforeChange();
   long long rows = 0;
+  std::vector<std::string> damaged;
   Status st = runInBackground(this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
     auto file = AtomicFile::begin(ss(path));
     if (!file) return Status(file.error());
     auto r = app::exportCsv(
         *app_.library(), {n}, [&](std::string_view bytes) { return file->write(bytes); },
-        [&](long long r) { return step(r, 0); });
+        [&](long long r) { return step(r, 0); }, &damaged);
     if (!r) return Status(r.error());
     rows = *r;
     return file->commit();
@@ -430,7 +439,7 @@ bool MainWindow::exportCsvTo(const QString& path) {
     return false;
   }
   statusBar()->showMessage(text(app_, app::kTextExportedCsv, {path, QString::number(rows)}));
-  return true;
+  return sayDamaged(damaged);
 }
 
 // --------------------------------------------------------------- showing

@@ -178,6 +178,9 @@ class MainWindow : public QMainWindow {
   void fillRecent();
   void setBusy(bool busy);
   void error(const QString& message);
+  // Names the damaged listings an export went past (it holds the others);
+  // whether there were none.
+  bool sayDamaged(const std::vector<std::string>& damaged);
   QAbstractItemView* currentView() const;
   // Edits.
   void renameSelected();

@@ -517,6 +517,7 @@ Status ReportWindow::pageOf(report::ReportDataOptions& options, std::string& pag
   return reporter_->writeHtml(
       [&](const report::PieceHandler* pieces) {
         options.pieces = pieces ? *pieces : report::PieceHandler();
+              options.fileItemsSort = pieces ? reporter_->fileItemsSort() : std::vector<report::ReportDataOptions::SortKey>{};
         return report::buildReportData(*app_.library(), selection_, options);
       },
       [](std::string html) -> Result<std::string> { return html; },
@@ -580,6 +581,8 @@ bool ReportWindow::saveAs(const QString& path) {
   QString suffix = QFileInfo(path).suffix().toLower();
   std::filesystem::path target = ss(path);
   report::ReportDataOptions options = dataOptions();
+  std::vector<std::string> damaged;
+  options.damaged = &damaged;
   Status st;
   if (suffix == "pdf") {
     // The preview's page laid out on A4 by Qt's PDF writer, written to a
@@ -604,6 +607,7 @@ bool ReportWindow::saveAs(const QString& path) {
       return reporter_->rtf(data->get(), target);
     });
   } else {
+    std::vector<std::filesystem::path> madePictures;
     auto begun = AtomicFile::begin(target);
     if (!begun) {
       st = begun.error();
@@ -614,23 +618,34 @@ bool ReportWindow::saveAs(const QString& path) {
         return reporter_->writeHtml(
             [&](const report::PieceHandler* pieces) {
               options.pieces = pieces ? *pieces : report::PieceHandler();
+              options.fileItemsSort = pieces ? reporter_->fileItemsSort() : std::vector<report::ReportDataOptions::SortKey>{};
               return report::buildReportData(*app_.library(), selection_, options);
             },
             [&](std::string html) {
               return report::writeCoverPictures(
-                  std::move(html), target, [this](const std::string& stream) -> Result<std::string> {
+                  std::move(html), target,
+                  [this](const std::string& stream) -> Result<std::string> {
                     auto s = app_.library()->file().root().openStream(stream);
                     if (!s) return s.error();
                     return s->readAll();
-                  });
+                  },
+                  &madePictures);
             },
             out);
       });
       if (st) st = begun->commit();
+      if (!st) report::removeMade(madePictures);
     }
   }
   if (!st) {
     error(path + ": " + qs(st.message()));
+    return false;
+  }
+  // Saved with the other listings; the damaged ones are named.
+  if (!damaged.empty()) {
+    QStringList lines;
+    for (const auto& d : damaged) lines << shown(d, 300);
+    error(lines.join('\n'));
     return false;
   }
   return true;

@@ -59,7 +59,7 @@ std::string csvField(std::string_view raw) {
   // A spreadsheet runs a cell that starts like a formula; a name read from
   // a disc is no formula, so such a cell starts with an apostrophe.
   std::string guarded;
-  if (!raw.empty() && (raw.front() == '=' || raw.front() == '@' ||
+  if (!raw.empty() && (raw.front() == '=' || raw.front() == '@' || raw.front() == '\t' || raw.front() == '\r' ||
                        ((raw.front() == '+' || raw.front() == '-') &&
                         raw.find_first_not_of("0123456789.", 1) != std::string_view::npos))) {
     guarded = "'" + std::string(raw);
@@ -79,8 +79,9 @@ std::string csvField(std::string_view raw) {
 
 Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode*>& selection,
                             const std::function<Status(std::string_view)>& out,
-                            const std::function<bool(long long rows)>& progress) {
+                            const std::function<bool(long long rows)>& progress, std::vector<std::string>* damaged) {
   CatalogDocument& doc = library.catalog();
+  CatalogDocument::NumberCounts counts(doc);
   static const std::map<std::string, size_t> columnOf = [] {
     std::map<std::string, size_t> m;
     for (size_t i = 0; i < std::size(kPropertyColumns); ++i) m[kPropertyColumns[i]] = kFixedColumns + i;
@@ -127,7 +128,14 @@ Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode
     v.stop = [&] { return stopped || !failure; };
     Status walked = scan::walkListing(
         scan::streamListing(library.file().root(), doc.parentPath(item), CatalogDocument::numberOf(item)), v);
-    if (!walked && failure && walked.error().code != Errc::not_found) failure = walked;
+    if (!walked && failure && walked.error().code != Errc::not_found) {
+      // The rows read of it stay; the others items are written all the same.
+      if (!damaged) {
+        failure = walked;
+      } else {
+        damaged->push_back(doc.namePath(item) + ": " + walked.message());
+      }
+    }
   };
   // The path of names from the top-level category down.
   auto pathText = [&](const xmlNode* n) {

@@ -21,15 +21,19 @@ const std::vector<std::string>& csvColumns();
 
 // One field: quoted when it holds a comma, a quote, a line break or blank
 // space at either end, quotes doubled; a text a spreadsheet would take for
-// a formula ("=...", "@...", "+x", "-x") gets an apostrophe in front.
+// a formula ("=...", "@...", "+x", "-x", or one starting with a tab or a
+// carriage return) gets an apostrophe in front.
 std::string csvField(std::string_view text);
 
 // Writes the header and a row per entry of every disc and folder of
 // `selection` (categories stand for everything below them) to `out`, entry
 // by entry. `progress(rows)` is told every so many rows; false stops.
-// Returns the rows written.
+// Returns the rows written. A listing that cannot be read whole fails the
+// export, unless `damaged` is given: then it is named there ("ITEM: what is
+// wrong"), the rows read of it stay and the other items are written.
 Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode*>& selection,
                             const std::function<Status(std::string_view)>& out,
-                            const std::function<bool(long long rows)>& progress = {});
+                            const std::function<bool(long long rows)>& progress = {},
+                            std::vector<std::string>* damaged = nullptr);
 
 }  // namespace tamber::app

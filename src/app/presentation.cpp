@@ -221,6 +221,19 @@ std::string withCommas(uint64_t v) {
   return s;
 }
 
+std::string fieldName(std::string_view code, bool discField) {
+  if (discField) {
+    for (const auto& [name, field] : itemFields()) {
+      if (code == catalog::nameCode(field)) return name;
+    }
+    return std::string(code);
+  }
+  if (code == "c") return "name";
+  if (code == "e3") return "path";
+  auto it = properties().find(code);
+  return it == properties().end() ? std::string(code) : it->second.key;
+}
+
 const std::vector<std::pair<const char*, int>>& itemFields() {
   static const std::vector<std::pair<const char*, int>> f{
       {"label", catalog::kLabel},          {"originalName", catalog::kOriginalName},

@@ -31,6 +31,11 @@ std::string kindJson(const App& app, int kind);
 std::vector<std::pair<std::string, std::string>> propertiesText(
     const std::vector<std::pair<std::string, std::string>>& fields);
 std::string propertiesJson(const std::vector<std::pair<std::string, std::string>>& fields);
+// The name a recorded field is shown under: a file's as `media --json` and
+// `ls -l` name it ("artist" for "s", "name" for "c", "path" for a part's
+// "e3"), a disc's or folder's own (`discField`) as `show` names it
+// ("artist", "location"); the code itself for one without a name.
+std::string fieldName(std::string_view code, bool discField);
 
 // A job's time as "HH:MM:SS".
 std::string elapsedText(std::chrono::steady_clock::duration d);

@@ -208,6 +208,15 @@ Status CatalogDocument::save(storage::CompoundFile& file, const std::string& str
   return {};
 }
 
+std::string CatalogDocument::namePath(const xmlNode* element) const {
+  std::string out;
+  for (const xmlNode* n = element; n && n != root(); n = n->parent) {
+    std::string name = field(n, isItem(n) ? kLabel : kCategoryName);
+    out = out.empty() ? name : name + "/" + out;
+  }
+  return out;
+}
+
 bool CatalogDocument::isCategory(const xmlNode* n) { return named(n, kB); }
 bool CatalogDocument::isItem(const xmlNode* n) { return named(n, kE); }
 
@@ -254,11 +263,29 @@ bool CatalogDocument::hasOwnNumber(const xmlNode* element) const {
   for (const xmlNode* n = element; n && n != root(); n = n->parent) {
     long long number = rawNumber(n);
     if (number < 1 || number > 65535) return false;
+    if (numberCounts_) {
+      auto [at, made] = numberCounts_->try_emplace(n->parent);
+      if (made) {
+        for (const xmlNode* s = n->parent ? n->parent->children : nullptr; s; s = s->next) {
+          if (named(s, kB) || named(s, kE)) ++at->second[rawNumber(s)];
+        }
+      }
+      if (at->second[number] > 1) return false;
+      continue;
+    }
     for (const xmlNode* s = n->parent ? n->parent->children : nullptr; s; s = s->next) {
       if (s != n && (named(s, kB) || named(s, kE)) && rawNumber(s) == number) return false;
     }
   }
   return true;
+}
+
+CatalogDocument::NumberCounts::NumberCounts(const CatalogDocument& doc) : doc_(doc), outer_(!doc.numberCounts_) {
+  if (outer_) doc_.numberCounts_ = std::make_unique<std::unordered_map<const xmlNode*, std::unordered_map<long long, int>>>();
+}
+
+CatalogDocument::NumberCounts::~NumberCounts() {
+  if (outer_) doc_.numberCounts_.reset();
 }
 
 xmlNode* CatalogDocument::childByNumber(xmlNode* parent, uint16_t number) const {

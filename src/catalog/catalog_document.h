@@ -15,7 +15,9 @@
 #include <libxml/tree.h>
 
 #include <optional>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
@@ -68,6 +70,9 @@ class CatalogDocument {
   xmlNode* childByNumber(xmlNode* parent, uint16_t number) const;  // "b" or "e"
   xmlNode* findByName(xmlNode* parent, std::string_view name, bool isCategory) const;
   std::vector<uint16_t> itemNumbers(const ItemPath& category) const;
+  // The names from the top-level category down to the element, joined by
+  // "/" ("Music/Rock/Abbey Road"): how messages and paths name it.
+  std::string namePath(const xmlNode* element) const;
   // The path of the element's parent category (the element's own number not included).
   ItemPath parentPath(const xmlNode* element) const;
   static uint16_t numberOf(const xmlNode* element);
@@ -77,6 +82,21 @@ class CatalogDocument {
   // The element and every category above it have a number of 1 to 65535 that
   // no sibling shares: only then do its streams' names belong to it alone.
   bool hasOwnNumber(const xmlNode* element) const;
+  // While one lives, hasOwnNumber counts each category's numbers once
+  // instead of looking through the siblings at every call (an export of
+  // 20,000 items in one category asked it 20,000 times): for passes that
+  // read the catalog and do not change it.
+  class NumberCounts {
+   public:
+    explicit NumberCounts(const CatalogDocument& doc);
+    ~NumberCounts();
+    NumberCounts(const NumberCounts&) = delete;
+    NumberCounts& operator=(const NumberCounts&) = delete;
+
+   private:
+    const CatalogDocument& doc_;
+    bool outer_;
+  };
   static bool isCategory(const xmlNode* n);
   static bool isItem(const xmlNode* n);
   int itemKind(const xmlNode* item) const;
@@ -129,6 +149,9 @@ class CatalogDocument {
  private:
   xml::Doc doc_;
   bool modified_ = false;
+  // Per category (by element): how many siblings bear each number; kept
+  // while a NumberCounts lives.
+  mutable std::unique_ptr<std::unordered_map<const xmlNode*, std::unordered_map<long long, int>>> numberCounts_;
   std::string loadedText_;
 };
 

@@ -46,7 +46,7 @@ void addText(xmlNode* parent, int element, const std::string& text) {
 // headers spread through a large archive cost no copy.
 template <class F>
 std::optional<Listing> withMappedFile(const std::string& path, F&& list) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   struct stat st {};
   std::optional<Listing> out;

@@ -50,12 +50,22 @@ class Utf8Names {
 };
 
 std::optional<Listing> listFile(const std::string& path) {
+  // A regular file only, opened without blocking (a FIFO under an archive's
+  // name would hold the open).
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   Utf8Names names;
   std::unique_ptr<archive, ReadFree> a(archive_read_new());
   if (!a) return std::nullopt;
   archive_read_support_filter_all(a.get());
   archive_read_support_format_all(a.get());
-  if (archive_read_open_filename(a.get(), path.c_str(), 65536) != ARCHIVE_OK) return std::nullopt;
+  if (archive_read_open_fd(a.get(), fd, 65536) != ARCHIVE_OK) return std::nullopt;
   return listOpened(a.get());
 }
 
@@ -73,14 +83,14 @@ std::optional<Listing> listMemory(const char* data, size_t size) {
 // itself (zip; 7z and rar at the offsets of the usual stubs); any other
 // archive signature within the first 16 MiB is tried where it stands.
 std::optional<Listing> listAppended(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   struct stat st {};
   std::optional<Listing> found;
   char head[4] = {};
   bool program = ::pread(fd, head, 4, 0) == 4 &&
                  ((head[0] == 'M' && head[1] == 'Z') || std::string_view(head, 4) == "\x7F" "ELF");
-  if (program && ::fstat(fd, &st) == 0 && st.st_size > 64) {
+  if (program && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 64) {
     size_t size = static_cast<size_t>(st.st_size);
     void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (map != MAP_FAILED) {
@@ -143,11 +153,11 @@ std::optional<Listing> listWithLibarchive(const std::string& path) {
 }
 
 std::string zipComment(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return {};
   struct stat st {};
   std::string comment;
-  if (::fstat(fd, &st) == 0 && st.st_size >= 22) {
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 22) {
     // The end of central directory record (50 4B 05 06) stands within the
     // last 65,557 bytes: 22 bytes and a comment of up to 65,535.
     size_t want = static_cast<size_t>(std::min<off_t>(st.st_size, 65557));

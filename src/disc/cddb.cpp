@@ -281,6 +281,30 @@ bool CddbClient::fail(int code, std::string text) {
 
 bool CddbClient::request(const CddbSite& site, const std::string& command, bool queryMode, std::string& body) {
   status_ = 1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
+  auto remainingMs = [&] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  };
+  // Waits for `events` on `fd` at most `limitMs`, in slices that answer a
+  // cancel; 1 ready, 0 no, -1 cancelled or past the deadline.
+  auto wait = [&](int fd, short events, long long limitMs) -> int {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    for (;;) {
+      if (cancelled && cancelled()) return -1;
+      long long left = std::min<long long>(
+          remainingMs(), std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+                             .count());
+      if (left <= 0) return remainingMs() <= 0 ? -1 : 0;
+      pollfd p{fd, events, 0};
+      int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 250)));
+      if (ready > 0) return 1;
+      if (ready < 0 && errno != EINTR) return 0;
+    }
+  };
+  auto stopped = [&](const std::string& host) {
+    if (cancelled && cancelled()) return fail(kCddbCancelled, host + ": cancelled");
+    return fail(kCddbTimeout, host + ": no complete reply within " + std::to_string(deadlineMs / 1000) + " s");
+  };
   lastError_ = 0;
   errorText_.clear();
   lastReply_.clear();
@@ -305,11 +329,15 @@ bool CddbClient::request(const CddbSite& site, const std::string& command, bool 
     if (fd < 0) continue;
     int rc = ::connect(fd, a->ai_addr, a->ai_addrlen);
     if (rc != 0 && errno == EINPROGRESS) {
-      pollfd p{fd, POLLOUT, 0};
       int err = 0;
       socklen_t len = sizeof err;
-      if (::poll(&p, 1, kConnectTimeoutMs) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
-          err == 0) {
+      int ready = wait(fd, POLLOUT, kConnectTimeoutMs);
+      if (ready < 0) {
+        ::close(fd);
+        freeaddrinfo(found);
+        return stopped(host);
+      }
+      if (ready == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) {
         rc = 0;
       } else {
         errno = err ? err : ETIMEDOUT;
@@ -322,7 +350,7 @@ bool CddbClient::request(const CddbSite& site, const std::string& command, bool 
     }
   }
   freeaddrinfo(found);
-  if (fd < 0) return fail(0, host + ":" + service + ": " + why);
+  if (fd < 0) return fail(kCddbConnect, host + ":" + service + ": " + why);
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
@@ -330,10 +358,11 @@ bool CddbClient::request(const CddbSite& site, const std::string& command, bool 
 
   std::string text = requestText(site, command);
   for (size_t sent = 0; sent < text.size();) {
-    pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, timeoutMs) != 1) return fail(kCddbTimeout, host + ": the server does not take the request");
+    int ready = wait(fd, POLLOUT, timeoutMs);
+    if (ready < 0) return stopped(host);
+    if (ready != 1) return fail(kCddbTimeout, host + ": the server does not take the request");
     ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return fail(0, host + ": " + std::strerror(errno));
+    if (n <= 0) return fail(kCddbConnect, host + ": " + std::strerror(errno));
     sent += static_cast<size_t>(n);
   }
 
@@ -346,9 +375,12 @@ bool CddbClient::request(const CddbSite& site, const std::string& command, bool 
       lastReply_ = data;
       return fail(kCddbTimeout, host + ": the server sent nothing for " + std::to_string(timeoutMs / 1000) + " s");
     }
-    pollfd p{fd, POLLIN, 0};
-    int ready = ::poll(&p, 1, 250);
-    if (ready <= 0) continue;
+    int ready = wait(fd, POLLIN, 250);
+    if (ready < 0) {
+      lastReply_ = data;
+      return stopped(host);
+    }
+    if (ready == 0) continue;
     ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
     if (n <= 0) {
       lastReply_ = data;

@@ -24,7 +24,9 @@ inline constexpr const char* kDefaultCddbPath = "/~cddb/cddb.cgi";
 // Error codes of a failed request, as the protocol's callers know them.
 inline constexpr int kCddbNoHost = 10022;    // the host name does not resolve
 inline constexpr int kCddbProtocol = 10043;  // an unexpected status, a malformed or endless reply
-inline constexpr int kCddbTimeout = 10060;   // no data for the idle time-out
+inline constexpr int kCddbTimeout = 10060;   // no data for the idle time-out, or the request's deadline passed
+inline constexpr int kCddbCancelled = 10004;  // the caller cancelled the request
+inline constexpr int kCddbConnect = 10061;    // the server cannot be reached or dropped the request
 
 struct CddbSite {
   std::string host;
@@ -60,6 +62,11 @@ class CddbClient {
   virtual ~CddbClient() = default;
 
   int timeoutMs = 2000;
+  // The whole request (connecting, sending, the reply) ends by then,
+  // however slowly a server trickles its bytes.
+  int deadlineMs = 30000;
+  // Asked at every wait (at least every 250 ms): true cancels the request.
+  std::function<bool()> cancelled;
   std::string clientName = "Tamber+";
   std::string clientVersion = "3.3";
   int protocolLevel = 6;

@@ -1,5 +1,7 @@
 #include "disc/sim_drive.h"
 
+#include "platform/atomic_file.h"
+
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -311,13 +313,16 @@ Result<std::unique_ptr<Transport>> simulatedDriveFromText(const std::string& tex
 }
 
 Result<std::unique_ptr<Transport>> openSimulatedDrive(const std::string& descriptionPath) {
-  std::ifstream in(descriptionPath, std::ios::binary);
-  if (!in) return Error{Errc::not_found, descriptionPath + ": " + std::strerror(errno)};
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (text.str().size() > (4u << 20)) return bad(descriptionPath, "it is larger than 4 MB");
+  // A regular file of at most 4 MB, opened without blocking: a FIFO or a
+  // device (/dev/zero) named as a description is refused before it is read.
+  auto text = readRegularFile(descriptionPath, 4u << 20);
+  if (!text) {
+    if (text.error().code == Errc::not_found) return Error{Errc::not_found, descriptionPath + ": " + text.message()};
+    if (text.error().code == Errc::too_large) return bad(descriptionPath, "it is larger than 4 MB");
+    return bad(descriptionPath, text.message());
+  }
   std::string base = std::filesystem::absolute(descriptionPath).parent_path().string();
-  return simulatedDriveFromText(text.str(), base, "sim:" + descriptionPath);
+  return simulatedDriveFromText(*text, base, "sim:" + descriptionPath);
 }
 
 }  // namespace tamber::disc

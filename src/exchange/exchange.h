@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "catalog/library.h"
 #include "platform/result.h"
@@ -34,6 +35,9 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 struct XmlExport {
   int items = 0;
   int pictures = 0;
+  // Each listing that could not be read whole ("ITEM: what is wrong"): the
+  // export holds what was read of it and goes on with the others.
+  std::vector<std::string> damaged;
 };
 
 // Writes the discs and folders of `category` and of every category below it

@@ -28,6 +28,16 @@ std::string cut49(const std::string& text) {
   return text;
 }
 
+// A name as the command line could have given it: no "/" (it separates the
+// steps of a path) and neither "." nor "..", which no one could name.
+std::string usableName(std::string name) {
+  for (auto& c : name) {
+    if (c == '/') c = '_';
+  }
+  if (name == "." || name == "..") name = "_" + name;
+  return name;
+}
+
 ItemPath pathOf(const CatalogDocument& doc, const xmlNode* category) {
   if (!category || category == doc.root()) return {};
   ItemPath path = doc.parentPath(category);
@@ -53,7 +63,7 @@ class Copier {
   // name there: its own discs and folders first, then the categories below.
   Status category(const xmlNode* source, xmlNode* parent) {
     CatalogDocument& doc = to_.catalog();
-    std::string name = cut49(from_.catalog().field(source, catalog::kCategoryName));
+    std::string name = usableName(cut49(from_.catalog().field(source, catalog::kCategoryName)));
     if (name.empty()) name = "Imported";
     // The category of that name, else one whose name differs only in letter
     // case, else a new one added as the last child.
@@ -189,7 +199,7 @@ class Copier {
   // those copied are removed and the catalog is left as it was.
   Status item(const xmlNode* source, xmlNode* category) {
     CatalogDocument& doc = to_.catalog();
-    std::string label = cut49(from_.catalog().field(source, catalog::kLabel));
+    std::string label = usableName(cut49(from_.catalog().field(source, catalog::kLabel)));
     Names& names = namesBelow(category);
     bool taken = names.labels.count(label) != 0;
     if (taken) label = distinctLabel(source, category, label);

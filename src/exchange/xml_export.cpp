@@ -99,8 +99,28 @@ class Exporter {
     w_.reset();
     if (!done_) {
       std::error_code ec;
-      for (const auto& p : pictures_) std::filesystem::remove(p, ec);
+      for (const auto& p : written_) std::filesystem::remove(p, ec);
     }
+  }
+
+  // Puts the cover pictures in place beside the export. Until now they were
+  // kept in an unnamed file, so that a killed export leaves none of them.
+  Status writePictures() {
+    std::string bytes;
+    for (const auto& [name, at] : pictures_) {
+      bytes.resize(at.second);
+      if (at.second && std::fseek(spool_.get(), static_cast<long>(at.first), SEEK_SET) != 0) {
+        return Error{Errc::io, "the cover pictures could not be kept"};
+      }
+      if (at.second && std::fread(bytes.data(), 1, bytes.size(), spool_.get()) != bytes.size()) {
+        return Error{Errc::io, "the cover pictures could not be kept"};
+      }
+      if (Status st = writeFileAtomically(folder_ / name, bytes); !st) {
+        return Error{st.error().code, (folder_ / name).string() + ": " + st.message()};
+      }
+      written_.push_back(folder_ / name);
+    }
+    return {};
   }
 
   Result<XmlExport> run(const xmlNode* category, const Progress& progress) {
@@ -211,14 +231,22 @@ class Exporter {
     std::string stem = std::filesystem::path(name).stem().string(), ext = std::filesystem::path(name).extension().string();
     if (stem.empty()) std::swap(stem, ext);
     std::error_code ec;
-    // A name already there gets a number: "front.jpg", "front1.jpg", ...
-    for (int n = 1; std::filesystem::exists(folder_ / name, ec) || std::filesystem::is_symlink(folder_ / name, ec); ++n) {
+    // A name already there (or taken by a picture of this export) gets a
+    // number: "front.jpg", "front1.jpg", ...
+    for (int n = 1; std::filesystem::exists(folder_ / name, ec) || std::filesystem::is_symlink(folder_ / name, ec) ||
+                    pictures_.count(name);
+         ++n) {
       name = stem + std::to_string(n) + ext;
     }
-    if (Status st = writeFileAtomically(folder_ / name, *bytes); !st) {
-      return Error{st.error().code, (folder_ / name).string() + ": " + st.message()};
+    if (!spool_) spool_.reset(std::tmpfile());
+    if (!spool_ || std::fseek(spool_.get(), 0, SEEK_END) != 0) {
+      return Error{Errc::io, "the cover pictures could not be kept"};
     }
-    pictures_.push_back(folder_ / name);
+    long at = std::ftell(spool_.get());
+    if (at < 0 || std::fwrite(bytes->data(), 1, bytes->size(), spool_.get()) != bytes->size()) {
+      return Error{Errc::io, "the cover pictures could not be kept"};
+    }
+    pictures_[name] = {static_cast<uint64_t>(at), bytes->size()};
     ++result_.pictures;
     return name;
   }
@@ -288,11 +316,25 @@ class Exporter {
       if (!entry.folder) end();
       return entry.folder;
     };
-    v.leave = [&](const scan::ListingEntry&, int) { end(); };
+    int open = 0;  // folders started and not yet ended
+    v.leave = [&](const scan::ListingEntry&, int) {
+      end();
+      --open;
+    };
+    auto entered = v.entry;
+    v.entry = [&](scan::ListingEntry& entry, int depth) {
+      bool into = entered(entry, depth);
+      if (into) ++open;
+      return into;
+    };
     v.stop = [&] { return !status_; };
-    (void)scan::walkListing(scan::streamListing(library_.file().root(), doc_.parentPath(e),
-                                                CatalogDocument::numberOf(e)),
-                            v);
+    Status walked = scan::walkListing(
+        scan::streamListing(library_.file().root(), doc_.parentPath(e), CatalogDocument::numberOf(e)), v);
+    if (!walked && walked.error().code != Errc::not_found) {
+      result_.damaged.push_back(doc_.namePath(e) + ": " + walked.message());
+    }
+    // A listing that ends too soon leaves its folders open.
+    for (; open > 0; --open) end();
     end();
   }
 
@@ -304,7 +346,14 @@ class Exporter {
   std::unique_ptr<xmlTextWriter, WriterFree> w_;
   XmlExport result_;
   int audioNumber_ = 0;
-  std::vector<std::filesystem::path> pictures_;
+  // The cover pictures by name, kept in an unnamed spool file until the
+  // export is complete (place and length there); the ones put in place.
+  struct FileClose {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, FileClose> spool_;
+  std::map<std::string, std::pair<uint64_t, size_t>> pictures_;
+  std::vector<std::filesystem::path> written_;
   bool done_ = false;
 };
 
@@ -316,8 +365,10 @@ Result<XmlExport> exportXml(catalog::Library& library, const xmlNode* category, 
   auto file = AtomicFile::begin(target);
   if (!file) return Error{file.error().code, target.string() + ": " + file.message()};
   Exporter exporter(library, target, *file);
+  CatalogDocument::NumberCounts counts(library.catalog());
   auto done = exporter.run(category, progress);
   if (!done) return done;
+  if (Status st = exporter.writePictures(); !st) return st.error();
   if (Status st = file->commit(); !st) return Error{st.error().code, target.string() + ": " + st.message()};
   exporter.keep();
   return done;

@@ -1,4 +1,7 @@
 #include "report/report.h"
+#include "report/report_choices.h"
+
+#include <cstdarg>
 
 #include <libxml/xpathInternals.h>
 #include <libxslt/documents.h>
@@ -25,6 +28,32 @@
 namespace tamber::report {
 
 namespace {
+
+// The first error of a transformation, which stops it.
+struct FirstError {
+  xsltTransformContextPtr ctxt;
+  std::string message;
+};
+
+void stopAtFirstError(void* context, const char* format, ...) {
+  auto* f = static_cast<FirstError*>(context);
+  if (f->message.empty()) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    f->message = text;
+    while (!f->message.empty() && (f->message.back() == '\n' || f->message.back() == ' ')) f->message.pop_back();
+  }
+  f->ctxt->state = XSLT_STATE_STOPPED;
+}
+
+std::string attributeOf(const xmlNode* n, const char* name) {
+  xml::String v(xmlGetProp(n, xml::u(name)));
+  return v ? std::string(xml::c(v.get())) : std::string();
+}
+
 
 constexpr const char* kInvalidXsl = "Invalid xsl file!";
 
@@ -269,10 +298,17 @@ Result<xml::Doc> Reporter::apply(xsltStylesheet* style, xmlDoc* data, bool withP
     for (const std::string& s : storage) params.push_back(s.c_str());
   }
   params.push_back(nullptr);
+  // The first error stops the transformation (a stylesheet that fails on
+  // every entry of a large report said so millions of times), and is said.
+  FirstError first{ctxt, {}};
+  xsltSetTransformErrorFunc(ctxt, &first, stopAtFirstError);
   xml::Doc result(xsltApplyStylesheetUser(style, data, params.data(), nullptr, nullptr, ctxt));
   bool failed = ctxt->state != XSLT_STATE_OK;
   xsltFreeTransformContext(ctxt);
-  if (!result || failed) return Error{Errc::corrupt, "the stylesheet could not transform the report"};
+  if (!result || failed) {
+    return Error{Errc::corrupt, "the stylesheet could not transform the report" +
+                                    (first.message.empty() ? std::string() : ": " + first.message)};
+  }
   return result;
 }
 
@@ -407,13 +443,32 @@ Status Reporter::writeHtml(const std::function<Result<xml::Doc>(const PieceHandl
   }
   auto pieceStyle = compile(stylesheet_.get(), true);
   if (!pieceStyle) return pieceStyle.error();
+  // The pieces of a large folder come sorted: the stylesheet without its
+  // sort of the entries keeps their order.
+  std::optional<Style> sortedStyle;
   Spool spool;
   PieceHandler handler = [&](int id, xml::Doc data) -> Status {
-    auto result = apply(pieceStyle->get(), data.get(), true);
+    xmlNode* root = xmlDocGetRootElement(data.get());
+    bool sorted = root && attributeOf(root, "sorted") == "1";
+    std::string next = root ? attributeOf(root, "next") : std::string();
+    if (sorted && !sortedStyle) {
+      xml::Doc unsorted(xmlCopyDoc(stylesheet_.get(), 1));
+      if (!unsorted) return Error{Errc::io, "out of memory"};
+      applySortKeys(unsorted.get(), Level::fileItems, {});
+      auto compiled = compile(unsorted.get(), true);
+      if (!compiled) return compiled.error();
+      sortedStyle = std::move(*compiled);
+    }
+    xsltStylesheet* style = sorted ? sortedStyle->get() : pieceStyle->get();
+    auto result = apply(style, data.get(), true);
     data.reset();
     if (!result) return result.error();
-    auto html = serialize(result->get(), pieceStyle->get());
+    auto html = serialize(result->get(), style);
     if (!html) return html.error();
+    // The piece that follows goes where this one ends.
+    if (!next.empty() && next.find_first_not_of("0123456789") == std::string::npos && next.size() < 10) {
+      *html += "<!--tamber-piece:" + next + "-->";
+    }
     return spool.put(id, *html);
   };
   auto skeleton = build(&handler);
@@ -427,6 +482,27 @@ Status Reporter::writeHtml(const std::function<Result<xml::Doc>(const PieceHandl
   if (!shown) return shown.error();
   if (Status st = spool.put(0, *shown); !st) return st;
   return spool.assemble(out);
+}
+
+std::vector<ReportDataOptions::SortKey> Reporter::fileItemsSort() const {
+  std::vector<ReportDataOptions::SortKey> keys;
+  xml::XPathContext ctx(xmlXPathNewContext(stylesheet_.get()));
+  if (!ctx) return keys;
+  xmlXPathRegisterNs(ctx.get(), xml::u("xsl"), xml::u("http://www.w3.org/1999/XSL/Transform"));
+  xml::XPathObject found(
+      xmlXPathEvalExpression(xml::u("//xsl:apply-templates[@select='file-items'][1]/xsl:sort"), ctx.get()));
+  if (!found || !found->nodesetval) return keys;
+  for (int i = 0; i < found->nodesetval->nodeNr; ++i) {
+    xmlNode* n = found->nodesetval->nodeTab[i];
+    // Only what the program writes there can be followed: an order or a
+    // letter case of a stylesheet's own makes the keys unusable here.
+    if (!attributeOf(n, "order").empty() || !attributeOf(n, "case-order").empty() ||
+        !attributeOf(n, "lang").empty()) {
+      return {{"(of the stylesheet's own)", false}};
+    }
+    keys.push_back({attributeOf(n, "select"), attributeOf(n, "data-type") == "number"});
+  }
+  return keys;
 }
 
 Result<std::string> Reporter::html(xmlDoc* reportData) { return transform(stylesheet_.get(), reportData, true); }
@@ -457,9 +533,24 @@ Status Reporter::rtf(xmlDoc* reportData, const std::filesystem::path& path) {
   return {};
 }
 
+void removeMade(const std::vector<std::filesystem::path>& made) {
+  // In order: the pictures first, the folder last; a folder is removed
+  // only when nothing else is in it.
+  std::error_code ec;
+  for (const auto& p : made) std::filesystem::remove(p, ec);
+}
+
 Result<std::string> writeCoverPictures(std::string page, const std::filesystem::path& path,
-                                       const std::function<Result<std::string>(const std::string& stream)>& picture) {
+                                       const std::function<Result<std::string>(const std::string& stream)>& picture,
+                                       std::vector<std::filesystem::path>* made) {
   std::filesystem::path folder = path.parent_path() / "image";
+  std::vector<std::filesystem::path> mine;  // what this call made
+  bool madeFolder = false;
+  auto fail = [&](const Error& e) -> Result<std::string> {
+    if (madeFolder) mine.push_back(folder);
+    removeMade(mine);
+    return e;
+  };
   // The folder is made (or an existing one used) with the first picture.
   std::optional<bool> inFolder;
   std::map<std::string, std::string> written;  // stream -> file name
@@ -480,7 +571,7 @@ Result<std::string> writeCoverPictures(std::string page, const std::filesystem::
     // folder; named by what the bytes are.
     if (!inFolder) {
       std::error_code ec;
-      std::filesystem::create_directories(folder, ec);
+      madeFolder = !std::filesystem::exists(folder, ec) && std::filesystem::create_directories(folder, ec);
       inFolder = std::filesystem::is_directory(folder, ec);
     }
     std::string name;
@@ -490,15 +581,19 @@ Result<std::string> writeCoverPictures(std::string page, const std::filesystem::
       auto bytes = picture(stream);
       name = safeBaseName(stem + "-" + stream) + (bytes ? pictureExtension(*bytes) : ".jpg");
       if (bytes) {
-        if (Status st = writeFileAtomically((*inFolder ? folder : path.parent_path()) / name, *bytes); !st) {
-          return st.error();
-        }
+        auto file = (*inFolder ? folder : path.parent_path()) / name;
+        if (Status st = writeFileAtomically(file, *bytes); !st) return fail(st.error());
+        mine.push_back(file);
       }
       written[stream] = name;
     }
     std::string relative = *inFolder ? "image/" + name : name;
     page.replace(at, end - at, relative);
     at += relative.size();
+  }
+  if (made) {
+    made->insert(made->end(), mine.begin(), mine.end());
+    if (madeFolder) made->push_back(folder);
   }
   return page;
 }

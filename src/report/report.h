@@ -16,6 +16,7 @@
 #include "platform/result.h"
 #include "platform/xml.h"
 #include "report/report_choices.h"
+#include "report/report_data.h"
 
 namespace tamber::report {
 
@@ -69,6 +70,9 @@ class Reporter {
   // "piece" attribute as the rows of those entries (at the depth the root
   // gives), and puts the comment "tamber-piece:N" where piece N belongs.
   bool takesPieces() const;
+  // The sort of a folder's entries as the stylesheet has it now (for
+  // ReportDataOptions::fileItemsSort).
+  std::vector<ReportDataOptions::SortKey> fileItemsSort() const;
   // Writes an HTML report to `out`. `build` makes the report data, handing
   // its pieces to the handler it is given (nullptr: the whole data in one
   // document). With a stylesheet that takes pieces, each piece is
@@ -107,8 +111,13 @@ class Reporter {
 // source) of `page` is written into the folder "image" beside it (made when
 // missing; the pictures go beside the page when it cannot be); the page is
 // returned referring to the files written. `picture(stream)` gives a
-// picture's bytes.
+// picture's bytes. What it made (the pictures, then the folder when it was
+// not there) goes into `made` when given, so that a caller whose page then
+// cannot be written takes it away again (removeMade); a picture that cannot
+// be written takes away what was made before it.
+void removeMade(const std::vector<std::filesystem::path>& made);
 Result<std::string> writeCoverPictures(std::string page, const std::filesystem::path& path,
-                                       const std::function<Result<std::string>(const std::string& stream)>& picture);
+                                       const std::function<Result<std::string>(const std::string& stream)>& picture,
+                                       std::vector<std::filesystem::path>* made = nullptr);
 
 }  // namespace tamber::report

@@ -5,6 +5,10 @@
 
 #include <libxml/xmlwriter.h>
 
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -122,6 +126,7 @@ class DataWriter {
 
   Status write(const std::vector<xmlNode*>& selection) {
     if (!w_->ok()) return Error{Errc::io, "cannot start the report data"};
+    CatalogDocument::NumberCounts counts(doc_);
     w_->document();
     w_->start("report");
     w_->attribute("xmlns:dt", "urn:schemas-microsoft-com:datatypes");
@@ -239,16 +244,35 @@ class DataWriter {
         }
         ++entries_;
         int piece = 0;
+        if (inPieces && pieces_.back().keeping) {
+          // A folder of a listing part: its entries are kept, every folder
+          // in it gets a piece of its own.
+          Piece& current = pieces_.back();
+          if (entry.folder) piece = nextPiece_++;
+          ++current.entries;
+          if (options_.progress && ++files_ % 1000 == 0 && !options_.progress(files_)) stopped_ = true;
+          bool folder = entry.folder;
+          bool part = entry.part > 0;
+          entry.children.clear();
+          current.kept.push_back({std::move(entry), piece});
+          if (folder) {
+            divertedFolders_.push_back(true);
+            openPiece(piece, depth + 1, part);
+          }
+          return folder;
+        }
         if (inPieces) {
           Piece& current = pieces_.back();
-          if (entry.folder && current.entries >= options_.pieceEntries) piece = nextPiece_++;
+          // A folder of a listing part may hold more than a piece: it gets
+          // a piece of its own, whose entries are kept until it ends.
+          if (entry.folder && (current.entries >= options_.pieceEntries || entry.part > 0)) piece = nextPiece_++;
           ++current.entries;
         }
         startFileItem(entry, piece);
         if (!entry.folder || piece) w_->end();
         if (entry.folder) {
           divertedFolders_.push_back(piece != 0);
-          if (piece) openPiece(piece, depth + 1);
+          if (piece) openPiece(piece, depth + 1, entry.part > 0);
         }
         return entry.folder;
       };
@@ -262,9 +286,11 @@ class DataWriter {
         }
       };
       v.stop = [&] { return stopped_ || cut_; };
-      (void)scan::walkListing(scan::streamListing(library_.file().root(), doc_.parentPath(e),
-                                                  CatalogDocument::numberOf(e)),
-                              v);
+      Status walked = scan::walkListing(
+          scan::streamListing(library_.file().root(), doc_.parentPath(e), CatalogDocument::numberOf(e)), v);
+      if (!walked && walked.error().code != Errc::not_found && options_.damaged) {
+        options_.damaged->push_back(doc_.namePath(e) + ": " + walked.message());
+      }
       // A walk that stopped early leaves its folders open.
       while (!divertedFolders_.empty()) v.leave(scan::ListingEntry{}, 0);
       if (inPieces) closePiece();
@@ -339,8 +365,8 @@ class DataWriter {
   // Starts the element of a file or folder with its fields; the caller ends
   // it (a folder after its entries).
   // A folder's entries in a piece of their own: the piece's number.
-  void startFileItem(const scan::ListingEntry& entry, int piece) {
-    if (options_.progress && ++files_ % 1000 == 0 && !options_.progress(files_)) stopped_ = true;
+  void startFileItem(const scan::ListingEntry& entry, int piece, bool count = true) {
+    if (count && options_.progress && ++files_ % 1000 == 0 && !options_.progress(files_)) stopped_ = true;
     w_->start("file-items");
     w_->attribute("type", entry.folder ? "folder" : "file");
     if (piece) w_->attribute("piece", std::to_string(piece));
@@ -394,14 +420,30 @@ class DataWriter {
 
   // A piece of a file tree: the entries of a folder (and of the folders in
   // it, until the piece is full), in a document of its own.
-  struct Piece {
-    int id;
-    std::unique_ptr<Writer> writer;
-    size_t entries = 0;
+  // A folder's entry kept to be written later: a large folder's entries
+  // are sorted before they are written.
+  struct Kept {
+    scan::ListingEntry entry;
+    int piece = 0;  // its entries' piece, for a folder
   };
 
-  void openPiece(int id, int depth) {
-    auto& p = pieces_.emplace_back(Piece{id, std::make_unique<Writer>()});
+  struct Piece {
+    int id = 0;
+    std::unique_ptr<Writer> writer;
+    size_t entries = 0;
+    int depth = 0;
+    // The entries of a folder of a listing part (the only folders that can
+    // hold more than a piece): kept, and written when the folder ends.
+    bool keeping = false;
+    std::vector<Kept> kept;
+  };
+
+  void openPiece(int id, int depth, bool keeping = false) {
+    auto& p = pieces_.emplace_back();
+    p.id = id;
+    p.writer = std::make_unique<Writer>();
+    p.depth = depth;
+    p.keeping = keeping;
     w_ = p.writer.get();
     w_->document();
     w_->start("report");
@@ -410,12 +452,134 @@ class DataWriter {
   }
 
   void closePiece() {
+    Piece& top = pieces_.back();
+    if (top.keeping) {
+      writeKept(top);
+      if (top.writer == nullptr) {
+        pieces_.pop_back();
+        w_ = pieces_.empty() ? top_.get() : pieces_.back().writer.get();
+        return;
+      }
+    }
     w_->end();
     Piece p = std::move(pieces_.back());
     pieces_.pop_back();
     w_ = pieces_.empty() ? top_.get() : pieces_.back().writer.get();
     if (failure_) failure_ = options_.pieces(p.id, p.writer->finish());
     if (!failure_) stopped_ = true;
+  }
+
+  // The sort keys of the stylesheet as values of an entry: a number (NaN
+  // when the entry has none) or a text.
+  struct KeyValue {
+    bool number = false;
+    double value = 0;
+    std::string text;
+  };
+  bool canSortHere() const {
+    for (const auto& k : options_.fileItemsSort) {
+      if (k.select != "file-name" && k.select != "file-size" && k.select != "modification-date/@datenum" &&
+          k.select != "modification-date/@timenum") {
+        return false;
+      }
+    }
+    return true;
+  }
+  std::vector<KeyValue> keyValues(const scan::ListingEntry& e) const {
+    std::vector<KeyValue> out;
+    std::optional<std::tm> when;
+    if (auto t = parseHexTime(e.modified); t && *t) {
+      std::tm tm{};
+      localtime_r(&*t, &tm);
+      when = tm;
+    }
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const auto& k : options_.fileItemsSort) {
+      KeyValue v;
+      v.number = k.number;
+      std::string text;
+      bool present = true;
+      if (k.select == "file-name") {
+        text = xmlSafe(e.name);
+      } else if (k.select == "file-size") {
+        present = !e.folder;
+        text = std::to_string(e.size);
+      } else if (k.select == "modification-date/@datenum") {
+        present = when.has_value();
+        if (when) text = std::to_string(dateNumber(when->tm_year + 1900, when->tm_mon + 1, when->tm_mday));
+      } else {
+        present = when.has_value();
+        if (when) text = std::to_string(timeNumber(when->tm_hour, when->tm_min, when->tm_sec));
+      }
+      if (v.number) {
+        v.value = present ? std::strtod(text.c_str(), nullptr) : nan;
+      } else {
+        v.text = present ? text : std::string();
+      }
+      out.push_back(std::move(v));
+    }
+    return out;
+  }
+
+  // The kept entries of a folder that ends. A folder that fits a piece is
+  // written as any other (the stylesheet sorts it); a larger one is sorted
+  // here as the stylesheet would sort it (numbers before NaN... as XSLT
+  // does: NaN first; texts by their bytes; ties in listing order) and
+  // written in pieces of at most `pieceEntries`, chained by "next".
+  void writeKept(Piece& p) {
+    std::vector<Kept> kept = std::move(p.kept);
+    if (kept.size() <= options_.pieceEntries || !canSortHere()) {
+      for (Kept& k : kept) writeEntry(k.entry, k.piece);
+      return;
+    }
+    std::vector<size_t> order(kept.size());
+    std::vector<std::vector<KeyValue>> keys(kept.size());
+    for (size_t i = 0; i < kept.size(); ++i) {
+      order[i] = i;
+      keys[i] = keyValues(kept[i].entry);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+      for (size_t k = 0; k < keys[a].size(); ++k) {
+        const KeyValue& x = keys[a][k];
+        const KeyValue& y = keys[b][k];
+        int c = 0;
+        if (x.number) {
+          bool xn = std::isnan(x.value), yn = std::isnan(y.value);
+          c = xn && yn ? 0 : xn ? -1 : yn ? 1 : x.value < y.value ? -1 : x.value > y.value ? 1 : 0;
+        } else {
+          c = x.text.compare(y.text);
+        }
+        if (c != 0) return c < 0;
+      }
+      return false;
+    });
+    // The folder's piece holds the first entries; the others go into new
+    // pieces, each named by the one before it.
+    p.writer.reset();
+    size_t chunks = (kept.size() + options_.pieceEntries - 1) / options_.pieceEntries;
+    std::vector<int> ids{p.id};
+    for (size_t c = 1; c < chunks; ++c) ids.push_back(nextPiece_++);
+    for (size_t c = 0; c < chunks && failure_; ++c) {
+      Writer chunk;
+      w_ = &chunk;
+      w_->document();
+      w_->start("report");
+      w_->attribute("piece", std::to_string(ids[c]));
+      w_->attribute("depth", std::to_string(p.depth));
+      w_->attribute("sorted", "1");
+      if (c + 1 < chunks) w_->attribute("next", std::to_string(ids[c + 1]));
+      size_t from = c * options_.pieceEntries, to = std::min(kept.size(), from + options_.pieceEntries);
+      for (size_t i = from; i < to; ++i) writeEntry(kept[order[i]].entry, kept[order[i]].piece);
+      w_->end();
+      failure_ = options_.pieces(ids[c], chunk.finish());
+    }
+    if (!failure_) stopped_ = true;
+  }
+
+  // One file, or a folder whose entries went into a piece of their own.
+  void writeEntry(const scan::ListingEntry& entry, int piece) {
+    startFileItem(entry, piece, false);
+    w_->end();
   }
 
   catalog::Library& library_;

@@ -52,12 +52,27 @@ struct ReportDataOptions {
   // error from the handler ends the report with that error.
   std::function<Status(int piece, xml::Doc data)> pieces;
   size_t pieceEntries = 4096;
+  // How the stylesheet sorts a folder's entries (its xsl:sort elements for
+  // "file-items", first key first). In pieces, a folder with more entries
+  // than a piece holds is sorted here, in the same order, and its entries go
+  // into pieces of at most `pieceEntries`, each marked sorted="1" (the
+  // stylesheet must leave their order) and, but the last, next="N" (the
+  // piece that follows it). Without keys it can follow, such a folder stays
+  // in one piece.
+  struct SortKey {
+    std::string select;
+    bool number = false;
+  };
+  std::vector<SortKey> fileItemsSort;
   // A report's beginning (a preview): after this many files and folders
   // (0: no limit) no more listing entries are read or written, nor the
   // categories, discs and folders after them, and `limitReached` (when
   // given) says whether any were left out.
   long long entryLimit = 0;
   bool* limitReached = nullptr;
+  // Each listing that could not be read whole ("ITEM: what is wrong"): the
+  // report holds what was read of it and goes on with the others.
+  std::vector<std::string>* damaged = nullptr;
 };
 
 // The dates' two numbers: ((month + year * 12) * 31 + day) and

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -143,8 +146,9 @@ class PieceReader {
 // The state of one worker: its matcher and the record being read.
 class ListingSearch {
  public:
-  explicit ListingSearch(const SearchCriteria& c)
-      : c_(c), matcher_(c.pattern, c.caseSensitive, c.wholeText, c.regex) {
+  ListingSearch(const SearchCriteria& c, double secondsPerText, std::function<void(std::string_view)> undecided)
+      : c_(c), matcher_(c.pattern, c.caseSensitive, c.wholeText, c.regex, c.anchored), undecided_(std::move(undecided)) {
+    matcher_.setSecondsPerText(secondsPerText);
     // Which element codes are compared is settled once, not per element:
     // codes are one letter, or a letter and a digit.
     for (char a = 'a'; a <= 'z'; ++a) {
@@ -187,7 +191,15 @@ class ListingSearch {
           continue;
         }
         if ((s.name() != "file" && s.name() != "folder") || !s.attribute("name", name)) continue;
-        if (!matcher_.matches(name)) continue;
+        if (c_.fullPath) {
+          std::string whole = item.path + "/" + archive + "/" + name;
+          for (auto& ch : whole) {
+            if (ch == '\\') ch = '/';
+          }
+          if (!matches(whole)) continue;
+        } else if (!matches(name)) {
+          continue;
+        }
         bool hasSize = s.attribute("size", size);
         uint64_t bytes = hasSize ? std::strtoull(size.c_str(), nullptr, 10) : 0;
         if (!s.attribute("modified", modified)) modified.clear();
@@ -249,7 +261,7 @@ class ListingSearch {
           if (is(s.name(), 'a') && !folders_.empty()) folders_.pop_back();
           break;
         case ListingScanner::Event::text:
-          text_(s, item, part, out);
+          text_(s);
           break;
       }
     }
@@ -264,9 +276,11 @@ class ListingSearch {
     std::string name, modified, size;
     bool hasSize = false;
     std::string field, matched;  // the first field that matched
+    bool document = false;       // a document's (its type "c2" came)
 
     void start(bool isFolder, size_t at) {
       open = true;
+      document = false;
       folder = isFolder;
       depth = at;
       hasSize = false;
@@ -280,18 +294,20 @@ class ListingSearch {
 
   static bool is(std::string_view code, char c) { return code.size() == 1 && code[0] == c; }
 
-  void text_(const ListingScanner& s, const Item& item, int part, HitList& out) {
+  // A text the expression could not decide in its time counts as no match
+  // and is told.
+  bool matches(std::string_view text) {
+    bool hit = matcher_.matches(text);
+    if (matcher_.gaveUp() && undecided_) undecided_(text);
+    return hit;
+  }
+
+  void text_(const ListingScanner& s) {
     std::string_view code = s.name();
     if (code.size() == 2 && code[0] == 'e' && code[1] == '3' && s.depth() == 1) {
+      // A part's path: where its entries stand. The folder itself is found
+      // by its own entry in the listing above.
       base_ = s.text();
-      if (compared(code) && matcher_.matches(s.text()) && !c_.useDateRange && !c_.useSizeRange) {
-        SearchHit h = hitFor(item, part);
-        h.kind = SearchHit::Kind::folder;
-        h.path = base_;
-        h.field = "e3";
-        h.text = s.text();
-        out.push_back(std::move(h));
-      }
       return;
     }
     // Only the fields of the file or folder itself (not of an index).
@@ -305,7 +321,13 @@ class ListingSearch {
       record_.size = s.text();  // read as a number only for a hit
       record_.hasSize = true;
     }
-    if (record_.field.empty() && compared(code) && matcher_.matches(s.text())) {
+    if (code.size() == 2 && code[0] == 'c' && code[1] == '2') record_.document = true;
+    // A document's title and comment are a document's properties, not an
+    // audio file's tags.
+    bool here = c_.fullPath                                             ? false
+                : record_.document && (is(code, 'r') || is(code, 'v')) ? (c_.kinds & kKindDocuments) != 0
+                                                                       : compared(code);
+    if (record_.field.empty() && here && matches(s.text())) {
       record_.field = code;
       record_.matched = s.text();
     }
@@ -317,10 +339,10 @@ class ListingSearch {
       auto t = parseHexTime(modified);
       if (!t || *t < c_.dateFrom || *t > c_.dateTo) return false;
     }
-    if (c_.useSizeRange && (c_.minSizeKB > 0 || c_.maxSizeKB > 0)) {
+    if (c_.useSizeRange && (c_.minSizeKB > 0 || c_.maxSizeKB > 0 || c_.maxGiven)) {
       // 64-bit: a 5 GB file is neither negative nor wrapped.
       if (c_.minSizeKB > 0 && size < static_cast<uint64_t>(c_.minSizeKB) * 1024) return false;
-      if (c_.maxSizeKB > 0 && size > static_cast<uint64_t>(c_.maxSizeKB) * 1024) return false;
+      if ((c_.maxSizeKB > 0 || c_.maxGiven) && size > static_cast<uint64_t>(c_.maxSizeKB) * 1024) return false;
     }
     return true;
   }
@@ -353,6 +375,18 @@ class ListingSearch {
     if (!record_.open) return;
     record_.open = false;
     Record& r = record_;
+    if (c_.fullPath && !r.name.empty()) {
+      // The whole path as the command line writes it.
+      std::string whole = item.path;
+      for (char ch : base_) whole += ch == '\\' ? '/' : ch;
+      size_t above = r.folder ? folders_.size() - 1 : folders_.size();
+      for (size_t i = 0; i < above && i < folders_.size(); ++i) whole += "/" + folders_[i];
+      whole += "/" + r.name;
+      if (matches(whole)) {
+        r.field = "c";
+        r.matched = r.name;
+      }
+    }
     if (r.field.empty()) return;
     const uint64_t size = r.hasSize ? std::strtoull(r.size.c_str(), nullptr, 10) : 0;
     if (!inRanges(r.modified, size)) return;
@@ -385,6 +419,7 @@ class ListingSearch {
 
   const SearchCriteria& c_;
   Matcher matcher_;
+  std::function<void(std::string_view)> undecided_;
   bool compared_[1 + 26 * 11] = {};
   std::vector<std::string> folders_;  // names of the folders open above
   std::string base_;                  // a part's path ("e3")
@@ -433,11 +468,23 @@ bool comparedFor(std::string_view code, uint16_t kinds) {
 
 Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& criteria, int workers,
                                const HitsFound& onHits, const std::atomic<bool>* stop) {
+  SearchOptions options;
+  options.workers = workers;
+  options.found = onHits;
+  options.stop = stop;
+  return runSearch(library, criteria, options);
+}
+
+Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& criteria,
+                               const SearchOptions& options) {
   if (criteria.pattern.empty()) return Error{Errc::invalid_argument, "no search text"};
-  Matcher matcher(criteria.pattern, criteria.caseSensitive, criteria.wholeText, criteria.regex);
+  Matcher matcher(criteria.pattern, criteria.caseSensitive, criteria.wholeText, criteria.regex, criteria.anchored);
   if (!matcher.error().empty()) {
     return Error{Errc::invalid_argument, "the regular expression does not compile: " + matcher.error()};
   }
+  matcher.setSecondsPerText(options.regexSecondsPerText);
+  const HitsFound& onHits = options.found;
+  const bool ordered = static_cast<bool>(options.ordered);
   auto& doc = library.catalog();
   xmlNode* scope = criteria.scope.empty() ? doc.root() : nullptr;
   std::vector<Item> items;
@@ -464,42 +511,124 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
     items[i].index = i;
     result.items.push_back({items[i].category, items[i].rawNumber, items[i].path, items[i].location});
   }
-  // Disc-level fields, only without date and size ranges.
+  // The items in the order of the result: by path, then number.
+  std::vector<uint32_t> order(items.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    if (items[a].path != items[b].path) return items[a].path < items[b].path;
+    return items[a].rawNumber < items[b].rawNumber;
+  });
+
+  std::atomic<long long> undecided{0};
+  std::mutex hitsLock;
+  std::string firstUndecided;
+  auto noteUndecided = [&](std::string_view text) {
+    if (undecided.fetch_add(1) == 0) {
+      std::lock_guard<std::mutex> h(hitsLock);
+      firstUndecided = std::string(text);
+    }
+  };
+  // Disc-level fields, only without date and size ranges; kept per item.
+  std::vector<std::vector<SearchHit>> fieldHits(items.size());
   if (!criteria.useDateRange && !criteria.useSizeRange) {
     for (const auto& item : items) {
       for (int field : kDiscFields) {
-        std::string value = doc.field(item.node, field);
-        if (value.empty() || !matcher.matches(value)) continue;
+        // A whole path: the item's own, once, in place of its label.
+        if (criteria.fullPath && field != catalog::kLabel) continue;
+        std::string value = criteria.fullPath ? item.path : doc.field(item.node, field);
+        if (value.empty()) continue;
+        bool hit = matcher.matches(value);
+        if (matcher.gaveUp()) noteUndecided(value);
+        if (!hit) continue;
         SearchHit h;
         h.item = item.index;
         h.field = catalog::nameCode(field);
         h.text = value;
         h.kind = SearchHit::Kind::discField;
-        result.hits.push_back(std::move(h));
+        fieldHits[item.index].push_back(std::move(h));
       }
     }
-    if (onHits && !result.hits.empty()) onHits(result.hits, result.items);
+    if (!ordered) {
+      for (auto& list : fieldHits) {
+        for (auto& h : list) result.hits.push_back(std::move(h));
+        list.clear();
+      }
+      if (onHits && !result.hits.empty()) onHits(result.hits, result.items);
+    }
   }
 
-  // The listing streams: a queue taken by the workers. A stream is opened
-  // under one lock (the file's open state is not shared between threads);
-  // its bytes are then read and searched in parallel, a piece at a time.
+  // The listing streams: a queue taken by the workers, in the result's
+  // order of items. A stream is opened under one lock (the file's open state
+  // is not shared between threads); its bytes are then read and searched in
+  // parallel, a piece at a time.
   std::vector<Work> queue;
-  for (size_t i = 0; i < items.size(); ++i) {
+  std::vector<size_t> lastUnit(items.size(), 0);  // by order: one past the item's last unit
+  for (size_t k = 0; k < order.size(); ++k) {
+    size_t i = order[k];
     for (int part = 0; part <= items[i].parts; ++part) queue.push_back({i, part});
     if (criteria.searchArchives && (criteria.kinds & kKindNames)) queue.push_back({i, kArchivePart});
+    lastUnit[k] = queue.size();
   }
   std::atomic<size_t> nextWork{0};
-  std::mutex fileLock, hitsLock;
+  std::atomic<bool> ended{false};  // asked to stop, or the caller said so
+  std::mutex fileLock;
   auto& file = library.file();
-  const LiteralFilter filter(criteria.pattern, criteria.caseSensitive, criteria.wholeText, criteria.regex);
-  std::vector<HitList> found;  // each worker's
+  // A whole path's parts lie in different listings and in the catalog: no
+  // quick look over one listing's bytes can rule it out.
+  const LiteralFilter filter(criteria.pattern, criteria.caseSensitive, criteria.wholeText,
+                             criteria.regex || criteria.fullPath);
+  std::vector<HitList> found;  // each worker's (unordered only)
   auto damaged = [&](const Item& item, const std::string& why) {
     std::lock_guard<std::mutex> h(hitsLock);
     result.damaged.push_back(item.path + ": " + why);
   };
+  auto stopping = [&] {
+    return ended.load() || (options.stop && options.stop->load()) ||
+           (options.regexGiveUpAfter && undecided.load() >= static_cast<long long>(options.regexGiveUpAfter));
+  };
+
+  // In order: each unit's hits wait until every unit of their item is done;
+  // then the item's hits, sorted, are handed over. Workers take units at
+  // most kAhead past the end of the first item not handed over, so what
+  // waits stays bounded.
+  constexpr size_t kAhead = 256;
+  std::mutex orderLock;
+  std::condition_variable moved;
+  std::vector<char> unitDone(ordered ? queue.size() : 0, 0);
+  std::map<size_t, std::vector<SearchHit>> waiting;  // by unit
+  size_t nextItem = 0;                               // in `order`: the first not handed over
+  size_t windowEnd = (order.empty() ? 0 : lastUnit[0]) + kAhead;  // units below it may be taken
+  auto handOver = [&](size_t unit, std::vector<SearchHit> hits) {
+    std::unique_lock<std::mutex> g(orderLock);
+    unitDone[unit] = 1;
+    if (!hits.empty()) waiting[unit] = std::move(hits);
+    while (nextItem < order.size() && !ended.load()) {
+      size_t from = nextItem == 0 ? 0 : lastUnit[nextItem - 1];
+      bool complete = true;
+      for (size_t u = from; u < lastUnit[nextItem] && complete; ++u) complete = unitDone[u];
+      if (!complete) break;
+      uint32_t i = order[nextItem];
+      std::vector<SearchHit> all = std::move(fieldHits[i]);
+      for (size_t u = from; u < lastUnit[nextItem]; ++u) {
+        auto it = waiting.find(u);
+        if (it == waiting.end()) continue;
+        for (auto& h : it->second) all.push_back(std::move(h));
+        waiting.erase(it);
+      }
+      std::sort(all.begin(), all.end(), [](const SearchHit& a, const SearchHit& b) {
+        if (int c = a.path.compare(b.path); c != 0) return c < 0;
+        if (a.part != b.part) return a.part < b.part;
+        return a.field < b.field;
+      });
+      if (!all.empty() && !options.ordered(result.items[i], all)) ended = true;
+      ++nextItem;
+      if (nextItem < order.size()) windowEnd = lastUnit[nextItem] + kAhead;
+    }
+    moved.notify_all();
+  };
+
   auto worker = [&] {
-    ListingSearch search(criteria);
+    ListingSearch search(criteria, options.regexSecondsPerText, noteUndecided);
     HitList mine;
     std::string piece;
     // Tells the caller what one listing added.
@@ -510,9 +639,26 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
       onHits(added, result.items);
     };
     for (;;) {
-      if (stop && stop->load()) break;
+      if (stopping()) break;
       size_t w = nextWork.fetch_add(1);
       if (w >= queue.size()) break;
+      if (ordered) {
+        std::unique_lock<std::mutex> g(orderLock);
+        while (w >= windowEnd && !stopping()) moved.wait_for(g, std::chrono::milliseconds(50));
+      }
+      if (stopping()) break;
+      // In order, a unit's hits are its own; otherwise they gather per worker.
+      size_t before = ordered ? 0 : mine.size();
+      if (ordered) mine.clear();
+      auto finishUnit = [&] {
+        if (!ordered) {
+          tell(before);
+          return;
+        }
+        std::vector<SearchHit> hits(std::make_move_iterator(mine.begin()), std::make_move_iterator(mine.end()));
+        mine.clear();
+        handOver(w, std::move(hits));
+      };
       const Item& item = items[queue[w].item];
       int part = queue[w].part;
       storage::StreamLayout layout;
@@ -523,13 +669,20 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
                     : part == 0 ? catalog::streamName(catalog::StreamKind::listing, item.category, item.number)
                                 : catalog::streamName(catalog::StreamKind::listing, item.category, item.number, part);
         auto s = file.root().openStream(name);
-        if (!s) continue;  // an item without a listing (an audio CD)
-        auto l = s->layout();
-        if (!l) {
+        bool have = static_cast<bool>(s);
+        Result<storage::StreamLayout> l = have ? s->layout() : Result<storage::StreamLayout>(s.error());
+        if (!have) {
+          // an item without a listing (an audio CD)
+        } else if (!l) {
           damaged(item, l.message());
+          have = false;
+        } else {
+          layout = std::move(*l);
+        }
+        if (!have) {
+          finishUnit();
           continue;
         }
-        layout = std::move(*l);
       }
       PieceReader reader(file, layout);
       // The quick look: most listings cannot hold the text at all.
@@ -537,18 +690,21 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
       if (filter.active()) {
         auto maybe = reader.findCandidate(filter, piece);
         if (!maybe) damaged(item, maybe.message());
-        if (!maybe || !*maybe) continue;
+        if (!maybe || !*maybe) {
+          finishUnit();
+          continue;
+        }
         whole = reader.start() == 0 && reader.atEnd();
       }
       std::string error;
-      size_t before = mine.size();
+      size_t start = mine.size();
       if (part == kArchivePart) {
         // Archive descriptions: read whole (they list members, not trees).
         auto all = whole ? Result<std::string>(std::move(piece)) : reader.readAll();
         if (!all) error = all.message();
-        if (all && !search.archives(*all, item, mine, error)) mine.resize(before);
+        if (all && !search.archives(*all, item, mine, error)) mine.resize(start);
         if (!error.empty()) damaged(item, error);
-        tell(before);
+        finishUnit();
         continue;
       }
       search.begin();
@@ -572,19 +728,25 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
         }
       }
       if (outcome != ListingSearch::Step::done) {
-        mine.resize(before);  // nothing from a damaged listing
+        mine.resize(start);  // nothing from a damaged listing
         damaged(item, error.empty() ? "the listing is damaged: it ends too soon" : error);
       }
-      tell(before);
+      finishUnit();
     }
-    std::lock_guard<std::mutex> h(hitsLock);
-    found.push_back(std::move(mine));
+    if (!ordered) {
+      std::lock_guard<std::mutex> h(hitsLock);
+      found.push_back(std::move(mine));
+    }
   };
   std::vector<std::thread> threads;
-  int count = std::max(1, workers);
+  int count = std::max(1, options.workers);
   for (int i = 1; i < count; ++i) threads.emplace_back(worker);
   worker();
   for (auto& t : threads) t.join();
+  result.undecided = undecided.load();
+  result.firstUndecided = firstUndecided;
+  result.gaveUpEarly = options.regexGiveUpAfter && result.undecided >= static_cast<long long>(options.regexGiveUpAfter);
+  result.handedOverWhole = ordered && nextItem == order.size();
   size_t total = result.hits.size();
   for (const auto& list : found) total += list.size();
   result.hits.reserve(total);
@@ -592,7 +754,7 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
     for (auto& hit : list) result.hits.push_back(std::move(hit));
     list = {};
   }
-  sortHits(result.hits, result.items);
+  if (!ordered) sortHits(result.hits, result.items);
   std::sort(result.damaged.begin(), result.damaged.end());
   return result;
 }

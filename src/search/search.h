@@ -41,9 +41,17 @@ struct SearchHit {
 
 struct SearchResult {
   std::vector<SearchItem> items;
-  std::vector<SearchHit> hits;
+  std::vector<SearchHit> hits;  // empty when they were handed over in order
   // Items whose listing could not be read (damaged): named, the others searched.
   std::vector<std::string> damaged;
+  // Texts a regular expression could not decide in the time a text may
+  // take (counted as no match), the first of them, and whether the search
+  // stopped because there were too many.
+  long long undecided = 0;
+  std::string firstUndecided;
+  bool gaveUpEarly = false;
+  // In order: whether every item was handed over (no stop on the way).
+  bool handedOverWhole = false;
 };
 
 // Told the hits of each listing as soon as it is searched (in no
@@ -51,9 +59,31 @@ struct SearchResult {
 // under the lock that guards the hits. `items` is SearchResult::items.
 using HitsFound = std::function<void(const std::vector<SearchHit>& hits, const std::vector<SearchItem>& items)>;
 
-// Runs the search with `workers` threads (at least 1). Fails only when the
-// criteria cannot start a search (an empty pattern, a scope that is no
-// category or item). Setting `*stop` ends it early with what was found.
+// Told the hits of one item in their final order (by path), the items in
+// the result's order, from a worker's thread, one call at a time; returns
+// false to end the search (a closed pipe).
+using ItemHits = std::function<bool(const SearchItem& item, std::vector<SearchHit>& hits)>;
+
+struct SearchOptions {
+  int workers = 5;
+  HitsFound found;  // as they come, unordered
+  // In order, an item at a time, as soon as its listings are searched: the
+  // result then keeps no hits, and memory holds what waits for an item
+  // still being read (workers go at most 256 listings ahead of it).
+  ItemHits ordered;
+  const std::atomic<bool>* stop = nullptr;
+  // The time a regular expression may take on one text; past it the text
+  // counts as no match and is counted as undecided. After this many
+  // undecided texts (0: never) the search ends.
+  double regexSecondsPerText = 2.0;
+  size_t regexGiveUpAfter = 10;
+};
+
+// Runs the search with `options.workers` threads (at least 1). Fails only
+// when the criteria cannot start a search (an empty pattern, a scope that is
+// no category or item). Setting `*stop` ends it early with what was found.
+Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& criteria,
+                               const SearchOptions& options);
 Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& criteria,
                                int workers = 5, const HitsFound& found = {},
                                const std::atomic<bool>* stop = nullptr);

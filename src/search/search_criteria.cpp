@@ -1,5 +1,7 @@
 #include "search/search_criteria.h"
 
+#include <chrono>
+
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 #include <unicode/uchar.h>
@@ -92,11 +94,20 @@ SetResult matchSet(const std::u32string& pattern, size_t p, char32_t c, bool cas
   return r;
 }
 
-bool matchDecoded(const std::u32string& text, const std::u32string& pattern, bool caseSensitive) {
+bool matchDecoded(const std::u32string& text, const std::u32string& pattern, bool caseSensitive,
+                  bool anchored = false) {
   size_t p = 0, t = 0;
   size_t star = std::u32string::npos, starText = 0;
   for (;;) {
-    if (p == pattern.size()) return true;  // the rest of the text does not matter
+    // Unanchored, the rest of the text does not matter; anchored, it must be
+    // used up, else the last "*" takes more.
+    if (p == pattern.size()) {
+      if (!anchored || t == text.size()) return true;
+      if (star == std::u32string::npos) return false;
+      p = star + 1;
+      t = ++starText;
+      continue;
+    }
     if (pattern[p] == U'*') {
       star = p++;
       starText = t;
@@ -146,14 +157,20 @@ std::string prepareSearchText(std::string_view typed, bool wholeText) {
 struct Matcher::Regex {
   pcre2_code* code = nullptr;
   pcre2_match_data* data = nullptr;
+  // Steps and depth are set per attempt; the compiled code's own stack
+  // grows to 8 MB, so that a long name is decided rather than given up on.
+  pcre2_match_context* context = nullptr;
+  pcre2_jit_stack* stack = nullptr;
   ~Regex() {
     pcre2_match_data_free(data);
+    pcre2_match_context_free(context);
+    pcre2_jit_stack_free(stack);
     pcre2_code_free(code);
   }
 };
 
-Matcher::Matcher(std::string_view pattern, bool caseSensitive, bool wholeText, bool regex)
-    : caseSensitive_(caseSensitive), wholeText_(wholeText) {
+Matcher::Matcher(std::string_view pattern, bool caseSensitive, bool wholeText, bool regex, bool anchored)
+    : caseSensitive_(caseSensitive), wholeText_(wholeText), anchored_(anchored) {
   if (!regex) {
     pattern_ = decode(pattern);
     if (!caseSensitive_) pattern_ = lowered(pattern_);
@@ -177,6 +194,9 @@ Matcher::Matcher(std::string_view pattern, bool caseSensitive, bool wholeText, b
   }
   pcre2_jit_compile(regex_->code, PCRE2_JIT_COMPLETE);  // faster where JIT is there
   regex_->data = pcre2_match_data_create_from_pattern(regex_->code, nullptr);
+  regex_->context = pcre2_match_context_create(nullptr);
+  regex_->stack = pcre2_jit_stack_create(64 * 1024, 8 * 1024 * 1024, nullptr);
+  if (regex_->context && regex_->stack) pcre2_jit_stack_assign(regex_->context, nullptr, regex_->stack);
 }
 
 Matcher::~Matcher() = default;
@@ -185,12 +205,34 @@ Matcher::Matcher(Matcher&&) noexcept = default;
 bool Matcher::matches(std::string_view text) const {
   if (!error_.empty()) return false;
   if (regex_) {
-    return pcre2_match(regex_->code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0,
-                       regex_->data, nullptr) >= 0;
+    gaveUp_ = false;
+    // A first attempt of a few milliseconds at most; then, while the time a
+    // text may take is not used up, ten times the steps.
+    const auto start = std::chrono::steady_clock::now();
+    uint32_t limit = 200'000;
+    for (;;) {
+      if (regex_->context) {
+        pcre2_set_match_limit(regex_->context, limit);
+        pcre2_set_depth_limit(regex_->context, limit);
+      }
+      int rc = pcre2_match(regex_->code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0,
+                           regex_->data, regex_->context);
+      if (rc >= 0) return true;
+      if (rc == PCRE2_ERROR_NOMATCH || rc == PCRE2_ERROR_PARTIAL) return false;
+      bool limited = rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT || rc == PCRE2_ERROR_HEAPLIMIT ||
+                     rc == PCRE2_ERROR_JIT_STACKLIMIT;
+      double used = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      // More steps cannot help a stack that is full.
+      if (!limited || rc == PCRE2_ERROR_JIT_STACKLIMIT || limit >= 400'000'000u || used * 11 > secondsPerText_) {
+        gaveUp_ = true;
+        return false;
+      }
+      limit *= 10;
+    }
   }
   decodeInto(text, text_, !caseSensitive_);
   if (wholeText_) return text_ == pattern_;
-  return matchDecoded(text_, pattern_, caseSensitive_);
+  return matchDecoded(text_, pattern_, caseSensitive_, anchored_);
 }
 
 bool Match(std::string_view text, std::string_view pattern, bool caseSensitive, bool wholeText) {

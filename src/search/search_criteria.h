@@ -42,6 +42,14 @@ struct SearchCriteria {
   // pattern; the case switch applies, a whole-text search anchors it at
   // both ends.
   bool regex = false;
+  // A wildcard pattern matches the whole text, as a shell's glob does
+  // ("*.png" is not found in "x.png.in"); without it the end stays open.
+  bool anchored = false;
+  // The pattern is compared with each hit's whole path (category names,
+  // label, folders, name, joined by "/") instead of names and texts.
+  bool fullPath = false;
+  // The size range's maximum applies even when it is 0 (empty files only).
+  bool maxGiven = false;
 };
 
 // The search box's text made a pattern: trimmed; an ordinary text (not
@@ -62,21 +70,31 @@ bool Match(std::string_view text, std::string_view pattern, bool caseSensitive, 
 // uses a Matcher at a time.
 class Matcher {
  public:
-  Matcher(std::string_view pattern, bool caseSensitive, bool wholeText, bool regex = false);
+  Matcher(std::string_view pattern, bool caseSensitive, bool wholeText, bool regex = false, bool anchored = false);
   ~Matcher();
   Matcher(Matcher&&) noexcept;
   Matcher& operator=(Matcher&&) = delete;
   bool matches(std::string_view text) const;
   // Why a regular expression does not compile; empty when it does.
   const std::string& error() const { return error_; }
+  // Whether the last matches() of a regular expression gave up: the text
+  // could not be decided within the time a name may take (its limits were
+  // reached), and it counts as no match.
+  bool gaveUp() const { return gaveUp_; }
+  // The time one text may take a regular expression (default 2 s). It
+  // matches with a small step limit first and a larger one while time is
+  // left, so that a quick text costs nothing more.
+  void setSecondsPerText(double seconds) { secondsPerText_ = seconds; }
 
  private:
   struct Regex;
   std::u32string pattern_;
-  bool caseSensitive_, wholeText_;
+  bool caseSensitive_, wholeText_, anchored_ = false;
   std::unique_ptr<Regex> regex_;
   std::string error_;
   mutable std::u32string text_;  // the text being compared, decoded
+  mutable bool gaveUp_ = false;
+  double secondsPerText_ = 2.0;
 };
 
 // The find switches as one integer ("serialized_param"/"param_search"):

@@ -89,7 +89,10 @@ Status lockFile(int fd, bool write, const std::filesystem::path& path) {
 }
 
 Result<std::unique_ptr<FileIo>> openWith(const std::filesystem::path& path, int flags, bool write) {
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  // Without blocking: a FIFO or a device named as a library would hold the
+  // open until someone writes to it. What is not a regular file is refused
+  // below, before anything is read.
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) {
     int err = errno;
     Errc code = err == ENOENT                   ? Errc::not_found
@@ -99,9 +102,11 @@ Result<std::unique_ptr<FileIo>> openWith(const std::filesystem::path& path, int 
   }
   auto file = std::make_unique<PosixFile>(fd);
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     return Error{Errc::invalid_argument, path.string() + " is not a regular file"};
   }
+  // Regular files never block; the flag goes so that nothing else sees it.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (Status s = lockFile(fd, write, path); !s) return s.error();
   return std::unique_ptr<FileIo>(std::move(file));
 }

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -314,3 +315,167 @@ TEST_F(Hostile, AKilledCompactLeavesNothingBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs `command` under the shell with a time limit; the status, or -1 when
+// it had to be killed (it blocked).
+int boundedStatus(const std::string& command, int seconds, std::string* out = nullptr) {
+  auto r = runCommand("timeout -s KILL " + std::to_string(seconds) + " " + command);
+  if (out) *out = r.out;
+  return r.status == 137 ? -1 : r.status;
+}
+
+}  // namespace
+
+// A FIFO or a device named where a file is expected is refused at once:
+// never opened for reading, never read without end.
+TEST_F(Hostile, FifosAndDevicesNamedAsFilesAreRefused) {
+  plant("<a><b g=\"1\"><c>Music</c></b></a>");
+  auto fifo = dir / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string cli = std::string(TAMBER_CLI) + " --config " + quote(cfg.string()) + " ";
+  std::string f = quote(fifo.string());
+  for (std::string args : {"-L " + f + " tree", "-L " + f + " info", "find x --in " + f, "storage ls " + f,
+                           "storage check " + f, "media " + f, "disc --drive sim:" + f,
+                           std::string("disc --drive sim:/dev/zero"), "default " + f}) {
+    std::string out;
+    int status = boundedStatus(cli + args, 10, &out);
+    EXPECT_NE(status, -1) << args << " blocked";
+    EXPECT_NE(status, 0) << args << ": " << out;
+    EXPECT_LT(out.size(), 2000u) << args;
+  }
+  // The reason is said.
+  std::string out;
+  boundedStatus(cli + "media " + f, 10, &out);
+  EXPECT_NE(out.find("FIFO"), std::string::npos) << out;
+}
+
+// Characters a terminal acts on, or that turn text round, are escaped in
+// what is printed, as control characters are; CSV cells that a spreadsheet
+// would take for a formula, a tab or a carriage return first, get an
+// apostrophe.
+TEST_F(Hostile, UnicodeControlsAreEscapedAndCsvCellsGuarded) {
+  auto tree = dir / "tree";
+  fs::create_directories(tree);
+  const std::vector<std::string> names = {"next\xC2\x85line", "csi\xC2\x9B" "31m", "sep\xE2\x80\xA8x",
+                                          "rtl\xE2\x80\xAEtxt.exe", "\tindent", "\rreturn"};
+  for (const auto& n : names) std::ofstream(tree / n) << "x";
+  ASSERT_EQ(tamber("new " + quote(lib.string())).status, 0);
+  ASSERT_EQ(tamber("add-folder -q " + quote(tree.string()) + " --label T --category C").status, 0);
+  for (std::string cmd : {"ls C/T", "find e", "tree"}) {
+    auto r = tamber(cmd);
+    for (std::string raw : {"\xC2\x85", "\xC2\x9B", "\xE2\x80\xA8", "\xE2\x80\xAE", "\r"}) {
+      EXPECT_EQ(r.out.find(raw), std::string::npos) << cmd << " printed a control raw";
+    }
+    if (cmd != "tree") {
+      EXPECT_NE(r.out.find("\\u0085"), std::string::npos) << r.out;
+      EXPECT_NE(r.out.find("\\u202e"), std::string::npos) << r.out;
+    }
+  }
+  // JSON keeps the names as they are.
+  EXPECT_NE(tamber("--json ls C/T").out.find("rtl\xE2\x80\xAEtxt"), std::string::npos);
+  auto csv = tamber("export-csv C/T");
+  ASSERT_EQ(csv.status, 0) << csv.out;
+  EXPECT_NE(csv.out.find(",'\tindent,"), std::string::npos) << csv.out;
+  EXPECT_NE(csv.out.find(",\"'\rreturn\","), std::string::npos) << csv.out;
+}
+
+// A damaged listing is named, the others are exported and reported whole,
+// and the command says so by its status.
+TEST_F(Hostile, DamagedListingsAreNamedAndTheOthersFinished) {
+  plant("<a><b g=\"1\"><c>Music</c><e g=\"1\"><h>Good</h><p>13</p></e><e g=\"2\"><h>Bad</h><p>13</p></e>"
+        "<e g=\"3\"><h>Fine</h><p>13</p></e></b></a>",
+        {{"col1-1.xml", "<a1 i=\"13\"><b><c>good.txt</c><e>1</e></b></a1>"},
+         {"col1-2.xml", "<a1 i=\"13\"><a><c>sub</c><b><c>lost.txt</c><e>1</e></b>"},
+         {"col1-3.xml", "<a1 i=\"13\"><b><c>fine.txt</c><e>1</e></b></a1>"}});
+  auto xml = dir / "out.xml";
+  auto r = tamber("export-xml Music -o " + quote(xml.string()));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("Music/Bad"), std::string::npos) << r.out;
+  std::string text = readFile(xml);
+  EXPECT_NE(text.find("good.txt"), std::string::npos);
+  EXPECT_NE(text.find("fine.txt"), std::string::npos);
+  EXPECT_EQ(runCommand("xmllint --noout " + quote(xml.string())).status, 0);
+  for (std::string cmd : {"export-csv Music", "report Music", "report --format xml Music"}) {
+    r = tamber(cmd);
+    EXPECT_EQ(r.status, 1) << cmd << ": " << r.out.substr(0, 300);
+    EXPECT_NE(r.out.find("fine.txt"), std::string::npos) << cmd;
+    EXPECT_NE(r.out.find("Music/Bad"), std::string::npos) << cmd;
+  }
+  // find names it too, and says the search was not whole.
+  r = tamber("find lost");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("Music/Bad"), std::string::npos) << r.out;
+  r = tamber("find fine");
+  EXPECT_NE(r.out.find("Music/Fine/fine.txt"), std::string::npos) << r.out;
+}
+
+// A regular expression that cannot decide a name in its time counts it as
+// undecided (said, with the first name) instead of silently as no match;
+// one that can, on a long name, decides it.
+TEST_F(Hostile, RegularExpressionsThatGiveUpAreSaid) {
+  std::string catalog = "<a><b g=\"1\"><c>Long</c><e g=\"1\"><h>L</h><p>13</p></e></b></a>";
+  std::string listing = "<a1 i=\"13\">";
+  std::string ab;
+  for (int i = 0; i < 6000; ++i) ab += (i % 3 ? 'a' : 'b');
+  listing += "<b><c>" + ab + "</c><e>1</e></b>";
+  for (int i = 0; i < 30; ++i) listing += "<b><c>" + std::string(40 + i, 'a') + "!</c><e>1</e></b>";
+  listing += "</a1>";
+  plant(catalog, {{"col1-1.xml", listing}});
+  // Linear on a name of 6,000 letters: decided, and found.
+  auto r = tamber("find --regex -c '^(a|b)*$'");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out.substr(0, 2), "1\n") << r.out;
+  // Exponential: given up on, named, the search stopped after ten, in time.
+  auto start = std::chrono::steady_clock::now();
+  r = tamber("find --regex '(a+)+$' --count --whole");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("could not be decided"), std::string::npos) << r.out;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+}
+
+// A thousand libraries are searched one at a time: a limit of 64 open files
+// is no trouble; a library that cannot be searched is an exit status.
+TEST_F(Hostile, ManyLibrariesAreOpenedInTurn) {
+  plant("<a><b g=\"1\"><c>Music</c><e g=\"1\"><h>Disc</h><p>13</p></e></b></a>",
+        {{"col1-1.xml", "<a1 i=\"13\"><b><c>song.txt</c><e>1</e></b></a1>"}});
+  std::string in;
+  for (int i = 0; i < 1000; ++i) {
+    auto copy = dir / ("l" + std::to_string(i) + ".cds");
+    fs::copy_file(lib, copy);
+    in += " --in " + quote(copy.string());
+  }
+  auto r = runCommand("ulimit -n 64; " + std::string(TAMBER_CLI) + " --config " + quote(cfg.string()) +
+                      " find song --count" + in);
+  EXPECT_EQ(r.status, 0) << r.out.substr(0, 500);
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "1000");
+  std::ofstream(dir / "not.cds") << "no library";
+  r = tamber("find song --count --in " + quote(lib.string()) + " --in " + quote((dir / "not.cds").string()));
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("not.cds"), std::string::npos) << r.out;
+}
+
+// Category names the program forbids (a "/" in them, ".", "..") are not
+// brought in by an import: they get names a person could have typed.
+TEST_F(Hostile, ImportRenamesForbiddenCategoryNames) {
+  auto other = dir / "other.cds";
+  ASSERT_EQ(tamber("new " + quote(other.string())).status, 0);
+  auto src = dir / "planted";
+  std::ofstream(src) << "<a><b g=\"1\"><c>a/b</c></b><b g=\"2\"><c>..</c></b><b g=\"3\"><c>.</c>"
+                        "<b g=\"1\"><c>x/y/z</c></b></b></a>";
+  ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " storage put " + quote(other.string()) + " categories " +
+                       quote(src.string()))
+                .status,
+            0);
+  ASSERT_EQ(tamber("new " + quote(lib.string())).status, 0);
+  auto r = tamber("import " + quote(other.string()));
+  EXPECT_EQ(r.status, 0) << r.out;
+  auto tree = tamber("--json tree").out;
+  for (std::string bad : {"\"a/b\"", "\"..\"", "\".\"", "x/y/z"}) {
+    EXPECT_EQ(tree.find("\"name\":" + bad), std::string::npos) << bad << " in " << tree;
+  }
+  EXPECT_NE(tree.find("a_b"), std::string::npos) << tree;
+  // Every category can be named on the command line afterwards.
+  EXPECT_EQ(tamber("ls a_b").status, 0);
+}

@@ -3,6 +3,11 @@
 // DVD, an empty drive, and re-reading a disc into its item.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <filesystem>
 #include <fstream>
@@ -209,6 +214,44 @@ TEST_F(AddDisc, TitlesFromTheDiscDatabase) {
   auto quiet = tamber("add-disc -q " + drive + " --category Quiet --no-cddb --server 127.0.0.1:1");
   EXPECT_EQ(quiet.status, 0) << quiet.out;
   EXPECT_EQ(quiet.out.find("warning"), std::string::npos) << quiet.out;
+}
+
+// A disc database server that trickles its reply never holds the command:
+// Ctrl-C and SIGTERM end it within a second, the library as it was; a server
+// that is not there is said as such, not as "no entry".
+TEST_F(AddDisc, AServerThatNeverEndsAnswersCtrlC) {
+  std::ifstream in(kDiscs + "/audio-cd.xml");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  text.erase(text.find("<cdtext>"), text.find("</cdtext>") + 9 - text.find("<cdtext>"));
+  std::ofstream(dir.path / "plain.xml") << text;
+  std::string drive = "--drive sim:" + shellQuote((dir.path / "plain.xml").string());
+  tamber::disc::LoopbackServer server;
+  server.answer("", tamber::disc::LoopbackServer::Mode::trickle);
+  std::string at = "--server 127.0.0.1:" + std::to_string(server.port());
+  std::string before = tamber("storage ls --hash " + shellQuote(lib), false).out;
+  for (const auto& [signal, status] : {std::pair{"INT", 130}, {"TERM", 143}}) {
+    for (std::string command : {"cddb query " + drive + " " + at, "add-disc -q " + drive + " --category Music " + at}) {
+      auto start = std::chrono::steady_clock::now();
+      auto r = runCommand("timeout --preserve-status -s " + std::string(signal) + " 1 " + std::string(TAMBER_CLI) +
+                          " -L " + shellQuote(lib) + " --config " + shellQuote(config) + " " + command);
+      EXPECT_EQ(r.status, status) << command << "\n" << r.out;
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << command;
+    }
+  }
+  EXPECT_EQ(tamber("storage ls --hash " + shellQuote(lib), false).out, before);
+  // Nobody listens: the query fails and says why.
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  auto refused = tamber("cddb query " + drive + " --server 127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+  EXPECT_EQ(refused.status, 1) << refused.out;
+  EXPECT_EQ(refused.out.find("has no entry"), std::string::npos) << refused.out;
+  EXPECT_NE(refused.out.find("refused"), std::string::npos) << refused.out;
 }
 
 }  // namespace

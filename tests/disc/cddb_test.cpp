@@ -149,6 +149,48 @@ TEST(Cddb, ServersThatMisbehave) {
   EXPECT_EQ(c.lastError(), kCddbNoHost);
 }
 
+// A server that trickles a byte now and then never lets the idle time-out
+// pass: the request's deadline ends it, and a cancel ends it at the next wait.
+TEST(Cddb, ARequestHasADeadlineAndAnswersACancel) {
+  LoopbackServer server;
+  server.answer("", LoopbackServer::Mode::trickle);
+  FixedNames c;
+  c.timeoutMs = 2000;
+  c.deadlineMs = 1500;
+  DiscEntry e;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(c.read(server.site(), "rock", 1, e));
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(c.lastError(), kCddbTimeout) << c.errorText();
+  EXPECT_LT(took, std::chrono::seconds(4));
+  EXPECT_GE(took, std::chrono::milliseconds(1400));
+
+  c.deadlineMs = 60000;
+  start = std::chrono::steady_clock::now();
+  c.cancelled = [&] { return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(400); };
+  EXPECT_FALSE(c.read(server.site(), "rock", 1, e));
+  EXPECT_EQ(c.lastError(), kCddbCancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+  // A server that is not there is a failure to reach it, with its own code.
+  LoopbackServer closed;
+  CddbSite gone = closed.site();
+  c.cancelled = nullptr;
+  {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    gone.port = ntohs(a.sin_port);
+    ::close(fd);  // bound once, nobody listens there now
+  }
+  EXPECT_FALSE(c.read(gone, "rock", 1, e));
+  EXPECT_EQ(c.lastError(), kCddbConnect) << c.errorText();
+}
+
 TEST(Cddb, Sites) {
   LoopbackServer server;
   FixedNames c;

@@ -24,7 +24,7 @@ namespace tamber::disc {
 // behaviours. What it answers is set between requests through answer().
 class LoopbackServer {
  public:
-  enum class Mode { reply, silent, closeEarly, endless };
+  enum class Mode { reply, silent, closeEarly, endless, trickle };
   // The default reply (and how it is given), and replies by command
   // ("cddb+query", "cddb+read", "sites") that come before it.
   void answer(std::string reply, Mode mode = Mode::reply,
@@ -110,6 +110,15 @@ class LoopbackServer {
         case Mode::closeEarly:
           send(c, head + reply.substr(0, reply.size() / 2));
           break;
+        case Mode::trickle: {
+          // One byte every 300 ms, without end: never idle long enough for
+          // the idle time-out.
+          send(c, head + "210 OK, list follows\r\n");
+          while (!stop_ && ::send(c, "x", 1, MSG_NOSIGNAL) > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          }
+          break;
+        }
         case Mode::endless: {
           send(c, head + "210 OK, list follows\r\n");
           std::string line(4096, 'x');

@@ -1,6 +1,7 @@
 // tamber report end to end: a library with a folder (pictures, a cover),
 // an audio CD and a CD-Extra from simulated drives, reported as HTML and XML
 // with field and sort choices.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using tamber::test_support::fileText;
 using tamber::test_support::runCommand;
 using tamber::test_support::shellQuote;
@@ -195,6 +197,70 @@ TEST_F(Report, PiecesMakeThePageTheWholeDataMakes) {
   ASSERT_TRUE(exported);
   EXPECT_EQ(reparsed(streamed), reparsed(*exported));
   EXPECT_NE(streamed.find("standalone=\"yes\""), std::string::npos);
+}
+
+// A folder larger than a piece is sorted here and written in several
+// pieces: the page is the one the stylesheet makes of the whole report, for
+// every sort of the files, ties and letter case included.
+TEST_F(Report, ALargeFolderIsSortedHereInPieces) {
+  auto big = dir.path / "big";
+  fs::create_directories(big / "inner" / "deeper");
+  const char* stems[] = {"Zeta", "alpha", "Alpha", "beta", "été", "Ørsted", "_x", "10", "9"};
+  for (int i = 0; i < 1150; ++i) {
+    std::string name = std::string(stems[i % 9]) + "-" + std::to_string((i * 7919) % 1150);
+    auto file = big / "inner" / name;
+    std::ofstream(file) << std::string(static_cast<size_t>((i * 31) % 17), 'x');  // many equal sizes
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1600000000 + (i % 5) * 86400 + (i % 3) * 60, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  }
+  for (int i = 0; i < 20; ++i) fs::create_directories(big / "inner" / ("sub" + std::to_string(i)));
+  std::ofstream(big / "inner" / "deeper" / "leaf.txt") << "leaf";
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(big.string()) + " --label Big --category Work").status, 0);
+  auto library = tamber::catalog::Library::open(lib, true);
+  ASSERT_TRUE(library) << library.message();
+  auto& catalog = (*library)->catalog();
+  std::vector<xmlNode*> selection;
+  for (xmlNode* c = catalog.root()->children; c; c = c->next) {
+    if (tamber::catalog::CatalogDocument::isCategory(c)) selection.push_back(c);
+  }
+  for (std::vector<std::string> keys : std::vector<std::vector<std::string>>{
+           {"file-name"}, {"file-size"}, {"modification-date"}, {"file-size", "file-name"}, {}}) {
+    auto reporter = tamber::report::Reporter::open();
+    ASSERT_TRUE(reporter);
+    auto& r = **reporter;
+    if (!keys.empty()) {
+      ASSERT_TRUE(tamber::report::chooseSort(r.fields(), tamber::report::Level::fileItems, keys));
+    }
+    r.applyChoices();
+    tamber::report::ReportDataOptions options;
+    auto whole = tamber::report::buildReportData(**library, selection, options);
+    ASSERT_TRUE(whole);
+    auto expected = r.html(whole->get());
+    ASSERT_TRUE(expected);
+    options.pieceEntries = 100;
+    int sortedPieces = 0;
+    std::string page;
+    auto st = r.writeHtml(
+        [&](const tamber::report::PieceHandler* handler) {
+          options.fileItemsSort = r.fileItemsSort();
+          options.pieces = [&](int id, tamber::xml::Doc data) {
+            xmlNode* root = xmlDocGetRootElement(data.get());
+            tamber::xml::String sorted(xmlGetProp(root, tamber::xml::u("sorted")));
+            if (sorted) ++sortedPieces;
+            return (*handler)(id, std::move(data));
+          };
+          return tamber::report::buildReportData(**library, selection, options);
+        },
+        [](std::string html) -> tamber::Result<std::string> { return html; },
+        [&](std::string_view bytes) -> tamber::Status {
+          page += bytes;
+          return {};
+        });
+    ASSERT_TRUE(st) << st.message();
+    EXPECT_GE(sortedPieces, 11) << "keys " << keys.size();
+    EXPECT_EQ(page.find("tamber-piece"), std::string::npos);
+    EXPECT_EQ(tagsOnly(page), tagsOnly(*expected)) << "sorted by " << (keys.empty() ? "nothing" : keys.front());
+  }
 }
 
 // A preview's report: after so many files and folders nothing more is read

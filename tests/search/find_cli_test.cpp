@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,30 +48,41 @@ class Find : public ::testing::Test {
     r = tamber("add-folder -q " + shellQuote((t / "docs").string()) + " --label Docs --category Other");
     ASSERT_EQ(r.status, 0) << r.out;
   }
-  CommandResult tamber(const std::string& args) {
+  CommandResult tamber(const std::string& args, bool withStderr = true) {
     return runCommand(std::string("TZ=UTC ") + TAMBER_CLI + " -L " + shellQuote(lib.string()) +
-                      " --config " + shellQuote((dir / "cfg").string()) + " " + args);
+                      " --config " + shellQuote((dir / "cfg").string()) + " " + args,
+                      withStderr);
   }
+  // The rows a search prints (standard output alone).
+  std::string rows(const std::string& args) { return tamber(args, false).out; }
   tamber::test_support::TempDir tmp;
   fs::path dir = tmp.path, lib;
 };
 
 TEST_F(Find, MatchesNamesAndDiscFieldsAsTyped) {
-  auto r = tamber("-q find report");
+  auto r = tamber("find report", false);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out,
-            "Archive/Backup report  (h: Backup report)\n"
+            "Archive/Backup report\n"
             "Archive/Backup report/docs/Report-2019.pdf\n"
             "Archive/Backup report/docs/report-2020.pdf\n"
             "Other/Docs/Report-2019.pdf\n"
             "Other/Docs/report-2020.pdf\n");
+  // -q prints nothing; the status says whether there were hits.
+  r = tamber("-q find report");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(tamber("find -q nothing-like-this").status, 1);
   EXPECT_EQ(tamber("find Report --case --count").out, "2\n");
   EXPECT_EQ(tamber("find 'report-20[12]?.pdf' --whole --count").out, "0\n");  // whole: no wildcards
   EXPECT_EQ(tamber("find report-2020.PDF --whole --count").out, "2\n");
-  EXPECT_EQ(tamber("find '?otes' --count").out, "2\n");
+  // A text with wildcards matches the whole name, as a glob does.
+  EXPECT_EQ(tamber("find '?otes' --count").out, "0\n");
+  EXPECT_EQ(tamber("find '?otes.txt' --count").out, "2\n");
   EXPECT_EQ(tamber("find 'frame1?.raw' --whole --count").out, "0\n");
-  // frame10-12, frame100-129 and frame1000: the end stays open.
-  EXPECT_EQ(tamber("find 'frame1[0-2]' --count").out, "34\n");
+  // frame10-12, frame100-129 and frame1000.
+  EXPECT_EQ(tamber("find 'frame1[0-2]*' --count").out, "34\n");
+  EXPECT_EQ(tamber("find 'frame1[0-2]' --count").out, "0\n");
   EXPECT_EQ(tamber("find nothing-like-this").status, 1);
   EXPECT_EQ(tamber("find '  '").status, 2);
   EXPECT_EQ(tamber("find report --scope Other --count").out, "2\n");
@@ -78,12 +90,12 @@ TEST_F(Find, MatchesNamesAndDiscFieldsAsTyped) {
 }
 
 TEST_F(Find, SizeAndDateRangesAreInclusiveAndLeaveDiscFieldsOut) {
-  auto r = tamber("-q find pdf --min-kb 100 --max-kb 200 --scope Archive");
+  auto r = tamber("find pdf --min-kb 100 --max-kb 200 --scope Archive", false);
   EXPECT_EQ(r.out, "Archive/Backup report/docs/Report-2019.pdf\nArchive/Backup report/docs/report-2020.pdf\n");
   EXPECT_EQ(tamber("find '*' --min-kb 200 --max-kb 200 --scope Archive --count").out, "1\n");
   // Sizes are 64-bit: a 5 GB file is above 4 GB, not wrapped below.
-  EXPECT_EQ(tamber("-q find mkv --min-kb 4194304").out, "Archive/Backup report/video/holiday.mkv\n");
-  r = tamber("-q find '*' --from 2019-01-01 --to 2019-12-31 --scope Other");
+  EXPECT_EQ(rows("find mkv --min-kb 4194304"), "Archive/Backup report/video/holiday.mkv\n");
+  r = tamber("find '*' --from 2019-01-01 --to 2019-12-31 --scope Other", false);
   EXPECT_EQ(r.out, "Other/Docs/Report-2019.pdf\nOther/Docs/notes.txt\n");
   // With a range, the disc's own fields are not searched.
   EXPECT_EQ(tamber("find report --from 2000-01-01 --count").out, "4\n");
@@ -93,16 +105,17 @@ TEST_F(Find, SplitListingsDamageAndWorkersGiveOneAnswer) {
   auto r = tamber("--json find frame1000");
   EXPECT_NE(r.out.find("\"path\":\"many/frame1000.raw\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"part\":1"), std::string::npos) << r.out;
-  std::string one = tamber("-q find raw --jobs 1").out, eight = tamber("-q find raw --jobs 8").out;
+  std::string one = rows("find raw --jobs 1"), eight = rows("find raw --jobs 8");
   EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 1001);
   EXPECT_EQ(one, eight);
   // A damaged listing is named; the other items are still searched.
   auto bomb = dir / "bomb.xml";
   std::ofstream(bomb) << "<?xml version=\"1.0\"?><!DOCTYPE a1 [<!ENTITY e \"x\">]><a1><b><c>&e;report</c></b></a1>";
   ASSERT_EQ(tamber("storage put " + shellQuote(lib.string()) + " col2-1.xml " + shellQuote(bomb.string())).status, 0);
+  // The search was not whole: status 2.
   r = tamber("find report");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("warning: Other/Docs: the listing is damaged"), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("error: Other/Docs: the listing is damaged"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Archive/Backup report/docs/Report-2019.pdf"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("Other/Docs/"), std::string::npos) << r.out;
 }
@@ -119,7 +132,7 @@ TEST_F(Find, ManyWorkersAndTheQuickLookAgreeOnALargerLibrary) {
     sized(t / folder / (std::string(words[(f * 7) % 8]) + "-" + std::to_string(f) + ".dat"), f);
   }
   ASSERT_EQ(tamber("add-folder -q " + shellQuote(t.string()) + " --label Mixed --category Big").status, 0);
-  std::string one = tamber("-q find mix --jobs 1").out, eight = tamber("-q find mix --jobs 8").out;
+  std::string one = rows("find mix --jobs 1"), eight = rows("find mix --jobs 8");
   EXPECT_GT(std::count(one.begin(), one.end(), '\n'), 400);
   EXPECT_EQ(one, eight);
   for (std::string text : {"photo-1", "ŁÓDŹ", "A&B", "photo_4", "-29", "写真_5", "mix-2999.dat"}) {
@@ -157,7 +170,7 @@ TEST_F(Find, RegularExpressionsSeveralLibrariesAndTheCountLine) {
                 .status,
             0);
   std::string in = " --in " + shellQuote(lib.string()) + " --in " + shellQuote(second.string());
-  r = tamber("-q find report-202" + in);
+  r = tamber("find report-202" + in, false);
   EXPECT_EQ(r.out, lib.string() + ": Archive/Backup report/docs/report-2020.pdf\n" + lib.string() +
                        ": Other/Docs/report-2020.pdf\n" + second.string() + ": Recent/New/report-2021.pdf\n");
   r = tamber("--json find 2021" + in);
@@ -172,8 +185,8 @@ TEST_F(Find, RegularExpressionsSeveralLibrariesAndTheCountLine) {
   ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &fl), 0);
   r = tamber("find report-202" + in + " --in " + shellQuote((dir / "none.cds").string()));
   ::close(fd);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("warning: " + second.string()), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("error: " + second.string()), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("none.cds"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" 2 hit(s) for"), std::string::npos) << r.out;
 
@@ -193,20 +206,104 @@ TEST_F(Find, ArchiveMembersAreFoundUnlessLeftOut) {
             0);
   fs::remove_all(t / "inner");
   ASSERT_EQ(tamber("add-folder -q " + shellQuote(t.string()) + " --label Packed --category Zips").status, 0);
-  auto r = tamber("-q find minutes");
+  auto r = tamber("find minutes", false);
   EXPECT_EQ(r.out, "Zips/Packed/papers.zip/Minutes-2021.txt\n");
   r = tamber("--json find minutes");
   EXPECT_NE(r.out.find("\"kind\":\"archive member\""), std::string::npos) << r.out;
   EXPECT_EQ(tamber("find minutes --no-archives").status, 1);
   // Ranges apply to members as to files.
-  EXPECT_EQ(tamber("-q find '*' --scope Zips --min-kb 100").out, "Zips/Packed/papers.zip/big.bin\n");
+  EXPECT_EQ(rows("find '*' --scope Zips --min-kb 100"), "Zips/Packed/papers.zip/big.bin\n");
   // A damaged archive listing is named; the rest is still searched.
   auto bad = dir / "bad.bin";
   std::ofstream(bad) << std::string("\x40\0\0\0<archive><file name=\"minutes\"/>", 36);
   ASSERT_EQ(tamber("storage put " + shellQuote(lib.string()) + " arc3-1 " + shellQuote(bad.string())).status, 0);
   r = tamber("find minutes");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("warning: Zips/Packed: the archive listing is damaged"), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("error: Zips/Packed: the archive listing is damaged"), std::string::npos) << r.out;
+}
+
+// A search on the command line starts from the documented defaults every
+// time (the find dialog's saved switches are its own); a settings folder
+// that cannot be written is a warning, not a failed search.
+TEST_F(Find, EachSearchStartsFromTheDefaults) {
+  EXPECT_EQ(tamber("find report --kinds tags --count").out, "1\n");
+  EXPECT_EQ(tamber("find report-2020 --count").out, "2\n");  // names again, without --kinds
+  // The settings file on a read-only mount: kept as it is, said once.
+  auto cfgDir = dir / "cfgdir", ro = dir / "ro-config";
+  fs::create_directories(cfgDir);
+  fs::create_directories(ro);
+  if (runCommand("mount --bind " + shellQuote(cfgDir.string()) + " " + shellQuote(ro.string()) +
+                 " && mount -o remount,bind,ro " + shellQuote(ro.string()) + " 2>/dev/null")
+          .status != 0) {
+    (void)runCommand("umount " + shellQuote(ro.string()) + " 2>/dev/null");
+    GTEST_SKIP() << "no permission to mount here";
+  }
+  auto r = runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(lib.string()) + " --config " +
+                      shellQuote((ro / "tamber.cfg").string()) + " find report-2020");
+  (void)runCommand("umount " + shellQuote(ro.string()));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Other/Docs/report-2020.pdf"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("warning"), std::string::npos) << r.out;
+}
+
+// What a script acts on: NUL-ended names, types, field names in text and
+// JSON, whole paths, colour only where asked for.
+TEST_F(Find, OutputAScriptCanActOn) {
+  std::string nul = rows("find -0 report-2020");
+  EXPECT_EQ(nul, std::string("Archive/Backup report/docs/report-2020.pdf\0Other/Docs/report-2020.pdf\0", 70));
+  EXPECT_EQ(tamber("find report --type disc --count").out, "1\n");
+  EXPECT_EQ(tamber("find report --type file --count").out, "4\n");
+  EXPECT_EQ(tamber("find many --type folder --count").out, "1\n");
+  EXPECT_EQ(tamber("find report --type nonsense").status, 2);
+  // Whole paths: the folder "docs" of the item named "Backup report".
+  EXPECT_EQ(tamber("find -p 'Archive/*/docs/*.pdf' --count").out, "2\n");
+  EXPECT_EQ(tamber("find -p 'docs/report' --count").out, "4\n");
+  EXPECT_EQ(tamber("find -p -s 'docs/report' --count").out, "1\n");
+  // Short options as rg and fd have them.
+  EXPECT_EQ(tamber("find -s Report -c").out, "2\n");
+  EXPECT_EQ(tamber("find -w report-2020.pdf -c").out, "2\n");
+  EXPECT_EQ(tamber("find -e '^report-20(19|20)' -c").out, "4\n");
+  // --max-kb 0 is empty files, not "no limit".
+  EXPECT_EQ(tamber("find '*' --max-kb 0 --type file --count").out, "0\n");
+  EXPECT_EQ(tamber("find '*' --max-kb 1 --type file --count").out, "1001\n");
+  // Colour: never in a pipe unless asked for; NO_COLOR wins over auto.
+  EXPECT_EQ(rows("find report-2020").find('\033'), std::string::npos);
+  EXPECT_NE(rows("find --color always report-2020").find("\033["), std::string::npos);
+  EXPECT_EQ(rows("find --color never report-2020").find('\033'), std::string::npos);
+}
+
+// Documents' properties are documents: a PDF's title is found with
+// --kinds documents, not with tracks or tags; a field is named as ls -l
+// names it.
+TEST_F(Find, DocumentsAndFieldNames) {
+  auto t = dir / "papers";
+  fs::create_directories(t);
+  fs::copy_file(fs::path(TAMBER_DOCS) / "report.pdf", t / "report.pdf");
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(t.string()) + " --label Papers --category Docs").status, 0);
+  EXPECT_EQ(tamber("find 'annual report' --kinds documents --count").out, "1\n");
+  EXPECT_EQ(tamber("find 'annual report' --kinds tracks,tags --count").out, "0\n");
+  std::string text = rows("find 'annual report' --kinds documents");
+  EXPECT_NE(text.find("Docs/Papers/report.pdf  (title: Annual report)"), std::string::npos) << text;
+  std::string json = rows("--json find 'Zoë' --kinds documents");
+  EXPECT_NE(json.find("\"field\":\"author\",\"fieldCode\":\"c4\""), std::string::npos) << json;
+}
+
+// Rows come as they are found, in their final order: the first row of a
+// large search is there long before the search ends, and a pipe that
+// closes ends it.
+TEST_F(Find, RowsComeAsTheyAreFound) {
+  auto t = dir / "large";
+  for (int f = 0; f < 60; ++f) {
+    for (int i = 0; i < 300; ++i) sized(t / ("d" + std::to_string(f)) / ("file" + std::to_string(i)), 1);
+  }
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(t.string()) + " --label Large --category Big").status, 0);
+  // The same rows, in the same order, whatever the workers.
+  std::string one = rows("find file --jobs 1"), five = rows("find file --jobs 5");
+  EXPECT_EQ(one, five);
+  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 18000);
+  auto head = tamber("find file | head -2", false);
+  EXPECT_EQ(std::count(head.out.begin(), head.out.end(), '\n'), 2);
+  EXPECT_EQ(head.out, one.substr(0, one.find('\n', one.find('\n') + 1) + 1));
 }
 
 }  // namespace
