@@ -174,6 +174,10 @@ catalogs = {
     "catalog-other-root": "<html><body>hi</body></html>",
     "catalog-bad-utf8": "<a>" + body.replace("Tree", "Tr\udcff\udcfee") + "</a>",
     "catalog-control": "<a>" + body.replace("Tree", "T&#1;r&#x0;ee") + "</a>",
+    # Characters a terminal acts on or that turn text round, in a label.
+    "catalog-unicode-controls": "<a>" + body.replace("Tree", "Tr\u202eee\u009b31m\u2028x\u0085") + "</a>",
+    # Category names no one could type on the command line.
+    "catalog-forbidden-names": "<a>" + body.replace("<c>Inner", "<c>a/b").replace("<c>Top", "<c>..") + "</a>",
 }
 for name, text in catalogs.items():
     with_streams(name, {"categories": text.encode("utf-8", "surrogateescape")})
@@ -195,6 +199,10 @@ listings = {
     "listing-empty": "",
     "listing-truncated": lt[:len(lt) // 2],
     "listing-bad-utf8": lt.replace("a.txt", "a\udcff.txt"),
+    "listing-unicode-controls": lt.replace("a.txt", "a\u202e\u009b\u0085\u2029.txt"),
+    # A part folder of more entries than a report's piece, unsorted.
+    "listing-big-part-folder": lt[:head_end] + "<a><c>big</c>" + "".join(
+        "<b><c>n%d</c><e>%d</e></b>" % ((i * 7919) % 9000, i % 13) for i in range(9000)) + "</a></a1>",
 }
 for name, text in listings.items():
     with_streams(name, {"col1-1-1.xml": text.encode("utf-8", "surrogateescape")})
