@@ -352,20 +352,19 @@ void MainWindow::updatePathBar() {
   }
   crumbs_.clear();
   if (!app_.library()) return;
-  // Every place from the library down to the one shown, each leading there.
+  // Every place from the library down to the one shown, each leading
+  // there: the elements above the one shown, then its folders.
   auto& doc = app_.library()->catalog();
   std::vector<std::pair<QString, Location>> parts;
+  std::vector<xmlNode*> chain;
+  for (xmlNode* n = shown_; n && n != doc.root(); n = n->parent) chain.insert(chain.begin(), n);
   parts.push_back({text(app_, kLibrary), Location{}});
-  Location at;
-  for (uint16_t number : current_.category) {
-    at.category.push_back(number);
-    xmlNode* c = doc.category(at.category);
-    parts.push_back({c ? shown(doc.field(c, catalog::kCategoryName), 60) : QString::number(number), at});
+  for (xmlNode* n : chain) {
+    bool item = CatalogDocument::isItem(n);
+    parts.push_back({shown(doc.field(n, item ? catalog::kLabel : catalog::kCategoryName), 60), locationOf(n)});
   }
-  if (current_.item >= 0) {
-    at.item = current_.item;
-    xmlNode* i = nodeOf(at);
-    parts.push_back({i ? shown(doc.field(i, catalog::kLabel), 60) : QString::number(current_.item), at});
+  if (current_.item >= 0 && !chain.empty()) {
+    Location at = parts.back().second;
     for (size_t k = 0; k < current_.steps.size(); ++k) {
       at.steps.push_back(current_.steps[k]);
       at.archive = current_.archive && k + 1 == current_.steps.size();
