@@ -1,5 +1,7 @@
 #include "app/app.h"
 
+#include "storage/file_io.h"
+
 #include <cstdlib>
 
 namespace tamber::app {
@@ -52,7 +54,22 @@ Error App::inUserLanguage(const Error& e, const std::filesystem::path& path) con
   };
   switch (e.code) {
     case Errc::not_found: return fill(kTextNoSuchLibrary);
-    case Errc::locked: return fill(kTextLibraryInUse);
+    case Errc::locked: {
+      // Another writer: said with who it is and since when, where known.
+      storage::WriterInfo who = storage::describeWriter(path);
+      if (!who.present) return fill(kTextLibraryInUse);
+      std::string name = who.program.empty() ? text(kTextAnotherProgram) : storage::writerName(who);
+      std::string since = storage::writerSince(who);
+      std::string t = text(since.empty() ? kTextLibraryWritten : kTextLibraryWrittenSince);
+      size_t at = 0;
+      for (const std::string& part : {path.string(), name, since}) {
+        at = t.find("%s", at);
+        if (at == std::string::npos) break;
+        t.replace(at, 2, part);
+        at += part.size();
+      }
+      return Error{e.code, t};
+    }
     case Errc::corrupt: {
       // The engine's message names the path first: only what follows it.
       std::string detail = e.message;

@@ -83,6 +83,9 @@ enum TextId : int {
   kTextReadAnew = 648,             // %s files read, %s files taken over
   kTextDryRun = 649,               // %s files, folders, bytes, pictures, audio, documents, archives
   kTextLibraryIsOpen = 650,
+  kTextLibraryWrittenSince = 651,  // %s file, %s program, %s time
+  kTextLibraryWritten = 652,       // %s file, %s program
+  kTextAnotherProgram = 653,
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,

@@ -41,10 +41,13 @@ void syncFolder(const fs::path& dir) {
   }
 }
 
+// Locks the data bytes only: a library made in the file keeps its readers'
+// and writer's lock bytes (from 2^62 on) free once the file is in place.
 bool lockExclusive(int fd) {
   struct flock fl {};
   fl.l_type = F_WRLCK;
   fl.l_whence = SEEK_SET;
+  fl.l_len = off_t{1} << 62;
   return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
 }
 

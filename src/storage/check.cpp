@@ -12,11 +12,19 @@ namespace tamber::storage::detail {
 
 namespace {
 
+// The open file, with the header this open loaded in place of the one on
+// disk: a writer may have switched to a newer state since, and the state
+// checked must be the one this open's readers' lock keeps.
 class BorrowedIo final : public FileIo {
  public:
-  explicit BorrowedIo(FileIo& inner) : inner_(inner) {}
+  BorrowedIo(FileIo& inner, const uint8_t* header) : inner_(inner), header_(header) {}
   Result<size_t> read(uint64_t off, void* buf, size_t n) override {
-    return inner_.read(off, buf, n);
+    auto r = inner_.read(off, buf, n);
+    if (r && off < kHeaderBytes) {
+      size_t k = std::min<uint64_t>(r.value(), kHeaderBytes - off);
+      std::memcpy(buf, header_ + off, k);
+    }
+    return r;
   }
   Status write(uint64_t, const void*, size_t) override {
     return Error{Errc::read_only, "check does not write"};
@@ -27,6 +35,7 @@ class BorrowedIo final : public FileIo {
 
  private:
   FileIo& inner_;
+  const uint8_t* header_;
 };
 
 std::string hex(uint32_t v) {
@@ -42,17 +51,13 @@ CheckReport Engine::check() {
   auto& faults = report.faults;
   std::shared_ptr<Engine> t;
   try {
-    t = open(std::make_unique<BorrowedIo>(*io_), true);
+    t = open(std::make_unique<BorrowedIo>(*io_, header_), true);
   } catch (const Failure& f) {
     faults.push_back(f.error.message);
     return report;
   }
   const Engine& e = *t;
-  uint8_t h[kHeaderBytes];
-  if (auto r = io_->read(0, h, kHeaderBytes); !r || r.value() != kHeaderBytes) {
-    faults.push_back("cannot read the header");
-    return report;
-  }
+  const uint8_t* h = header_;
   uint16_t minor = getLe16(h + 24);
   if (minor != 0x3E && minor != 0x3B) faults.push_back("header: minor version " + hex(minor));
   uint32_t numDir = getLe32(h + 40);
@@ -189,6 +194,15 @@ CheckReport Engine::check() {
                          " is not zeroed");
       }
     }
+  }
+
+  // A tail past the last sector in use is a change that was cut short (a
+  // killed writer's) or space a writer kept for a reader of an older state;
+  // the next writer cuts it. While a writer works, the tail is its own.
+  if (e.fileSectors_ > e.end_ && readOnly_ && !(sharing_ && sharing_->writerPresent())) {
+    faults.push_back("the file ends " + std::to_string((e.fileSectors_ - e.end_) * e.sectorSize_) +
+                     " bytes past its last sector in use (left by an interrupted change, or kept for "
+                     "a reader); the next change to the file cuts them off");
   }
 
   // Free space: every allocated sector belongs to a chain, nothing past the end.

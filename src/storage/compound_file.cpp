@@ -133,8 +133,9 @@ Result<CompoundFile> CompoundFile::open(const std::filesystem::path& path, OpenM
   if (!io) return io.error();
   auto f = open(std::move(io.value()), mode);
   if (!f) return Error{f.error().code, path.string() + ": " + f.message()};
-  // Holding the lock, this open may clear what a killed writer left behind.
-  removeStaleTemporaries(path);
+  // The writer may clear what a killed writer left behind (a reader might
+  // take a temporary that a writer is still making for one left over).
+  if (mode == OpenMode::read_write) removeStaleTemporaries(path);
   return f;
 }
 

@@ -19,12 +19,60 @@ uint64_t ceilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// What a transaction overwrote
+
+void Stash::keep(uint64_t key, const uint8_t* bytes, size_t n) {
+  if (where_.count(key)) return;
+  unit_ = n;
+  if (memory_.size() + n <= kMemory || (!spill_ && !(spill_ = std::tmpfile()))) {
+    where_[key] = memory_.size();
+    memory_.append(reinterpret_cast<const char*>(bytes), n);
+    return;
+  }
+  if (std::fwrite(bytes, 1, n, spill_) != n) {
+    // A temporary file that cannot take more: memory then.
+    where_[key] = memory_.size();
+    memory_.append(reinterpret_cast<const char*>(bytes), n);
+    return;
+  }
+  where_[key] = kMemory + spilled_;  // past any memory offset: in the file
+  spilled_ += n;
+}
+
+void Stash::each(const std::function<void(uint64_t, const uint8_t*, size_t)>& f) {
+  std::vector<uint8_t> buf(unit_);
+  if (spill_) std::fflush(spill_);
+  for (const auto& [key, at] : where_) {
+    if (at < kMemory || !spill_) {
+      f(key, reinterpret_cast<const uint8_t*>(memory_.data() + at), unit_);
+      continue;
+    }
+    if (::fseeko(spill_, static_cast<off_t>(at - kMemory), SEEK_SET) == 0 &&
+        std::fread(buf.data(), 1, unit_, spill_) == unit_) {
+      f(key, buf.data(), unit_);
+    }
+  }
+}
+
+void Stash::clear() {
+  where_.clear();
+  memory_.clear();
+  memory_.shrink_to_fit();
+  if (spill_) std::fclose(spill_);
+  spill_ = nullptr;
+  spilled_ = 0;
+}
+
+// ---------------------------------------------------------------------------
 // Creating and loading
+
+Engine::~Engine() { rollback(); }
 
 std::shared_ptr<Engine> Engine::create(std::unique_ptr<FileIo> io, int version) {
   if (version != 3 && version != 4) fail(Errc::invalid_argument, "version must be 3 or 4");
   std::shared_ptr<Engine> e(new Engine);
   e->io_ = std::move(io);
+  e->sharing_ = e->io_->sharing();
   e->initNewFile(version);
   return e;
 }
@@ -32,6 +80,7 @@ std::shared_ptr<Engine> Engine::create(std::unique_ptr<FileIo> io, int version) 
 std::shared_ptr<Engine> Engine::open(std::unique_ptr<FileIo> io, bool readOnly) {
   std::shared_ptr<Engine> e(new Engine);
   e->io_ = std::move(io);
+  e->sharing_ = e->io_->sharing();
   e->readOnly_ = readOnly;
   e->load();
   return e;
@@ -62,6 +111,9 @@ void Engine::clearState() {
   containerFresh_.clear();
   miniSize_ = 0;
   end_ = 0;
+  held_.clear();
+  heldGroups_.clear();
+  allocsSinceRelease_ = 0;
   for (auto& [id, s] : open_) s->generation = 0;  // the handles are closed
   open_.clear();
   ++generation_;
@@ -100,14 +152,37 @@ void Engine::initNewFile(int version) {
   commit();
 }
 
-void Engine::load() {
-  clearState();
+void Engine::loadHeader(uint8_t* h, uint64_t& fileSize) {
+  // A reader chooses its state in the switch's short moment: the header it
+  // reads is whole, and its lock on that state is in place before the
+  // writer can switch again and look for readers. The size is taken in the
+  // same moment: the state's sectors all lie below it.
+  FileSharing* shared = readOnly_ ? sharing_ : nullptr;
+  if (shared) {
+    if (Status st = shared->holdSwitch(false); !st) fail(st.error().code, st.message());
+  }
+  struct Release {
+    FileSharing* s;
+    ~Release() {
+      if (s) s->releaseSwitch();
+    }
+  } release{shared};
   auto size = io_->size();
   if (!size) fail(size.error().code, size.message());
-  uint64_t fileSize = size.value();
-  uint8_t h[kHeaderBytes];
+  fileSize = size.value();
   if (fileSize < kHeaderBytes) fail(Errc::corrupt, "not a compound file (too short)");
   readBytes(0, h, kHeaderBytes);
+  if (shared) {
+    if (Status st = shared->readState(getLe32(h + 52)); !st) fail(st.error().code, st.message());
+  }
+  std::memcpy(header_, h, kHeaderBytes);
+}
+
+void Engine::load() {
+  clearState();
+  uint64_t fileSize = 0;
+  uint8_t h[kHeaderBytes];
+  loadHeader(h, fileSize);
   if (std::memcmp(h, kSignature, 8) != 0) fail(Errc::corrupt, "not a compound file");
   if (getLe16(h + 28) != 0xFFFE) corrupt("bad byte order mark");
   uint16_t major = getLe16(h + 26);
@@ -242,14 +317,104 @@ void Engine::load() {
     if (fat_[s] == kFreeSect) free_.insert(s);
   }
   buildTrees();
+  held_.assign(fat_.size(), 0);
+  if (!readOnly_) holdForOlderReaders();
+  settled();
+}
 
-  // A crash after sectors were appended leaves a tail the committed state
-  // does not reach; drop it.
-  if (!readOnly_ && fileSectors_ > end_) {
-    Status st = io_->truncate(sectorOffset(end_));
-    if (!st) fail(st.error().code, st.message());
-    fileSectors_ = end_;
+void Engine::holdForOlderReaders() {
+  int64_t age = sharing_ ? sharing_->oldestReaderAge(transaction_) : -1;
+  if (age <= 0) {
+    // A crash after sectors were appended leaves a tail the committed state
+    // does not reach; nobody reads an older state that might, so it goes.
+    if (fileSectors_ > end_) {
+      Status st = io_->truncate(sectorOffset(end_));
+      if (!st) fail(st.error().code, st.message());
+      fileSectors_ = end_;
+    }
+    return;
   }
+  // A reader of an older state may use any sector this state does not,
+  // the tail included: all of them wait until that reader is gone.
+  std::vector<uint32_t> sectors(free_.begin(), free_.end());
+  free_.clear();
+  if (fileSectors_ > end_) {
+    ensureFatCovers(fileSectors_);
+    for (auto s = static_cast<uint32_t>(end_); s < fileSectors_; ++s) {
+      if (version_ == 4 && s == kRangeLockSector4) {
+        setFat(s, kEndOfChain);
+      } else {
+        sectors.push_back(s);
+      }
+    }
+    end_ = static_cast<uint32_t>(fileSectors_);
+  }
+  hold(std::move(sectors), transaction_);
+}
+
+void Engine::hold(std::vector<uint32_t> sectors, uint32_t tag) {
+  if (sectors.empty()) return;
+  for (uint32_t s : sectors) held_[s] = 1;
+  heldGroups_.emplace_back(tag, std::move(sectors));
+}
+
+void Engine::releaseHeld() {
+  allocsSinceRelease_ = 0;
+  if (heldGroups_.empty()) return;
+  int64_t age = sharing_ ? sharing_->oldestReaderAge(transaction_) : -1;
+  while (!heldGroups_.empty()) {
+    auto& [tag, sectors] = heldGroups_.front();
+    // The sectors were last used by the states before `tag`: they stay
+    // while a reader reads one of those.
+    if (age > static_cast<int64_t>(static_cast<uint32_t>(transaction_ - tag))) break;
+    for (uint32_t s : sectors) {
+      held_[s] = 0;
+      if (fat_[s] == kFreeSect && !committedUsed_[s] && !reserved_[s]) free_.insert(s);
+    }
+    heldGroups_.pop_front();
+  }
+}
+
+void Engine::settled() {
+  stash_.clear();
+  changed_ = false;
+  if (readOnly_) return;
+  auto size = io_->size();
+  committedSize_ = size ? size.value() : sectorOffset(static_cast<uint32_t>(fileSectors_));
+  if (sharing_) sharing_->keepTime();
+}
+
+void Engine::stashBefore(uint64_t off, size_t n) {
+  if (n == 0) return;
+  // Key k is the sector at offset k << shift_ (0: the header's).
+  for (uint64_t k = off >> shift_, last = (off + n - 1) >> shift_; k <= last; ++k) {
+    if ((k << shift_) >= committedSize_) break;
+    if (stash_.has(k)) continue;
+    // Not scratch_: the bytes being written may be in it.
+    std::vector<uint8_t> old(sectorSize_);
+    auto r = io_->read(k << shift_, old.data(), sectorSize_);
+    if (!r) ioFailed(r.error());
+    stash_.keep(k, old.data(), sectorSize_);
+  }
+}
+
+void Engine::rollback() noexcept {
+  if (readOnly_ || !changed_) return;
+  try {
+    bool whole = true;
+    stash_.each([this, &whole](uint64_t key, const uint8_t* bytes, size_t n) {
+      if (!io_->write(key << shift_, bytes, n)) whole = false;
+    });
+    // The old header must be on disk before the tail its successor may
+    // reach is cut off; a file that cannot be written keeps its tail (the
+    // next writer cuts it).
+    if (whole && (stash_.empty() || io_->sync())) (void)io_->truncate(committedSize_);
+    if (sharing_) sharing_->restoreTime();
+  } catch (...) {
+    // Memory ran out on the way: what is left is free space.
+  }
+  stash_.clear();
+  changed_ = false;
 }
 
 std::vector<uint32_t> Engine::loadChain(uint32_t start, const char* what) {
@@ -363,6 +528,8 @@ void Engine::readSector(uint32_t s, uint8_t* buf) {
 }
 
 void Engine::writeBytes(uint64_t off, const uint8_t* buf, size_t n) {
+  stashBefore(off, n);
+  changed_ = true;
   Status st = io_->write(off, buf, n);
   if (!st) ioFailed(st.error());
   uint64_t endSector = ((off + n + sectorSize_ - 1) >> shift_) - 1;
@@ -374,12 +541,16 @@ void Engine::ensureFatCovers(uint64_t sectors) {
     fat_.resize(fat_.size() + fatPerSector_, kFreeSect);
     committedUsed_.resize(fat_.size(), 0);
     reserved_.resize(fat_.size(), 0);
+    held_.resize(fat_.size(), 0);
     fatSectors_.push_back(kFreeSect);  // placed by the next commit
     fatDirty_.push_back(1);
   }
 }
 
 uint32_t Engine::allocSector() {
+  // While the file grows, held sectors are asked about now and then: a
+  // reader that has gone lets them be used.
+  if (free_.empty() && !heldGroups_.empty() && ++allocsSinceRelease_ >= 256) releaseHeld();
   while (!free_.empty()) {
     uint32_t s = *free_.begin();
     free_.erase(free_.begin());
@@ -739,6 +910,7 @@ void Engine::writeHeader() {
     putLe32(h + 76 + 4 * i, i < fatSectors_.size() ? fatSectors_[i] : kFreeSect);
   }
   writeBytes(0, h, kHeaderBytes);
+  std::memcpy(header_, h, kHeaderBytes);
 }
 
 void Engine::commit() {
@@ -749,9 +921,19 @@ void Engine::commit() {
   settleFat();
   writeFatAndDifat();
   // Everything the new header reaches is on disk before the header is; the
-  // header write is the single switch from the old state to the new one.
+  // header write is the single switch from the old state to the new one,
+  // the only moment readers wait for (they never read half a header).
   if (Status s = io_->sync(); !s) ioFailed(s.error());
-  writeHeader();
+  if (sharing_) {
+    if (Status s = sharing_->holdSwitch(true); !s) ioFailed(s.error());
+  }
+  try {
+    writeHeader();
+  } catch (...) {
+    if (sharing_) sharing_->releaseSwitch();
+    throw;
+  }
+  if (sharing_) sharing_->releaseSwitch();
   if (Status s = io_->sync(); !s) ioFailed(s.error());
   ++transaction_;
   afterCommit();
@@ -767,15 +949,20 @@ void Engine::afterCommit() {
     fatDirty_[k] = 0;
   }
   std::fill(difatDirty_.begin(), difatDirty_.end(), 0);
+  // What the last state used and this one does not waits for the readers
+  // of the last state (and older ones) to go.
+  std::vector<uint32_t> freed;
   for (uint32_t s : pendingFree_) {
-    if (fat_[s] == kFreeSect && !committedUsed_[s] && !reserved_[s]) free_.insert(s);
+    if (fat_[s] == kFreeSect && !committedUsed_[s] && !reserved_[s]) freed.push_back(s);
   }
   pendingFree_.clear();
+  hold(std::move(freed), transaction_);
+  releaseHeld();
   // Free sectors at the end of the file are given back to the file system.
   uint32_t oldEnd = end_;
   while (end_ > 0) {
     uint32_t s = end_ - 1;
-    if (fat_[s] != kFreeSect || reserved_[s] || committedUsed_[s]) break;
+    if (fat_[s] != kFreeSect || reserved_[s] || committedUsed_[s] || held_[s]) break;
     free_.erase(s);
     --end_;
   }
@@ -784,9 +971,11 @@ void Engine::afterCommit() {
     // only leaves free space behind.
     if (io_->truncate(sectorOffset(end_))) fileSectors_ = end_;
   }
+  settled();
 }
 
 void Engine::revert() {
+  rollback();
   try {
     load();
   } catch (const Failure& f) {

@@ -8,9 +8,17 @@
 // A stream handle keeps its changes in sectors of its own ("reserved": not in
 // the FAT, never handed out) or, below the mini stream cutoff, in memory; its
 // commit links them into the working state.
+//
+// Readers in other opens read the committed state they found when they
+// opened (FileSharing): a sector that a commit frees is "held" until no
+// reader of a state older than that commit is left, and only then reused.
+// A transaction that is abandoned puts back what it overwrote (Stash) and
+// the file's size and time, so that it leaves the file as it was.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -67,8 +75,36 @@ struct StreamState {
   std::vector<uint8_t> cache;
 };
 
+// Whole sectors as they were before a transaction first overwrote them:
+// in memory up to a few megabytes, then in an unnamed temporary file.
+class Stash {
+ public:
+  Stash() = default;
+  Stash(const Stash&) = delete;
+  Stash& operator=(const Stash&) = delete;
+  ~Stash() { clear(); }
+  bool empty() const { return where_.empty(); }
+  bool has(uint64_t key) const { return where_.count(key) != 0; }
+  void keep(uint64_t key, const uint8_t* bytes, size_t n);
+  // Calls f(key, bytes, n) for every sector kept.
+  void each(const std::function<void(uint64_t, const uint8_t*, size_t)>& f);
+  void clear();
+
+ private:
+  static constexpr size_t kMemory = 16u << 20;
+  std::unordered_map<uint64_t, uint64_t> where_;  // key -> offset in the store
+  size_t unit_ = 0;
+  std::string memory_;
+  std::FILE* spill_ = nullptr;
+  uint64_t spilled_ = 0;
+};
+
 class Engine {
  public:
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
   static std::shared_ptr<Engine> create(std::unique_ptr<FileIo> io, int version);
   static std::shared_ptr<Engine> open(std::unique_ptr<FileIo> io, bool readOnly);
 
@@ -78,6 +114,8 @@ class Engine {
   FileInfo info() const;
 
   void commit();
+  // Puts back what the working state wrote, then loads the committed state
+  // afresh (a reader: the newest committed state).
   void revert();
   CheckReport check();
 
@@ -130,6 +168,22 @@ class Engine {
   void linkAt(std::vector<uint32_t>& chain, size_t i);
   bool isFresh(uint32_t s) const { return !committedUsed_[s]; }
   void freeChain(uint32_t start);
+
+  // Sharing with readers.
+  void loadHeader(uint8_t* h, uint64_t& fileSize);
+  // Sectors free in the state just loaded, and a tail past its end, that a
+  // reader of an older state may still use.
+  void holdForOlderReaders();
+  void hold(std::vector<uint32_t> sectors, uint32_t tag);
+  // Frees the held sectors that no live reader's state uses any more.
+  void releaseHeld();
+  // Keeps the sectors [off, off + n) touches, as they were at the last
+  // commit, before they are first overwritten.
+  void stashBefore(uint64_t off, size_t n);
+  // Puts back what was written since the last commit: the stashed sectors,
+  // the file's size and its time.
+  void rollback() noexcept;
+  void settled();
 
   // Mini stream.
   uint32_t allocMini();
@@ -235,6 +289,19 @@ class Engine {
   std::vector<uint32_t> container_;
   std::vector<uint8_t> containerFresh_;  // appended, never written: reads as zeros
   uint64_t miniSize_ = 0;
+
+  // Sharing: sectors free in the committed state that an older state a
+  // reader reads may use, by the transaction that freed them (oldest first).
+  FileSharing* sharing_ = nullptr;
+  std::vector<uint8_t> held_;
+  std::deque<std::pair<uint32_t, std::vector<uint32_t>>> heldGroups_;
+  uint32_t allocsSinceRelease_ = 0;
+  // The committed file: its size, the header it was loaded from, and what
+  // this transaction overwrote of it.
+  uint64_t committedSize_ = 0;
+  uint8_t header_[kHeaderBytes] = {};
+  Stash stash_;
+  bool changed_ = false;  // written or truncated since the last commit
 
   std::unordered_map<uint32_t, StreamState*> open_;
   std::vector<uint8_t> scratch_;

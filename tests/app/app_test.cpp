@@ -211,14 +211,24 @@ TEST_F(CommandLine, LibrariesDefaultRecentConfigAndLocking) {
   EXPECT_EQ(tamber("config set --int serialized_param param_search 12").status, 0);
   EXPECT_EQ(tamber("config get serialized_param param_search").out, "12\n");
   EXPECT_EQ(tamber("config set --int a b twelve").status, 2);
-  // While another program holds the library, tamber fails at once, naming it.
+  // While another program writes the library, it can be viewed; a change
+  // fails at once, saying who writes and since when.
   {
     auto held = storage::CompoundFile::open(lib, storage::OpenMode::read_write);
     ASSERT_TRUE(held);
-    auto r = tamber("-L '" + lib + "' info");
+    EXPECT_EQ(tamber("-L '" + lib + "' info").status, 0);
+    EXPECT_EQ(tamber("-L '" + lib + "' tree").out, "#1 Only/\n");
+    auto r = tamber("-L '" + lib + "' mkcat Other");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("second.cds is in use by another program"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("second.cds is being written by app_tests"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" (process " + std::to_string(::getpid()) + ") since "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("; it can be viewed meanwhile, and changed when that ends"), std::string::npos) << r.out;
+    EXPECT_EQ(tamber("config set App-Preference lang fr").status, 0);
+    r = tamber("-L '" + lib + "' mkcat Other");
+    EXPECT_NE(r.out.find("est en cours d'écriture par app_tests"), std::string::npos) << r.out;
+    EXPECT_EQ(tamber("config set App-Preference lang en").status, 0);
   }
+  EXPECT_EQ(tamber("-L '" + lib + "' tree").out, "#1 Only/\n");
   // A read-only library opens; a change fails with the platform's message.
   ::chmod(lib.c_str(), 0444);
   EXPECT_EQ(tamber("-L '" + lib + "' info").status, 0);

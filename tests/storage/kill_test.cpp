@@ -3,11 +3,14 @@
 // commit the writer saw complete.
 
 #include <gtest/gtest.h>
+
+#include <iostream>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <iostream>
 
 #include "tests/storage/storage_helpers.h"
 #include "tests/storage/workload.h"
@@ -30,6 +33,7 @@ TEST(KillNine, AWriterKilledAtRandomMomentsLeavesACommittedState) {
   Workload model(seed);
   std::mt19937 rng(42);
   uint64_t seen = 0;
+  int tails = 0;
   for (int kill = 0; kill < 100; ++kill) {
     uint64_t before = lastLogged(log);
     pid_t pid = fork();
@@ -54,6 +58,19 @@ TEST(KillNine, AWriterKilledAtRandomMomentsLeavesACommittedState) {
     auto f = CompoundFile::open(path, OpenMode::read_only);
     ASSERT_TRUE(f) << "kill " << kill << ": " << f.message();
     auto report = f->check();
+    // A commit cut short while it grew the file leaves a tail: a viewer
+    // names it and leaves it, the next writer cuts it.
+    if (report.faults.size() == 1 && report.faults[0].find("past its last sector in use") != std::string::npos) {
+      ++tails;
+      auto size = std::filesystem::file_size(path);
+      {
+        auto w = CompoundFile::open(path, OpenMode::read_write);
+        ASSERT_TRUE(w) << w.message();
+        ASSERT_TRUE(w->check().ok());
+      }
+      ASSERT_LT(std::filesystem::file_size(path), size);
+      report = f->check();
+    }
     ASSERT_TRUE(report.ok()) << "kill " << kill << ": " << report.faults[0];
     auto tree = readTree(f.value());
     uint64_t generation = tree.count("generation") ? std::stoull(tree["generation"]) : 0;
@@ -67,6 +84,7 @@ TEST(KillNine, AWriterKilledAtRandomMomentsLeavesACommittedState) {
                                                      << generation;
   }
   EXPECT_GT(seen, 20u) << "the writer should have committed many times";
+  std::cout << "[ kill     ] " << tails << " of 100 kills left a tail past the last sector in use\n";
 }
 
 }  // namespace

@@ -89,6 +89,8 @@ class MemFile final : public FileIo {
   }
 
   Status truncate(uint64_t size) override {
+    // A stopped process cuts nothing either.
+    if (disk_->stopAtOp && disk_->ops >= disk_->stopAtOp) return Error{Errc::io, "simulated stop"};
     disk_->current.resize(size);
     // Like a write, a truncation may or may not survive a power cut.
     disk_->pending.push_back({size, {}, true});

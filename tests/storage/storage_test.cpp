@@ -295,31 +295,6 @@ TEST(Trees, ThousandsOfInsertsDeletesAndRenamesStayBalancedAndOrdered) {
   EXPECT_EQ(f->check().faults, std::vector<std::string>{});
 }
 
-TEST(Locking, ASecondOpenOfTheSameFileFails) {
-  TempDir dir;
-  auto path = dir.path / "lib.cds";
-  auto f = CompoundFile::create(path);
-  ASSERT_TRUE(f);
-  auto second = CompoundFile::open(path, OpenMode::read_write);
-  ASSERT_FALSE(second);
-  EXPECT_EQ(second.error().code, Errc::locked);
-  EXPECT_NE(second.message().find("lib.cds"), std::string::npos);
-  EXPECT_FALSE(CompoundFile::open(path, OpenMode::read_only));
-  EXPECT_FALSE(CompoundFile::create(path));
-  // Another process is refused too.
-  pid_t pid = fork();
-  if (pid == 0) _exit(CompoundFile::open(path, OpenMode::read_only) ? 0 : 3);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 3);
-  // Once closed, the file opens again; two readers share.
-  f = Error{};
-  auto r1 = CompoundFile::open(path, OpenMode::read_only);
-  auto r2 = CompoundFile::open(path, OpenMode::read_only);
-  EXPECT_TRUE(r1 && r2);
-  EXPECT_FALSE(CompoundFile::open(path, OpenMode::read_write));
-}
-
 TEST(ReadOnly, ChangesAreRefused) {
   auto disk = std::make_shared<Disk>();
   {
