@@ -24,6 +24,7 @@
 
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
+#include "gui/background_work.h"
 #include "gui/gui_text.h"
 #include "gui/help_window.h"
 #include "gui/texts.h"
@@ -324,6 +325,8 @@ bool AddFolderDialog::startPrepared(scan::AddFolderOptions o, const QString& cat
     // A category typed in the box is made, each missing step of its path.
     o.category.clear();
     for (const auto& step : categoryText.split('/', Qt::SkipEmptyParts)) {
+      xmlNode* parent = doc.category(o.category);
+      unsigned long before = parent ? xmlChildElementCount(parent) : 0;
       auto n = doc.addCategory(o.category, ss(step.trimmed()), "");
       if (!n) {
         checkpoint_->restore();
@@ -332,6 +335,7 @@ bool AddFolderDialog::startPrepared(scan::AddFolderOptions o, const QString& cat
         return false;
       }
       o.category.push_back(*n);
+      if (xmlChildElementCount(parent) > before) checkpoint_->noteCreated(doc.category(o.category));
     }
   }
   running_ = o;
@@ -347,7 +351,9 @@ bool AddFolderDialog::startPrepared(scan::AddFolderOptions o, const QString& cat
 void AddFolderDialog::poll() {
   if (!job_) return;
   if (job_->finished()) {
-    end();
+    // Filing the item changes the catalog: not while a search, a report or
+    // an export reads it (the next tick tries again).
+    if (!CatalogReading::any()) end();
     return;
   }
   auto& c = job_->counters();
@@ -373,6 +379,11 @@ void AddFolderDialog::cancel() {
     return;
   }
   job_->cancel();  // clears the running flag and waits for the walk to stop
+  if (CatalogReading::any()) {
+    // The categories made for the job go once the readers are done.
+    timer_->start();
+    return;
+  }
   end();
 }
 

@@ -9,6 +9,17 @@
 
 namespace tamber::gui {
 
+namespace {
+std::atomic<int> catalogReaders{0};
+}
+
+CatalogReading::CatalogReading() { ++catalogReaders; }
+CatalogReading::CatalogReading(CatalogReading&& other) noexcept { other.held_ = false; }
+CatalogReading::~CatalogReading() {
+  if (held_) --catalogReaders;
+}
+bool CatalogReading::any() { return catalogReaders.load() > 0; }
+
 Status runInBackground(QWidget* parent, const QString& label, const QString& cancelText,
                        const std::function<Status(const StepFunction& step)>& work) {
   QProgressDialog dialog(label, cancelText, 0, 0, parent);
@@ -21,7 +32,7 @@ Status runInBackground(QWidget* parent, const QString& label, const QString& can
   QEventLoop loop;
   WindowQueue queue;
   Status result;
-  std::thread worker([&] {
+  std::thread worker([&, reading = CatalogReading()] {
     result = work([&](long long done, long long total) {
       // Steps go to the dialog through the window's queue; those still
       // queued when the work has ended are dropped with it.

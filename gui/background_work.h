@@ -12,13 +12,30 @@ class QWidget;
 
 namespace tamber::gui {
 
+// Held by work on another thread that reads the catalog (a search, a
+// report, an export) for as long as it reads: a job that has walked its
+// folder files its item in the catalog only when none is held.
+class CatalogReading {
+ public:
+  CatalogReading();
+  ~CatalogReading();
+  CatalogReading(CatalogReading&& other) noexcept;
+  CatalogReading(const CatalogReading&) = delete;
+  CatalogReading& operator=(const CatalogReading&) = delete;
+  CatalogReading& operator=(CatalogReading&&) = delete;
+  static bool any();
+
+ private:
+  bool held_ = true;
+};
+
 // Steps of the work: `done` of `total`; returns false once Cancel was
 // pressed, and the work should stop.
 using StepFunction = std::function<bool(long long done, long long total)>;
 
 // Runs `work` on a worker thread and returns its status when it has ended.
 // Meanwhile the dialog (titled `label`) shows the steps, and the window
-// cannot be used, so the catalog is the worker's alone.
+// cannot be used, so the catalog is only read (CatalogReading).
 Status runInBackground(QWidget* parent, const QString& label, const QString& cancelText,
                        const std::function<Status(const StepFunction& step)>& work);
 

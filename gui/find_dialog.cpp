@@ -23,6 +23,7 @@
 #include "catalog/catalog_document.h"
 #include "platform/hex_time.h"
 #include "scan/listing_reader.h"
+#include "gui/background_work.h"
 #include "gui/gui_text.h"
 #include "gui/help_window.h"
 #include "gui/texts.h"
@@ -273,7 +274,7 @@ bool FindDialog::start() {
   stopping_ = false;
   finished_ = false;
   outcome_.reset();
-  worker_ = std::thread([this, c] {
+  worker_ = std::thread([this, c, reading = CatalogReading()] {
     auto found = [this](const std::vector<search::SearchHit>& hits, const std::vector<search::SearchItem>& items) {
       auto copy = std::make_shared<std::pair<std::vector<search::SearchHit>, std::vector<search::SearchItem>>>();
       copy->first = hits;

@@ -7,6 +7,7 @@
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QToolBar>
@@ -46,6 +48,7 @@
 #include "gui/property_page.h"
 #include "gui/report_window.h"
 #include "platform/atomic_file.h"
+#include "storage/file_io.h"
 #include "gui/texts.h"
 
 namespace tamber::gui {
@@ -238,12 +241,77 @@ bool MainWindow::openLibrary(const QString& path) {
   }
   beforeChange();
   // The library open stays open and shown when the other cannot be opened.
-  if (Status st = app_.openLibrary(std::filesystem::path(ss(path))); !st) {
-    error(text(app_, kCannotOpen) + ":\n" + qs(st.message()));
-    return false;
+  std::filesystem::path file(ss(path));
+  if (Status st = app_.openLibrary(file); !st) {
+    // Another program writes it: it is read meanwhile.
+    storage::WriterInfo who = st.error().code == Errc::locked ? storage::describeWriter(file) : storage::WriterInfo{};
+    if (!who.present || !app_.openLibrary(file, true)) {
+      error(text(app_, kCannotOpen) + ":\n" + qs(st.message()));
+      return false;
+    }
+    watchWriter(qs(who.program.empty() ? app_.text(app::kTextAnotherProgram) : storage::writerName(who)));
+    libraryReplaced();
+    return true;
   }
+  watchWriter({});
   libraryReplaced();
   return true;
+}
+
+void MainWindow::watchWriter(const QString& writer) {
+  writtenBy_ = writer;
+  if (!watcher_) {
+    watcher_ = new QFileSystemWatcher(this);
+    reloadTimer_ = new QTimer(this);
+    reloadTimer_->setSingleShot(true);
+    reloadTimer_->setInterval(700);
+    connect(watcher_, &QFileSystemWatcher::fileChanged, reloadTimer_, qOverload<>(&QTimer::start));
+    connect(reloadTimer_, &QTimer::timeout, this, &MainWindow::writerCommitted);
+    // A writer that ends without a last commit changes nothing a watcher sees.
+    writerPoll_ = new QTimer(this);
+    writerPoll_->setInterval(2000);
+    connect(writerPoll_, &QTimer::timeout, this, [this] {
+      if (app_.library() && !storage::describeWriter(app_.library()->path()).present) writerCommitted();
+    });
+  }
+  if (!watcher_->files().isEmpty()) watcher_->removePaths(watcher_->files());
+  reloadTimer_->stop();
+  writerPoll_->stop();
+  if (!writer.isEmpty() && app_.library()) {
+    watcher_->addPath(qs(app_.library()->path().string()));
+    writerPoll_->start();
+  }
+}
+
+void MainWindow::writerCommitted() {
+  auto* lib = app_.library();
+  if (writtenBy_.isEmpty() || !lib || !lib->readOnly()) return;
+  // Not while a search, a report or a dialog has the catalog: later.
+  bool dialogOpen = false;
+  for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) dialogOpen = dialogOpen || (w->isWindow() && w->isVisible());
+  if (busy_ || dialogOpen || CatalogReading::any() || QApplication::activeModalWidget()) {
+    reloadTimer_->start();
+    return;
+  }
+  beforeChange();
+  // Nothing of the catalog before stays in the views; the place shown does.
+  Location at = current_;
+  shown_ = nullptr;
+  player_->setEntry(nullptr, {}, false);
+  content_->clear();
+  folders_->clear();
+  storage::WriterInfo who = storage::describeWriter(lib->path());
+  if (app_.reopenLibrary(who.present)) {
+    undo_.clear();
+    watchWriter(who.present ? writtenBy_ : QString());
+  } else {
+    reloadTimer_->start();
+  }
+  libraryModel_->reload();
+  tree_->expandToDepth(0);
+  reloadCatalog(at);
+  updateTitle();
+  updateActions();
 }
 
 bool MainWindow::newLibrary(const QString& path) {
@@ -253,6 +321,7 @@ bool MainWindow::newLibrary(const QString& path) {
     error(qs(st.message()));
     return false;
   }
+  watchWriter({});
   libraryReplaced();
   return true;
 }
@@ -265,7 +334,11 @@ void MainWindow::handOver(const QString& path) {
   activateWindow();
 }
 
-void MainWindow::updateTitle() { setWindowTitle(qs(catalog::windowTitle(app_.library()))); }
+void MainWindow::updateTitle() {
+  QString title = qs(catalog::windowTitle(app_.library()));
+  if (!writtenBy_.isEmpty()) title += " (" + text(app_, kReadOnlyWhileWritten, {writtenBy_}) + ")";
+  setWindowTitle(title);
+}
 
 void MainWindow::markModified() {
   app_.library()->catalog().setModified();
@@ -329,7 +402,7 @@ xmlNode* MainWindow::selectedCategory() {
 
 bool MainWindow::exportXmlTo(const QString& path) {
   xmlNode* category = selectedCategory();
-  if (!category || busy_) return false;
+  if (!category) return false;
   beforeChange();
   auto done = runInBackground<exchange::XmlExport>(
       this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
@@ -346,7 +419,7 @@ bool MainWindow::exportXmlTo(const QString& path) {
 
 bool MainWindow::exportLibraryTo(const QString& path) {
   xmlNode* category = selectedCategory();
-  if (!category || busy_) return false;
+  if (!category) return false;
   beforeChange();
   if (exchange::sameFile(ss(path), app_.library()->path())) {
     error(text(app_, app::kTextSameLibrary));
@@ -403,7 +476,7 @@ bool MainWindow::importLibraryFrom(const QString& path) {
 }
 
 ReportWindow* MainWindow::report() {
-  if (!app_.library() || busy_) return nullptr;
+  if (!app_.library()) return nullptr;
   beforeChange();
   std::vector<xmlNode*> selection;
   xmlNode* n = target();
@@ -419,7 +492,7 @@ ReportWindow* MainWindow::report() {
 
 bool MainWindow::exportCsvTo(const QString& path) {
   xmlNode* n = app_.library() ? libraryModel_->node(tree_->currentIndex()) : nullptr;
-  if (!app_.library() || busy_) return false;
+  if (!app_.library()) return false;
   if (!n) n = app_.library()->catalog().root();
   beforeChange();
   long long rows = 0;
@@ -754,7 +827,9 @@ void MainWindow::expandFolder(QTreeWidgetItem* folder) {
 // ------------------------------------------------------------------- jobs
 
 FindDialog* MainWindow::find() {
-  if (!app_.library() || busy_) return nullptr;
+  // Also while a job writes the library: it files its item when the
+  // search is done (CatalogReading).
+  if (!app_.library()) return nullptr;
   beforeChange();
   auto* d = new FindDialog(app_, shown_, this);
   d->setAttribute(Qt::WA_DeleteOnClose);

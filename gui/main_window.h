@@ -14,6 +14,8 @@
 #include "app/app.h"
 #include "app/undo.h"
 
+class QFileSystemWatcher;
+class QTimer;
 class QDockWidget;
 class QLabel;
 class QMenu;
@@ -164,6 +166,11 @@ class MainWindow : public QMainWindow {
   void storeColumns();
   // The library shown anew after it was opened, made or changed whole.
   void libraryReplaced();
+  // A library that another program writes is opened for reading: the
+  // window says so in its title, and shows each state that program
+  // commits (for writing again once it has ended).
+  void watchWriter(const QString& writer);
+  void writerCommitted();
   // The catalog read afresh after an edit; where the window was is shown
   // again (or the nearest place that still exists).
   void reloadCatalog(const Location& then);
@@ -234,6 +241,10 @@ class MainWindow : public QMainWindow {
   QList<QAction*> crumbs_;
   QPointer<class AddFolderDialog> adding_;
   bool busy_ = false;
+  QString writtenBy_;  // the program that writes the library opened for reading
+  QFileSystemWatcher* watcher_ = nullptr;
+  QTimer* reloadTimer_ = nullptr;
+  QTimer* writerPoll_ = nullptr;  // asks now and then whether the writer has ended
   bool navigating_ = false;  // the tree's selection is being set by go()
   QString simulatedDrive_;
   xmlNode* shown_ = nullptr;  // the tree's selected element

@@ -77,7 +77,7 @@ void MainWindow::createActions() {
       {"updateItem", kUpdateItem, {}, true},
       {"addFolder", kAddFolder, QKeySequence(Qt::CTRL | Qt::Key_D), true},
       {"addDisc", kAddDisc, {}, true},
-      {"find", kFind, QKeySequence::Find, true},
+      {"find", kFind, QKeySequence::Find, false},
       {"preferences", kPreferences, {}, false},
       {"help", kHelpContents, QKeySequence::HelpContents, false},
       {"about", kAbout, {}, false},
@@ -236,6 +236,7 @@ void MainWindow::buildMenus() {
   menus_.clear();
   auto menu = [this](int title) {
     QMenu* m = menuBar()->addMenu(text(app_, title));
+    m->setToolTipsVisible(true);  // why a command is off (setBusy)
     menus_.push_back(m);
     return m;
   };
@@ -292,7 +293,12 @@ void MainWindow::setBusy(bool busy) {
   busy_ = busy;
   libraryModel_->setLocked(busy);
   content_->setEditable(!busy);
-  for (QAction* a : changing_) a->setEnabled(!busy);
+  // A disabled command says why while a job writes the library.
+  for (QAction* a : changing_) {
+    a->setEnabled(!busy);
+    a->setToolTip(busy ? text(app_, kJobWriting) : QString());
+    a->setStatusTip(busy ? text(app_, kJobWriting) : QString());
+  }
   if (recent_) recent_->setEnabled(!busy && !recent_->isEmpty());
   updateActions();
 }

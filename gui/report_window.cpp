@@ -483,7 +483,7 @@ bool ReportWindow::refresh() {
   options.entryLimit = previewLimit_;
   QString notice = text(app_, kPreviewCut);
   QString read = text(app_, kEntriesRead);
-  worker_ = std::thread([this, generation, stop, options, notice, read]() mutable {
+  worker_ = std::thread([this, generation, stop, options, notice, read, reading = CatalogReading()]() mutable {
     bool cut = false;
     options.limitReached = &cut;
     options.progress = [&](long long files) {

@@ -200,6 +200,8 @@ enum GuiText : int {
   kEntriesRead = 998,
   kColItem = 999,
   kColKeptAt = 1000,
+  kJobWriting = 1001,
+  kReadOnlyWhileWritten = 1002,  // %s: the program that writes the library
 };
 
 }  // namespace tamber::gui

@@ -9,7 +9,12 @@ CatalogCheckpoint::CatalogCheckpoint(catalog::Library& library)
 
 void CatalogCheckpoint::restore() {
   auto& doc = library_.catalog();
-  (void)doc.loadText(text_);
+  for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
+    xmlUnlinkNode(*it);
+    xmlFreeNode(*it);
+  }
+  created_.clear();
+  if (doc.currentText() != text_) (void)doc.loadText(text_);
   doc.setModified(modified_);
   if (!library_.modified()) (void)library_.file().revert();
 }

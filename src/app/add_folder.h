@@ -18,12 +18,20 @@ namespace tamber::app {
 class CatalogCheckpoint {
  public:
   explicit CatalogCheckpoint(catalog::Library& library);
+  // A category made for the job since the checkpoint.
+  void noteCreated(xmlNode* category) { created_.push_back(category); }
+  // Takes out the categories made for the job and, when nothing else
+  // changed, keeps every other element where it is (pointers into the
+  // catalog held by open windows stay valid); else loads the text again.
+  // A library with no other unsaved change is then reverted: the file is
+  // as it was before the job, byte for byte.
   void restore();
 
  private:
   catalog::Library& library_;
   std::string text_;
   bool modified_;
+  std::vector<xmlNode*> created_;
 };
 
 // After a job that ended well.

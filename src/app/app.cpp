@@ -124,6 +124,15 @@ Status App::openLibrary(const std::filesystem::path& requested, bool readOnly) {
   return {};
 }
 
+Status App::reopenLibrary(bool readOnly) {
+  if (!library_ || library_->modified()) return {};
+  std::filesystem::path path = library_->path();
+  auto lib = catalog::Library::open(path, readOnly);
+  if (!lib) return inUserLanguage(lib.error(), path);
+  library_ = std::move(lib.value());
+  return {};
+}
+
 Status App::createLibrary(const std::filesystem::path& path) {
   if (library_ && sameFile(path, library_->path())) {
     return Error{Errc::invalid_argument, path.string() + ": " + text(kTextLibraryIsOpen)};

@@ -41,6 +41,9 @@ class App {
   // read-only, sharing it with other viewers.
   Status openLibrary(const std::filesystem::path& path = {}, bool readOnly = false);
   Status createLibrary(const std::filesystem::path& path);
+  // Opens the library that is open anew (its newest committed state), for
+  // reading only or for writing; the one open stays when that fails.
+  Status reopenLibrary(bool readOnly);
   Status saveLibrary();
   Status shutdown();
   // Loads the language `code` ("en", "fr", "it") and keeps it in the

@@ -33,9 +33,13 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "app/app.h"
 #include "catalog/catalog_document.h"
+#include "catalog/library.h"
+#include "gui/add_folder_dialog.h"
+#include "gui/background_work.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
 #include "gui/item_dialog.h"
@@ -43,6 +47,7 @@
 #include "gui/main_window.h"
 #include "gui/report_window.h"
 #include "gui/single_instance.h"
+#include "scan/scanner.h"
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
 
@@ -761,6 +766,129 @@ class WindowTest : public QObject {
     QVERIFY(!d->start());
     QCOMPARE(results->topLevelItemCount(), 0);
     d->close();
+    app.abandon();
+  }
+
+  // While a job writes the library, the window searches and exports it;
+  // the commands that would change it are off and say why; the job files
+  // its item only once nothing reads the catalog; a cancelled job leaves
+  // the file as it was, byte for byte and its time.
+  void searchesWhileAJobWritesAndACancelLeavesTheFile() {
+    static std::atomic<bool> hold{true};
+    static std::atomic<int> opened{0};
+    tamber::scan::beforeReaderOpenHook = [](const std::string&) {
+      ++opened;
+      while (hold.load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    };
+    auto slow = tmp.path / "slow";
+    std::filesystem::create_directories(slow);
+    for (int i = 0; i < 300; ++i) std::ofstream(slow / ("clip" + std::to_string(i) + ".jpg")) << "not a picture " << i;
+    std::string path = copyOf("busy.cds");
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "busy.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(path)));
+    auto& doc = app.library()->catalog();
+
+    auto* d = w.addFolder();
+    QVERIFY(d);
+    d->setQuiet(true);
+    d->folderEdit()->setText(QString::fromStdString(slow.string()));
+    d->categoryBox()->setCurrentText("Clips");
+    QSignalSpy done(d, &tamber::gui::AddFolderDialog::finished);
+    QVERIFY(d->start());
+    QTRY_VERIFY(opened.load() > 0);
+    QVERIFY(!w.action("delete")->isEnabled());
+    QVERIFY(!w.action("addFolder")->isEnabled());
+    QCOMPARE(w.action("delete")->toolTip(), QString("A job is writing the library: this can be done when it ends"));
+    QVERIFY(w.action("find")->isEnabled() && w.action("report")->isEnabled() && w.action("exportCsv")->isEnabled());
+    tamber::gui::FindDialog* f = w.find();
+    QVERIFY(f);
+    QSignalSpy ended(f, &tamber::gui::FindDialog::searchEnded);
+    f->textBox()->setCurrentText("p1");
+    QVERIFY(f->start());
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(f->results()->topLevelItemCount(), 11);
+    f->close();
+    QVERIFY(w.exportCsvTo(QString::fromStdString((tmp.path / "during.csv").string())));
+
+    // The walk ends while a reader holds the catalog: the item waits.
+    {
+      tamber::gui::CatalogReading reading;
+      hold.store(false);
+      QTRY_VERIFY(opened.load() >= 300);
+      QTest::qWait(1500);
+      QVERIFY(done.isEmpty());
+      QVERIFY(!doc.findByName(doc.findByName(doc.root(), "Clips", true), "slow", false));
+    }
+    QVERIFY(done.wait(10000));
+    QCOMPARE(done.at(0).at(0).toBool(), true);
+    QVERIFY(doc.findByName(doc.findByName(doc.root(), "Clips", true), "slow", false));
+    QTRY_VERIFY(!w.busy());
+    QVERIFY(!w.action("delete")->toolTip().contains("job"));
+    QVERIFY(app.saveLibrary());
+
+    // A job whose walk has written its listing, cancelled while a search
+    // reads: once it is done, nothing of the job is left in the file.
+    auto bytes = [&] {
+      std::ifstream in(path, std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::string before = bytes();
+    struct stat st0 {};
+    ::stat(path.c_str(), &st0);
+    QTest::qWait(20);
+    opened.store(0);
+    d = w.addFolder();
+    d->setQuiet(true);
+    d->folderEdit()->setText(QString::fromStdString(slow.string()));
+    d->categoryBox()->setCurrentText("Gone/Deeper");
+    QSignalSpy cancelled(d, &tamber::gui::AddFolderDialog::finished);
+    {
+      tamber::gui::CatalogReading reading;
+      QVERIFY(d->start());
+      QTRY_VERIFY(opened.load() >= 300);
+      QTest::qWait(600);
+      QVERIFY(bytes() != before);
+      d->cancel();
+      QVERIFY(cancelled.isEmpty());
+    }
+    QVERIFY(cancelled.wait(10000));
+    QCOMPARE(cancelled.at(0).at(0).toBool(), false);
+    QVERIFY(!doc.findByName(doc.root(), "Gone", true));
+    QVERIFY(bytes() == before);
+    struct stat st1 {};
+    ::stat(path.c_str(), &st1);
+    QCOMPARE(st1.st_mtim.tv_sec, st0.st_mtim.tv_sec);
+    QCOMPARE(st1.st_mtim.tv_nsec, st0.st_mtim.tv_nsec);
+    tamber::scan::beforeReaderOpenHook = nullptr;
+    app.abandon();
+  }
+
+  // A library that another program writes opens for reading: the title
+  // says who writes it, each state it commits is shown, and once it has
+  // ended the window may change the library again.
+  void aLibraryAnotherProgramWritesOpensForReading() {
+    std::string path = copyOf("shared.cds");
+    auto writer = tamber::catalog::Library::open(path, false);
+    QVERIFY(writer);
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "shared.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(path)));
+    QVERIFY(app.library()->readOnly());
+    QVERIFY2(w.windowTitle().contains("(read-only: window_tests"), qPrintable(w.windowTitle()));
+    QVERIFY(!w.action("newCategory")->isEnabled());
+    QVERIFY(!find(app, {"Fresh"}));
+    QVERIFY((*writer)->catalog().addCategory({}, "Fresh", ""));
+    QVERIFY((*writer)->save());
+    QTRY_VERIFY_WITH_TIMEOUT(find(app, {"Fresh"}) != nullptr, 5000);
+    QVERIFY(app.library()->readOnly());
+    writer.value().reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!app.library()->readOnly(), 6000);
+    QVERIFY2(!w.windowTitle().contains("read-only"), qPrintable(w.windowTitle()));
+    QVERIFY(w.action("newCategory")->isEnabled());
+    QVERIFY(find(app, {"Fresh"}));
     app.abandon();
   }
 
