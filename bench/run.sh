@@ -23,4 +23,5 @@ scanset="${BENCH_DIR:-/var/tmp/tamber-bench}/scan"
 ./bench/jobs_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/jobs" "$@"
 ./bench/report_bench.sh ./build/release/cli/tamber
 ./bench/find_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/find" "$@"
+./bench/readers_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/readers" "$@"
 if [ -x ./build/release/bench/gui_bench ]; then ./bench/gui_bench.sh; fi
