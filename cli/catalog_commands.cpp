@@ -18,6 +18,7 @@
 #include "catalog/library_tree.h"
 #include "commands.h"
 #include "common.h"
+#include "disc/track.h"
 #include "platform/json.h"
 #include "platform/atomic_file.h"
 #include "platform/hex_time.h"
@@ -459,9 +460,12 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         std::cout << out << "}\n";
       } else {
         for (const auto& [k, v] : rows) {
-          std::string shown = k == "created" ? localTimeText(v)
-                              : k == "kind"  ? kindText(app, std::atoi(v.c_str())) + " (" + v + ")"
-                                             : v;
+          // A playing time in minutes and seconds, as `disc` shows it
+          // (--json keeps the seconds).
+          std::string shown = k == "created"       ? localTimeText(v)
+                              : k == "kind"        ? kindText(app, std::atoi(v.c_str())) + " (" + v + ")"
+                              : k == "playingTime" ? disc::trackLengthText(std::strtoull(v.c_str(), nullptr, 10) * 75)
+                                                   : v;
           std::cout << k << ": " << escapeForTerminal(shown) << "\n";
         }
       }

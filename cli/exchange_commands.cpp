@@ -100,17 +100,25 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
   {
     struct Args {
       std::string category, file;
+      bool force = false;
     };
     auto a = std::make_shared<Args>();
     auto* cmd = cli.add_subcommand("export", "Copy a category with everything below it into a new library file");
     cmd->add_option("CATEGORY", a->category, "The category to export")->required();
-    cmd->add_option("FILE", a->file, "The library file to make (replaced when it exists)")->required();
+    cmd->add_option("FILE", a->file, "The library file to make")->required();
+    cmd->add_flag("--force", a->force, "Replace FILE when it exists");
     cmd->callback([&status, g, a] {
       status = withLibrary(
           *g,
           [&](App& app, app::Notifier& n) {
             if (exchange::sameFile(a->file, app.library()->path())) {
               n.error(say(app::kTextSameLibrary));
+              return kExitFailure;
+            }
+            // As `new`: a file is replaced only when asked to.
+            std::error_code ec;
+            if (!a->force && std::filesystem::exists(std::filesystem::symlink_status(a->file, ec))) {
+              n.error(say(app::kTextExistsAlready, {a->file}));
               return kExitFailure;
             }
             auto category = categoryOf(app.library()->catalog(), a->category);
@@ -148,7 +156,9 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
                                    "Merge another library file into this one: categories of one name are merged, "
                                    "a taken label gets a distinct one");
     cmd->add_option("FILE", a->file, "The library file to import")->required();
-    cmd->add_option("--into", a->into, "The category to import into (default: the top of the library)");
+    cmd->add_option("--into", a->into,
+                    "The category to import into, each missing step of its path made (default: the top of the "
+                    "library)");
     cmd->callback([&status, g, a] {
       status = withLibrary(*g, [&](App& app, app::Notifier& n) {
         if (exchange::sameFile(a->file, app.library()->path())) {
@@ -157,7 +167,14 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
         }
         xmlNode* into = nullptr;
         if (!a->into.empty()) {
-          auto category = categoryOf(app.library()->catalog(), a->into);
+          auto& doc = app.library()->catalog();
+          auto category = categoryOf(doc, a->into);
+          if (!category && category.error().code == Errc::not_found) {
+            // Made as add-folder makes its category; saved only with what
+            // the import brings.
+            auto made = makeCategoryPath(doc, a->into, "");
+            if (made) category = doc.category(*made);
+          }
           if (!category) {
             n.error(category.message());
             return kExitFailure;

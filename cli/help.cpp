@@ -88,7 +88,9 @@ void registerHelpCommand(CLI::App& cli, int& status) {
       }
       at = sub;
     }
-    std::cout << at->help();
+    // The program's own help lists the commands (help() of the program
+    // would show the help of the command being run: this one).
+    std::cout << (at == &cli ? cli.get_formatter()->make_help(&cli, "", CLI::AppFormatMode::Normal) : at->help());
     status = kExitOk;
   });
 }

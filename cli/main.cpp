@@ -37,6 +37,20 @@ std::string commandWord(int argc, char** argv) {
   return {};
 }
 
+// Output that could not be written (a full disk, /dev/full) is a failure,
+// said once; else `status`.
+int outputWritten(int status) {
+  std::cout.flush();
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.good()) {
+    int err = errno;
+    std::cerr << "tamber: error: "
+              << tamber::cli::say(tamber::app::kTextCannotWriteOutput, {err ? std::strerror(err) : "write error"})
+              << "\n";
+    return status == tamber::cli::kExitOk ? kExitFailure : status;
+  }
+  return status;
+}
+
 int usageError(const std::string& message, const std::string& hint) {
   std::cerr << "tamber: error: " << message << "\n";
   if (!hint.empty()) std::cerr << hint << "\n";
@@ -123,7 +137,7 @@ int main(int argc, char** argv) {
   std::string word = commandWord(argc, argv);
   if (argc == 1) {
     std::cout << app.help();
-    return tamber::cli::kExitOk;
+    return outputWritten(tamber::cli::kExitOk);
   }
   if (!word.empty() && !tamber::cli::findCommand(app, word)) {
     std::string near = tamber::cli::nearest(word, tamber::cli::commandNames(app));
@@ -134,21 +148,12 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
-    return app.exit(e);
+    return outputWritten(app.exit(e));  // --help, --version
   } catch (const CLI::ParseError& e) {
     return parseError(app, e);
   }
   if (app.get_subcommands().empty()) {
     return usageError("a command is needed", "Run 'tamber help' for the commands.");
   }
-  // Output that could not be written (a full disk, /dev/full) is a failure.
-  std::cout.flush();
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.good()) {
-    int err = errno;
-    std::cerr << "tamber: error: "
-              << tamber::cli::say(tamber::app::kTextCannotWriteOutput, {err ? std::strerror(err) : "write error"})
-              << "\n";
-    return status == tamber::cli::kExitOk ? kExitFailure : status;
-  }
-  return status;
+  return outputWritten(status);
 }

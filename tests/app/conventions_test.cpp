@@ -198,6 +198,17 @@ TEST_F(Conventions, ErrorsSayWhatWasMeantAndExitAsDocumented) {
   EXPECT_NE(r.out.find("--human"), std::string::npos) << r.out;
   EXPECT_NE(tamber("rm --help").out.find("--yes"), std::string::npos);
   EXPECT_EQ(tamber("help nothing").status, 2);
+  // "help" alone lists the commands, as the program alone does.
+  r = tamber("help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("add-folder"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("export-csv"), std::string::npos) << r.out;
+  // The version and the help that cannot be written fail too.
+  for (const char* line : {"--version", "--help", "help", "ls --help"}) {
+    r = tamber(std::string(line) + " 2>&1 >/dev/full", false);
+    EXPECT_EQ(r.status, 1) << line;
+    EXPECT_NE(r.out.find("No space left on device"), std::string::npos) << line << ": " << r.out;
+  }
 }
 
 TEST_F(Conventions, CompletionsAndTheManualPageNameEveryCommand) {

@@ -104,6 +104,15 @@ TEST_F(Exchange, ExportThenImportBringsBackEveryStream) {
   ASSERT_EQ(r.status, 0) << r.out;
   same = compare(lib, "Top", fresh, "Top/Sub/Top");
   EXPECT_EQ(same.status, 0) << same.out;
+  // Into a category that does not exist yet: it is made, as add-folder does.
+  r = on(fresh, "import " + shellQuote(exported) + " --into 'Archive/2026'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  same = compare(lib, "Top", fresh, "Archive/2026/Top");
+  EXPECT_EQ(same.status, 0) << same.out;
+  // ... but not when the import fails: nothing is saved.
+  r = on(fresh, "import " + q(dir.path / "missing.cds") + " --into Nowhere");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(on(fresh, "tree").out.find("Nowhere"), std::string::npos);
 }
 
 // Names and labels are matched as the import goes, including what the
@@ -194,6 +203,15 @@ TEST_F(Exchange, RefusedAndDamagedInputsChangeNothing) {
   EXPECT_EQ(add("export-xml 'Top/Sub/Night Drive' -o " + q(dir.path / "x.xml")).status, 1);
   EXPECT_EQ(add("export Top " + q(dir.path / "no" / "such" / "x.cds")).status, 1);
   EXPECT_EQ(add("export-xml Top -o " + q(dir.path / "no" / "such" / "x.xml")).status, 1);
+  // A file that exists is replaced only with --force, as `new` does.
+  auto kept = dir.path / "kept.cds";
+  { std::ofstream(kept) << "mine"; }
+  r = add("export Top " + q(kept));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("kept.cds"), std::string::npos) << r.out;
+  EXPECT_EQ(fileText(kept), "mine");
+  EXPECT_EQ(add("export --force Top " + q(kept)).status, 0);
+  EXPECT_NE(fileText(kept), "mine");
   EXPECT_FALSE(fs::exists(dir.path / "no"));
   for (const auto& e : fs::directory_iterator(dir.path)) {
     EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
