@@ -262,7 +262,10 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         n.error(say(app::kTextNameHoldsSlash));
         return kExitUsage;
       }
-      doc.rename(t->node, args->b);
+      if (!doc.rename(t->node, args->b)) {
+        n.error(say(app::kTextCategoryNameTaken, {args->b}));
+        return kExitFailure;
+      }
       return saved(app, n);
     });
   });

@@ -202,10 +202,16 @@ Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer pre
       }
     }
     if (!byNumber) {
-      for (xmlNode* c = node->children; c; c = c->next) {
-        bool cat = CatalogDocument::isCategory(c);
-        if (!cat && !CatalogDocument::isItem(c)) continue;
-        if (doc.field(c, cat ? catalog::kCategoryName : catalog::kLabel) == step) matches.push_back(c);
+      // The name as typed; else the same name letter case aside ("music"
+      // finds "Music", "été" finds "Été").
+      for (int folded = 0; folded < 2 && matches.empty(); ++folded) {
+        std::string wanted = folded ? foldCase(step) : step;
+        for (xmlNode* c = node->children; c; c = c->next) {
+          bool cat = CatalogDocument::isCategory(c);
+          if (!cat && !CatalogDocument::isItem(c)) continue;
+          std::string name = doc.field(c, cat ? catalog::kCategoryName : catalog::kLabel);
+          if ((folded ? foldCase(name) : name) == wanted) matches.push_back(c);
+        }
       }
     }
     if (matches.size() == 2 && prefer != Prefer::none &&

@@ -72,7 +72,7 @@ bool MainWindow::renameNode(xmlNode* node, const QString& name) {
   Location here = current_;
   auto recording = undo_.begin(*lib, stepLabel(kStepRename, node), {});
   if (!lib->catalog().rename(node, ss(wanted))) {
-    error(wanted);
+    error(text(app_, app::kTextCategoryNameTaken, {wanted}));
     return false;
   }
   if (recording) (void)undo_.commit(*recording, *lib);

@@ -86,6 +86,7 @@ enum TextId : int {
   kTextLibraryWrittenSince = 651,  // %s file, %s program, %s time
   kTextLibraryWritten = 652,       // %s file, %s program
   kTextAnotherProgram = 653,
+  kTextCategoryNameTaken = 654,  // %s name
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,

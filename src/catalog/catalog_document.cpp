@@ -57,16 +57,6 @@ std::string_view childText(const xmlNode* element, const char* name, std::string
   return copy;
 }
 
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::string parseError(const char* what) {
   const xmlError* e = xmlGetLastError();
   if (!e || !e->message) return std::string(what) + ": not well-formed XML";
@@ -401,7 +391,10 @@ void CatalogDocument::setAttribute(xmlNode* node, const char* name, const std::s
 }
 
 bool CatalogDocument::rename(xmlNode* element, std::string_view text) {
-  if (isCategory(element)) return setField(element, kCategoryName, text);
+  if (isCategory(element)) {
+    if (categoryNamed(element->parent, xmlSafe(text), element)) return false;
+    return setField(element, kCategoryName, text);
+  }
   if (isItem(element)) return setField(element, kLabel, text);
   return false;
 }
@@ -422,15 +415,19 @@ Result<uint16_t> CatalogDocument::addCategory(const ItemPath& parentPath, std::s
   if (wanted.empty()) return Error{Errc::invalid_argument, "a category needs a name"};
   // Names are unique among siblings without regard to letter case: an
   // existing one is returned unchanged.
-  std::string copy;
-  for (xmlNode* n = parent->children; n; n = n->next) {
-    if (named(n, kB) && equalIgnoringAsciiCase(childText(n, nameCode(kCategoryName), copy), wanted)) {
-      return numberOf(n);
-    }
-  }
+  if (xmlNode* n = categoryNamed(parent, wanted)) return numberOf(n);
   auto b = appendCategory(parent, wanted, comment);
   if (!b) return b.error();
   return numberOf(*b);
+}
+
+xmlNode* CatalogDocument::categoryNamed(xmlNode* parent, std::string_view name, const xmlNode* except) const {
+  if (!parent) return nullptr;
+  std::string wanted = foldCase(name), copy;
+  for (xmlNode* n = parent->children; n; n = n->next) {
+    if (n != except && named(n, kB) && foldCase(childText(n, nameCode(kCategoryName), copy)) == wanted) return n;
+  }
+  return nullptr;
 }
 
 Result<xmlNode*> CatalogDocument::appendCategory(xmlNode* parent, std::string_view name, std::string_view comment,

@@ -117,8 +117,13 @@ class CatalogDocument {
   static std::string attribute(const xmlNode* node, const char* name);
   static void setAttribute(xmlNode* node, const char* name, const std::string& value);
 
-  // Sets the name of a category ("c") or the label of a disc or folder ("h").
+  // Sets the name of a category ("c") or the label of a disc or folder ("h");
+  // false when that cannot be, also when another category beside it has
+  // that name (letter case aside).
   bool rename(xmlNode* element, std::string_view text);
+  // The category below `parent` named `name` without regard to letter case
+  // (Unicode's), other than `except`; null when there is none.
+  xmlNode* categoryNamed(xmlNode* parent, std::string_view name, const xmlNode* except = nullptr) const;
 
   // Deep-copies `element` and makes the copy the document element.
   void replaceRoot(const xmlNode* element);

@@ -213,6 +213,13 @@ Result<uint16_t> Library::move(xmlNode* node, const ItemPath& target) {
   if (!isCategory && target.empty()) {
     return Error{Errc::invalid_argument, "discs and folders are filed in a category"};
   }
+  // Category names are unique among siblings, letter case aside.
+  if (isCategory && node->parent != dest) {
+    std::string name = catalog_.field(node, kCategoryName);
+    if (catalog_.categoryNamed(dest, name, node)) {
+      return Error{Errc::invalid_argument, "a category named \"" + name + "\" is there already"};
+    }
+  }
   // Moving a category into itself or below itself would cut the subtree off
   // the document and lose it.
   for (xmlNode* p = dest; p; p = p->parent) {

@@ -122,12 +122,6 @@ class Copier {
       folded.emplace(foldCase(name), node);
     }
   };
-  static std::string foldCase(std::string text) {
-    for (char& c : text) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-  }
   Names& namesBelow(xmlNode* parent) {
     auto [at, fresh] = names_.try_emplace(parent);
     if (fresh) {

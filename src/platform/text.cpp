@@ -1,6 +1,8 @@
 #include "platform/text.h"
 
+#include <clocale>
 #include <cstdint>
+#include <cwctype>
 
 namespace tamber {
 
@@ -149,6 +151,32 @@ std::string cutToUtf16Units(std::string_view utf8, size_t units) {
     i += n;
   }
   return std::string(utf8);
+}
+
+std::string foldCase(std::string_view utf8) {
+  // The C.UTF-8 locale knows every letter's case, whatever locale the
+  // program runs in.
+  static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    auto b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      out += static_cast<char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b);
+      ++i;
+      continue;
+    }
+    char32_t cp = 0;
+    size_t n = decodeUtf8(utf8, i, cp);
+    if (n == 0) {
+      out += utf8[i++];
+      continue;
+    }
+    if (unicode) cp = static_cast<char32_t>(::towlower_l(static_cast<wint_t>(cp), unicode));
+    appendUtf8(out, cp);
+    i += n;
+  }
+  return out;
 }
 
 }  // namespace tamber

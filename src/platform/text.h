@@ -33,6 +33,12 @@ size_t decodeUtf8(std::string_view s, size_t i, char32_t& cp);
 // units (fields that other programs keep in fixed UTF-16 buffers).
 std::string cutToUtf16Units(std::string_view utf8, size_t units);
 
+// `utf8` with every letter in its lower-case form, by Unicode's simple case
+// mapping ("Été" and "ÉTÉ" give "été"): names that differ only in letter case
+// give the same text. Bytes that are not valid UTF-8 stay as they are.
+std::string foldCase(std::string_view utf8);
+inline bool sameName(std::string_view a, std::string_view b) { return foldCase(a) == foldCase(b); }
+
 // The pieces of `text` between occurrences of `separator`, empty ones left out.
 std::vector<std::string_view> splitNonEmpty(std::string_view text, char separator);
 

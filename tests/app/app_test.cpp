@@ -197,6 +197,27 @@ TEST_F(CommandLine, CategoriesInfoTreeShowMoveAndDelete) {
   EXPECT_EQ(tamber("set Music comment=x").status, 1);  // not a disc
 }
 
+// One rule for letter case, accented letters included, wherever a category
+// is named: mkcat finds, ls and show reach, rename and mv refuse a second
+// sibling of that name; a name as typed still wins over another case.
+TEST_F(CommandLine, CategoryNamesAreOneLetterCaseAside) {
+  EXPECT_EQ(tamber("mkcat Été/Dup1").out, "1\n");
+  EXPECT_EQ(tamber("mkcat été/dup1").out, "1\n");
+  EXPECT_EQ(tamber("mkcat ÉTÉ/Other").out, "2\n");
+  EXPECT_EQ(tamber("tree").out, "#1 Été/\n  #1 Dup1/\n  #2 Other/\n");
+  EXPECT_EQ(tamber("ls été").out, "Dup1/\nOther/\n");
+  EXPECT_EQ(tamber("show été/DUP1").status, 0);
+  auto r = tamber("rename Été/Other DUP1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("DUP1: a category of that name is there already"), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("rename Été/Dup1 DUP1").status, 0);  // itself, in other letters
+  EXPECT_EQ(tamber("mkcat Dup1").out, "2\n");
+  r = tamber("mv dup1 été");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("is there already"), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("tree").out, "#1 Été/\n  #1 DUP1/\n  #2 Other/\n#2 Dup1/\n");
+}
+
 TEST_F(CommandLine, LibrariesDefaultRecentConfigAndLocking) {
   auto lib = (dir.path / "second.cds").string();
   EXPECT_EQ(tamber("new '" + lib + "'").status, 0);
