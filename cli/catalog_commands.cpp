@@ -74,9 +74,11 @@ int saved(App& app, app::Notifier& n) {
 
 std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   auto g = std::make_shared<Globals>();
+  // Given twice (an alias and the line typed after it), the last counts.
   cli.add_option("-L,--library", g->library, "Library file (default: the DefaultLib setting, "
-                                             "else $XDG_DATA_HOME/tamber/library.cds)");
-  cli.add_option("--config", g->config, "Settings file");
+                                             "else $XDG_DATA_HOME/tamber/library.cds)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  cli.add_option("--config", g->config, "Settings file")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   cli.add_flag("-y,--yes", g->yes, "Answer yes to every question");
   cli.add_flag("--json", g->json, "Print data as JSON");
   cli.add_flag("-q,--quiet", g->quiet, "Print no progress");

@@ -22,19 +22,25 @@ bool takesValue(const std::string& arg) {
   return arg == "-L" || arg == "--library" || arg == "--config";
 }
 
-// The first word that is not an option: the command as typed.
-std::string commandWord(int argc, char** argv) {
+// Where the first word that is not an option stands: the command as typed
+// (argc when there is none).
+int commandAt(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--") return i + 1 < argc ? argv[i + 1] : "";
+    if (arg == "--") return i + 1;
     if (takesValue(arg)) {
       ++i;
       continue;
     }
     if (!arg.empty() && arg[0] == '-') continue;
-    return arg;
+    return i;
   }
-  return {};
+  return argc;
+}
+
+std::string commandWord(int argc, char** argv) {
+  int at = commandAt(argc, argv);
+  return at < argc ? argv[at] : "";
 }
 
 // Output that could not be written (a full disk, /dev/full) is a failure,
@@ -139,11 +145,24 @@ int main(int argc, char** argv) {
     std::cout << app.help();
     return outputWritten(tamber::cli::kExitOk);
   }
-  if (!word.empty() && !tamber::cli::findCommand(app, word)) {
+  CLI::App* command = word.empty() ? nullptr : tamber::cli::findCommand(app, word);
+  if (!word.empty() && !command) {
     std::string near = tamber::cli::nearest(word, tamber::cli::commandNames(app));
     return usageError("unknown command '" + word + "'" +
                           (near.empty() ? "" : "; did you mean '" + near + "'?"),
                       "Run 'tamber help' for the commands.");
+  }
+  // The same one level down ("config gte"), for the word right after a
+  // command made of commands.
+  if (int at = commandAt(argc, argv); command && at + 1 < argc &&
+      !command->get_subcommands([](CLI::App*) { return true; }).empty()) {
+    std::string next = argv[at + 1];
+    if (!next.empty() && next[0] != '-' && !tamber::cli::findCommand(*command, next)) {
+      std::string near = tamber::cli::nearest(next, tamber::cli::commandNames(*command));
+      return usageError("unknown command '" + word + " " + next + "'" +
+                            (near.empty() ? "" : "; did you mean '" + near + "'?"),
+                        "Run 'tamber " + word + " --help' for its commands.");
+    }
   }
   try {
     app.parse(argc, argv);

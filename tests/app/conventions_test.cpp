@@ -164,6 +164,19 @@ TEST_F(Conventions, ErrorsSayWhatWasMeantAndExitAsDocumented) {
   r = tamber("ls --lnog Music");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.out.find("unknown option '--lnog'; did you mean '--long'?"), std::string::npos) << r.out;
+  // One level down too.
+  for (auto [typed, meant] : {std::pair{"config gte", "get"}, {"storage lss", "ls"}, {"cddb qeury", "query"}}) {
+    r = tamber(typed);
+    EXPECT_EQ(r.status, 2) << typed;
+    EXPECT_NE(r.out.find(std::string("unknown command '") + typed + "'; did you mean '" + meant + "'?"),
+              std::string::npos)
+        << r.out;
+  }
+  // A global option given twice: the last counts.
+  r = runCommand(std::string(TAMBER_CLI) + " -L " + quote((lib.parent_path() / "other.cds").string()) + " -L " +
+                 quote(lib.string()) + " --config " + quote(cfg.string()) + " tree");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Music/"), std::string::npos) << r.out;
   // A missing argument is named as the help names it.
   r = tamber("storage cat lib.cds");
   EXPECT_EQ(r.status, 2);
