@@ -112,6 +112,18 @@ Status AddFolderJob::validate(const AddFolderOptions& o) {
       return Error{Errc::invalid_argument, row.path + " is not a folder below " + root};
     }
   }
+  // Never a folder of the kernel's (proc, sysfs, ...), which the walk does
+  // not enter below a folder either.
+  struct stat st {};
+  if (::stat(root.c_str(), &st) == 0) {
+    for (const auto& m : currentMounts()) {
+      struct stat at {};
+      if (isPseudoFileSystem(m.fsType) && ::stat(m.mountPoint.c_str(), &at) == 0 && at.st_dev == st.st_dev) {
+        return Error{Errc::invalid_argument,
+                     root + " is on a " + m.fsType + " file system, which holds no files to catalogue"};
+      }
+    }
+  }
   return {};
 }
 

@@ -189,6 +189,11 @@ TEST_F(Conventions, ErrorsSayWhatWasMeantAndExitAsDocumented) {
   r = tamber("add-folder " + quote(tree.string()) + " --label X --category C --rule /etc=skip");
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_NE(r.out.find("/etc is not a folder below"), std::string::npos) << r.out;
+  // The kernel's file systems are never catalogued, as the walk never
+  // enters them below a folder.
+  r = tamber("add-folder /proc/self --label X --category C");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("/proc/self is on a proc file system"), std::string::npos) << r.out;
   EXPECT_EQ(tamber("tree").out.find("C/"), std::string::npos);  // nothing made
   // A category and an item of one name: ls and show take the item, and
   // show says so.
