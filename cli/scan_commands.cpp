@@ -21,6 +21,7 @@
 #include "browse.h"
 #include "app/add_folder.h"
 #include "common.h"
+#include "disc/track.h"
 #include "app/item_edit.h"
 #include "app/disc_database.h"
 #include "disc/audio_disc.h"
@@ -183,6 +184,7 @@ int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
     return kExitFailure;
   }
   std::string where = itemPathText(doc, o.category, r.number);
+  bool audio = o.disc && o.disc->playingSeconds > 0;
   if (g.json) {
     std::string un = "[";
     for (size_t i = 0; i < r.unreadable.size(); ++i) {
@@ -193,16 +195,26 @@ int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
               << ",\"folders\":" << r.folders << ",\"bytes\":" << r.bytes
               << ",\"depth\":" << r.depth << ",\"splitParts\":" << r.splitParts
               << ",\"readAnew\":" << r.readAnew << ",\"reused\":" << r.reused
-              << ",\"elapsed\":" << jsonString(elapsedText(r.elapsed))
-              << ",\"unreadable\":" << un << "]}\n";
+              << ",\"elapsed\":" << jsonString(elapsedText(r.elapsed));
+    if (audio) std::cout << ",\"tracks\":" << o.disc->trackCount << ",\"playingTime\":" << o.disc->playingSeconds;
+    std::cout << ",\"unreadable\":" << un << "]}\n";
   } else {
     std::cout << fillIn(app.text(app::kTextScanDone),
                         {where, elapsedText(r.elapsed), app.text(app::kTextLibraryUpdated)})
               << "\n"
-              << "  "
-              << fillIn(app.text(app::kTextScanSummary),
-                        {withCommas(r.files), withCommas(r.folders), withCommas(r.bytes),
-                         std::to_string(r.depth)});
+              << "  ";
+    // An audio disc: its tracks and playing time, then the files of its
+    // data session if it has one.
+    if (audio) {
+      std::cout << fillIn(app.text(app::kTextTracksSummary),
+                          {std::to_string(o.disc->trackCount),
+                           disc::trackLengthText(static_cast<uint64_t>(o.disc->playingSeconds) * 75)});
+      if (r.files + r.folders > 0) std::cout << "; ";
+    }
+    if (!audio || r.files + r.folders > 0) {
+      std::cout << fillIn(app.text(app::kTextScanSummary),
+                          {withCommas(r.files), withCommas(r.folders), withCommas(r.bytes), std::to_string(r.depth)});
+    }
     if (r.splitParts > 0) {
       std::cout << ", " << fillIn(app.text(app::kTextListingParts), {std::to_string(r.splitParts)});
     }

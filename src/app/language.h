@@ -87,6 +87,7 @@ enum TextId : int {
   kTextLibraryWritten = 652,       // %s file, %s program
   kTextAnotherProgram = 653,
   kTextCategoryNameTaken = 654,  // %s name
+  kTextTracksSummary = 655,      // %s tracks, %s playing time
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,
