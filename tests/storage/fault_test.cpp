@@ -59,8 +59,9 @@ TEST_P(FaultSeeds, APowerCutAtAnyWriteLeavesTheOldOrTheNewState) {
   ASSERT_GE(total, 200u);
   std::cout << "[ fault    ] " << total << " stop points\n";
   std::mt19937 rng(seed);
-  // Every stop point, or an even sample of 400 of them for long workloads.
-  uint64_t step = std::max<uint64_t>(1, total / 400);
+  // Every stop point, or an even sample of 400 of them for long workloads
+  // (100 in instrumented builds).
+  uint64_t step = std::max<uint64_t>(1, total / (kInstrumented ? 100 : 400));
   int points = 0;
   for (uint64_t n = 1; n <= total; n += step) {
     auto disk = std::make_shared<Disk>();
@@ -80,14 +81,14 @@ TEST_P(FaultSeeds, APowerCutAtAnyWriteLeavesTheOldOrTheNewState) {
     }
     ++points;
   }
-  EXPECT_GE(points, 200);
+  EXPECT_GE(points, kInstrumented ? 50 : 200);
 }
 
 TEST_P(FaultSeeds, AFailedWriteIsRevertedAndWorkGoesOn) {
   unsigned seed = GetParam();
   uint64_t total = totalOps(seed, 4, false);
   int runs = 0, failures = 0;
-  for (uint64_t n = 1; n <= total; n += std::max<uint64_t>(1, total / 150)) {
+  for (uint64_t n = 1; n <= total; n += std::max<uint64_t>(1, total / (kInstrumented ? 50 : 150))) {
     ++runs;
     auto disk = std::make_shared<Disk>();
     auto f = CompoundFile::create(memFile(disk));
