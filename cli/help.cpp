@@ -90,7 +90,7 @@ void registerHelpCommand(CLI::App& cli, int& status) {
     }
     // The program's own help lists the commands (help() of the program
     // would show the help of the command being run: this one).
-    std::cout << (at == &cli ? cli.get_formatter()->make_help(&cli, "", CLI::AppFormatMode::Normal) : at->help());
+    std::cout << (at == &cli ? cli.get_formatter()->make_help(&cli, cli.get_name(), CLI::AppFormatMode::Normal) : at->help());
     status = kExitOk;
   });
 }

@@ -219,6 +219,7 @@ TEST_F(Conventions, ErrorsSayWhatWasMeantAndExitAsDocumented) {
   // "help" alone lists the commands, as the program alone does.
   r = tamber("help");
   EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Usage: tamber [OPTIONS]"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("add-folder"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("export-csv"), std::string::npos) << r.out;
   // The version and the help that cannot be written fail too.
