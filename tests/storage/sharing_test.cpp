@@ -42,27 +42,6 @@ struct timespec mtimeOf(const std::filesystem::path& p) {
   return st.st_mtim;
 }
 
-// The whole tree without gtest assertions, for reader threads: an empty
-// false and `why` on failure.
-bool readAll(Storage st, const std::string& prefix, Tree& out, std::string& why) {
-  auto list = st.elements();
-  if (!list) return why = list.message(), false;
-  for (const auto& el : list.value()) {
-    if (el.type == ElementType::storage) {
-      auto sub = st.openStorage(el.name);
-      if (!sub) return why = sub.message(), false;
-      if (!readAll(sub.value(), prefix + el.name + "/", out, why)) return false;
-      continue;
-    }
-    auto s = st.openStream(el.name);
-    if (!s) return why = prefix + el.name + ": " + s.message(), false;
-    auto data = s->readAll();
-    if (!data) return why = prefix + el.name + ": " + data.message(), false;
-    out[prefix + el.name] = data.value();
-  }
-  return true;
-}
-
 size_t treeHash(const Tree& t) {
   size_t h = 0;
   for (const auto& [k, v] : t) h = h * 1000003u ^ std::hash<std::string>{}(k) ^ (std::hash<std::string>{}(v) << 1);
@@ -282,7 +261,7 @@ TEST(Sharing, ReadersInThreadsSeeOnlyWholeCommittedStates) {
       if (!r) return fault("open: " + r.message());
       Tree t;
       std::string why;
-      if (!readAll(r->root(), "", t, why)) return fault("read: " + why);
+      if (!readStreams(r->root(), "", t, why)) return fault("read: " + why);
       size_t h = treeHash(t);
       {
         std::lock_guard lock(m);
@@ -290,7 +269,7 @@ TEST(Sharing, ReadersInThreadsSeeOnlyWholeCommittedStates) {
       }
       if (kept) {
         Tree again;
-        if (!readAll(kept->root(), "", again, why)) return fault("reread: " + why);
+        if (!readStreams(kept->root(), "", again, why)) return fault("reread: " + why);
         if (treeHash(again) != keptHash) return fault("a kept reader's state changed");
       }
       if (i % 7 == 0) {

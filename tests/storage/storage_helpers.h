@@ -45,24 +45,32 @@ inline void putStream(Storage st, const std::string& name, const std::string& da
   ASSERT_TRUE(s->commit());
 }
 
-// Every stream of the file, by its path with "/" between storages.
-inline void readTreeInto(Storage st, const std::string& prefix,
-                         std::map<std::string, std::string>& out) {
+// Every stream below `st`, by its path with "/" between storages; false
+// and what failed in `why` when an element cannot be read (usable from any
+// thread: no test assertion).
+inline bool readStreams(Storage st, const std::string& prefix, std::map<std::string, std::string>& out,
+                        std::string& why) {
   auto list = st.elements();
-  ASSERT_TRUE(list) << list.message();
+  if (!list) return why = prefix + ": " + list.message(), false;
   for (const auto& el : list.value()) {
     if (el.type == ElementType::storage) {
       auto sub = st.openStorage(el.name);
-      ASSERT_TRUE(sub) << sub.message();
-      readTreeInto(sub.value(), prefix + el.name + "/", out);
+      if (!sub) return why = prefix + el.name + ": " + sub.message(), false;
+      if (!readStreams(sub.value(), prefix + el.name + "/", out, why)) return false;
       continue;
     }
     auto s = st.openStream(el.name);
-    ASSERT_TRUE(s) << prefix << el.name << ": " << s.message();
+    if (!s) return why = prefix + el.name + ": " + s.message(), false;
     auto data = s->readAll();
-    ASSERT_TRUE(data) << prefix << el.name << ": " << data.message();
+    if (!data) return why = prefix + el.name + ": " + data.message(), false;
     out[prefix + el.name] = data.value();
   }
+  return true;
+}
+
+inline void readTreeInto(Storage st, const std::string& prefix, std::map<std::string, std::string>& out) {
+  std::string why;
+  ASSERT_TRUE(readStreams(st, prefix, out, why)) << why;
 }
 
 inline std::map<std::string, std::string> readTree(CompoundFile& f) {
