@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
   tamber::cli::registerReportCommand(app, status, globals);
   tamber::cli::registerExchangeCommands(app, status, globals);
   tamber::cli::registerStorageCommands(app, status);
-  tamber::cli::registerMediaCommand(app, status);
+  tamber::cli::registerMediaCommand(app, status, globals);
   tamber::cli::registerHelpCommand(app, status);
 
   // Every command's help names the options it shares with all the others.

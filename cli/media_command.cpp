@@ -25,6 +25,9 @@
 #include "platform/xml.h"
 #include "scan/image_info.h"
 #include "scan/listing.h"
+#include "scan/signatures.h"
+#include "app/add_folder.h"
+#include "app/presentation.h"
 
 namespace tamber::cli {
 
@@ -46,10 +49,10 @@ int audioKindOf(const std::filesystem::path& p) {
   return -1;
 }
 
-// The file's first 64 bytes (fewer when it is shorter); empty when it
+// The file's first bytes (fewer when it is shorter); empty when it
 // cannot be read.
 std::string headOf(const std::string& file) {
-  std::string head(64, '\0');
+  std::string head(scan::kSignatureBytes, '\0');
   int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return {};
   ssize_t n = ::read(fd, head.data(), head.size());
@@ -58,27 +61,28 @@ std::string headOf(const std::string& file) {
   return head;
 }
 
-// The archive subtype an extension calls for; -1 when it is no archive.
-int archiveKindOf(const std::filesystem::path& p) {
-  std::string ext = p.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  if (ext == ".cab") return kArchiveCab;
-  if (ext == ".zip" || ext == ".jar") return kArchiveZip;
-  if (ext == ".rar") return kArchiveRar;
-  if (ext == ".gz" || ext == ".tgz" || ext == ".tar" || ext == ".bz2" || ext == ".xz" ||
-      ext == ".7z" || ext == ".iso" || ext == ".z") {
-    return kArchiveGzipTar;
+// The archive kind a file calls for, -1 when it is no archive: its name
+// says whether it may be one, its first bytes which lister reads it.
+int archiveKindOf(const std::filesystem::path& p, std::string_view head) {
+  std::string ext = scan::extensionOf(p.filename().string());
+  // An ISO 9660 image shows itself 32 KB in, past the bytes looked at.
+  if (ext == "iso") return kArchiveGzipTar;
+  static const scan::ExtensionTable table;
+  auto cls = table.classify(ext);
+  if (!cls || (cls->kind != scan::FileKind::archive && cls->kind != scan::FileKind::executable)) return -1;
+  scan::ArchiveFormat format = scan::archiveFormatOf(head);
+  if (format == scan::ArchiveFormat::none) return -1;
+  // A program under an ARJ or ACE name is searched for their headers.
+  if (format == scan::ArchiveFormat::program && cls->kind == scan::FileKind::archive &&
+      (cls->subtype == kArchiveArj || cls->subtype == kArchiveAce)) {
+    return cls->subtype;
   }
-  if (ext == ".arj") return kArchiveArj;
-  if (ext == ".ace") return kArchiveAce;
-  if (ext == ".lzh" || ext == ".lha") return kArchiveLzh;
-  if (ext == ".exe") return kArchiveExe;
-  return -1;
+  return scan::archiveKindOf(format);
 }
 
 // Lists an archive the way a scan stores it and shows the stored
 // description read back.
-bool describeArchive(scan::Extractors& x, const std::string& file, int kind, bool asJson) {
+bool describeArchive(scan::Extractors& x, const std::string& file, int kind, bool asJson, const App& app) {
   std::string ext = std::filesystem::path(file).extension().string();
   if (!ext.empty()) ext.erase(0, 1);
   std::u16string path = utf8ToUtf16(file).value_or(std::u16string());
@@ -112,7 +116,12 @@ bool describeArchive(scan::Extractors& x, const std::string& file, int kind, boo
     }
     first = false;
   }
-  std::cout << out << (asJson ? "]}\n" : "");
+  if (asJson) {
+    out += "],\"partial\":" + (stored->partial.empty() ? std::string("null") : jsonString(stored->partial)) + "}\n";
+  } else if (!stored->partial.empty()) {
+    out += "  " + app::partialListingText(app, stored->partial) + "\n";
+  }
+  std::cout << out;
   return true;
 }
 
@@ -292,29 +301,29 @@ std::string whyUnreadable(const std::string& file) {
   return {};
 }
 
-int describe(const std::string& file, bool asJson, scan::Extractors& x, const std::string& thumbnailOut) {
+int describe(const std::string& file, bool asJson, scan::Extractors& x, const std::string& thumbnailOut,
+             const App& app) {
   if (std::string why = whyUnreadable(file); !why.empty()) {
     std::cerr << "tamber: error: " << say(app::kTextCannotBeRead, {file}) << " (" << why << ")\n";
     return kExitFailure;
   }
   if (isPicture(file) && describePicture(file, asJson, thumbnailOut)) return kExitOk;
-  if (int archive = archiveKindOf(file); archive >= 0 && describeArchive(x, file, archive, asJson)) {
-    return kExitOk;
-  }
+  std::string head = headOf(file);
+  int archive = archiveKindOf(file, head);
+  if (archive >= 0 && describeArchive(x, file, archive, asJson, app)) return kExitOk;
   if (describeDocument(x, file, asJson)) return kExitOk;
   // The extension says whether the file is audio; its first bytes say which
   // reader reads it. A file of another name is read as audio only when its
   // first bytes are those of an audio format.
   int kind = audioKindOf(file);
-  std::string head = headOf(file);
-  kind = x.audioKindOfHead(head.data(), head.size(), kind);
+  kind = x.audioKindOfHead(head.data(), std::min<size_t>(head.size(), 64), kind);
   // File names that are not UTF-8 cannot travel as UTF-16; such a file is
   // read through the bytes widened one by one, which names it exactly.
   auto converted = utf8ToUtf16(file);
   std::u16string path = converted ? *converted : std::u16string(file.begin(), file.end());
   bool recognised = false;
   scan::TagRecord tags;
-  if (kind >= 0 && archiveKindOf(file) < 0 && !isPicture(file)) recognised = x.tags(path, kind, tags);
+  if (kind >= 0 && archive < 0 && !isPicture(file)) recognised = x.tags(path, kind, tags);
   const std::pair<const char*, const std::u16string*> texts[] = {
       {"codecText", &tags.codecText}, {"channelsText", &tags.channelsText},
       {"bitRateText", &tags.bitRateText}, {"durationText", &tags.durationText},
@@ -350,7 +359,7 @@ int describe(const std::string& file, bool asJson, scan::Extractors& x, const st
 
 }  // namespace
 
-void registerMediaCommand(CLI::App& cli, int& status) {
+void registerMediaCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
   struct Args {
     std::vector<std::string> files;
     std::string thumbnail;
@@ -362,16 +371,19 @@ void registerMediaCommand(CLI::App& cli, int& status) {
   media->add_flag("--json", args->json, "One JSON object per file");
   media->add_option("--thumbnail", args->thumbnail,
                     "Write the thumbnail a picture would get (64 x 64 box; PNG or JPEG) to this file");
-  media->callback([&status, args] {
-    auto extractors = scan::newExtractors();
-    if (!extractors) {
-      status = kExitFailure;
-      return;
-    }
-    status = kExitOk;
-    for (const auto& f : args->files) {
-      if (describe(f, args->json, *extractors, args->thumbnail) != kExitOk) status = kExitFailure;
-    }
+  media->callback([&status, args, g] {
+    status = withLibrary(*g, [&](App& app, app::Notifier&) {
+      auto extractors = scan::newExtractors();
+      if (!extractors) return kExitFailure;
+      // Archives are listed within the budget a scan keeps.
+      scan::ArchiveBudget budget = app::archiveBudget(app.settings());
+      extractors->setArchiveBudget(budget.bytes, budget.milliseconds);
+      int rc = kExitOk;
+      for (const auto& f : args->files) {
+        if (describe(f, args->json || g->json, *extractors, args->thumbnail, app) != kExitOk) rc = kExitFailure;
+      }
+      return rc;
+    }, Access::none);
   });
 }
 

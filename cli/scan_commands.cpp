@@ -166,7 +166,9 @@ int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
               app::CatalogCheckpoint& before, bool quiet, const std::string& source) {
   auto& lib = *app.library();
   auto& doc = lib.catalog();
-  scan::AddFolderJob job(lib, o);
+  scan::AddFolderOptions options = o;
+  options.archiveBudget = app::archiveBudget(app.settings());
+  scan::AddFolderJob job(lib, options);
   const auto& r = runWithProgress(app, n, g, job, quiet);
   if (r.outcome != scan::JobOutcome::done) before.restore();
   if (r.outcome == scan::JobOutcome::cancelled) {
@@ -756,11 +758,12 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
                  ",\"modified\":" + isoTimeJson(m.modified) + ",\"attributes\":" + jsonString(m.attributes);
           out += "}";
         }
-        out += "]}";
+        out += "],\"partial\":" + (archive->partial.empty() ? std::string("null") : jsonString(archive->partial)) + "}";
         std::cout << out << "\n";
         return kExitOk;
       }
       if (!archive->path.empty()) std::cout << "archive: " << archive->path << "\n";
+      if (!archive->partial.empty()) std::cout << app::partialListingText(app, archive->partial) << "\n";
       if (!archive->comment.empty()) std::cout << "comment: " << archive->comment << "\n";
       for (const auto& m : archive->members) {
         auto t = parseHexTime(m.modified);

@@ -338,6 +338,7 @@ bool AddFolderDialog::startPrepared(scan::AddFolderOptions o, const QString& cat
       if (xmlChildElementCount(parent) > before) checkpoint_->noteCreated(doc.category(o.category));
     }
   }
+  o.archiveBudget = app::archiveBudget(app_.settings());
   running_ = o;
   job_ = std::make_unique<scan::AddFolderJob>(lib, o);
   job_->start();

@@ -145,6 +145,7 @@ FilePage filePage(const app::App& app, catalog::Library& library, xmlNode* item,
     if (archive) {
       QString t = "<h3>" + text(app, kArchiveContents).toHtmlEscaped() + "</h3>";
       if (!archive->comment.empty()) t += "<p>" + esc(archive->comment) + "</p>";
+      if (!archive->partial.empty()) t += "<p><i>" + esc(app::partialListingText(app, archive->partial)) + "</i></p>";
       t += "<table cellspacing='0' cellpadding='0'>";
       size_t shown = 0;
       for (const auto& m : archive->members) {

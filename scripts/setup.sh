@@ -30,7 +30,7 @@ packages=(
   # FLAC and Opus fixtures
   flac opus-tools
   # picture and archive fixtures
-  imagemagick libimage-exiftool-perl zip gcab arj
+  imagemagick libimage-exiftool-perl zip gcab arj xz-utils bzip2 zstd lz4 lzip ncompress
   # the desktop program, its tests (offscreen) and its pictures (under Xvfb)
   qt6-base-dev qt6-multimedia-dev libgl-dev xvfb xauth fonts-dejavu-core
   # the bundled file-type and drive icons (SVG)

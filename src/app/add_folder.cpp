@@ -19,6 +19,15 @@ void CatalogCheckpoint::restore() {
   if (!library_.modified()) (void)library_.file().revert();
 }
 
+scan::ArchiveBudget archiveBudget(const SettingsStore& settings) {
+  scan::ArchiveBudget b;
+  int megabytes = settings.getInt("App-Preference", "ArchiveLimitMB", -1);
+  int seconds = settings.getInt("App-Preference", "ArchiveLimitSeconds", -1);
+  if (megabytes >= 0) b.bytes = static_cast<uint64_t>(megabytes) << 20;
+  if (seconds >= 0) b.milliseconds = static_cast<uint32_t>(std::min(seconds, 86400)) * 1000;
+  return b;
+}
+
 std::vector<std::string> filterHistory(const SettingsStore& settings) {
   return settings.getList("TypeFiler", "AddOther");
 }

@@ -38,6 +38,11 @@ class CatalogCheckpoint {
 void rememberAddFolder(SettingsStore& settings, const scan::AddFolderJob& job,
                        const scan::AddFolderOptions& options, const scan::AddFolderResult& result);
 
+// What listing one archive may cost, from the settings
+// App-Preference/ArchiveLimitMB and ArchiveLimitSeconds (0: no limit;
+// missing or not a number: the defaults).
+scan::ArchiveBudget archiveBudget(const SettingsStore& settings);
+
 // The filter history of the add-folder dialog, oldest first.
 std::vector<std::string> filterHistory(const SettingsStore& settings);
 

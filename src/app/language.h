@@ -88,6 +88,10 @@ enum TextId : int {
   kTextAnotherProgram = 653,
   kTextCategoryNameTaken = 654,  // %s name
   kTextTracksSummary = 655,      // %s tracks, %s playing time
+  kTextPartialBytes = 656,       // an archive listing stopped short: why
+  kTextPartialTime = 657,
+  kTextPartialEntries = 658,
+  kTextPartialDamaged = 659,
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,

@@ -121,6 +121,14 @@ std::string numberJson(const std::string& text) {
   return wholeNumber(text, v) && !text.empty() ? std::to_string(v) : std::string("null");
 }
 
+std::string partialListingText(const App& app, const std::string& reason) {
+  if (reason.empty()) return {};
+  return app.text(reason == "bytes"   ? kTextPartialBytes
+                  : reason == "time"  ? kTextPartialTime
+                  : reason == "entries" ? kTextPartialEntries
+                                      : kTextPartialDamaged);
+}
+
 std::string kindText(const App& app, int kind) {
   if (kind < 0 || kind > catalog::kMaxKind) return "unknown";
   return app.text(kTextKindBase + kind);

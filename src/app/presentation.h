@@ -23,6 +23,9 @@ std::string isoTimeJson(const std::string& hexTime);
 std::string numberJson(const std::string& text);
 // The media type's name ("Folder on a hard disk") and as JSON.
 std::string kindText(const App& app, int kind);
+// Why an archive's stored listing stops short (a StoredArchive's
+// "partial"), in the user's language; empty for a whole listing.
+std::string partialListingText(const App& app, const std::string& reason);
 std::string kindJson(const App& app, int kind);
 
 // A file's recorded properties, decoded: the picture size as width and

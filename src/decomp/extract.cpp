@@ -68,6 +68,9 @@ std::string describe(const std::string& archivePath, const Listing& listing) {
   xml::Doc doc(xmlNewDoc(xml::u("1.0")));
   xmlNode* root = xmlNewDocNode(doc.get(), nullptr, xml::u(cname(kArchive)), nullptr);
   xmlDocSetRootElement(doc.get(), root);
+  // A listing that stops short says why on its root, where a reader that
+  // does not know the mark passes over it.
+  if (!listing.partial.empty()) xmlSetProp(root, xml::u("partial"), xml::u(listing.partial.c_str()));
   addText(root, kPath, archivePath);
   if (!listing.comment.empty()) addText(root, kComment, listing.comment);
   char buf[32];
@@ -90,6 +93,7 @@ std::optional<Listing> parseDescription(std::string_view text, std::string* arch
   xmlNode* root = doc && !doc->intSubset ? xmlDocGetRootElement(doc.get()) : nullptr;
   if (!root || xmlStrcmp(root->name, xml::u(cname(kArchive))) != 0) return std::nullopt;
   Listing listing;
+  if (xml::String partial{xmlGetProp(root, xml::u("partial"))}) listing.partial = xml::c(partial.get());
   for (xmlNode* n = root->children; n; n = n->next) {
     if (n->type != XML_ELEMENT_NODE) continue;
     if (xmlStrcmp(n->name, xml::u(cname(kPath))) == 0) {
@@ -134,11 +138,14 @@ long CExtract::DescribeArchive(const char16_t* path, const char16_t* extension, 
     std::string ext = extension ? tamber::utf16ToUtf8(extension) : std::string();
     std::optional<Listing> listing;
     // ARJ and ACE headers are read by our own readers.
-    if (kind == kArchiveArj || kind == kArchiveAce || ext == "arj" || ext == "ace") {
-      bool ace = kind == kArchiveAce || ext == "ace";
+    // The kind comes from the file's first bytes; only a program (which may
+    // carry either appended) is taken at its name's word.
+    bool program = kind == kArchiveExe || kind == kArchiveSfx;
+    if (kind == kArchiveArj || kind == kArchiveAce || (program && (ext == "arj" || ext == "ace"))) {
+      bool ace = kind == kArchiveAce || (kind != kArchiveArj && ext == "ace");
       listing = withMappedFile(file, [ace](std::string_view b) { return ace ? listAce(b) : listArj(b); });
     } else {
-      listing = listWithLibarchive(file);
+      listing = listWithLibarchive(file, Budget{budgetBytes_, budgetMilliseconds_});
       if (listing && (kind == kArchiveZip || kind == kArchiveSfx || kind == kArchiveExe ||
                       ext == "zip" || ext == "jar")) {
         listing->comment = zipComment(file);

@@ -2,7 +2,8 @@
 // description is appended to the item's archive stream: a 4-byte
 // little-endian length, then an XML document
 //
-//   <archive>                               SimpleXSDNames[0]
+//   <archive partial="bytes">               SimpleXSDNames[0]; "partial" only
+//                                           when the listing stops short
 //     <path>/media/usb/backup.zip</path>    [6] the archive's full path
 //     <comment>...</comment>                [7] the archive comment, if any
 //     <file name="docs/a.txt" size="120" packed="64" modified="5F1A2B3C"
@@ -77,6 +78,16 @@ class TAMBER_DECOMP_EXPORT CExtract {
   // another one (an opened descriptor under /proc/self/fd); used once.
   void SetRecordedPath(const char16_t* path) { recordedPath_ = path ? path : u""; }
 
+  // What listing one archive may cost: bytes unpacked and milliseconds,
+  // 0 for no limit. A listing that reaches either is kept as far as it
+  // got and marked partial.
+  void SetListingBudget(unsigned long long bytes, unsigned milliseconds) {
+    budgetBytes_ = bytes;
+    budgetMilliseconds_ = milliseconds;
+  }
+
  private:
   std::u16string recordedPath_;
+  unsigned long long budgetBytes_ = 0;
+  unsigned budgetMilliseconds_ = 0;
 };

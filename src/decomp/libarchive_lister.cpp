@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -27,7 +28,10 @@ struct ReadFree {
 
 namespace {
 
-std::optional<Listing> listOpened(archive* a);
+// More members than this are not kept: the listing says it is partial.
+constexpr size_t kMostMembers = 1'000'000;
+
+std::optional<Listing> listOpened(archive* a, const Budget& budget);
 
 // libarchive converts member names to the character set of the thread's
 // locale: in the "C" locale a UTF-8 name (7z, zip with the UTF-8 flag)
@@ -49,7 +53,7 @@ class Utf8Names {
   locale_t previous_ = static_cast<locale_t>(nullptr);
 };
 
-std::optional<Listing> listFile(const std::string& path) {
+std::optional<Listing> listFile(const std::string& path, const Budget& budget) {
   // A regular file only, opened without blocking (a FIFO under an archive's
   // name would hold the open).
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -66,23 +70,23 @@ std::optional<Listing> listFile(const std::string& path) {
   archive_read_support_filter_all(a.get());
   archive_read_support_format_all(a.get());
   if (archive_read_open_fd(a.get(), fd, 65536) != ARCHIVE_OK) return std::nullopt;
-  return listOpened(a.get());
+  return listOpened(a.get(), budget);
 }
 
-std::optional<Listing> listMemory(const char* data, size_t size) {
+std::optional<Listing> listMemory(const char* data, size_t size, const Budget& budget) {
   Utf8Names names;
   std::unique_ptr<archive, ReadFree> a(archive_read_new());
   if (!a) return std::nullopt;
   archive_read_support_filter_all(a.get());
   archive_read_support_format_all(a.get());
   if (archive_read_open_memory(a.get(), data, size) != ARCHIVE_OK) return std::nullopt;
-  return listOpened(a.get());
+  return listOpened(a.get(), budget);
 }
 
 // A program with an archive appended: libarchive finds some of these by
 // itself (zip; 7z and rar at the offsets of the usual stubs); any other
 // archive signature within the first 16 MiB is tried where it stands.
-std::optional<Listing> listAppended(const std::string& path) {
+std::optional<Listing> listAppended(const std::string& path, const Budget& budget) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   struct stat st {};
@@ -101,7 +105,7 @@ std::optional<Listing> listAppended(const std::string& path) {
       for (size_t at = 1; program && !found && at + 8 < limit; ++at) {
         for (auto sig : kSignatures) {
           if (std::string_view(p + at, sig.size()) == sig) {
-            found = listMemory(p + at, size - at);
+            found = listMemory(p + at, size - at, budget);
             if (found) break;
           }
         }
@@ -113,7 +117,10 @@ std::optional<Listing> listAppended(const std::string& path) {
   return found;
 }
 
-std::optional<Listing> listOpened(archive* a) {
+std::optional<Listing> listOpened(archive* a, const Budget& budget) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(budget.milliseconds);
+  auto late = [&] { return budget.milliseconds != 0 && Clock::now() > deadline; };
   Listing listing;
   archive_entry* e = nullptr;
   int rc;
@@ -136,20 +143,50 @@ std::optional<Listing> listOpened(archive* a) {
     m.attributes = static_cast<uint32_t>(archive_entry_mode(e) & 07777);
     m.unixMode = true;
     listing.members.push_back(std::move(m));
-    if (listing.members.size() > 1'000'000) break;  // a hostile archive's endless entries
+    if (listing.members.size() >= kMostMembers) {  // a hostile archive's endless entries
+      listing.partial = "entries";
+      return listing;
+    }
+    // Through a compressed stream the next header is reached only by
+    // unpacking this member's data: that is done here, a block at a time,
+    // so that the budget is kept within a member too.
+    if (archive_filter_code(a, 0) != ARCHIVE_FILTER_NONE) {
+      const void* block = nullptr;
+      size_t size = 0;
+      la_int64_t offset = 0;
+      int r;
+      while ((r = archive_read_data_block(a, &block, &size, &offset)) == ARCHIVE_OK) {
+        if (budget.bytes != 0 && static_cast<uint64_t>(archive_filter_bytes(a, 0)) > budget.bytes) {
+          listing.partial = "bytes";
+          return listing;
+        }
+        if (late()) {
+          listing.partial = "time";
+          return listing;
+        }
+      }
+      if (r == ARCHIVE_FATAL) {
+        listing.partial = "damaged";
+        return listing;
+      }
+    }
+    if (late()) {
+      listing.partial = "time";
+      return listing;
+    }
   }
-  if (rc == ARCHIVE_FATAL && listing.members.empty()) return std::nullopt;
   // Some formats accept nearly anything (a lone compressed stream, an empty
   // archive): only a format libarchive named and at least one entry count.
   if (listing.members.empty()) return std::nullopt;
+  if (rc == ARCHIVE_FATAL) listing.partial = "damaged";
   return listing;
 }
 
 }  // namespace
 
-std::optional<Listing> listWithLibarchive(const std::string& path) {
-  if (auto listing = listFile(path)) return listing;
-  return listAppended(path);
+std::optional<Listing> listWithLibarchive(const std::string& path, const Budget& budget) {
+  if (auto listing = listFile(path, budget)) return listing;
+  return listAppended(path, budget);
 }
 
 std::string zipComment(const std::string& path) {

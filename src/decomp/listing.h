@@ -24,6 +24,20 @@ struct Member {
 struct Listing {
   std::string comment;
   std::vector<Member> members;
+  // Why the listing stops short of the archive's end, if it does: "bytes"
+  // (the budget of bytes unpacked was spent), "time" (the time budget was),
+  // "entries" (more members than a listing keeps) or "damaged" (the rest
+  // could not be read). Empty for a whole listing.
+  std::string partial;
+};
+
+// What listing one archive may cost. Formats that keep their members'
+// headers apart from the data (zip, 7z, rar, cab, plain tar) cost a few
+// reads; a compressed tar must be unpacked to reach each next header, and
+// a small file can unpack to terabytes. 0 means no limit.
+struct Budget {
+  uint64_t bytes = 0;          // bytes unpacked
+  uint32_t milliseconds = 0;   // time spent
 };
 
 // Our own readers of ARJ and ACE headers (no packaged library lists them).
@@ -33,7 +47,7 @@ std::optional<Listing> listAce(std::string_view bytes);
 
 // Everything libarchive reads: zip, rar, 7z, tar with any compression, cab,
 // lha, iso, and those formats appended to a program.
-std::optional<Listing> listWithLibarchive(const std::string& path);
+std::optional<Listing> listWithLibarchive(const std::string& path, const Budget& budget = {});
 // The comment of a zip archive (end of central directory record), if any.
 std::string zipComment(const std::string& path);
 

@@ -372,6 +372,7 @@ void AddFolderJob::walk(const std::string& path, int kind, bool bareDrive, uint6
   context.excludeMode = options_.filterOn && options_.exclude;
 
   context.jobs = options_.jobs;
+  context.archiveBudget = options_.archiveBudget;
   context.countOnly = options_.dryRun;
   // The earlier scan's records, indexed before the walk; a listing that
   // cannot be read makes this a full scan.

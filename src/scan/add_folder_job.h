@@ -70,6 +70,7 @@ struct AddFolderOptions {
   // different anyway).
   bool full = false;
   int jobs = 0;                    // threads that read files, 0: one per processor
+  ArchiveBudget archiveBudget;     // what listing one archive may cost
   bool dryRun = false;             // count what a scan would record; nothing is read or written
   int itemKind = 0;                // 0: from the drive holding the folder
   std::optional<DiscJob> disc;     // a disc rather than a folder

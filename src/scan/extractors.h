@@ -18,7 +18,7 @@
 
 namespace tamber::scan {
 
-inline constexpr int kExtractorsVersion = 1;
+inline constexpr int kExtractorsVersion = 2;
 
 // What the audio readers find (the general tag record).
 struct TagRecord {
@@ -49,6 +49,9 @@ class Extractors {
   // it records, `kind` an ArchiveKind. False when it cannot be listed.
   virtual bool describeArchive(const std::u16string& path, const std::u16string& extension, int kind,
                                const std::u16string& recorded, std::string& xml) = 0;
+  // What listing one archive may cost (bytes unpacked, milliseconds; 0: no
+  // limit); a listing that reaches it is kept as far as it got, marked.
+  virtual void setArchiveBudget(uint64_t bytes, uint32_t milliseconds) = 0;
 };
 
 // New extractors from the module, or null (said once on standard error)

@@ -52,6 +52,9 @@ class ModuleExtractors final : public Extractors {
     return extract_.DescribeArchive(path.c_str(), extension.c_str(), static_cast<unsigned char>(kind),
                                     &xml) == 0;
   }
+  void setArchiveBudget(uint64_t bytes, uint32_t milliseconds) override {
+    extract_.SetListingBudget(bytes, milliseconds);
+  }
 
  private:
   int size() const { return static_cast<int>(scratch_.size()); }

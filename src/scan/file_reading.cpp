@@ -5,14 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
+#include "decomp/extract.h"
 #include "platform/atomic_file.h"
 #include "platform/utf.h"
 #include "scan/extractors.h"
 #include "scan/image_info.h"
 #include "scan/scanner.h"
+#include "scan/signatures.h"
 
 namespace tamber::scan {
 
@@ -64,6 +67,7 @@ struct FileReaders::Impl {
   ImageInfoReader images;
   // Loaded with the first file that is no picture.
   std::unique_ptr<Extractors> extractors;
+  ArchiveBudget archiveBudget;
   bool loaded = false;
 
   Extractors* ex() {
@@ -83,6 +87,8 @@ struct FileReaders::Impl {
 FileReaders::FileReaders() : impl_(std::make_unique<Impl>()) {}
 FileReaders::~FileReaders() = default;
 
+void FileReaders::setArchiveBudget(const ArchiveBudget& budget) { impl_->archiveBudget = budget; }
+
 void FileReaders::read(FileTask& t) {
   // The file may have been swapped (for a FIFO, a link) since it was listed:
   // the readers get the descriptor opened here, checked to be the regular
@@ -98,28 +104,49 @@ void FileReaders::read(FileTask& t) {
     impl_->readImage(t, fdPath, t.flags != kScanSubfolders && (t.flags & kScanThumbnails));
     return;
   }
-  // The other readers take UTF-16 paths.
+  // Every other reader is chosen by the file's first bytes, its name only
+  // having said which are worth trying: bytes that carry no signature of
+  // theirs (zeros, another format under the name) are read no further.
+  std::string head = file.head(kSignatureBytes);
   auto wide = utf8ToUtf16(fdPath);
   if (!wide || !t.cls || !impl_->ex()) return;
+  impl_->ex()->setArchiveBudget(impl_->archiveBudget.bytes, impl_->archiveBudget.milliseconds);
+  ArchiveFormat archive = archiveFormatOf(head);
+  // A head of zeros carries no signature; only an MPEG audio stream may
+  // start later, and its reader gives up on zeros by itself.
+  if (allZero(head) && !(t.cls->kind == FileKind::audio && t.cls->subtype == kAudioMpeg)) return;
   switch (t.cls->kind) {
     case FileKind::archive:
-      if (t.flags & kScanArchives) impl_->readArchive(t, *wide, t.cls->subtype);
+      if ((t.flags & kScanArchives) && archive != ArchiveFormat::none) {
+        // A program under an ARJ or ACE name is searched for their headers.
+        bool ownReader = archive == ArchiveFormat::program &&
+                         (t.cls->subtype == kArchiveArj || t.cls->subtype == kArchiveAce);
+        impl_->readArchive(t, *wide, ownReader ? t.cls->subtype : archiveKindOf(archive));
+      }
       break;
     case FileKind::document:
-      if (t.flags & kScanDocuments) impl_->readDocument(t, *wide, t.cls->subtype);
+      if (!(t.flags & kScanDocuments)) break;
+      if (t.cls->subtype == kDocModule && !isWindowsProgramHead(head)) break;
+      if (t.cls->subtype == kDocOffice && !isOfficeHead(head)) break;
+      // PDF and HTML readers look for their text within their first window.
+      impl_->readDocument(t, *wide, t.cls->subtype);
       break;
     case FileKind::audio:
       // The extension says it is audio; the first bytes say which reader
       // (an Opus stream in an .ogg file, MP3 under a .wma name).
       if (t.flags & kScanTags) {
-        std::string head = file.head(64);
-        int kind = impl_->ex()->audioKindOfHead(head.data(), head.size(), t.cls->subtype);
+        int kind = impl_->ex()->audioKindOfHead(head.data(), std::min<size_t>(head.size(), 64), t.cls->subtype);
         impl_->readTags(t, *wide, static_cast<uint8_t>(kind));
       }
       break;
     case FileKind::executable:
-      if (t.flags & kScanDocuments) impl_->readDocument(t, *wide, kSubtypeExecutable);
-      if (t.flags & kScanArchives) impl_->readArchive(t, *wide, t.cls->subtype);
+      if (isWindowsProgramHead(head)) {
+        if (t.flags & kScanDocuments) impl_->readDocument(t, *wide, kSubtypeExecutable);
+        if (t.flags & kScanArchives) impl_->readArchive(t, *wide, kArchiveExe);
+      } else if ((t.flags & kScanArchives) && archive != ArchiveFormat::none) {
+        // An archive under a program's name.
+        impl_->readArchive(t, *wide, archiveKindOf(archive));
+      }
       break;
     case FileKind::image:
       break;
@@ -261,11 +288,13 @@ void FileReaders::Impl::readArchive(FileTask& t, const std::u16string& path, uin
 
 // ---------------------------------------------------------------- pool
 
-ReadPool::ReadPool(int threads, const std::atomic<bool>& running) : running_(running) {
+ReadPool::ReadPool(int threads, const std::atomic<bool>& running, const ArchiveBudget& budget)
+    : running_(running) {
   threads_.reserve(static_cast<size_t>(threads));
   for (int i = 0; i < threads; ++i) {
-    threads_.emplace_back([this] {
+    threads_.emplace_back([this, budget] {
       FileReaders readers;
+      readers.setArchiveBudget(budget);
       work(readers);
     });
   }

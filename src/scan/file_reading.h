@@ -60,6 +60,7 @@ class FileReaders {
   // Opens the file (checked to be the regular file the walk listed) and
   // fills the task's results; a file that cannot be read gains nothing.
   void read(FileTask& task);
+  void setArchiveBudget(const ArchiveBudget& budget);
 
  private:
   struct Impl;
@@ -71,7 +72,7 @@ class FileReaders {
 class ReadPool {
  public:
   // `running` cleared: tasks not yet begun are given back unread.
-  ReadPool(int threads, const std::atomic<bool>& running);
+  ReadPool(int threads, const std::atomic<bool>& running, const ArchiveBudget& budget = {});
   ~ReadPool();
   ReadPool(const ReadPool&) = delete;
   ReadPool& operator=(const ReadPool&) = delete;

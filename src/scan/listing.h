@@ -21,6 +21,16 @@
 
 namespace tamber::scan {
 
+// What listing one archive may cost during a scan: bytes unpacked and
+// time (0: no limit). A listing that reaches either is recorded as far as
+// it got, marked partial.
+struct ArchiveBudget {
+  static constexpr uint64_t kDefaultMegabytes = 2048;
+  static constexpr uint32_t kDefaultSeconds = 20;
+  uint64_t bytes = kDefaultMegabytes << 20;
+  uint32_t milliseconds = kDefaultSeconds * 1000;
+};
+
 // The options of one folder level.
 inline constexpr uint32_t kScanThumbnails = 0x04;
 inline constexpr uint32_t kScanTags = 0x08;
@@ -54,7 +64,9 @@ class ExtensionTable {
     FileKind kind;
     uint8_t subtype;
   };
-  std::vector<Entry> buckets_[26];
+  // By the first character: a-z, then 0-9 ("7z").
+  std::vector<Entry> buckets_[36];
+  static int bucketOf(char first);
 };
 
 // The image extensions read when nothing but subfolders is wanted (the image

@@ -274,6 +274,7 @@ std::optional<StoredArchive> parseStoredArchive(std::string_view description) {
     return v ? std::string(xml::c(v.get())) : std::string();
   };
   StoredArchive a;
+  a.partial = prop(root, "partial");
   for (xmlNode* e = root->children; e; e = e->next) {
     if (e->type != XML_ELEMENT_NODE) continue;
     std::string tag = xml::c(e->name);

@@ -129,6 +129,9 @@ struct StoredArchive {
   };
   std::string path, comment;
   std::vector<Member> members;
+  // Why the listing stops short ("bytes", "time", "entries", "damaged");
+  // empty when it is whole.
+  std::string partial;
 };
 // Nothing when the description is damaged (a DTD in it included: the
 // format is our own, it holds no entities).

@@ -736,9 +736,10 @@ void Scanner::begin(ScanContext& context, storage::Storage library, const std::s
   // One job reads on the walk's own thread; more read on as many workers,
   // the walk taking their records back in order.
   m.pool.reset();
+  m.readers.setArchiveBudget(context.archiveBudget);
   int jobs = context.jobs > 0 ? context.jobs : availableProcessors();
   if (jobs > 1 && !context.countOnly) {
-    m.pool = std::make_unique<ReadPool>(jobs, context.cells->running);
+    m.pool = std::make_unique<ReadPool>(jobs, context.cells->running, context.archiveBudget);
     m.window = static_cast<size_t>(jobs) * 16;
   }
 }

@@ -89,6 +89,7 @@ struct ScanContext {
   ScanCounters* cells = nullptr;
   // Threads that read files: 0 as many as there are processors, 1 the walk's own.
   int jobs = 1;
+  ArchiveBudget archiveBudget;
   // The earlier scan of the same tree whose unchanged files are taken over.
   PreviousScan* previous = nullptr;
   // Nothing is read or written: the walk only counts what it would record.

@@ -95,6 +95,56 @@ TEST_F(Archives, EveryFormatIsListedAndReadsBack) {
   }
 }
 
+TEST_F(Archives, TarsUnderEveryCompressionAreListedWhole) {
+  for (const char* ext : {"gz", "bz2", "xz", "lzma", "zst", "lz4", "lz", "Z"}) {
+    std::string name = std::string("every.tar.") + ext;
+    long at = add(name, kArchiveGzipTar);
+    ASSERT_GE(at, 0) << name;
+    EXPECT_EQ(files(at), kAll) << name;
+    auto listing = parseDescription(descriptionAt(at), nullptr);
+    ASSERT_TRUE(listing);
+    EXPECT_EQ(listing->partial, "") << name;
+  }
+}
+
+// A few hundred KB that unpack to 256 MiB of zeros, then a second member.
+TEST_F(Archives, BombsAreListedAsFarAsTheBudgetGoesAndMarkedPartial) {
+  std::string cmd = std::string(TAMBER_DECOMP_TESTS) + "/make_bombs.sh '" + dir_->path.string() + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const uint64_t declared = 64ull << 20;
+  for (const char* ext : {"gz", "bz2", "xz", "lzma", "zst", "lz4", "lz", "Z"}) {
+    std::string name = std::string("bomb.tar.") + ext;
+    auto listing = listWithLibarchive((dir_->path / name).string(), Budget{4ull << 20, 0});
+    ASSERT_TRUE(listing) << name;
+    ASSERT_EQ(listing->members.size(), 1u) << name;
+    EXPECT_EQ(listing->members[0].name, "zeros.bin");
+    EXPECT_EQ(static_cast<uint64_t>(listing->members[0].size), declared);
+    EXPECT_EQ(listing->partial, "bytes") << name;
+  }
+  // The time budget holds within a member too.
+  auto late = listWithLibarchive((dir_->path / "bomb.tar.gz").string(), Budget{0, 1});
+  ASSERT_TRUE(late);
+  EXPECT_EQ(late->partial, "time");
+  // Without a budget the whole stream is read and the second member found.
+  auto whole = listWithLibarchive((dir_->path / "bomb.tar.zst").string(), Budget{});
+  ASSERT_TRUE(whole);
+  ASSERT_EQ(whole->members.size(), 2u);
+  EXPECT_EQ(whole->members[1].name, "second.txt");
+  EXPECT_EQ(whole->partial, "");
+  // The mark is stored with the description and read back; a budget large
+  // enough leaves none.
+  extract_.SetListingBudget(4ull << 20, 0);
+  auto partial = parseDescription(descriptionAt(add("bomb.tar.xz", kArchiveGzipTar)), nullptr);
+  ASSERT_TRUE(partial);
+  EXPECT_EQ(partial->partial, "bytes");
+  EXPECT_EQ(partial->members.size(), 1u);
+  extract_.SetListingBudget(1ull << 30, 0);
+  auto listed = parseDescription(descriptionAt(add("bomb.tar.zst", kArchiveGzipTar)), nullptr);
+  ASSERT_TRUE(listed);
+  EXPECT_EQ(listed->partial, "");
+  EXPECT_EQ(listed->members.size(), 2u);
+}
+
 TEST_F(Archives, CommentsPathsDatesAndPackedSizes) {
   long at = add("t.zip", kArchiveZip);
   std::string comment;

@@ -25,3 +25,16 @@ cat /usr/bin/true ../t.7z > ../sfx7z.exe
 cat /usr/bin/true ../t.cab > ../sfxcab.exe
 cp /usr/bin/true ../plain.exe
 { printf 'PK\003\004'; head -c 300 /dev/urandom; } > ../damaged.zip
+
+# The same tree as a tar under every compression libarchive reads.
+tar cf ../t.tar.base docs readme.txt
+gzip -c ../t.tar.base > ../every.tar.gz
+bzip2 -c ../t.tar.base > ../every.tar.bz2
+xz -c ../t.tar.base > ../every.tar.xz
+xz --format=lzma -c ../t.tar.base > ../every.tar.lzma
+zstd -q -c ../t.tar.base > ../every.tar.zst
+lz4 -q -c ../t.tar.base > ../every.tar.lz4
+lzip -c ../t.tar.base > ../every.tar.lz
+compress -c ../t.tar.base > ../every.tar.Z
+rm ../t.tar.base
+

@@ -159,6 +159,77 @@ TEST_F(AddFolderCommand, BadInputGivesClearErrorsAndChangesNothing) {
   EXPECT_NE(r.out.find("the library is read-only"), std::string::npos) << r.out;
 }
 
+// The bytes the command read (its rchar, with the shell's own few).
+uint64_t bytesRead(const std::string& command) {
+  auto r = tamber::test_support::runCommand("sh -c " + tamber::test_support::shellQuote(
+      command + " >/dev/null 2>&1; grep rchar /proc/$$/io"));
+  size_t at = r.out.find("rchar:");
+  return at == std::string::npos ? 0 : std::stoull(r.out.substr(at + 6));
+}
+
+TEST_F(AddFolderCommand, ArchivesAreChosenByFirstBytesAndListedWithinABudget) {
+  fs::path box = dir.path / "box";
+  fs::create_directories(box / "src");
+  std::ofstream(box / "src" / "inside.txt") << "inside";
+  std::string src = (box / "src").string(), b = box.string();
+  ASSERT_EQ(std::system(("cd '" + src + "' && tar cJf ../t.tar.xz inside.txt && tar cjf ../t.tbz2 inside.txt"
+                         " && tar --zstd -cf ../t.tar.zst inside.txt && tar --lzip -cf ../t.tar.lz inside.txt"
+                         " && 7zz a -bd ../t.7z inside.txt >/dev/null && cp ../t.7z ../seven.zip"
+                         " && zip -q ../zip.tar.bz2 inside.txt && rm -r '" + src + "'")
+                            .c_str()),
+            0);
+  ASSERT_EQ(std::system((std::string(TAMBER_TESTS_DIR) + "/decomp/make_bombs.sh '" + b + "/bombs'").c_str()), 0);
+  ASSERT_EQ(tamber("new '" + library + "'").status, 0);
+  ASSERT_EQ(tamber("config set App-Preference ArchiveLimitMB 4 --int").status, 0);
+  auto r = tamber("add-folder '" + b + "' --label Box --category C -q");
+  ASSERT_EQ(r.status, 0) << r.out;
+  // Compressed tars and 7z by any name, a zip under a tar's name.
+  for (const char* name : {"t.tar.xz", "t.tbz2", "t.tar.zst", "t.tar.lz", "t.7z", "seven.zip", "zip.tar.bz2"}) {
+    r = tamber(std::string("archive C/Box ") + name);
+    EXPECT_EQ(r.status, 0) << name << ": " << r.out;
+    EXPECT_NE(r.out.find("inside.txt"), std::string::npos) << name << ": " << r.out;
+    EXPECT_EQ(r.out.find("partial"), std::string::npos) << name << ": " << r.out;
+  }
+  // A bomb is kept as far as the budget went, and says so.
+  r = tamber("archive C/Box bombs/bomb.tar.bz2");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("zeros.bin"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("second.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("partial listing: the limit of bytes unpacked"), std::string::npos) << r.out;
+  r = tamber("--json archive C/Box bombs/bomb.tar.xz");
+  EXPECT_NE(r.out.find("\"partial\":\"bytes\""), std::string::npos) << r.out;
+  r = tamber("media '" + b + "/bombs/bomb.tar.zst'");
+  EXPECT_NE(r.out.find("partial listing"), std::string::npos) << r.out;
+}
+
+TEST_F(AddFolderCommand, FilesOfZerosAreReadNoFurtherThanTheirFirstBytes) {
+  // Large files of zeros (a failed copy) under every name a reader takes,
+  // against the same names holding one byte: what the readers read beyond
+  // that byte stays under 64 KB a file.
+  const char* names[] = {"a.mp3", "a.mp2", "a.ogg", "a.opus", "a.flac", "a.ape", "a.wma", "a.m4a",
+                         "a.exe", "a.dll", "a.doc", "a.xls", "a.docx", "a.odt", "a.rtf", "a.pdf",
+                         "a.html", "a.zip", "a.rar", "a.7z", "a.gz", "a.tgz", "a.tar", "a.tar.xz",
+                         "a.tar.bz2", "a.tar.zst", "a.cab", "a.arj", "a.ace", "a.lzh", "a.sfx"};
+  fs::path zeros = dir.path / "zeros", ones = dir.path / "ones";
+  fs::create_directories(zeros);
+  fs::create_directories(ones);
+  for (const char* n : names) {
+    std::ofstream(zeros / n).close();
+    fs::resize_file(zeros / n, 4 << 20);
+    std::ofstream(ones / n) << "x";
+  }
+  ASSERT_EQ(tamber("new '" + library + "'").status, 0);
+  auto add = [&](const fs::path& tree, const char* label) {
+    return bytesRead(env() + TAMBER_CLI + " -L '" + library + "' add-folder '" + tree.string() +
+                     "' --label " + label + " --category C -q -j1");
+  };
+  add(ones, "Warm");  // the modules and the library's first pages
+  uint64_t one = add(ones, "Ones"), zero = add(zeros, "Zeros");
+  ASSERT_GT(one, 0u);
+  EXPECT_LT(zero, one + std::size(names) * (64u << 10)) << "zeros " << zero << ", ones " << one;
+  EXPECT_EQ(tamber("archive C/Zeros a.zip").status, 1);
+}
+
 // Whether process `pid` runs the program (past the shell's exec) and has a
 // handler for `sig` (its SigCgt mask).
 bool catches(pid_t pid, int sig) {

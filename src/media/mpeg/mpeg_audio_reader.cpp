@@ -1,6 +1,5 @@
 #include "media/mpeg/mpeg_audio_reader.h"
 
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -30,6 +29,8 @@ constexpr const char* kChannelModes[4] = {"Stereo", "Joint Stereo", "Dual Channe
 
 // The first frame must start within this many bytes of where the search starts.
 constexpr uint64_t kSearchWindow = 204800;
+// Bytes that are all zero this far hold no stream: the search gives up.
+constexpr uint64_t kZeroWindow = 32768;
 
 constexpr const char* kGenres[126] = {
     "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz",
@@ -192,12 +193,16 @@ bool MpegAudioReader::State::firstFrameSearch(uint64_t start) {
   // windows so that the search costs a read or two, not one per step.
   std::vector<uint8_t> window;
   uint64_t windowStart = start;
+  bool onlyZeros = true;
   for (uint64_t pos = start; pos <= start + kSearchWindow; pos += 4) {
     if (pos + 4 > windowStart + window.size()) {
+      // A file of zeros (a failed copy) is not searched to the window's end.
+      if (onlyZeros && pos - start >= kZeroWindow) return false;
       windowStart = pos;
       window.resize(16384);
       window.resize(file.read(pos, window.data(), window.size()));
       if (window.size() < 4) return false;  // end of file
+      onlyZeros = onlyZeros && std::all_of(window.begin(), window.end(), [](uint8_t b) { return b == 0; });
     }
     FrameInfo f;
     uint32_t h = be32(window.data() + (pos - windowStart));
