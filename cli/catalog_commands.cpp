@@ -14,10 +14,12 @@
 
 #include "app/app.h"
 #include "app/item_edit.h"
+#include "app/setting_keys.h"
 #include "browse.h"
 #include "catalog/library_tree.h"
 #include "commands.h"
 #include "common.h"
+#include "help.h"
 #include "disc/track.h"
 #include "platform/json.h"
 #include "platform/atomic_file.h"
@@ -68,6 +70,23 @@ int saved(App& app, app::Notifier& n) {
     return kExitFailure;
   }
   return kExitOk;
+}
+
+// SECTION and KEY as the setting is named: as the program knows it, else as
+// it is stored (letter case aside); the known setting, or null.
+const app::SettingKey* canonicalSetting(const app::SettingsStore& settings, std::string& section, std::string& key) {
+  if (const app::SettingKey* k = app::findSettingKey(section, key)) {
+    section = k->section;
+    key = k->key;
+    return k;
+  }
+  if (!settings.has(section, key)) {
+    if (auto stored = settings.findIgnoringCase(section, key)) {
+      section = stored->section;
+      key = stored->key;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -485,12 +504,35 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   get->add_option("KEY", args->b)->required();
   get->callback([&status, g, args] {
     status = withLibrary(*g, [&](App& app, app::Notifier&) {
+      // Letter case is no part of a setting's name, for get as for set.
+      std::string section = args->a, key = args->b;
+      canonicalSetting(app.settings(), section, key);
       // A setting that is not stored prints nothing and fails, as git
       // config does, so scripts can tell it from an empty one.
-      if (!app.settings().has(args->a, args->b)) return kExitFailure;
-      std::cout << app.settings().getText(args->a, args->b) << "\n";
+      if (!app.settings().has(section, key)) return kExitFailure;
+      std::cout << app.settings().getText(section, key) << "\n";
       return kExitOk;
     }, Access::none);
+  });
+  auto* keys = config->add_subcommand("keys", "List every setting the program reads: type, default, meaning");
+  keys->callback([&status, g] {
+    std::string out = g->json ? "[" : "";
+    bool first = true;
+    for (const app::SettingKey& k : app::settingKeys()) {
+      if (g->json) {
+        out += std::string(first ? "" : ",") + "{\"section\":" + jsonString(k.section) + ",\"key\":" +
+               jsonString(k.key) + ",\"type\":" + jsonString(app::settingTypeName(k.type)) +
+               ",\"default\":" + jsonString(k.fallback) + ",\"meaning\":" + jsonString(k.meaning) + "}";
+      } else {
+        std::string name = std::string(k.section) + " " + k.key;
+        std::string type = app::settingTypeName(k.type);
+        if (*k.fallback) type += ", default " + std::string(k.fallback);
+        out += name + "\n    " + type + ": " + k.meaning + "\n";
+      }
+      first = false;
+    }
+    std::cout << out << (g->json ? "]\n" : "");
+    status = kExitOk;
   });
   auto* list = config->add_subcommand("list", "Print every setting, or those of one section");
   list->add_option("SECTION", args->a, "A section (and the sections below it)");
@@ -519,34 +561,47 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       return kExitOk;
     }, Access::none);
   });
-  auto* put = config->add_subcommand("set", "Store a setting");
+  auto* put = config->add_subcommand("set", "Store a setting (see `tamber config keys`)");
   put->add_option("SECTION", args->a)->required();
   put->add_option("KEY", args->b)->required();
   put->add_option("VALUE", args->comment)->required();
-  put->add_flag("--int", args->asInt, "Store the value as an integer");
+  put->add_flag("--int", args->asInt, "Store the value as an integer (known settings take their own type)");
+  put->add_flag("--force", args->force, "Store a setting the program does not know");
   put->callback([&status, g, args] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       if (!app.settings().savable()) {
         n.error(app.settings().path().string() + ": not changed (see the warning above)");
         return kExitFailure;
       }
-      // A key stored in another letter case is that key, not a second one.
-      if (!app.settings().has(args->a, args->b)) {
-        if (auto stored = app.settings().findIgnoringCase(args->a, args->b)) {
-          args->a = stored->section;
-          args->b = stored->key;
+      std::string section = args->a, key = args->b;
+      const app::SettingKey* known = canonicalSetting(app.settings(), section, key);
+      bool integer = args->asInt;
+      if (known) {
+        if (std::string why = app::settingValueProblem(*known, args->comment); !why.empty()) {
+          n.error(section + " " + key + ": \"" + args->comment + "\" does not fit: " + why);
+          return kExitUsage;
         }
+        integer = known->type == app::SettingType::integer || known->type == app::SettingType::flag;
+      } else if (!app::isLayoutSection(section) && !args->force) {
+        std::vector<std::string> names;
+        for (const app::SettingKey& k : app::settingKeys()) names.push_back(std::string(k.section) + " " + k.key);
+        std::string close = nearest(section + " " + key, names);
+        n.error(section + " " + key + ": no such setting" +
+                (close.empty() ? std::string() : "; did you mean \"" + close + "\"?") +
+                " (`tamber config keys` lists them; --force stores it anyway)");
+        return kExitUsage;
       }
-      if (args->asInt) {
+      if (integer) {
+        errno = 0;
         char* end = nullptr;
         long v = std::strtol(args->comment.c_str(), &end, 10);
-        if (*end != '\0' || args->comment.empty()) {
+        if (*end != '\0' || args->comment.empty() || errno == ERANGE || v < INT32_MIN || v > INT32_MAX) {
           n.error(say(app::kTextNotAnInteger, {args->comment}));
           return kExitUsage;
         }
-        app.settings().putInt(args->a, args->b, static_cast<int>(v));
+        app.settings().putInt(section, key, static_cast<int>(v));
       } else {
-        app.settings().putText(args->a, args->b, args->comment);
+        app.settings().putText(section, key, args->comment);
       }
       return kExitOk;
     }, Access::none);

@@ -270,6 +270,33 @@ TEST_F(Conventions, ConfigListGetAndSetAsStored) {
   EXPECT_EQ(tamber("config list App-Preference").out, "[App-Preference]\nDefaultDepth = 4\n");
   EXPECT_EQ(tamber("config get App-Preference DefaultDepth").out, "4\n");
   EXPECT_EQ(json("config list", "assert {'section':'App-Preference','key':'DefaultDepth','value':'4'} in d, d\n"), "");
+  // One case rule: get finds what set stored, whatever the letters.
+  EXPECT_EQ(tamber("config get APP-PREFERENCE defaultDEPTH").out, "4\n");
+  // Values are checked against the setting's type and range.
+  for (const char* bad : {"abc", "300", "-1", ""}) {
+    auto r = tamber(std::string("config set App-Preference DefaultDepth '") + bad + "'");
+    EXPECT_EQ(r.status, 2) << bad << ": " << r.out;
+  }
+  EXPECT_NE(tamber("config set App-Preference NotEject 2").out.find("0 or 1"), std::string::npos);
+  EXPECT_EQ(tamber("config get App-Preference DefaultDepth").out, "4\n");
+  // A known integer is stored as one without --int.
+  ASSERT_EQ(tamber("config set App-Preference ArchiveLimitSeconds 5").status, 0);
+  EXPECT_EQ(tamber("config get App-Preference ArchiveLimitSeconds").out, "5\n");
+  // Unknown and misspelt keys are refused, with the nearest known one;
+  // --force stores them anyway.
+  auto r = tamber("config set App-Preference DefaultDept 3");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("did you mean \"App-Preference DefaultDepth\""), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("config get App-Preference DefaultDept").status, 1);
+  EXPECT_EQ(tamber("config set Mine colour blue --force").status, 0);
+  EXPECT_EQ(tamber("config get Mine colour").out, "blue\n");
+  // Every key the program reads is listed with its type and default.
+  r = tamber("config keys");
+  EXPECT_NE(r.out.find("App-Preference DefaultDepth\n    integer, default 0: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("App-Preference ArchiveLimitMB"), std::string::npos) << r.out;
+  EXPECT_EQ(json("--json config keys", "assert {'section':'FreeDBSelected','key':'proxy_port','type':'integer',"
+                                       "'default':'80','meaning':\"the proxy's port\"} in d, d\n"),
+            "");
 }
 
 TEST_F(Conventions, AReScanKeepsItsSettingsAndTheUsersLocation) {
