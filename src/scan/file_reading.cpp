@@ -54,8 +54,8 @@ ReaderFile openForReaders(const std::string& path, uint64_t size) {
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != size) {
     return {};
   }
-  // Of the flags F_SETFL changes only O_NONBLOCK was set: 0 clears it.
-  if (::fcntl(fd, F_SETFL, 0) != 0) return {};
+  // O_NONBLOCK may stay: reads of a regular file do not heed it, and the
+  // readers open the file anew through /proc/self/fd with flags of their own.
   return file;
 }
 
