@@ -139,6 +139,77 @@ Result<scan::Collected> collect(App& app, const Target& t, const std::vector<std
   return scan::collectBelow(app.library()->file().root(), t.category, t.number, steps, levels, stream);
 }
 
+// The members of an archive file as entries, when a prefix of `steps` names
+// an archive with a stored listing: the path after it names a folder (or a
+// member) inside. Folders that the listing only implies are made up.
+// Nothing when no prefix is such an archive.
+struct ArchiveView {
+  scan::Collected collected;
+  std::string partial;
+};
+std::optional<ArchiveView> archiveMembers(App& app, const Target& t, const std::vector<std::string>& steps,
+                                          int levels) {
+  for (size_t k = steps.size(); k >= 1; --k) {
+    std::vector<std::string> file(steps.begin(), steps.begin() + static_cast<long>(k));
+    auto bytes = scan::fileRecord(app.library()->file().root(), t.category, t.number, file, "a9",
+                                  catalog::StreamKind::archives);
+    if (!bytes) continue;
+    auto archive = scan::parseStoredArchive(*bytes);
+    if (!archive) continue;
+    std::vector<std::string> inner(steps.begin() + static_cast<long>(k), steps.end());
+    ArchiveView view;
+    view.partial = archive->partial;
+    scan::Collected& c = view.collected;
+    c.found = inner.empty();
+    for (const auto& m : archive->members) {
+      std::vector<std::string> parts;
+      for (auto piece : splitNonEmpty(m.name, '/')) parts.emplace_back(piece);
+      if (parts.size() < inner.size() || !std::equal(inner.begin(), inner.end(), parts.begin())) continue;
+      c.found = true;
+      auto asEntry = [&](ListingEntry& e) {
+        e.folder = m.folder;
+        e.size = std::strtoull(m.size.c_str(), nullptr, 10);
+        e.modified = m.modified;
+      };
+      if (parts.size() == inner.size()) {
+        if (!m.folder) {
+          // The path names a member: it alone.
+          c.file = true;
+          c.top.children.clear();
+          ListingEntry e;
+          e.name = parts.back();
+          asEntry(e);
+          c.top.children.push_back(std::move(e));
+          return view;
+        }
+        continue;
+      }
+      ListingEntry* at = &c.top;
+      for (size_t i = inner.size(); i < parts.size(); ++i) {
+        int level = static_cast<int>(i - inner.size());
+        if (level >= levels) break;
+        bool last = i + 1 == parts.size();
+        auto it = std::find_if(at->children.begin(), at->children.end(),
+                               [&](const ListingEntry& e) { return e.name == parts[i]; });
+        if (it == at->children.end()) {
+          ListingEntry e;
+          e.name = parts[i];
+          e.folder = true;
+          if (last) asEntry(e);
+          at->children.push_back(std::move(e));
+          it = std::prev(at->children.end());
+        } else if (last && m.folder) {
+          asEntry(*it);
+        }
+        at = &*it;
+      }
+    }
+    if (!c.found) return std::nullopt;
+    return view;
+  }
+  return std::nullopt;
+}
+
 // The sub-categories, discs and folders of a category (or of the library).
 struct CatalogRow {
   std::string name;
@@ -245,7 +316,7 @@ void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       auto& doc = app.library()->catalog();
       std::vector<std::string> steps;
-      std::string text = a->path + (a->sub.empty() ? "" : "/" + a->sub);
+      std::string text = pathAsTyped(app, a->path + (a->sub.empty() ? "" : "/" + a->sub));
       auto t = resolve(doc, text, Prefer::item, &steps);
       if (!t) {
         n.error(t.message());
@@ -260,6 +331,34 @@ void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
       o.human = a->human;
       o.json = g->json;
       if (!t->isItem()) return listCatalog(app, t->node, o);
+
+      // Inside an archive file, as find prints its members: the archive's
+      // path, then the member's ("backup.zip/docs/a.txt"); "backup.zip/"
+      // lists the archive's top level.
+      if (!steps.empty()) {
+        auto here = collect(app, *t, steps, 0);
+        bool slash = !text.empty() && text.back() == '/';
+        if (here && (!here->found || (here->file && slash))) {
+          if (auto view = archiveMembers(app, *t, steps, o.levels)) {
+            auto& c = view->collected;
+            sortEntries(c.top.children, o.sort == Sort::none ? Sort::name : o.sort, o.reverse);
+            std::string out;
+            if (o.json) {
+              out = "[";
+              for (size_t i = 0; i < c.top.children.size(); ++i) {
+                if (i) out += ",";
+                entryJson(c.top.children[i], out, true);
+              }
+              out += "]\n";
+            } else {
+              for (const auto& e : c.top.children) entryText(e, o, 0, out);
+            }
+            std::cout << out;
+            if (!view->partial.empty()) std::cerr << app::partialListingText(app, view->partial) << "\n";
+            return kExitOk;
+          }
+        }
+      }
 
       if (o.sort == Sort::none) {
         // In recorded order the entries stream out as they are read: memory

@@ -3,6 +3,7 @@
 #include "platform/atomic_file.h"
 #include "platform/text.h"
 #include "scan/image_info.h"
+#include "scan/listing_reader.h"
 
 
 #include <cerrno>
@@ -174,6 +175,56 @@ std::string escapeForTerminal(std::string_view text, bool keepLineBreaks) {
     }
   }
   return out;
+}
+
+std::string unescapeFromTerminal(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  auto hex = [&](size_t at, size_t n, unsigned long& v) {
+    if (at + n > text.size()) return false;
+    v = 0;
+    for (size_t i = at; i < at + n; ++i) {
+      char c = text[i];
+      int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (d < 0) return false;
+      v = v * 16 + static_cast<unsigned long>(d);
+    }
+    return true;
+  };
+  for (size_t p = 0; p < text.size();) {
+    unsigned long v = 0;
+    if (text[p] != '\\' || p + 1 == text.size()) {
+      out.push_back(text[p++]);
+    } else if (text[p + 1] == 'n' || text[p + 1] == 't' || text[p + 1] == 'r') {
+      out.push_back(text[p + 1] == 'n' ? '\n' : text[p + 1] == 't' ? '\t' : '\r');
+      p += 2;
+    } else if (text[p + 1] == 'x' && hex(p + 2, 2, v)) {
+      out.push_back(static_cast<char>(v));
+      p += 4;
+    } else if (text[p + 1] == 'u' && hex(p + 2, 4, v)) {
+      appendUtf8(out, static_cast<char32_t>(v));
+      p += 6;
+    } else {
+      out.push_back(text[p++]);
+    }
+  }
+  return out;
+}
+
+std::string pathAsTyped(App& app, const std::string& text) {
+  if (text.find('\\') == std::string::npos) return text;
+  auto names = [&](const std::string& path) {
+    auto& doc = app.library()->catalog();
+    std::vector<std::string> steps;
+    auto t = resolve(doc, path, Prefer::item, &steps);
+    if (!t) return false;
+    if (!t->isItem() || steps.empty()) return true;
+    auto c = scan::collectBelow(app.library()->file().root(), t->category, t->number, steps, 0);
+    return c && c->found;
+  };
+  if (names(text)) return text;
+  std::string plain = unescapeFromTerminal(text);
+  return plain != text && names(plain) ? plain : text;
 }
 
 Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer prefer,

@@ -30,6 +30,8 @@ using catalog::ItemPath;
 // U+009B, U+2028, U+202E ...) as \uXXXX, and bytes that start no character
 // as \xHH. With `keepLineBreaks`, a message's own line breaks stay.
 std::string escapeForTerminal(std::string_view text, bool keepLineBreaks = false);
+// The name such an escape stood for (\n, \t, \r, \xHH, \uXXXX undone).
+std::string unescapeFromTerminal(std::string_view text);
 
 class ConsoleNotifier final : public app::Notifier {
  public:
@@ -96,6 +98,10 @@ enum class Prefer { none, category, item };
 // a disc or folder are the path inside it and go there.
 Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer prefer = Prefer::none,
                        std::vector<std::string>* rest = nullptr);
+// A path as ls and find print it, escapes included, given back: the text
+// itself when it names something, else the name its escapes stand for when
+// that does (a name may hold a backslash of its own).
+std::string pathAsTyped(App& app, const std::string& text);
 
 // Creates each missing category of a "/"-joined path (names compared without
 // case); the comment goes to the last one when it is created. Returns the

@@ -223,7 +223,8 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
     auto* cmd = cli.add_subcommand("export-csv",
                                    "Write one row per file of categories, discs and folders as CSV (UTF-8) for a "
                                    "spreadsheet");
-    cmd->add_option("ITEM", a->items, "Categories, discs or folders (default: the whole library)");
+    cmd->add_option("ITEM", a->items, "Categories, discs or folders, or folders inside them (default: the whole "
+                                      "library)");
     cmd->add_option("-o,--output", a->output, "The CSV file to write (default: standard output)");
     cmd->callback([&status, g, a] {
       status = withLibrary(
@@ -231,14 +232,18 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
           [&](App& app, app::Notifier& n) {
             auto& doc = app.library()->catalog();
             std::vector<xmlNode*> selection;
+            std::vector<std::vector<std::string>> inside;
             if (a->items.empty()) selection.push_back(doc.root());
             for (const std::string& item : a->items) {
-              auto t = resolve(doc, item, Prefer::none);
+              // A folder inside a disc or folder, as find and ls print it.
+              std::vector<std::string> rest;
+              auto t = resolve(doc, pathAsTyped(app, item), Prefer::item, &rest);
               if (!t) {
                 n.error(t.message());
                 return kExitFailure;
               }
               selection.push_back(t->node);
+              inside.push_back(std::move(rest));
             }
             auto output = Output::open(a->output);
             if (!output) {
@@ -250,7 +255,7 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
             ProgressLine line(*g, "Rows");
             std::vector<std::string> damaged;
             auto rows = app::exportCsv(*app.library(), selection, out, [&](long long r) { return line(r, -1); },
-                                       &damaged);
+                                       &damaged, &inside);
             line.clear();
             if (interrupted.load() != 0) return 128 + interrupted.load();
             Status st = rows ? output->finish() : Status{rows.error()};

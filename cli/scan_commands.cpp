@@ -117,16 +117,28 @@ Result<Target> resolveItem(CatalogDocument& doc, const std::string& text) {
 Result<std::string> storedRecord(App& app, const std::string& item, const std::string& file,
                                  const char* code, catalog::StreamKind kind, int missing) {
   auto& doc = app.library()->catalog();
-  auto t = resolveItem(doc, item);
-  if (!t) return t.error();
   std::vector<std::string> steps;
-  for (auto piece : splitNonEmpty(file, '/')) steps.emplace_back(piece);
+  Result<Target> t = Error{Errc::not_found, ""};
+  if (file.empty()) {
+    // One path, as find and ls print it: the item's, then the file's inside it.
+    t = resolve(doc, pathAsTyped(app, item), Prefer::item, &steps);
+    if (t && (!t->isItem() || steps.empty())) {
+      return Error{Errc::invalid_argument, item + ": " + say(app::kTextNoSuchEntry)};
+    }
+  } else {
+    t = resolveItem(doc, item);
+    for (auto piece : splitNonEmpty(file, '/')) steps.emplace_back(piece);
+  }
+  if (!t) return t.error();
+  const std::string& shown = file.empty() ? item : file;
   auto r = scan::fileRecord(app.library()->file().root(), t->category, t->number, steps, code, kind);
   if (r) return r;
   switch (r.error().code) {
-    case Errc::not_found: return Error{Errc::not_found, say(app::kTextNoSuchFileIn, {file, item})};
-    case Errc::invalid_argument: return Error{Errc::invalid_argument, say(app::kTextIsFolder, {file})};
-    case Errc::unsupported: return Error{Errc::not_found, say(missing, {file})};
+    case Errc::not_found:
+      return Error{Errc::not_found, file.empty() ? item + ": " + say(app::kTextNoSuchEntry)
+                                                 : say(app::kTextNoSuchFileIn, {file, item})};
+    case Errc::invalid_argument: return Error{Errc::invalid_argument, say(app::kTextIsFolder, {shown})};
+    case Errc::unsupported: return Error{Errc::not_found, say(missing, {shown})};
     default: return r.error();
   }
 }
@@ -700,8 +712,9 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   });
 
   auto* thumb = cli.add_subcommand("thumb", "Write the stored thumbnail of a picture");
-  thumb->add_option("ITEM", a->item, "The disc or folder (ITEM path)")->required();
-  thumb->add_option("FILE", a->file, "The picture, names joined by /")->required();
+  thumb->add_option("ITEM", a->item, "The picture's path as ls and find print it (or the disc or folder, "
+                                      "then FILE)")->required();
+  thumb->add_option("FILE", a->file, "The picture inside the disc or folder, names joined by / (older form)");
   thumb->add_option("-o,--output", a->out, "Output file (.jpg or .png; - for the stored bytes)")
       ->required();
   thumb->callback([&status, g, a] {
@@ -725,8 +738,9 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   });
 
   auto* arc = cli.add_subcommand("archive", "Show the stored contents of an archive file");
-  arc->add_option("ITEM", a->item, "The disc or folder (ITEM path)")->required();
-  arc->add_option("FILE", a->file, "The archive, names joined by /")->required();
+  arc->add_option("ITEM", a->item, "The archive's path as ls and find print it (or the disc or folder, "
+                                    "then FILE)")->required();
+  arc->add_option("FILE", a->file, "The archive inside the disc or folder, names joined by / (older form)");
   arc->add_flag("--xml", a->xmlOut, "Print the stored description as it is");
   arc->callback([&status, g, a] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {

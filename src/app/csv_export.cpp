@@ -79,7 +79,8 @@ std::string csvField(std::string_view raw) {
 
 Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode*>& selection,
                             const std::function<Status(std::string_view)>& out,
-                            const std::function<bool(long long rows)>& progress, std::vector<std::string>* damaged) {
+                            const std::function<bool(long long rows)>& progress, std::vector<std::string>* damaged,
+                            const std::vector<std::vector<std::string>>* inside) {
   CatalogDocument& doc = library.catalog();
   CatalogDocument::NumberCounts counts(doc);
   static const std::map<std::string, size_t> columnOf = [] {
@@ -95,11 +96,23 @@ Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode
   Status failure;
   bool stopped = false;
   std::vector<std::string> cells(csvColumns().size());
-  auto itemRows = [&](const xmlNode* item, const std::string& itemPath) {
+  auto itemRows = [&](const xmlNode* item, const std::string& itemPath, const std::vector<std::string>& within) {
     if (!doc.hasOwnNumber(item)) return;
     std::vector<std::string> folders;
+    const int base = static_cast<int>(within.size());
+    bool found = within.empty(), done = false;
     scan::ListingVisitor v;
     v.entry = [&](scan::ListingEntry& entry, int depth) {
+      // Above the folder asked for: only its ancestors are entered.
+      if (depth < base) {
+        if (found || entry.name != within[static_cast<size_t>(depth)]) return false;
+        if (depth + 1 < base || entry.folder) {
+          if (depth + 1 == base) found = true;
+          if (entry.folder) folders.push_back(entry.name);
+          return entry.folder;
+        }
+        found = done = true;  // a file: its row alone
+      }
       const std::string* type = entry.field("f");
       bool track = depth == 0 && !entry.folder && disc::isAudioTrackItem(entry.name, type ? *type : "");
       for (auto& c : cells) c.clear();
@@ -124,8 +137,11 @@ Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode
       if (entry.folder) folders.push_back(entry.name);
       return entry.folder;
     };
-    v.leave = [&](const scan::ListingEntry&, int) { folders.pop_back(); };
-    v.stop = [&] { return stopped || !failure; };
+    v.leave = [&](const scan::ListingEntry&, int depth) {
+      folders.pop_back();
+      if (depth == base - 1) done = true;  // the folder asked for has ended
+    };
+    v.stop = [&] { return done || stopped || !failure; };
     Status walked = scan::walkListing(
         scan::streamListing(library.file().root(), doc.parentPath(item), CatalogDocument::numberOf(item)), v);
     if (!walked && failure && walked.error().code != Errc::not_found) {
@@ -135,6 +151,11 @@ Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode
       } else {
         damaged->push_back(doc.namePath(item) + ": " + walked.message());
       }
+    }
+    if (!found && failure) {
+      std::string path;
+      for (const auto& step : within) path += (path.empty() ? "" : "/") + step;
+      failure = Error{Errc::not_found, itemPath + "/" + path + ": no such file or folder"};
     }
   };
   // The path of names from the top-level category down.
@@ -147,17 +168,21 @@ Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode
     for (auto it = names.rbegin(); it != names.rend(); ++it) text += (text.empty() ? "" : "/") + *it;
     return text;
   };
-  std::function<void(const xmlNode*)> visit = [&](const xmlNode* n) {
-    if (stopped || !failure) return;
-    if (CatalogDocument::isItem(n)) {
-      itemRows(n, pathText(n));
-      return;
-    }
-    for (const xmlNode* c = n->children; c; c = c->next) {
-      if (CatalogDocument::isItem(c) || CatalogDocument::isCategory(c)) visit(c);
-    }
-  };
-  for (const xmlNode* n : selection) visit(n);
+  const std::vector<std::string> whole;
+  std::function<void(const xmlNode*, const std::vector<std::string>&)> visit =
+      [&](const xmlNode* n, const std::vector<std::string>& within) {
+        if (stopped || !failure) return;
+        if (CatalogDocument::isItem(n)) {
+          itemRows(n, pathText(n), within);
+          return;
+        }
+        for (const xmlNode* c = n->children; c; c = c->next) {
+          if (CatalogDocument::isItem(c) || CatalogDocument::isCategory(c)) visit(c, whole);
+        }
+      };
+  for (size_t i = 0; i < selection.size(); ++i) {
+    visit(selection[i], inside && i < inside->size() ? (*inside)[i] : whole);
+  }
   if (!failure) return failure.error();
   if (stopped) return Error{Errc::io, "the export was stopped"};
   return rows;

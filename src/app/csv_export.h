@@ -31,9 +31,12 @@ std::string csvField(std::string_view text);
 // Returns the rows written. A listing that cannot be read whole fails the
 // export, unless `damaged` is given: then it is named there ("ITEM: what is
 // wrong"), the rows read of it stay and the other items are written.
+// `inside`, when given, holds for each selected disc or folder the path of a
+// folder (or file) within it whose entries alone are written (empty: all).
 Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode*>& selection,
                             const std::function<Status(std::string_view)>& out,
                             const std::function<bool(long long rows)>& progress = {},
-                            std::vector<std::string>* damaged = nullptr);
+                            std::vector<std::string>* damaged = nullptr,
+                            const std::vector<std::vector<std::string>>* inside = nullptr);
 
 }  // namespace tamber::app

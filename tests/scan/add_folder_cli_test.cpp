@@ -159,6 +159,48 @@ TEST_F(AddFolderCommand, BadInputGivesClearErrorsAndChangesNothing) {
   EXPECT_NE(r.out.find("the library is read-only"), std::string::npos) << r.out;
 }
 
+TEST_F(AddFolderCommand, EveryPathFindPrintsIsTakenBackByEveryCommand) {
+  std::ofstream(tree / "music" / "odd\tname.txt") << "x";
+  ASSERT_EQ(tamber("new '" + library + "'").status, 0);
+  ASSERT_EQ(tamber("add-folder '" + tree.string() + "' --label H --category T -q").status, 0);
+  auto r = tamber("find photo");
+  EXPECT_NE(r.out.find("T/H/bundle.zip/photo.jpg\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("T/H/pics/photo.jpg\n"), std::string::npos) << r.out;
+  // Each line find prints, escapes included, is a path ls takes back.
+  auto printed = tamber("find .");
+  size_t lines = 0;
+  for (size_t at = 0, end; (end = printed.out.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string line = printed.out.substr(at, end - at);
+    if (line.rfind("T/H", 0) != 0) continue;
+    ++lines;
+    auto ls = tamber("ls " + tamber::test_support::shellQuote(line));
+    EXPECT_EQ(ls.status, 0) << line << ": " << ls.out;
+  }
+  EXPECT_GE(lines, 6u) << printed.out;
+  EXPECT_EQ(tamber("ls 'T/H/music/odd\\tname.txt'").out, "odd\\tname.txt\n");
+  // Inside an archive: its top level, a member, and no such member.
+  EXPECT_EQ(tamber("ls T/H/bundle.zip/").out, "photo.jpg\n");
+  r = tamber("ls -l T/H/bundle.zip/photo.jpg");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("photo.jpg"), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("ls T/H/bundle.zip/none.jpg").status, 1);
+  EXPECT_EQ(tamber("ls T/H/bundle.zip").out, "bundle.zip\n");  // the file itself
+  // thumb and archive take the one path as well as ITEM FILE.
+  std::string png = (dir.path / "t.png").string();
+  EXPECT_EQ(tamber("thumb T/H/pics/photo.jpg -o '" + png + "'").status, 0);
+  EXPECT_TRUE(fs::exists(png));
+  r = tamber("archive T/H/bundle.zip");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("photo.jpg"), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("archive T/H/pics").status, 1);
+  // export-csv of a folder inside the item writes its rows alone.
+  r = tamber("export-csv T/H/pics");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("T/H,pics/photo.jpg,file"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("readme.txt"), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("export-csv T/H/none").status, 1);
+}
+
 // The bytes the command read (its rchar, with the shell's own few).
 uint64_t bytesRead(const std::string& command) {
   auto r = tamber::test_support::runCommand("sh -c " + tamber::test_support::shellQuote(
