@@ -97,7 +97,8 @@ struct ListOptions {
 
 // One entry as JSON; a folder's children follow when they were read.
 void entryJson(const ListingEntry& e, std::string& out, bool withChildren) {
-  out += "{\"name\":" + jsonString(e.name) + ",\"type\":" + (e.folder ? "\"folder\"" : "\"file\"");
+  const char* type = e.folder ? "\"folder\"" : e.field("l9") ? "\"link\"" : "\"file\"";
+  out += "{\"name\":" + jsonString(e.name) + ",\"type\":" + type;
   out += ",\"size\":" + (e.folder ? std::string("null") : std::to_string(e.size));
   // An audio track's "size" is its length in frames.
   if (isTrack(e)) out += ",\"trackLength\":" + jsonString(disc::trackLengthText(e.size));
@@ -125,9 +126,12 @@ void entryText(const ListingEntry& e, const ListOptions& o, int level, std::stri
                   localTimeText(e.modified).c_str());
     out += head;
   }
-  out += indent + escapeForTerminal(e.name) + (e.folder ? "/" : "") + "\n";
+  const std::string* target = e.field("l9");
+  out += indent + escapeForTerminal(e.name) + (e.folder ? "/" : "") +
+         (target && o.longForm ? " -> " + escapeForTerminal(*target) : "") + "\n";
   if (o.longForm && !e.folder) {
     for (const auto& [key, value] : propertiesText(e.fields)) {
+      if (target && key == "linkTarget") continue;  // said on the name's line
       out += std::string(35, ' ') + indent + "  " + key + ": " + escapeForTerminal(value) + "\n";
     }
   }

@@ -120,7 +120,7 @@ Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode
       std::string path;
       for (const std::string& f : folders) path += f + "/";
       cells[1] = path + entry.name;
-      cells[2] = entry.folder ? "folder" : "file";
+      cells[2] = entry.folder ? "folder" : entry.field("l9") ? "link" : "file";
       if (!entry.folder) cells[3] = std::to_string(entry.size);
       cells[4] = formatHexTime(entry.modified, "%Y-%m-%d %H:%M:%S").value_or("");
       cells[5] = kindOf(entry, track);

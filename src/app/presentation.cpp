@@ -54,7 +54,8 @@ const std::map<std::string, Property, std::less<>>& properties() {
       {"d0", {"pageCount", Type::hexNumber}},  {"d1", {"editTime", Type::time}},
       {"d2", {"lastPrinted", Type::time}},     {"d3", {"created", Type::time}},
       {"d4", {"lastSaved", Type::time}},       {"d5", {"creator", Type::text}},
-      {"d6", {"producer", Type::text}},        {"a9", {"archiveContents", Type::flag}}};
+      {"d6", {"producer", Type::text}},        {"a9", {"archiveContents", Type::flag}},
+      {"l9", {"linkTarget", Type::text}}};
   return m;
 }
 

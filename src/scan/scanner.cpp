@@ -38,6 +38,7 @@ struct Entry {
   std::string name;
   bool isDir = false;
   bool isRegular = false;
+  bool isLink = false;
   uint64_t size = 0;
   std::time_t modified = 0;
   std::time_t created = 0;
@@ -53,6 +54,7 @@ bool statEntry(int dirFd, const char* name, Entry& e) {
   e.name = name;
   e.isDir = S_ISDIR(sx.stx_mode);
   e.isRegular = S_ISREG(sx.stx_mode);
+  e.isLink = S_ISLNK(sx.stx_mode);
   e.size = sx.stx_size;
   e.modified = static_cast<std::time_t>(sx.stx_mtime.tv_sec);
   e.created = (sx.stx_mask & STATX_BTIME) ? static_cast<std::time_t>(sx.stx_btime.tv_sec)
@@ -558,6 +560,12 @@ void Scanner::Impl::writeFileRecord(Out& o, const Entry& e, const std::string& p
   std::string modified = hexTimes(e.modified);
   appendTextElement(out, "d", modified);
   appendTextElement(out, "e6", hexTimes(e.created));
+  // A symbolic link records where it points (it is never followed).
+  if (e.isLink) {
+    char target[4096];
+    ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+    if (n > 0) appendTextElement(out, "l9", std::string_view(target, static_cast<size_t>(n)));
+  }
   auto done = [&] { bump(cells().progress, progress); };
   // Links, devices and pipes keep their record only: nothing reads through them.
   // Nor does anything read an empty file.

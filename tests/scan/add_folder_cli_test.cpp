@@ -201,6 +201,22 @@ TEST_F(AddFolderCommand, EveryPathFindPrintsIsTakenBackByEveryCommand) {
   EXPECT_EQ(tamber("export-csv T/H/none").status, 1);
 }
 
+TEST_F(AddFolderCommand, SymbolicLinksAreRecordedAsLinksWithTheirTargets) {
+  fs::create_symlink("../readme.txt", tree / "music" / "to-readme");
+  fs::create_symlink("/nowhere/at/all", tree / "dangling");
+  ASSERT_EQ(tamber("new '" + library + "'").status, 0);
+  ASSERT_EQ(tamber("add-folder '" + tree.string() + "' --label H --category T -q").status, 0);
+  auto r = tamber("ls -l T/H/music");
+  EXPECT_NE(r.out.find("to-readme -> ../readme.txt\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("linkTarget"), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("ls T/H/music").out, "notes.txt\nto-readme\n");
+  r = tamber("--json ls T/H/dangling");
+  EXPECT_NE(r.out.find("\"type\":\"link\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"linkTarget\":\"/nowhere/at/all\""), std::string::npos) << r.out;
+  r = tamber("export-csv T/H/dangling");
+  EXPECT_NE(r.out.find("T/H,dangling,link,15,"), std::string::npos) << r.out;
+}
+
 // The bytes the command read (its rchar, with the shell's own few).
 uint64_t bytesRead(const std::string& command) {
   auto r = tamber::test_support::runCommand("sh -c " + tamber::test_support::shellQuote(
