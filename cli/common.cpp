@@ -7,6 +7,7 @@
 
 
 #include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -22,6 +23,14 @@ void onInterrupt(int sig) {
 }
 }  // namespace
 
+namespace {
+Status standardOutputStatus() {
+  if (std::cout.good()) return {};
+  int err = errno;
+  return Error{Errc::io, say(app::kTextCannotWriteOutput, {err ? std::strerror(err) : "write error"})};
+}
+}  // namespace
+
 Result<Output> Output::open(const std::string& path) {
   Output out;
   if (path.empty()) return out;
@@ -34,13 +43,13 @@ Result<Output> Output::open(const std::string& path) {
 Status Output::write(std::string_view bytes) {
   if (file_) return file_->write(bytes);
   std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return std::cout.good() ? Status{} : Status{Error{Errc::io, "standard output could not be written"}};
+  return standardOutputStatus();
 }
 
 Status Output::finish() {
   if (file_) return file_->commit();
   std::cout.flush();
-  return std::cout.good() ? Status{} : Status{Error{Errc::io, "standard output could not be written"}};
+  return standardOutputStatus();
 }
 
 int sayDamaged(app::Notifier& n, const std::vector<std::string>& damaged) {

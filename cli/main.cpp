@@ -47,6 +47,8 @@ std::string commandWord(int argc, char** argv) {
 // said once; else `status`.
 int outputWritten(int status) {
   std::cout.flush();
+  // A command that failed has said why; its output failing is no news.
+  if (status != tamber::cli::kExitOk) return status;
   if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.good()) {
     int err = errno;
     std::cerr << "tamber: error: "
@@ -133,6 +135,10 @@ int main(int argc, char** argv) {
         "  -y,--yes           answer yes to every question\n"
         "  -q,--quiet         no progress");
   }
+  app.footer(
+      "Shell completions and the manual page: tamber --generate bash|zsh|fish|man\n"
+      "(eval \"$(tamber --generate bash)\" in ~/.bashrc; the package installs them).\n"
+      "tamber help COMMAND shows a command's options.");
   // The build writes the completions and the manual page with this.
   if (argc == 3 && std::string(argv[1]) == "--generate") {
     if (tamber::cli::generate(app, argv[2], std::cout)) return tamber::cli::kExitOk;
