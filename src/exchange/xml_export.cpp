@@ -131,6 +131,8 @@ class Exporter {
     for (const xmlNode* c : categories) {
       for (const xmlNode* n = c->children; n; n = n->next) total += CatalogDocument::isItem(n);
     }
+    progress_ = &progress;
+    total_ = total;
     xmlTextWriterStartDocument(w_.get(), nullptr, "UTF-8", "yes");
     start("TAMBERPLUS-XML-EXPORT");
     xmlTextWriterWriteAttribute(w_.get(), u("xmlns:dt"), u("urn:schemas-microsoft-com:datatypes"));
@@ -148,7 +150,8 @@ class Exporter {
     if (xmlTextWriterEndDocument(w_.get()) < 0 && status_) status_ = Error{Errc::io, "the export could not be written"};
     w_.reset();  // writes what the writer holds
     if (!status_) return status_.error();
-    if (progress) progress(result_.items, total);
+    // Stopped at the very end is stopped all the same: nothing is put in place.
+    if (progress && !progress(result_.items, total)) return Error{Errc::io, "the export was stopped"};
     return result_;
   }
 
@@ -158,10 +161,11 @@ class Exporter {
  private:
   static const xmlChar* u(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
   static int put(void* context, const char* bytes, int length) {
+    // After a failure (or a stop) the bytes are let go: the status says
+    // what went wrong, once, and the file is never put in place.
     auto* e = static_cast<Exporter*>(context);
-    if (!e->status_) return -1;
-    e->status_ = e->file_.write(std::string_view(bytes, static_cast<size_t>(length)));
-    return e->status_ ? length : -1;
+    if (e->status_) e->status_ = e->file_.write(std::string_view(bytes, static_cast<size_t>(length)));
+    return length;
   }
 
   void start(const char* name) { xmlTextWriterStartElement(w_.get(), u(name)); }
@@ -327,7 +331,14 @@ class Exporter {
       if (into) ++open;
       return into;
     };
-    v.stop = [&] { return !status_; };
+    // A large item is stopped within: the progress is asked every so many
+    // entries whether to go on.
+    v.stop = [&] {
+      if (status_ && progress_ && *progress_ && ++entries_ % 4096 == 0 && !(*progress_)(result_.items, total_)) {
+        status_ = Error{Errc::io, "the export was stopped"};
+      }
+      return !status_;
+    };
     Status walked = scan::walkListing(
         scan::streamListing(library_.file().root(), doc_.parentPath(e), CatalogDocument::numberOf(e)), v);
     if (!walked && walked.error().code != Errc::not_found) {
@@ -355,6 +366,9 @@ class Exporter {
   std::map<std::string, std::pair<uint64_t, size_t>> pictures_;
   std::vector<std::filesystem::path> written_;
   bool done_ = false;
+  const Progress* progress_ = nullptr;
+  int total_ = 0;
+  uint64_t entries_ = 0;
 };
 
 }  // namespace
@@ -369,6 +383,7 @@ Result<XmlExport> exportXml(catalog::Library& library, const xmlNode* category, 
   auto done = exporter.run(category, progress);
   if (!done) return done;
   if (Status st = exporter.writePictures(); !st) return st.error();
+  if (progress && !progress(done->items, done->items)) return Error{Errc::io, "the export was stopped"};
   if (Status st = file->commit(); !st) return Error{st.error().code, target.string() + ": " + st.message()};
   exporter.keep();
   return done;

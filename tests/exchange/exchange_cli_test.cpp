@@ -282,6 +282,24 @@ TEST_F(Exchange, XmlExportIsReadableXmlWithItsPictures) {
   EXPECT_EQ(runCommand("xmllint --noout " + q(out)).status, 0);
 }
 
+TEST_F(Exchange, AnXmlExportStoppedByCtrlCLeavesNothing) {
+  auto big = dir.path / "big";
+  for (int d = 0; d < 20; ++d) {
+    fs::create_directories(big / ("d" + std::to_string(d)));
+    for (int f = 0; f < 1500; ++f) std::ofstream(big / ("d" + std::to_string(d)) / ("file number " + std::to_string(f)));
+  }
+  ASSERT_EQ(add("add-folder -q " + q(big) + " --label Big --category Large").status, 0);
+  fs::path out = dir.path / "out";
+  fs::create_directories(out);
+  // Ctrl-C a moment after the start: the export stops within the item and
+  // puts nothing in place; the status is a shell's for SIGINT.
+  auto r = runCommand("timeout --preserve-status -s INT 0.1 " + std::string(TAMBER_CLI) + " -L " + q(fs::path(lib)) +
+                      " --config " + q(fs::path(config)) + " export-xml Large -o " + q(out / "x.xml"));
+  if (r.status == 0) GTEST_SKIP() << "the export ended before the signal";
+  EXPECT_EQ(r.status, 130) << r.out;
+  EXPECT_TRUE(fs::is_empty(out)) << fs::directory_iterator(out)->path();
+}
+
 TEST_F(Exchange, CsvOpensInASpreadsheet) {
   auto odd = dir.path / "odd";
   fs::create_directories(odd);
