@@ -121,12 +121,20 @@ Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode
       for (const std::string& f : folders) path += f + "/";
       cells[1] = path + entry.name;
       cells[2] = entry.folder ? "folder" : entry.field("l9") ? "link" : "file";
-      if (!entry.folder) cells[3] = std::to_string(entry.size);
+      // A track's recorded size is its length in CD frames: the row gives
+      // its bytes of audio (2,352 a frame), its title and its length.
+      if (!entry.folder) cells[3] = std::to_string(track ? entry.size * 2352 : entry.size);
       cells[4] = formatHexTime(entry.modified, "%Y-%m-%d %H:%M:%S").value_or("");
       cells[5] = kindOf(entry, track);
       for (const auto& [key, value] : propertiesText(entry.fields)) {
         auto it = columnOf.find(key);
         if (it != columnOf.end()) cells[it->second] = value;
+      }
+      if (track) {
+        if (cells[columnOf.at("title")].empty()) cells[columnOf.at("title")] = entry.name;
+        if (cells[columnOf.at("durationText")].empty()) {
+          cells[columnOf.at("durationText")] = disc::trackLengthText(entry.size);
+        }
       }
       std::string line;
       for (size_t i = 0; i < cells.size(); ++i) line += (i ? "," : "") + csvField(cells[i]);

@@ -327,6 +327,14 @@ TEST_F(Exchange, CsvOpensInASpreadsheet) {
   EXPECT_NE(read.out.find("Top/Pictures|bundle.zip|archive|"), std::string::npos);
   // Lines end in CR LF, as the format has them.
   EXPECT_NE(fileText(csv).find("\r\n"), std::string::npos);
+  // An audio CD's tracks: their bytes of audio, title and length.
+  r = add("export-csv 'Top/Sub/Night Drive' -o " + q(csv));
+  ASSERT_EQ(r.status, 0) << r.out;
+  read = runCommand(
+      "/usr/bin/python3 -c 'import csv,sys; rows=list(csv.DictReader(open(sys.argv[1], encoding=\"utf-8\", newline=\"\"))); "
+      "r=rows[0]; print(r[\"kind\"], r[\"size\"], r[\"title\"], r[\"durationText\"], sep=\"|\")' " +
+      q(csv));
+  EXPECT_EQ(read.out, "track|31305120|Night Drive|2:57\n");
 }
 
 }  // namespace
