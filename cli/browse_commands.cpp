@@ -7,10 +7,12 @@
 // joined by "/".
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <functional>
 #include <optional>
+#include <set>
 #include <cstdio>
 #include <iostream>
 
@@ -21,6 +23,7 @@
 #include "platform/hex_time.h"
 #include "platform/text.h"
 #include "scan/listing_reader.h"
+#include "app/setting_keys.h"
 
 namespace tamber::cli {
 
@@ -580,6 +583,61 @@ void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
                         static_cast<unsigned long long>(r.u.files));
           out += head + escapeForTerminal(r.path) + "\n";
         }
+      }
+      std::cout << out;
+      return kExitOk;
+    }, Access::view);
+  });
+
+  // What the shell completions ask for: the words that may follow
+  // (`__complete path PREFIX`: the library's paths; `section`; `key SECTION`).
+  // Hidden: no help and no completion of its own.
+  auto words = std::make_shared<std::vector<std::string>>();
+  auto* complete = cli.add_subcommand("__complete", "");
+  complete->group("");
+  complete->add_option("WORDS", *words);
+  complete->callback([&status, g, words] {
+    status = withLibrary(*g, [&](App& app, app::Notifier&) {
+      auto lower = [](std::string t) {
+        for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return t;
+      };
+      auto startsWith = [&](const std::string& name, const std::string& partial) {
+        return lower(name).rfind(lower(partial), 0) == 0;
+      };
+      std::string what = words->empty() ? "" : (*words)[0];
+      std::string out;
+      if (what == "path") {
+        std::string prefix = words->size() > 1 ? (*words)[1] : "";
+        size_t slash = prefix.rfind('/');
+        std::string parent = slash == std::string::npos ? "" : prefix.substr(0, slash);
+        std::string partial = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
+        std::string lead = parent.empty() ? "" : parent + "/";
+        auto& doc = app.library()->catalog();
+        std::vector<std::string> steps;
+        auto t = resolve(doc, parent, Prefer::item, &steps);
+        if (!t) return kExitFailure;
+        if (!t->isItem()) {
+          for (const auto& r : catalogRows(doc, t->node)) {
+            if (startsWith(r.name, partial)) out += lead + r.name + "/\n";
+          }
+        } else if (auto c = collect(app, *t, steps, 1); c && c->found && !c->file) {
+          for (const auto& e : c->top.children) {
+            if (startsWith(e.name, partial)) out += lead + e.name + (e.folder ? "/" : "") + "\n";
+          }
+        }
+      } else if (what == "section" || what == "key") {
+        std::set<std::string> found;
+        std::string section = what == "key" && words->size() > 1 ? (*words)[1] : "";
+        for (const app::SettingKey& k : app::settingKeys()) {
+          if (what == "section") found.insert(k.section);
+          else if (lower(k.section) == lower(section)) found.insert(k.key);
+        }
+        for (const auto& e : app.settings().entries()) {
+          if (what == "section") found.insert(e.section);
+          else if (lower(e.section) == lower(section)) found.insert(e.key);
+        }
+        for (const auto& f : found) out += f + "\n";
       }
       std::cout << out;
       return kExitOk;

@@ -53,9 +53,11 @@ Cmd describe(const CLI::App& app) {
     opt.description = o->get_description();
     opt.value = o->get_items_expected_max() > 0;
     opt.choices = choicesOf(o);
+    if (o->check_lname("kinds")) opt.choices = {"names", "tracks", "pictures", "tags", "documents"};
     c.options.push_back(std::move(opt));
   }
   for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+    if (sub->get_name().rfind("__", 0) == 0) continue;  // the completions' own helper
     c.subs.push_back(describe(*sub));
   }
   return c;
@@ -96,22 +98,39 @@ std::string bashChoiceCases(const Cmd& c) {
   return out;
 }
 
+// Commands whose words are paths of the library (completed from it).
+bool takesLibraryPaths(const std::string& command) {
+  for (const char* c : {"ls", "du", "tree", "show", "rm", "mv", "rename", "set", "cover", "thumb", "archive",
+                        "export-csv", "export-xml", "export", "report", "mkcat", "add-folder", "add-disc"}) {
+    if (command == c) return true;
+  }
+  return false;
+}
+
 std::string bash(const Cmd& top) {
   std::ostringstream s;
   s << "# bash completion for tamber; generated from its command definitions.\n"
+    << "# Paths of the library, and setting names, come from the program itself.\n"
+    << "_tamber_ask() {\n"
+    << "  local IFS=$'\\n'\n"
+    << "  COMPREPLY=($(tamber \"${lib[@]}\" __complete \"$@\" 2>/dev/null))\n"
+    << "  [[ ${COMPREPLY[*]} == */ || ${#COMPREPLY[@]} -gt 1 ]] && compopt -o nospace 2>/dev/null\n"
+    << "}\n"
     << "_tamber() {\n"
     << "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
-    << "  local i w cmd= sub=\n"
+    << "  local i w cmd= sub= args=0\n"
+    << "  local -a lib=()\n"
     << "  for ((i = 1; i < COMP_CWORD; i++)); do\n"
     << "    w=${COMP_WORDS[i]}\n"
     << "    case $w in\n"
-    << "      -L|--library|--config) ((i++)); continue ;;\n"
+    << "      -L|--library|--config) lib+=(\"$w\" \"${COMP_WORDS[i+1]}\"); ((i++)); continue ;;\n"
     << "      -*) continue ;;\n"
     << "    esac\n"
-    << "    if [[ -z $cmd ]]; then cmd=$w; elif [[ -z $sub ]]; then sub=$w; fi\n"
+    << "    if [[ -z $cmd ]]; then cmd=$w; elif [[ -z $sub ]]; then sub=$w; else ((args++)); fi\n"
     << "  done\n"
     << "  case $prev in\n"
     << "    -L|--library|--config|-o|--output|--thumbnail) COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n"
+    << "    --scope) _tamber_ask path \"$cur\"; return ;;\n"
     << "  esac\n"
     << "  local globals=" << shellQuote(join(optionWords(top.options))) << "\n"
     << "  case $cmd in\n"
@@ -124,7 +143,14 @@ std::string bash(const Cmd& top) {
         << " -- \"$cur\")); return ;;\n";
       for (const auto& sc : c.subs) {
         s << "        " << sc.name << ") COMPREPLY=($(compgen -W " << shellQuote(join(optionWords(sc.options)))
-          << " -- \"$cur\")); [[ $cur == -* ]] || COMPREPLY+=($(compgen -f -- \"$cur\")); return ;;\n";
+          << " -- \"$cur\"))\n";
+        if (c.name == "config" && (sc.name == "get" || sc.name == "set")) {
+          // SECTION, then KEY: the settings the program knows and those stored.
+          s << "          [[ $cur == -* ]] || { if ((args == 0)); then _tamber_ask section; else _tamber_ask key \"$prev\"; fi;"
+            << " COMPREPLY=($(compgen -W \"${COMPREPLY[*]}\" -- \"$cur\")); }; return ;;\n";
+        } else {
+          s << "          [[ $cur == -* ]] || COMPREPLY+=($(compgen -f -- \"$cur\")); return ;;\n";
+        }
       }
       s << "      esac ;;\n";
       continue;
@@ -132,9 +158,15 @@ std::string bash(const Cmd& top) {
     s << "      case $prev in\n" << bashChoiceCases(c) << "      esac\n"
       << "      if [[ $cur == -* ]]; then\n"
       << "        COMPREPLY=($(compgen -W \"" << join(optionWords(c.options)) << " $globals\" -- \"$cur\"))\n"
-      << "      else\n"
-      << "        COMPREPLY=($(compgen -f -- \"$cur\"))\n"
-      << "      fi ;;\n";
+      << "      else\n";
+    if (takesLibraryPaths(c.name)) {
+      // The library's paths; a file of the disk where none matches.
+      s << "        _tamber_ask path \"$cur\"\n"
+        << "        ((${#COMPREPLY[@]})) || COMPREPLY=($(compgen -f -- \"$cur\"))\n";
+    } else {
+      s << "        COMPREPLY=($(compgen -f -- \"$cur\"))\n";
+    }
+    s << "      fi ;;\n";
   }
   s << "  esac\n"
     << "}\n"
@@ -169,6 +201,12 @@ std::string zshSpecs(const std::vector<Opt>& options) {
 std::string zsh(const Cmd& top) {
   std::ostringstream s;
   s << "#compdef tamber\n# zsh completion for tamber; generated from its command definitions.\n\n"
+    << "# The library's paths come from the program itself; files where none matches.\n"
+    << "_tamber_paths() {\n"
+    << "  local -a found\n"
+    << "  found=(${(f)\"$(tamber __complete path \"$PREFIX\" 2>/dev/null)\"})\n"
+    << "  if (( ${#found} )); then compadd -S '' -- $found; else _files; fi\n"
+    << "}\n\n"
     << "_tamber() {\n"
     << "  local -a commands\n"
     << "  commands=(\n";
@@ -198,7 +236,8 @@ std::string zsh(const Cmd& top) {
       s << " )\n      _describe 'command' subs ;;\n";
       continue;
     }
-    s << "      _arguments -s $globals" << zshSpecs(c.options) << " \\\n      '*:file:_files' ;;\n";
+    s << "      _arguments -s $globals" << zshSpecs(c.options) << " \\\n      '*:file:"
+      << (takesLibraryPaths(c.name) ? "_tamber_paths" : "_files") << "' ;;\n";
   }
   s << "  esac\n}\n\n_tamber \"$@\"\n";
   return s.str();
@@ -235,6 +274,9 @@ std::string fish(const Cmd& top) {
       continue;
     }
     for (const auto& o : c.options) option(o, seen);
+    if (takesLibraryPaths(c.name)) {
+      s << "complete -c tamber -n " << fishQuote(seen) << " -a " << fishQuote("(tamber __complete path (commandline -ct) 2>/dev/null)") << "\n";
+    }
     s << "complete -c tamber -n " << fishQuote(seen) << " -F\n";
   }
   return s.str();

@@ -250,6 +250,22 @@ TEST_F(Conventions, CompletionsAndTheManualPageNameEveryCommand) {
                                           " --generate bash); COMP_WORDS=(tamber ls --sort ''); "
                                           "COMP_CWORD=3; _tamber; echo ${COMPREPLY[@]}"));
   EXPECT_EQ(sh.out, "name size time none\n");
+  // Paths of the library, the kinds of find and the settings' names come
+  // from the program (the library of -L on the line).
+  auto complete = [&](const std::string& words) {
+    std::string cli = fs::path(TAMBER_CLI).parent_path().string();
+    return runCommand("PATH=" + quote(cli) + ":$PATH bash -c " +
+                      quote(std::string("source <(tamber --generate bash); COMP_WORDS=(tamber -L ") +
+                            quote(lib.string()) + " --config " + quote(cfg.string()) + " " + words +
+                            "); COMP_CWORD=$((${#COMP_WORDS[@]}-1)); _tamber; printf '%s|' \"${COMPREPLY[@]}\""))
+        .out;
+  };
+  EXPECT_EQ(complete("ls ''"), "Music/|");
+  EXPECT_EQ(complete("ls Music/Rock/Disc/s"), "Music/Rock/Disc/sub10/|Music/Rock/Disc/Sub2/|");
+  EXPECT_EQ(complete("ls Music/Rock/Disc/F"), "Music/Rock/Disc/file10.txt|Music/Rock/Disc/File2.txt|");
+  EXPECT_EQ(complete("find x --scope Music/R"), "Music/Rock/|");
+  EXPECT_EQ(complete("find x --kinds t"), "tracks|tags|");
+  EXPECT_EQ(complete("config get App-Preference Def"), "DefaultDepth|DefaultLib|DefaultXSLFile|");
   EXPECT_EQ(runCommand(std::string(TAMBER_CLI) + " --generate nothing").status, 2);
 }
 
