@@ -249,7 +249,7 @@ bool MainWindow::openLibrary(const QString& path) {
       error(text(app_, kCannotOpen) + ":\n" + qs(st.message()));
       return false;
     }
-    watchWriter(qs(who.program.empty() ? app_.text(app::kTextAnotherProgram) : storage::writerName(who)));
+    watchWriter(qs(app_.writerName(who)));
     libraryReplaced();
     return true;
   }

@@ -58,7 +58,7 @@ Error App::inUserLanguage(const Error& e, const std::filesystem::path& path) con
       // Another writer: said with who it is and since when, where known.
       storage::WriterInfo who = storage::describeWriter(path);
       if (!who.present) return fill(kTextLibraryInUse);
-      std::string name = who.program.empty() ? text(kTextAnotherProgram) : storage::writerName(who);
+      std::string name = writerName(who);
       std::string since = storage::writerSince(who);
       std::string t = text(since.empty() ? kTextLibraryWritten : kTextLibraryWrittenSince);
       size_t at = 0;
@@ -163,6 +163,16 @@ Status App::shutdown() {
   recent_.store(settings_);
   if (Status st = settings_.save(); !st && result) result = st;
   return result;
+}
+
+std::string App::writerName(const storage::WriterInfo& who) const {
+  if (who.program.empty()) return text(kTextAnotherProgram);
+  if (who.pid <= 0) return who.program;
+  std::string t = text(kTextWriterProcess);
+  for (const std::string& part : {who.program, std::to_string(who.pid)}) {
+    if (auto at = t.find("%s"); at != std::string::npos) t.replace(at, 2, part);
+  }
+  return t;
 }
 
 }  // namespace tamber::app

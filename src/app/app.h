@@ -59,6 +59,9 @@ class App {
   RecentLibraryList& recent() { return recent_; }
   catalog::Library* library() { return library_.get(); }
   std::string text(int id) const { return language_.text(id); }
+  // The program that writes a library, as a person reads it ("tamber
+  // (process 4242)"), in the user's language.
+  std::string writerName(const storage::WriterInfo& who) const;
   // An error of opening the library at `path` in the user's language.
   Error inUserLanguage(const Error& e, const std::filesystem::path& path) const;
 

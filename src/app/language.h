@@ -92,6 +92,7 @@ enum TextId : int {
   kTextPartialTime = 657,
   kTextPartialEntries = 658,
   kTextPartialDamaged = 659,
+  kTextWriterProcess = 660,      // %s program, %s process number
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,
