@@ -701,6 +701,40 @@ class WindowTest : public QObject {
     app.abandon();
   }
 
+  // An archive whose listing stops short (here: the download was cut off)
+  // says so on its property page, above the members that were listed.
+  void partialListingsSaySo() {
+    auto tree = tmp.path / "cut";
+    std::filesystem::create_directories(tree / "src");
+    QCOMPARE(runCommand("cd " + shellQuote((tree / "src").string()) +
+                        " && echo a > first.txt && head -c 300000 /dev/urandom > second.bin && echo c > third.txt"
+                        " && tar czf ../cut.tar.gz first.txt second.bin third.txt && cd .. && rm -r src"
+                        " && truncate -s 100000 cut.tar.gz")
+                 .status,
+             0);
+    std::string cut = (tmp.path / "cut.cds").string();
+    QCOMPARE(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(cut)).status, 0);
+    QCOMPARE(tamber(cut, "add-folder -q " + shellQuote(tree.string()) + " --label Cut --category Downloads")
+                 .rfind("FAILED", 0),
+             std::string::npos);
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "cut.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    w.resize(900, 600);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QVERIFY(w.openLibrary(QString::fromStdString(cut)));
+    w.select(find(app, {"Downloads", "Cut"}));
+    auto* list = w.list();
+    list->setCurrentIndex(list->model()->index(rowOf(w, "cut.tar.gz"), 0));
+    if (const char* shot = std::getenv("TAMBER_SHOT")) w.grab().save(QString::fromLocal8Bit(shot));
+    QString page = w.page()->toPlainText();
+    QVERIFY2(page.contains("partial listing: the rest of the archive could not be read"), qPrintable(page));
+    QVERIFY(page.contains("first.txt"));
+    QVERIFY(!page.contains("third.txt"));
+    app.abandon();
+  }
+
   // Enter on an archive shows its recorded members as a folder; Backspace
   // leads out again.
   void archivesOpenLikeFolders() {
