@@ -69,15 +69,7 @@ int archiveKindOf(const std::filesystem::path& p, std::string_view head) {
   if (ext == "iso") return kArchiveGzipTar;
   static const scan::ExtensionTable table;
   auto cls = table.classify(ext);
-  if (!cls || (cls->kind != scan::FileKind::archive && cls->kind != scan::FileKind::executable)) return -1;
-  scan::ArchiveFormat format = scan::archiveFormatOf(head);
-  if (format == scan::ArchiveFormat::none) return -1;
-  // A program under an ARJ or ACE name is searched for their headers.
-  if (format == scan::ArchiveFormat::program && cls->kind == scan::FileKind::archive &&
-      (cls->subtype == kArchiveArj || cls->subtype == kArchiveAce)) {
-    return cls->subtype;
-  }
-  return scan::archiveKindOf(format);
+  return cls ? scan::listerFor(scan::archiveFormatOf(head), *cls) : -1;
 }
 
 // Lists an archive the way a scan stores it and shows the stored

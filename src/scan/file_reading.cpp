@@ -117,11 +117,8 @@ void FileReaders::read(FileTask& t) {
   if (allZero(head) && !(t.cls->kind == FileKind::audio && t.cls->subtype == kAudioMpeg)) return;
   switch (t.cls->kind) {
     case FileKind::archive:
-      if ((t.flags & kScanArchives) && archive != ArchiveFormat::none) {
-        // A program under an ARJ or ACE name is searched for their headers.
-        bool ownReader = archive == ArchiveFormat::program &&
-                         (t.cls->subtype == kArchiveArj || t.cls->subtype == kArchiveAce);
-        impl_->readArchive(t, *wide, ownReader ? t.cls->subtype : archiveKindOf(archive));
+      if (int lister = listerFor(archive, *t.cls); (t.flags & kScanArchives) && lister >= 0) {
+        impl_->readArchive(t, *wide, static_cast<uint8_t>(lister));
       }
       break;
     case FileKind::document:
@@ -140,12 +137,13 @@ void FileReaders::read(FileTask& t) {
       }
       break;
     case FileKind::executable:
-      if (isWindowsProgramHead(head)) {
-        if (t.flags & kScanDocuments) impl_->readDocument(t, *wide, kSubtypeExecutable);
-        if (t.flags & kScanArchives) impl_->readArchive(t, *wide, kArchiveExe);
-      } else if ((t.flags & kScanArchives) && archive != ArchiveFormat::none) {
-        // An archive under a program's name.
-        impl_->readArchive(t, *wide, archiveKindOf(archive));
+      // A program's version information, and an archive appended to it or
+      // under its name.
+      if ((t.flags & kScanDocuments) && isWindowsProgramHead(head)) {
+        impl_->readDocument(t, *wide, kSubtypeExecutable);
+      }
+      if (int lister = listerFor(archive, *t.cls); (t.flags & kScanArchives) && lister >= 0) {
+        impl_->readArchive(t, *wide, static_cast<uint8_t>(lister));
       }
       break;
     case FileKind::image:

@@ -100,6 +100,16 @@ unsigned char archiveKindOf(ArchiveFormat format) {
   }
 }
 
+int listerFor(ArchiveFormat format, const FileClass& cls) {
+  if (format == ArchiveFormat::none) return -1;
+  if (cls.kind != FileKind::archive && cls.kind != FileKind::executable) return -1;
+  if (format == ArchiveFormat::program && cls.kind == FileKind::archive &&
+      (cls.subtype == kArchiveArj || cls.subtype == kArchiveAce)) {
+    return cls.subtype;
+  }
+  return archiveKindOf(format);
+}
+
 const char* archiveFormatName(ArchiveFormat format) {
   switch (format) {
     case ArchiveFormat::none: return "";

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "scan/listing.h"
+
 namespace tamber::scan {
 
 // How many first bytes the choice needs (a tar header's magic stands at
@@ -40,6 +42,10 @@ ArchiveFormat archiveFormatOf(std::string_view head);
 // The lister's archive kind (an ArchiveKind of decomp/extract.h) for a
 // format other than `none`.
 unsigned char archiveKindOf(ArchiveFormat format);
+// The lister's archive kind for a file the table classes as `cls` whose
+// head shows `format`: -1 when it is no archive. A program under an ARJ or
+// ACE name is searched for their headers.
+int listerFor(ArchiveFormat format, const FileClass& cls);
 // The name a person knows the format by ("7z", "tar.xz" is "xz").
 const char* archiveFormatName(ArchiveFormat format);
 
