@@ -141,6 +141,23 @@ void entryText(const ListingEntry& e, const ListOptions& o, int level, std::stri
   for (const auto& c : e.children) entryText(c, o, level + 1, out);
 }
 
+// Entries sorted by `sort` and printed as ls prints them (text or JSON).
+void printSorted(std::vector<ListingEntry>& entries, const ListOptions& o, Sort sort) {
+  sortEntries(entries, sort, o.reverse);
+  std::string out;
+  if (o.json) {
+    out = "[";
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (i) out += ",";
+      entryJson(entries[i], out, true);
+    }
+    out += "]\n";
+  } else {
+    for (const auto& e : entries) entryText(e, o, 0, out);
+  }
+  std::cout << out;
+}
+
 Result<scan::Collected> collect(App& app, const Target& t, const std::vector<std::string>& steps,
                                 int levels, const std::function<bool(ListingEntry&, int)>& stream = {}) {
   return scan::collectBelow(app.library()->file().root(), t.category, t.number, steps, levels, stream);
@@ -347,20 +364,8 @@ void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
         bool slash = !text.empty() && text.back() == '/';
         if (here && (!here->found || (here->file && slash))) {
           if (auto view = archiveMembers(app, *t, steps, o.levels)) {
-            auto& c = view->collected;
-            sortEntries(c.top.children, o.sort == Sort::none ? Sort::name : o.sort, o.reverse);
-            std::string out;
-            if (o.json) {
-              out = "[";
-              for (size_t i = 0; i < c.top.children.size(); ++i) {
-                if (i) out += ",";
-                entryJson(c.top.children[i], out, true);
-              }
-              out += "]\n";
-            } else {
-              for (const auto& e : c.top.children) entryText(e, o, 0, out);
-            }
-            std::cout << out;
+            // A listing's own order means nothing here: by name then.
+            printSorted(view->collected.top.children, o, o.sort == Sort::none ? Sort::name : o.sort);
             if (!view->partial.empty()) std::cerr << app::partialListingText(app, view->partial) << "\n";
             return kExitOk;
           }
@@ -428,19 +433,7 @@ void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
         n.error(text + ": " + app.text(app::kTextNoSuchEntry));
         return kExitFailure;
       }
-      sortEntries(c->top.children, o.sort, o.reverse);
-      std::string out;
-      if (o.json) {
-        out = "[";
-        for (size_t i = 0; i < c->top.children.size(); ++i) {
-          if (i) out += ",";
-          entryJson(c->top.children[i], out, true);
-        }
-        out += "]\n";
-      } else {
-        for (const auto& e : c->top.children) entryText(e, o, 0, out);
-      }
-      std::cout << out;
+      printSorted(c->top.children, o, o.sort);
       return kExitOk;
     }, Access::view);
   });
