@@ -554,7 +554,11 @@ class DataWriter {
       return false;
     });
     // The folder's piece holds the first entries; the others go into new
-    // pieces, each named by the one before it.
+    // pieces, each named by the one before it. The document begun for it is
+    // ended before it is dropped: a document dropped half made has the
+    // parser behind it complain on standard error.
+    p.writer->end();
+    p.writer->finish();
     p.writer.reset();
     size_t chunks = (kept.size() + options_.pieceEntries - 1) / options_.pieceEntries;
     std::vector<int> ids{p.id};

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -146,8 +146,14 @@ class PieceReader {
 // The state of one worker: its matcher and the record being read.
 class ListingSearch {
  public:
-  ListingSearch(const SearchCriteria& c, double secondsPerText, std::function<void(std::string_view)> undecided)
-      : c_(c), matcher_(c.pattern, c.caseSensitive, c.wholeText, c.regex, c.anchored), undecided_(std::move(undecided)) {
+  // `partAt` is told, in order among the hits, where a folder whose
+  // entries stand in a listing part of their own is closed.
+  ListingSearch(const SearchCriteria& c, double secondsPerText, std::function<void(std::string_view)> undecided,
+                std::function<void(int part)> partAt = {})
+      : c_(c),
+        matcher_(c.pattern, c.caseSensitive, c.wholeText, c.regex, c.anchored),
+        undecided_(std::move(undecided)),
+        partAt_(std::move(partAt)) {
     matcher_.setSecondsPerText(secondsPerText);
     // Which element codes are compared is settled once, not per element:
     // codes are one letter, or a letter and a digit.
@@ -229,6 +235,7 @@ class ListingSearch {
   // Starts a listing.
   void begin() {
     folders_.clear();
+    folderParts_.clear();
     base_.clear();
     record_ = {};
   }
@@ -253,12 +260,20 @@ class ListingSearch {
           flush(item, part, out);
           if (is(s.name(), 'a') || is(s.name(), 'b')) {
             record_.start(is(s.name(), 'a'), s.depth());
-            if (record_.folder) folders_.emplace_back();
+            if (record_.folder) {
+              folders_.emplace_back();
+              folderParts_.push_back(0);
+            }
           }
           break;
         case ListingScanner::Event::close:
           flush(item, part, out);
-          if (is(s.name(), 'a') && !folders_.empty()) folders_.pop_back();
+          if (is(s.name(), 'a') && !folders_.empty()) {
+            folders_.pop_back();
+            int split = folderParts_.back();
+            folderParts_.pop_back();
+            if (split > 0 && partAt_) partAt_(split);
+          }
           break;
         case ListingScanner::Event::text:
           text_(s);
@@ -320,6 +335,8 @@ class ListingSearch {
     } else if (is(code, 'e')) {
       record_.size = s.text();  // read as a number only for a hit
       record_.hasSize = true;
+    } else if (record_.folder && code == "d7" && !folderParts_.empty()) {
+      folderParts_.back() = std::atoi(std::string(s.text()).c_str());
     }
     if (code.size() == 2 && code[0] == 'c' && code[1] == '2') record_.document = true;
     // A document's title and comment are a document's properties, not an
@@ -420,8 +437,10 @@ class ListingSearch {
   const SearchCriteria& c_;
   Matcher matcher_;
   std::function<void(std::string_view)> undecided_;
+  std::function<void(int)> partAt_;
   bool compared_[1 + 26 * 11] = {};
   std::vector<std::string> folders_;  // names of the folders open above
+  std::vector<int> folderParts_;      // their listing parts (0: entries inline)
   std::string base_;                  // a part's path ("e3")
   Record record_;
 };
@@ -443,6 +462,196 @@ void sortHits(std::vector<SearchHit>& hits, const std::vector<SearchItem>& items
     return a.field < b.field;
   });
 }
+
+// Hands hits over in their final order while the workers search: the items
+// in the result's order; within an item its own fields, then its listing in
+// the listing's order (a folder before its entries, names in the order the
+// scan recorded them, a part's entries where its folder stands), then its
+// archive members. A worker adds what it finds to its unit as it reads;
+// whichever thread adds takes the turn of passing on what became ready, one
+// batch at a time. Memory holds only what waits: past `maxWaiting` hits a
+// worker waits, unless its unit is the one being passed on or that unit is
+// not taken yet.
+class OrderedHandOver {
+ public:
+  using Pass = std::function<bool(uint32_t item, std::vector<SearchHit>& hits)>;
+  // Units are taken at most this far past the end of the item being passed on.
+  static constexpr size_t kAhead = 256;
+
+  OrderedHandOver(const std::vector<uint32_t>& order, const std::vector<size_t>& lastUnit,
+                  const std::vector<Item>& items, std::vector<std::vector<SearchHit>>& fieldHits,
+                  const std::atomic<size_t>& taken, std::atomic<bool>& ended, size_t maxWaiting, Pass pass)
+      : maxWaiting_(maxWaiting),
+        order_(order),
+        lastUnit_(lastUnit),
+        items_(items),
+        fieldHits_(fieldHits),
+        taken_(taken),
+        ended_(ended),
+        pass_(std::move(pass)),
+        units_(lastUnit.empty() ? 0 : lastUnit.back()),
+        started_(units_.size(), 0),
+        windowEnd_((lastUnit.empty() ? 0 : lastUnit[0]) + kAhead) {}
+
+  // Adds the hits of `unit` found so far, then, when `part` > 0, the place
+  // of that listing part.
+  void add(size_t unit, HitList& hits, int part = 0) {
+    std::unique_lock<std::mutex> g(lock_);
+    append(unit, hits, part);
+    passOn(g);
+  }
+  // The last hits of `unit`: it is read.
+  void finish(size_t unit, HitList& hits) {
+    std::unique_lock<std::mutex> g(lock_);
+    append(unit, hits, 0);
+    units_[unit].done = true;
+    passOn(g);
+  }
+  // Before a worker takes `unit` or reads on in it: waits while it may not.
+  void wait(size_t unit, const std::function<bool()>& stopping) {
+    std::unique_lock<std::mutex> g(lock_);
+    while (!stopping() && mustWait(unit)) moved_.wait_for(g, std::chrono::milliseconds(50));
+  }
+  // Whether every item was passed on.
+  bool whole() {
+    std::lock_guard<std::mutex> g(lock_);
+    return at_ == order_.size();
+  }
+  size_t mostWaiting() {
+    std::lock_guard<std::mutex> g(lock_);
+    return mostWaiting_;
+  }
+
+ private:
+  // A unit's hits in their order, and the places of listing parts.
+  struct Piece {
+    std::vector<SearchHit> hits;
+    int part = 0;
+  };
+  struct Unit {
+    std::deque<Piece> pieces;
+    bool done = false;
+  };
+
+  void append(size_t unit, HitList& hits, int part) {
+    if (!hits.empty()) {
+      Piece p;
+      p.hits.assign(std::make_move_iterator(hits.begin()), std::make_move_iterator(hits.end()));
+      waiting_ += p.hits.size();
+      mostWaiting_ = std::max(mostWaiting_, waiting_);
+      units_[unit].pieces.push_back(std::move(p));
+      hits.clear();
+    }
+    if (part > 0) units_[unit].pieces.push_back({{}, part});
+  }
+
+  bool mustWait(size_t unit) const {
+    if (unit >= windowEnd_) return true;
+    return waiting_ > maxWaiting_ && unit != needed_ && needed_ < taken_.load();
+  }
+
+  void passOn(std::unique_lock<std::mutex>& g) {
+    if (passing_) return;  // the thread passing on takes these too
+    passing_ = true;
+    std::vector<SearchHit> batch;
+    uint32_t item = 0;
+    while (!ended_.load() && next(batch, item)) {
+      g.unlock();
+      moved_.notify_all();
+      bool go = pass_(item, batch);
+      batch.clear();
+      g.lock();
+      if (!go) ended_ = true;
+    }
+    passing_ = false;
+    moved_.notify_all();
+  }
+
+  // The next batch ready to pass on; false when the next hits are not found
+  // yet (needed_ says whose they are) or everything was passed on.
+  bool next(std::vector<SearchHit>& batch, uint32_t& item) {
+    while (at_ < order_.size()) {
+      item = order_[at_];
+      const size_t from = at_ == 0 ? 0 : lastUnit_[at_ - 1], end = lastUnit_[at_];
+      const int parts = items_[item].parts;
+      if (!begun_) {
+        begun_ = true;
+        started_[from] = 1;
+        stack_.assign(1, from);
+        leftover_ = from + 1;
+        if (!fieldHits_[item].empty()) {
+          batch = std::move(fieldHits_[item]);
+          fieldHits_[item].clear();
+          return true;
+        }
+      }
+      if (!stack_.empty()) {
+        Unit& u = units_[stack_.back()];
+        if (u.pieces.empty()) {
+          if (!u.done) {
+            needed_ = stack_.back();
+            return false;
+          }
+          stack_.pop_back();
+          continue;
+        }
+        Piece p = std::move(u.pieces.front());
+        u.pieces.pop_front();
+        if (p.part > 0) {
+          // A part is passed on where its folder stands, once.
+          if (p.part <= parts && !started_[from + static_cast<size_t>(p.part)]) {
+            started_[from + static_cast<size_t>(p.part)] = 1;
+            stack_.push_back(from + static_cast<size_t>(p.part));
+          }
+          continue;
+        }
+        waiting_ -= p.hits.size();
+        batch = std::move(p.hits);
+        return true;
+      }
+      // Parts no folder stood for (an edited listing), then the archives.
+      while (leftover_ < end && started_[leftover_]) ++leftover_;
+      if (leftover_ < end) {
+        started_[leftover_] = 1;
+        stack_.push_back(leftover_);
+        continue;
+      }
+      ++at_;
+      begun_ = false;
+      if (at_ < order_.size()) {
+        windowEnd_ = lastUnit_[at_] + kAhead;
+        needed_ = lastUnit_[at_ - 1];
+      }
+    }
+    needed_ = units_.size();
+    return false;
+  }
+
+  const size_t maxWaiting_;
+  const std::vector<uint32_t>& order_;
+  const std::vector<size_t>& lastUnit_;
+  const std::vector<Item>& items_;
+  std::vector<std::vector<SearchHit>>& fieldHits_;
+  const std::atomic<size_t>& taken_;
+  std::atomic<bool>& ended_;
+  Pass pass_;
+  std::mutex lock_;
+  std::condition_variable moved_;
+  std::vector<Unit> units_;
+  std::vector<char> started_;
+  size_t windowEnd_;
+  size_t waiting_ = 0;  // hits added and not passed on
+  size_t mostWaiting_ = 0;
+  size_t needed_ = 0;   // the unit whose hits are passed on next
+  bool passing_ = false;
+  // Where the passing on stands: the item (in the order), whether its own
+  // fields went, the units it is inside (a part within a part), the next
+  // unit to look at once they are done.
+  size_t at_ = 0;
+  bool begun_ = false;
+  std::vector<size_t> stack_;
+  size_t leftover_ = 0;
+};
 
 }  // namespace
 
@@ -587,49 +796,20 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
            (options.regexGiveUpAfter && undecided.load() >= static_cast<long long>(options.regexGiveUpAfter));
   };
 
-  // In order: each unit's hits wait until every unit of their item is done;
-  // then the item's hits, sorted, are handed over. Workers take units at
-  // most kAhead past the end of the first item not handed over, so what
-  // waits stays bounded.
-  constexpr size_t kAhead = 256;
-  std::mutex orderLock;
-  std::condition_variable moved;
-  std::vector<char> unitDone(ordered ? queue.size() : 0, 0);
-  std::map<size_t, std::vector<SearchHit>> waiting;  // by unit
-  size_t nextItem = 0;                               // in `order`: the first not handed over
-  size_t windowEnd = (order.empty() ? 0 : lastUnit[0]) + kAhead;  // units below it may be taken
-  auto handOver = [&](size_t unit, std::vector<SearchHit> hits) {
-    std::unique_lock<std::mutex> g(orderLock);
-    unitDone[unit] = 1;
-    if (!hits.empty()) waiting[unit] = std::move(hits);
-    while (nextItem < order.size() && !ended.load()) {
-      size_t from = nextItem == 0 ? 0 : lastUnit[nextItem - 1];
-      bool complete = true;
-      for (size_t u = from; u < lastUnit[nextItem] && complete; ++u) complete = unitDone[u];
-      if (!complete) break;
-      uint32_t i = order[nextItem];
-      std::vector<SearchHit> all = std::move(fieldHits[i]);
-      for (size_t u = from; u < lastUnit[nextItem]; ++u) {
-        auto it = waiting.find(u);
-        if (it == waiting.end()) continue;
-        for (auto& h : it->second) all.push_back(std::move(h));
-        waiting.erase(it);
-      }
-      std::sort(all.begin(), all.end(), [](const SearchHit& a, const SearchHit& b) {
-        if (int c = a.path.compare(b.path); c != 0) return c < 0;
-        if (a.part != b.part) return a.part < b.part;
-        return a.field < b.field;
-      });
-      if (!all.empty() && !options.ordered(result.items[i], all)) ended = true;
-      ++nextItem;
-      if (nextItem < order.size()) windowEnd = lastUnit[nextItem] + kAhead;
-    }
-    moved.notify_all();
-  };
+  std::unique_ptr<OrderedHandOver> hand;
+  if (ordered) {
+    hand = std::make_unique<OrderedHandOver>(
+        order, lastUnit, items, fieldHits, nextWork, ended, options.maxWaiting,
+        [&](uint32_t i, std::vector<SearchHit>& hits) { return options.ordered(result.items[i], hits); });
+  }
 
   auto worker = [&] {
-    ListingSearch search(criteria, options.regexSecondsPerText, noteUndecided);
     HitList mine;
+    size_t w = 0;  // the unit being read
+    // In order, the hits found so far go before the place of a listing part.
+    std::function<void(int)> partAt;
+    if (ordered) partAt = [&](int part) { hand->add(w, mine, part); };
+    ListingSearch search(criteria, options.regexSecondsPerText, noteUndecided, partAt);
     std::string piece;
     // Tells the caller what one listing added.
     auto tell = [&](size_t before) {
@@ -640,24 +820,18 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
     };
     for (;;) {
       if (stopping()) break;
-      size_t w = nextWork.fetch_add(1);
+      w = nextWork.fetch_add(1);
       if (w >= queue.size()) break;
-      if (ordered) {
-        std::unique_lock<std::mutex> g(orderLock);
-        while (w >= windowEnd && !stopping()) moved.wait_for(g, std::chrono::milliseconds(50));
-      }
+      if (ordered) hand->wait(w, stopping);
       if (stopping()) break;
       // In order, a unit's hits are its own; otherwise they gather per worker.
       size_t before = ordered ? 0 : mine.size();
-      if (ordered) mine.clear();
       auto finishUnit = [&] {
-        if (!ordered) {
+        if (ordered) {
+          hand->finish(w, mine);
+        } else {
           tell(before);
-          return;
         }
-        std::vector<SearchHit> hits(std::make_move_iterator(mine.begin()), std::make_move_iterator(mine.end()));
-        mine.clear();
-        handOver(w, std::move(hits));
       };
       const Item& item = items[queue[w].item];
       int part = queue[w].part;
@@ -709,6 +883,7 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
       }
       search.begin();
       auto outcome = ListingSearch::Step::damaged;
+      bool cut = false;  // the search ended inside this listing
       if (whole) {
         ListingScanner scanner(piece);
         outcome = search.consume(scanner, item, part, mine, error);
@@ -725,10 +900,28 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
           scanner.feed(piece, !*got || reader.atEnd());
           outcome = search.consume(scanner, item, part, mine, error);
           if (outcome != ListingSearch::Step::more || !*got) break;
+          if (ordered) {
+            // What this piece found goes at once; then wait while the
+            // hand-over is too far behind.
+            hand->add(w, mine);
+            hand->wait(w, stopping);
+            if (stopping()) {
+              cut = true;
+              break;
+            }
+          }
         }
       }
-      if (outcome != ListingSearch::Step::done) {
-        mine.resize(start);  // nothing from a damaged listing
+      if (cut) {
+        mine.clear();  // the search ends: not damaged
+      } else if (outcome != ListingSearch::Step::done) {
+        // Nothing more from a damaged listing (in order, what went before
+        // the damage was already passed on).
+        if (ordered) {
+          mine.clear();
+        } else {
+          mine.resize(start);
+        }
         damaged(item, error.empty() ? "the listing is damaged: it ends too soon" : error);
       }
       finishUnit();
@@ -746,7 +939,8 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
   result.undecided = undecided.load();
   result.firstUndecided = firstUndecided;
   result.gaveUpEarly = options.regexGiveUpAfter && result.undecided >= static_cast<long long>(options.regexGiveUpAfter);
-  result.handedOverWhole = ordered && nextItem == order.size();
+  result.handedOverWhole = ordered && hand->whole();
+  if (ordered) result.mostWaiting = hand->mostWaiting();
   size_t total = result.hits.size();
   for (const auto& list : found) total += list.size();
   result.hits.reserve(total);

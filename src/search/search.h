@@ -1,8 +1,9 @@
 // The search over a library: the disc and folder records below the scope,
 // their fields (without date and size ranges), and every listing stream
 // (the main listing and its parts) read by worker threads, each with its
-// own scanner and matcher. Results come sorted by item, then path, so they
-// are the same for any number of workers.
+// own scanner and matcher. Results come in one order (by item, then by
+// path, or in the listing's order when handed over as found), the same for
+// any number of workers.
 #pragma once
 
 #include <atomic>
@@ -50,8 +51,10 @@ struct SearchResult {
   long long undecided = 0;
   std::string firstUndecided;
   bool gaveUpEarly = false;
-  // In order: whether every item was handed over (no stop on the way).
+  // In order: whether every item was handed over (no stop on the way), and
+  // the most hits that waited at once to be handed over.
   bool handedOverWhole = false;
+  size_t mostWaiting = 0;
 };
 
 // Told the hits of each listing as soon as it is searched (in no
@@ -59,18 +62,22 @@ struct SearchResult {
 // under the lock that guards the hits. `items` is SearchResult::items.
 using HitsFound = std::function<void(const std::vector<SearchHit>& hits, const std::vector<SearchItem>& items)>;
 
-// Told the hits of one item in their final order (by path), the items in
-// the result's order, from a worker's thread, one call at a time; returns
-// false to end the search (a closed pipe).
+// Told the next hits of an item in their final order, from a worker's
+// thread, one call at a time; returns false to end the search (a closed
+// pipe).
 using ItemHits = std::function<bool(const SearchItem& item, std::vector<SearchHit>& hits)>;
 
 struct SearchOptions {
   int workers = 5;
   HitsFound found;  // as they come, unordered
-  // In order, an item at a time, as soon as its listings are searched: the
-  // result then keeps no hits, and memory holds what waits for an item
-  // still being read (workers go at most 256 listings ahead of it).
+  // In order, in batches, as soon as they are found: the result then keeps
+  // no hits. Within an item the order is the listing's own (a folder, then
+  // its entries, names in the order the scan recorded them), then its
+  // archive members. Workers wait while more than `maxWaiting` hits wait
+  // to be handed over (and go at most 256 listings past the item handed
+  // over), so memory stays bounded however large the answer.
   ItemHits ordered;
+  size_t maxWaiting = 16384;
   const std::atomic<bool>* stop = nullptr;
   // The time a regular expression may take on one text; past it the text
   // counts as no match and is counted as undecided. After this many

@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
@@ -96,7 +98,7 @@ TEST_F(Find, SizeAndDateRangesAreInclusiveAndLeaveDiscFieldsOut) {
   // Sizes are 64-bit: a 5 GB file is above 4 GB, not wrapped below.
   EXPECT_EQ(rows("find mkv --min-kb 4194304"), "Archive/Backup report/video/holiday.mkv\n");
   r = tamber("find '*' --from 2019-01-01 --to 2019-12-31 --scope Other", false);
-  EXPECT_EQ(r.out, "Other/Docs/Report-2019.pdf\nOther/Docs/notes.txt\n");
+  EXPECT_EQ(r.out, "Other/Docs/notes.txt\nOther/Docs/Report-2019.pdf\n");
   // With a range, the disc's own fields are not searched.
   EXPECT_EQ(tamber("find report --from 2000-01-01 --count").out, "4\n");
 }
@@ -286,6 +288,50 @@ TEST_F(Find, DocumentsAndFieldNames) {
   EXPECT_NE(text.find("Docs/Papers/report.pdf  (title: Annual report)"), std::string::npos) << text;
   std::string json = rows("--json find 'Zoë' --kinds documents");
   EXPECT_NE(json.find("\"field\":\"author\",\"fieldCode\":\"c4\""), std::string::npos) << json;
+}
+
+// Names in the order the listing keeps them, which is the tree's: a folder,
+// then its entries, names compared without regard to ASCII case, shorter
+// first; a folder whose entries stand in a listing part of their own (more
+// than 1000), and a part inside a part, come where the folder stands. The
+// model here walks the tree itself.
+TEST_F(Find, HitsComeInTheTreeOrderWithPartsInPlace) {
+  auto t = dir / "ordered";
+  for (int i = 0; i < 1003; ++i) sized(t / "Big" / ("f" + std::to_string(i % 7) + "_" + std::to_string(i)), 1);
+  for (int i = 0; i < 1002; ++i) sized(t / "Big" / "deep" / "Deeper" / ("g" + std::to_string(i)), 1);
+  for (const char* n : {"Big.txt", "big_after", "a b", "A", "a", "Zeta", "zz", "Été", "b"}) sized(t / n, 1);
+  sized(t / "Big" / "small" / "one", 1);
+  sized(t / "Big" / "deep" / "x", 1);
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(t.string()) + " --label Order --category Tree").status, 0);
+  auto less = [](const std::string& a, const std::string& b) {
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+      int x = std::toupper(static_cast<unsigned char>(a[i])), y = std::toupper(static_cast<unsigned char>(b[i]));
+      if (x != y) return x < y;
+    }
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  };
+  std::string expected;
+  std::function<void(const fs::path&, const std::string&)> walk = [&](const fs::path& at, const std::string& shown) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(at)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end(), less);
+    for (const auto& n : names) {
+      expected += shown + "/" + n + "\n";
+      if (fs::is_directory(at / n)) walk(at / n, shown + "/" + n);
+    }
+  };
+  walk(t, "Tree/Order");
+  // Both folders are listing parts of their own.
+  auto json = rows("--json find 'g1001' --scope Tree") + rows("--json find 'f6_1000' --scope Tree");
+  EXPECT_EQ(json.find("\"part\":0"), std::string::npos) << json;
+  EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 2) << json;
+  for (int jobs : {1, 6}) {
+    std::string got = rows("find '*' --type file --type folder --scope Tree --jobs " + std::to_string(jobs));
+    EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 2020);
+    EXPECT_TRUE(got == expected) << "first difference at byte "
+                                 << std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first -
+                                        got.begin();
+  }
 }
 
 // Rows come as they are found, in their final order: the first row of a

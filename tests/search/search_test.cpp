@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <mutex>
 #include <set>
 
@@ -68,6 +70,71 @@ TEST_F(Search, AStoppedSearchEndsEarly) {
   EXPECT_TRUE(r->hits.empty());
   stop = false;
   EXPECT_EQ(runSearch(*library, c, 2, {}, &stop)->hits.size(), 3u * 12 * 150);
+}
+
+
+// Handed over as found: the same rows in the same order from one worker or
+// many, and however slowly the caller takes them, what waits stays near the
+// bound instead of growing with the answer (three items of 20,000 hits).
+TEST(SearchInOrder, WhatWaitsStaysBoundedAndTheOrderIsOne) {
+  test_support::TempDir tmp;
+  auto tree = tmp.path / "tree";
+  for (int f = 0; f < 40; ++f) {
+    auto folder = tree / ("Folder " + std::to_string(f));
+    std::filesystem::create_directories(folder);
+    for (int i = 0; i < 500; ++i) std::ofstream(folder / ("a fairly long file name " + std::to_string(i) + ".dat"));
+  }
+  auto library = catalog::Library::create(tmp.path / "lib.cds").value();
+  for (const char* label : {"One", "Two", "Three"}) {
+    auto cat = library->catalog().addCategory({}, label, "").value();
+    scan::AddFolderOptions o;
+    o.path = tree.string();
+    o.label = label;
+    o.category = {cat};
+    scan::AddFolderJob job(*library, o);
+    ASSERT_EQ(job.run().outcome, scan::JobOutcome::done);
+  }
+  SearchCriteria c;
+  c.pattern = prepareSearchText("name", false);
+  auto rows = [&](int workers, bool slow, size_t& most) {
+    std::vector<std::string> out;
+    SearchOptions o;
+    o.workers = workers;
+    o.maxWaiting = 1000;
+    o.ordered = [&](const SearchItem& item, std::vector<SearchHit>& hits) {
+      if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      for (const auto& h : hits) out.push_back(item.path + "|" + h.path);
+      return true;
+    };
+    auto r = runSearch(*library, c, o);
+    EXPECT_TRUE(r && r->handedOverWhole && r->hits.empty());
+    most = r ? r->mostWaiting : 0;
+    return out;
+  };
+  size_t mostOne = 0, mostMany = 0;
+  auto one = rows(1, false, mostOne), many = rows(4, true, mostMany);
+  ASSERT_EQ(one.size(), 60000u);
+  EXPECT_EQ(one, many);
+  // Items in order, a folder's entries together, the folders in name order.
+  EXPECT_EQ(one.front(), "One/One|Folder 0\\a fairly long file name 0.dat");
+  EXPECT_EQ(one.back(), "Two/Two|Folder 9\\a fairly long file name 99.dat");
+  // Four workers may each add a piece of listing past the bound; held
+  // whole, two items would wait (40,000).
+  EXPECT_LT(mostMany, 1000u + 4 * 6000);
+  EXPECT_GT(mostMany, 0u);
+
+  // A caller that says stop ends the search at once.
+  SearchOptions o;
+  o.workers = 4;
+  long long told = 0;
+  o.ordered = [&](const SearchItem&, std::vector<SearchHit>& hits) {
+    told += static_cast<long long>(hits.size());
+    return false;
+  };
+  auto r = runSearch(*library, c, o);
+  ASSERT_TRUE(r);
+  EXPECT_FALSE(r->handedOverWhole);
+  EXPECT_LT(told, 20000);
 }
 
 }  // namespace
