@@ -5,6 +5,7 @@
 #include "scan/image_info.h"
 #include "scan/listing_reader.h"
 
+#include <poll.h>
 
 #include <cerrno>
 #include <cstring>
@@ -50,6 +51,11 @@ Status Output::finish() {
   if (file_) return file_->commit();
   std::cout.flush();
   return standardOutputStatus();
+}
+
+bool outputPipeClosed() {
+  pollfd p{STDOUT_FILENO, 0, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
 }
 
 int sayDamaged(app::Notifier& n, const std::vector<std::string>& damaged) {

@@ -123,6 +123,10 @@ class Output {
   std::optional<AtomicFile> file_;
 };
 
+// Whether standard output is a pipe whose reader is gone (`| head` that
+// ended): long work that writes there can stop before its next write.
+bool outputPipeClosed();
+
 // Names each damaged listing an export or report went past (the output
 // holds the others): kExitFailure when there was one, else kExitOk.
 int sayDamaged(app::Notifier& n, const std::vector<std::string>& damaged);

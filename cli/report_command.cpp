@@ -142,7 +142,8 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
               std::cerr << "\rReport: " << files << " files read" << std::flush;
               shown = now;
             }
-            return true;
+            // A reader that went away ends the report now, not after it.
+            return a->output.empty() ? !outputPipeClosed() : true;
           };
           struct ClearLine {
             bool on;
@@ -198,13 +199,28 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
                   },
                   &madePictures);
             };
-            st = r.writeHtml(build, page, out);
+            // The page begins before the file trees are read: its first
+            // bytes come at once and each item's tree follows when read.
+            auto skeleton = [&]() -> Result<xml::Doc> {
+              report::ReportDataOptions alone = options;
+              alone.skeleton = true;
+              alone.pieces = [](int, xml::Doc) { return Status(); };
+              alone.progress = nullptr;
+              return report::buildReportData(*app.library(), selection, alone);
+            };
+            auto flushed = [&](std::string_view bytes) -> Status {
+              if (Status written = output->write(bytes); !written) return written;
+              return output->toFile() ? Status() : output->finish();  // standard output: flushed
+            };
+            st = r.writeHtml(build, page, flushed, skeleton);
           }
           clear.done();
           if (st) st = output->finish();
           if (!st) {
             // A page that could not be written leaves no pictures behind.
             report::removeMade(madePictures);
+            // A reader that went away (`| head`) is no error to tell.
+            if (a->output.empty() && outputPipeClosed()) return kExitFailure;
             n.error((a->output.empty() ? "" : a->output + ": ") + st.message());
             return kExitFailure;
           }

@@ -360,27 +360,33 @@ class Spool {
       return Error{Errc::io, "no room for the report's pieces"};
     }
     ranges_[id] = {end_, end_ + text.size()};
+    if (put_.size() < ranges_.size()) put_.resize(ranges_.size(), false);
+    put_[id] = true;
     end_ += text.size();
     return {};
   }
 
-  // Writes piece 0 with the pieces it refers to. Each piece goes in once,
-  // where it is first named; a number of no piece stands for nothing.
-  Status assemble(const std::function<Status(std::string_view)>& out) {
+  // Writes piece 0 with the pieces it refers to, as far as the pieces put
+  // so far reach: at a piece not put yet it stops, to go on at the next
+  // call; `final` writes the rest (a number of no piece stands for
+  // nothing). Each piece goes in once, where it is first named.
+  Status advance(const std::function<Status(std::string_view)>& out, bool final) {
     if (!file_ || std::fflush(file_) != 0) return Error{Errc::io, "the report's pieces could not be read"};
     static constexpr std::string_view kMarker = "<!--tamber-piece:";
     constexpr size_t kChunk = 1 << 16, kLongestMarker = 64;
-    std::vector<bool> used(ranges_.size(), false);
-    std::vector<std::pair<uint64_t, uint64_t>> stack;
-    if (!ranges_.empty()) {
-      stack.push_back(ranges_[0]);
-      used[0] = true;
+    if (!begun_) {
+      if (ranges_.empty() || !put_[0]) return {};
+      begun_ = true;
+      used_.assign(ranges_.size(), false);
+      stack_.push_back(ranges_[0]);
+      used_[0] = true;
     }
+    used_.resize(ranges_.size(), false);
     std::string buffer;
-    while (!stack.empty()) {
-      auto& [pos, end] = stack.back();
+    while (!stack_.empty()) {
+      auto& [pos, end] = stack_.back();
       if (pos >= end) {
-        stack.pop_back();
+        stack_.pop_back();
         continue;
       }
       size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, end - pos));
@@ -400,15 +406,20 @@ class Spool {
         continue;
       }
       if (Status st = out(std::string_view(buffer).substr(0, at)); !st) return st;
-      pos += close + 3;
       long id = -1;
       std::string digits = buffer.substr(at + kMarker.size(), close - at - kMarker.size());
       if (!digits.empty() && digits.size() < 10 && digits.find_first_not_of("0123456789") == std::string::npos) {
         id = std::stol(digits);
       }
-      if (id > 0 && static_cast<size_t>(id) < ranges_.size() && !used[id]) {
-        used[id] = true;
-        stack.push_back(ranges_[id]);
+      bool there = id > 0 && static_cast<size_t>(id) < ranges_.size() && put_[static_cast<size_t>(id)];
+      if (!there && id > 0 && !final) {
+        pos += at;  // back here when more pieces are put
+        return {};
+      }
+      pos += close + 3;
+      if (there && !used_[static_cast<size_t>(id)]) {
+        used_[static_cast<size_t>(id)] = true;
+        stack_.push_back(ranges_[static_cast<size_t>(id)]);
       }
     }
     return {};
@@ -418,13 +429,20 @@ class Spool {
   std::FILE* file_;
   uint64_t end_ = 0;
   std::vector<std::pair<uint64_t, uint64_t>> ranges_;
+  std::vector<bool> put_;
+  // Where the writing stands: the pieces being written (the innermost
+  // last), and those that went in.
+  bool begun_ = false;
+  std::vector<std::pair<uint64_t, uint64_t>> stack_;
+  std::vector<bool> used_;
 };
 
 }  // namespace
 
 Status Reporter::writeHtml(const std::function<Result<xml::Doc>(const PieceHandler*)>& build,
                            const std::function<Result<std::string>(std::string)>& page,
-                           const std::function<Status(std::string_view)>& out) {
+                           const std::function<Status(std::string_view)>& out,
+                           const std::function<Result<xml::Doc>()>& skeleton) {
   auto style = compile(stylesheet_.get(), false);
   if (!style) return style.error();
   if (!takesPieces()) {
@@ -447,6 +465,24 @@ Status Reporter::writeHtml(const std::function<Result<xml::Doc>(const PieceHandl
   // sort of the entries keeps their order.
   std::optional<Style> sortedStyle;
   Spool spool;
+  // The page around the pieces, from a document of the categories, discs
+  // and folders alone or from the one the pieces' build makes.
+  auto begin = [&](Result<xml::Doc> data) -> Status {
+    if (!data) return data.error();
+    auto result = apply(style->get(), data->get(), true);
+    data->reset();
+    if (!result) return result.error();
+    auto html = serialize(result->get(), style->get());
+    if (!html) return html.error();
+    auto shown = page(std::move(*html));
+    if (!shown) return shown.error();
+    return spool.put(0, *shown);
+  };
+  const bool streamed = static_cast<bool>(skeleton);
+  if (streamed) {
+    if (Status st = begin(skeleton()); !st) return st;
+    if (Status st = spool.advance(out, false); !st) return st;
+  }
   PieceHandler handler = [&](int id, xml::Doc data) -> Status {
     xmlNode* root = xmlDocGetRootElement(data.get());
     bool sorted = root && attributeOf(root, "sorted") == "1";
@@ -469,19 +505,15 @@ Status Reporter::writeHtml(const std::function<Result<xml::Doc>(const PieceHandl
     if (!next.empty() && next.find_first_not_of("0123456789") == std::string::npos && next.size() < 10) {
       *html += "<!--tamber-piece:" + next + "-->";
     }
-    return spool.put(id, *html);
+    if (Status st = spool.put(id, *html); !st) return st;
+    return streamed ? spool.advance(out, false) : Status();
   };
-  auto skeleton = build(&handler);
-  if (!skeleton) return skeleton.error();
-  auto result = apply(style->get(), skeleton->get(), true);
-  skeleton->reset();
-  if (!result) return result.error();
-  auto html = serialize(result->get(), style->get());
-  if (!html) return html.error();
-  auto shown = page(std::move(*html));
-  if (!shown) return shown.error();
-  if (Status st = spool.put(0, *shown); !st) return st;
-  return spool.assemble(out);
+  auto whole = build(&handler);
+  if (!whole) return whole.error();
+  if (!streamed) {
+    if (Status st = begin(std::move(whole)); !st) return st;
+  }
+  return spool.advance(out, true);
 }
 
 std::vector<ReportDataOptions::SortKey> Reporter::fileItemsSort() const {

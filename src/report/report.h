@@ -79,10 +79,15 @@ class Reporter {
   // transformed as it comes and kept in a temporary file, and the page is
   // put together at the end: memory holds one piece, never the whole
   // report. `page` may change the page around the pieces (its cover
-  // pictures) before it is written.
+  // pictures) before it is written. With `skeleton` (the data without file
+  // trees, ReportDataOptions::skeleton) the page is begun from it before
+  // the file trees are read and written as far as the pieces reach, each
+  // item's as soon as its tree is read: the first bytes come at once, and
+  // an error from `out` (a closed pipe) ends the report.
   Status writeHtml(const std::function<Result<xml::Doc>(const PieceHandler*)>& build,
                    const std::function<Result<std::string>(std::string)>& page,
-                   const std::function<Status(std::string_view)>& out);
+                   const std::function<Status(std::string_view)>& out,
+                   const std::function<Result<xml::Doc>()>& skeleton = {});
   // The XML of the report data, without its cover pictures (taken out of
   // `reportData` itself).
   Result<std::string> xml(xmlDoc* reportData);

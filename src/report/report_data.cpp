@@ -217,6 +217,10 @@ class DataWriter {
     bool audio = kind == catalog::kKindAudioCd || kind == catalog::kKindCdExtra;
     bool files = kind != catalog::kKindAudioCd;
     std::string kindName = options_.kindName ? options_.kindName(kind) : std::to_string(kind);
+    // An item's top piece is numbered by the item's place, so that a page's
+    // skeleton made alone names the pieces the whole report makes.
+    const int root = nextRoot_;
+    if (files && options_.pieces) nextRoot_ += 2;
     // The listing is read entry by entry: the files go into the report as
     // they come, the tracks are kept for the audio part.
     std::vector<scan::ListingEntry> tracks;
@@ -224,7 +228,7 @@ class DataWriter {
       // In pieces, the item's entries start a piece; a folder entered when
       // its piece is full gets a piece of its own for its entries.
       bool inPieces = writeFiles && options_.pieces;
-      if (inPieces) openPiece(nextPiece_++, 0);
+      if (inPieces) openPiece(root, 0);
       if (!doc_.hasOwnNumber(e)) {
         if (inPieces) closePiece();
         return;
@@ -248,7 +252,7 @@ class DataWriter {
           // A folder of a listing part: its entries are kept, every folder
           // in it gets a piece of its own.
           Piece& current = pieces_.back();
-          if (entry.folder) piece = nextPiece_++;
+          if (entry.folder) piece = newPiece();
           ++current.entries;
           if (options_.progress && ++files_ % 1000 == 0 && !options_.progress(files_)) stopped_ = true;
           bool folder = entry.folder;
@@ -265,7 +269,7 @@ class DataWriter {
           Piece& current = pieces_.back();
           // A folder of a listing part may hold more than a piece: it gets
           // a piece of its own, whose entries are kept until it ends.
-          if (entry.folder && (current.entries >= options_.pieceEntries || entry.part > 0)) piece = nextPiece_++;
+          if (entry.folder && (current.entries >= options_.pieceEntries || entry.part > 0)) piece = newPiece();
           ++current.entries;
         }
         startFileItem(entry, piece);
@@ -288,7 +292,7 @@ class DataWriter {
       v.stop = [&] { return stopped_ || cut_; };
       Status walked = scan::walkListing(
           scan::streamListing(library_.file().root(), doc_.parentPath(e), CatalogDocument::numberOf(e)), v);
-      if (!walked && walked.error().code != Errc::not_found && options_.damaged) {
+      if (!walked && walked.error().code != Errc::not_found && options_.damaged && !options_.skeleton) {
         options_.damaged->push_back(doc_.namePath(e) + ": " + walked.message());
       }
       // A walk that stopped early leaves its folders open.
@@ -298,7 +302,7 @@ class DataWriter {
     if (files) {
       w_->start("file-structure");
       w_->attribute("cd-name", field(e, catalog::kLabel));
-      if (options_.pieces) w_->attribute("piece", std::to_string(nextPiece_));
+      if (options_.pieces) w_->attribute("piece", std::to_string(root));
       w_->element("media-type", kindName);
       w_->element("cd-capacity", field(e, catalog::kCapacity));
       w_->element("recording-depth", field(e, catalog::kDepth));
@@ -310,7 +314,12 @@ class DataWriter {
       w_->element("folders", field(e, catalog::kFolders));
       w_->element("files", field(e, catalog::kFiles));
       cover(e);
-      walk(true);
+      // A skeleton reads a listing only for its tracks.
+      if (!options_.skeleton) {
+        walk(true);
+      } else if (audio) {
+        walk(false);
+      }
       w_->end();
     } else {
       walk(false);
@@ -562,7 +571,7 @@ class DataWriter {
     p.writer.reset();
     size_t chunks = (kept.size() + options_.pieceEntries - 1) / options_.pieceEntries;
     std::vector<int> ids{p.id};
-    for (size_t c = 1; c < chunks; ++c) ids.push_back(nextPiece_++);
+    for (size_t c = 1; c < chunks; ++c) ids.push_back(newPiece());
     for (size_t c = 0; c < chunks && failure_; ++c) {
       Writer chunk;
       w_ = &chunk;
@@ -593,7 +602,13 @@ class DataWriter {
   Writer* w_;  // where elements go now: the top document or the innermost piece
   std::vector<Piece> pieces_;
   std::vector<bool> divertedFolders_;  // per open folder: its entries went into a piece of their own
-  int nextPiece_ = 1;
+  // Top pieces of items are even, the others odd.
+  int nextRoot_ = 2, nextPiece_ = 1;
+  int newPiece() {
+    int id = nextPiece_;
+    nextPiece_ += 2;
+    return id;
+  }
   Status failure_;
   long long files_ = 0;
   bool stopped_ = false;

@@ -52,6 +52,11 @@ struct ReportDataOptions {
   // error from the handler ends the report with that error.
   std::function<Status(int piece, xml::Doc data)> pieces;
   size_t pieceEntries = 4096;
+  // In pieces: the document alone, its file-structure elements naming the
+  // pieces the whole report would make, no file tree read (a listing is
+  // read only for an audio disc's tracks) and no piece made. A page is so
+  // begun before its file trees are read. Not with `entryLimit`.
+  bool skeleton = false;
   // How the stylesheet sorts a folder's entries (its xsl:sort elements for
   // "file-items", first key first). In pieces, a folder with more entries
   // than a piece holds is sorted here, in the same order, and its entries go

@@ -71,6 +71,10 @@ TEST_F(Report, HtmlOfTheWholeLibrary) {
   std::filesystem::create_directories(plain.parent_path());
   ASSERT_EQ(tamber("report -o " + shellQuote(plain.string())).status, 0);
   EXPECT_FALSE(std::filesystem::exists(plain.parent_path() / "image"));
+  // On standard output, the same page; a reader that goes away early is
+  // no error to tell.
+  EXPECT_EQ(tamber("report", false).out, fileText(plain));
+  EXPECT_EQ(tamber("report 2>&1 | head -2").out, "<!DOCTYPE html>\n<html lang=\"en\">\n");
 }
 
 TEST_F(Report, SortAndFieldChoices) {
@@ -132,6 +136,8 @@ TEST_F(Report, PiecesMakeThePageTheWholeDataMakes) {
     }
   }
   ASSERT_EQ(tamber("add-folder -q " + shellQuote(deep.string()) + " --label Deep --category Work").status, 0);
+  // A CD-Extra: its tracks and its files.
+  ASSERT_EQ(tamber("add-disc -q " + sim("enhanced-cd.xml") + " --category Music").status, 0);
 
   auto library = tamber::catalog::Library::open(lib, true);
   ASSERT_TRUE(library) << library.message();
@@ -165,19 +171,50 @@ TEST_F(Report, PiecesMakeThePageTheWholeDataMakes) {
       };
       return tamber::report::buildReportData(**library, selection, options);
     };
-    auto st = r.writeHtml(build, [](std::string html) -> tamber::Result<std::string> { return html; },
-                          [&](std::string_view bytes) -> tamber::Status {
-                            page += bytes;
-                            return {};
-                          });
+    auto keep = [&](std::string_view bytes) -> tamber::Status {
+      page += bytes;
+      return {};
+    };
+    auto asItIs = [](std::string html) -> tamber::Result<std::string> { return html; };
+    auto st = r.writeHtml(build, asItIs, keep);
     ASSERT_TRUE(st) << st.message();
     EXPECT_EQ(page.find("tamber-piece"), std::string::npos);
     EXPECT_EQ(tagsOnly(page), tagsOnly(*expected)) << "pieces of " << size;
     if (size == 1) {
       EXPECT_GE(pieces, 8);  // nested pieces at every depth
     } else if (size == 4096) {
-      EXPECT_EQ(pieces, 2);  // one per folder item
+      EXPECT_EQ(pieces, 3);  // one per item with files
     }
+
+    // Begun from the skeleton: the page's first bytes are out before any
+    // file tree is read, and the page is the same to the byte.
+    std::string once = std::move(page);
+    page.clear();
+    size_t before = 0;
+    auto begunBuild = [&](const tamber::report::PieceHandler* handler) {
+      before = page.size();
+      return build(handler);
+    };
+    auto skeleton = [&]() {
+      tamber::report::ReportDataOptions alone = options;
+      alone.skeleton = true;
+      alone.pieces = [](int, tamber::xml::Doc) { return tamber::Status(); };
+      return tamber::report::buildReportData(**library, selection, alone);
+    };
+    ASSERT_TRUE(r.writeHtml(begunBuild, asItIs, keep, skeleton));
+    EXPECT_GT(before, 0u);
+    EXPECT_NE(page.substr(0, before).find("<html"), std::string::npos);
+    EXPECT_EQ(page, once) << "pieces of " << size;
+    // A reader that goes away ends it with its error.
+    size_t room = before + 10;
+    std::string cut;
+    auto st2 = r.writeHtml(build, asItIs, [&](std::string_view bytes) -> tamber::Status {
+      if (cut.size() + bytes.size() > room) return tamber::Error{tamber::Errc::io, "gone"};
+      cut += bytes;
+      return {};
+    }, skeleton);
+    EXPECT_FALSE(st2);
+    EXPECT_EQ(cut, once.substr(0, cut.size()));
   }
 
   // The XML written as it is made is the export stylesheet's output.
@@ -264,7 +301,15 @@ TEST_F(Report, ALargeFolderIsSortedHereInPieces) {
         [&](std::string_view bytes) -> tamber::Status {
           page += bytes;
           return {};
-        });
+        },
+        // Begun from the skeleton on every other round: the same page.
+        keys.size() % 2 ? std::function<tamber::Result<tamber::xml::Doc>()>([&] {
+          tamber::report::ReportDataOptions alone = options;
+          alone.skeleton = true;
+          alone.pieces = [](int, tamber::xml::Doc) { return tamber::Status(); };
+          return tamber::report::buildReportData(**library, selection, alone);
+        })
+                        : nullptr);
     xmlSetGenericErrorFunc(nullptr, nullptr);
     ASSERT_TRUE(st) << st.message();
     EXPECT_EQ(complaints(), "");
