@@ -35,6 +35,8 @@ packages=(
   qt6-base-dev qt6-multimedia-dev libgl-dev xvfb xauth fonts-dejavu-core
   # the bundled file-type and drive icons (SVG)
   libqt6svg6
+  # the checker the Debian package must pass
+  lintian
 )
 
 missing=()

@@ -22,7 +22,8 @@ for f in usr/bin/tamber usr/bin/tamber-gui \
          usr/share/applications/tamber-gui.desktop usr/share/mime/packages/tamber-library.xml \
          usr/share/icons/hicolor/scalable/apps/tamber.svg usr/share/icons/hicolor/48x48/apps/tamber.png \
          usr/share/bash-completion/completions/tamber usr/share/zsh/site-functions/_tamber \
-         usr/share/fish/vendor_completions.d/tamber.fish usr/share/man/man1/tamber.1; do
+         usr/share/fish/vendor_completions.d/tamber.fish usr/share/man/man1/tamber.1.gz \
+         usr/share/man/man1/tamber-gui.1.gz usr/share/doc/tamber/copyright usr/share/doc/tamber/changelog.gz; do
   if [ ! -e "$root/$f" ]; then echo "missing: $f"; fail=1; fi
 done
 # Nothing outside /usr.
@@ -33,6 +34,14 @@ for p in libqt6widgets6 libqt6printsupport6 libvips42 libxslt1.1 libxml2 libarch
          libvorbisfile3 libexif12 libicu; do
   case "$depends" in *"$p"*) ;; *) echo "Depends lacks $p: $depends"; fail=1 ;; esac
 done
+# Debian's own checker finds no error in it.
+if ! command -v lintian >/dev/null; then
+  echo "lintian is not installed (scripts/setup.sh installs it)"; fail=1
+elif ! found="$(lintian --fail-on error "$deb" 2>/dev/null)"; then
+  echo "lintian finds errors:"; echo "$found"; fail=1
+fi
+# The manual pages read as such.
+zcat "$root/usr/share/man/man1/tamber-gui.1.gz" | grep -q "^.TH TAMBER-GUI 1" || { echo "tamber-gui.1 is no manual page"; fail=1; }
 # The unpacked program, run from there.
 work="$root/work"
 mkdir -p "$work/tree"
