@@ -180,7 +180,7 @@ struct MpegAudioReader::State {
 
   bool firstFrameSearch(uint64_t start);
   void readXing(uint64_t frameStart);
-  int averageBitRate(uint64_t afterHeader, int length);
+  int averageBitRate(uint64_t afterHeader, int length, bool overPresent);
   bool id3v1Pass();
   void lyrics3(const uint8_t* tail15);
   void readLyricsBlock(uint64_t start, uint64_t length, bool version2);
@@ -224,11 +224,16 @@ bool MpegAudioReader::State::firstFrameSearch(uint64_t start) {
       // header counts them (the header's own frame left out, as the walk
       // leaves it out); only without that count are the frames walked, a
       // read of the whole file.
-      if (xing.variable && (xing.flags & 2) && xing.bytes > static_cast<uint32_t>(f.frameLength)) {
+      // A file cut short (a broken download) holds fewer bytes than its
+      // header counts: the average is then that of the frames present.
+      const bool cut = (xing.flags & 2) && xing.bytes > file.size() - pos;
+      if (xing.variable && cut) {
+        bitRateKbps = averageBitRate(pos + 4, f.frameLength, true);
+      } else if (xing.variable && (xing.flags & 2) && xing.bytes > static_cast<uint32_t>(f.frameLength)) {
         double seconds = static_cast<double>(xing.frames) * f.samplesPerFrame / f.sampleRate;
         bitRateKbps = static_cast<int>((xing.bytes - static_cast<uint32_t>(f.frameLength)) * 8.0 / seconds / 1000 + 0.5);
       } else if (xing.variable) {
-        bitRateKbps = averageBitRate(pos + 4, f.frameLength);
+        bitRateKbps = averageBitRate(pos + 4, f.frameLength, false);
       }
       vbrComputed = true;
     }
@@ -260,10 +265,11 @@ void MpegAudioReader::State::readXing(uint64_t frameStart) {
   if (xing.flags & 2) xing.bytes = be32(b + p);
 }
 
-int MpegAudioReader::State::averageBitRate(uint64_t pos, int length) {
+int MpegAudioReader::State::averageBitRate(uint64_t pos, int length, bool overPresent) {
   // Frame by frame through the file in 64 KiB windows; each step lands on
-  // where the next header should be.
-  uint64_t sum = 0;
+  // where the next header should be. The sum goes over the header's frame
+  // count, or over the frames found (`overPresent`).
+  uint64_t sum = 0, found = 0;
   std::vector<uint8_t> window(65536);
   uint64_t windowStart = 0, windowEnd = 0;
   uint64_t end = file.size() >= 3 ? file.size() - 3 : 0;
@@ -280,8 +286,10 @@ int MpegAudioReader::State::averageBitRate(uint64_t pos, int length) {
     if (decodeHeader(h, f)) {
       length = f.frameLength;
       sum += static_cast<uint64_t>(f.bitrateKbps);
+      ++found;
     }
   }
+  if (overPresent) return found == 0 ? first.bitrateKbps : static_cast<int>(static_cast<double>(sum) / found + 0.5);
   return static_cast<int>(static_cast<double>(sum) / xing.frames + 0.5);
 }
 
