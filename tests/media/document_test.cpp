@@ -313,12 +313,18 @@ TEST_F(PdfFiles, InfoValuesAndDates) {
   EXPECT_EQ(r->pageCount, 4);
 
   // A header ended by a line feed alone still gives its version; only a
-  // year gives its first of January.
-  objects[2] = "<< /CreationDate (D:2003) >>";
+  // year gives its first of January. A day written without "D:" is that
+  // day (kept as written, its eight digits would read as a time of 1987).
+  objects[2] = "<< /CreationDate (D:2003) /ModDate (20030512) >>";
   r = read("lf.pdf", pdf("%PDF-1.7\n", objects, " /Info 3 0 R"));
   ASSERT_TRUE(r);
   EXPECT_EQ(s8(r->version), "1.7");
   EXPECT_EQ(s8(r->creationDate), localHex(2003, 1, 1, 0, 0));
+  EXPECT_EQ(s8(r->modificationDate), localHex(2003, 5, 12, 0, 0));
+  objects[2] = "<< /ModDate (2003051) >>";  // not a whole day: as written
+  r = read("short.pdf", pdf("%PDF-1.7\n", objects, " /Info 3 0 R"));
+  ASSERT_TRUE(r);
+  EXPECT_EQ(s8(r->modificationDate), "2003051");
 
   // Without Info the record stands, empty but for the version and pages.
   r = read("noinfo.pdf", pdf("%PDF-1.4\n", kCatalogAndPages, ""));

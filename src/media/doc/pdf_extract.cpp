@@ -183,11 +183,20 @@ namespace tamber::media {
 
 void pdfDatesToHexTime(CPDFExtract::tag_PDFSummary& record) {
   // "D:YYYYMMDDHHmmSS" (later parts optional, a zone after them ignored) as
-  // the local time's HexTime; anything else stays as written.
+  // the local time's HexTime. Writers that leave out the "D:" are read the
+  // same when at least the day is there ("20030512"): left as written,
+  // eight digits would later pass for a HexTime of another date. Anything
+  // else stays as written.
   for (std::u16string* date : {&record.creationDate, &record.modificationDate}) {
-    if (date->size() < 6 || date->compare(0, 2, u"D:") != 0) continue;
+    size_t from = 2;
+    if (date->size() < 6 || date->compare(0, 2, u"D:") != 0) {
+      bool day = date->size() >= 8;
+      for (size_t i = 0; i < 8 && day; ++i) day = (*date)[i] >= u'0' && (*date)[i] <= u'9';
+      if (!day) continue;
+      from = 0;
+    }
     std::string ascii;
-    for (char16_t c : date->substr(2)) ascii += c < 0x80 ? static_cast<char>(c) : '?';
+    for (char16_t c : date->substr(from)) ascii += c < 0x80 ? static_cast<char>(c) : '?';
     int part[6] = {0, 1, 1, 0, 0, 0};
     const int widths[6] = {4, 2, 2, 2, 2, 2};
     size_t at = 0;
