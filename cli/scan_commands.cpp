@@ -606,6 +606,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         disc::CdText text = packs ? disc::decodeCdText(*packs) : disc::CdText{};
         if (!text.empty()) {
           disc::applyCdText(text, job.tracks, job.texts);
+          if (job.catalogNumber.empty()) job.catalogNumber = job.texts.upc;
         } else if (!d->noCddb) {
           if (int rc = lookUpDisc(app, n, *d, r, job); rc != kExitOk) return rc;
         }

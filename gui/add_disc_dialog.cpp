@@ -237,7 +237,7 @@ bool AddDiscDialog::readDisc() {
   album_->setText(qs(texts_.album));
   genre_->setText(qs(texts_.genre));
   year_->setText(qs(texts_.year));
-  catalog_->setText(qs(r.catalogNumber));
+  catalog_->setText(qs(!r.catalogNumber.empty() ? r.catalogNumber : texts_.upc));
   label_->setText(qs(!texts_.album.empty() ? texts_.album : r.label));
   fillTracks();
   return true;
@@ -396,7 +396,7 @@ bool AddDiscDialog::jobOptions(scan::AddFolderOptions& o, QString& categoryText)
   if (audio) {
     job.tracks = rows_;
     job.texts = {ss(artist_->text().trimmed()), ss(album_->text().trimmed()), ss(genre_->text().trimmed()),
-                 ss(year_->text().trimmed())};
+                 ss(year_->text().trimmed()), texts_.upc};
   }
   o = {};
   o.label = ss(label_->text().trimmed());

@@ -47,6 +47,7 @@ void applyCdText(const CdText& text, std::vector<TrackRow>& rows, DiscTexts& dis
   if (!text.disc.title.empty()) disc.album = trimmed(text.disc.title);
   if (std::string artist = discArtist(text); !artist.empty()) disc.artist = artist;
   if (!text.genre.empty()) disc.genre = capitalised(text.genre);
+  disc.upc = trimmed(text.disc.code);
 }
 
 void applyDiscEntry(const DiscEntry& entry, std::vector<TrackRow>& rows, DiscTexts& disc) {

@@ -25,6 +25,9 @@ struct TrackRow {
 // The disc-level texts the audio page fills and the user may correct.
 struct DiscTexts {
   std::string artist, album, genre, year;
+  // The disc's UPC/EAN from CD-TEXT: its catalog number when the disc's
+  // subchannel gives none (no MCN).
+  std::string upc;
 };
 
 // Rows 1..lastAudioTrack named "%s %d" with `trackWord` (language text
@@ -32,7 +35,7 @@ struct DiscTexts {
 std::vector<TrackRow> trackRows(const DriveRecord& record, const std::string& trackWord);
 
 // Names the rows from CD-TEXT (titles, performers, songwriters, composers,
-// ISRCs) and fills the disc's album, artist and genre from it.
+// ISRCs) and fills the disc's album, artist, genre and UPC/EAN from it.
 void applyCdText(const CdText& text, std::vector<TrackRow>& rows, DiscTexts& disc);
 
 // Names the rows from a disc database entry (rows beyond its titles keep

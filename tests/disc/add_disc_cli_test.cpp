@@ -114,6 +114,35 @@ TEST_F(AddDisc, AnAudioCdAnEnhancedCdAndADataDisc) {
   EXPECT_EQ(saved.status, 0) << saved.out;
 }
 
+// A disc whose subchannel has no catalog number (no MCN) takes the UPC/EAN
+// its CD-TEXT carries (pack 8Eh, the disc's item); an MCN wins over it.
+TEST_F(AddDisc, TheCdTextUpcIsTheCatalogNumberWithoutAnMcn) {
+  std::string xml = tamber::test_support::fileText(fs::path(kDiscs) / "audio-cd.xml");
+  // "0724349532729" and its end, as the disc's code, then track 1's ISRC.
+  const std::string upc =
+      "8e 00 00 00 30 37 32 34 33 34 39 35 33 32 37 32 00 00\n"
+      "8e 01 01 0d 39 00 55 53 42 4e 32 30 31 30 30 31 00 00\n"
+      "8e 01 02 00 30 31 00 00 00 00 00 00 00 00 00 00 00 00\n";
+  size_t end = xml.find("    </cdtext>");
+  ASSERT_NE(end, std::string::npos);
+  xml.insert(end, upc);
+  auto withMcn = dir.path / "with-mcn.xml";
+  std::ofstream(withMcn) << xml;
+  size_t mcn = xml.find(" mcn=\"5099902894525\"");
+  ASSERT_NE(mcn, std::string::npos);
+  xml.erase(mcn, std::string(" mcn=\"5099902894525\"").size());
+  auto withoutMcn = dir.path / "without-mcn.xml";
+  std::ofstream(withoutMcn) << xml;
+  auto a = tamber("add-disc --drive sim:" + shellQuote(withoutMcn.string()) + " --category Upc --label NoMcn");
+  ASSERT_EQ(a.status, 0) << a.out;
+  EXPECT_NE(tamber("show --json Upc/NoMcn", false).out.find("\"catalogNumber\":\"0724349532729\""),
+            std::string::npos);
+  a = tamber("add-disc --drive sim:" + shellQuote(withMcn.string()) + " --category Upc --label Mcn");
+  ASSERT_EQ(a.status, 0) << a.out;
+  EXPECT_NE(tamber("show --json Upc/Mcn", false).out.find("\"catalogNumber\":\"5099902894525\""),
+            std::string::npos);
+}
+
 TEST_F(AddDisc, RefusalsChangeNothing) {
   std::string before = tamber("storage cat " + shellQuote(lib) + " categories", false).out;
   auto noCategory = tamber("add-disc " + sim("audio-cd.xml"));
