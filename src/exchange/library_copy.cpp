@@ -19,7 +19,9 @@ using catalog::CatalogDocument;
 using catalog::ItemPath;
 using catalog::StreamKind;
 
-// Names and labels are kept to 49 characters.
+// A label that must be made distinct is cut to 49 characters before the
+// item's summary is added to it; names and labels are otherwise copied
+// whole (cutting them would lose what the user typed).
 std::string cut49(const std::string& text) {
   size_t chars = 0;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -63,7 +65,7 @@ class Copier {
   // name there: its own discs and folders first, then the categories below.
   Status category(const xmlNode* source, xmlNode* parent) {
     CatalogDocument& doc = to_.catalog();
-    std::string name = usableName(cut49(from_.catalog().field(source, catalog::kCategoryName)));
+    std::string name = usableName(from_.catalog().field(source, catalog::kCategoryName));
     if (name.empty()) name = "Imported";
     // The category of that name, else one whose name differs only in letter
     // case, else a new one added as the last child.
@@ -193,10 +195,10 @@ class Copier {
   // those copied are removed and the catalog is left as it was.
   Status item(const xmlNode* source, xmlNode* category) {
     CatalogDocument& doc = to_.catalog();
-    std::string label = usableName(cut49(from_.catalog().field(source, catalog::kLabel)));
+    std::string label = usableName(from_.catalog().field(source, catalog::kLabel));
     Names& names = namesBelow(category);
     bool taken = names.labels.count(label) != 0;
-    if (taken) label = distinctLabel(source, category, label);
+    if (taken) label = distinctLabel(source, category, cut49(label));
     auto number = nextNumber(category);
     if (!number) return number.error();
     ItemPath targetPath = pathOf(doc, category);

@@ -125,7 +125,10 @@ TEST_F(Exchange, NamesAndLabelsAreMatchedAsTheImportGoes) {
   auto catalog = dir.path / "source.xml";
   std::ofstream(catalog) << R"(<?xml version="1.0" encoding="UTF-8"?>
 <a><b g="1"><c>decoy</c></b><b g="2"><c>DECOY</c><e g="1"><h>Decoy</h><k>X</k></e><e g="2"><h>Decoy</h><k>Y</k></e></b>
-<b g="3"><c>&#xC4;rger</c></b><b g="4"><c>&#xE4;rger</c></b><b g="9"><c>New</c></b></a>)";
+<b g="3"><c>&#xC4;rger</c></b><b g="4"><c>&#xE4;rger</c></b><b g="9"><c>New</c>
+<e g="1"><h>A label of sixty characters that is kept whole when it is free</h><k>Z</k></e>
+<e g="2"><h>A label of sixty characters that is kept whole when it is free</h><k>W</k></e></b>
+<b g="10"><c>A category name longer than forty-nine characters stays whole</c></b></a>)";
   ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + " storage put " + shellQuote(source) + " categories " +
                        q(catalog)).status,
             0);
@@ -145,7 +148,13 @@ TEST_F(Exchange, NamesAndLabelsAreMatchedAsTheImportGoes) {
   for (size_t at = ls.find("Decoy"); at != std::string::npos; at = ls.find("Decoy", at + 1)) ++decoys;
   EXPECT_GE(decoys, 3) << ls;
   EXPECT_NE(ls.find("Decoy ("), std::string::npos) << ls;
-  EXPECT_NE(r.out.find("2 given another label"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("3 given another label"), std::string::npos) << r.out;
+  // A long label is kept whole while it is free; the one that clashes is cut
+  // to 49 characters before its summary is added. Long names stay whole.
+  ls = add("ls New").out;
+  EXPECT_NE(ls.find("A label of sixty characters that is kept whole when it is free\n"), std::string::npos) << ls;
+  EXPECT_NE(ls.find("A label of sixty characters that is kept whole wh ("), std::string::npos) << ls;
+  EXPECT_NE(tree.find("A category name longer than forty-nine characters stays whole/"), std::string::npos) << tree;
 }
 
 TEST_F(Exchange, AnItemIsImportedWholeOrNotAtAll) {
