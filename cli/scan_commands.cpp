@@ -446,6 +446,10 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         n.error("--exclude needs --filter");
         return kExitUsage;
       }
+      if (std::string why = scan::FileFilter::problem(a->filter); !why.empty()) {
+        n.error("--filter " + a->filter + ": " + why);
+        return kExitUsage;
+      }
       std::map<std::string, size_t> rowOf;
       for (const auto& r : a->rules) {
         auto eq = r.rfind('=');

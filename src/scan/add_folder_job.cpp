@@ -349,6 +349,13 @@ void AddFolderJob::executeDiscSteps() {
 
 void AddFolderJob::walk(const std::string& path, int kind, bool bareDrive, uint64_t driveBytes) {
   const bool isDisc = options_.disc.has_value();
+  // A filter that does not compile is refused: scanning everything instead
+  // would record what the user asked to leave out.
+  if (!isDisc && options_.filterOn) {
+    if (std::string why = FileFilter::problem(trim(options_.filter)); !why.empty()) {
+      return finish(JobOutcome::failed, "the file-name filter \"" + trim(options_.filter) + "\" is not valid: " + why);
+    }
+  }
   ScanContext& context = context_;
   context.itemPath = options_.category;
   context.maxDepth = options_.depthEntry == 0 ? kUnlimitedDepth : options_.depthEntry;

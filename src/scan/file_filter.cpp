@@ -41,7 +41,9 @@ FileFilter::FileFilter(FileFilter&&) noexcept = default;
 FileFilter& FileFilter::operator=(FileFilter&&) noexcept = default;
 
 // Each pattern must match the whole name: "*" any run of characters, "?" one
-// character, everything else stands for itself.
+// character, "." itself; everything else is taken as a regular expression
+// writes it, so that "[ab]*" keeps the names that begin with a or b (and a
+// pattern that does not compile is refused).
 std::string FileFilter::expression(const std::string& patterns) {
   std::string out;
   for (const std::string& p : splitPatterns(patterns)) {
@@ -53,8 +55,9 @@ std::string FileFilter::expression(const std::string& patterns) {
         out += ".*";
       } else if (c == '?') {
         out += '.';
+      } else if (c == '.') {
+        out += "\\.";
       } else {
-        if (std::strchr("\\^$.|+()[]{}", c)) out += '\\';
         out += c;
       }
     }
@@ -80,6 +83,24 @@ FileFilter::Outcome FileFilter::compile(const std::string& patterns, FileFilter&
   if (!code->match) return Outcome::invalid;
   out.code_ = std::move(code);
   return Outcome::filter;
+}
+
+std::string FileFilter::problem(const std::string& patterns) {
+  std::string expr = expression(patterns);
+  if (expr.empty()) return {};
+  int err = 0;
+  PCRE2_SIZE at = 0;
+  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(expr.data()), expr.size(),
+                                   PCRE2_CASELESS | PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_DOLLAR_ENDONLY |
+                                       PCRE2_DOTALL,
+                                   &err, &at, nullptr);
+  if (code) {
+    pcre2_code_free(code);
+    return {};
+  }
+  PCRE2_UCHAR text[256];
+  if (pcre2_get_error_message(err, text, sizeof text) < 0) return "it does not compile";
+  return reinterpret_cast<const char*>(text);
 }
 
 bool FileFilter::matches(std::string_view name) const {

@@ -105,6 +105,9 @@ class FileFilter {
   enum class Outcome { filter, none, invalid };
   // `none` when there are no patterns or one of them is "*" or "*.*".
   static Outcome compile(const std::string& patterns, FileFilter& out);
+  // Why the patterns do not compile (the regular expression's complaint and
+  // where), or empty when they do.
+  static std::string problem(const std::string& patterns);
   // The regular expression for the patterns (empty when there is no filter).
   static std::string expression(const std::string& patterns);
   bool matches(std::string_view name) const;

@@ -97,6 +97,17 @@ TEST_F(AddFolderCommand, CataloguesAFolderAndShowsIt) {
             0);
   EXPECT_EQ(tamber("config get serialized_param param_dlgfolder").out, "120\n");
   EXPECT_EQ(tamber("config get TypeFiler AddOther").status, 0);
+  // Besides "*", "?" and ".", a pattern is a regular expression; one that
+  // does not compile is refused before anything is done.
+  auto sets = dir.path / "sets";
+  fs::create_directories(sets);
+  for (const char* name : {"apple.txt", "Banana.txt", "cherry.txt"}) std::ofstream(sets / name) << name;
+  r = tamber("--json add-folder --dry-run '" + sets.string() + "'" + " --filter '[ab]*'");
+  EXPECT_NE(r.out.find("\"files\":2,"), std::string::npos) << r.out;
+  r = tamber("add-folder '" + sets.string() + "' --label Sets --category Trips --filter 'x(;*.txt'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("missing closing parenthesis"), std::string::npos) << r.out;
+  EXPECT_EQ(tamber("ls Trips/Sets").status, 1);
   // Re-scan in place: same number, new contents.
   std::ofstream(tree / "added.txt") << "new";
   r = tamber("add-folder . --update Trips/2024/Holiday -q --rule pics=nothumbs", tree);

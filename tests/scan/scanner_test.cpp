@@ -256,18 +256,30 @@ TEST(FileFilterTest, WildcardsMatchWholeNamesWithoutCase) {
   EXPECT_TRUE(f.matches("abc"));
   EXPECT_TRUE(f.matches("A"));
   EXPECT_FALSE(f.matches("bac"));
+  // Besides "*", "?" and ".", a pattern is a regular expression: sets,
+  // groups and repeats work as there, and what does not compile is refused.
   ASSERT_EQ(FileFilter::compile("readme.txt; file(1).t?t ;[x]+", f), FileFilter::Outcome::filter);
   EXPECT_TRUE(f.matches("README.TXT"));
   EXPECT_FALSE(f.matches("old_readme.txt"));
-  EXPECT_TRUE(f.matches("file(1).txt"));
-  EXPECT_FALSE(f.matches("file1.txt"));
-  EXPECT_TRUE(f.matches("[x]+"));
+  EXPECT_TRUE(f.matches("file1.txt"));
+  EXPECT_FALSE(f.matches("file(1).txt"));
+  EXPECT_TRUE(f.matches("xX"));
+  EXPECT_FALSE(f.matches("[x]+"));
+  ASSERT_EQ(FileFilter::compile("[ab]*", f), FileFilter::Outcome::filter);
+  EXPECT_TRUE(f.matches("apple.txt"));
+  EXPECT_TRUE(f.matches("Banana.txt"));
+  EXPECT_FALSE(f.matches("cherry.txt"));
+  ASSERT_EQ(FileFilter::compile("file\\(1\\).txt;*.mp3|*.ogg", f), FileFilter::Outcome::filter);
+  EXPECT_TRUE(f.matches("file(1).txt"));  // escaped, as a regular expression takes it
+  EXPECT_TRUE(f.matches("a.ogg"));        // the bar stays inside its pattern
+  EXPECT_FALSE(f.matches("a.ogg.part"));
   EXPECT_TRUE(f.matches("\xC3\xA9t\xC3\xA9.txt") == false);
   ASSERT_EQ(FileFilter::compile("*.txt", f), FileFilter::Outcome::filter);
   EXPECT_TRUE(f.matches("\xE9t\xE9.txt"));  // not UTF-8: still matched, never an error
   EXPECT_EQ(FileFilter::compile("*.mp3;*.*", f), FileFilter::Outcome::none);
   EXPECT_EQ(FileFilter::compile("*", f), FileFilter::Outcome::none);
   EXPECT_EQ(FileFilter::compile(";;", f), FileFilter::Outcome::none);
+  EXPECT_EQ(FileFilter::compile("*.txt;file(1", f), FileFilter::Outcome::invalid);
 }
 
 TEST(ProgressTextTest, LongPathsAreCutAtCharacters) {
