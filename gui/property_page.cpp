@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <filesystem>
+
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
 #include "gui/gui_text.h"
@@ -144,7 +146,11 @@ FilePage filePage(const app::App& app, catalog::Library& library, xmlNode* item,
     auto archive = bytes ? scan::parseStoredArchive(*bytes) : std::nullopt;
     if (archive) {
       QString t = "<h3>" + text(app, kArchiveContents).toHtmlEscaped() + "</h3>";
-      if (!archive->comment.empty()) t += "<p>" + esc(archive->comment) + "</p>";
+      // The archive's own name heads its contents; its comment keeps its lines.
+      if (!archive->path.empty()) {
+        t += "<p><b>" + esc(std::filesystem::path(archive->path).filename().string()) + "</b></p>";
+      }
+      if (!archive->comment.empty()) t += "<p>" + esc(archive->comment).replace("\n", "<br>") + "</p>";
       if (!archive->partial.empty()) t += "<p><i>" + esc(app::partialListingText(app, archive->partial)) + "</i></p>";
       t += "<table cellspacing='0' cellpadding='0'>";
       size_t shown = 0;

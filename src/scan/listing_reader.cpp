@@ -279,7 +279,20 @@ std::optional<StoredArchive> parseStoredArchive(std::string_view description) {
     if (e->type != XML_ELEMENT_NODE) continue;
     std::string tag = xml::c(e->name);
     if (tag == "path") a.path = xml::content(e);
-    if (tag == "comment") a.comment = xml::content(e);
+    if (tag == "comment") {
+      // Line breaks as they were written on any system ("\r\n", "\r")
+      // become one "\n".
+      std::string text = xml::content(e);
+      a.comment.clear();
+      for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+          a.comment += '\n';
+          if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+          a.comment += text[i];
+        }
+      }
+    }
     if (tag != "file" && tag != "folder") continue;
     a.members.push_back({prop(e, "name"), tag == "folder", prop(e, "size"), prop(e, "packed"),
                          prop(e, "modified"), prop(e, "attributes")});

@@ -127,7 +127,7 @@ struct StoredArchive {
     bool folder = false;
     std::string size, packed, modified, attributes;  // as stored ("" when absent)
   };
-  std::string path, comment;
+  std::string path, comment;  // the comment's line breaks made "\n"
   std::vector<Member> members;
   // Why the listing stops short ("bytes", "time", "entries", "damaged");
   // empty when it is whole.

@@ -708,8 +708,10 @@ class WindowTest : public QObject {
     std::filesystem::create_directories(tree / "src");
     QCOMPARE(runCommand("cd " + shellQuote((tree / "src").string()) +
                         " && echo a > first.txt && head -c 300000 /dev/urandom > second.bin && echo c > third.txt"
-                        " && tar czf ../cut.tar.gz first.txt second.bin third.txt && cd .. && rm -r src"
-                        " && truncate -s 100000 cut.tar.gz")
+                        " && tar czf ../cut.tar.gz first.txt second.bin third.txt"
+                        " && python3 -c \"import zipfile; z = zipfile.ZipFile('../noted.zip', 'w');"
+                        " z.comment = b'one\\r\\ntwo\\rthree'; z.write('first.txt'); z.close()\""
+                        " && cd .. && rm -r src && truncate -s 100000 cut.tar.gz")
                  .status,
              0);
     std::string cut = (tmp.path / "cut.cds").string();
@@ -732,6 +734,10 @@ class WindowTest : public QObject {
     QVERIFY2(page.contains("partial listing: the rest of the archive could not be read"), qPrintable(page));
     QVERIFY(page.contains("first.txt"));
     QVERIFY(!page.contains("third.txt"));
+    // An archive's comment keeps its lines, however they were ended.
+    list->setCurrentIndex(list->model()->index(rowOf(w, "noted.zip"), 0));
+    page = w.page()->toPlainText();
+    QVERIFY2(page.contains("noted.zip\none\ntwo\nthree"), qPrintable(page));
     app.abandon();
   }
 

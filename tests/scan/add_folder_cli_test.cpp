@@ -244,7 +244,10 @@ TEST_F(AddFolderCommand, ArchivesAreChosenByFirstBytesAndListedWithinABudget) {
   ASSERT_EQ(std::system(("cd '" + src + "' && tar cJf ../t.tar.xz inside.txt && tar cjf ../t.tbz2 inside.txt"
                          " && tar --zstd -cf ../t.tar.zst inside.txt && tar --lzip -cf ../t.tar.lz inside.txt"
                          " && 7zz a -bd ../t.7z inside.txt >/dev/null && cp ../t.7z ../seven.zip"
-                         " && zip -q ../zip.tar.bz2 inside.txt && rm -r '" + src + "'")
+                         " && zip -q ../zip.tar.bz2 inside.txt"
+                         " && python3 -c \"import zipfile; z = zipfile.ZipFile('../noted.zip', 'w');"
+                         " z.comment = b'one\\r\\ntwo\\rthree'; z.write('inside.txt'); z.close()\""
+                         " && rm -r '" + src + "'")
                             .c_str()),
             0);
   ASSERT_EQ(std::system((std::string(TAMBER_TESTS_DIR) + "/decomp/make_bombs.sh '" + b + "/bombs'").c_str()), 0);
@@ -259,6 +262,9 @@ TEST_F(AddFolderCommand, ArchivesAreChosenByFirstBytesAndListedWithinABudget) {
     EXPECT_NE(r.out.find("inside.txt"), std::string::npos) << name << ": " << r.out;
     EXPECT_EQ(r.out.find("partial"), std::string::npos) << name << ": " << r.out;
   }
+  // A comment's line breaks, however written, are "\n".
+  r = tamber("--json archive C/Box/noted.zip");
+  EXPECT_NE(r.out.find("\"comment\":\"one\\ntwo\\nthree\""), std::string::npos) << r.out;
   // A bomb is kept as far as the budget went, and says so.
   r = tamber("archive C/Box bombs/bomb.tar.bz2");
   EXPECT_EQ(r.status, 0) << r.out;
