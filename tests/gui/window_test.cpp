@@ -737,6 +737,7 @@ class WindowTest : public QObject {
     // An archive's comment keeps its lines, however they were ended.
     list->setCurrentIndex(list->model()->index(rowOf(w, "noted.zip"), 0));
     page = w.page()->toPlainText();
+    if (const char* shot = std::getenv("TAMBER_SHOT")) w.grab().save(QString::fromLocal8Bit(shot) + ".noted.png");
     QVERIFY2(page.contains("noted.zip\none\ntwo\nthree"), qPrintable(page));
     app.abandon();
   }
