@@ -602,13 +602,15 @@ Status AddFolderJob::writeItem(Scanner& scanner, const ScanContext& context,
     setIfAny(catalog::kAlbum, disc->texts.album);
     setIfAny(catalog::kGenre, disc->texts.genre);
     setIfAny(catalog::kLocation, disc->location);
+    // A disc's comment stands between its location and its catalog number.
+    if (!options_.comment.empty()) doc.setField(item, catalog::kComment, options_.comment);
     setIfAny(catalog::kCatalogNumber, disc->catalogNumber);
     setIfAny(catalog::kYear, disc->texts.year);
     setIfAny(catalog::kPrice, disc->price);
   } else if (!keepLocation) {
     doc.setField(item, catalog::kLocation, path);
   }
-  if (!options_.comment.empty()) doc.setField(item, catalog::kComment, options_.comment);
+  if (!disc && !options_.comment.empty()) doc.setField(item, catalog::kComment, options_.comment);
   if (result_.filterUsed) doc.setField(item, catalog::kFilterText, trim(options_.filter));
   if (parts > 0) doc.setField(item, catalog::kListingParts, std::to_string(parts));
 

@@ -137,10 +137,15 @@ TEST_F(AddDisc, TheCdTextUpcIsTheCatalogNumberWithoutAnMcn) {
   ASSERT_EQ(a.status, 0) << a.out;
   EXPECT_NE(tamber("show --json Upc/NoMcn", false).out.find("\"catalogNumber\":\"0724349532729\""),
             std::string::npos);
-  a = tamber("add-disc --drive sim:" + shellQuote(withMcn.string()) + " --category Upc --label Mcn");
+  a = tamber("add-disc --drive sim:" + shellQuote(withMcn.string()) +
+             " --category Upc --label Mcn --comment Gift --location Shelf --year 1999 --price 5");
   ASSERT_EQ(a.status, 0) << a.out;
   EXPECT_NE(tamber("show --json Upc/Mcn", false).out.find("\"catalogNumber\":\"5099902894525\""),
             std::string::npos);
+  // The disc's own fields in their order: location, comment, catalog
+  // number, year, price.
+  auto stored = tamber("storage cat " + shellQuote(lib) + " categories", false).out;
+  EXPECT_NE(stored.find("<i>Shelf</i><f>Gift</f><t>5099902894525</t><j>1999</j><s>"), std::string::npos) << stored;
 }
 
 TEST_F(AddDisc, RefusalsChangeNothing) {
