@@ -433,11 +433,20 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         }
       }
       std::vector<std::pair<std::string, std::string>> rows;
+      std::string scannedJson;  // what the scan read, as JSON strings
       if (t->isItem()) {
         rows.push_back({"number", std::to_string(CatalogDocument::rawNumber(t->node))});
         for (const auto& [name, field] : app::itemFields()) {
           std::string v = doc.field(t->node, field);
           if (!v.empty()) rows.push_back({name, v});
+        }
+        if (auto read = app::scanOptionsOf(doc, t->node)) {
+          std::string v;
+          for (const auto& o : *read) {
+            v += (v.empty() ? "" : ", ") + o;
+            scannedJson += (scannedJson.empty() ? "" : ",") + jsonString(o);
+          }
+          rows.push_back({"scanned", v.empty() ? "names only" : v});
         }
       } else if (t->node == doc.root()) {
         auto s = doc.libraryStatistics();
@@ -472,6 +481,11 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
           }
           if (key == "kind") {
             out += ",\"kind\":" + kindJson(app, std::atoi(value.c_str())) + ",\"kindCode\":" + value;
+            continue;
+          }
+          if (key == "scanned") {
+            // What the scan read besides names, as a list.
+            out += ",\"scanned\":[" + scannedJson + "]";
             continue;
           }
           if (numeric.count(key)) {

@@ -35,7 +35,6 @@ namespace {
 
 using catalog::CatalogDocument;
 
-QString plain(QString menuText) { return menuText.remove('&').remove(QChar(0x2026)); }
 
 // Every category of the catalog as "A/B" with its path.
 void listCategories(const CatalogDocument& doc, xmlNode* at, const QString& prefix,

@@ -39,7 +39,6 @@ constexpr int kCategoryRole = Qt::UserRole + 1;  // the item's category path
 constexpr int kNumberRole = Qt::UserRole + 2;
 constexpr int kPathRole = Qt::UserRole + 3;
 
-QString plain(QString menuText) { return menuText.remove('&').remove(QChar(0x2026)); }
 
 QString slashed(const std::string& path) { return qs(path).replace('\\', '/'); }
 

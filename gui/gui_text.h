@@ -27,4 +27,7 @@ inline QString shown(QString q, qsizetype longest = 1000) {
 }
 inline QString shown(const std::string& s, qsizetype longest = 1000) { return shown(qs(s), longest); }
 
+// A menu or check-box text without its accelerator mark and ellipsis.
+inline QString plain(QString menuText) { return menuText.remove('&').remove(QChar(0x2026)); }
+
 }  // namespace tamber::gui

@@ -3,9 +3,11 @@
 #include <QLocale>
 
 #include <filesystem>
+#include <map>
 
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
+#include "disc/track.h"
 #include "gui/gui_text.h"
 #include "gui/texts.h"
 
@@ -102,14 +104,35 @@ QString categoryPage(const app::App& app, catalog::Library& library, xmlNode* ca
   return h.done();
 }
 
+// A disc's or folder's field by its name in the user's language: the
+// language texts follow the order of app::itemFields().
+QString itemFieldName(const app::App& app, size_t index, const std::string& key) {
+  const int id = kFieldLabel + static_cast<int>(index);
+  return id <= kFieldListingParts ? text(app, static_cast<GuiText>(id)) : human(key);
+}
+
 QString itemPage(const app::App& app, catalog::Library& library, xmlNode* item) {
   auto& doc = library.catalog();
   Html h(qs(doc.field(item, catalog::kLabel)));
-  for (const auto& [name, field] : app::itemFields()) {
+  const auto& fields = app::itemFields();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const auto& [name, field] = fields[i];
     std::string value = doc.field(item, field);
     if (field == catalog::kKind) value = app::kindText(app, doc.itemKind(item));
+    // Seconds as a person reads a playing time ("43:01").
+    if (field == catalog::kPlayingTime && !value.empty()) {
+      value = disc::trackLengthText(std::strtoull(value.c_str(), nullptr, 10) * 75);
+    }
     if (field == catalog::kLabel || value.empty()) continue;
-    h.row(human(name), value);
+    h.row(itemFieldName(app, i, name), value);
+  }
+  // What the scan read besides names, as the add-folder dialog names it.
+  if (auto read = app::scanOptionsOf(doc, item)) {
+    static const std::map<std::string, GuiText> box{
+        {"thumbnails", kThumbnails}, {"tags", kTags}, {"documents", kDocuments}, {"archives", kArchives}};
+    QStringList named;
+    for (const auto& o : *read) named << plain(text(app, box.at(o)));
+    h.row(text(app, kScannedFor), ss(named.isEmpty() ? text(app, kNamesOnly) : named.join(", ")));
   }
   h.row(text(app, kColCreated), app::localTimeText(doc.field(item, catalog::kCreated)));
   return h.done();

@@ -202,6 +202,11 @@ enum GuiText : int {
   kColKeptAt = 1000,
   kJobWriting = 1001,
   kReadOnlyWhileWritten = 1002,  // %s: the program that writes the library
+  kScannedFor = 1003,
+  kNamesOnly = 1004,
+  // The fields of a disc or folder on its page, from "label" to "listingParts".
+  kFieldLabel = 1005,
+  kFieldListingParts = 1024,
 };
 
 }  // namespace tamber::gui

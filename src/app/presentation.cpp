@@ -7,8 +7,10 @@
 #include <optional>
 
 #include "platform/json.h"
+#include "catalog/catalog_document.h"
 #include "catalog/names.h"
 #include "platform/hex_time.h"
+#include "scan/listing.h"
 
 namespace tamber::app {
 
@@ -256,6 +258,18 @@ const std::vector<std::pair<const char*, int>>& itemFields() {
       {"catalogNumber", catalog::kCatalogNumber}, {"cover", catalog::kCoverName},
       {"filter", catalog::kFilterText},    {"listingParts", catalog::kListingParts}};
   return f;
+}
+
+std::optional<std::vector<std::string>> scanOptionsOf(const catalog::CatalogDocument& doc, const xmlNode* item) {
+  std::string bitsText = doc.field(item, catalog::kScanBits, catalog::nameCode(catalog::kScanSettings));
+  if (bitsText.empty()) return std::nullopt;
+  auto bits = static_cast<uint32_t>(std::strtoul(bitsText.c_str(), nullptr, 16));
+  std::vector<std::string> on;
+  for (auto [bit, name] : {std::pair{scan::kScanThumbnails, "thumbnails"}, std::pair{scan::kScanTags, "tags"},
+                           std::pair{scan::kScanDocuments, "documents"}, std::pair{scan::kScanArchives, "archives"}}) {
+    if (bits & bit) on.emplace_back(name);
+  }
+  return on;
 }
 
 }  // namespace tamber::app

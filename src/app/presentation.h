@@ -5,11 +5,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/app.h"
+#include "catalog/catalog_document.h"
 
 namespace tamber::app {
 
@@ -47,5 +49,11 @@ std::string withCommas(uint64_t v);
 
 // The named fields of a disc or folder, in the order they are shown.
 const std::vector<std::pair<const char*, int>>& itemFields();
+
+// What a disc's or folder's scan read besides names, from its recorded
+// scan settings: "thumbnails", "tags", "documents", "archives" (those that
+// were on, in that order); nothing when no settings are recorded (an audio
+// CD, an older item).
+std::optional<std::vector<std::string>> scanOptionsOf(const catalog::CatalogDocument& doc, const xmlNode* item);
 
 }  // namespace tamber::app

@@ -15,6 +15,7 @@
 #include <QClipboard>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -36,6 +37,7 @@
 #include <thread>
 
 #include "app/app.h"
+#include "app/presentation.h"
 #include "catalog/catalog_document.h"
 #include "catalog/library.h"
 #include "gui/add_folder_dialog.h"
@@ -45,6 +47,7 @@
 #include "gui/item_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
+#include "gui/texts.h"
 #include "gui/report_window.h"
 #include "gui/single_instance.h"
 #include "scan/scanner.h"
@@ -727,6 +730,17 @@ class WindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QVERIFY(w.openLibrary(QString::fromStdString(cut)));
     w.select(find(app, {"Downloads", "Cut"}));
+    // The folder's page says what its scan read besides names.
+    QString itemPage = w.page()->toPlainText();
+    if (const char* shot = std::getenv("TAMBER_SHOT")) w.grab().save(QString::fromLocal8Bit(shot) + ".item.png");
+    QVERIFY2(itemPage.contains(QRegularExpression("Read besides names\\s+Thumbnails of pictures, Audio tags, "
+                                                  "Document properties, Archive contents")),
+             qPrintable(itemPage));
+    // Its fields by their names in the user's language, one text per field.
+    QCOMPARE(tamber::app::itemFields().size(),
+             size_t(tamber::gui::kFieldListingParts - tamber::gui::kFieldLabel + 1));
+    QCOMPARE(std::string(tamber::app::itemFields().back().first), std::string("listingParts"));
+    QVERIFY2(itemPage.contains(QRegularExpression("Capacity \\(MB\\)\\s+1")), qPrintable(itemPage));
     auto* list = w.list();
     list->setCurrentIndex(list->model()->index(rowOf(w, "cut.tar.gz"), 0));
     if (const char* shot = std::getenv("TAMBER_SHOT")) w.grab().save(QString::fromLocal8Bit(shot));
