@@ -114,6 +114,11 @@ TEST_F(AddFolderCommand, CataloguesAFolderAndShowsIt) {
   ASSERT_EQ(r.status, 0) << r.out;
   r = tamber("--json show Trips/2024/#1");
   EXPECT_NE(r.out.find("\"files\":5"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"scanned\":[\"thumbnails\",\"tags\",\"documents\",\"archives\"]"), std::string::npos)
+      << r.out;
+  // What a scan left out is not claimed.
+  r = tamber("show Trips/Other");
+  EXPECT_NE(r.out.find("scanned: tags, documents, archives\n"), std::string::npos) << r.out;
 }
 
 TEST_F(AddFolderCommand, DryRunJobsAndReScansThatReadOnlyWhatChanged) {
