@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <optional>
@@ -224,6 +225,17 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
       bool incomplete = false, searched = false;
       std::string out;
       auto lastFlush = std::chrono::steady_clock::now();
+      // Output that cannot be written ends the search: quietly when the
+      // reader went away (`| head`), else said once with the reason.
+      bool outputSaid = false;
+      auto failedOutput = [&] {
+        int err = errno;
+        if (!outputSaid && !outputPipeClosed()) {
+          n.error(say(app::kTextCannotWriteOutput, {err ? std::strerror(err) : "write error"}));
+        }
+        outputSaid = true;
+        return false;
+      };
       bool flushedOnce = false;
       // Rows go out as each item's hits come, in their final order: the
       // first at once, then at most every tenth of a second; a pipe that
@@ -234,10 +246,10 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
           return true;
         }
         if (!out.empty()) {
-          if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) return false;
+          if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) return failedOutput();
           out.clear();
         }
-        if (std::fflush(stdout) != 0) return false;
+        if (std::fflush(stdout) != 0) return failedOutput();
         lastFlush = now;
         flushedOnce = true;
         return true;

@@ -18,6 +18,17 @@
 namespace tamber::search {
 namespace {
 
+// Catalogues `tree` as the folder `label` in a new category of `category`.
+void catalogue(catalog::Library& library, const char* category, const char* label, const std::filesystem::path& tree) {
+  auto cat = library.catalog().addCategory({}, category, "").value();
+  scan::AddFolderOptions o;
+  o.path = tree.string();
+  o.label = label;
+  o.category = {cat};
+  scan::AddFolderJob job(library, o);
+  ASSERT_EQ(job.run().outcome, scan::JobOutcome::done);
+}
+
 class Search : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -28,15 +39,7 @@ class Search : public ::testing::Test {
       for (int i = 0; i < 150; ++i) std::ofstream(folder / ("photo_" + std::to_string(i) + ".jpg")) << i;
     }
     library = catalog::Library::create(tmp.path / "lib.cds").value();
-    for (const char* label : {"First", "Second", "Third"}) {
-      auto cat = library->catalog().addCategory({}, "Discs", "").value();
-      scan::AddFolderOptions o;
-      o.path = tree.string();
-      o.label = label;
-      o.category = {cat};
-      scan::AddFolderJob job(*library, o);
-      ASSERT_EQ(job.run().outcome, scan::JobOutcome::done);
-    }
+    for (const char* label : {"First", "Second", "Third"}) catalogue(*library, "Discs", label, tree);
   }
   test_support::TempDir tmp;
   std::unique_ptr<catalog::Library> library;
@@ -85,15 +88,7 @@ TEST(SearchInOrder, WhatWaitsStaysBoundedAndTheOrderIsOne) {
     for (int i = 0; i < 500; ++i) std::ofstream(folder / ("a fairly long file name " + std::to_string(i) + ".dat"));
   }
   auto library = catalog::Library::create(tmp.path / "lib.cds").value();
-  for (const char* label : {"One", "Two", "Three"}) {
-    auto cat = library->catalog().addCategory({}, label, "").value();
-    scan::AddFolderOptions o;
-    o.path = tree.string();
-    o.label = label;
-    o.category = {cat};
-    scan::AddFolderJob job(*library, o);
-    ASSERT_EQ(job.run().outcome, scan::JobOutcome::done);
-  }
+  for (const char* label : {"One", "Two", "Three"}) catalogue(*library, label, label, tree);
   SearchCriteria c;
   c.pattern = prepareSearchText("name", false);
   auto rows = [&](int workers, bool slow, size_t& most) {
