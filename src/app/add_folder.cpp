@@ -45,9 +45,13 @@ void rememberAddFolder(SettingsStore& settings, const scan::AddFolderJob& job,
     settings.putInt("serialized_param", "param_dlgfolder", static_cast<int>(job.savedOptionBits()));
   }
   if (result.filterUsed) {
+    // As the job used it: without the blanks around it.
+    std::string used = options.filter;
+    used.erase(0, used.find_first_not_of(" \t"));
+    used.erase(used.find_last_not_of(" \t") + 1);
     auto history = filterHistory(settings);
-    if (std::find(history.begin(), history.end(), options.filter) == history.end()) {
-      history.push_back(options.filter);
+    if (!used.empty() && std::find(history.begin(), history.end(), used) == history.end()) {
+      history.push_back(used);
       settings.putList("TypeFiler", "AddOther", history);
     }
   }

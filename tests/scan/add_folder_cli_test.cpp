@@ -92,11 +92,12 @@ TEST_F(AddFolderCommand, CataloguesAFolderAndShowsIt) {
   // The options are remembered for the next add.
   EXPECT_EQ(tamber("config get serialized_param param_dlgfolder").out, "60\n");
   ASSERT_EQ(tamber("add-folder '" + tree.string() + "' --label Other --category Trips "
-                   "--no-thumbnails --filter '*.txt' --exclude -q")
+                   "--no-thumbnails --filter '  *.txt ' --exclude -q")
                 .status,
             0);
   EXPECT_EQ(tamber("config get serialized_param param_dlgfolder").out, "120\n");
-  EXPECT_EQ(tamber("config get TypeFiler AddOther").status, 0);
+  // The filter goes into the history as it was used: without its blanks.
+  EXPECT_EQ(tamber("config get TypeFiler AddOther").out, "*.txt\n");
   // Besides "*", "?" and ".", a pattern is a regular expression; one that
   // does not compile is refused before anything is done.
   auto sets = dir.path / "sets";
