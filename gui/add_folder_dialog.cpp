@@ -112,6 +112,7 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
   for (const auto& f : app::filterHistory(app.settings())) filter_->addItem(qs(f));
   filter_->setCurrentText("*.*");
   exclude_ = new QCheckBox(text(app, kExclude));
+  exclude_->setChecked(bits & 0x40);  // the saved word keeps the exclude choice there
   update_ = new QCheckBox(text(app, kUpdate));
   update_->setEnabled(selected && CatalogDocument::isItem(selected) &&
                       catalog::isFolderKind(doc.itemKind(selected)));
@@ -309,6 +310,7 @@ bool AddFolderDialog::start() {
 
 bool AddFolderDialog::startPrepared(scan::AddFolderOptions o, const QString& categoryText) {
   if (job_) return false;
+  forDisc_ = o.disc.has_value();
   if (Status st = scan::AddFolderJob::validate(o); !st) {
     say(qs(st.message()), true);
     return false;
@@ -395,6 +397,22 @@ void AddFolderDialog::reject() {
   QDialog::reject();
 }
 
+void AddFolderDialog::done(int result) {
+  // The folder options are kept whenever the dialog closes (after a job or
+  // not), for the next time it opens; an update's and a disc's are not the
+  // user's choice for new folders.
+  if (!forDisc_ && !update_->isChecked()) {
+    uint32_t bits = scan::kScanAll & ~0xC0u;
+    if (!thumbnails_->isChecked()) bits &= ~scan::kScanThumbnails;
+    if (!tags_->isChecked()) bits &= ~scan::kScanTags;
+    if (!documents_->isChecked()) bits &= ~scan::kScanDocuments;
+    if (!archives_->isChecked()) bits &= ~scan::kScanArchives;
+    if (exclude_->isChecked()) bits |= 0x40;
+    app_.settings().putInt("serialized_param", "param_dlgfolder", static_cast<int>(bits));
+  }
+  QDialog::done(result);
+}
+
 void AddFolderDialog::end() {
   timer_->stop();
   const scan::AddFolderResult r = job_->wait();
@@ -404,10 +422,10 @@ void AddFolderDialog::end() {
   if (r.outcome != scan::JobOutcome::done) {
     checkpoint_->restore();
     checkpoint_.reset();
-    say(r.outcome == scan::JobOutcome::cancelled
-            ? text(app_, app::kTextCancelled)
-            : text(app_, app::kTextScanFailed, {qs(running_.path)}) + " " + qs(r.message),
-        r.outcome != scan::JobOutcome::cancelled);
+    // A cancel is the user's own doing: nothing to tell.
+    if (r.outcome != scan::JobOutcome::cancelled) {
+      say(text(app_, app::kTextScanFailed, {qs(running_.path)}) + " " + qs(r.message), true);
+    }
     emit finished(false, {}, 0);
     QDialog::reject();
     return;

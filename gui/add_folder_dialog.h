@@ -46,6 +46,8 @@ class AddFolderDialog : public QDialog {
   void cancel();
   // Closing the dialog while a job runs cancels the job.
   void reject() override;
+  // Closing keeps the folder options for the next time.
+  void done(int result) override;
   bool running() const { return job_ != nullptr; }
   // Reads the job's counters now instead of at the next tick.
   void refresh() { poll(); }
@@ -54,6 +56,8 @@ class AddFolderDialog : public QDialog {
   QLineEdit* labelEdit() const { return label_; }
   QComboBox* categoryBox() const { return category_; }
   QCheckBox* updateBox() const { return update_; }
+  QCheckBox* excludeBox() const { return exclude_; }
+  QCheckBox* archivesBox() const { return archives_; }
   // The last message shown (validation or completion), for tests.
   const QString& lastMessage() const { return message_; }
   // Tests answer the completion message themselves.
@@ -76,6 +80,7 @@ class AddFolderDialog : public QDialog {
   QComboBox *category_, *filter_;
   QSpinBox* depth_;
   QCheckBox *thumbnails_, *tags_, *documents_, *archives_, *filterOn_, *exclude_, *update_;
+  bool forDisc_ = false;  // the progress of a disc's job
   QTableWidget* rules_;
   QPushButton* ok_;
   QProgressBar* bar_;

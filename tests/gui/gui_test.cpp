@@ -476,9 +476,21 @@ class GuiTest : public QObject {
     QVERIFY(answer.elapsed() < 1000);
     QCOMPARE(ended.size(), 1);
     QCOMPARE(ended.at(0).at(0).toBool(), false);
+    QVERIFY2(d->lastMessage().isEmpty(), qPrintable(d->lastMessage()));  // a cancel is silent
     QVERIFY(!doc.findByName(doc.root(), "Cancelled", true));
     QCOMPARE(doc.currentText(), afterAdd);
     QVERIFY(before != afterAdd);
+
+    // The options chosen are kept when the dialog closes without a job, the
+    // exclude choice with them.
+    d = w.addFolder();
+    d->archivesBox()->setChecked(false);
+    d->excludeBox()->setChecked(true);
+    d->reject();
+    d = w.addFolder();
+    QVERIFY(!d->archivesBox()->isChecked());
+    QVERIFY(d->excludeBox()->isChecked());
+    d->reject();
     app.abandon();
   }
 
