@@ -17,12 +17,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string patterns = input.substr(0, nl);
   scan::FileFilter filter;
   auto outcome = scan::FileFilter::compile(patterns, filter);
-  if (outcome == scan::FileFilter::Outcome::invalid) std::abort();  // every text is a pattern
+  // A pattern that does not compile says why, and only then.
+  bool refused = !scan::FileFilter::problem(patterns).empty();
+  if ((outcome == scan::FileFilter::Outcome::invalid) != refused) std::abort();
+  if (outcome == scan::FileFilter::Outcome::invalid) return 0;
   if (nl == std::string::npos) {
-    // A single pattern without wildcards or separators matches itself.
-    bool plain = outcome == scan::FileFilter::Outcome::filter &&
-                 patterns.find_first_of("*?; \t") == std::string::npos;
-    for (unsigned char c : patterns) plain = plain && c >= 0x20 && c < 0x7F;
+    // A single pattern of letters, digits, ".", "_" and "-" (nothing a
+    // regular expression reads otherwise) matches itself.
+    bool plain = outcome == scan::FileFilter::Outcome::filter && !patterns.empty();
+    for (unsigned char c : patterns) {
+      plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                        c == '_' || c == '-');
+    }
     if (plain && !filter.matches(patterns)) std::abort();
     return 0;
   }
