@@ -24,6 +24,15 @@ std::vector<std::string> splitPatterns(const std::string& text) {
   return out;
 }
 
+// The patterns' expression compiled as filters match: without case, over
+// UTF-8 names that may be invalid; nullptr (and `err`) when it does not compile.
+pcre2_code* compileExpression(const std::string& expr, int& err) {
+  PCRE2_SIZE at = 0;
+  return pcre2_compile(reinterpret_cast<PCRE2_SPTR>(expr.data()), expr.size(),
+                       PCRE2_CASELESS | PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_DOLLAR_ENDONLY | PCRE2_DOTALL,
+                       &err, &at, nullptr);
+}
+
 }  // namespace
 
 struct FileFilter::Code {
@@ -71,12 +80,8 @@ FileFilter::Outcome FileFilter::compile(const std::string& patterns, FileFilter&
   std::string expr = expression(patterns);
   if (expr.empty()) return Outcome::none;
   int err = 0;
-  PCRE2_SIZE at = 0;
   auto code = std::make_shared<Code>();
-  code->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(expr.data()), expr.size(),
-                             PCRE2_CASELESS | PCRE2_UTF | PCRE2_MATCH_INVALID_UTF |
-                                 PCRE2_DOLLAR_ENDONLY | PCRE2_DOTALL,
-                             &err, &at, nullptr);
+  code->code = compileExpression(expr, err);
   if (!code->code) return Outcome::invalid;
   pcre2_jit_compile(code->code, PCRE2_JIT_COMPLETE);
   code->match = pcre2_match_data_create_from_pattern(code->code, nullptr);
@@ -89,11 +94,7 @@ std::string FileFilter::problem(const std::string& patterns) {
   std::string expr = expression(patterns);
   if (expr.empty()) return {};
   int err = 0;
-  PCRE2_SIZE at = 0;
-  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(expr.data()), expr.size(),
-                                   PCRE2_CASELESS | PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_DOLLAR_ENDONLY |
-                                       PCRE2_DOTALL,
-                                   &err, &at, nullptr);
+  pcre2_code* code = compileExpression(expr, err);
   if (code) {
     pcre2_code_free(code);
     return {};
