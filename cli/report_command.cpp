@@ -201,13 +201,7 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
             };
             // The page begins before the file trees are read: its first
             // bytes come at once and each item's tree follows when read.
-            auto skeleton = [&]() -> Result<xml::Doc> {
-              report::ReportDataOptions alone = options;
-              alone.skeleton = true;
-              alone.pieces = [](int, xml::Doc) { return Status(); };
-              alone.progress = nullptr;
-              return report::buildReportData(*app.library(), selection, alone);
-            };
+            auto skeleton = [&] { return report::buildReportSkeleton(*app.library(), selection, options); };
             auto flushed = [&](std::string_view bytes) -> Status {
               if (Status written = output->write(bytes); !written) return written;
               return output->toFile() ? Status() : output->finish();  // standard output: flushed

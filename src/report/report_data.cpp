@@ -631,6 +631,15 @@ Result<xml::Doc> buildReportData(catalog::Library& library, const std::vector<xm
   return writer.document();
 }
 
+Result<xml::Doc> buildReportSkeleton(catalog::Library& library, const std::vector<xmlNode*>& selection,
+                                     const ReportDataOptions& options) {
+  ReportDataOptions alone = options;
+  alone.skeleton = true;
+  alone.pieces = [](int, xml::Doc) { return Status(); };
+  alone.progress = nullptr;
+  return buildReportData(library, selection, alone);
+}
+
 Status writeReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
                        const ReportDataOptions& options, const std::function<Status(std::string_view)>& out) {
   ReportDataOptions streamed = options;

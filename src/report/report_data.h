@@ -91,6 +91,11 @@ long long timeNumber(int hour, int minute, int second);
 Result<xml::Doc> buildReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,
                                  const ReportDataOptions& options);
 
+// The skeleton of a page in pieces (ReportDataOptions::skeleton) for
+// `options`: what Reporter::writeHtml begins a page from.
+Result<xml::Doc> buildReportSkeleton(catalog::Library& library, const std::vector<xmlNode*>& selection,
+                                     const ReportDataOptions& options);
+
 // The report data as indented XML text (standalone, without cover
 // pictures), written to `out` as it is made: memory holds one entry.
 Status writeReportData(catalog::Library& library, const std::vector<xmlNode*>& selection,

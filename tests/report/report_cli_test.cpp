@@ -195,12 +195,7 @@ TEST_F(Report, PiecesMakeThePageTheWholeDataMakes) {
       before = page.size();
       return build(handler);
     };
-    auto skeleton = [&]() {
-      tamber::report::ReportDataOptions alone = options;
-      alone.skeleton = true;
-      alone.pieces = [](int, tamber::xml::Doc) { return tamber::Status(); };
-      return tamber::report::buildReportData(**library, selection, alone);
-    };
+    auto skeleton = [&]() { return tamber::report::buildReportSkeleton(**library, selection, options); };
     ASSERT_TRUE(r.writeHtml(begunBuild, asItIs, keep, skeleton));
     EXPECT_GT(before, 0u);
     EXPECT_NE(page.substr(0, before).find("<html"), std::string::npos);
@@ -303,12 +298,8 @@ TEST_F(Report, ALargeFolderIsSortedHereInPieces) {
           return {};
         },
         // Begun from the skeleton on every other round: the same page.
-        keys.size() % 2 ? std::function<tamber::Result<tamber::xml::Doc>()>([&] {
-          tamber::report::ReportDataOptions alone = options;
-          alone.skeleton = true;
-          alone.pieces = [](int, tamber::xml::Doc) { return tamber::Status(); };
-          return tamber::report::buildReportData(**library, selection, alone);
-        })
+        keys.size() % 2 ? std::function<tamber::Result<tamber::xml::Doc>()>(
+                              [&] { return tamber::report::buildReportSkeleton(**library, selection, options); })
                         : nullptr);
     xmlSetGenericErrorFunc(nullptr, nullptr);
     ASSERT_TRUE(st) << st.message();
