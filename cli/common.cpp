@@ -226,15 +226,15 @@ std::string unescapeFromTerminal(std::string_view text) {
   return out;
 }
 
-std::string pathAsTyped(App& app, const std::string& text) {
+std::string pathAsTyped(catalog::Library& library, const std::string& text) {
   if (text.find('\\') == std::string::npos) return text;
   auto names = [&](const std::string& path) {
-    auto& doc = app.library()->catalog();
+    auto& doc = library.catalog();
     std::vector<std::string> steps;
     auto t = resolve(doc, path, Prefer::item, &steps);
     if (!t) return false;
     if (!t->isItem() || steps.empty()) return true;
-    auto c = scan::collectBelow(app.library()->file().root(), t->category, t->number, steps, 0);
+    auto c = scan::collectBelow(library.file().root(), t->category, t->number, steps, 0);
     return c && c->found;
   };
   if (names(text)) return text;

@@ -101,7 +101,8 @@ Result<Target> resolve(CatalogDocument& doc, const std::string& text, Prefer pre
 // A path as ls and find print it, escapes included, given back: the text
 // itself when it names something, else the name its escapes stand for when
 // that does (a name may hold a backslash of its own).
-std::string pathAsTyped(App& app, const std::string& text);
+std::string pathAsTyped(catalog::Library& library, const std::string& text);
+inline std::string pathAsTyped(App& app, const std::string& text) { return pathAsTyped(*app.library(), text); }
 
 // Creates each missing category of a "/"-joined path (names compared without
 // case); the comment goes to the last one when it is created. Returns the

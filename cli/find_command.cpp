@@ -273,7 +273,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
         std::string within;  // a folder inside the scope's item, "\"-joined as the hits' paths
         if (!a->scope.empty()) {
           std::vector<std::string> rest;
-          auto r = resolve(library->catalog(), a->scope, Prefer::item, &rest);
+          auto r = resolve(library->catalog(), pathAsTyped(*library, a->scope), Prefer::item, &rest);
           if (!r) {
             if (!several) {
               n.error(r.message());

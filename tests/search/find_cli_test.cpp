@@ -272,6 +272,13 @@ TEST_F(Find, OutputAScriptCanActOn) {
   EXPECT_EQ(rows("find report-2020").find('\033'), std::string::npos);
   EXPECT_NE(rows("find --color always report-2020").find("\033["), std::string::npos);
   EXPECT_EQ(rows("find --color never report-2020").find('\033'), std::string::npos);
+  // A path printed with its escapes is taken back by --scope.
+  sized(dir / "odd" / "two\nlines" / "inside.txt", 5);
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote((dir / "odd").string()) + " --label Odd --category Other").status, 0);
+  std::string folder = rows("find lines --type folder");
+  ASSERT_EQ(folder, "Other/Odd/two\\nlines\n");
+  folder.pop_back();
+  EXPECT_EQ(rows("find '*' --scope " + shellQuote(folder)), folder + "\n" + folder + "/inside.txt\n");
 }
 
 // Documents' properties are documents: a PDF's title is found with
