@@ -132,6 +132,7 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
           options.properties = [](const std::vector<std::pair<std::string, std::string>>& fields) {
             return propertiesText(fields);
           };
+          options.propertyLabel = [&app](const std::string& key) { return propertyLabel(app, key); };
           options.libraryIdentity = static_cast<long long>(reinterpret_cast<intptr_t>(app.library()));
           // Progress on a terminal: files read, then the transformation.
           bool terminal = !g->quiet && isatty(STDERR_FILENO);

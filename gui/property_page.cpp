@@ -100,7 +100,7 @@ QString categoryPage(const app::App& app, catalog::Library& library, xmlNode* ca
   h.row(text(app, kStatTracks), number(s.audioTracks));
   h.row(text(app, kStatPrice), QLocale().toString(s.totalPrice, 'f', 2));
   h.row(text(app, kColCreated), app::localTimeText(s.created));
-  h.row(human("comment"), s.comment);
+  h.row(qs(app::propertyLabel(app, "comment")), s.comment);
   return h.done();
 }
 
@@ -145,12 +145,12 @@ FilePage filePage(const app::App& app, catalog::Library& library, xmlNode* item,
   Html h(qs(entry.name));
   std::string where = doc.field(item, catalog::kLabel);
   for (const auto& step : folder) where += "/" + step;
-  h.row(human("path"), where);
+  h.row(text(app, kColPath), where);
   if (!entry.folder) h.row(text(app, kColSize), QLocale().toString(qulonglong(entry.size)));
   h.row(text(app, kColModified), app::localTimeText(entry.modified));
   if (!entry.created.empty()) h.row(text(app, kColCreated), app::localTimeText(entry.created));
   for (const auto& [key, value] : app::propertiesText(entry.fields)) {
-    h.row(key == "size" ? text(app, kColPicture) : human(key), value);  // the picture's size
+    h.row(qs(app::propertyLabel(app, key)), value);
   }
 
   std::vector<std::string> steps = folder;
@@ -205,7 +205,7 @@ QString memberPage(const app::App& app, catalog::Library& library, xmlNode* item
   std::string where = doc.field(item, catalog::kLabel);
   for (const auto& step : archive) where += "/" + step;
   for (const auto& step : inside) where += "/" + step;
-  h.row(human("path"), where);
+  h.row(text(app, kColPath), where);
   h.row(QString(), text(app, kInsideArchive, {esc(archive.empty() ? std::string() : archive.back())}));
   if (!member.folder) h.row(text(app, kColSize), QLocale().toString(qulonglong(member.size)));
   if (!member.modified.empty()) h.row(text(app, kColModified), app::localTimeText(member.modified));

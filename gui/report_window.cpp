@@ -449,6 +449,7 @@ report::ReportDataOptions ReportWindow::dataOptions() {
   options.properties = [](const std::vector<std::pair<std::string, std::string>>& fields) {
     return app::propertiesText(fields);
   };
+  options.propertyLabel = [this](const std::string& key) { return app::propertyLabel(app_, key); };
   options.libraryIdentity = static_cast<long long>(reinterpret_cast<intptr_t>(app_.library()));
   return options;
 }

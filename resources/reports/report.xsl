@@ -131,11 +131,11 @@ td.name .indent { display: inline-block; }
         </xsl:if>
         <xsl:if test="$show_summary = 1">
           <div class="summary">
-            <b><xsl:value-of select="count(//category)"/></b><xsl:text> </xsl:text><xsl:value-of select="$categories"/>
+            <xsl:value-of select="$categories"/>: <b><xsl:value-of select="count(//category)"/></b>
             <xsl:text> · </xsl:text>
-            <b><xsl:value-of select="count(//file-structure) + count(//audio-details)"/></b><xsl:text> </xsl:text><xsl:value-of select="$cddvds"/>
+            <xsl:value-of select="$cddvds"/>: <b><xsl:value-of select="count(//file-structure) + count(//audio-details)"/></b>
             <xsl:text> · </xsl:text>
-            <b><xsl:value-of select="count(//track-item)"/></b><xsl:text> </xsl:text><xsl:value-of select="$audiotracks"/>
+            <xsl:value-of select="$audiotracks"/>: <b><xsl:value-of select="count(//track-item)"/></b>
             <xsl:if test="$summary != ''"><br/><xsl:value-of select="$summary"/></xsl:if>
           </div>
         </xsl:if>
@@ -242,7 +242,7 @@ td.name .indent { display: inline-block; }
         <xsl:if test="substring($fields_file-items, 4, 1) = '1' and properties">
           <div class="props" style="margin-left: {$depth * 1.5}em">
             <xsl:for-each select="properties/property">
-              <span><xsl:value-of select="@name"/>: <xsl:value-of select="."/></span>
+              <span><xsl:value-of select="@label"/><xsl:if test="not(@label)"><xsl:value-of select="@name"/></xsl:if>: <xsl:value-of select="."/></span>
             </xsl:for-each>
           </div>
         </xsl:if>

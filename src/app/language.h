@@ -93,6 +93,7 @@ enum TextId : int {
   kTextPartialEntries = 658,
   kTextPartialDamaged = 659,
   kTextWriterProcess = 660,      // %s program, %s process number
+  kTextPropertyBase = 706,       // 706 on: a file's recorded properties by name (propertyLabel)
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,

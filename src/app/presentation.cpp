@@ -177,6 +177,25 @@ std::vector<std::pair<std::string, std::string>> propertiesText(
   return out;
 }
 
+std::string propertyLabel(const App& app, const std::string& key) {
+  // In the order of their language texts.
+  static constexpr const char* kKeys[] = {
+      "codecText",      "channelsText",    "type",           "isrc",            "performer",       "composer",
+      "songwriter",     "bitRateText",     "sampleRate",     "durationText",    "title",           "artist",
+      "album",          "genre",           "comment",        "vendorText",      "year",            "track",
+      "lyrics",         "compressionText", "otherTags",      "takenDate",       "cameraMake",      "cameraModel",
+      "exposureTime",   "fNumber",         "exposureProgram", "thumbnail",      "size",            "bitsPerPixel",
+      "documentType",   "companyName",     "description",    "fileVersion",     "languages",       "internalName",
+      "legalCopyright", "legalTrademarks", "originalName",   "productName",     "productVersion",  "specialBuild",
+      "subject",        "author",          "keywords",       "template",        "lastAuthor",      "application",
+      "revisionNumber", "pageCount",       "editTime",       "lastPrinted",     "created",         "lastSaved",
+      "creator",        "producer",        "archiveContents", "linkTarget"};
+  for (size_t i = 0; i < std::size(kKeys); ++i) {
+    if (key == kKeys[i]) return app.text(kTextPropertyBase + static_cast<int>(i));
+  }
+  return key;
+}
+
 std::string propertiesJson(const std::vector<std::pair<std::string, std::string>>& fields) {
   std::string out = "{";
   auto add = [&](const std::string& key, const std::string& json) {

@@ -35,6 +35,10 @@ std::string kindJson(const App& app, int kind);
 // instead of their stored offsets. Keys are those of `media --json`.
 std::vector<std::pair<std::string, std::string>> propertiesText(
     const std::vector<std::pair<std::string, std::string>>& fields);
+// A property's key (as propertiesText gives it) as a person reads it, in the
+// user's language ("Bit rate" for "bitRateText"); the key itself when it
+// has no name.
+std::string propertyLabel(const App& app, const std::string& key);
 std::string propertiesJson(const std::vector<std::pair<std::string, std::string>>& fields);
 // The name a recorded field is shown under: a file's as `media --json` and
 // `ls -l` name it ("artist" for "s", "name" for "c", "path" for a part's

@@ -243,7 +243,17 @@ void Reporter::setStandardParameters(const std::function<std::string(int id)>& t
   xml::XPathObject d(xmlXPathEvalExpression(xml::u("/ReportFields/level[n=\"summary\"]/d"), ctx.get()));
   if (d && d->nodesetval) {
     for (int i = 0; i < d->nodesetval->nodeNr; ++i) {
-      summary += (summary.empty() ? "" : " ") + xml::content(d->nodesetval->nodeTab[i]);
+      xmlNode* line = d->nodesetval->nodeTab[i];
+      std::string said = xml::content(line);
+      if (auto id = attributeOf(line, "text"); !id.empty()) {
+        char* end = nullptr;
+        long number = std::strtol(id.c_str(), &end, 10);
+        if (end && *end == '\0' && number > 0 && number < 100000) {
+          std::string translated = text(static_cast<int>(number));
+          if (!translated.empty()) said = translated;
+        }
+      }
+      summary += (summary.empty() ? "" : " ") + said;
     }
   }
   setParameter("summary", summary);

@@ -407,6 +407,7 @@ class DataWriter {
         }
         w_->start("property");
         w_->attribute("name", name);
+        if (options_.propertyLabel) w_->attribute("label", options_.propertyLabel(name));
         w_->text(value);
         w_->end();
       }

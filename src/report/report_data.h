@@ -37,6 +37,9 @@ struct ReportDataOptions {
   std::function<std::vector<std::pair<std::string, std::string>>(
       const std::vector<std::pair<std::string, std::string>>& fields)>
       properties;
+  // A property's name as the reader of the report reads it (a "label"
+  // attribute beside the "name" key); without it only the key.
+  std::function<std::string(const std::string& name)> propertyLabel;
   // Every so many files, for progress; returns false to stop.
   std::function<bool(long long files)> progress;
   // Cover pictures referenced (the saved XML carries none).

@@ -77,6 +77,35 @@ TEST_F(Report, HtmlOfTheWholeLibrary) {
   EXPECT_EQ(tamber("report 2>&1 | head -2").out, "<!DOCTYPE html>\n<html lang=\"en\">\n");
 }
 
+// Captions, property names and the summary line come in the user's
+// language; recorded keys ("bitsPerPixel") stay in the data, not the page.
+TEST_F(Report, CaptionsAndPropertiesInTheUsersLanguage) {
+  auto pictures = dir.path / "pictures";
+  std::filesystem::create_directories(pictures);
+  ASSERT_EQ(runCommand("convert -size 40x30 xc:red " + shellQuote((pictures / "red.png").string())).status, 0);
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(pictures.string()) + " --label Pics --category Work").status, 0);
+  struct Case {
+    const char* lang;
+    const char* size;
+    const char* summary;
+    const char* made;
+  } cases[] = {{"en_US", "Picture size: 40 x 30", "Categories: <b>", "Report made with"},
+               {"fr_FR", "Taille de l'image: 40 x 30", "Catégories: <b>", "Rapport établi avec"},
+               {"it_IT", "Dimensioni dell'immagine: 40 x 30", "Categorie: <b>", "Resoconto creato con"}};
+  for (const auto& c : cases) {
+    auto r = runCommand(std::string("LANG=") + c.lang + ".UTF-8 " + TAMBER_CLI + " -L " + shellQuote(lib) +
+                            " --config " + shellQuote(config) + " report Work/Pics Music",
+                        false);
+    ASSERT_EQ(r.status, 0) << c.lang;
+    EXPECT_NE(r.out.find(c.size), std::string::npos) << c.lang << r.out;
+    EXPECT_NE(r.out.find(c.summary), std::string::npos) << c.lang << r.out;
+    EXPECT_NE(r.out.find(c.made), std::string::npos) << c.lang << r.out;
+    EXPECT_EQ(r.out.find("bitsPerPixel"), std::string::npos) << c.lang;
+  }
+  auto xml = tamber("report --format xml Work/Pics", false);
+  EXPECT_NE(xml.out.find("name=\"bitsPerPixel\""), std::string::npos) << xml.out;
+}
+
 TEST_F(Report, SortAndFieldChoices) {
   // Files by size: b-small, c-middle, a-big.
   auto bySize = tamber("report Work --sort file-items=file-size", false);
