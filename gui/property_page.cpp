@@ -146,7 +146,13 @@ FilePage filePage(const app::App& app, catalog::Library& library, xmlNode* item,
   std::string where = doc.field(item, catalog::kLabel);
   for (const auto& step : folder) where += "/" + step;
   h.row(text(app, kColPath), where);
-  if (!entry.folder) h.row(text(app, kColSize), QLocale().toString(qulonglong(entry.size)));
+  // An audio track's size is its length in CD frames: shown as its playing time.
+  const std::string* type = entry.field("f");
+  if (!entry.folder && disc::isAudioTrackItem(entry.name, type ? *type : std::string())) {
+    h.row(qs(app::propertyLabel(app, "durationText")), disc::trackLengthText(entry.size));
+  } else if (!entry.folder) {
+    h.row(text(app, kColSize), QLocale().toString(qulonglong(entry.size)));
+  }
   h.row(text(app, kColModified), app::localTimeText(entry.modified));
   if (!entry.created.empty()) h.row(text(app, kColCreated), app::localTimeText(entry.created));
   for (const auto& [key, value] : app::propertiesText(entry.fields)) {

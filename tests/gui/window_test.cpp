@@ -714,12 +714,15 @@ class WindowTest : public QObject {
                         " && tar czf ../cut.tar.gz first.txt second.bin third.txt"
                         " && python3 -c \"import zipfile; z = zipfile.ZipFile('../noted.zip', 'w');"
                         " z.comment = b'one\\r\\ntwo\\rthree'; z.write('first.txt'); z.close()\""
-                        " && cd .. && rm -r src && truncate -s 100000 cut.tar.gz")
+                        " && cd .. && rm -r src && truncate -s 100000 cut.tar.gz && convert -size 40x30 xc:red red.png")
                  .status,
              0);
     std::string cut = (tmp.path / "cut.cds").string();
     QCOMPARE(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(cut)).status, 0);
     QCOMPARE(tamber(cut, "add-folder -q " + shellQuote(tree.string()) + " --label Cut --category Downloads")
+                 .rfind("FAILED", 0),
+             std::string::npos);
+    QCOMPARE(tamber(cut, "add-disc -q --category Music --drive " + shellQuote("sim:" TAMBER_DISCS "/audio-cd.xml"))
                  .rfind("FAILED", 0),
              std::string::npos);
     tamber::app::App app;
@@ -753,6 +756,18 @@ class WindowTest : public QObject {
     page = w.page()->toPlainText();
     if (const char* shot = std::getenv("TAMBER_SHOT")) w.grab().save(QString::fromLocal8Bit(shot) + ".noted.png");
     QVERIFY2(page.contains("noted.zip\none\ntwo\nthree"), qPrintable(page));
+    // A file's recorded properties by their names, not their keys.
+    list->setCurrentIndex(list->model()->index(rowOf(w, "red.png"), 0));
+    page = w.page()->toPlainText();
+    QVERIFY2(page.contains(QRegularExpression("Picture size\\s+40 x 30")), qPrintable(page));
+    QVERIFY2(!page.contains("bitsPerPixel") && page.contains("Bits per pixel"), qPrintable(page));
+    // An audio track's length is its playing time, not a size in CD frames.
+    w.select(find(app, {"Music", "Night Drive"}));
+    list->setCurrentIndex(list->model()->index(0, 0));
+    page = w.page()->toPlainText();
+    if (const char* shot = std::getenv("TAMBER_SHOT")) w.grab().save(QString::fromLocal8Bit(shot) + ".track.png");
+    QVERIFY2(page.contains(QRegularExpression("Duration\\s+2:57")), qPrintable(page));
+    QVERIFY2(!page.contains("Size"), qPrintable(page));
     app.abandon();
   }
 
