@@ -247,7 +247,7 @@ TEST_F(ToolMadeFiles, Id3v1AndId3v23Tags) {
   auto& v1 = read("id3v1only.mp3");
   EXPECT_EQ(s8(v1.title), "Only v1");
   EXPECT_EQ(v1.track, 7);
-  EXPECT_EQ(s8(v1.genre), "not supported");  // genre byte 255
+  EXPECT_EQ(s8(v1.genre), "");  // genre byte 255: none
   // The audio bytes leave the tags out.
   EXPECT_EQ(v1.fileSize + 128, read("cbr_plain.mp3").fileSize + 128);
 }
@@ -358,10 +358,12 @@ TEST_F(Bytes, FrameSearchDurationAndXing) {
 TEST_F(Bytes, Id3v11TrackGenreAndLyrics3) {
   ASSERT_EQ(load(frame128() + frame128() + id3v1("Song", 7, 255, "caf\xE9")), 1);
   EXPECT_EQ(tags.track, 7);
-  EXPECT_EQ(s8(tags.genre), "not supported");
+  EXPECT_EQ(s8(tags.genre), "");  // byte 255 is "no genre"
   EXPECT_EQ(s8(tags.comment), "caf\xC3\xA9");  // converted before the scrub: the accent stays
   EXPECT_EQ(tags.year, 1999);
   int plain = tags.fileSize;
+  ASSERT_EQ(load(frame128() + frame128() + id3v1("Song", 7, 200)), 1);
+  EXPECT_EQ(s8(tags.genre), "not supported");  // a number past the list
   // Lyrics3 version 2 with size digits 000120: 135 bytes leave the audio.
   std::string content = "LYRICSBEGIN" + std::string("IND00002") + "00" + "LYR" + "00091" +
                         std::string("Words and words") + std::string(76, 'x');

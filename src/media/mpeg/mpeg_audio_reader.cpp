@@ -316,7 +316,8 @@ bool MpegAudioReader::State::id3v1Pass() {
     tagVersion = 0;
   }
   if (comment.empty()) comment = scrubbed(id3v1Text(area + 97, commentLen));
-  if (genre.empty()) genre = genreName(area[127]);
+  // Genre byte 255 is how taggers write "no genre".
+  if (genre.empty() && area[127] != 255) genre = genreName(area[127]);
   tagFound = true;
   if (lyrics.empty() && size >= 143) lyrics3(tail);
   return true;
