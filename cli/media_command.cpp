@@ -345,7 +345,10 @@ int describe(const std::string& file, bool asJson, scan::Extractors& x, const st
   for (const auto& [k, v] : texts) {
     if (!v->empty()) std::cout << "  " << k << ": " << utf8(*v) << "\n";
   }
-  for (const auto& [k, v] : numbers) std::cout << "  " << k << ": " << v << "\n";
+  for (const auto& [k, v] : numbers) {
+    // No year or track number is 0 in the tags, not a year or track 0.
+    if (v != 0 || std::string_view(k) == "fileSize") std::cout << "  " << k << ": " << v << "\n";
+  }
   return kExitOk;
 }
 

@@ -153,6 +153,8 @@ std::vector<std::pair<std::string, std::string>> propertiesText(
     }
     const Property& p = it->second;
     unsigned long long w = 0, h = 0;
+    // A track number or year of 0 is the reader's way of saying there is none.
+    if ((code == "a8" || code == "w") && value == "0") continue;
     switch (p.type) {
       case Type::flag:
         break;  // offsets into other streams mean nothing to a reader

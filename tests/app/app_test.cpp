@@ -311,3 +311,13 @@ TEST(Presentation, DocumentFieldsReadAsNumbersAndDates) {
   std::string json = tamber::app::propertiesJson({{"d0", "C"}, {"d3", "3EBFAFE8"}});
   EXPECT_EQ(json, "{\"pageCount\":12,\"created\":" + tamber::app::isoTimeJson("3EBFAFE8") + "}");
 }
+
+// A tag without a track number or year is read as 0: shown as nothing, not
+// as "track: 0"; a real number stays.
+TEST(Presentation, NoTrackOrYearIsNotShownAsZero) {
+  auto text = tamber::app::propertiesText({{"a8", "0"}, {"w", "0"}, {"r", "Hi"}, {"a8", "7"}, {"w", "1999"}});
+  ASSERT_EQ(text.size(), 3u);
+  EXPECT_EQ(text[0], (std::pair<std::string, std::string>{"title", "Hi"}));
+  EXPECT_EQ(text[1], (std::pair<std::string, std::string>{"track", "7"}));
+  EXPECT_EQ(text[2], (std::pair<std::string, std::string>{"year", "1999"}));
+}
