@@ -155,7 +155,7 @@ FilePage filePage(const app::App& app, catalog::Library& library, xmlNode* item,
   }
   h.row(text(app, kColModified), app::localTimeText(entry.modified));
   if (!entry.created.empty()) h.row(text(app, kColCreated), app::localTimeText(entry.created));
-  for (const auto& [key, value] : app::propertiesText(entry.fields)) {
+  for (const auto& [key, value] : app::propertiesForPeople(app, entry.fields)) {
     h.row(qs(app::propertyLabel(app, key)), value);
   }
 

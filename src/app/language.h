@@ -94,6 +94,7 @@ enum TextId : int {
   kTextPartialDamaged = 659,
   kTextWriterProcess = 660,      // %s program, %s process number
   kTextPropertyBase = 706,       // 706 on: a file's recorded properties by name (propertyLabel)
+  kTextDocumentFamily = 765,     // 765 + the recorded document family: HTML, PDF, office, program
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,

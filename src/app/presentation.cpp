@@ -198,6 +198,20 @@ std::string propertyLabel(const App& app, const std::string& key) {
   return key;
 }
 
+std::string propertyValueText(const App& app, const std::string& key, const std::string& value) {
+  if (key == "documentType" && value.size() == 1 && value[0] >= '0' && value[0] <= '3') {
+    return app.text(kTextDocumentFamily + (value[0] - '0'));
+  }
+  return value;
+}
+
+std::vector<std::pair<std::string, std::string>> propertiesForPeople(
+    const App& app, const std::vector<std::pair<std::string, std::string>>& fields) {
+  auto shown = propertiesText(fields);
+  for (auto& [key, value] : shown) value = propertyValueText(app, key, value);
+  return shown;
+}
+
 std::string propertiesJson(const std::vector<std::pair<std::string, std::string>>& fields) {
   std::string out = "{";
   auto add = [&](const std::string& key, const std::string& json) {

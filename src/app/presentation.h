@@ -39,6 +39,12 @@ std::vector<std::pair<std::string, std::string>> propertiesText(
 // user's language ("Bit rate" for "bitRateText"); the key itself when it
 // has no name.
 std::string propertyLabel(const App& app, const std::string& key);
+// A property's value (as propertiesText gives it) as a person reads it:
+// the document family by its name ("PDF document" for "1"); others as they are.
+std::string propertyValueText(const App& app, const std::string& key, const std::string& value);
+// propertiesText with the values as a person reads them.
+std::vector<std::pair<std::string, std::string>> propertiesForPeople(
+    const App& app, const std::vector<std::pair<std::string, std::string>>& fields);
 std::string propertiesJson(const std::vector<std::pair<std::string, std::string>>& fields);
 // The name a recorded field is shown under: a file's as `media --json` and
 // `ls -l` name it ("artist" for "s", "name" for "c", "path" for a part's

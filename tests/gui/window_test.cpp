@@ -714,7 +714,8 @@ class WindowTest : public QObject {
                         " && tar czf ../cut.tar.gz first.txt second.bin third.txt"
                         " && python3 -c \"import zipfile; z = zipfile.ZipFile('../noted.zip', 'w');"
                         " z.comment = b'one\\r\\ntwo\\rthree'; z.write('first.txt'); z.close()\""
-                        " && cd .. && rm -r src && truncate -s 100000 cut.tar.gz && convert -size 40x30 xc:red red.png")
+                        " && cd .. && rm -r src && truncate -s 100000 cut.tar.gz && convert -size 40x30 xc:red red.png"
+                        " && printf '<html><head><title>Notes</title></head></html>' > page.html")
                  .status,
              0);
     std::string cut = (tmp.path / "cut.cds").string();
@@ -761,6 +762,9 @@ class WindowTest : public QObject {
     page = w.page()->toPlainText();
     QVERIFY2(page.contains(QRegularExpression("Picture size\\s+40 x 30")), qPrintable(page));
     QVERIFY2(!page.contains("bitsPerPixel") && page.contains("Bits per pixel"), qPrintable(page));
+    list->setCurrentIndex(list->model()->index(rowOf(w, "page.html"), 0));
+    page = w.page()->toPlainText();
+    QVERIFY2(page.contains(QRegularExpression("Document type\\s+HTML document")), qPrintable(page));
     // An audio track's length is its playing time, not a size in CD frames.
     w.select(find(app, {"Music", "Night Drive"}));
     list->setCurrentIndex(list->model()->index(0, 0));
