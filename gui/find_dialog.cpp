@@ -26,6 +26,7 @@
 #include "gui/background_work.h"
 #include "gui/gui_text.h"
 #include "gui/help_window.h"
+#include "gui/property_page.h"
 #include "gui/texts.h"
 #include "gui/window_queue.h"
 
@@ -39,6 +40,8 @@ constexpr int kCategoryRole = Qt::UserRole + 1;  // the item's category path
 constexpr int kNumberRole = Qt::UserRole + 2;
 constexpr int kPathRole = Qt::UserRole + 3;
 
+
+constexpr int kItemPathRole = Qt::UserRole + 6;  // the item as "/"-joined names
 
 QString slashed(const std::string& path) { return qs(path).replace('\\', '/'); }
 
@@ -150,7 +153,7 @@ FindDialog::FindDialog(app::App& app, xmlNode* scope, QWidget* parent)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(plain(text(app_, kShowInTree)), this, [this, row] { emit results_->itemActivated(row, 0); });
     menu->addAction(plain(text(app_, kCopyPath)), this, [row] {
-      QApplication::clipboard()->setText(row->text(kItemColumn) + "/" + row->text(kPathColumn));
+      QApplication::clipboard()->setText(row->data(0, kItemPathRole).toString() + "/" + row->text(kPathColumn));
     });
     menu->popup(results_->viewport()->mapToGlobal(at));
   });
@@ -298,9 +301,15 @@ void FindDialog::addHits(const std::vector<search::SearchHit>& hits, const std::
   for (const auto& h : hits) {
     const auto& item = items[h.item];
     QString modified = h.modified.empty() ? QString() : qs(app::localTimeText(h.modified));
-    auto* row = new ResultRow(QStringList{shown(item.path), shown(slashed(h.path)),
+    // The item as a location, its steps joined by "->"; a hit on another
+    // field than the name as "TEXT <FIELD>".
+    QString where = shown(item.path);
+    where.replace('/', "->");
+    bool discField = h.kind == search::SearchHit::Kind::discField;
+    auto* row = new ResultRow(QStringList{where, shown(slashed(h.path)),
                                           h.field == "c" ? QString()
-                                                         : qs(scan::fieldDisplayName(h.field)) + ": " + shown(h.text),
+                                                         : QString("%1 <%2>").arg(shown(h.text),
+                                                                                  recordedFieldName(app_, h.field, discField)),
                                           h.hasSize ? QLocale().toString(qulonglong(h.size)) : QString(), modified,
                                           shown(item.location)});
     row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
@@ -312,6 +321,7 @@ void FindDialog::addHits(const std::vector<search::SearchHit>& hits, const std::
     row->setData(0, kCategoryRole, category);
     row->setData(0, kNumberRole, qlonglong(item.itemNumber));
     row->setData(0, kPathRole, qs(h.path));
+    row->setData(0, kItemPathRole, shown(item.path));
     rows.push_back(row);
   }
   results_->addTopLevelItems(rows);

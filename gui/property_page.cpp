@@ -111,6 +111,18 @@ QString itemFieldName(const app::App& app, size_t index, const std::string& key)
   return id <= kFieldListingParts ? text(app, static_cast<GuiText>(id)) : human(key);
 }
 
+QString recordedFieldName(const app::App& app, const std::string& code, bool discField) {
+  std::string key = app::fieldName(code, discField);
+  if (discField) {
+    const auto& fields = app::itemFields();
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (key == fields[i].first) return itemFieldName(app, i, key);
+    }
+    return human(key);
+  }
+  return qs(app::propertyLabel(app, key));
+}
+
 QString itemPage(const app::App& app, catalog::Library& library, xmlNode* item) {
   auto& doc = library.catalog();
   Html h(qs(doc.field(item, catalog::kLabel)));

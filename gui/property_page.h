@@ -18,6 +18,9 @@ QString libraryPage(const app::App& app, catalog::Library& library);
 QString categoryPage(const app::App& app, catalog::Library& library, xmlNode* category);
 // A disc or folder: every recorded field.
 QString itemPage(const app::App& app, catalog::Library& library, xmlNode* item);
+// A recorded field by its name in the user's language: a disc's or
+// folder's own (`discField`) or a file's ("Artist" for "s").
+QString recordedFieldName(const app::App& app, const std::string& code, bool discField);
 
 struct FilePage {
   QString html;     // shows the thumbnail as "tamber:thumbnail"

@@ -402,12 +402,17 @@ class GuiTest : public QObject {
     QTreeWidget* results = d->results();
     QCOMPARE(results->topLevelItemCount(), 11);
     QCOMPARE(results->topLevelItem(0)->text(1), QString("Photos/p2.txt"));
-    QCOMPARE(results->topLevelItem(0)->text(0), QString("Backups/Backup"));
+    QCOMPARE(results->topLevelItem(0)->text(0), QString("Backups->Backup"));
     QVERIFY(d->findChild<QLabel*>() != nullptr);
     QCOMPARE(search::loadHistory(app.settings()).at(0), std::string("p2"));
     emit results->itemActivated(results->topLevelItem(3), 0);
     QCOMPARE(w.contentModel()->steps(), std::vector<std::string>{"Photos"});
     QCOMPARE(w.list()->currentIndex().data().toString(), results->topLevelItem(3)->text(1).mid(7));
+    // A hit on another field than a name says which, by its name.
+    d->textBox()->setCurrentText("Backup");
+    QVERIFY(d->start());
+    QVERIFY(ended.wait(10000));
+    QVERIFY(!results->findItems("Backup <Label>", Qt::MatchExactly, 2).isEmpty());
     // Nothing found: zero rows, and a regular expression that does not
     // compile starts nothing.
     d->textBox()->setCurrentText("no-such-name");
