@@ -125,7 +125,11 @@ QString recordedFieldName(const app::App& app, const std::string& code, bool dis
 
 QString itemPage(const app::App& app, catalog::Library& library, xmlNode* item) {
   auto& doc = library.catalog();
-  Html h(qs(doc.field(item, catalog::kLabel)));
+  // A disc is headed by what it is, "CD: " or "DVD: ", then its label; a
+  // folder by its label alone (it is neither).
+  int kind = doc.itemKind(item);
+  QString heading = kind >= 0 && kind < 8 ? "CD: " : kind >= 8 && kind <= 12 ? "DVD: " : QString();
+  Html h(heading + qs(doc.field(item, catalog::kLabel)));
   const auto& fields = app::itemFields();
   for (size_t i = 0; i < fields.size(); ++i) {
     const auto& [name, field] = fields[i];

@@ -740,6 +740,7 @@ class WindowTest : public QObject {
     QVERIFY2(itemPage.contains(QRegularExpression("Read besides names\\s+Thumbnails of pictures, Audio tags, "
                                                   "Document properties, Archive contents")),
              qPrintable(itemPage));
+    QVERIFY2(itemPage.startsWith("Cut\n"), qPrintable(itemPage));  // a folder is no "DVD: "
     // Its fields by their names in the user's language, one text per field.
     QCOMPARE(tamber::app::itemFields().size(),
              size_t(tamber::gui::kFieldListingParts - tamber::gui::kFieldLabel + 1));
@@ -767,6 +768,7 @@ class WindowTest : public QObject {
     QVERIFY2(page.contains(QRegularExpression("Document type\\s+HTML document")), qPrintable(page));
     // An audio track's length is its playing time, not a size in CD frames.
     w.select(find(app, {"Music", "Night Drive"}));
+    QVERIFY2(w.page()->toPlainText().startsWith("CD: Night Drive\n"), qPrintable(w.page()->toPlainText()));
     list->setCurrentIndex(list->model()->index(0, 0));
     page = w.page()->toPlainText();
     if (const char* shot = std::getenv("TAMBER_SHOT")) w.grab().save(QString::fromLocal8Bit(shot) + ".track.png");
