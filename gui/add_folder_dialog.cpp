@@ -1,6 +1,7 @@
 #include "gui/add_folder_dialog.h"
 
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -341,6 +342,7 @@ bool AddFolderDialog::startPrepared(scan::AddFolderOptions o, const QString& cat
   }
   o.archiveBudget = app::archiveBudget(app_.settings());
   running_ = o;
+  message_.clear();  // what the last job said is not this one's
   job_ = std::make_unique<scan::AddFolderJob>(lib, o);
   job_->start();
   pages_->setCurrentIndex(1);
@@ -397,6 +399,14 @@ void AddFolderDialog::reject() {
   QDialog::reject();
 }
 
+void AddFolderDialog::keyPressEvent(QKeyEvent* event) {
+  if (job_ && event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
 void AddFolderDialog::done(int result) {
   // The folder options are kept whenever the dialog closes (after a job or
   // not), for the next time it opens; an update's and a disc's are not the
@@ -423,11 +433,16 @@ void AddFolderDialog::end() {
     checkpoint_->restore();
     checkpoint_.reset();
     // A cancel is the user's own doing: nothing to tell.
-    if (r.outcome != scan::JobOutcome::cancelled) {
-      say(text(app_, app::kTextScanFailed, {qs(running_.path)}) + " " + qs(r.message), true);
-    }
+    bool cancelled = r.outcome == scan::JobOutcome::cancelled;
+    if (!cancelled) say(text(app_, app::kTextScanFailed, {qs(running_.path)}) + " " + qs(r.message), true);
     emit finished(false, {}, 0);
-    QDialog::reject();
+    // A cancel closes the dialog; after a failure its page stays, to be
+    // mended and started again (a disc's progress view closes).
+    if (cancelled || forDisc_ || update_->isChecked()) {
+      QDialog::reject();
+    } else {
+      backToSetup();
+    }
     return;
   }
   checkpoint_.reset();
@@ -438,7 +453,20 @@ void AddFolderDialog::end() {
   say(text(app_, app::kTextScanDone, {where, qs(app::elapsedText(r.elapsed)), text(app_, app::kTextLibraryUpdated)}),
       false);
   emit finished(true, running_.category, r.number);
-  accept();
+  // A re-scan and a disc are done; a new folder leaves the dialog open for
+  // the next one, its options as they were.
+  if (forDisc_ || update_->isChecked()) {
+    accept();
+    return;
+  }
+  folder_->clear();
+  label_->clear();
+  backToSetup();
+}
+
+void AddFolderDialog::backToSetup() {
+  pages_->setCurrentIndex(0);
+  folder_->setFocus();
 }
 
 }  // namespace tamber::gui

@@ -12,6 +12,7 @@
 #include "app/app.h"
 
 class QCheckBox;
+class QKeyEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -48,6 +49,11 @@ class AddFolderDialog : public QDialog {
   void reject() override;
   // Closing keeps the folder options for the next time.
   void done(int result) override;
+  // Escape alone never stops a running job (hours of reading are not lost
+  // to a stray key): only Cancel or closing the window does.
+  void keyPressEvent(QKeyEvent* event) override;
+  // The options page again, after a job that leaves the dialog open.
+  void backToSetup();
   bool running() const { return job_ != nullptr; }
   // Reads the job's counters now instead of at the next tick.
   void refresh() { poll(); }

@@ -461,6 +461,10 @@ class GuiTest : public QObject {
     QVERIFY(w.windowTitle().endsWith("*]"));
     QVERIFY(d->lastMessage().contains("Camera roll"));
     QVERIFY(app.settings().has("serialized_param", "param_dlgfolder"));
+    // The dialog stays for the next folder, its options as they were.
+    QVERIFY(d->isVisible());
+    QVERIFY(d->folderEdit()->text().isEmpty());
+    QCOMPARE(d->categoryBox()->currentText(), QString("Pictures/2026"));
 
     // Cancelled at once: no item, no category, the catalog as it was.
     std::string afterAdd = doc.currentText();
@@ -469,12 +473,14 @@ class GuiTest : public QObject {
       std::filesystem::create_directories(big / ("d" + std::to_string(f)));
       for (int i = 0; i < 50; ++i) std::ofstream(big / ("d" + std::to_string(f)) / std::to_string(i)) << i;
     }
-    d = w.addFolder();
-    d->setQuiet(true);
     d->folderEdit()->setText(QString::fromStdString(big.string()));
     d->categoryBox()->setCurrentText("Cancelled");
     QSignalSpy ended(d, &tamber::gui::AddFolderDialog::finished);
     QVERIFY(d->start());
+    // Escape alone does not stop a job.
+    QTest::keyClick(d, Qt::Key_Escape);
+    QVERIFY(d->running());
+    QVERIFY(d->isVisible());
     QElapsedTimer answer;
     answer.start();
     d->cancel();
@@ -485,6 +491,7 @@ class GuiTest : public QObject {
     QVERIFY(!doc.findByName(doc.root(), "Cancelled", true));
     QCOMPARE(doc.currentText(), afterAdd);
     QVERIFY(before != afterAdd);
+    QVERIFY(!d->isVisible());  // a cancel closes the dialog
 
     // The options chosen are kept when the dialog closes without a job, the
     // exclude choice with them.
@@ -554,6 +561,9 @@ class GuiTest : public QObject {
     }
     QVERIFY(rounds > 5);
     QCOMPARE(done.at(0).at(0).toBool(), true);
+    // The dialog stays open for a next folder; closed, the window edits again.
+    QVERIFY(w.busy());
+    d->close();
     QTRY_VERIFY(!w.busy());
     xmlNode* added = doc.findByName(doc.findByName(doc.root(), "Slow", true), "slow", false);
     QVERIFY(added);

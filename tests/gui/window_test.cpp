@@ -900,6 +900,7 @@ class WindowTest : public QObject {
     QVERIFY(done.wait(10000));
     QCOMPARE(done.at(0).at(0).toBool(), true);
     QVERIFY(doc.findByName(doc.findByName(doc.root(), "Clips", true), "slow", false));
+    d->close();  // it stays open for a next folder
     QTRY_VERIFY(!w.busy());
     QVERIFY(!w.action("delete")->toolTip().contains("job"));
     QVERIFY(app.saveLibrary());
