@@ -54,6 +54,36 @@ std::string itemPathText(CatalogDocument& doc, const ItemPath& category, uint16_
   return out + doc.field(doc.item(category, number), catalog::kLabel);
 }
 
+// Sub-folder rules given as SUBDIR=skip,nothumbs,noarchives (SUBDIR below
+// `root` unless it begins with "/") added to `rows`, one row per folder;
+// what is wrong with the first malformed one, or nothing.
+std::string addRules(const std::vector<std::string>& rules, const std::string& root,
+                     std::vector<scan::SubfolderRow>& rows) {
+  std::map<std::string, size_t> rowOf;
+  for (const auto& r : rules) {
+    auto eq = r.rfind('=');
+    if (eq == std::string::npos || eq == 0) return "--rule " + r + ": expected SUBDIR=skip|nothumbs|noarchives";
+    std::string sub = r.substr(0, eq);
+    std::string full =
+        sub[0] == '/' ? sub : (std::filesystem::absolute(root) / sub).lexically_normal().string();
+    while (full.size() > 1 && full.back() == '/') full.pop_back();
+    if (!rowOf.count(full)) {
+      rowOf[full] = rows.size();
+      rows.push_back({full});
+    }
+    auto& row = rows[rowOf[full]];
+    std::stringstream words(r.substr(eq + 1));
+    std::string w;
+    while (std::getline(words, w, ',')) {
+      if (w == "skip") row.skip = true;
+      else if (w == "nothumbs") row.noThumbnails = true;
+      else if (w == "noarchives") row.noArchives = true;
+      else return "--rule " + r + ": \"" + w + "\" is not skip, nothumbs or noarchives";
+    }
+  }
+  return {};
+}
+
 int terminalWidth() {
   winsize w{};
   if (ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20) return w.ws_col;
@@ -450,35 +480,9 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         n.error("--filter " + a->filter + ": " + why);
         return kExitUsage;
       }
-      std::map<std::string, size_t> rowOf;
-      for (const auto& r : a->rules) {
-        auto eq = r.rfind('=');
-        if (eq == std::string::npos || eq == 0) {
-          n.error("--rule " + r + ": expected SUBDIR=skip|nothumbs|noarchives");
-          return kExitUsage;
-        }
-        std::string sub = r.substr(0, eq);
-        std::string full = sub[0] == '/' ? sub
-                                         : (std::filesystem::absolute(o.path) / sub)
-                                               .lexically_normal()
-                                               .string();
-        while (full.size() > 1 && full.back() == '/') full.pop_back();
-        if (!rowOf.count(full)) {
-          rowOf[full] = o.rows.size();
-          o.rows.push_back({full});
-        }
-        auto& row = o.rows[rowOf[full]];
-        std::stringstream words(r.substr(eq + 1));
-        std::string w;
-        while (std::getline(words, w, ',')) {
-          if (w == "skip") row.skip = true;
-          else if (w == "nothumbs") row.noThumbnails = true;
-          else if (w == "noarchives") row.noArchives = true;
-          else {
-            n.error("--rule " + r + ": \"" + w + "\" is not skip, nothumbs or noarchives");
-            return kExitUsage;
-          }
-        }
+      if (std::string why = addRules(a->rules, o.path, o.rows); !why.empty()) {
+        n.error(why);
+        return kExitUsage;
       }
       if (recorded && a->rules.empty()) {
         // The recorded rules hang below the recorded root; a re-scan from
@@ -519,6 +523,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
     std::string drive, label, category, comment, update, artist, album, genre, year, catalog, price, location;
     std::string server, email, proxy;
     std::optional<int> depth, match;
+    std::vector<std::string> rules;
     bool noThumbnails = false, noTags = false, noDocs = false, noArchives = false;
     bool noCddb = false, noEject = false, quiet = false;
     int jobs = 0;
@@ -543,6 +548,9 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   addDisc->add_flag("--no-tags", d->noTags, "Read no audio tags");
   addDisc->add_flag("--no-docs", d->noDocs, "Read no document information");
   addDisc->add_flag("--no-archives", d->noArchives, "List no archive contents");
+  addDisc->add_option("--rule", d->rules,
+                      "SUBDIR=skip|nothumbs|noarchives[,...]: options for a folder of the data session "
+                      "(relative to where it is mounted) and everything below it; repeatable");
   addDisc->add_flag("--no-cddb", d->noCddb, "Do not ask the disc database for titles");
   addDisc->add_option("--server", d->server, "The disc database server, HOST[:PORT][/PATH] (default gnudb.gnudb.org)");
   addDisc->add_option("--email", d->email, "The e-mail address the server is greeted with (USER@HOST)");
@@ -640,6 +648,14 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
                   r.device + ") and add it again");
           return kExitFailure;
         }
+      }
+      if (!d->rules.empty() && o.path.empty()) {
+        n.error("--rule: an audio CD has no folders");
+        return kExitUsage;
+      }
+      if (std::string why = addRules(d->rules, o.path, o.rows); !why.empty()) {
+        n.error(why);
+        return kExitUsage;
       }
       o.disc = std::move(job);
       if (Status st = scan::AddFolderJob::validate(o); !st) {

@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QSpinBox>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -107,6 +109,13 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
 
   notEject_ = new QCheckBox(text(app_, kNotEject));
   notEject_->setChecked(app_.settings().getInt("App-Preference", "NotEject", 0) != 0);
+  // The data session's options come back as the last disc was added.
+  choices_ = std::make_unique<ScanChoices>(
+      app_,
+      static_cast<uint32_t>(
+          app_.settings().getInt("serialized_param", "param_addcd", static_cast<int>(scan::kScanAll))),
+      app_.settings().getInt("App-Preference", "DefaultDepth", 0), this,
+      [this] { return driveIndex_ >= 0 ? qs(drives_.mountPoint(driveIndex_)) : QString(); });
 
   auto* form = new QFormLayout;
   form->addRow(text(app_, kDrive), driveRow);
@@ -115,6 +124,8 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
   form->addRow(text(app_, kLabel), label_);
   form->addRow(text(app_, kCategory), category_);
   form->addRow(text(app_, kComment), comment_);
+  form->addRow(text(app_, kDepth), choices_->depth);
+  form->addRow(choices_->optionGrid());
   auto* fields = new QGridLayout;
   fields->addWidget(new QLabel(text(app_, kColArtist) + ":"), 0, 0);
   fields->addWidget(artist_, 0, 1);
@@ -137,6 +148,7 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
   layout->addLayout(form);
   layout->addLayout(fields);
   layout->addWidget(tracks_, 1);
+  layout->addWidget(choices_->rulesBox());
   layout->addWidget(note_);
   layout->addLayout(serverRow);
   layout->addWidget(notEject_);
@@ -221,6 +233,7 @@ bool AddDiscDialog::readDisc() {
   texts_ = {};
   note_->clear();
   bool audio = r.discType == disc::kDiscAudio || r.discType == disc::kDiscEnhanced;
+  choices_->setEnabled(r.discType != disc::kDiscAudio);  // an audio CD has no files
   if (audio) {
     rows_ = disc::trackRows(r, app_.text(app::kTextTrack));
     auto packs = drives_.readCdText(index);
@@ -402,8 +415,7 @@ bool AddDiscDialog::jobOptions(scan::AddFolderOptions& o, QString& categoryText)
   o.label = ss(label_->text().trimmed());
   if (o.label.empty()) o.label = audio ? job.texts.album : r.label;
   o.comment = ss(comment_->text());
-  o.depthEntry = app_.settings().getInt("App-Preference", "DefaultDepth", 0);
-  if (o.depthEntry < 0 || o.depthEntry > 255) o.depthEntry = 0;
+  choices_->applyTo(o);
   if (r.discType != disc::kDiscAudio) {
     o.path = drives_.mountPoint(driveIndex_);
     if (o.path.empty()) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QDialog>
+#include <memory>
 #include <functional>
 #include <memory>
 
@@ -15,6 +16,7 @@
 #include "disc/cddb.h"
 #include "disc/drive_manager.h"
 #include "scan/add_folder_job.h"
+#include "gui/scan_choices.h"
 
 class QCheckBox;
 class QComboBox;
@@ -59,6 +61,7 @@ class AddDiscDialog : public QDialog {
   QLabel* discInfo() const { return info_; }
   QLabel* note() const { return note_; }
   QCheckBox* notEjectBox() const { return notEject_; }
+  ScanChoices& scanChoices() const { return *choices_; }
   const QString& lastMessage() const { return message_; }
   // Tests answer the messages themselves (the job's progress view too).
   void setQuiet(bool quiet) { quiet_ = quiet; }
@@ -86,6 +89,7 @@ class AddDiscDialog : public QDialog {
   QLineEdit *label_, *comment_, *artist_, *album_, *genre_, *year_, *catalog_;
   QTableWidget* tracks_;
   QCheckBox* notEject_;
+  std::unique_ptr<ScanChoices> choices_;  // what the data session's scan reads
   QString message_;
   bool quiet_ = false;
   // The watcher's findings reach the window through the queue; the watcher

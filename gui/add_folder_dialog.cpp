@@ -28,6 +28,7 @@
 #include "gui/background_work.h"
 #include "gui/gui_text.h"
 #include "gui/help_window.h"
+#include "gui/scan_choices.h"
 #include "gui/texts.h"
 
 namespace tamber::gui {
@@ -50,13 +51,6 @@ void listCategories(const CatalogDocument& doc, xmlNode* at, const QString& pref
     box->addItem(name, data);
     listCategories(doc, c, name + "/", here, box);
   }
-}
-
-QTableWidgetItem* flag(bool on) {
-  auto* item = new QTableWidgetItem;
-  item->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-  item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
-  return item;
 }
 
 }  // namespace
@@ -96,17 +90,8 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
   category_->setEditable(true);
   fillCategoryBox(doc, selected, category_);
   comment_ = new QLineEdit;
-  depth_ = new QSpinBox;
-  depth_->setRange(0, 255);
-  depth_->setValue(app.settings().getInt("App-Preference", "DefaultDepth", 0));
-  thumbnails_ = new QCheckBox(text(app, kThumbnails));
-  thumbnails_->setChecked(bits & scan::kScanThumbnails);
-  tags_ = new QCheckBox(text(app, kTags));
-  tags_->setChecked(bits & scan::kScanTags);
-  documents_ = new QCheckBox(text(app, kDocuments));
-  documents_->setChecked(bits & scan::kScanDocuments);
-  archives_ = new QCheckBox(text(app, kArchives));
-  archives_->setChecked(bits & scan::kScanArchives);
+  choices_ = std::make_unique<ScanChoices>(app, bits, app.settings().getInt("App-Preference", "DefaultDepth", 0), this,
+                                           [this] { return folder_->text(); });
   filterOn_ = new QCheckBox(text(app, kFilter));
   filter_ = new QComboBox;
   filter_->setEditable(true);
@@ -118,27 +103,6 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
   update_->setEnabled(selected && CatalogDocument::isItem(selected) &&
                       catalog::isFolderKind(doc.itemKind(selected)));
 
-  rules_ = new QTableWidget(0, 4);
-  rules_->setHorizontalHeaderLabels({plain(text(app, kFolder)).remove(':').trimmed(), text(app, kSkip),
-                                     text(app, kNoThumbnails), text(app, kNoArchives)});
-  rules_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-  rules_->verticalHeader()->hide();
-  rules_->setMinimumHeight(90);
-  auto* addRule = new QPushButton(text(app, kAddRule));
-  auto* removeRule = new QPushButton(text(app, kRemoveRule));
-  connect(addRule, &QPushButton::clicked, this, [this] {
-    QString d = QFileDialog::getExistingDirectory(this, text(app_, kChooseFolder), folder_->text());
-    if (d.isEmpty()) return;
-    int row = rules_->rowCount();
-    rules_->insertRow(row);
-    rules_->setItem(row, 0, new QTableWidgetItem(QDir::cleanPath(d)));
-    rules_->setItem(row, 1, flag(true));
-    rules_->setItem(row, 2, flag(false));
-    rules_->setItem(row, 3, flag(false));
-  });
-  connect(removeRule, &QPushButton::clicked, this, [this] {
-    if (rules_->currentRow() >= 0) rules_->removeRow(rules_->currentRow());
-  });
 
   // Update mode takes what the item was scanned with.
   connect(update_, &QCheckBox::toggled, this, [this](bool on) {
@@ -149,23 +113,10 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
     auto o = scan::AddFolderJob::recordedOptions(d, selected_);
     folder_->setText(qs(o.path));
     label_->setText(qs(d.field(selected_, catalog::kLabel)));
-    depth_->setValue(o.depthEntry);
-    thumbnails_->setChecked(o.thumbnails);
-    tags_->setChecked(o.tags);
-    documents_->setChecked(o.documents);
-    archives_->setChecked(o.archives);
+    choices_->setFrom(o);
     filterOn_->setChecked(o.filterOn);
     filter_->setCurrentText(qs(o.filter));
     exclude_->setChecked(o.exclude);
-    rules_->setRowCount(0);
-    for (const auto& r : o.rows) {
-      int row = rules_->rowCount();
-      rules_->insertRow(row);
-      rules_->setItem(row, 0, new QTableWidgetItem(qs(r.path)));
-      rules_->setItem(row, 1, flag(r.skip));
-      rules_->setItem(row, 2, flag(r.noThumbnails));
-      rules_->setItem(row, 3, flag(r.noArchives));
-    }
   });
 
   // The form.
@@ -177,27 +128,14 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
   form->addRow(text(app, kLabel), label_);
   form->addRow(text(app, kCategory), category_);
   form->addRow(text(app, kComment), comment_);
-  form->addRow(text(app, kDepth), depth_);
-  auto* opts = new QGridLayout;
-  opts->addWidget(thumbnails_, 0, 0);
-  opts->addWidget(tags_, 0, 1);
-  opts->addWidget(documents_, 1, 0);
-  opts->addWidget(archives_, 1, 1);
-  form->addRow(opts);
+  form->addRow(text(app, kDepth), choices_->depth);
+  form->addRow(choices_->optionGrid());
   auto* filterRow = new QHBoxLayout;
   filterRow->addWidget(filterOn_);
   filterRow->addWidget(filter_, 1);
   filterRow->addWidget(exclude_);
   form->addRow(filterRow);
-  auto* rulesBox = new QGroupBox(text(app, kRules));
-  auto* rulesLayout = new QVBoxLayout(rulesBox);
-  rulesLayout->addWidget(rules_);
-  auto* ruleButtons = new QHBoxLayout;
-  ruleButtons->addStretch();
-  ruleButtons->addWidget(addRule);
-  ruleButtons->addWidget(removeRule);
-  rulesLayout->addLayout(ruleButtons);
-  form->addRow(rulesBox);
+  form->addRow(choices_->rulesBox());
   form->addRow(update_);
   auto* buttons = new QDialogButtonBox;
   ok_ = buttons->addButton(text(app, kAdd), QDialogButtonBox::AcceptRole);
@@ -237,8 +175,10 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
   p->addLayout(stopRow);
 
   // The keyboard goes through the form as the eye does.
-  QWidget* order[] = {folder_, browse, label_, category_, comment_, depth_, thumbnails_, tags_, documents_,
-                      archives_, filterOn_, filter_, exclude_, rules_, addRule, removeRule, update_, ok_};
+  const ScanChoices& c = *choices_;
+  QWidget* order[] = {folder_,      browse,  label_,     category_, comment_,     c.depth,       c.thumbnails,
+                      c.tags,       c.documents, c.archives, filterOn_, filter_, exclude_, c.rules,
+                      c.addRule,    c.removeRule, update_, ok_};
   pages_ = new QStackedWidget;
   pages_->addWidget(setup);
   pages_->addWidget(progress);
@@ -275,19 +215,10 @@ scan::AddFolderOptions AddFolderDialog::options(QString& problem) {
   while (o.path.size() > 1 && o.path.back() == '/') o.path.pop_back();
   o.label = ss(label_->text().trimmed());
   o.comment = ss(comment_->text());
-  o.depthEntry = depth_->value();
-  o.thumbnails = thumbnails_->isChecked();
-  o.tags = tags_->isChecked();
-  o.documents = documents_->isChecked();
-  o.archives = archives_->isChecked();
+  choices_->applyTo(o);
   o.filterOn = filterOn_->isChecked();
   o.filter = o.filterOn ? ss(filter_->currentText().trimmed()) : "*.*";
   o.exclude = o.filterOn && exclude_->isChecked();
-  for (int r = 0; r < rules_->rowCount(); ++r) {
-    o.rows.push_back({ss(rules_->item(r, 0)->text()), rules_->item(r, 1)->checkState() == Qt::Checked,
-                      rules_->item(r, 2)->checkState() == Qt::Checked,
-                      rules_->item(r, 3)->checkState() == Qt::Checked});
-  }
   if (folder.isEmpty()) problem = text(app_, kChooseFolder);
   return o;
 }
@@ -412,11 +343,7 @@ void AddFolderDialog::done(int result) {
   // not), for the next time it opens; an update's and a disc's are not the
   // user's choice for new folders.
   if (!forDisc_ && !update_->isChecked()) {
-    uint32_t bits = scan::kScanAll & ~0xC0u;
-    if (!thumbnails_->isChecked()) bits &= ~scan::kScanThumbnails;
-    if (!tags_->isChecked()) bits &= ~scan::kScanTags;
-    if (!documents_->isChecked()) bits &= ~scan::kScanDocuments;
-    if (!archives_->isChecked()) bits &= ~scan::kScanArchives;
+    uint32_t bits = choices_->bits();
     if (exclude_->isChecked()) bits |= 0x40;
     app_.settings().putInt("serialized_param", "param_dlgfolder", static_cast<int>(bits));
   }

@@ -10,6 +10,7 @@
 
 #include "app/add_folder.h"
 #include "app/app.h"
+#include "gui/scan_choices.h"
 
 class QCheckBox;
 class QKeyEvent;
@@ -63,7 +64,7 @@ class AddFolderDialog : public QDialog {
   QComboBox* categoryBox() const { return category_; }
   QCheckBox* updateBox() const { return update_; }
   QCheckBox* excludeBox() const { return exclude_; }
-  QCheckBox* archivesBox() const { return archives_; }
+  QCheckBox* archivesBox() const { return choices_->archives; }
   // The last message shown (validation or completion), for tests.
   const QString& lastMessage() const { return message_; }
   // Tests answer the completion message themselves.
@@ -84,10 +85,9 @@ class AddFolderDialog : public QDialog {
   QStackedWidget* pages_;
   QLineEdit *folder_, *label_, *comment_;
   QComboBox *category_, *filter_;
-  QSpinBox* depth_;
-  QCheckBox *thumbnails_, *tags_, *documents_, *archives_, *filterOn_, *exclude_, *update_;
+  std::unique_ptr<ScanChoices> choices_;
+  QCheckBox *filterOn_, *exclude_, *update_;
   bool forDisc_ = false;  // the progress of a disc's job
-  QTableWidget* rules_;
   QPushButton* ok_;
   QProgressBar* bar_;
   QLabel *percent_, *counts_, *current_;

@@ -114,6 +114,20 @@ TEST_F(AddDisc, AnAudioCdAnEnhancedCdAndADataDisc) {
   EXPECT_EQ(saved.status, 0) << saved.out;
 }
 
+// Sub-folder rules name folders of the data session as mounted; a bad one
+// is a usage error that files nothing, and an audio CD has no folders.
+TEST_F(AddDisc, RulesLeaveOutFoldersOfTheDataSession) {
+  ASSERT_EQ(tamber("add-disc -q " + sim("data-cd.xml") + " --category Backups --rule Holiday=skip").status, 0);
+  auto listed = tamber("ls -R Backups/PHOTOS_2019", false);
+  EXPECT_NE(listed.out.find("souvenirs.txt"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find("day1.txt"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find("Holiday"), std::string::npos) << listed.out;
+  std::string before = tamber("tree", false).out;
+  EXPECT_EQ(tamber("add-disc -q " + sim("data-cd.xml") + " --category Other --rule Holiday=shred").status, 2);
+  EXPECT_EQ(tamber("add-disc -q " + sim("audio-cd.xml") + " --category Other --rule X=skip").status, 2);
+  EXPECT_EQ(tamber("tree", false).out, before);
+}
+
 // A disc whose subchannel has no catalog number (no MCN) takes the UPC/EAN
 // its CD-TEXT carries (pack 8Eh, the disc's item); an MCN wins over it.
 TEST_F(AddDisc, TheCdTextUpcIsTheCatalogNumberWithoutAnMcn) {

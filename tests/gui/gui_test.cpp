@@ -761,6 +761,7 @@ class GuiTest : public QObject {
     QVERIFY(d->driveBox()->currentText().contains("audio-cd.xml"));
     QVERIFY(d->readDisc());
     QCOMPARE(d->tracks()->rowCount(), 12);
+    QVERIFY(!d->scanChoices().archives->isEnabled());  // no files on an audio CD
     QCOMPARE(d->tracks()->item(0, 0)->text(), QString("Night Drive"));
     QVERIFY(!d->note()->text().isEmpty());  // the titles came from CD-TEXT
     QCOMPARE(d->labelEdit()->text(), QString("Night Drive"));
@@ -823,9 +824,22 @@ class GuiTest : public QObject {
       d->setQuiet(true);
       QVERIFY(d->readDisc());
       QVERIFY(!d->discInfo()->text().isEmpty());
+      QVERIFY(d->scanChoices().archives->isEnabled());  // a data session to read
       d->categoryBox()->setCurrentText("Data");
+      if (std::string(name) == "data-cd.xml") {
+        // Its options: no archive contents, and a folder left out.
+        QVERIFY(d->scanChoices().archives->isChecked());
+        d->scanChoices().archives->setChecked(false);
+        d->scanChoices().addRow({discs + "/data-cd-files/Holiday", true});
+      }
       addWith(d);
     }
+    // They come back for the next disc.
+    QCOMPARE(app.settings().getInt("serialized_param", "param_addcd", 0) & 0x20, 0);
+    d = w.addDisc();
+    QVERIFY(!d->scanChoices().archives->isChecked());
+    QVERIFY(d->scanChoices().thumbnails->isChecked());
+    d->reject();
     xmlNode* data = doc.findByName(doc.root(), "Data", true);
     int items = 0;
     for (xmlNode* n = data->children; n; n = n->next) items += CatalogDocument::isItem(n);
@@ -838,6 +852,9 @@ class GuiTest : public QObject {
     ls = runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(lib.string()) +
                     " ls --sort none 'Music/CDs/Night Drive (database)'");
     QVERIFY2(ls.out.rfind("Night Drive\nMy own title\nRain on Glass\n", 0) == 0, ls.out.c_str());
+    ls = runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(lib.string()) + " ls -R Data/PHOTOS_2019");
+    QVERIFY2(ls.out.find("souvenirs.txt") != std::string::npos && ls.out.find("day1.txt") == std::string::npos,
+             ls.out.c_str());
   }
 
   // The player page: an audio file of a folder at hand plays, and one whose
