@@ -87,9 +87,8 @@ void ScanChoices::addRow(const scan::SubfolderRow& r) {
 }
 
 void ScanChoices::setEnabled(bool on) {
-  for (QWidget* w : std::initializer_list<QWidget*>{depth, thumbnails, tags, documents, archives, rulesBox_}) {
-    w->setEnabled(on);
-  }
+  for (QWidget* w : std::initializer_list<QWidget*>{depth, thumbnails, tags, documents, archives}) w->setEnabled(on);
+  rulesBox_->setVisible(on);  // its room goes to what there is
 }
 
 void ScanChoices::setFrom(const scan::AddFolderOptions& o) {

@@ -46,7 +46,7 @@ class ScanChoices {
   QPushButton *addRule, *removeRule;
 
   void addRow(const scan::SubfolderRow& row);
-  // An audio CD has no folders to read: the choices are off.
+  // An audio CD has no folders to read: the choices are off, the rules hidden.
   void setEnabled(bool on);
 
  private:
