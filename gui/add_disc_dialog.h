@@ -48,6 +48,8 @@ class AddDiscDialog : public QDialog {
   // The job the page describes; false with a message when it is not
   // complete. `categoryText` gets the typed category path.
   bool jobOptions(scan::AddFolderOptions& options, QString& categoryText);
+  // A message about the page (a job that could not start), as an error.
+  void tell(const QString& message) { say(message, true); }
   // After the job: the tray opens unless "NotEject" or the box says not to.
   void ejectIfWanted();
 

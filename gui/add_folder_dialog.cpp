@@ -264,7 +264,8 @@ bool AddFolderDialog::startPrepared(scan::AddFolderOptions o, const QString& cat
       if (!n) {
         checkpoint_->restore();
         checkpoint_.reset();
-        say(qs(n.message()), true);
+        // A disc's page says it in the words the disc dialog uses.
+        say(forDisc_ ? text(app_, app::kTextCategoryRefused) + " " + qs(n.message()) : qs(n.message()), true);
         return false;
       }
       o.category.push_back(*n);

@@ -920,11 +920,20 @@ AddFolderDialog* MainWindow::startDiscJob(AddDiscDialog* disc) {
     disc->holdDisc(false);
     if (done) disc->ejectIfWanted();
   });
-  connect(progress, &QObject::destroyed, disc, &QObject::deleteLater);
+  auto goes = connect(progress, &QObject::destroyed, disc, &QObject::deleteLater);
+  progress->setQuiet(true);  // a job that cannot start is said by the disc's page
   if (!progress->startPrepared(o, categoryText)) {
+    // A job that could not start (a category the library refuses) leaves
+    // the disc's page open, to be mended.
     disc->holdDisc(false);
+    disconnect(goes);
+    QString why = progress->lastMessage();
     progress->close();
+    disc->show();
+    disc->tell(why);
+    return nullptr;
   }
+  progress->setQuiet(disc->quiet());
   return progress;
 }
 

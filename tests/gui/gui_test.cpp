@@ -837,8 +837,20 @@ class GuiTest : public QObject {
     // They come back for the next disc.
     QCOMPARE(app.settings().getInt("serialized_param", "param_addcd", 0) & 0x20, 0);
     d = w.addDisc();
+    d->setQuiet(true);
     QVERIFY(!d->scanChoices().archives->isChecked());
     QVERIFY(d->scanChoices().thumbnails->isChecked());
+    // A category the library refuses is said, and the page stays to be mended.
+    QVERIFY(d->readDisc());
+    QVERIFY(doc.appendCategory(doc.findByName(doc.root(), "Data", true), "Full", "", 65535));  // no number left
+    std::string unchanged = doc.currentText();
+    d->categoryBox()->setCurrentText("Data/New");
+    d->accept();
+    QApplication::processEvents();
+    QVERIFY2(d->isVisible(), qPrintable(d->lastMessage()));
+    QVERIFY2(d->lastMessage().startsWith("The disc cannot be filed in this category."), qPrintable(d->lastMessage()));
+    QCOMPARE(doc.currentText(), unchanged);
+    QVERIFY(!w.busy());
     d->reject();
     xmlNode* data = doc.findByName(doc.root(), "Data", true);
     int items = 0;
