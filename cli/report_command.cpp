@@ -124,7 +124,7 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
           }
           r.coversInFiles = r.coversInAudio = a->covers;
           r.applyChoices();
-          r.setStandardParameters([&app](int id) { return app.text(id); });
+          r.setStandardParameters([&app](int id) { return app.text(id); }, app.language().code());
 
           report::ReportDataOptions options;
           options.title = a->title.empty() ? app.library()->path().stem().string() : a->title;

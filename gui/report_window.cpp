@@ -358,7 +358,7 @@ bool ReportWindow::openReporter() {
     xmlNode* copy = xmlDocCopyNode(from, reporter_->fields(), 1);
     if (copy && to) xmlFreeNode(xmlReplaceNode(to, copy));
   }
-  reporter_->setStandardParameters([this](int id) { return app_.text(id); });
+  reporter_->setStandardParameters([this](int id) { return app_.text(id); }, app_.language().code());
   fillLevels();
   return true;
 }

@@ -35,6 +35,10 @@
   <xsl:param name="catlognbr" select="'Catalog number'"/>
   <xsl:param name="categories" select="'Categories'"/>
   <xsl:param name="totalprice" select="'Total price'"/>
+  <xsl:param name="colname" select="'Name'"/>
+  <xsl:param name="colmodified" select="'Modified'"/>
+  <xsl:param name="filesfolders" select="'%s files, %s folders'"/>
+  <xsl:param name="lang" select="'en'"/>
   <!-- Which fields each level shows: "1" at position i shows field i. -->
   <xsl:param name="fields_category" select="'111111'"/>
   <xsl:param name="fields_file-structure" select="'111111111'"/>
@@ -65,7 +69,7 @@
   </xsl:template>
 
   <xsl:template match="/report">
-    <html lang="en">
+    <html lang="{$lang}">
       <head>
         <meta charset="utf-8"/>
         <meta name="generator" content="Tamber+"/>
@@ -205,7 +209,9 @@ td.name .indent { display: inline-block; }
               <span><xsl:value-of select="$Creationdate"/>: <b><xsl:value-of select="creation-date"/></b></span>
             </xsl:if>
             <xsl:if test="files">
-              <span><b><xsl:value-of select="files"/></b> files, <b><xsl:value-of select="folders"/></b> folders</span>
+              <!-- "%s files, %s folders" in the page's language -->
+              <xsl:variable name="after" select="substring-after($filesfolders, '%s')"/>
+              <span><xsl:value-of select="substring-before($filesfolders, '%s')"/><b><xsl:value-of select="files"/></b><xsl:value-of select="substring-before($after, '%s')"/><b><xsl:value-of select="folders"/></b><xsl:value-of select="substring-after($after, '%s')"/></span>
             </xsl:if>
           </div>
           <xsl:if test="substring($fields_file-structure, 5, 1) = '1' and comment">
@@ -217,9 +223,9 @@ td.name .indent { display: inline-block; }
         <table>
           <thead>
             <tr>
-              <th>Name</th>
+              <th><xsl:value-of select="$colname"/></th>
               <xsl:if test="substring($fields_file-items, 2, 1) = '1'"><th class="num"><xsl:value-of select="$filesize"/></th></xsl:if>
-              <xsl:if test="substring($fields_file-items, 3, 1) = '1'"><th class="num">Modified</th></xsl:if>
+              <xsl:if test="substring($fields_file-items, 3, 1) = '1'"><th class="num"><xsl:value-of select="$colmodified"/></th></xsl:if>
             </tr>
           </thead>
           <tbody>

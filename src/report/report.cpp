@@ -227,7 +227,7 @@ void Reporter::applyChoices() {
   parameters_["showCover_audiopart"] = coversInAudio ? "1" : "0";
 }
 
-void Reporter::setStandardParameters(const std::function<std::string(int id)>& text) {
+void Reporter::setStandardParameters(const std::function<std::string(int id)>& text, const std::string& language) {
   setParameter("dateformat", nl_langinfo(D_FMT));
   setParameter("timeformat", nl_langinfo(T_FMT));
   const std::pair<const char*, int> captions[] = {
@@ -236,8 +236,11 @@ void Reporter::setStandardParameters(const std::function<std::string(int id)>& t
       {"tracks", 615},       {"location", 616},     {"filesize", 617}, {"trackinfo", 618},
       {"isrc", 619},         {"performer", 620},    {"composer", 621}, {"swriter", 622},
       {"artist", 603},       {"genre", 604},        {"year", 605},     {"length", 606},
-      {"catlognbr", 623},    {"categories", 624},   {"totalprice", 625}};
+      {"catlognbr", 623},    {"categories", 624},   {"totalprice", 625},
+      // The file table's heads and an item's counts ("%s files, %s folders").
+      {"colname", 819},      {"colmodified", 821},  {"filesfolders", 571}};
   for (const auto& [name, id] : captions) setParameter(name, text(id));
+  setParameter("lang", language);
   std::string summary;
   xml::XPathContext ctx(xmlXPathNewContext(fields_.get()));
   xml::XPathObject d(xmlXPathEvalExpression(xml::u("/ReportFields/level[n=\"summary\"]/d"), ctx.get()));

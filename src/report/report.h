@@ -62,7 +62,8 @@ class Reporter {
   // The parameters every report gets: the locale's "dateformat" and
   // "timeformat", the captions (language texts 603-625 through `text`), and
   // the "summary" line of the summary level's fields.
-  void setStandardParameters(const std::function<std::string(int id)>& text);
+  // `language` ("en", "fr") is the page's language.
+  void setStandardParameters(const std::function<std::string(int id)>& text, const std::string& language = "en");
   // The HTML of the report data.
   Result<std::string> html(xmlDoc* reportData);
   // Whether the report stylesheet takes the file trees in pieces: it

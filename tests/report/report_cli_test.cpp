@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "catalog/library.h"
 #include "report/report.h"
@@ -89,9 +90,13 @@ TEST_F(Report, CaptionsAndPropertiesInTheUsersLanguage) {
     const char* size;
     const char* summary;
     const char* made;
-  } cases[] = {{"en_US", "Picture size: 40 x 30", "Categories: <b>", "Report made with"},
-               {"fr_FR", "Taille de l'image: 40 x 30", "Catégories: <b>", "Rapport établi avec"},
-               {"it_IT", "Dimensioni dell'immagine: 40 x 30", "Categorie: <b>", "Resoconto creato con"}};
+    const char* heads;  // the file table's and an item's counts
+  } cases[] = {{"en_US", "Picture size: 40 x 30", "Categories: <b>", "Report made with",
+                "<html lang=\"en\"|<th>Name</th>|Modified</th>|</b> files, <b>"},
+               {"fr_FR", "Taille de l'image: 40 x 30", "Catégories: <b>", "Rapport établi avec",
+                "<html lang=\"fr\"|<th>Nom</th>|Modifié</th>|</b> fichiers, <b>"},
+               {"it_IT", "Dimensioni dell'immagine: 40 x 30", "Categorie: <b>", "Resoconto creato con",
+                "<html lang=\"it\"|<th>Nome</th>|Modificato</th>|</b> file, <b>"}};
   for (const auto& c : cases) {
     auto r = runCommand(std::string("LANG=") + c.lang + ".UTF-8 " + TAMBER_CLI + " -L " + shellQuote(lib) +
                             " --config " + shellQuote(config) + " report Work/Pics Music",
@@ -101,6 +106,10 @@ TEST_F(Report, CaptionsAndPropertiesInTheUsersLanguage) {
     EXPECT_NE(r.out.find(c.summary), std::string::npos) << c.lang << r.out;
     EXPECT_NE(r.out.find(c.made), std::string::npos) << c.lang << r.out;
     EXPECT_EQ(r.out.find("bitsPerPixel"), std::string::npos) << c.lang;
+    std::stringstream heads(c.heads);
+    for (std::string head; std::getline(heads, head, '|');) {
+      EXPECT_NE(r.out.find(head), std::string::npos) << c.lang << ": " << head;
+    }
   }
   auto xml = tamber("report --format xml Work/Pics", false);
   EXPECT_NE(xml.out.find("name=\"bitsPerPixel\""), std::string::npos) << xml.out;
