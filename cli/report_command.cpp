@@ -207,6 +207,7 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
               if (Status written = output->write(bytes); !written) return written;
               return output->toFile() ? Status() : output->finish();  // standard output: flushed
             };
+            r.setRowsPerBlock(500);
             st = r.writeHtml(build, page, flushed, skeleton);
           }
           clear.done();

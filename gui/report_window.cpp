@@ -515,6 +515,7 @@ bool ReportWindow::refresh() {
 }
 
 Status ReportWindow::pageOf(report::ReportDataOptions& options, std::string& page) {
+  reporter_->setRowsPerBlock(0);  // the preview shows one table as it is
   return reporter_->writeHtml(
       [&](const report::PieceHandler* pieces) {
         options.pieces = pieces ? *pieces : report::PieceHandler();
@@ -616,6 +617,7 @@ bool ReportWindow::saveAs(const QString& path) {
       auto out = [&](std::string_view bytes) { return begun->write(bytes); };
       st = runInBackground(this, text(app_, kReportTitle), text(app_, kCancel), [&](const StepFunction&) -> Status {
         if (suffix == "xml") return report::writeReportData(*app_.library(), selection_, options, out);
+        reporter_->setRowsPerBlock(500);  // a saved page opens quickly in a browser
         return reporter_->writeHtml(
             [&](const report::PieceHandler* pieces) {
               options.pieces = pieces ? *pieces : report::PieceHandler();

@@ -100,6 +100,13 @@ th { text-align: left; font-weight: 600; color: var(--muted); border-bottom: 1px
 td { padding: .2em .5em; border-bottom: 1px solid #eef1f4; vertical-align: top; }
 tbody tr:nth-child(even) td { background: var(--band); }
 td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; width: 1%; }
+/* A file table is laid out by its first row, so that the tables a long one
+   is cut into keep its columns; each block after the first is laid out
+   only when it comes into sight. */
+table.files { table-layout: fixed; }
+table.files td.num, table.files th.num { width: 9.5em; }
+div.block { content-visibility: auto; contain-intrinsic-size: auto 11000px; }
+div.block table.files { margin-top: 0; }
 td.name { word-break: break-word; }
 tr.folder td.name { font-weight: 600; }
 tr.folder .fname::after { content: "/"; color: var(--muted); font-weight: 400; }
@@ -119,10 +126,9 @@ td.name .indent { display: inline-block; }
       <body>
         <h1><xsl:value-of select="@title"/></h1>
         <div class="subtitle">
-          <xsl:value-of select="count(//category)"/><xsl:text> </xsl:text><xsl:value-of select="$categories"/>
+          <xsl:value-of select="$categories"/>: <xsl:value-of select="count(//category)"/>
           <xsl:text> · </xsl:text>
-          <xsl:value-of select="count(//file-structure | //audio-details)"/>
-          <xsl:text> </xsl:text><xsl:value-of select="$cddvds"/>
+          <xsl:value-of select="$cddvds"/>: <xsl:value-of select="count(//file-structure | //audio-details)"/>
         </div>
         <xsl:if test="$show_category = 1">
           <xsl:apply-templates select="category"/>
@@ -220,7 +226,7 @@ td.name .indent { display: inline-block; }
         </div>
       </header>
       <xsl:if test="$show_file-items = 1 and (file-items or (@piece and not(files = '0' and folders = '0')))">
-        <table>
+        <table class="files">
           <thead>
             <tr>
               <th><xsl:value-of select="$colname"/></th>

@@ -450,11 +450,71 @@ class Spool {
   std::vector<bool> used_;
 };
 
+// Cuts the rows of a file table ("<table class=\"files\">") into tables of
+// `rows` rows after the first, each in a <div class="block">, as the page
+// streams through: tags split between writes are kept until they are whole.
+class RowBlocks {
+ public:
+  RowBlocks(size_t rows, const std::function<Status(std::string_view)>& out) : rows_(rows), out_(out) {}
+
+  Status write(std::string_view bytes) {
+    carry_.append(bytes);
+    std::string done;
+    size_t pos = 0;
+    while (true) {
+      size_t lt = carry_.find('<', pos);
+      if (lt == std::string::npos) {
+        done.append(carry_, pos, std::string::npos);
+        pos = carry_.size();
+        break;
+      }
+      done.append(carry_, pos, lt - pos);
+      size_t gt = carry_.find('>', lt);
+      if (gt == std::string::npos) {
+        pos = lt;  // a tag not whole yet
+        break;
+      }
+      std::string_view tag(carry_.data() + lt, gt + 1 - lt);
+      done.append(tag);
+      pos = gt + 1;
+      if (tag == "<table class=\"files\">") {
+        files_ = true;
+      } else if (files_ && tag == "<tbody>") {
+        inBody_ = true;
+        count_ = 0;
+        split_ = false;
+      } else if (inBody_ && tag == "</tr>") {
+        if (++count_ % rows_ == 0) {
+          done += split_ ? "</tbody></table></div>" : "</tbody></table>";
+          done += "<div class=\"block\"><table class=\"files\"><tbody>";
+          split_ = true;
+        }
+      } else if (inBody_ && tag == "</tbody>") {
+        inBody_ = false;
+      } else if (files_ && !inBody_ && tag == "</table>") {
+        files_ = false;
+        if (split_) done += "</div>";
+        split_ = false;
+      }
+    }
+    carry_.erase(0, pos);
+    return done.empty() ? Status() : out_(done);
+  }
+  Status finish() { return carry_.empty() ? Status() : out_(std::exchange(carry_, std::string())); }
+
+ private:
+  size_t rows_;
+  const std::function<Status(std::string_view)>& out_;
+  std::string carry_;
+  bool files_ = false, inBody_ = false, split_ = false;
+  size_t count_ = 0;
+};
+
 }  // namespace
 
 Status Reporter::writeHtml(const std::function<Result<xml::Doc>(const PieceHandler*)>& build,
                            const std::function<Result<std::string>(std::string)>& page,
-                           const std::function<Status(std::string_view)>& out,
+                           const std::function<Status(std::string_view)>& given,
                            const std::function<Result<xml::Doc>()>& skeleton) {
   auto style = compile(stylesheet_.get(), false);
   if (!style) return style.error();
@@ -470,10 +530,14 @@ Status Reporter::writeHtml(const std::function<Result<xml::Doc>(const PieceHandl
     if (!html) return html.error();
     auto shown = page(std::move(*html));
     if (!shown) return shown.error();
-    return out(*shown);
+    return given(*shown);  // a stylesheet of the user's own: as it made it
   }
   auto pieceStyle = compile(stylesheet_.get(), true);
   if (!pieceStyle) return pieceStyle.error();
+  std::optional<RowBlocks> blocks;
+  if (rowsPerBlock_ > 0) blocks.emplace(rowsPerBlock_, given);
+  const std::function<Status(std::string_view)> out =
+      blocks ? std::function<Status(std::string_view)>([&](std::string_view b) { return blocks->write(b); }) : given;
   // The pieces of a large folder come sorted: the stylesheet without its
   // sort of the entries keeps their order.
   std::optional<Style> sortedStyle;
@@ -526,7 +590,8 @@ Status Reporter::writeHtml(const std::function<Result<xml::Doc>(const PieceHandl
   if (!streamed) {
     if (Status st = begin(std::move(whole)); !st) return st;
   }
-  return spool.advance(out, true);
+  if (Status st = spool.advance(out, true); !st) return st;
+  return blocks ? blocks->finish() : Status();
 }
 
 std::vector<ReportDataOptions::SortKey> Reporter::fileItemsSort() const {

@@ -85,6 +85,12 @@ class Reporter {
   // the file trees are read and written as far as the pieces reach, each
   // item's as soon as its tree is read: the first bytes come at once, and
   // an error from `out` (a closed pipe) ends the report.
+  //
+  // With `rowsPerBlock` set, a file table of our stylesheet is cut into
+  // tables of that many rows after the first, each in a block a browser
+  // lays out only when it comes into sight (a page of 150,000 files opens
+  // in seconds instead of minutes).
+  void setRowsPerBlock(size_t rows) { rowsPerBlock_ = rows; }
   Status writeHtml(const std::function<Result<xml::Doc>(const PieceHandler*)>& build,
                    const std::function<Result<std::string>(std::string)>& page,
                    const std::function<Status(std::string_view)>& out,
@@ -111,6 +117,7 @@ class Reporter {
 
   xml::Doc fields_, stylesheet_, export_, rtf_;
   std::map<std::string, std::string> parameters_;
+  size_t rowsPerBlock_ = 0;
 };
 
 // For an HTML report saved as `path`: every cover picture ("tamber:"

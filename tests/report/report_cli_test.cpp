@@ -115,6 +115,47 @@ TEST_F(Report, CaptionsAndPropertiesInTheUsersLanguage) {
   EXPECT_NE(xml.out.find("name=\"bitsPerPixel\""), std::string::npos) << xml.out;
 }
 
+// A long file table is cut into tables of 500 rows, each after the first in
+// a block a browser lays out when it comes into sight; the markup stays
+// balanced and every row is there, in its order.
+TEST_F(Report, ALongFileTableComesInBlocks) {
+  auto many = dir.path / "many";
+  std::filesystem::create_directories(many);
+  for (int i = 0; i < 1200; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%04d.txt", i);
+    std::ofstream(many / name) << i;
+  }
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(many.string()) + " --label Many --category Bulk").status, 0);
+  auto r = tamber("report Bulk", false);
+  ASSERT_EQ(r.status, 0);
+  const std::string& html = r.out;
+  size_t blocks = 0, rows = 0;
+  for (size_t at = 0; (at = html.find("<div class=\"block\">", at)) != std::string::npos; ++at) ++blocks;
+  EXPECT_EQ(blocks, 2u);  // rows 501-1000 and 1001-1200
+  std::vector<std::string> open;
+  std::regex tag("<(/?)(div|table|tbody)\\b[^>]*>");
+  for (std::sregex_iterator it(html.begin(), html.end(), tag), end; it != end; ++it) {
+    if ((*it)[1].length() == 0) {
+      open.push_back((*it)[2]);
+    } else {
+      ASSERT_FALSE(open.empty());
+      ASSERT_EQ(open.back(), (*it)[2].str());
+      open.pop_back();
+    }
+  }
+  EXPECT_TRUE(open.empty());
+  size_t last = 0;
+  for (int i = 0; i < 1200; ++i, ++rows) {
+    char name[32];
+    std::snprintf(name, sizeof name, ">f%04d.txt<", i);
+    size_t at = html.find(name, last);
+    ASSERT_NE(at, std::string::npos) << name;
+    last = at;
+  }
+  EXPECT_EQ(rows, 1200u);
+}
+
 TEST_F(Report, SortAndFieldChoices) {
   // Files by size: b-small, c-middle, a-big.
   auto bySize = tamber("report Work --sort file-items=file-size", false);
