@@ -116,7 +116,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   mk->callback([&status, g, args] {
     std::error_code ec;
     if (std::filesystem::exists(args->a, ec) && !args->force) {
-      std::cerr << "tamber: error: " << say(app::kTextExistsAlready, {args->a}) << "\n";
+      std::cerr << errorPrefix() << say(app::kTextExistsAlready, {args->a}) << "\n";
       status = kExitFailure;
       return;
     }

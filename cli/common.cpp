@@ -97,6 +97,9 @@ std::string fillIn(std::string text, std::initializer_list<std::string> values) 
   return app::fillIn(std::move(text), values);
 }
 
+std::string errorPrefix() { return "tamber: " + say(app::kTextErrorWord) + ": "; }
+std::string warningPrefix() { return "tamber: " + say(app::kTextWarningWord) + ": "; }
+
 std::string say(int id, std::initializer_list<std::string> values) {
   if (speaking) return fillIn(speaking->text(id), values);
   // Outside a command (before it started, after it ended): the language

@@ -33,18 +33,27 @@ std::string escapeForTerminal(std::string_view text, bool keepLineBreaks = false
 // The name such an escape stood for (\n, \t, \r, \xHH, \uXXXX undone).
 std::string unescapeFromTerminal(std::string_view text);
 
+// Messages in the user's language: the texts of the running App (outside
+// one, of the language the environment names), each "%s" filled in turn.
+void setLanguage(const App* app);
+std::string fillIn(std::string text, std::initializer_list<std::string> values);
+std::string say(int id, std::initializer_list<std::string> values = {});
+// "tamber: error: " and "tamber: warning: " in the user's language.
+std::string errorPrefix();
+std::string warningPrefix();
+
 class ConsoleNotifier final : public app::Notifier {
  public:
   explicit ConsoleNotifier(const bool& yes) : yes_(yes) {}
   // The answers a question offers, in the user's language ("[y/N]").
   void setYesNo(std::string text) { yesNo_ = std::move(text); }
   // Messages may quote what a disc or a server said: escaped as names are.
-  void error(const std::string& m) override { std::cerr << "tamber: error: " << escapeForTerminal(m, true) << "\n"; }
+  void error(const std::string& m) override { std::cerr << errorPrefix() << escapeForTerminal(m, true) << "\n"; }
   void info(const std::string& m) override { std::cout << m << "\n"; }
   bool ask(const std::string& q) override {
     if (yes_) return true;
     if (!isatty(STDIN_FILENO)) {
-      std::cerr << q << " " << yesNo_ << " no (not a terminal; use --yes)\n";
+      std::cerr << q << " " << yesNo_ << " " << say(app::kTextNotATerminal) << "\n";
       return false;
     }
     std::cerr << q << " " << yesNo_ << " " << std::flush;
@@ -68,11 +77,6 @@ struct Globals {
 };
 
 
-// Messages in the user's language: the texts of the running App (outside
-// one, of the language the environment names), each "%s" filled in turn.
-void setLanguage(const App* app);
-std::string fillIn(std::string text, std::initializer_list<std::string> values);
-std::string say(int id, std::initializer_list<std::string> values = {});
 
 // A resolved ITEM: the root (an empty path), a category or a disc/folder.
 struct Target {
@@ -168,7 +172,7 @@ int withLibrary(const Globals& g, F&& body, Access access = Access::change) {
     ~Speaking() { setLanguage(nullptr); }
   } speaking(app);
   notifier.setYesNo(app.text(app::kTextYesNo));
-  if (!app.settings().warning().empty()) std::cerr << "tamber: warning: " << app.settings().warning() << "\n";
+  if (!app.settings().warning().empty()) std::cerr << warningPrefix() << app.settings().warning() << "\n";
   if (access == Access::view || access == Access::change) {
     if (Status st = app.openLibrary(g.library, access == Access::view); !st) {
       notifier.error(st.message());
@@ -190,7 +194,7 @@ int withLibrary(const Globals& g, F&& body, Access access = Access::change) {
     // A viewing command's result stands: settings it could not keep (the
     // search history in a folder it may not write) are a warning.
     if (access == Access::view || access == Access::look) {
-      std::cerr << "tamber: warning: " << escapeForTerminal(st.message(), true) << "\n";
+      std::cerr << warningPrefix() << escapeForTerminal(st.message(), true) << "\n";
     } else {
       notifier.error(st.message());
       rc = kExitFailure;

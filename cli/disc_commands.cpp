@@ -53,7 +53,7 @@ void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
     status = withLibrary(*g, [&](App&, app::Notifier&) {
       disc::CdDriveManager m;
       m.enumerate();
-      for (const auto& p : m.problems()) std::cerr << "tamber: warning: " << p << "\n";
+      for (const auto& p : m.problems()) std::cerr << warningPrefix() << p << "\n";
       if (g->json) {
         std::cout << "[";
         for (int i = 0; i < m.driveCount(); ++i) {
@@ -104,7 +104,7 @@ void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       if (r.discType == disc::kDiscAudio || r.discType == disc::kDiscEnhanced) {
         auto packs = m.readCdText(*index);
         if (!packs) {
-          std::cerr << "tamber: warning: " << packs.message() << "\n";
+          std::cerr << warningPrefix() << packs.message() << "\n";
         } else {
           text = disc::decodeCdText(*packs);
         }

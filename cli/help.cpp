@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "common.h"
 
 namespace tamber::cli {
 
@@ -81,7 +82,7 @@ void registerHelpCommand(CLI::App& cli, int& status) {
       CLI::App* sub = findCommand(*at, w);
       if (!sub) {
         std::string near = nearest(w, commandNames(*at));
-        std::cerr << "tamber: error: unknown command '" << w << "'"
+        std::cerr << errorPrefix() << "unknown command '" << w << "'"
                   << (near.empty() ? "" : "; did you mean '" + near + "'?") << "\n";
         status = kExitUsage;
         return;

@@ -51,7 +51,7 @@ int outputWritten(int status) {
   if (status != tamber::cli::kExitOk) return status;
   if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.good()) {
     int err = errno;
-    std::cerr << "tamber: error: "
+    std::cerr << tamber::cli::errorPrefix()
               << tamber::cli::say(tamber::app::kTextCannotWriteOutput, {err ? std::strerror(err) : "write error"})
               << "\n";
     return status == tamber::cli::kExitOk ? kExitFailure : status;
@@ -60,7 +60,7 @@ int outputWritten(int status) {
 }
 
 int usageError(const std::string& message, const std::string& hint) {
-  std::cerr << "tamber: error: " << message << "\n";
+  std::cerr << tamber::cli::errorPrefix() << message << "\n";
   if (!hint.empty()) std::cerr << hint << "\n";
   return kExitUsage;
 }

@@ -147,12 +147,12 @@ bool describePicture(const std::string& file, bool asJson, const std::string& th
   if (!thumbnailOut.empty()) {
     std::string bytes;
     if (!reader.encodeThumbnail(*pic, bytes)) {
-      std::cerr << "tamber: error: " << say(app::kTextThumbnailNotMade, {file}) << "\n";
+      std::cerr << errorPrefix() << say(app::kTextThumbnailNotMade, {file}) << "\n";
       return false;
     }
     // The encoding the name asks for ("th.jpg" gets a JPEG), like thumb.
     if (Status st = writePictureFile(bytes, thumbnailOut); !st) {
-      std::cerr << "tamber: error: " << st.message() << "\n";
+      std::cerr << errorPrefix() << st.message() << "\n";
       return false;
     }
   }
@@ -296,7 +296,7 @@ std::string whyUnreadable(const std::string& file) {
 int describe(const std::string& file, bool asJson, scan::Extractors& x, const std::string& thumbnailOut,
              const App& app) {
   if (std::string why = whyUnreadable(file); !why.empty()) {
-    std::cerr << "tamber: error: " << say(app::kTextCannotBeRead, {file}) << " (" << why << ")\n";
+    std::cerr << errorPrefix() << say(app::kTextCannotBeRead, {file}) << " (" << why << ")\n";
     return kExitFailure;
   }
   if (isPicture(file) && describePicture(file, asJson, thumbnailOut)) return kExitOk;

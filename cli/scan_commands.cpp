@@ -324,7 +324,7 @@ int lookUpDisc(App& app, app::Notifier& n, const Args& d, const disc::DriveRecor
   if (!client.query(*site, id, matches)) {
     if (interrupted.load() != 0) return 128 + interrupted.load();
     if (client.lastError() != 0 || client.status() == 0) {
-      std::cerr << "tamber: warning: " << app.text(app::kTextCddbFailed) << " " << client.errorText() << "\n";
+      std::cerr << warningPrefix() << app.text(app::kTextCddbFailed) << " " << client.errorText() << "\n";
     } else {
       std::cerr << "tamber: " << site->host << " has no entry for disc " << disc::discIdText(id.discId) << "\n";
     }
@@ -358,7 +358,7 @@ int lookUpDisc(App& app, app::Notifier& n, const Args& d, const disc::DriveRecor
   }
   disc::DiscEntry entry;
   if (!client.read(*site, matches[chosen].category, matches[chosen].discId, entry)) {
-    std::cerr << "tamber: warning: " << app.text(app::kTextCddbFailed) << " " << client.errorText() << "\n";
+    std::cerr << warningPrefix() << app.text(app::kTextCddbFailed) << " " << client.errorText() << "\n";
     return kExitOk;
   }
   disc::applyDiscEntry(entry, job.tracks, job.texts);
@@ -614,7 +614,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       if (audio) {
         job.tracks = disc::trackRows(r, app.text(app::kTextTrack));
         auto packs = drives.readCdText(*index);
-        if (!packs) std::cerr << "tamber: warning: " << packs.message() << "\n";
+        if (!packs) std::cerr << warningPrefix() << packs.message() << "\n";
         disc::CdText text = packs ? disc::decodeCdText(*packs) : disc::CdText{};
         if (!text.empty()) {
           disc::applyCdText(text, job.tracks, job.texts);
@@ -678,7 +678,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       if (rc == kExitOk && !d->noEject && app.settings().getInt("App-Preference", "NotEject", 0) == 0) {
         drives.refreshTrayStates();
         if (!drives.record(*index)->trayOpen) {
-          if (Status st = drives.toggleTray(*index); !st) std::cerr << "tamber: warning: " << st.message() << "\n";
+          if (Status st = drives.toggleTray(*index); !st) std::cerr << warningPrefix() << st.message() << "\n";
         }
       }
       return rc;

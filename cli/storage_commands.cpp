@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 
+#include "common.h"
 #include "platform/digest.h"
 #include "commands.h"
 #include "platform/text.h"
@@ -25,7 +26,7 @@ using storage::Storage;
 using storage::Stream;
 
 int failWith(const std::string& message) {
-  std::cerr << "tamber: error: " << message << "\n";
+  std::cerr << errorPrefix() << message << "\n";
   return kExitFailure;
 }
 

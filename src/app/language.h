@@ -95,6 +95,9 @@ enum TextId : int {
   kTextWriterProcess = 660,      // %s program, %s process number
   kTextPropertyBase = 706,       // 706 on: a file's recorded properties by name (propertyLabel)
   kTextDocumentFamily = 765,     // 765 + the recorded document family: HTML, PDF, office, program
+  kTextErrorWord = 769,          // "error" in "tamber: error: ..."
+  kTextWarningWord = 770,        // "warning" in "tamber: warning: ..."
+  kTextNotATerminal = 771,       // the answer to a question asked with nobody to answer
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,

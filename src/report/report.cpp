@@ -11,6 +11,7 @@
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
 #include <langinfo.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -228,8 +229,13 @@ void Reporter::applyChoices() {
 }
 
 void Reporter::setStandardParameters(const std::function<std::string(int id)>& text, const std::string& language) {
-  setParameter("dateformat", nl_langinfo(D_FMT));
-  setParameter("timeformat", nl_langinfo(T_FMT));
+  // The user's date and time formats (LC_TIME, LC_ALL, LANG), whether or
+  // not the program switched its own locale to them; C's where that locale
+  // is not installed.
+  locale_t user = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
+  setParameter("dateformat", user ? nl_langinfo_l(D_FMT, user) : nl_langinfo(D_FMT));
+  setParameter("timeformat", user ? nl_langinfo_l(T_FMT, user) : nl_langinfo(T_FMT));
+  if (user) freelocale(user);
   const std::pair<const char*, int> captions[] = {
       {"Categoryname", 607}, {"Creationdate", 608}, {"cddvds", 609},   {"audiotracks", 610},
       {"price", 611},        {"mediatype", 612},    {"capacity", 613}, {"recdepth", 614},

@@ -279,6 +279,15 @@ TEST_F(Conventions, MessagesComeInTheUsersLanguage) {
   r = runCommand("LANG=fr_FR.UTF-8 " + std::string(TAMBER_CLI) + " -L " + quote(lib.string()) +
                  " --config " + quote(cfg.string()) + " ls Fr/F/none");
   EXPECT_NE(r.out.find("aucun fichier ni dossier"), std::string::npos) << r.out;
+  // The program's own words around a message too: an error, a question
+  // nobody can answer.
+  std::string fr = "LANG=fr_FR.UTF-8 " + std::string(TAMBER_CLI) + " -L " + quote(lib.string()) + " --config " +
+                   quote(cfg.string()) + " ";
+  r = runCommand(fr + "ls Nowhere");
+  EXPECT_EQ(r.out.rfind("tamber: erreur: ", 0), 0u) << r.out;
+  r = runCommand(fr + "rm Fr/F </dev/null");
+  EXPECT_NE(r.out.find("non (pas un terminal ; utilisez --yes)"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("error"), std::string::npos) << r.out;
 }
 
 TEST_F(Conventions, ConfigListGetAndSetAsStored) {

@@ -491,6 +491,74 @@ TEST(Executables, VersionResources) {
   EXPECT_EQ(s8(cut.getfileInfo()->companyName), "Neutral ");
 }
 
+// A 16-bit version block: its length and value length, its 8-bit key with
+// its zero, the value and the children, each from a 4-byte boundary.
+std::string block16(const std::string& key, const std::string& value, const std::vector<std::string>& children = {}) {
+  std::string b(4, '\0');
+  b += key + '\0';
+  while (b.size() % 4) b += '\0';
+  b += value;
+  for (const auto& c : children) {
+    while (b.size() % 4) b += '\0';
+    b += c;
+  }
+  b[0] = static_cast<char>(b.size() & 0xFF);
+  b[1] = static_cast<char>(b.size() >> 8);
+  b[2] = static_cast<char>(value.size() & 0xFF);
+  b[3] = static_cast<char>(value.size() >> 8);
+  return b;
+}
+
+std::string le(uint32_t v, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i) & 0xFF);
+  return out;
+}
+
+// A 16-bit Windows program (NE): its resource table names the version
+// resource, whose 8-bit texts come out as the 32-bit ones do.
+TEST(Executables, SixteenBitPrograms) {
+  std::string fixed = le(0xFEEF04BD, 4) + le(0x10000, 4) + le(0x00030001, 4) + le(0x00020005, 4) + std::string(36, '\0');
+  std::string resource = block16(
+      "VS_VERSION_INFO", fixed,
+      {block16("StringFileInfo", "",
+               {block16("040904E4", "", {block16("CompanyName", std::string("Soci\xE9t\xE9 16\0", 12)),
+                                         block16("ProductName", std::string("Old Tool\0", 9)),
+                                         block16("OriginalFilename", std::string("OLDTOOL.EXE\0", 12))})}),
+       block16("VarFileInfo", "", {block16("Translation", le(0x0409, 2) + le(0x04E4, 2))})});
+  while (resource.size() % 16) resource += '\0';
+  std::string file = "MZ" + std::string(0x3A, '\0') + le(0x40, 4);
+  std::string ne = "NE" + std::string(0x22, '\0') + le(0x40, 2);  // the resource table 0x40 bytes on
+  ne.resize(0x40, '\0');
+  file += ne;
+  file += le(4, 2);                                         // offsets in 16-byte units
+  file += le(0x8010, 2) + le(1, 2) + le(0, 4);              // one version resource
+  file += le(0x100 >> 4, 2) + le(static_cast<uint32_t>(resource.size() >> 4), 2) + le(0x30, 2) + le(0x8001, 2) +
+          le(0, 4);
+  file += le(0, 2);
+  file.resize(0x100, '\0');
+  file += resource;
+  TempDir dir;
+  auto path = dir.path / "OLDTOOL.EXE";
+  std::ofstream(path, std::ios::binary) << file;
+  Scratch scratch;
+  CExecutable x(u16(path.string()), scratch.data(), scratch.size());
+  auto* i = x.getfileInfo();
+  ASSERT_TRUE(i);
+  EXPECT_EQ(s8(i->fileVersion), "3.1.2.5");
+  EXPECT_EQ(s8(i->companyName), "Soci\xC3\xA9t\xC3\xA9 16");  // Windows-1252 read as such
+  EXPECT_EQ(s8(i->productName), "Old Tool");
+  EXPECT_EQ(s8(i->originalFileName), "OLDTOOL.EXE");
+  EXPECT_EQ(s8(i->languages), "English (United States)");
+  // A resource table that points past the file, or sizes that do not add
+  // up, give nothing and no fault.
+  for (size_t cut : {size_t(0x90), size_t(0x110), file.size() - 8}) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << file.substr(0, cut);
+    CExecutable short_(u16(path.string()), scratch.data(), scratch.size());
+    (void)short_.getfileInfo();
+  }
+}
+
 TEST(Executables, LanguageNamesOfCommonIdentifiers) {
   using tamber::media::languageName;
   EXPECT_EQ(s8(languageName(0x0409)), "English (United States)");

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "media/media_file.h"
+#include "media/text_util.h"
 
 namespace tamber::media {
 
@@ -158,12 +159,103 @@ bool sameKey(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
+// The version resource of a 16-bit (NE) program is laid out as the 32-bit
+// one without its type word, with 8-bit keys and texts. It is rewritten in
+// the 32-bit layout, so that one query reads both: `kind` 0 for an ordinary
+// block, 1 for the string tables below "StringFileInfo", 2 for their
+// strings (whose values are texts).
+bool widenBlock(std::string_view bytes, int kind, int depth, std::string& out, size_t& used) {
+  if (depth > kMaxDepth || bytes.size() < 4) return false;
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  size_t length = le16(p), valueLength = le16(p + 2);
+  if (length < 4 || length > bytes.size()) return false;
+  std::string_view block = bytes.substr(0, length);
+  size_t keyEnd = block.find('\0', 4);
+  if (keyEnd == std::string_view::npos) return false;
+  std::string_view key = block.substr(4, keyEnd - 4);
+  size_t valueAt = std::min(align4(keyEnd + 1), block.size());
+  std::string_view value = block.substr(valueAt, std::min(valueLength, block.size() - valueAt));
+  size_t childrenAt = std::min(align4(valueAt + value.size()), block.size());
+
+  size_t start = out.size();
+  out.append(6, '\0');
+  auto put16 = [&](char16_t c) {
+    out.push_back(static_cast<char>(c & 0xFF));
+    out.push_back(static_cast<char>(c >> 8));
+  };
+  auto widen = [&](std::string_view text) {
+    std::u16string wide = fromCodePage(text, false);
+    for (char16_t c : wide) put16(c);
+    put16(0);
+    return wide.size();
+  };
+  widen(key);
+  out.append(align4(out.size() - start) - (out.size() - start), '\0');
+  bool text = kind == 2;
+  size_t writtenValue = value.size();
+  if (text) {
+    writtenValue = widen(value.substr(0, std::min(value.find('\0'), value.size()))) + 1;  // the zero included
+  } else {
+    out.append(value);
+  }
+  for (std::string_view rest = block.substr(childrenAt); !rest.empty();) {
+    out.append(align4(out.size() - start) - (out.size() - start), '\0');
+    int childKind = kind == 0 && key == "StringFileInfo" ? 1 : kind == 1 ? 2 : 0;
+    size_t childUsed = 0;
+    if (!widenBlock(rest, childKind, depth + 1, out, childUsed)) break;
+    rest.remove_prefix(std::min(rest.size(), align4(childUsed)));
+  }
+  size_t total = out.size() - start;
+  if (total > 0xFFFF || writtenValue > 0xFFFF) return false;
+  out[start] = static_cast<char>(total & 0xFF);
+  out[start + 1] = static_cast<char>(total >> 8);
+  out[start + 2] = static_cast<char>(writtenValue & 0xFF);
+  out[start + 3] = static_cast<char>(writtenValue >> 8);
+  out[start + 4] = text ? 1 : 0;
+  used = length;
+  return true;
+}
+
+// A 16-bit program's version resource (type 0x8010 in its resource table),
+// in the 32-bit layout.
+std::optional<std::string> neVersionResource(const MediaFile& file) {
+  uint8_t dos[64], h[64], a[2];
+  if (!file.readAll(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return std::nullopt;
+  uint64_t ne = le32(dos + 0x3C);
+  if (!file.readAll(ne, h, sizeof h) || h[0] != 'N' || h[1] != 'E') return std::nullopt;
+  uint64_t at = ne + le16(h + 0x24);
+  if (!file.readAll(at, a, sizeof a)) return std::nullopt;
+  unsigned shift = le16(a);
+  if (shift > 16) return std::nullopt;
+  at += 2;
+  for (uint32_t types = 0; types < kMaxEntries; ++types) {
+    uint8_t t[8];
+    if (!file.readAll(at, t, sizeof t) || le16(t) == 0) return std::nullopt;
+    uint16_t type = le16(t), count = le16(t + 2);
+    at += 8;
+    if (type == 0x8010 && count > 0) {
+      uint8_t n[12];
+      if (!file.readAll(at, n, sizeof n)) return std::nullopt;
+      uint64_t offset = static_cast<uint64_t>(le16(n)) << shift, length = static_cast<uint64_t>(le16(n + 2)) << shift;
+      if (length == 0 || length > kMaxResourceBytes) return std::nullopt;
+      std::string bytes(length, '\0');
+      bytes.resize(file.read(offset, bytes.data(), bytes.size()));
+      std::string wide;
+      size_t used = 0;
+      if (!widenBlock(bytes, 0, 0, wide, used)) return std::nullopt;
+      return wide;
+    }
+    at += static_cast<uint64_t>(count) * 12;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> readVersionResource(const MediaFile& file) {
   Image image(file);
-  if (!image.load()) return std::nullopt;
-  return image.versionResource();
+  if (image.load()) return image.versionResource();
+  return neVersionResource(file);
 }
 
 std::optional<std::string_view> queryVersionValue(std::string_view resource, std::u16string_view path) {

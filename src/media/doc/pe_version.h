@@ -1,5 +1,6 @@
-// The version resource of PE programs and libraries (32 and 64 bit): found
-// through the resource directory, and queried by path like the platform's
+// The version resource of PE programs and libraries (32 and 64 bit), found
+// through the resource directory, and of 16-bit (NE) programs, found
+// through their resource table and rewritten in the 32-bit layout; and queried by path like the platform's
 // version calls ("\", "\VarFileInfo\Translation",
 // "\StringFileInfo\040904B0\CompanyName"). Private to TamberMedia.
 #pragma once
@@ -14,8 +15,8 @@ namespace tamber::media {
 
 class MediaFile;
 
-// The bytes of the file's first version resource; nothing when it has none
-// (or is no PE file).
+// The bytes of the file's first version resource (a 16-bit program's in the
+// 32-bit layout); nothing when it has none (or is no PE or NE file).
 std::optional<std::string> readVersionResource(const MediaFile& file);
 
 // The value of the block at `path` in a version resource: its bytes (for a
