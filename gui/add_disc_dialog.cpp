@@ -86,16 +86,20 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
   auto site = app::cddbServer(app_.settings(), "");
   auto serverText = [](const disc::CddbSite& s) { return qs(s.host + ":" + std::to_string(s.port) + s.path); };
   if (site) {
-    server_->addItem(serverText(*site));
+    // The server last answered comes first (the setting), as it is written.
+    server_->addItem(serverText(*site), serverText(*site));
     // The watcher adds the mirrors the server lists once it is reached, and
     // the box says when it cannot be.
     watcher_ = std::make_unique<disc::CddbServerWatcher>(
         *site, [this, serverText](bool reachable, const std::vector<disc::CddbSite>& sites) {
-          QStringList mirrors;
-          for (const auto& s : sites) mirrors << serverText(s);
+          // The mirrors the server lists, as "HOST, PORT, DESCRIPTION".
+          QList<QPair<QString, QString>> mirrors;
+          for (const auto& s : sites) {
+            mirrors.append({QString("%1, %2, %3").arg(qs(s.host)).arg(s.port).arg(qs(s.description)), serverText(s)});
+          }
           queue_->post([this, reachable, mirrors] {
-            for (const QString& m : mirrors) {
-              if (server_->findText(m) < 0) server_->addItem(m);
+            for (const auto& [shown, spec] : mirrors) {
+              if (server_->findData(spec) < 0) server_->addItem(shown, spec);
             }
             server_->setToolTip(reachable ? QString() : text(app_, kServerUnreachable));
           });
@@ -289,7 +293,12 @@ bool AddDiscDialog::lookUp(const std::function<int(const QStringList& matches)>&
   }
   takeTracks();
   disc::CddbClient client;
-  std::string server = ss(server_->currentText().trimmed());
+  // An entry of the list stands for its server; a typed text is the server.
+  int listed = server_->currentIndex();
+  QString typed = server_->currentText().trimmed();
+  std::string server = ss(listed >= 0 && server_->itemText(listed) == typed && server_->itemData(listed).isValid()
+                              ? server_->itemData(listed).toString()
+                              : typed);
   if (Status st = app::configureCddbClient(app_.settings(), {server, "", ""}, client); !st) {
     say(qs(st.message()), true);
     return false;
@@ -323,6 +332,8 @@ bool AddDiscDialog::lookUp(const std::function<int(const QStringList& matches)>&
     say(failure, true);
     return false;
   }
+  // The server answered: it is the one offered first next time.
+  if (!server.empty()) app_.settings().putText(app::kCddbSection, "site_name", server);
   if (!found || matches.empty()) {
     say(text(app_, kNoMatch), false);
     return false;

@@ -812,6 +812,14 @@ class GuiTest : public QObject {
     // Choosing none changes nothing.
     QVERIFY(!d->lookUp([](const QStringList&) { return -1; }));
     QCOMPARE(d->tracks()->item(1, 0)->text(), QString("My own title"));
+    // The server that answered is kept and offered first next time.
+    QString asked = QString("127.0.0.1:%1/~cddb/cddb.cgi").arg(server.port());
+    QCOMPARE(QString::fromStdString(app.settings().getText("FreeDBSelected", "site_name")),
+             QString("127.0.0.1:%1").arg(server.port()));
+    {
+      tamber::gui::AddDiscDialog again(app, nullptr, QString());
+      QCOMPARE(again.serverBox()->currentText(), asked);
+    }
     d->labelEdit()->setText("Night Drive (database)");
     d->categoryBox()->setCurrentText("Music/CDs");
     addWith(d);
