@@ -355,12 +355,26 @@ Status CdDriveManager::readDisc(int index) {
     r.trackCount = 0;
     return st;
   }
-  // The volume label from the file system's descriptor at sector 16.
-  auto readCd = cdb12(0xBE);
-  readCd[5] = 16;
-  readCd[8] = 1;
-  readCd[9] = 0x10;
-  if (command(*d, readCd, &answer, 2352)) {
+  // The volume label from the file system's descriptor, 16 sectors into
+  // the last data track (a CD-Extra's is in its second session, after the
+  // audio); a DVD's sector 16 is read as a DVD's sectors are, with READ (10).
+  uint32_t descriptor = 16;
+  if (!r.isDvd) {
+    for (const auto& t : r.toc.tracks) {
+      if (!t.audio() && t.frames() >= 150) descriptor = t.frames() - 150 + 16;
+    }
+  }
+  std::vector<uint8_t> read;
+  if (r.isDvd) {
+    read = cdb10(0x28);
+    read[8] = 1;
+  } else {
+    read = cdb12(0xBE);
+    read[8] = 1;
+    read[9] = 0x10;
+  }
+  for (int i = 0; i < 4; ++i) read[2 + static_cast<size_t>(i)] = static_cast<uint8_t>(descriptor >> (24 - 8 * i));
+  if (command(*d, read, &answer, 2352)) {
     r.discPresent = true;
     if (answer.size() >= 72 && answer.compare(1, 5, "CD001") == 0) {
       r.label = trimmed(latin1Text(answer.substr(40, 32)));

@@ -105,6 +105,10 @@ class SimulatedDrive : public Transport {
     auto refuse = [&](const char* why) { return Error{Errc::io, name + ": " + why}; };
     bool ready = disc && !trayOpen;
     auto be16 = [&](size_t at) { return static_cast<size_t>(cdb[at]) << 8 | cdb[at + 1]; };
+    auto be32 = [&](size_t at) {
+      return static_cast<uint32_t>(cdb.at(at)) << 24 | static_cast<uint32_t>(cdb.at(at + 1)) << 16 |
+             static_cast<uint32_t>(cdb.at(at + 2)) << 8 | cdb.at(at + 3);
+    };
     switch (cdb.at(0)) {
       case 0x00:  // TEST UNIT READY
       case 0x01:  // REZERO UNIT
@@ -213,9 +217,21 @@ class SimulatedDrive : public Transport {
         }
         break;
       }
-      case 0xBE:  // READ CD, sector 16
+      case 0xBE: {  // READ CD: the data session's volume descriptor is 16 sectors into its track
         if (!ready) return refuse("no disc");
-        answer = disc->hasData() ? volumeDescriptor(disc->label) : std::string(2352, '\0');
+        if (disc->dvd) return refuse("READ CD of a DVD");  // as many drives answer
+        uint32_t lba = be32(2);
+        std::optional<uint32_t> dataStart;
+        for (const auto& t : disc->tracks) {
+          if (!t.entry.audio()) dataStart = t.entry.frames() - 150;
+        }
+        answer = dataStart && lba == *dataStart + 16 ? volumeDescriptor(disc->label) : std::string(2352, '\0');
+        break;
+      }
+      case 0x28:  // READ (10) of a DVD's sector 16
+        if (!ready) return refuse("no disc");
+        if (!disc->dvd) return refuse("READ (10) here is for DVDs");
+        answer = be32(2) == 16 ? volumeDescriptor(disc->label) : std::string(2048, '\0');
         break;
       default:
         return refuse("the command is not known");

@@ -128,6 +128,8 @@ TEST(Drive, EnhancedMixedAndDataCds) {
   EXPECT_EQ(e.trackFrames[3], 0u);
   EXPECT_EQ(e.spanMinutes * 4500 + e.spanSeconds * 75 + e.spanFrames, 80000 - 150);
   EXPECT_EQ(e.capacityBytes, (120000u - 150u) * 2048u);
+  // The simulated drive holds the descriptor 16 sectors into the data
+  // track only: sector 16 of the disc lies in audio track 1.
   EXPECT_EQ(e.label, "EXTRA");  // from the data session's volume descriptor
 
   // A data track first, audio after: mixed mode; no ISRCs asked.
@@ -157,7 +159,7 @@ TEST(Drive, ADvdNoDiscAndTheTray) {
   EXPECT_EQ(dvd.record().discType, kDiscDvdFirst);
   EXPECT_EQ(dvd.record().trackCount, 1);
   EXPECT_EQ(dvd.record().capacityBytes, (2491711ull - 196608 + 1) * 2048);
-  EXPECT_EQ(dvd.record().label, "MOVIE");
+  EXPECT_EQ(dvd.record().label, "MOVIE");  // read with READ (10): the drive refuses READ CD of a DVD
 
   Drive empty("<drive/>");
   EXPECT_FALSE(empty.manager.readDisc(empty.index));
