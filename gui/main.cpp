@@ -21,6 +21,7 @@
 #include "gui/gui_text.h"
 #include "gui/main_window.h"
 #include "gui/single_instance.h"
+#include "report/report.h"
 
 namespace {
 
@@ -123,6 +124,18 @@ int main(int argc, char** argv) {
   window.setSimulatedDrive(drive);
   QObject::connect(&instance, &tamber::gui::SingleInstance::activated, &window, &tamber::gui::MainWindow::handOver);
   window.show();
+  // The report resources are checked once, at start: a missing one is
+  // named now rather than as "Invalid xsl file!" at the first report.
+  auto missing = tamber::report::missingReportResources();
+  if (!missing.empty()) {
+    std::string names;
+    for (const auto& m : missing) names += (names.empty() ? "" : ", ") + m;
+    std::string t = app.text(tamber::app::kTextResourcesMissing);
+    if (auto at = t.find("%s"); at != std::string::npos) t.replace(at, 2, tamber::report::reportResourceDirectory().string());
+    if (auto at = t.find("%s"); at != std::string::npos) t.replace(at, 2, names);
+    std::fprintf(stderr, "tamber-gui: %s\n", t.c_str());
+    if (QGuiApplication::platformName() != "offscreen") QMessageBox::warning(&window, "Tamber+", tamber::gui::qs(t));
+  }
   window.openLibrary(library);
   splash.finish(&window);
   QObject::connect(&qapp, &QApplication::aboutToQuit, &window, [&] { window.shutdown(); });

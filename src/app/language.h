@@ -98,6 +98,7 @@ enum TextId : int {
   kTextErrorWord = 769,          // "error" in "tamber: error: ..."
   kTextWarningWord = 770,        // "warning" in "tamber: warning: ..."
   kTextNotATerminal = 771,       // the answer to a question asked with nobody to answer
+  kTextResourcesMissing = 772,   // %s folder, %s the missing resource documents
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,

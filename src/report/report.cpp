@@ -268,6 +268,19 @@ void Reporter::setStandardParameters(const std::function<std::string(int id)>& t
   setParameter("summary", summary);
 }
 
+std::vector<std::string> missingReportResources(const std::filesystem::path& dir) {
+  const std::pair<int, const char*> documents[] = {{kReportStylesheet, "the report stylesheet"},
+                                                   {kExportStylesheet, "the export stylesheet"},
+                                                   {kReportFields, "the report fields"},
+                                                   {kRtfStylesheet, "the RTF stylesheet"}};
+  std::vector<std::string> missing;
+  for (const auto& [number, what] : documents) {
+    auto text = loadReportResource(number, dir);
+    if (!text || text->empty()) missing.push_back(fileName(number) + " (" + what + ")");
+  }
+  return missing;
+}
+
 Result<Reporter::Style> Reporter::compile(xmlDoc* stylesheet, bool withoutDoctype) {
   static std::once_flag loaderSet;
   std::call_once(loaderSet, [] { xsltSetLoaderFunc(loadIncluded); });

@@ -35,6 +35,9 @@ std::filesystem::path reportResourceDirectory();
 // "Invalid xsl file!" when it cannot be found; empty for one shorter than 2
 // symbols.
 Result<std::string> loadReportResource(int number, const std::filesystem::path& dir = reportResourceDirectory());
+// The resource documents that cannot be read from `dir`, as "187.res (the
+// report stylesheet)"; none when all are there.
+std::vector<std::string> missingReportResources(const std::filesystem::path& dir = reportResourceDirectory());
 
 class RtfSaver;
 

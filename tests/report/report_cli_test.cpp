@@ -520,6 +520,22 @@ TEST_F(Report, AStylesheetOfTheUsersOwn) {
   EXPECT_EQ(tamber("report --stylesheet " + shellQuote(xsl.string())).status, 1);
 }
 
+// The resource documents a report needs are named when missing (the
+// desktop program says so at start), and an empty one counts as missing.
+TEST(ReportResources, MissingOnesAreNamed) {
+  EXPECT_TRUE(tamber::report::missingReportResources().empty());
+  tamber::test_support::TempDir copy;
+  for (int n : {187, 189}) {
+    std::filesystem::copy_file(tamber::report::reportResourceDirectory() / (std::to_string(n) + ".res"),
+                               copy.path / (std::to_string(n) + ".res"));
+  }
+  std::ofstream(copy.path / "190.res") << "";
+  auto missing = tamber::report::missingReportResources(copy.path);
+  ASSERT_EQ(missing.size(), 2u);
+  EXPECT_EQ(missing[0], "188.res (the export stylesheet)");
+  EXPECT_EQ(missing[1], "190.res (the RTF stylesheet)");
+}
+
 TEST_F(Report, AStylesheetIncludesLocalStylesheetsOnly) {
   // A stylesheet split in two files works: the part is found beside it.
   auto part = dir.path / "part.xsl";
