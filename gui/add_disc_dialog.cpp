@@ -98,8 +98,8 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
             mirrors.append({QString("%1, %2, %3").arg(qs(s.host)).arg(s.port).arg(qs(s.description)), serverText(s)});
           }
           queue_->post([this, reachable, mirrors] {
-            for (const auto& [shown, spec] : mirrors) {
-              if (server_->findData(spec) < 0) server_->addItem(shown, spec);
+            for (const auto& [shown, address] : mirrors) {
+              if (server_->findData(address) < 0) server_->addItem(shown, address);
             }
             server_->setToolTip(reachable ? QString() : text(app_, kServerUnreachable));
           });
