@@ -95,6 +95,9 @@ TEST(Interface, OnlyTheInterfaceIsExported) {
   }
   EXPECT_EQ(symbols.find("MpegAudioReader"), std::string::npos);
   EXPECT_EQ(symbols.find("translatePattern"), std::string::npos);
+  // The storage engine and platform helpers linked in stay inside too.
+  EXPECT_EQ(symbols.find("tamber::storage::"), std::string::npos);
+  EXPECT_EQ(symbols.find("tamber::AtomicFile"), std::string::npos);
 }
 
 TEST(Scrub, EightBitAndUtf16Rules) {
