@@ -1,7 +1,12 @@
 #include "gui/gui_text.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QStringList>
+#include <QTranslator>
+
+#include <memory>
 
 namespace tamber::gui {
 
@@ -22,6 +27,19 @@ QString counted(const app::App& app, long long n, int oneId, int manyId) {
   bool one = code == "fr" ? (n == 0 || n == 1) : n == 1;
   QLocale locale(qs(code));
   return text(app, one ? oneId : manyId, {locale.toString(n)});
+}
+
+bool useQtTexts(const QString& code) {
+  // One translator for the program's life, swapped with the language.
+  static std::unique_ptr<QTranslator> current;
+  if (current) QCoreApplication::removeTranslator(current.get());
+  current.reset();
+  if (code == "en") return true;
+  auto next = std::make_unique<QTranslator>();
+  if (!next->load("qtbase_" + code, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) return false;
+  QCoreApplication::installTranslator(next.get());
+  current = std::move(next);
+  return true;
 }
 
 }  // namespace tamber::gui

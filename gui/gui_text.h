@@ -15,6 +15,10 @@ QString text(const app::App& app, int id, const QStringList& values);
 // or `manyId` ("%s files") by that language's rule (French takes the
 // singular for 0 and 1), the number written as the language writes it.
 QString counted(const app::App& app, long long n, int oneId, int manyId);
+// Qt's own texts (standard buttons, file dialogs, a text box's menu) in
+// the language `code`, from Qt's translations where they are installed;
+// false where they are not (the buttons then stay English).
+bool useQtTexts(const QString& code);
 // UTF-8 to and from Qt strings.
 inline QString qs(const std::string& s) { return QString::fromStdString(s); }
 inline std::string ss(const QString& s) { return s.toStdString(); }

@@ -194,6 +194,7 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
   // The Edit menu follows the view with the focus.
   connect(qApp, &QApplication::focusChanged, this, [this] { updateActions(); });
 
+  useQtTexts(qs(app_.language().code()));
   buildBars();
   buildMenus();
   statusBar();
@@ -379,6 +380,7 @@ void MainWindow::switchLanguage(const QString& code) {
 }
 
 void MainWindow::retranslate() {
+  useQtTexts(qs(app_.language().code()));
   buildBars();
   buildMenus();
   content_->retranslate();

@@ -4,11 +4,14 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 
+#include "app/disc_database.h"
 #include "gui/gui_text.h"
 #include "gui/help_window.h"
 #include "gui/texts.h"
@@ -50,13 +53,56 @@ PreferencesDialog::PreferencesDialog(app::App& app, QWidget* parent) : QDialog(p
   styleRow->addWidget(stylesheet_, 1);
   styleRow->addWidget(chooseStylesheet);
   form->addRow(text(app, kStylesheet), styleRow);
+  form->addRow(discDatabaseGroup());
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
           [this] { showHelp(this, app_.language().code(), "preferences.html"); });
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+    // An address the disc database would refuse is mended here, not found
+    // out at the next lookup.
+    for (auto [edit, st] : {std::pair{email_, app::checkGreetingAddress(ss(email_->text().trimmed()))},
+                            std::pair{proxy_, app::checkProxyAddress(ss(proxy_->text().trimmed()))}}) {
+      if (!st) {
+        QMessageBox::warning(this, windowTitle(),
+                             text(app_, edit == email_ ? kNotAnAddress : kNotAProxy, {edit->text().trimmed()}));
+        edit->setFocus();
+        edit->selectAll();
+        return;
+      }
+    }
+    accept();
+  });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   form->addRow(buttons);
   setLayout(form);
+  // Wide enough for a path and the placeholders in every language.
+  setMinimumWidth(640);
+}
+
+// The greeting the disc database gets and the proxy it is reached through
+// (section "FreeDBSelected"). Left empty, the greeting carries the log-on
+// and machine names: the box says which, so nothing is sent unseen.
+QGroupBox* PreferencesDialog::discDatabaseGroup() {
+  const std::string section = app::kCddbSection;
+  auto& settings = app_.settings();
+  auto* group = new QGroupBox(text(app_, kDiscDatabase));
+  auto* form = new QFormLayout(group);
+  email_ = new QLineEdit(qs(settings.getText(section, "hello_email")));
+  disc::CddbClient client;
+  email_->setPlaceholderText(text(app_, kSentWhenEmpty, {qs(client.userName() + "@" + client.hostName())}));
+  form->addRow(text(app_, kGreetingAddress), email_);
+  std::string proxy = settings.getText(section, "proxy_host");
+  int port = settings.getInt(section, "proxy_port", 80);
+  if (!proxy.empty() && proxy.find(':') == std::string::npos && port != 80) proxy += ":" + std::to_string(port);
+  proxy_ = new QLineEdit(qs(proxy));
+  proxy_->setPlaceholderText("HOST:PORT");
+  form->addRow(text(app_, kProxy), proxy_);
+  proxyUser_ = new QLineEdit(qs(settings.getText(section, "proxy_user")));
+  form->addRow(text(app_, kProxyUser), proxyUser_);
+  proxyPassword_ = new QLineEdit(qs(settings.getText(section, "proxy_password")));
+  proxyPassword_->setEchoMode(QLineEdit::Password);
+  form->addRow(text(app_, kProxyPassword), proxyPassword_);
+  return group;
 }
 
 QString PreferencesDialog::language() const { return language_->currentData().toString(); }
@@ -65,6 +111,15 @@ void PreferencesDialog::store() {
   app_.settings().putText("App-Preference", "DefaultLib", ss(library_->text().trimmed()));
   app_.settings().putInt("App-Preference", "DefaultDepth", depth_->value());
   app_.settings().putText("App-Preference", "DefaultXSLFile", ss(stylesheet_->text().trimmed()));
+  const std::string section = app::kCddbSection;
+  app_.settings().putText(section, "hello_email", ss(email_->text().trimmed()));
+  std::string proxy = ss(proxy_->text().trimmed());
+  app_.settings().putText(section, "proxy_host", proxy);
+  // The port shown with the host is the one used: a port taken away goes
+  // back to 80 rather than to one stored before.
+  if (auto p = disc::parseServer(proxy); p && !proxy.empty()) app_.settings().putInt(section, "proxy_port", p->port);
+  app_.settings().putText(section, "proxy_user", ss(proxyUser_->text()));
+  app_.settings().putText(section, "proxy_password", ss(proxyPassword_->text()));
 }
 
 }  // namespace tamber::gui

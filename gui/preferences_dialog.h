@@ -1,5 +1,6 @@
 // Preferences: the library opened at start ("DefaultLib"), the default
-// folder depth of add jobs ("DefaultDepth") and the language.
+// folder depth of add jobs ("DefaultDepth"), the language, the report
+// stylesheet, and the disc database's greeting and proxy.
 #pragma once
 
 #include <QDialog>
@@ -7,6 +8,7 @@
 #include "app/app.h"
 
 class QComboBox;
+class QGroupBox;
 class QLineEdit;
 class QSpinBox;
 
@@ -27,9 +29,17 @@ class PreferencesDialog : public QDialog {
   QSpinBox* depth_;
   QComboBox* language_;
   QLineEdit* stylesheet_;
+  QLineEdit* email_;
+  QLineEdit* proxy_;
+  QLineEdit* proxyUser_;
+  QLineEdit* proxyPassword_;
+
+  QGroupBox* discDatabaseGroup();
 
  public:
   QLineEdit* stylesheetEdit() const { return stylesheet_; }
+  QLineEdit* emailEdit() const { return email_; }
+  QLineEdit* proxyEdit() const { return proxy_; }
 };
 
 }  // namespace tamber::gui

@@ -207,6 +207,14 @@ enum GuiText : int {
   // The fields of a disc or folder on its page, from "label" to "listingParts".
   kFieldLabel = 1005,
   kFieldListingParts = 1024,
+  kDiscDatabase = 1025,
+  kGreetingAddress = 1026,
+  kSentWhenEmpty = 1027,  // the USER@HOST sent instead
+  kProxy = 1028,
+  kProxyUser = 1029,
+  kProxyPassword = 1030,
+  kNotAnAddress = 1031,  // what was typed
+  kNotAProxy = 1032,
 };
 
 }  // namespace tamber::gui

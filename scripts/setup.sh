@@ -32,7 +32,7 @@ packages=(
   # picture and archive fixtures
   imagemagick libimage-exiftool-perl zip gcab arj xz-utils bzip2 zstd lz4 lzip ncompress
   # the desktop program, its tests (offscreen) and its pictures (under Xvfb)
-  qt6-base-dev qt6-multimedia-dev libgl-dev xvfb xauth fonts-dejavu-core
+  qt6-base-dev qt6-multimedia-dev qt6-translations-l10n libgl-dev xvfb xauth fonts-dejavu-core
   # the bundled file-type and drive icons (SVG)
   libqt6svg6
   # the checker the Debian package must pass

@@ -25,19 +25,28 @@ Result<disc::CddbSite> cddbServer(const SettingsStore& settings, const std::stri
   return site;
 }
 
+Status checkGreetingAddress(const std::string& text) {
+  if (text.empty()) return {};
+  size_t at = text.find('@');
+  if (at == 0 || at == std::string::npos || at + 1 == text.size() || text.find_first_of(" \t") != std::string::npos) {
+    return Error{Errc::invalid_argument, "\"" + text + "\" is not an address USER@HOST"};
+  }
+  return {};
+}
+
+Status checkProxyAddress(const std::string& text) {
+  if (text.empty() || (disc::parseServer(text) && text.find_first_of(" \t") == std::string::npos)) return {};
+  return Error{Errc::invalid_argument, "\"" + text + "\" is not HOST[:PORT]"};
+}
+
 Status configureCddbClient(const SettingsStore& settings, const CddbOverrides& overrides,
                            disc::CddbClient& client) {
   client.helloEmail = !overrides.email.empty() ? overrides.email : settings.getText(kCddbSection, "hello_email");
-  if (!client.helloEmail.empty()) {
-    size_t at = client.helloEmail.find('@');
-    if (at == 0 || at == std::string::npos || at + 1 == client.helloEmail.size()) {
-      return Error{Errc::invalid_argument, "\"" + client.helloEmail + "\" is not an address USER@HOST"};
-    }
-  }
+  if (Status st = checkGreetingAddress(client.helloEmail); !st) return st;
   std::string proxy = !overrides.proxy.empty() ? overrides.proxy : settings.getText(kCddbSection, "proxy_host");
+  if (Status st = checkProxyAddress(proxy); !st) return st;
   if (!proxy.empty()) {
     auto p = disc::parseServer(proxy);
-    if (!p) return Error{Errc::invalid_argument, "\"" + proxy + "\" is not HOST[:PORT]"};
     client.proxyHost = p->host;
     client.proxyPort = proxy.find(':') != std::string::npos ? p->port
                                                              : settings.getInt(kCddbSection, "proxy_port", 80);

@@ -25,6 +25,11 @@ struct CddbOverrides {
 // a site list entry "HOST, PORT, DESCRIPTION"), else the default server.
 Result<disc::CddbSite> cddbServer(const SettingsStore& settings, const std::string& override);
 
+// Whether TEXT can be the hello's address ("USER@HOST"; empty: the log-on
+// and machine names are sent) and a proxy ("HOST[:PORT]"; empty: none).
+Status checkGreetingAddress(const std::string& text);
+Status checkProxyAddress(const std::string& text);
+
 // The hello's address and the proxy ("hello_email", "proxy_host",
 // "proxy_port", "proxy_user", "proxy_password"), the overrides winning.
 Status configureCddbClient(const SettingsStore& settings, const CddbOverrides& overrides,

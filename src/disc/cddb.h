@@ -93,7 +93,7 @@ class CddbClient {
   const std::string& lastReply() const { return lastReply_; }
   int status() const { return status_; }
 
- protected:
+  // The log-on and machine names the hello carries when no address is set.
   virtual std::string userName() const;
   virtual std::string hostName() const;
 

@@ -36,6 +36,7 @@
 #include <thread>
 
 #include "app/app.h"
+#include "app/disc_database.h"
 #include "catalog/catalog_document.h"
 #include "gui/add_disc_dialog.h"
 #include "gui/add_folder_dialog.h"
@@ -725,6 +726,47 @@ class GuiTest : public QObject {
     QString shelf = QString("Shelf: %1").arg(stats.discs + stats.folders);
     QVERIFY2(r->html().contains(shelf), qPrintable(r->html() + " against " + shelf));
     r->close();
+
+    // The disc database's greeting and proxy: what goes when nothing is set
+    // is shown, an address the server would refuse is mended before the
+    // dialog closes, and what is stored is what a lookup uses.
+    {
+      tamber::gui::PreferencesDialog prefs(app, &w);
+      prefs.show();
+      tamber::disc::CddbClient local;
+      QVERIFY(prefs.emailEdit()->placeholderText().contains(
+          QString::fromStdString(local.userName() + "@" + local.hostName())));
+      QSignalSpy accepted(&prefs, &QDialog::accepted);
+      auto* ok = prefs.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+      prefs.emailEdit()->setText("nobody-at-home");
+      answerNextQuestion(QMessageBox::Ok);
+      ok->click();
+      QCOMPARE(accepted.count(), 0);
+      QVERIFY(prefs.isVisible());
+      prefs.emailEdit()->setText(" me@example.org ");
+      prefs.proxyEdit()->setText("proxy host:8080");
+      answerNextQuestion(QMessageBox::Ok);
+      ok->click();
+      QCOMPARE(accepted.count(), 0);
+      prefs.proxyEdit()->setText("cache.example.org:3128");
+      ok->click();
+      QCOMPARE(accepted.count(), 1);
+      prefs.store();
+    }
+    tamber::disc::CddbClient client;
+    QVERIFY(tamber::app::configureCddbClient(app.settings(), {}, client));
+    QCOMPARE(QString::fromStdString(client.helloText()).section('&', 0, 0), QString("hello=me+example.org+Tamber%2B+3.3"));
+    QCOMPARE(QString::fromStdString(client.proxyHost), QString("cache.example.org"));
+    QCOMPARE(client.proxyPort, 3128);
+    {
+      // Shown again as stored, the port with its host.
+      tamber::gui::PreferencesDialog prefs(app, &w);
+      QCOMPARE(prefs.proxyEdit()->text(), QString("cache.example.org:3128"));
+      prefs.proxyEdit()->setText("cache.example.org");
+      prefs.store();
+    }
+    QVERIFY(tamber::app::configureCddbClient(app.settings(), {}, client));
+    QCOMPARE(client.proxyPort, 80);
     app.abandon();
   }
 
@@ -1053,6 +1095,17 @@ class GuiTest : public QObject {
     w.switchLanguage("it");
     QCOMPARE(w.menuBar()->actions()[0]->text(), QString("&File"));
     QCOMPARE(w.list()->model()->headerData(0, Qt::Horizontal).toString(), QString("Nome"));
+    // Qt's own buttons follow, in a dialog made after the switch and back.
+    auto cancelText = [&] {
+      tamber::gui::PreferencesDialog prefs(app, &w);
+      return prefs.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->text().remove('&');
+    };
+    QCOMPARE(cancelText(), QString("Annulla"));
+    w.switchLanguage("fr");
+    QCOMPARE(cancelText(), QString("Annuler"));
+    w.switchLanguage("en");
+    QCOMPARE(cancelText(), QString("Cancel"));
+    w.switchLanguage("it");
     answerNextQuestion(QMessageBox::Ok);
     w.switchLanguage("xx");  // no such language: said, and the current one stays
     QCOMPARE(app.language().code(), std::string("it"));

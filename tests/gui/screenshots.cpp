@@ -28,6 +28,7 @@
 #include "gui/find_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
+#include "gui/preferences_dialog.h"
 #include "gui/report_window.h"
 #include "gui/help_window.h"
 
@@ -213,6 +214,12 @@ int main(int argc, char** argv) {
       r->waitForPreview();
       ok = save(*r, out, qPrintable(QString("report-window-%1.png").arg(language))) && ok;
       r->close();
+    }
+    {
+      tamber::gui::PreferencesDialog prefs(app, &w);
+      prefs.show();
+      prefs.adjustSize();
+      ok = save(prefs, out, qPrintable(QString("preferences-%1.png").arg(language))) && ok;
     }
   }
   w.switchLanguage("en");
