@@ -111,6 +111,10 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
   serverRow->addWidget(server_, 1);
   serverRow->addWidget(lookUpButton);
 
+  autoLookUp_ = new QCheckBox(text(app_, kAutoLookUp));
+  autoLookUp_->setChecked(app_.settings().getInt(app::kCddbSection, "auto_lookup", 1) != 0);
+  connect(autoLookUp_, &QCheckBox::toggled, this,
+          [this](bool on) { app_.settings().putInt(app::kCddbSection, "auto_lookup", on ? 1 : 0); });
   notEject_ = new QCheckBox(text(app_, kNotEject));
   notEject_->setChecked(app_.settings().getInt("App-Preference", "NotEject", 0) != 0);
   // The data session's options come back as the last disc was added.
@@ -155,6 +159,7 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
   layout->addWidget(choices_->rulesBox());
   layout->addWidget(note_);
   layout->addLayout(serverRow);
+  layout->addWidget(autoLookUp_);
   layout->addWidget(notEject_);
   layout->addWidget(buttons);
 
@@ -220,7 +225,7 @@ void AddDiscDialog::showTray() {
   tray_->setText(r && r->eventStatusSupported && r->trayOpen ? text(app_, kTrayOpen) : QString());
 }
 
-bool AddDiscDialog::readDisc() {
+bool AddDiscDialog::readDisc(const std::function<int(const QStringList& matches)>& choose) {
   int index = drive_->currentData().toInt();
   if (index < 0) {
     say(qs(disc::kNoDriveText), true);
@@ -257,6 +262,11 @@ bool AddDiscDialog::readDisc() {
   catalog_->setText(qs(!r.catalogNumber.empty() ? r.catalogNumber : texts_.upc));
   label_->setText(qs(!texts_.album.empty() ? texts_.album : r.label));
   fillTracks();
+  // Tracks without names of their own are named from the disc database
+  // (or the entry this drive's disc had last time) at once.
+  if (audio && texts_.artist.empty() && texts_.album.empty() && note_->text().isEmpty() && autoLookUp_->isChecked()) {
+    lookUp(choose, true);
+  }
   return true;
 }
 
@@ -286,12 +296,18 @@ void AddDiscDialog::takeTracks() {
   }
 }
 
-bool AddDiscDialog::lookUp(const std::function<int(const QStringList& matches)>& choose) {
+bool AddDiscDialog::lookUp(const std::function<int(const QStringList& matches)>& choose, bool automatic) {
   if (driveIndex_ < 0 || rows_.empty()) {
     say(text(app_, kNoDisc), true);
     return false;
   }
   takeTracks();
+  disc::DiscIdentity id;
+  if (!disc::computeDiscIdentity(drives_.record(driveIndex_)->toc, id)) return false;
+  if (auto cached = entries_.find(driveIndex_); cached != entries_.end() && cached->second.first == id.discId) {
+    applyEntry(cached->second.second);
+    return true;
+  }
   disc::CddbClient client;
   // An entry of the list stands for its server; a typed text is the server.
   int listed = server_->currentIndex();
@@ -300,16 +316,14 @@ bool AddDiscDialog::lookUp(const std::function<int(const QStringList& matches)>&
                               ? server_->itemData(listed).toString()
                               : typed);
   if (Status st = app::configureCddbClient(app_.settings(), {server, "", ""}, client); !st) {
-    say(qs(st.message()), true);
+    say(qs(st.message()), !automatic);
     return false;
   }
   auto site = app::cddbServer(app_.settings(), server);
   if (!site) {
-    say(qs(site.message()), true);
+    say(qs(site.message()), !automatic);
     return false;
   }
-  disc::DiscIdentity id;
-  if (!disc::computeDiscIdentity(drives_.record(driveIndex_)->toc, id)) return false;
   // The server is asked on a worker thread; the dialog waits with a
   // progress window that can stop it.
   std::vector<disc::CddbMatch> matches;
@@ -329,7 +343,7 @@ bool AddDiscDialog::lookUp(const std::function<int(const QStringList& matches)>&
   });
   if (stopped) return false;  // a cancel is silent
   if (!failure.isEmpty()) {
-    say(failure, true);
+    say(failure, !automatic);
     return false;
   }
   // The server answered: it is the one offered first next time.
@@ -365,9 +379,15 @@ bool AddDiscDialog::lookUp(const std::function<int(const QStringList& matches)>&
   });
   if (!read && client.lastError() == disc::kCddbCancelled) return false;
   if (!read) {
-    say(qs(app_.text(app::kTextCddbFailed) + " " + client.errorText()), true);
+    say(qs(app_.text(app::kTextCddbFailed) + " " + client.errorText()), !automatic);
     return false;
   }
+  entries_[driveIndex_] = {id.discId, entry};
+  applyEntry(entry);
+  return true;
+}
+
+void AddDiscDialog::applyEntry(const disc::DiscEntry& entry) {
   // The entry names the tracks; what the user typed stays.
   std::vector<disc::TrackRow> named = rows_;
   disc::DiscTexts texts;
@@ -398,8 +418,7 @@ bool AddDiscDialog::lookUp(const std::function<int(const QStringList& matches)>&
   for (size_t i = 0; i < readTitles_.size() && i < before.size(); ++i) {
     if (kept.contains(QString::number(i + 1))) readTitles_[i] = before[i];
   }
-  note_->setText(kept.isEmpty() ? QString() : text(app_, kKeptEdits, {kept.join(", ")}));
-  return true;
+  note_->setText(kept.isEmpty() ? text(app_, kNamedFromDatabase) : text(app_, kKeptEdits, {kept.join(", ")}));
 }
 
 bool AddDiscDialog::jobOptions(scan::AddFolderOptions& o, QString& categoryText) {

@@ -7,8 +7,8 @@
 #pragma once
 
 #include <QDialog>
-#include <memory>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "app/app.h"
@@ -37,14 +37,19 @@ class AddDiscDialog : public QDialog {
   ~AddDiscDialog() override;
 
   // Reads the disc in the chosen drive and fills the page: the tracks named
-  // from CD-TEXT when the disc has it. False, with a message, without a disc.
-  bool readDisc();
+  // from CD-TEXT when the disc has it, else (the box "look up discs without
+  // CD-TEXT", on by default) from the disc database, `choose` as lookUp's.
+  // False, with a message, without a disc.
+  bool readDisc(const std::function<int(const QStringList& matches)>& choose = {});
   // Asks the disc database (the chosen server) and names the tracks from
   // the entry chosen: `choose` picks among several matches (their texts;
   // -1 for none), by default the user in a list. A track whose title the
   // user changed keeps it, and the page says which were kept; a disc field
-  // the user filled keeps its text.
-  bool lookUp(const std::function<int(const QStringList& matches)>& choose = {});
+  // the user filled keeps its text. The entry read is kept for the drive
+  // while the dialog is open: the same disc read again there is named from
+  // it without asking the server. `automatic` (a lookup the user did not
+  // ask for) says a failure on the page rather than in a box.
+  bool lookUp(const std::function<int(const QStringList& matches)>& choose = {}, bool automatic = false);
   // The job the page describes; false with a message when it is not
   // complete. `categoryText` gets the typed category path.
   bool jobOptions(scan::AddFolderOptions& options, QString& categoryText);
@@ -63,6 +68,7 @@ class AddDiscDialog : public QDialog {
   QLabel* discInfo() const { return info_; }
   QLabel* note() const { return note_; }
   QCheckBox* notEjectBox() const { return notEject_; }
+  QCheckBox* autoLookUpBox() const { return autoLookUp_; }
   ScanChoices& scanChoices() const { return *choices_; }
   const QString& lastMessage() const { return message_; }
   // Tests answer the messages themselves (the job's progress view too).
@@ -77,6 +83,7 @@ class AddDiscDialog : public QDialog {
   void fillTracks();
   void takeTracks();  // the table's edits into rows_
   void say(const QString& message, bool error);
+  void applyEntry(const disc::DiscEntry& entry);
 
   app::App& app_;
   xmlNode* selected_;
@@ -91,6 +98,9 @@ class AddDiscDialog : public QDialog {
   QLineEdit *label_, *comment_, *artist_, *album_, *genre_, *year_, *catalog_;
   QTableWidget* tracks_;
   QCheckBox* notEject_;
+  QCheckBox* autoLookUp_;
+  // Per drive index: the disc id and the disc database entry last read.
+  std::map<int, std::pair<uint32_t, disc::DiscEntry>> entries_;
   std::unique_ptr<ScanChoices> choices_;  // what the data session's scan reads
   QString message_;
   bool quiet_ = false;

@@ -215,6 +215,8 @@ enum GuiText : int {
   kProxyPassword = 1030,
   kNotAnAddress = 1031,  // what was typed
   kNotAProxy = 1032,
+  kAutoLookUp = 1033,
+  kNamedFromDatabase = 1034,
 };
 
 }  // namespace tamber::gui

@@ -31,6 +31,8 @@ constexpr SettingKey kKeys[] = {
     {"FreeDBSelected", "proxy_port", T::integer, "80", 1, 65535, "the proxy's port"},
     {"FreeDBSelected", "proxy_user", T::text, "", 0, 0, "the proxy's user name"},
     {"FreeDBSelected", "proxy_password", T::text, "", 0, 0, "the proxy's password"},
+    {"FreeDBSelected", "auto_lookup", T::flag, "1", 0, 1,
+     "1: the add-disc dialog looks a disc without CD-TEXT up as soon as it reads it"},
     {"serialized_param", "param_dlgfolder", T::integer, "124", 0, 0x7FFFFFFF,
      "the add-folder options last used (bits; kept by the program)"},
     {"serialized_param", "param_addcd", T::integer, "124", 0, 0x7FFFFFFF,

@@ -59,6 +59,11 @@ class LoopbackServer {
     std::lock_guard<std::mutex> l(m_);
     return request_;
   }
+  // How many requests came in.
+  int requests() {
+    std::lock_guard<std::mutex> l(m_);
+    return requests_;
+  }
   CddbSite site() const {
     CddbSite s;
     s.host = "127.0.0.1";
@@ -84,6 +89,7 @@ class LoopbackServer {
       {
         std::lock_guard<std::mutex> l(m_);
         request_ = req;
+        ++requests_;
         mode = mode_;
         reply = reply_;
         replies = replies_;
@@ -138,6 +144,7 @@ class LoopbackServer {
   std::thread thread_;
   std::mutex m_;
   std::string request_;
+  int requests_ = 0;
   Mode mode_ = Mode::reply;
   std::string reply_;
   std::vector<std::pair<std::string, std::string>> replies_;

@@ -829,10 +829,12 @@ class GuiTest : public QObject {
                     "DISCID=990a150c\r\nDTITLE=The Night Owls / Night Drive\r\n"
                     "DYEAR=2019\r\nDGENRE=JAZZ\r\nTTITLE0=Night Drive\r\nTTITLE1=Highway Lights\r\n"
                     "TTITLE2=Rain on Glass\r\nEXTD=\r\nEXTT0=\r\nEXTT1=\r\nEXTT2=\r\n.\r\n"}});
-    app.settings().putText("App-Preference", "hello_email", "jo@example.org");
+    app.settings().putText("FreeDBSelected", "hello_email", "jo@example.org");
+    app.settings().putInt("FreeDBSelected", "auto_lookup", 0);  // asked by hand first
     w.setSimulatedDrive(QString::fromStdString("sim:" + (tmp.path / "plain.xml").string()));
     d = w.addDisc();
     d->setQuiet(true);
+    QVERIFY(!d->autoLookUpBox()->isChecked());
     QVERIFY(d->readDisc());
     QVERIFY(d->note()->text().isEmpty());
     QCOMPARE(d->tracks()->item(0, 0)->text(), QString("Track 1"));
@@ -851,9 +853,21 @@ class GuiTest : public QObject {
     QCOMPARE(d->tracks()->item(2, 0)->text(), QString("Rain on Glass"));
     QVERIFY(d->note()->text().contains("2"));
     QCOMPARE(d->artistEdit()->text(), QString("The Night Owls"));
-    // Choosing none changes nothing.
-    QVERIFY(!d->lookUp([](const QStringList&) { return -1; }));
+    // Asked again for the same disc: the entry already read, no request,
+    // and the user's title still stays.
+    int requestsBefore = server.requests();
+    QVERIFY(d->lookUp([](const QStringList&) { return -1; }));
+    QCOMPARE(server.requests(), requestsBefore);
     QCOMPARE(d->tracks()->item(1, 0)->text(), QString("My own title"));
+    {
+      // Choosing none (in a dialog that has read no entry) changes nothing.
+      tamber::gui::AddDiscDialog none(app, nullptr, QString::fromStdString("sim:" + (tmp.path / "plain.xml").string()));
+      none.setQuiet(true);
+      QVERIFY(none.readDisc());
+      none.serverBox()->setCurrentText(QString("127.0.0.1:%1").arg(server.port()));
+      QVERIFY(!none.lookUp([](const QStringList&) { return -1; }));
+      QCOMPARE(none.tracks()->item(1, 0)->text(), QString("Track 2"));
+    }
     // The server that answered is kept and offered first next time.
     QString asked = QString("127.0.0.1:%1/~cddb/cddb.cgi").arg(server.port());
     QCOMPARE(QString::fromStdString(app.settings().getText("FreeDBSelected", "site_name")),
@@ -866,6 +880,38 @@ class GuiTest : public QObject {
     d->categoryBox()->setCurrentText("Music/CDs");
     addWith(d);
     QVERIFY(doc.findByName(cds, "Night Drive (database)", false));
+
+    // Looked up as soon as it is read (the box kept as the user left it),
+    // and read again in the same drive, named from the entry already read.
+    {
+      tamber::gui::AddDiscDialog again(app, nullptr, QString::fromStdString("sim:" + (tmp.path / "plain.xml").string()));
+      again.setQuiet(true);
+      again.autoLookUpBox()->setChecked(true);
+      QCOMPARE(app.settings().getInt("FreeDBSelected", "auto_lookup", 0), 1);
+      int asked = server.requests();
+      int offeredTimes = 0;
+      auto first = [&](const QStringList&) {
+        ++offeredTimes;
+        return 0;
+      };
+      QVERIFY(again.readDisc(first));
+      QCOMPARE(again.tracks()->item(2, 0)->text(), QString("Rain on Glass"));
+      QCOMPARE(again.artistEdit()->text(), QString("The Night Owls"));
+      QCOMPARE(offeredTimes, 1);
+      QCOMPARE(server.requests(), asked + 2);  // the query and the read
+      again.tracks()->item(0, 0)->setText("Edited again");
+      QVERIFY(again.readDisc(first));
+      QCOMPARE(again.tracks()->item(0, 0)->text(), QString("Night Drive"));
+      QCOMPARE(again.tracks()->item(2, 0)->text(), QString("Rain on Glass"));
+      QCOMPARE(server.requests(), asked + 2);
+      QCOMPARE(offeredTimes, 1);
+      // The disc with CD-TEXT needs nobody.
+      tamber::gui::AddDiscDialog withText(app, nullptr, QString::fromStdString("sim:" + discs + "/audio-cd.xml"));
+      withText.setQuiet(true);
+      QVERIFY(withText.readDisc(first));
+      QCOMPARE(server.requests(), asked + 2);
+    }
+    app.settings().putInt("FreeDBSelected", "auto_lookup", 0);
 
     // An enhanced CD and a data disc (their files from the simulated mount).
     for (const char* name : {"enhanced-cd.xml", "data-cd.xml"}) {
