@@ -61,6 +61,7 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
   {
     struct Args {
       std::string category, output;
+      bool noSubcategories = false, noListings = false, noCovers = false;
     };
     auto a = std::make_shared<Args>();
     auto* cmd = cli.add_subcommand("export-xml",
@@ -68,6 +69,9 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
                                    "listings and cover pictures");
     cmd->add_option("CATEGORY", a->category, "The category to export")->required();
     cmd->add_option("-o,--output", a->output, "The XML file to write (cover pictures go beside it)")->required();
+    cmd->add_flag("--no-subcategories", a->noSubcategories, "Only the category's own discs and folders");
+    cmd->add_flag("--no-listings", a->noListings, "The discs and folders without their file listings");
+    cmd->add_flag("--no-covers", a->noCovers, "No cover pictures beside the document");
     cmd->callback([&status, g, a] {
       status = withLibrary(
           *g,
@@ -79,8 +83,12 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
             }
             CancelOnSignals cancel;
             ProgressLine line(*g, "Export");
+            exchange::XmlExportOptions options;
+            options.subcategories = !a->noSubcategories;
+            options.listings = !a->noListings;
+            options.covers = !a->noCovers;
             auto done = exchange::exportXml(*app.library(), *category, a->output,
-                                            [&](int d, int total) { return line(d, total); });
+                                            [&](int d, int total) { return line(d, total); }, options);
             line.clear();
             if (interrupted.load() != 0) return 128 + interrupted.load();
             if (!done) {

@@ -1,6 +1,8 @@
 #include "gui/main_window.h"
+#include "gui/xml_export_dialog.h"
 
 #include <QAction>
+#include <QDir>
 #include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
@@ -402,13 +404,24 @@ xmlNode* MainWindow::selectedCategory() {
   return n;
 }
 
-bool MainWindow::exportXmlTo(const QString& path) {
+void MainWindow::exportXml() {
+  xmlNode* category = selectedCategory();
+  if (!category) return;
+  QString name = qs(app_.library()->catalog().field(category, catalog::kCategoryName));
+  QString suggested = QDir(libraryFolder().isEmpty() ? QDir::homePath() : libraryFolder())
+                          .filePath(QString(name).replace('/', '_') + ".xml");
+  XmlExportDialog d(app_, shown(name), suggested, this);
+  if (d.exec() == QDialog::Accepted) exportXmlTo(d.target(), d.options());
+}
+
+bool MainWindow::exportXmlTo(const QString& path, const exchange::XmlExportOptions& options) {
   xmlNode* category = selectedCategory();
   if (!category) return false;
   beforeChange();
   auto done = runInBackground<exchange::XmlExport>(
       this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
-        return exchange::exportXml(*app_.library(), category, ss(path), [&](int d, int t) { return step(d, t); });
+        return exchange::exportXml(*app_.library(), category, ss(path), [&](int d, int t) { return step(d, t); },
+                                   options);
       });
   if (!done) {
     error(qs(done.message()));

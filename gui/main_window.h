@@ -13,6 +13,7 @@
 
 #include "app/app.h"
 #include "app/undo.h"
+#include "exchange/exchange.h"
 
 class QFileSystemWatcher;
 class QTimer;
@@ -102,7 +103,9 @@ class MainWindow : public QMainWindow {
   // The exchange commands with their file chosen; each runs on a worker
   // thread with a progress dialog, says how it went in the status bar (an
   // error in a message box) and returns whether it worked.
-  bool exportXmlTo(const QString& path);
+  bool exportXmlTo(const QString& path, const exchange::XmlExportOptions& options = {});
+  // File > Export as XML: the dialog, then the export it describes.
+  void exportXml();
   bool exportLibraryTo(const QString& path);
   bool importLibraryFrom(const QString& path);
   bool exportCsvTo(const QString& path);

@@ -131,8 +131,7 @@ void MainWindow::createActions() {
       if (!f.isEmpty()) (this->*run)(f);
     };
   };
-  connect(action("exportXml"), &QAction::triggered, this,
-          [this, writeTo] { writeTo(kExportXml, text(app_, kXmlFiles) + " (*.xml)", ".xml", &MainWindow::exportXmlTo)(); });
+  connect(action("exportXml"), &QAction::triggered, this, &MainWindow::exportXml);
   connect(action("exportLibrary"), &QAction::triggered, this, [this, writeTo] {
     writeTo(kExportLibrary, text(app_, kLibraryFiles), ".cds", &MainWindow::exportLibraryTo)();
   });

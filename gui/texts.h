@@ -217,6 +217,11 @@ enum GuiText : int {
   kNotAProxy = 1032,
   kAutoLookUp = 1033,
   kNamedFromDatabase = 1034,
+  kXmlFile = 1035,
+  kWithSubcategoriesText = 1036,
+  kWithListingsText = 1037,
+  kWithCoversText = 1038,
+  kNameTheXmlFile = 1039,
 };
 
 }  // namespace tamber::gui

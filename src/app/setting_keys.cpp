@@ -35,6 +35,8 @@ constexpr SettingKey kKeys[] = {
      "1: the add-disc dialog looks a disc without CD-TEXT up as soon as it reads it"},
     {"serialized_param", "param_dlgfolder", T::integer, "124", 0, 0x7FFFFFFF,
      "the add-folder options last used (bits; kept by the program)"},
+    {"serialized_param", "param_xmlexport", T::integer, "7", 0, 7,
+     "what the XML export dialog last wrote (1 the categories below, 2 the file listings, 4 the covers)"},
     {"serialized_param", "param_addcd", T::integer, "124", 0, 0x7FFFFFFF,
      "the add-disc options last used (bits; kept by the program)"},
     {"serialized_param", "param_search", T::integer, "", 0, 0x7FFFFFFF,

@@ -40,14 +40,23 @@ struct XmlExport {
   std::vector<std::string> damaged;
 };
 
+// What an XML export holds besides the discs and folders of the category.
+struct XmlExportOptions {
+  bool subcategories = true;  // the discs and folders of every category below
+  bool listings = true;       // each one's file listing
+  bool covers = true;         // the cover pictures, written beside the document
+};
+
 // Writes the discs and folders of `category` and of every category below it
 // (each category's own first, then the categories below in document order)
 // as the XML document "TAMBERPLUS-XML-EXPORT" to `target`, with their file
 // listings under descriptive element names, and their cover pictures as
 // files beside it. The document is made in a new file put in place when
 // complete; a failed or stopped export leaves neither it nor a picture.
+// `options` leaves parts out.
 Result<XmlExport> exportXml(catalog::Library& library, const xmlNode* category,
-                            const std::filesystem::path& target, const Progress& progress = {});
+                            const std::filesystem::path& target, const Progress& progress = {},
+                            const XmlExportOptions& options = {});
 
 struct Copied {
   int categories = 0;  // categories made (not those merged into)

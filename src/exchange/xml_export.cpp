@@ -85,9 +85,10 @@ struct WriterFree {
 
 class Exporter {
  public:
-  Exporter(catalog::Library& library, const std::filesystem::path& target, AtomicFile& file)
+  Exporter(catalog::Library& library, const std::filesystem::path& target, AtomicFile& file,
+           const XmlExportOptions& options)
       : library_(library), doc_(library.catalog()), folder_(target.parent_path().empty() ? "." : target.parent_path()),
-        file_(file) {
+        file_(file), options_(options) {
     xmlOutputBufferPtr buffer = xmlOutputBufferCreateIO(&Exporter::put, nullptr, this, nullptr);
     if (buffer) w_.reset(xmlNewTextWriter(buffer));
     if (w_) {
@@ -126,7 +127,7 @@ class Exporter {
   Result<XmlExport> run(const xmlNode* category, const Progress& progress) {
     if (!w_) return Error{Errc::io, "the XML writer could not be made"};
     std::vector<const xmlNode*> categories{category};
-    collectCategories(category, categories);
+    if (options_.subcategories) collectCategories(category, categories);
     int total = 0;
     for (const xmlNode* c : categories) {
       for (const xmlNode* n = c->children; n; n = n->next) total += CatalogDocument::isItem(n);
@@ -258,7 +259,7 @@ class Exporter {
   Status item(const xmlNode* e, const std::string& categoryPath) {
     int kind = doc_.itemKind(e);
     bool audio = kind == catalog::kKindAudioCd || kind == catalog::kKindCdExtra;
-    auto picture = cover(e);
+    auto picture = options_.covers ? cover(e) : Result<std::string>(std::string());
     if (!picture) return picture.error();
     if (audio) {
       start(kind == catalog::kKindAudioCd ? "cd-audio" : "cd-extra");
@@ -284,7 +285,7 @@ class Exporter {
       element("label", doc_.field(e, catalog::kLabel));
       element("in-category", categoryPath);
     }
-    listing(e);
+    if (options_.listings) listing(e);
     end();
     return {};
   }
@@ -364,6 +365,7 @@ class Exporter {
   };
   std::unique_ptr<std::FILE, FileClose> spool_;
   std::map<std::string, std::pair<uint64_t, size_t>> pictures_;
+  XmlExportOptions options_;
   std::vector<std::filesystem::path> written_;
   bool done_ = false;
   const Progress* progress_ = nullptr;
@@ -374,11 +376,11 @@ class Exporter {
 }  // namespace
 
 Result<XmlExport> exportXml(catalog::Library& library, const xmlNode* category, const std::filesystem::path& target,
-                            const Progress& progress) {
+                            const Progress& progress, const XmlExportOptions& options) {
   if (!category || !CatalogDocument::isCategory(category)) return Error{Errc::invalid_argument, "no such category"};
   auto file = AtomicFile::begin(target);
   if (!file) return Error{file.error().code, target.string() + ": " + file.message()};
-  Exporter exporter(library, target, *file);
+  Exporter exporter(library, target, *file, options);
   CatalogDocument::NumberCounts counts(library.catalog());
   auto done = exporter.run(category, progress);
   if (!done) return done;

@@ -289,6 +289,19 @@ TEST_F(Exchange, XmlExportIsReadableXmlWithItsPictures) {
   ASSERT_EQ(add("export-xml Top -o " + q(out)).status, 0);
   EXPECT_NE(fileText(out).find("<name><![CDATA[a&b <c>.txt]]></name>"), std::string::npos);
   EXPECT_EQ(runCommand("xmllint --noout " + q(out)).status, 0);
+
+  // Parts left out: the category's own items alone, without listings or
+  // covers (and no picture written).
+  auto lean = dir.path / "lean" / "top.xml";
+  fs::create_directories(lean.parent_path());
+  ASSERT_EQ(add("export-xml Top --no-subcategories --no-listings --no-covers -o " + q(lean)).status, 0);
+  std::string part = fileText(lean);
+  EXPECT_EQ(runCommand("xmllint --noout " + q(lean)).status, 0);
+  EXPECT_NE(part.find("<label>Odd</label>"), std::string::npos);
+  EXPECT_EQ(part.find("<cd-audio>"), std::string::npos);  // it is in Top/Sub
+  EXPECT_EQ(part.find("<file-listing>"), std::string::npos);
+  EXPECT_EQ(part.find("<cover-picture>"), std::string::npos);
+  EXPECT_EQ(std::distance(fs::directory_iterator(lean.parent_path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(Exchange, AnXmlExportStoppedByCtrlCLeavesNothing) {

@@ -45,6 +45,7 @@
 #include "gui/item_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
+#include "gui/xml_export_dialog.h"
 #include "gui/preferences_dialog.h"
 #include "app/disc_presence.h"
 #include "gui/player_bar.h"
@@ -616,6 +617,31 @@ class GuiTest : public QObject {
     auto xml = tmp.path / "backups.xml";
     QVERIFY(w.exportXmlTo(QString::fromStdString(xml.string())));
     QCOMPARE(runCommand("xmllint --noout " + shellQuote(xml.string())).status, 0);
+    {
+      // The export's dialog: a name gets ".xml", a file there is replaced
+      // only when the user says so, and the parts chosen are kept.
+      tamber::gui::XmlExportDialog d(app, "Backups", QString::fromStdString((tmp.path / "backups").string()));
+      QVERIFY(d.subcategoriesBox()->isChecked() && d.listingsBox()->isChecked() && d.coversBox()->isChecked());
+      d.listingsBox()->setChecked(false);
+      QCOMPARE(d.target(), QString::fromStdString(xml.string()));
+      answerNextQuestion(QMessageBox::No);
+      d.accept();
+      QCOMPARE(d.result(), int(QDialog::Rejected));
+      answerNextQuestion(QMessageBox::Yes);
+      d.accept();
+      QCOMPARE(d.result(), int(QDialog::Accepted));
+      QVERIFY(w.exportXmlTo(d.target(), d.options()));
+      std::ifstream x(xml);
+      std::string lean((std::istreambuf_iterator<char>(x)), std::istreambuf_iterator<char>());
+      QVERIFY(lean.find("<subentry-in-category>") != std::string::npos);
+      QVERIFY(lean.find("<file-listing>") == std::string::npos);
+      tamber::gui::XmlExportDialog again(app, "Backups", QString());
+      QVERIFY(!again.listingsBox()->isChecked());
+      QVERIFY(again.coversBox()->isChecked());
+      answerNextQuestion(QMessageBox::Ok);  // no name: said, and it stays
+      again.accept();
+      QCOMPARE(again.result(), int(QDialog::Rejected));
+    }
     auto csv = tmp.path / "backups.csv";
     QVERIFY(w.exportCsvTo(QString::fromStdString(csv.string())));
     std::ifstream in(csv);
