@@ -29,6 +29,7 @@
 #include "gui/library_model.h"
 #include "gui/main_window.h"
 #include "gui/preferences_dialog.h"
+#include "gui/xml_export_dialog.h"
 #include "gui/report_window.h"
 #include "gui/help_window.h"
 
@@ -220,6 +221,12 @@ int main(int argc, char** argv) {
       prefs.show();
       prefs.adjustSize();
       ok = save(prefs, out, qPrintable(QString("preferences-%1.png").arg(language))) && ok;
+    }
+    {
+      tamber::gui::XmlExportDialog xml(app, "Backups", QDir::home().filePath("Backups.xml"), &w);
+      xml.show();
+      xml.adjustSize();
+      ok = save(xml, out, qPrintable(QString("xml-export-%1.png").arg(language))) && ok;
     }
   }
   w.switchLanguage("en");
