@@ -4,6 +4,7 @@
 // each step is a category name or a disc/folder label (exact), or "#N" for
 // item number N ("Music/Rock/#3").
 
+#include <algorithm>
 #include <unistd.h>
 
 #include <cstdio>
@@ -184,13 +185,18 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
                   << ",\"readOnly\":" << (lib->writable() ? "false" : "true") << "}\n";
         return kExitOk;
       }
+      // Counts and the price as the user's language writes numbers.
+      const std::string& code = app.language().code();
+      auto num = [&](uint64_t v) { return app::groupedNumber(v, code); };
+      std::string price = formatPrice(s.totalPrice);
+      if (code == "fr" || code == "it") std::replace(price.begin(), price.end(), '.', ',');
       std::cout << app.text(app::kTextLibrary) << ": " << lib->path().string()
                 << (lib->writable() ? "" : " (" + app.text(app::kTextReadOnly) + ")") << "\n"
-                << app.text(app::kTextCategories) << ": " << s.categories << "\n"
-                << app.text(app::kTextDiscs) << ": " << s.discs << "\n"
-                << app.text(app::kTextFolders) << ": " << s.folders << "\n"
-                << app.text(app::kTextAudioTracks) << ": " << s.audioTracks << "\n"
-                << app.text(app::kTextTotalPrice) << ": " << formatPrice(s.totalPrice) << "\n";
+                << app.text(app::kTextCategories) << ": " << num(s.categories) << "\n"
+                << app.text(app::kTextDiscs) << ": " << num(s.discs) << "\n"
+                << app.text(app::kTextFolders) << ": " << num(s.folders) << "\n"
+                << app.text(app::kTextAudioTracks) << ": " << num(s.audioTracks) << "\n"
+                << app.text(app::kTextTotalPrice) << ": " << price << "\n";
       return kExitOk;
     }, Access::view);
   });

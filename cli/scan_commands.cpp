@@ -42,6 +42,9 @@ namespace {
 using app::elapsedText;
 using app::withCommas;
 
+// A count in a summary, grouped as the user's language writes numbers.
+std::string num(const App& app, uint64_t v) { return app::groupedNumber(v, app.language().code()); }
+
 
 // The item's path for messages: category names and the label.
 std::string itemPathText(CatalogDocument& doc, const ItemPath& category, uint16_t number) {
@@ -257,14 +260,14 @@ int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
     }
     if (!audio || r.files + r.folders > 0) {
       std::cout << fillIn(app.text(app::kTextScanSummary),
-                          {withCommas(r.files), withCommas(r.folders), withCommas(r.bytes), std::to_string(r.depth)});
+                          {num(app, r.files), num(app, r.folders), num(app, r.bytes), std::to_string(r.depth)});
     }
     if (r.splitParts > 0) {
       std::cout << ", " << fillIn(app.text(app::kTextListingParts), {std::to_string(r.splitParts)});
     }
     std::cout << "  (" << catalog::joinPath(o.category) << "-" << r.number << ")\n";
     if (r.incremental) {
-      std::cout << "  " << fillIn(app.text(app::kTextReadAnew), {withCommas(r.readAnew), withCommas(r.reused)})
+      std::cout << "  " << fillIn(app.text(app::kTextReadAnew), {num(app, r.readAnew), num(app, r.reused)})
                 << "\n";
     }
   }
@@ -293,9 +296,9 @@ int runDryRun(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
               << ",\"archives\":" << k.archives << "}\n";
   } else {
     std::cout << fillIn(app.text(app::kTextDryRun),
-                        {withCommas(r.files), withCommas(r.folders), withCommas(r.bytes),
-                         withCommas(k.pictures), withCommas(k.audio), withCommas(k.documents),
-                         withCommas(k.archives)})
+                        {num(app, r.files), num(app, r.folders), num(app, r.bytes),
+                         num(app, k.pictures), num(app, k.audio), num(app, k.documents),
+                         num(app, k.archives)})
               << "\n";
   }
   return kExitOk;

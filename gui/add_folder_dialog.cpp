@@ -296,7 +296,7 @@ void AddFolderDialog::poll() {
   // The folder being added, then the folder being read.
   current_->setText(qs(c.text.get()));
   counts_->setText(text(app_, app::kTextProgressCounts,
-                        {qs(app::withCommas(c.files.load())), qs(app::withCommas(c.folders.load()))}));
+                        {qs(app::groupedNumber(c.files.load(), app_.language().code())), qs(app::groupedNumber(c.folders.load(), app_.language().code()))}));
   uint64_t progress = c.progress.load(), total = c.total.load();
   if (!job_->walking() || total == 0) {
     bar_->setRange(0, 0);

@@ -261,10 +261,17 @@ std::string elapsedText(std::chrono::steady_clock::duration d) {
   return buf;
 }
 
-std::string withCommas(uint64_t v) {
+std::string withCommas(uint64_t v, std::string_view separator) {
   std::string s = std::to_string(v);
-  for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3) s.insert(static_cast<size_t>(i), ",");
+  for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3) s.insert(static_cast<size_t>(i), separator);
   return s;
+}
+
+std::string groupedNumber(uint64_t v, std::string_view languageCode) {
+  // French groups with a narrow no-break space, Italian with a point.
+  if (languageCode == "fr") return withCommas(v, "\u202F");
+  if (languageCode == "it") return withCommas(v, ".");
+  return withCommas(v);
 }
 
 std::string fieldName(std::string_view code, bool discField) {

@@ -54,8 +54,12 @@ std::string fieldName(std::string_view code, bool discField);
 
 // A job's time as "HH:MM:SS".
 std::string elapsedText(std::chrono::steady_clock::duration d);
-// "1,234,567".
-std::string withCommas(uint64_t v);
+// "1,234,567" (or with another separator).
+std::string withCommas(uint64_t v, std::string_view separator = ",");
+// A count as the language `languageCode` writes it: "1,234,567" in
+// English, "1 234 567" in French (narrow no-break spaces), "1.234.567" in
+// Italian.
+std::string groupedNumber(uint64_t v, std::string_view languageCode);
 
 // The named fields of a disc or folder, in the order they are shown.
 const std::vector<std::pair<const char*, int>>& itemFields();

@@ -321,3 +321,12 @@ TEST(Presentation, NoTrackOrYearIsNotShownAsZero) {
   EXPECT_EQ(text[1], (std::pair<std::string, std::string>{"track", "7"}));
   EXPECT_EQ(text[2], (std::pair<std::string, std::string>{"year", "1999"}));
 }
+
+TEST(Presentation, CountsAreGroupedAsTheLanguageWritesThem) {
+  using tamber::app::groupedNumber;
+  EXPECT_EQ(groupedNumber(999, "fr"), "999");
+  EXPECT_EQ(groupedNumber(1234567, "en"), "1,234,567");
+  EXPECT_EQ(groupedNumber(1234567, "fr"), "1\u202F234\u202F567");
+  EXPECT_EQ(groupedNumber(1000, "it"), "1.000");
+  EXPECT_EQ(groupedNumber(18446744073709551615ull, "xx"), "18,446,744,073,709,551,615");
+}

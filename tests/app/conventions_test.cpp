@@ -288,6 +288,10 @@ TEST_F(Conventions, MessagesComeInTheUsersLanguage) {
   r = runCommand(fr + "rm Fr/F </dev/null");
   EXPECT_NE(r.out.find("non (pas un terminal ; utilisez --yes)"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("error"), std::string::npos) << r.out;
+  // Numbers as the language writes them.
+  ASSERT_EQ(runCommand(fr + "set Fr/F price=1234.5").status, 0);
+  r = runCommand("LANG=it_IT.UTF-8 " + fr.substr(std::string("LANG=fr_FR.UTF-8 ").size()) + "info");
+  EXPECT_NE(r.out.find("1234,50"), std::string::npos) << r.out;
 }
 
 TEST_F(Conventions, ConfigListGetAndSetAsStored) {
