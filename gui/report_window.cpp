@@ -11,6 +11,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -218,10 +219,14 @@ ReportWindow::ReportWindow(app::App& app, std::vector<xmlNode*> selection, QWidg
   levels_ = new QTreeWidget;
   levels_->setHeaderHidden(true);
   left->addWidget(levels_, 1);
-  auto* sortRow = new QHBoxLayout;
-  sortRow->addWidget(new QLabel(text(app_, kSortBy)));
-  sort_ = new QComboBox;
-  sortRow->addWidget(sort_, 1);
+  // Up to three keys, as `tamber report --sort LEVEL=A,B,C` gives them.
+  auto* sortRow = new QGridLayout;
+  for (int k = 0; k < kSortKeys; ++k) {
+    sortRow->addWidget(new QLabel(text(app_, k == 0 ? kSortBy : kThenBy)), k, 0);
+    sort_[static_cast<size_t>(k)] = new QComboBox;
+    sortRow->addWidget(sort_[static_cast<size_t>(k)], k, 1);
+  }
+  sortRow->setColumnStretch(1, 1);
   left->addLayout(sortRow);
   covers_ = new QCheckBox(text(app_, kShowCovers));
   left->addWidget(covers_);
@@ -304,7 +309,7 @@ ReportWindow::ReportWindow(app::App& app, std::vector<xmlNode*> selection, QWidg
   });
   connect(levels_, &QTreeWidget::currentItemChanged, this, [this] { levelChosen(); });
   connect(levels_, &QTreeWidget::itemChanged, this, &ReportWindow::itemChanged);
-  connect(sort_, &QComboBox::activated, this, &ReportWindow::sortChosen);
+  for (QComboBox* box : sort_) connect(box, &QComboBox::activated, this, [this] { sortChosen(); });
   connect(covers_, &QCheckBox::toggled, this, [this] { refresh(); });
 
   if (openReporter()) refresh();
@@ -395,16 +400,23 @@ void ReportWindow::levelChosen() {
   if (!item) return;
   if (item->parent()) item = item->parent();
   report::Level level = kAllLevels[item->data(0, Qt::UserRole).toInt()];
-  sort_->clear();
-  sort_->setEnabled(level != report::Level::summary);
+  for (QComboBox* box : sort_) {
+    box->clear();
+    box->setEnabled(level != report::Level::summary);
+  }
   if (level == report::Level::summary) return;
   report::LevelChoice c = report::readChoice(reporter_->fields(), level);
-  sort_->addItem("—", -1);
-  for (int f = 0; f < item->childCount(); ++f) {
-    if (!report::sortElements(level, f).empty()) sort_->addItem(item->child(f)->text(0), f);
+  for (size_t k = 0; k < sort_.size(); ++k) {
+    QComboBox* box = sort_[k];
+    box->addItem("—", -1);
+    for (int f = 0; f < item->childCount(); ++f) {
+      if (!report::sortElements(level, f).empty()) box->addItem(item->child(f)->text(0), f);
+    }
+    int key = k < c.sortKeys.size() ? c.sortKeys[k] : -1;
+    box->setCurrentIndex(std::max(0, box->findData(key)));
+    // A later key means something only after an earlier one.
+    box->setEnabled(k == 0 || k <= c.sortKeys.size());
   }
-  int first = c.sortKeys.empty() ? -1 : c.sortKeys.front();
-  sort_->setCurrentIndex(std::max(0, sort_->findData(first)));
 }
 
 void ReportWindow::itemChanged(QTreeWidgetItem* item) {
@@ -429,16 +441,24 @@ void ReportWindow::itemChanged(QTreeWidgetItem* item) {
   refresh();
 }
 
-void ReportWindow::sortChosen(int index) {
+void ReportWindow::sortChosen() {
   QTreeWidgetItem* item = levels_->currentItem();
-  if (!item || index < 0) return;
+  if (!item) return;
   if (item->parent()) item = item->parent();
   report::Level level = kAllLevels[item->data(0, Qt::UserRole).toInt()];
-  int field = sort_->itemData(index).toInt();
   stopWorker();
+  // The keys in order up to the first box left empty, each field once.
   std::vector<std::string> names;
-  if (field >= 0) names.push_back(ss(item->child(field)->text(0)));
+  std::vector<int> taken;
+  for (QComboBox* box : sort_) {
+    int field = box->currentData().toInt();
+    if (field < 0) break;
+    if (std::find(taken.begin(), taken.end(), field) != taken.end()) continue;
+    taken.push_back(field);
+    names.push_back(ss(item->child(field)->text(0)));
+  }
   if (Status st = report::chooseSort(reporter_->fields(), level, names); !st) error(qs(st.message()));
+  levelChosen();  // the boxes as the choice now stands
   refresh();
 }
 

@@ -2,6 +2,8 @@
 // each level, a preview, printing, and saving as HTML, XML, RTF or PDF.
 #pragma once
 
+#include <array>
+
 #include <QDialog>
 #include <QHash>
 #include <QImage>
@@ -39,8 +41,11 @@ class ReportWindow : public QDialog {
   ~ReportWindow() override;
 
   QTreeWidget* levels() const { return levels_; }
-  QComboBox* sortKey() const { return sort_; }
+  // The sort keys of the chosen level: first, then second and third.
+  QComboBox* sortKey(int k = 0) const { return sort_[static_cast<size_t>(k)]; }
+  static constexpr int kSortKeys = 3;
   QCheckBox* covers() const { return covers_; }
+  report::Reporter* reporter() const { return reporter_.get(); }
   QLineEdit* stylesheet() const { return stylesheet_; }
   QTextBrowser* preview() const { return preview_; }
   // The page shown in the preview: the report's beginning.
@@ -74,7 +79,7 @@ class ReportWindow : public QDialog {
   void fillLevels();
   void levelChosen();
   void itemChanged(QTreeWidgetItem* item);
-  void sortChosen(int index);
+  void sortChosen();
   void print();
   void printPreview();
   void chooseFile();
@@ -92,7 +97,7 @@ class ReportWindow : public QDialog {
   std::vector<xmlNode*> selection_;
   std::unique_ptr<report::Reporter> reporter_;
   QTreeWidget* levels_;
-  QComboBox* sort_;
+  std::array<QComboBox*, kSortKeys> sort_;
   QCheckBox* covers_;
   QLineEdit* stylesheet_;
   QTextBrowser* preview_;

@@ -222,6 +222,7 @@ enum GuiText : int {
   kWithListingsText = 1037,
   kWithCoversText = 1038,
   kNameTheXmlFile = 1039,
+  kThenBy = 1040,
 };
 
 }  // namespace tamber::gui

@@ -699,6 +699,29 @@ class GuiTest : public QObject {
     emit r->sortKey()->activated(bySize);
     QVERIFY(r->waitForPreview());
     QVERIFY(r->html().indexOf("p9.txt") < r->html().indexOf("p10.txt"));
+    // A second key after the first, as `--sort file-items=file-size,file-name`;
+    // a third box opens once there are two, and the first left empty
+    // clears them all.
+    QVERIFY(r->sortKey(1)->isEnabled());
+    QVERIFY(!r->sortKey(2)->isEnabled());
+    int byName = r->sortKey(1)->findText("file-name");
+    r->sortKey(1)->setCurrentIndex(byName);
+    emit r->sortKey(1)->activated(byName);
+    QVERIFY(r->waitForPreview());
+    QCOMPARE(r->sortKey(0)->currentText(), QString("file-size"));
+    QCOMPARE(r->sortKey(1)->currentText(), QString("file-name"));
+    QVERIFY(r->sortKey(2)->isEnabled());
+    QCOMPARE(tamber::report::readChoice(r->reporter()->fields(), tamber::report::Level::fileItems).sortKeys.size(), 2u);
+    QVERIFY(r->html().indexOf("p9.txt") < r->html().indexOf("p10.txt"));
+    r->sortKey(0)->setCurrentIndex(0);
+    emit r->sortKey(0)->activated(0);
+    QVERIFY(r->waitForPreview());
+    QVERIFY(tamber::report::readChoice(r->reporter()->fields(), tamber::report::Level::fileItems).sortKeys.empty());
+    QCOMPARE(r->sortKey(1)->currentIndex(), 0);
+    QVERIFY(r->html().indexOf("p10.txt") < r->html().indexOf("p9.txt"));
+    r->sortKey(0)->setCurrentIndex(bySize);
+    emit r->sortKey(0)->activated(bySize);
+    QVERIFY(r->waitForPreview());
 
     auto out = tmp.path / "saved";
     std::filesystem::create_directories(out);
