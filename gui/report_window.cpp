@@ -368,6 +368,37 @@ bool ReportWindow::openReporter() {
   return true;
 }
 
+namespace {
+
+// What a person reads for a level or field of the report-fields document:
+// its name there is the report data's element name.
+QString reportLabel(const app::App& app, const std::string& name, bool level) {
+  static const char* const kLevels[] = {"category", "file-structure", "file-items", "audio-details", "track-item",
+                                        "summary"};
+  static const char* const kFields[] = {
+      "name",          "creation-date",   "cddvd-number",   "audio-tracks",   "price",         "comment",
+      "cd-name",       "media-type",      "cd-capacity",    "recording-depth", "location",     "tracks",
+      "file-items",    "file-name",       "file-size",      "modification-date", "properties", "album",
+      "artist",        "genre",           "year",           "cd-type",        "length",        "catalog-number",
+      "track-item",    "track-name",      "track-length",   "track-ISRC",     "track-performer", "track-composer",
+      "track-songwriter"};
+  int id = kReportLabelFirst;
+  for (const char* l : kLevels) {
+    if (level && name == l) return text(app, id);
+    ++id;
+  }
+  for (const char* f : kFields) {
+    if (!level && name == f) return text(app, id);
+    ++id;
+  }
+  return qs(name);
+}
+
+// The name in the report-fields document, kept with each row.
+constexpr int kNameRole = Qt::UserRole + 1;
+
+}  // namespace
+
 void ReportWindow::fillLevels() {
   filling_ = true;
   levels_->clear();
@@ -375,7 +406,8 @@ void ReportWindow::fillLevels() {
   for (size_t i = 0; i < std::size(kAllLevels); ++i) {
     report::Level level = kAllLevels[i];
     report::LevelChoice c = report::readChoice(reporter_->fields(), level);
-    auto* top = new QTreeWidgetItem(levels_, {QString::fromUtf8(report::levelName(level))});
+    auto* top = new QTreeWidgetItem(levels_, {reportLabel(app_, report::levelName(level), true)});
+    top->setData(0, kNameRole, QString::fromUtf8(report::levelName(level)));
     top->setData(0, Qt::UserRole, static_cast<int>(i));
     top->setFlags(top->flags() | Qt::ItemIsUserCheckable);
     xmlNode* e = report::levelElement(reporter_->fields(), level);
@@ -383,7 +415,8 @@ void ReportWindow::fillLevels() {
     top->setCheckState(0, on ? Qt::Checked : Qt::Unchecked);
     const auto& names = i + 1 < lists.size() ? lists[i + 1] : std::vector<std::string>{};
     for (size_t f = 0; f < names.size() && f < 32; ++f) {
-      auto* child = new QTreeWidgetItem(top, {qs(names[f])});
+      auto* child = new QTreeWidgetItem(top, {reportLabel(app_, names[f], false)});
+      child->setData(0, kNameRole, qs(names[f]));
       child->setData(0, Qt::UserRole, static_cast<int>(f));
       child->setFlags(child->flags() | Qt::ItemIsUserCheckable);
       child->setCheckState(0, (c.fieldMask >> f & 1) || (!on && names.size()) ? Qt::Checked : Qt::Unchecked);
@@ -431,7 +464,7 @@ void ReportWindow::itemChanged(QTreeWidgetItem* item) {
   } else {
     std::vector<std::string> shown;
     for (int f = 0; f < top->childCount(); ++f) {
-      if (top->child(f)->checkState(0) == Qt::Checked) shown.push_back(ss(top->child(f)->text(0)));
+      if (top->child(f)->checkState(0) == Qt::Checked) shown.push_back(ss(top->child(f)->data(0, kNameRole).toString()));
     }
     bool on = CatalogDocument::attribute(e, "sel") != "0";
     if (Status st = report::chooseFields(reporter_->fields(), level, shown); !st) error(qs(st.message()));
@@ -455,7 +488,7 @@ void ReportWindow::sortChosen() {
     if (field < 0) break;
     if (std::find(taken.begin(), taken.end(), field) != taken.end()) continue;
     taken.push_back(field);
-    names.push_back(ss(item->child(field)->text(0)));
+    names.push_back(ss(item->child(field)->data(0, kNameRole).toString()));
   }
   if (Status st = report::chooseSort(reporter_->fields(), level, names); !st) error(qs(st.message()));
   levelChosen();  // the boxes as the choice now stands

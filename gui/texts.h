@@ -223,6 +223,9 @@ enum GuiText : int {
   kWithCoversText = 1038,
   kNameTheXmlFile = 1039,
   kThenBy = 1040,
+  // The report window's levels and fields, by the names report_fields.xml
+  // gives them (report_window.cpp holds the table).
+  kReportLabelFirst = 1041,
 };
 
 }  // namespace tamber::gui

@@ -680,8 +680,14 @@ class GuiTest : public QObject {
     QVERIFY(r->html().contains("Backup"));
     // The files' level off: no file in the preview.
     QTreeWidgetItem* files = nullptr;
-    for (auto* item : r->levels()->findItems("file-items", Qt::MatchExactly | Qt::MatchRecursive)) files = item;
+    // Levels and fields read as words; the document's names stay with them.
+    for (int i = 0; i < r->levels()->topLevelItemCount(); ++i) {
+      QTreeWidgetItem* level = r->levels()->topLevelItem(i);
+      if (level->data(0, Qt::UserRole + 1).toString() == "file-items") files = level;
+    }
     QVERIFY(files);
+    QCOMPARE(files->text(0), QString("Files and folders"));
+    QCOMPARE(files->child(1)->text(0), QString("Size"));
     files->setCheckState(0, Qt::Unchecked);
     QVERIFY(r->waitForPreview());
     QVERIFY(!r->html().contains("notes.txt"));
@@ -693,7 +699,7 @@ class GuiTest : public QObject {
     // two) after it.
     QVERIFY(r->html().indexOf("p10.txt") < r->html().indexOf("p9.txt"));
     r->levels()->setCurrentItem(files);
-    int bySize = r->sortKey()->findText("file-size");
+    int bySize = r->sortKey()->findText("Size");
     QVERIFY(bySize > 0);
     r->sortKey()->setCurrentIndex(bySize);
     emit r->sortKey()->activated(bySize);
@@ -704,12 +710,12 @@ class GuiTest : public QObject {
     // clears them all.
     QVERIFY(r->sortKey(1)->isEnabled());
     QVERIFY(!r->sortKey(2)->isEnabled());
-    int byName = r->sortKey(1)->findText("file-name");
+    int byName = r->sortKey(1)->findText("Name");
     r->sortKey(1)->setCurrentIndex(byName);
     emit r->sortKey(1)->activated(byName);
     QVERIFY(r->waitForPreview());
-    QCOMPARE(r->sortKey(0)->currentText(), QString("file-size"));
-    QCOMPARE(r->sortKey(1)->currentText(), QString("file-name"));
+    QCOMPARE(r->sortKey(0)->currentText(), QString("Size"));
+    QCOMPARE(r->sortKey(1)->currentText(), QString("Name"));
     QVERIFY(r->sortKey(2)->isEnabled());
     QCOMPARE(tamber::report::readChoice(r->reporter()->fields(), tamber::report::Level::fileItems).sortKeys.size(), 2u);
     QVERIFY(r->html().indexOf("p9.txt") < r->html().indexOf("p10.txt"));
