@@ -13,6 +13,7 @@
 #include "common.h"
 #include "platform/atomic_file.h"
 #include "platform/text.h"
+#include "report/collation.h"
 #include "report/report.h"
 #include "report/report_data.h"
 
@@ -133,6 +134,9 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
             return propertiesText(fields);
           };
           options.propertyLabel = [&app](const std::string& key) { return propertyLabel(app, key); };
+          // Names sorted as the user's locale sorts them; the XML, which no
+          // stylesheet sorts, goes without the keys.
+          if (a->format != "xml") options.collationKey = report::collationKey;
           options.libraryIdentity = static_cast<long long>(reinterpret_cast<intptr_t>(app.library()));
           // Progress on a terminal: files read, then the transformation.
           bool terminal = !g->quiet && isatty(STDERR_FILENO);

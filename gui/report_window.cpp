@@ -1,5 +1,7 @@
 #include "gui/report_window.h"
 
+#include "report/collation.h"
+
 #include <malloc.h>
 
 #include <QApplication>
@@ -503,6 +505,7 @@ report::ReportDataOptions ReportWindow::dataOptions() {
     return app::propertiesText(fields);
   };
   options.propertyLabel = [this](const std::string& key) { return app::propertyLabel(app_, key); };
+  options.collationKey = report::collationKey;
   options.libraryIdentity = static_cast<long long>(reinterpret_cast<intptr_t>(app_.library()));
   return options;
 }
@@ -669,7 +672,11 @@ bool ReportWindow::saveAs(const QString& path) {
     } else {
       auto out = [&](std::string_view bytes) { return begun->write(bytes); };
       st = runInBackground(this, text(app_, kReportTitle), text(app_, kCancel), [&](const StepFunction&) -> Status {
-        if (suffix == "xml") return report::writeReportData(*app_.library(), selection_, options, out);
+        if (suffix == "xml") {
+          // The saved data is not sorted by a stylesheet: no keys in it.
+          options.collationKey = nullptr;
+          return report::writeReportData(*app_.library(), selection_, options, out);
+        }
         reporter_->setRowsPerBlock(500);  // a saved page opens quickly in a browser
         return reporter_->writeHtml(
             [&](const report::PieceHandler* pieces) {

@@ -176,6 +176,7 @@ class DataWriter {
     catalog::CategoryStatistics stats = doc_.categoryStatistics(c);
     w_->start("category");
     w_->attribute("name", field(c, catalog::kCategoryName));
+    if (options_.collationKey) w_->attribute("name-key", options_.collationKey(field(c, catalog::kCategoryName)));
     bool hasChildren = false;
     for (xmlNode* n = c->children; n; n = n->next) hasChildren |= CatalogDocument::isItem(n) || CatalogDocument::isCategory(n);
     w_->attribute("hasProperty", hasChildren ? "1" : "0");
@@ -302,6 +303,7 @@ class DataWriter {
     if (files) {
       w_->start("file-structure");
       w_->attribute("cd-name", field(e, catalog::kLabel));
+      if (options_.collationKey) w_->attribute("cd-name-key", options_.collationKey(field(e, catalog::kLabel)));
       if (options_.pieces) w_->attribute("piece", std::to_string(root));
       w_->element("media-type", kindName);
       w_->element("cd-capacity", field(e, catalog::kCapacity));
@@ -327,6 +329,7 @@ class DataWriter {
     if (audio) {
       w_->start("audio-details");
       w_->attribute("cd-name", field(e, catalog::kLabel));
+      if (options_.collationKey) w_->attribute("cd-name-key", options_.collationKey(field(e, catalog::kLabel)));
       w_->element("album", field(e, catalog::kAlbum));
       w_->element("artist", field(e, catalog::kArtist));
       w_->element("genre", field(e, catalog::kGenre));
@@ -355,7 +358,10 @@ class DataWriter {
 
   void track(const scan::ListingEntry& t) {
     w_->start("track-item");
-    w_->element("track-name", t.name, true);
+    w_->start("track-name");
+    if (options_.collationKey) w_->attribute("key", options_.collationKey(t.name));
+    w_->text(t.name);
+    w_->end();
     long long seconds = static_cast<long long>(t.size / 75);
     w_->start("track-length");
     w_->attribute("text", disc::trackLengthText(t.size));
@@ -382,7 +388,10 @@ class DataWriter {
     bool properties = false;
     for (const auto& [code, value] : entry.fields) properties |= code != "f" && !value.empty();
     w_->attribute("hasProperty", properties ? "1" : "0");
-    w_->element("file-name", entry.name, true);
+    w_->start("file-name");
+    if (options_.collationKey) w_->attribute("key", options_.collationKey(entry.name));
+    w_->text(entry.name);
+    w_->end();
     if (!entry.folder) {
       w_->start("file-size");
       w_->attribute("text", humanSize(entry.size));
@@ -488,7 +497,8 @@ class DataWriter {
   };
   bool canSortHere() const {
     for (const auto& k : options_.fileItemsSort) {
-      if (k.select != "file-name" && k.select != "file-size" && k.select != "modification-date/@datenum" &&
+      if (k.select != "file-name" && k.select != "file-name/@key" && k.select != "file-size" &&
+          k.select != "modification-date/@datenum" &&
           k.select != "modification-date/@timenum") {
         return false;
       }
@@ -511,6 +521,8 @@ class DataWriter {
       bool present = true;
       if (k.select == "file-name") {
         text = xmlSafe(e.name);
+      } else if (k.select == "file-name/@key") {
+        text = options_.collationKey ? options_.collationKey(e.name) : std::string();
       } else if (k.select == "file-size") {
         present = !e.folder;
         text = std::to_string(e.size);

@@ -40,6 +40,11 @@ struct ReportDataOptions {
   // A property's name as the reader of the report reads it (a "label"
   // attribute beside the "name" key); without it only the key.
   std::function<std::string(const std::string& name)> propertyLabel;
+  // The collation key of a name (report/collation.h). With it, names are
+  // written with their keys ("name-key" and "cd-name-key" beside "name" and
+  // "cd-name", a "key" attribute on "file-name" and "track-name"), which
+  // the sort elements sort by before the names themselves.
+  std::function<std::string(const std::string& name)> collationKey;
   // Every so many files, for progress; returns false to stop.
   std::function<bool(long long files)> progress;
   // Cover pictures referenced (the saved XML carries none).

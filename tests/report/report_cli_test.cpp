@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "catalog/library.h"
+#include "report/collation.h"
 #include "report/report.h"
 #include "report/report_data.h"
 #include "tests/cli_library.h"
@@ -168,6 +169,19 @@ TEST_F(Report, SortAndFieldChoices) {
   // By name (the default): a-big first.
   auto byName = tamber("report Work", false);
   EXPECT_LT(byName.out.find("a-big.bin"), byName.out.find("b-small.bin"));
+  // Names as a person sorts them, not by their bytes: letter case and
+  // accents aside, punctuation first.
+  auto names = dir.path / "names";
+  fs::create_directories(names);
+  for (const char* n : {"Delta", "alpha", "Charlie", "Bravo", "[x]", "\u00E9cho"}) std::ofstream(names / n) << "x";
+  ASSERT_EQ(tamber("add-folder -q " + shellQuote(names.string()) + " --label Names --category Sorted").status, 0);
+  auto sorted = tamber("report Sorted", false);
+  std::vector<size_t> at;
+  for (const char* n : {"[x]", "alpha", "Bravo", "Charlie", "Delta", "\u00E9cho"}) at.push_back(sorted.out.find(n));
+  for (size_t i = 1; i < at.size(); ++i) EXPECT_LT(at[i - 1], at[i]) << i;
+  EXPECT_NE(at.back(), std::string::npos);
+  // The XML, which no stylesheet sorts, goes without the keys.
+  EXPECT_EQ(tamber("report Sorted --format xml", false).out.find("key="), std::string::npos);
   // Hiding the file level hides the files; hiding the tracks hides them.
   auto noFiles = tamber("report --fields file-items= --fields track-item=", false);
   ASSERT_EQ(noFiles.status, 0) << noFiles.out;
@@ -350,6 +364,9 @@ TEST_F(Report, ALargeFolderIsSortedHereInPieces) {
     }
     r.applyChoices();
     tamber::report::ReportDataOptions options;
+    // Names in the locale's order (capitals and accents among their
+    // letters), here and in the stylesheet alike.
+    options.collationKey = tamber::report::collationKey;
     auto whole = tamber::report::buildReportData(**library, selection, options);
     ASSERT_TRUE(whole);
     auto expected = r.html(whole->get());
