@@ -146,6 +146,12 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
   playerDock_->setWidget(player_);
   playerDock_->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
   addDockWidget(Qt::BottomDockWidgetArea, playerDock_);
+  for (QDockWidget* d : {dock_, coverDock_}) {
+    // A bar taken out of its dock floats where it floated last.
+    connect(d, &QDockWidget::topLevelChanged, this, [this, d](bool floating) {
+      if (floating && floatedAt_.contains(d)) d->move(floatedAt_[d]);
+    });
+  }
 
   connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
     if (navigating_) return;
@@ -988,8 +994,11 @@ void MainWindow::restorePlacement() {
   int l = s.getInt("window_size", "window_leftPos", kUnset), t = s.getInt("window_size", "window_topPos", kUnset);
   int r = s.getInt("window_size", "window_rightPos", kUnset), b = s.getInt("window_size", "window_bottomPos", kUnset);
   bool saved = l != kUnset && t != kUnset && r != kUnset && b != kUnset && b - t > 100;
-  setGeometry(saved ? QRect(QPoint(l, t), QPoint(r - 1, b - 1)) : fallback);
-  if (s.getInt("window_size", "maximized", 0) != 0) setWindowState(windowState() | Qt::WindowMaximized);
+  // A window that closed maximized opens maximized over the default
+  // rectangle, which is also where it goes when made normal.
+  bool maximized = s.getInt("window_size", "maximized", 0) != 0;
+  setGeometry(saved && !maximized ? QRect(QPoint(l, t), QPoint(r - 1, b - 1)) : fallback);
+  if (maximized) setWindowState(windowState() | Qt::WindowMaximized);
   // The frame's size right after creation.
   s.putInt("window_size", "cx_win_af", frameGeometry().width());
   s.putInt("window_size", "cy_win_af", frameGeometry().height());
@@ -1027,12 +1036,16 @@ void MainWindow::storeColumns() {
   app_.settings().putList(name, "cx_d", widths);
 }
 
-bool MainWindow::shutdown() {
-  if (shutDown_) return true;
-  beforeChange();
+void MainWindow::storeSettings() {
   storeColumns();
   storePlacement();
   storeBars();
+}
+
+bool MainWindow::shutdown() {
+  if (shutDown_) return true;
+  beforeChange();
+  storeSettings();
   if (Status st = app_.shutdown(); !st) {
     error(qs(st.message()));
     return false;

@@ -67,6 +67,8 @@ class MainWindow : public QMainWindow {
   // Saves the library, the placement and the column widths, and the
   // settings; what closing the window does.
   bool shutdown();
+  // Keeps the placement, the bars and the column widths in the settings.
+  void storeSettings();
 
   // Selects a catalog element in the tree (and shows it).
   void select(xmlNode* node);
@@ -165,6 +167,8 @@ class MainWindow : public QMainWindow {
   void storePlacement();
   void restoreBars();
   void storeBars();
+  // Where each docking bar last floated: it floats there again.
+  QHash<QDockWidget*, QPoint> floatedAt_;
   void restoreColumns();
   void storeColumns();
   // The library shown anew after it was opened, made or changed whole.

@@ -515,6 +515,9 @@ void MainWindow::restoreBars() {
       continue;
     }
     QDockWidget* d = docks[id];
+    if (s.has(section, "MRUFloatXPos") && s.has(section, "MRUFloatYPos")) {
+      floatedAt_[d] = QPoint(s.getInt(section, "MRUFloatXPos", 0), s.getInt(section, "MRUFloatYPos", 0));
+    }
     addDockWidget(areaOf(s.getInt(section, "Docking", id == 2 ? 3 : 0)), d);
     d->setFloating(s.getInt(section, "Floating", 0) != 0);
     int x = s.getInt(section, "XPos", -1), y = s.getInt(section, "YPos", -1);
@@ -550,6 +553,22 @@ void MainWindow::storeBars() {
       continue;
     }
     QDockWidget* d = docks[id];
+    // The most recent docked place (while docked) and floating place.
+    if (d->isFloating()) {
+      floatedAt_[d] = d->pos();
+    } else {
+      QRect r = d->geometry();
+      s.putInt(section, "MRUDockID", codeOf(dockWidgetArea(d)));
+      s.putInt(section, "MRUDockLeftPos", r.left());
+      s.putInt(section, "MRUDockTopPos", r.top());
+      s.putInt(section, "MRUDockRightPos", r.right() + 1);
+      s.putInt(section, "MRUDockBottomPos", r.bottom() + 1);
+    }
+    if (floatedAt_.contains(d)) {
+      s.putInt(section, "MRUFloatXPos", floatedAt_[d].x());
+      s.putInt(section, "MRUFloatYPos", floatedAt_[d].y());
+    }
+    s.putInt(section, "MRUFloatStyle", 0);
     s.putInt(section, "Visible", d->isHidden() ? 0 : 1);
     s.putInt(section, "Horz", id == 2 ? 1 : 0);
     s.putInt(section, "Floating", d->isFloating() ? 1 : 0);

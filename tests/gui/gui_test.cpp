@@ -195,11 +195,47 @@ class GuiTest : public QObject {
     QCOMPARE(app.settings().getList("cx_listctrl_cols/items", "cx_d").at(0), std::string("333"));
     QVERIFY(app.recent().entries().size() >= 1);
     QCOMPARE(app.settings().getInt("BarState-Summary", "Bars", 0), 5);
-    tamber::gui::MainWindow w(app);
-    QCOMPARE(w.geometry(), QRect(40, 50, 900, 640));
-    w.show();
-    QVERIFY(w.findChild<QDockWidget*>("contentsBar")->isVisible());
-    QVERIFY(!w.findChild<QDockWidget*>("coverBar")->isVisible());
+    // The docking bars' most recent places: the contents bar docked at the
+    // left, where it floated never yet stored.
+    QCOMPARE(app.settings().getInt("BarState-Bar0", "MRUDockID", 7), 0);
+    QVERIFY(app.settings().getInt("BarState-Bar0", "MRUDockBottomPos", 0) > 100);
+    QVERIFY(!app.settings().has("BarState-Bar0", "MRUFloatXPos"));
+    {
+      tamber::gui::MainWindow w(app);
+      QCOMPARE(w.geometry(), QRect(40, 50, 900, 640));
+      w.show();
+      auto* contents = w.findChild<QDockWidget*>("contentsBar");
+      QVERIFY(contents->isVisible());
+      QVERIFY(!w.findChild<QDockWidget*>("coverBar")->isVisible());
+      // Floated somewhere, docked again: it floats there the next time.
+      contents->setFloating(true);
+      contents->move(310, 220);
+      QApplication::processEvents();
+      w.storeSettings();
+      contents->setFloating(false);
+      QApplication::processEvents();
+      w.storeSettings();
+      QCOMPARE(app.settings().getInt("BarState-Bar0", "MRUFloatXPos", 0), 310);
+      QCOMPARE(app.settings().getInt("BarState-Bar0", "MRUFloatYPos", 0), 220);
+    }
+    {
+      tamber::gui::MainWindow w(app);
+      w.show();
+      auto* contents = w.findChild<QDockWidget*>("contentsBar");
+      QVERIFY(!contents->isFloating());
+      contents->setFloating(true);
+      QApplication::processEvents();
+      QCOMPARE(contents->pos(), QPoint(310, 220));
+      contents->setFloating(false);
+    }
+    // Closed maximized: it opens maximized, and made normal it takes the
+    // default rectangle, not the one stored before.
+    app.settings().putInt("window_size", "maximized", 1);
+    {
+      tamber::gui::MainWindow w(app);
+      QVERIFY(w.windowState() & Qt::WindowMaximized);
+      QCOMPARE(w.normalGeometry().size(), QSize(1100, 720));
+    }
     app.abandon();
   }
 
