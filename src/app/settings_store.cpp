@@ -132,7 +132,7 @@ Status SettingsStore::load(const std::filesystem::path& path, const std::string&
   if (pruneAllowed) {
     for (xmlNode* n = root->children; n;) {
       xmlNode* next = n->next;
-      if (!(n->type == XML_ELEMENT_NODE && xmlStrcmp(n->name, u(user_.c_str())) == 0)) {
+      if (!(n->type == XML_ELEMENT_NODE && (xmlStrcmp(n->name, u(user_.c_str())) == 0 || userLess(n)))) {
         xmlUnlinkNode(n);
         xmlFreeNode(n);
       }
@@ -157,6 +157,30 @@ std::vector<std::string> SettingsStore::steps(const std::string& section,
   return out;
 }
 
+bool SettingsStore::userLess(const xmlNode* n) {
+  // A section of keys (elements holding text alone) directly below the
+  // root, rather than a user's branch of sections.
+  bool keys = false;
+  for (const xmlNode* key = n->children; key; key = key->next) {
+    if (key->type != XML_ELEMENT_NODE) continue;
+    for (const xmlNode* c = key->children; c; c = c->next) {
+      if (c->type == XML_ELEMENT_NODE) return false;
+    }
+    keys = true;
+  }
+  return keys;
+}
+
+xmlNode* SettingsStore::selectValue(const std::vector<std::string>& path) const {
+  if (xmlNode* n = select(path)) return n;
+  // The user-less address, "/Settings/SECTION/KEY": a value every user of
+  // the file shares, where the user's own branch has none.
+  if (path.size() < 2) return nullptr;
+  xmlNode* section = xml::childElement(xmlDocGetRootElement(doc_.get()), path[1].c_str());
+  if (!section || !userLess(section)) return nullptr;
+  return select(std::vector<std::string>(path.begin() + 1, path.end()));
+}
+
 xmlNode* SettingsStore::select(const std::vector<std::string>& path) const {
   xmlNode* node = xmlDocGetRootElement(doc_.get());
   for (const auto& step : path) {
@@ -177,7 +201,7 @@ xmlNode* SettingsStore::selectOrCreate(const std::vector<std::string>& path) {
 }
 
 int SettingsStore::getInt(const std::string& section, const std::string& key, int fallback) const {
-  xmlNode* n = select(steps(section, key));
+  xmlNode* n = selectValue(steps(section, key));
   if (!n) return fallback;
   std::string text = xml::content(n);
   char* end = nullptr;
@@ -196,7 +220,7 @@ void SettingsStore::putInt(const std::string& section, const std::string& key, i
 }
 
 std::string SettingsStore::getText(const std::string& section, const std::string& key) const {
-  return xml::content(select(steps(section, key)));
+  return xml::content(selectValue(steps(section, key)));
 }
 
 void SettingsStore::putText(const std::string& section, const std::string& key,
@@ -212,7 +236,7 @@ void SettingsStore::putText(const std::string& section, const std::string& key,
 }
 
 bool SettingsStore::has(const std::string& section, const std::string& key) const {
-  return select(steps(section, key)) != nullptr;
+  return selectValue(steps(section, key)) != nullptr;
 }
 
 std::vector<SettingsStore::Entry> SettingsStore::entries(const std::string& section) const {
@@ -259,7 +283,7 @@ std::optional<SettingsStore::Entry> SettingsStore::findIgnoringCase(const std::s
 std::vector<std::string> SettingsStore::getList(const std::string& section,
                                                 const std::string& item) const {
   std::vector<std::string> out;
-  xmlNode* sec = select(steps(section));
+  xmlNode* sec = selectValue(steps(section));
   std::string name = xmlName(item);
   for (xmlNode* n = sec ? sec->children : nullptr; n; n = n->next) {
     if (n->type == XML_ELEMENT_NODE && xmlStrcmp(n->name, u(name.c_str())) == 0) {

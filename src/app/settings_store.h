@@ -8,6 +8,9 @@
 //       <Recent_Librarys><Library>...</Library>...</Recent_Librarys>
 //
 // Integers carry the data type "int" of "urn:schemas-microsoft-com:datatypes".
+// A section directly below the root (the user-less address
+// "/Settings/SECTION/KEY") gives its values to every user whose own branch
+// lacks them: a machine-wide default put there by hand.
 // A file shorter than 102400 bytes loses other users' branches when loaded.
 #pragma once
 
@@ -63,6 +66,10 @@ class SettingsStore {
 
  private:
   xmlNode* select(const std::vector<std::string>& steps) const;
+  // `steps` in the user's branch, else at the user-less address (the same
+  // steps without the user) when that is a section of keys.
+  xmlNode* selectValue(const std::vector<std::string>& steps) const;
+  static bool userLess(const xmlNode* n);
   xmlNode* selectOrCreate(const std::vector<std::string>& steps);
   std::vector<std::string> steps(const std::string& section, const std::string& key = {}) const;
 

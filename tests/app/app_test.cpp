@@ -104,6 +104,34 @@ TEST(Settings, UnreadableTextGivesDefaultsAndSmallFilesArePruned) {
   EXPECT_NE(s.text().find("carol"), std::string::npos);
 }
 
+TEST(Settings, UserLessValuesAreEveryonesDefaults) {
+  // A section put below the root by hand serves every user that has no
+  // value of their own, and survives the pruning of other users' branches.
+  TempDir dir;
+  auto path = dir.path / "tamber.cfg";
+  std::ofstream(path, std::ios::binary) << encodeSymbols(
+      "<Settings><App-Preference><DefaultDepth>3</DefaultDepth><lang>it</lang></App-Preference>"
+      "<Recent_Librarys><Library>/shared/a.cds</Library></Recent_Librarys>"
+      "<carol><App-Preference><DefaultDepth>5</DefaultDepth></App-Preference></carol>"
+      "<bob><App-Preference><lang>fr</lang></App-Preference></bob></Settings>");
+  SettingsStore s;
+  ASSERT_TRUE(s.load(path, "bob"));
+  EXPECT_EQ(s.getText("App-Preference", "lang"), "fr");  // bob's own
+  EXPECT_EQ(s.getInt("App-Preference", "DefaultDepth", 0), 3);
+  EXPECT_TRUE(s.has("App-Preference", "DefaultDepth"));
+  EXPECT_EQ(s.getList("Recent_Librarys", "Library"), std::vector<std::string>{"/shared/a.cds"});
+  EXPECT_EQ(s.text().find("carol"), std::string::npos);
+  s.putInt("App-Preference", "DefaultDepth", 7);  // bob's own from now on
+  ASSERT_TRUE(s.save());
+  SettingsStore again;
+  ASSERT_TRUE(again.load(path, "dave"));
+  EXPECT_EQ(again.getInt("App-Preference", "DefaultDepth", 0), 3);
+  EXPECT_EQ(again.getText("App-Preference", "lang"), "it");
+  SettingsStore bob;
+  ASSERT_TRUE(bob.load(path, "bob"));
+  EXPECT_EQ(bob.getInt("App-Preference", "DefaultDepth", 0), 7);
+}
+
 TEST(Settings, BranchNamesAreValidXmlNames) {
   EXPECT_EQ(branchName("John Smith"), "John_Smith");
   EXPECT_EQ(branchName("  pat  "), "pat");
