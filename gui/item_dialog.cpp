@@ -21,15 +21,18 @@ ItemDialog::ItemDialog(app::App& app, xmlNode* item, QWidget* parent) : QDialog(
   bool audio = kind == catalog::kKindAudioCd || kind == catalog::kKindCdExtra;
   auto* form = new QFormLayout(this);
   // In the order a person fills them in.
-  for (const char* name : {"comment", "location", "price", "artist", "album", "genre", "year", "catalog"}) {
+  // Each field under the name the property page gives it.
+  const std::pair<const char*, int> captions[] = {
+      {"comment", kFieldComment}, {"location", kFieldLocation}, {"price", kFieldPrice},
+      {"artist", kFieldArtist},   {"album", kFieldAlbum},       {"genre", kFieldGenre},
+      {"year", kFieldYear},       {"catalog", kFieldCatalogNumber}};
+  for (auto [name, captionId] : captions) {
     int field = app::editableItemFields().at(name);
     auto* e = new QLineEdit(qs(doc.field(item, field)));
     e->setEnabled(audio || !app::audioOnlyField(field));
     e->setReadOnly(app.library()->readOnly());
     edits_[name] = e;
-    QString caption = QString::fromLatin1(name);
-    caption[0] = caption[0].toUpper();
-    form->addRow(caption + ":", e);
+    form->addRow(text(app, captionId) + (app.language().code() == "fr" ? " :" : ":"), e);
   }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
   connect(buttons, &QDialogButtonBox::helpRequested, this,

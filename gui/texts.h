@@ -207,6 +207,14 @@ enum GuiText : int {
   // The fields of a disc or folder on its page, from "label" to "listingParts".
   kFieldLabel = 1005,
   kFieldListingParts = 1024,
+  kFieldComment = 1008,
+  kFieldLocation = 1009,
+  kFieldArtist = 1016,
+  kFieldAlbum = 1017,
+  kFieldGenre = 1018,
+  kFieldYear = 1019,
+  kFieldPrice = 1020,
+  kFieldCatalogNumber = 1021,
   kDiscDatabase = 1025,
   kGreetingAddress = 1026,
   kSentWhenEmpty = 1027,  // the USER@HOST sent instead

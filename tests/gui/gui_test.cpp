@@ -7,6 +7,9 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QMainWindow>
+#include <QMenu>
+#include <QGroupBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -75,6 +78,57 @@ void answerNextQuestion(QMessageBox::StandardButton button) {
       }
     }
   });
+}
+
+// What a person reads in a window, in widget order: window titles, labels,
+// buttons, group boxes, placeholders, table heads and menu entries. Data
+// (line edits' text, models' rows) is not the program's own words.
+QStringList wordsOf(QWidget* top) {
+  QStringList out;
+  auto add = [&](const QString& t) {
+    QString plain = t;
+    plain.remove('&');
+    out << plain.trimmed();
+  };
+  add(top->windowTitle());
+  for (QWidget* w : top->findChildren<QWidget*>()) {
+    if (auto* l = qobject_cast<QLabel*>(w)) add(l->text());
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) add(b->text());
+    if (auto* g = qobject_cast<QGroupBox*>(w)) add(g->title());
+    if (auto* e = qobject_cast<QLineEdit*>(w)) add(e->placeholderText());
+    if (auto* t = qobject_cast<QTableWidget*>(w)) {
+      for (int c = 0; c < t->columnCount(); ++c) add(t->horizontalHeaderItem(c) ? t->horizontalHeaderItem(c)->text() : "");
+    }
+  }
+  std::function<void(QMenu*)> menu = [&](QMenu* m) {
+    for (QAction* a : m->actions()) {
+      add(a->text());
+      if (a->menu()) menu(a->menu());
+    }
+  };
+  if (auto* mw = qobject_cast<QMainWindow*>(top)) {
+    for (QAction* a : mw->menuBar()->actions()) {
+      add(a->text());
+      if (a->menu()) menu(a->menu());
+    }
+  }
+  return out;
+}
+
+// Texts cut short: a label or button narrower than its text needs.
+QStringList clippedIn(QWidget* top) {
+  QStringList out;
+  for (QWidget* w : top->findChildren<QWidget*>()) {
+    if (!w->isVisible()) continue;
+    auto* l = qobject_cast<QLabel*>(w);
+    auto* b = qobject_cast<QAbstractButton*>(w);
+    if ((l && !l->wordWrap() && !l->text().isEmpty() && l->pixmap().isNull()) || (b && !b->text().isEmpty())) {
+      if (w->width() + 1 < w->sizeHint().width()) {
+        out << QString("%1 (%2 < %3)").arg(l ? l->text() : b->text()).arg(w->width()).arg(w->sizeHint().width());
+      }
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -1217,6 +1271,79 @@ class GuiTest : public QObject {
     std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     QVERIFY(page.find(label) != std::string::npos);
     r->close();
+    app.abandon();
+  }
+
+  // Every window in French and Italian: no word of the program's own left
+  // in English (beside words both languages write alike), nothing cut off.
+  void everyWindowSpeaksEachLanguage() {
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "words.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    w.resize(1100, 720);
+    w.show();
+    QVERIFY(w.openLibrary(QString::fromStdString(library)));
+    auto& doc = app.library()->catalog();
+    xmlNode* backups = doc.findByName(doc.root(), "Backups", true);
+    xmlNode* item = backups ? doc.findByName(backups, "Backup", false) : nullptr;
+    QVERIFY(item);
+    std::string discs = TAMBER_DISCS;
+    // The same windows in each language, their words in the same order.
+    auto windows = [&]() {
+      std::vector<std::pair<QString, QStringList>> found;
+      QStringList clipped;
+      auto take = [&](const QString& name, QWidget* window) {
+        window->show();
+        QApplication::processEvents();
+        found.push_back({name, wordsOf(window)});
+        for (const QString& c : clippedIn(window)) clipped << name + ": " + c;
+      };
+      take("main window", &w);
+      tamber::gui::PreferencesDialog prefs(app, &w);
+      take("preferences", &prefs);
+      tamber::gui::AddFolderDialog addFolder(app, backups, &w);
+      take("add folder", &addFolder);
+      tamber::gui::AddDiscDialog addDisc(app, backups, QString::fromStdString("sim:" + discs + "/audio-cd.xml"), &w);
+      addDisc.setQuiet(true);
+      addDisc.readDisc();
+      take("add disc", &addDisc);
+      tamber::gui::FindDialog find(app, nullptr, &w);
+      take("find", &find);
+      tamber::gui::ItemDialog edit(app, item, &w);
+      take("edit", &edit);
+      tamber::gui::XmlExportDialog xml(app, "Backups", "/tmp/Backups.xml", &w);
+      take("export as XML", &xml);
+      tamber::gui::ReportWindow report(app, {backups}, &w);
+      take("report", &report);
+      return std::pair{found, clipped};
+    };
+    auto english = windows().first;
+    // Words French or Italian write as English does.
+    const QStringList alike = {"OK", "Album", "Genre", "Proxy", "ISRC", "Codec", "XML", "CSV", "PDF", "HTML", "Info",
+                               "Backups", "Backup", "HOST:PORT", "English", "Français", "Italiano", "—", "…", "File",
+                               "Documents", "Server", "Jazz", "Night Drive", "The Night Owls"};
+    QStringList problems;
+    for (const char* language : {"fr", "it"}) {
+      w.switchLanguage(language);
+      auto [found, clipped] = windows();
+      for (const QString& c : clipped) problems << QString("%1, clipped: %2").arg(language, c);
+      for (size_t i = 0; i < found.size() && i < english.size(); ++i) {
+        const auto& [name, words] = found[i];
+        for (qsizetype k = 0; k < words.size() && k < english[i].second.size(); ++k) {
+          const QString& word = words[k];
+          int letters = 0;
+          for (QChar c : word) letters += c.isLetter();
+          QString bare = word;
+          while (bare.endsWith(':') || bare.endsWith(' ') || bare.endsWith(QChar(0xA0))) bare.chop(1);
+          if (letters < 3 || word != english[i].second[k] || alike.contains(bare)) continue;
+          if (word.startsWith("Tamber+") || word.contains('/') || word.startsWith("Track ")) continue;
+          problems << QString("%1, %2: \"%3\" is English").arg(language, name, word);
+        }
+      }
+    }
+    w.switchLanguage("en");
+    problems.removeDuplicates();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join("\n")));
     app.abandon();
   }
 
