@@ -179,7 +179,7 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
   });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
-          [this] { showHelp(this, app_.language().code(), "add-disc.html"); });
+          [this] { showHelp(this, app_, "add-disc.html"); });
   fillDrives();
 }
 

@@ -142,7 +142,7 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
   buttons->addButton(text(app, kCancel), QDialogButtonBox::RejectRole);
   buttons->addButton(QDialogButtonBox::Help);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
-          [this] { showHelp(this, app_.language().code(), "add-folder.html"); });
+          [this] { showHelp(this, app_, "add-folder.html"); });
   connect(ok_, &QPushButton::clicked, this, [this] { start(); });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* setup = new QWidget;

@@ -185,7 +185,7 @@ FindDialog::FindDialog(app::App& app, xmlNode* scope, QWidget* parent)
   grid->addWidget(to_, 3, 4);
   auto* help = new QPushButton(text(app, kHelpMenu).remove(QChar('&')));
   help->setAutoDefault(false);
-  connect(help, &QPushButton::clicked, this, [this] { showHelp(this, app_.language().code(), "find.html"); });
+  connect(help, &QPushButton::clicked, this, [this] { showHelp(this, app_, "find.html"); });
   grid->addWidget(help, 3, 5);
   grid->addWidget(sizes_, 4, 0, 1, 2);
   grid->addWidget(minGiven_, 4, 2);

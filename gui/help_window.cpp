@@ -10,6 +10,10 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include "app/app.h"
+#include "gui/gui_text.h"
+#include "gui/texts.h"
+
 namespace tamber::gui {
 
 std::filesystem::path helpDirectory(const std::string& language) {
@@ -26,7 +30,7 @@ std::filesystem::path helpDirectory(const std::string& language) {
   return std::filesystem::path(TAMBER_HELP_SOURCE) / "en";
 }
 
-QTextBrowser* showHelp(QWidget* parent, const std::string& language, const QString& page) {
+QTextBrowser* showHelp(QWidget* parent, const app::App& app, const QString& page) {
   static QPointer<QMainWindow> window;
   if (!window) {
     window = new QMainWindow(parent ? parent->window() : nullptr, Qt::Window);
@@ -39,10 +43,13 @@ QTextBrowser* showHelp(QWidget* parent, const std::string& language, const QStri
     QToolBar* bar = window->addToolBar("help");
     bar->setMovable(false);
     QStyle* style = QApplication::style();
-    QAction* back = bar->addAction(style->standardIcon(QStyle::SP_ArrowBack), "Back", browser, &QTextBrowser::backward);
+    QAction* back = bar->addAction(style->standardIcon(QStyle::SP_ArrowBack), QString(), browser, &QTextBrowser::backward);
+    back->setObjectName("back");
     QAction* forward =
-        bar->addAction(style->standardIcon(QStyle::SP_ArrowForward), "Forward", browser, &QTextBrowser::forward);
-    bar->addAction(style->standardIcon(QStyle::SP_DirHomeIcon), "Contents", browser, &QTextBrowser::home);
+        bar->addAction(style->standardIcon(QStyle::SP_ArrowForward), QString(), browser, &QTextBrowser::forward);
+    forward->setObjectName("forward");
+    bar->addAction(style->standardIcon(QStyle::SP_DirHomeIcon), QString(), browser, &QTextBrowser::home)
+        ->setObjectName("contents");
     back->setEnabled(false);
     forward->setEnabled(false);
     QObject::connect(browser, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);
@@ -54,7 +61,12 @@ QTextBrowser* showHelp(QWidget* parent, const std::string& language, const QStri
                      [browser] { browser->window()->setWindowTitle(browser->documentTitle()); });
   }
   auto* browser = static_cast<QTextBrowser*>(window->centralWidget());
-  QString dir = QString::fromStdString(helpDirectory(language).string());
+  // The bar speaks the language of the pages it shows, which may have
+  // changed since the window was made.
+  for (auto [name, id] : {std::pair{"back", kBack}, {"forward", kForward}, {"contents", kHelpContents}}) {
+    if (auto* action = window->findChild<QAction*>(name)) action->setText(text(app, id).remove('&'));
+  }
+  QString dir = QString::fromStdString(helpDirectory(app.language().code()).string());
   browser->setSearchPaths({dir});
   browser->setSource(QUrl::fromLocalFile(dir + "/" + page));
   window->show();

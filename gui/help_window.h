@@ -8,6 +8,10 @@
 class QWidget;
 class QTextBrowser;
 
+namespace tamber::app {
+class App;
+}
+
 namespace tamber::gui {
 
 // The folder of the help pages for `language`: installed beside the
@@ -15,8 +19,8 @@ namespace tamber::gui {
 // when the language has none.
 std::filesystem::path helpDirectory(const std::string& language);
 
-// Shows `page` ("report.html") in the help window, made on first use and
-// raised after. Returns the window's browser.
-QTextBrowser* showHelp(QWidget* parent, const std::string& language, const QString& page = "index.html");
+// Shows `page` ("report.html") in the help window, in the user's language,
+// made on first use and raised after. Returns the window's browser.
+QTextBrowser* showHelp(QWidget* parent, const app::App& app, const QString& page = "index.html");
 
 }  // namespace tamber::gui

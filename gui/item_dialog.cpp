@@ -36,7 +36,7 @@ ItemDialog::ItemDialog(app::App& app, xmlNode* item, QWidget* parent) : QDialog(
   }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
-          [this] { showHelp(this, app_.language().code(), "main-window.html"); });
+          [this] { showHelp(this, app_, "main-window.html"); });
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
     QString problem;
     if (apply(problem)) {

@@ -182,7 +182,7 @@ void MainWindow::createActions() {
   connect(action("addDisc"), &QAction::triggered, this, [this] { addDisc(); });
   connect(action("find"), &QAction::triggered, this, [this] { find(); });
   connect(action("preferences"), &QAction::triggered, this, &MainWindow::preferences);
-  connect(action("help"), &QAction::triggered, this, [this] { showHelp(this, app_.language().code()); });
+  connect(action("help"), &QAction::triggered, this, [this] { showHelp(this, app_); });
   connect(action("about"), &QAction::triggered, this, [this] {
     QMessageBox::about(this, "Tamber+", text(app_, kAboutText, {QApplication::applicationVersion()}));
   });

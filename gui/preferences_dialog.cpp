@@ -56,7 +56,7 @@ PreferencesDialog::PreferencesDialog(app::App& app, QWidget* parent) : QDialog(p
   form->addRow(discDatabaseGroup());
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
-          [this] { showHelp(this, app_.language().code(), "preferences.html"); });
+          [this] { showHelp(this, app_, "preferences.html"); });
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
     // An address the disc database would refuse is mended here, not found
     // out at the next lookup.

@@ -295,7 +295,7 @@ ReportWindow::ReportWindow(app::App& app, std::vector<xmlNode*> selection, QWidg
 
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
-          [this] { showHelp(this, app_.language().code(), "report.html"); });
+          [this] { showHelp(this, app_, "report.html"); });
   connect(refreshButton, &QPushButton::clicked, this, [this] { refresh(); });
   connect(printButton, &QPushButton::clicked, this, &ReportWindow::print);
   connect(previewButton, &QPushButton::clicked, this, &ReportWindow::printPreview);

@@ -55,7 +55,7 @@ XmlExportDialog::XmlExportDialog(app::App& app, const QString& category, const Q
   connect(buttons, &QDialogButtonBox::accepted, this, &XmlExportDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
-          [this] { showHelp(this, app_.language().code(), "export-xml.html"); });
+          [this] { showHelp(this, app_, "export-xml.html"); });
   form->addRow(buttons);
   setMinimumWidth(560);
 }

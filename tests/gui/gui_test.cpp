@@ -28,6 +28,10 @@
 #include <QTableWidget>
 #include <QTextBrowser>
 #include <QThread>
+#include <QToolBar>
+#include <QRegularExpression>
+#include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -35,6 +39,7 @@
 #include <QtTest>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <fstream>
 #include <thread>
 
@@ -45,6 +50,9 @@
 #include "gui/add_folder_dialog.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
+#include "gui/gui_text.h"
+#include "gui/help_window.h"
+#include "gui/texts.h"
 #include "gui/item_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
@@ -1345,6 +1353,56 @@ class GuiTest : public QObject {
     problems.removeDuplicates();
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join("\n")));
     app.abandon();
+  }
+
+  void theHelpSpeaksEachLanguage() {
+    // Every page of the bundled help exists in each language, is marked as
+    // that language, has its own title, and links only to pages beside it;
+    // the help window's bar follows the language.
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "help.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    QDir english(QString::fromStdString(tamber::gui::helpDirectory("en").string()));
+    const QStringList pages = english.entryList({"*.html"});
+    QVERIFY(pages.size() >= 10);
+    std::map<QString, QString> englishTitles;
+    QStringList problems;
+    QRegularExpression link("href=\"([^\"#:]+)");
+    for (const char* language : {"en", "fr", "it"}) {
+      w.switchLanguage(language);
+      QTextBrowser* help = nullptr;
+      for (const QString& page : pages) {
+        help = tamber::gui::showHelp(&w, app, page);
+        QString dir = help->searchPaths().value(0);
+        QString where = QString("%1/%2").arg(language, page);
+        QFile file(dir + "/" + page);
+        if (!dir.endsWith(QString("/") + language) || !file.open(QIODevice::ReadOnly)) {
+          problems << where + ": missing";
+          continue;
+        }
+        QString html = QString::fromUtf8(file.readAll());
+        if (!html.contains(QString("<html lang=\"%1\">").arg(language))) problems << where + ": not marked as its language";
+        QString title = help->documentTitle();
+        if (title.isEmpty()) problems << where + ": no title";
+        if (language == std::string("en")) englishTitles[page] = title;
+        else if (englishTitles[page] == title) problems << where + ": English title \"" + title + "\"";
+        for (auto m = link.globalMatch(html); m.hasNext();) {
+          QString target = m.next().captured(1);
+          if (!QFileInfo::exists(dir + "/" + target)) problems << where + ": broken link " + target;
+        }
+      }
+      QVERIFY(help);
+      QStringList bar;
+      for (QAction* a : help->window()->findChild<QToolBar*>()->actions()) bar << a->text();
+      QStringList expected = {tamber::gui::text(app, tamber::gui::kBack).remove('&'),
+                              tamber::gui::text(app, tamber::gui::kForward).remove('&'),
+                              tamber::gui::text(app, tamber::gui::kHelpContents).remove('&')};
+      QCOMPARE(bar, expected);
+      if (language != std::string("en")) QVERIFY(!bar.contains("Back"));
+      help->window()->close();
+    }
+    w.switchLanguage("en");
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join("\n")));
   }
 
   void theLanguageSwitchesWhileRunning() {

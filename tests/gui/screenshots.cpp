@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
     ok = r->saveAs(QDir(out).filePath("report.pdf")) && ok;
     r->close();
   }
-  if (QTextBrowser* help = tamber::gui::showHelp(&w, "en", "report.html")) {
+  if (QTextBrowser* help = tamber::gui::showHelp(&w, app, "report.html")) {
     help->window()->resize(760, 560);
     ok = save(*help->window(), out, "help-window.png") && ok;
     help->window()->close();

@@ -19,6 +19,7 @@ for f in usr/bin/tamber usr/bin/tamber-gui \
          usr/share/tamber/lang/res_en.xml usr/share/tamber/lang/res_fr.xml usr/share/tamber/lang/res_it.xml \
          usr/share/tamber/reports/187.res usr/share/tamber/reports/188.res usr/share/tamber/reports/189.res \
          usr/share/tamber/reports/190.res usr/share/tamber/help/en/index.html usr/share/tamber/help/en/report.html \
+         usr/share/tamber/help/fr/index.html usr/share/tamber/help/it/report.html \
          usr/share/applications/tamber-gui.desktop usr/share/mime/packages/tamber-library.xml \
          usr/share/icons/hicolor/scalable/apps/tamber.svg usr/share/icons/hicolor/48x48/apps/tamber.png \
          usr/share/bash-completion/completions/tamber usr/share/zsh/site-functions/_tamber \
