@@ -143,7 +143,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       std::error_code ec;
       auto abs = std::filesystem::absolute(args->a, ec);
       if (!std::filesystem::exists(abs, ec)) {
-        n.error(abs.string() + ": no such library file");
+        n.error(say(app::kTextNoSuchLibraryFile, {abs.string()}));
         return kExitFailure;
       }
       // It must open as a library (a FIFO, a device or another file is
@@ -190,13 +190,14 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       auto num = [&](uint64_t v) { return app::groupedNumber(v, code); };
       std::string price = formatPrice(s.totalPrice);
       if (code == "fr" || code == "it") std::replace(price.begin(), price.end(), '.', ',');
-      std::cout << app.text(app::kTextLibrary) << ": " << lib->path().string()
+      auto label = [&](int id) { return app::withColon(app, app.text(id)) + " "; };
+      std::cout << label(app::kTextLibrary) << lib->path().string()
                 << (lib->writable() ? "" : " (" + app.text(app::kTextReadOnly) + ")") << "\n"
-                << app.text(app::kTextCategories) << ": " << num(s.categories) << "\n"
-                << app.text(app::kTextDiscs) << ": " << num(s.discs) << "\n"
-                << app.text(app::kTextFolders) << ": " << num(s.folders) << "\n"
-                << app.text(app::kTextAudioTracks) << ": " << num(s.audioTracks) << "\n"
-                << app.text(app::kTextTotalPrice) << ": " << price << "\n";
+                << label(app::kTextCategories) << num(s.categories) << "\n"
+                << label(app::kTextDiscs) << num(s.discs) << "\n"
+                << label(app::kTextFolders) << num(s.folders) << "\n"
+                << label(app::kTextAudioTracks) << num(s.audioTracks) << "\n"
+                << label(app::kTextTotalPrice) << price << "\n";
       return kExitOk;
     }, Access::view);
   });
@@ -431,9 +432,10 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         std::string label = doc.field(t->node, catalog::kLabel);
         for (xmlNode* c = t->node->parent->children; c; c = c->next) {
           if (CatalogDocument::isCategory(c) && doc.field(c, catalog::kCategoryName) == label) {
-            std::cerr << "tamber: note: " << args->a << " is the disc or folder #"
-                      << CatalogDocument::rawNumber(t->node) << "; the category of the same name is #"
-                      << CatalogDocument::rawNumber(c) << "\n";
+            std::cerr << "tamber: " << say(app::kTextNoteWord) << ": "
+                      << say(app::kTextItemBesideCategory, {args->a, std::to_string(CatalogDocument::rawNumber(t->node)),
+                                                            std::to_string(CatalogDocument::rawNumber(c))})
+                      << "\n";
             break;
           }
         }
@@ -452,7 +454,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
             v += (v.empty() ? "" : ", ") + o;
             scannedJson += (scannedJson.empty() ? "" : ",") + jsonString(o);
           }
-          rows.push_back({"scanned", v.empty() ? "names only" : v});
+          rows.push_back({"scanned", app::scanOptionsText(app, *read)});
         }
       } else if (t->node == doc.root()) {
         auto s = doc.libraryStatistics();
@@ -472,12 +474,12 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         if (parseHexTime(s.created)) rows.push_back({"created", s.created});
         if (!s.comment.empty()) rows.push_back({"comment", s.comment});
       }
+      // Counts, sizes, years and prices are numbers; the kind is a word
+      // with its code beside it.
+      static const std::set<std::string> numeric{
+          "number", "capacityMB", "depth", "folders", "files", "tracks", "playingTime", "year",
+          "price", "categories", "discs", "audioTracks", "totalPrice", "listingParts"};
       if (g->json) {
-        // Counts, sizes, years and prices are numbers; the kind is a word
-        // with its code beside it.
-        static const std::set<std::string> numeric{
-            "number", "capacityMB", "depth", "folders", "files", "tracks", "playingTime", "year",
-            "price", "categories", "discs", "audioTracks", "totalPrice", "listingParts"};
         std::string out = "{\"type\":" + std::string(t->isItem() ? "\"item\"" : t->node == doc.root() ? "\"library\"" : "\"category\"");
         for (const auto& [key, value] : rows) {
           std::string json = jsonString(value);
@@ -503,14 +505,23 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         }
         std::cout << out << "}\n";
       } else {
+        // Each field named as the property page names it, in the user's
+        // language (--json keeps the keys); a playing time in minutes and
+        // seconds, as `disc` shows it (--json keeps the seconds).
+        const std::string& code = app.language().code();
         for (const auto& [k, v] : rows) {
-          // A playing time in minutes and seconds, as `disc` shows it
-          // (--json keeps the seconds).
           std::string shown = k == "created"       ? localTimeText(v)
                               : k == "kind"        ? kindText(app, std::atoi(v.c_str())) + " (" + v + ")"
                               : k == "playingTime" ? disc::trackLengthText(std::strtoull(v.c_str(), nullptr, 10) * 75)
                                                    : v;
-          std::cout << k << ": " << escapeForTerminal(shown) << "\n";
+          if (numeric.count(k) && k != "number" && k != "year" && !shown.empty() &&
+              shown.find_first_not_of("0123456789") == std::string::npos) {
+            shown = app::groupedNumber(std::strtoull(shown.c_str(), nullptr, 10), code);
+          }
+          if ((k == "price" || k == "totalPrice") && (code == "fr" || code == "it")) {
+            std::replace(shown.begin(), shown.end(), '.', ',');
+          }
+          std::cout << app::withColon(app, app::itemFieldLabel(app, k)) << " " << escapeForTerminal(shown) << "\n";
         }
       }
       return kExitOk;
@@ -590,7 +601,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   put->callback([&status, g, args] {
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       if (!app.settings().savable()) {
-        n.error(app.settings().path().string() + ": not changed (see the warning above)");
+        n.error(say(app::kTextSettingsNotChanged, {app.settings().path().string()}));
         return kExitFailure;
       }
       std::string section = args->a, key = args->b;
@@ -598,7 +609,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       bool integer = args->asInt;
       if (known) {
         if (std::string why = app::settingValueProblem(*known, args->comment); !why.empty()) {
-          n.error(section + " " + key + ": \"" + args->comment + "\" does not fit: " + why);
+          n.error(say(app::kTextSettingDoesNotFit, {section + " " + key, args->comment, why}));
           return kExitUsage;
         }
         integer = known->type == app::SettingType::integer || known->type == app::SettingType::flag;
@@ -606,9 +617,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         std::vector<std::string> names;
         for (const app::SettingKey& k : app::settingKeys()) names.push_back(std::string(k.section) + " " + k.key);
         std::string close = nearest(section + " " + key, names);
-        n.error(section + " " + key + ": no such setting" +
-                (close.empty() ? std::string() : "; did you mean \"" + close + "\"?") +
-                " (`tamber config keys` lists them; --force stores it anyway)");
+        n.error(unknownName(app::kTextNoSuchSetting, section + " " + key, close) + " " + say(app::kTextConfigKeysHint));
         return kExitUsage;
       }
       if (integer) {

@@ -100,8 +100,14 @@ std::string fillIn(std::string text, std::initializer_list<std::string> values) 
 std::string errorPrefix() { return "tamber: " + say(app::kTextErrorWord) + ": "; }
 std::string warningPrefix() { return "tamber: " + say(app::kTextWarningWord) + ": "; }
 
-std::string say(int id, std::initializer_list<std::string> values) {
-  if (speaking) return fillIn(speaking->text(id), values);
+std::string unknownName(int id, const std::string& name, const std::string& near) {
+  return say(id, {name}) + (near.empty() ? "" : say(app::kTextDidYouMean, {near}));
+}
+
+namespace {
+
+const app::LanguageResources& texts() {
+  if (speaking) return speaking->language();
   // Outside a command (before it started, after it ended): the language
   // the environment asks for.
   static const app::LanguageResources fallback = [] {
@@ -110,8 +116,14 @@ std::string say(int id, std::initializer_list<std::string> values) {
     (void)r.load(dir, app::chooseLanguage("", dir));
     return r;
   }();
-  return fillIn(fallback.text(id), values);
+  return fallback;
 }
+
+}  // namespace
+
+std::string say(int id, std::initializer_list<std::string> values) { return fillIn(texts().text(id), values); }
+
+std::string spoken(const std::string& message) { return app::spokenText(texts(), message); }
 
 Status writePictureFile(std::string_view bytes, const std::string& out) {
   auto target = scan::pictureFormatForName(out);

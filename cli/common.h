@@ -38,9 +38,15 @@ std::string unescapeFromTerminal(std::string_view text);
 void setLanguage(const App* app);
 std::string fillIn(std::string text, std::initializer_list<std::string> values);
 std::string say(int id, std::initializer_list<std::string> values = {});
+// An engine message of fixed wording in the user's language (others as
+// they are).
+std::string spoken(const std::string& message);
 // "tamber: error: " and "tamber: warning: " in the user's language.
 std::string errorPrefix();
 std::string warningPrefix();
+// "unknown command 'x'; did you mean 'y'?": the text `id` about `name`,
+// with the nearest known name when there is one.
+std::string unknownName(int id, const std::string& name, const std::string& near);
 
 class ConsoleNotifier final : public app::Notifier {
  public:
@@ -48,7 +54,9 @@ class ConsoleNotifier final : public app::Notifier {
   // The answers a question offers, in the user's language ("[y/N]").
   void setYesNo(std::string text) { yesNo_ = std::move(text); }
   // Messages may quote what a disc or a server said: escaped as names are.
-  void error(const std::string& m) override { std::cerr << errorPrefix() << escapeForTerminal(m, true) << "\n"; }
+  void error(const std::string& m) override {
+    std::cerr << errorPrefix() << escapeForTerminal(spoken(m), true) << "\n";
+  }
   void info(const std::string& m) override { std::cout << m << "\n"; }
   bool ask(const std::string& q) override {
     if (yes_) return true;

@@ -67,7 +67,7 @@ void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         return kExitOk;
       }
       if (m.driveCount() == 0) {
-        std::cerr << "tamber: " << disc::kNoDriveText << "\n";
+        std::cerr << "tamber: " << say(app::kTextNoDrive) << "\n";
         return kExitFailure;
       }
       for (int i = 0; i < m.driveCount(); ++i) {
@@ -216,7 +216,7 @@ void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       }
       disc::DiscIdentity id;
       if (!m.computeDiscIdentity(*index, id)) {
-        n.error(m.record(*index)->device + ": the disc has no audio track to look up");
+        n.error(say(app::kTextNoAudioToLookUp, {m.record(*index)->device}));
         return kExitFailure;
       }
       std::vector<disc::CddbMatch> matches;
@@ -250,7 +250,7 @@ void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       char* end = nullptr;
       unsigned long id = std::strtoul(c->discId.c_str(), &end, 16);
       if (c->discId.empty() || c->discId.size() > 8 || *end) {
-        n.error("\"" + c->discId + "\" is not a disc id (8 hexadecimal digits)");
+        n.error(say(app::kTextNotADiscId, {c->discId}));
         return kExitUsage;
       }
       disc::DiscEntry e;

@@ -96,8 +96,9 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
               return kExitFailure;
             }
             if (!g->quiet) {
-              std::cerr << say(app::kTextExportedXml, {a->output, std::to_string(done->items),
-                                                       std::to_string(done->pictures)})
+              std::cerr << say(app::kTextExportedXml,
+                               {a->output, app::countedText(app, static_cast<uint64_t>(done->items), app::kTextItemCount),
+                                app::countedText(app, static_cast<uint64_t>(done->pictures), app::kTextCoverCount)})
                         << "\n";
             }
             return sayDamaged(n, done->damaged);
@@ -209,7 +210,8 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
           return kExitFailure;
         }
         if (!done) {
-          n.error(done.message() + " (" + std::to_string(copied.items) + " discs and folders were imported before)");
+          n.error(say(app::kTextImportedBefore,
+                      {done.message(), app::countedText(app, static_cast<uint64_t>(copied.items), app::kTextItemCount)}));
           return kExitFailure;
         }
         if (!g->quiet) {
@@ -272,7 +274,9 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
               return kExitFailure;
             }
             if (output->toFile() && !g->quiet) {
-              std::cerr << say(app::kTextExportedCsv, {a->output, std::to_string(*rows)}) << "\n";
+              std::cerr << say(app::kTextExportedCsv,
+                               {a->output, app::countedText(app, static_cast<uint64_t>(*rows), app::kTextRowCount)})
+                        << "\n";
             }
             return sayDamaged(n, damaged);
           },

@@ -160,7 +160,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
       c.regex = a->regex;
       c.pattern = a->regex ? search::prepareSearchText(a->text, true) : search::prepareSearchText(a->text, a->whole);
       if (c.pattern.empty()) {
-        n.error("find needs a text to look for");
+        n.error(say(app::kTextFindNeedsText));
         return kExitUsage;
       }
       // A text with wildcards is a glob: it matches the whole name.
@@ -178,7 +178,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
       if (!a->kinds.empty()) {
         auto k = parseKinds(a->kinds);
         if (!k || *k == 0) {
-          n.error("--kinds " + a->kinds + ": use names, tracks, pictures, tags, documents");
+          n.error(say(app::kTextKindsChoice, {a->kinds}));
           return kExitUsage;
         }
         c.kinds = *k;
@@ -187,7 +187,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
         auto from = a->from.empty() ? std::optional<std::time_t>(0) : parseDate(a->from, false);
         auto to = a->to.empty() ? std::optional<std::time_t>(INT64_MAX) : parseDate(a->to, true);
         if (!from || !to) {
-          n.error("a date is YYYY-MM-DD or \"YYYY-MM-DD HH:MM\"");
+          n.error(say(app::kTextDateForm));
           return kExitUsage;
         }
         c.useDateRange = true;
@@ -262,7 +262,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
         if (several) {
           auto lib = catalog::Library::open(shown, true);
           if (!lib) {
-            n.error(app.inUserLanguage(lib.error(), shown).message + "; not searched");
+            n.error(say(app::kTextNotSearched, {app.inUserLanguage(lib.error(), shown).message}));
             incomplete = true;
             continue;
           }
@@ -279,7 +279,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
               n.error(r.message());
               return kExitFailure;
             }
-            n.error(shown + ": " + r.message() + "; not searched");
+            n.error(say(app::kTextNotSearched, {shown + ": " + r.message()}));
             incomplete = true;
             continue;
           }
@@ -349,7 +349,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
         if (!r->handedOverWhole && !r->gaveUpEarly) return kExitFailure;  // the pipe closed
       }
       if (!searched && !a->scope.empty() && several) {
-        n.error("--scope " + a->scope + " is in none of the libraries");
+        n.error(say(app::kTextScopeNowhere, {a->scope}));
         return kExitFailure;
       }
       if (a->count && !g->quiet) {

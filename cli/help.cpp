@@ -82,8 +82,7 @@ void registerHelpCommand(CLI::App& cli, int& status) {
       CLI::App* sub = findCommand(*at, w);
       if (!sub) {
         std::string near = nearest(w, commandNames(*at));
-        std::cerr << errorPrefix() << "unknown command '" << w << "'"
-                  << (near.empty() ? "" : "; did you mean '" + near + "'?") << "\n";
+        std::cerr << errorPrefix() << unknownName(app::kTextUnknownCommand, w, near) << "\n";
         status = kExitUsage;
         return;
       }

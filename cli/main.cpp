@@ -16,6 +16,8 @@ namespace {
 
 using tamber::cli::kExitFailure;
 using tamber::cli::kExitUsage;
+using tamber::cli::say;
+using tamber::cli::unknownName;
 
 // Global options that take a value: the word after them is not the command.
 bool takesValue(const std::string& arg) {
@@ -75,8 +77,7 @@ int parseError(CLI::App& app, const CLI::ParseError& e) {
     where = used.front();
   }
   std::string path = tamber::cli::commandPath(*where);
-  std::string hint = "Run 'tamber " + (path.empty() ? std::string() : path + " ") +
-                     "--help' for the options.";
+  std::string hint = say(tamber::app::kTextHelpForOptions, {"tamber" + (path.empty() ? std::string() : " " + path)});
   if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
     // "The following argument(s) was/were not expected: A B"
     std::string text = e.what();
@@ -85,13 +86,11 @@ int parseError(CLI::App& app, const CLI::ParseError& e) {
     std::string extra;
     while (extras >> extra) {
       if (extra.empty() || extra[0] != '-') {
-        return usageError("unexpected argument '" + extra + "'", hint);
+        return usageError(say(tamber::app::kTextUnexpectedArgument, {extra}), hint);
       }
       std::string name = extra.substr(0, extra.find('='));
       std::string near = tamber::cli::nearest(name, tamber::cli::optionNames(*where));
-      return usageError("unknown option '" + name + "'" +
-                            (near.empty() ? "" : "; did you mean '" + near + "'?"),
-                        hint);
+      return usageError(unknownName(tamber::app::kTextUnknownOption, name, near), hint);
     }
   }
   std::string text = e.what();
@@ -154,9 +153,8 @@ int main(int argc, char** argv) {
   CLI::App* command = word.empty() ? nullptr : tamber::cli::findCommand(app, word);
   if (!word.empty() && !command) {
     std::string near = tamber::cli::nearest(word, tamber::cli::commandNames(app));
-    return usageError("unknown command '" + word + "'" +
-                          (near.empty() ? "" : "; did you mean '" + near + "'?"),
-                      "Run 'tamber help' for the commands.");
+    return usageError(unknownName(tamber::app::kTextUnknownCommand, word, near),
+                      say(tamber::app::kTextHelpForCommands));
   }
   // The same one level down ("config gte"), for the word right after a
   // command made of commands.
@@ -165,9 +163,8 @@ int main(int argc, char** argv) {
     std::string next = argv[at + 1];
     if (!next.empty() && next[0] != '-' && !tamber::cli::findCommand(*command, next)) {
       std::string near = tamber::cli::nearest(next, tamber::cli::commandNames(*command));
-      return usageError("unknown command '" + word + " " + next + "'" +
-                            (near.empty() ? "" : "; did you mean '" + near + "'?"),
-                        "Run 'tamber " + word + " --help' for its commands.");
+      return usageError(unknownName(tamber::app::kTextUnknownCommand, word + " " + next, near),
+                        say(tamber::app::kTextHelpForSubcommands, {"tamber " + word}));
     }
   }
   try {
@@ -178,7 +175,7 @@ int main(int argc, char** argv) {
     return parseError(app, e);
   }
   if (app.get_subcommands().empty()) {
-    return usageError("a command is needed", "Run 'tamber help' for the commands.");
+    return usageError(say(tamber::app::kTextCommandNeeded), say(tamber::app::kTextHelpForCommands));
   }
   return outputWritten(status);
 }

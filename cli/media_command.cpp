@@ -339,7 +339,7 @@ int describe(const std::string& file, bool asJson, scan::Extractors& x, const st
   }
   std::cout << file << "\n";
   if (!recognised) {
-    std::cout << "  not recognised by any extractor\n";
+    std::cout << "  " << say(app::kTextNotRecognised) << "\n";
     return kExitOk;
   }
   for (const auto& [k, v] : texts) {

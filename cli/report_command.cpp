@@ -65,7 +65,7 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
         *g,
         [&](App& app, app::Notifier& n) {
           if (a->format == "rtf" && a->output.empty()) {
-            n.error("--format rtf needs -o FILE");
+            n.error(say(app::kTextRtfNeedsOutput));
             return kExitUsage;
           }
           auto& doc = app.library()->catalog();
@@ -171,7 +171,7 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
               n.error(st.message());
               return kExitFailure;
             }
-            if (!g->quiet) std::cerr << "Report written to " << a->output << "\n";
+            if (!g->quiet) std::cerr << say(app::kTextWritten, {a->output}) << "\n";
             return sayDamaged(n, damaged);
           }
           // HTML and XML are written as they are made: to a new file put in
@@ -224,7 +224,7 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
             n.error((a->output.empty() ? "" : a->output + ": ") + st.message());
             return kExitFailure;
           }
-          if (!a->output.empty() && !g->quiet) std::cerr << "Report written to " << a->output << "\n";
+          if (!a->output.empty() && !g->quiet) std::cerr << say(app::kTextWritten, {a->output}) << "\n";
           return sayDamaged(n, damaged);
         },
         Access::view);

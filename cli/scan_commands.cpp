@@ -103,9 +103,9 @@ std::string lastCharacters(const std::string& s, size_t width) {
   return "..." + s.substr(starts[starts.size() - width + 3]);
 }
 
-void showProgress(scan::AddFolderJob& job, bool terminal, const std::string& countsText) {
+void showProgress(const App& app, scan::AddFolderJob& job, bool terminal) {
   auto& c = job.counters();
-  std::string text = c.text.get();
+  std::string text = spoken(c.text.get());
   std::string folder = text.substr(text.find('\n') == std::string::npos ? 0 : text.find('\n') + 1);
   std::string line;
   if (!job.walking()) {
@@ -122,7 +122,8 @@ void showProgress(scan::AddFolderJob& job, bool terminal, const std::string& cou
              std::string(static_cast<size_t>(20 - cells), ' ') + "] ";
     }
     line += std::string(percent) + " " +
-            fillIn(countsText, {withCommas(c.files.load()), withCommas(c.folders.load())}) + "  ";
+            app::countedText(app, c.files.load(), app::kTextFileCount) + ", " +
+            app::countedText(app, c.folders.load(), app::kTextFolderCount) + "  ";
     if (terminal) {
       int room = terminalWidth() - static_cast<int>(line.size()) - 1;
       line += room > 8 ? lastCharacters("/" + folder, static_cast<size_t>(room)) : "";
@@ -194,7 +195,7 @@ const scan::AddFolderResult& runWithProgress(App& app, app::Notifier& n, const G
   while (!job.waitFor(std::chrono::milliseconds(50))) {
     if (interrupted.load() != 0) job.cancel();
     if (!quiet && !g.quiet && !g.json && std::chrono::steady_clock::now() >= next) {
-      showProgress(job, terminal, app.text(app::kTextProgressCounts));
+      showProgress(app, job, terminal);
       shown = true;
       next += interval;
     }
@@ -254,13 +255,15 @@ int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
     // data session if it has one.
     if (audio) {
       std::cout << fillIn(app.text(app::kTextTracksSummary),
-                          {std::to_string(o.disc->trackCount),
+                          {app::countedText(app, static_cast<uint64_t>(o.disc->trackCount), app::kTextTrackCount),
                            disc::trackLengthText(static_cast<uint64_t>(o.disc->playingSeconds) * 75)});
       if (r.files + r.folders > 0) std::cout << "; ";
     }
     if (!audio || r.files + r.folders > 0) {
       std::cout << fillIn(app.text(app::kTextScanSummary),
-                          {num(app, r.files), num(app, r.folders), num(app, r.bytes), std::to_string(r.depth)});
+                          {app::countedText(app, r.files, app::kTextFileCount),
+                           app::countedText(app, r.folders, app::kTextFolderCount),
+                           app::countedText(app, r.bytes, app::kTextByteCount), std::to_string(r.depth)});
     }
     if (r.splitParts > 0) {
       std::cout << ", " << fillIn(app.text(app::kTextListingParts), {std::to_string(r.splitParts)});
@@ -342,20 +345,19 @@ int lookUpDisc(App& app, app::Notifier& n, const Args& d, const disc::DriveRecor
     }
     if (d.match) {
       if (static_cast<size_t>(*d.match) > matches.size()) {
-        n.error("--match " + std::to_string(*d.match) + ": the server gave " + std::to_string(matches.size()) +
-                " entries");
+        n.error(say(app::kTextMatchBeyond, {std::to_string(*d.match), std::to_string(matches.size())}));
         return kExitUsage;
       }
       chosen = static_cast<size_t>(*d.match) - 1;
     } else if (isatty(STDIN_FILENO)) {
-      std::cerr << "Which entry (1-" << matches.size() << ", Enter for none)? " << std::flush;
+      std::cerr << say(app::kTextWhichEntry, {std::to_string(matches.size())}) << " " << std::flush;
       std::string answer;
       std::getline(std::cin, answer);
       int pick = std::atoi(answer.c_str());
       if (pick < 1 || static_cast<size_t>(pick) > matches.size()) return kExitOk;
       chosen = static_cast<size_t>(pick) - 1;
     } else {
-      n.error("several entries of the disc database match this disc: choose one with --match N");
+      n.error(say(app::kTextChooseWithMatch));
       return kExitUsage;
     }
   }
@@ -428,12 +430,12 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       o.comment = a->comment;
       if (a->dryRun && a->update.empty()) {
         if (a->dir.empty()) {
-          n.error("add-folder needs the folder (DIR)");
+          n.error(say(app::kTextAddFolderNeedsDir));
           return kExitUsage;
         }
       } else if (!a->update.empty()) {
         if (!a->category.empty()) {
-          n.error("--update keeps the item in its category; leave out --category");
+          n.error(say(app::kTextUpdateKeepsItemCategory));
           return kExitUsage;
         }
         auto& doc = app.library()->catalog();
@@ -456,7 +458,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         }
       }
       if (a->full && a->update.empty()) {
-        n.error("--full goes with --update");
+        n.error(say(app::kTextFullGoesWithUpdate));
         return kExitUsage;
       }
       o.depthEntry = a->depth      ? *a->depth
@@ -476,7 +478,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         o.exclude = recorded->exclude;
       }
       if (a->exclude && a->filter.empty()) {
-        n.error("--exclude needs --filter");
+        n.error(say(app::kTextExcludeNeedsFilter));
         return kExitUsage;
       }
       if (std::string why = scan::FileFilter::problem(a->filter); !why.empty()) {
@@ -574,7 +576,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       o.jobs = d->jobs;
       if (!d->update.empty()) {
         if (!d->category.empty()) {
-          n.error("--update keeps the disc in its category; leave out --category");
+          n.error(say(app::kTextUpdateKeepsDiscCategory));
           return kExitUsage;
         }
         auto t = resolveItem(doc, d->update);
@@ -585,7 +587,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         o.category = t->category;
         o.update = t->number;
       } else if (trim(d->category).empty()) {
-        n.error("Please specify a category for this disk!");
+        n.error(say(app::kTextDiscCategoryNeeded));
         return kExitUsage;
       }
       std::string price;
@@ -647,13 +649,12 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       if (r.discType != disc::kDiscAudio) {
         o.path = drives.mountPoint(*index);
         if (o.path.empty()) {
-          n.error(r.device + ": the disc's files are not mounted; mount the disc (udisksctl mount -b " +
-                  r.device + ") and add it again");
+          n.error(say(app::kTextDiscNotMounted, {r.device, r.device}));
           return kExitFailure;
         }
       }
       if (!d->rules.empty() && o.path.empty()) {
-        n.error("--rule: an audio CD has no folders");
+        n.error(say(app::kTextRuleOnAudioCd));
         return kExitUsage;
       }
       if (std::string why = addRules(d->rules, o.path, o.rows); !why.empty()) {
@@ -718,7 +719,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
         if (field == "composer") column = scan::TrackColumn::composer;
         if (field == "songwriter") column = scan::TrackColumn::songwriter;
         if (eq == std::string::npos || !column) {
-          n.error("\"" + e + "\": a track's fields are title, performer, composer and songwriter (FIELD=VALUE)");
+          n.error(say(app::kTextTrackFields, {e}));
           return kExitUsage;
         }
         changes.emplace_back(*column, e.substr(eq + 1));

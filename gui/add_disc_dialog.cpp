@@ -210,7 +210,7 @@ void AddDiscDialog::fillDrives() {
     if (drive_->findData(i) >= 0) continue;
     drive_->addItem(qs(r->device + "  " + r->driveName), i);
   }
-  if (drive_->count() == 0) drive_->addItem(qs(disc::kNoDriveText), -1);
+  if (drive_->count() == 0) drive_->addItem(text(app_, app::kTextNoDrive), -1);
   showTray();
 }
 
@@ -228,7 +228,7 @@ void AddDiscDialog::showTray() {
 bool AddDiscDialog::readDisc(const std::function<int(const QStringList& matches)>& choose) {
   int index = drive_->currentData().toInt();
   if (index < 0) {
-    say(qs(disc::kNoDriveText), true);
+    say(text(app_, app::kTextNoDrive), true);
     return false;
   }
   Status st = drives_.readDisc(index);

@@ -279,7 +279,7 @@ bool AddFolderDialog::startPrepared(scan::AddFolderOptions o, const QString& cat
   job_->start();
   pages_->setCurrentIndex(1);
   bar_->setRange(0, 0);
-  current_->setText(qs(scan::kStatisticsText));
+  current_->setText(text(app_, app::kTextStatistics));
   timer_->start();
   return true;
 }
@@ -294,9 +294,9 @@ void AddFolderDialog::poll() {
   }
   auto& c = job_->counters();
   // The folder being added, then the folder being read.
-  current_->setText(qs(c.text.get()));
-  counts_->setText(text(app_, app::kTextProgressCounts,
-                        {qs(app::groupedNumber(c.files.load(), app_.language().code())), qs(app::groupedNumber(c.folders.load(), app_.language().code()))}));
+  current_->setText(qs(app::spokenText(app_.language(), c.text.get())));
+  counts_->setText(qs(app::countedText(app_, c.files.load(), app::kTextFileCount) + ", " +
+                      app::countedText(app_, c.folders.load(), app::kTextFolderCount)));
   uint64_t progress = c.progress.load(), total = c.total.load();
   if (!job_->walking() || total == 0) {
     bar_->setRange(0, 0);

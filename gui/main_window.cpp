@@ -355,7 +355,9 @@ void MainWindow::markModified() {
   updateActions();
 }
 
-void MainWindow::error(const QString& message) { QMessageBox::warning(this, "Tamber+", message); }
+void MainWindow::error(const QString& message) {
+  QMessageBox::warning(this, "Tamber+", qs(app::spokenText(app_.language(), message.toStdString())));
+}
 
 bool MainWindow::sayDamaged(const std::vector<std::string>& damaged) {
   if (damaged.empty()) return true;
@@ -434,7 +436,9 @@ bool MainWindow::exportXmlTo(const QString& path, const exchange::XmlExportOptio
     return false;
   }
   statusBar()->showMessage(
-      text(app_, app::kTextExportedXml, {path, QString::number(done->items), QString::number(done->pictures)}));
+      text(app_, app::kTextExportedXml,
+           {path, qs(app::countedText(app_, static_cast<uint64_t>(done->items), app::kTextItemCount)),
+            qs(app::countedText(app_, static_cast<uint64_t>(done->pictures), app::kTextCoverCount))}));
   return sayDamaged(done->damaged);
 }
 
@@ -532,7 +536,8 @@ bool MainWindow::exportCsvTo(const QString& path) {
     error(qs(st.message()));
     return false;
   }
-  statusBar()->showMessage(text(app_, app::kTextExportedCsv, {path, QString::number(rows)}));
+  statusBar()->showMessage(
+      text(app_, app::kTextExportedCsv, {path, qs(app::countedText(app_, static_cast<uint64_t>(rows), app::kTextRowCount))}));
   return sayDamaged(damaged);
 }
 

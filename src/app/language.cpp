@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "disc/drive_manager.h"
+#include "exchange/exchange.h"
 #include "platform/xml.h"
+#include "scan/add_folder_job.h"
 
 namespace tamber::app {
 
@@ -71,6 +74,27 @@ std::string fillIn(std::string text, std::initializer_list<std::string> values) 
     from = at + v.size();
   }
   return text;
+}
+
+std::string spokenText(const LanguageResources& texts, const std::string& message) {
+  static const std::pair<std::string_view, int> fixed[] = {
+      {exchange::kExportCannotCreate, kTextExportCannotCreate}, {exchange::kExportCannotSave, kTextExportCannotSave},
+      {exchange::kImportMissing, kTextImportMissing},           {exchange::kImportCorrupt, kTextImportCorrupt},
+      {exchange::kCurrentCannotSave, kTextCurrentCannotSave},   {scan::kStatisticsText, kTextStatistics},
+      {disc::kNoDriveText, kTextNoDrive}};
+  for (auto [english, id] : fixed) {
+    size_t hole = english.find("%s");
+    std::string_view head = english.substr(0, hole);
+    if (message.compare(0, head.size(), head) != 0) continue;
+    if (hole == std::string_view::npos) return texts.text(id) + message.substr(head.size());
+    // The file's name lies between the text before the hole and the text
+    // after it; a cause may follow.
+    std::string_view tail = english.substr(hole + 2);
+    size_t end = message.rfind(tail);
+    if (end == std::string::npos || end < head.size()) continue;
+    return fillIn(texts.text(id), {message.substr(head.size(), end - head.size())}) + message.substr(end + tail.size());
+  }
+  return message;
 }
 
 }  // namespace tamber::app

@@ -35,13 +35,13 @@ enum TextId : int {
   kTextScanCaption = 562,
   kTextLibraryUpdated = 563,
   kTextUnlimitedDepth = 564,
-  kTextScanSummary = 565,          // %s files, %s folders, %s bytes, %s depth
+  kTextScanSummary = 565,          // %s file count, %s folder count, %s byte count, %s depth
   kTextListingParts = 566,         // %s: how many
   kTextLibraryReadOnly = 567,
   kTextUnreadableFolder = 568,     // %s: the folder
   kTextNoSuchEntry = 569,
   kTextReadOnly = 570,
-  kTextProgressCounts = 571,       // %s files, %s folders
+  kTextProgressCounts = 571,       // %s files, %s folders (the report's item counts)
   kTextYesNo = 572,
   kTextNameEmpty = 573,
   kTextNameHoldsSlash = 574,
@@ -75,8 +75,8 @@ enum TextId : int {
   kTextExportedLibrary = 640,      // %s category, %s file, %s count
   kTextImportedLibrary = 641,      // %s file, %s categories, %s items, %s relabelled
   kTextSameLibrary = 642,
-  kTextExportedXml = 643,          // %s file, %s items, %s pictures
-  kTextExportedCsv = 644,          // %s file, %s rows
+  kTextExportedXml = 643,          // %s file, %s item count, %s cover count
+  kTextExportedCsv = 644,          // %s file, %s row count
   kTextDiscAway = 645,             // %s label, %s where it is kept
   kTextOtherDisc = 646,            // %s label in the drive, %s label, %s where it is kept
   kTextFolderAway = 647,           // %s path
@@ -87,7 +87,7 @@ enum TextId : int {
   kTextLibraryWritten = 652,       // %s file, %s program
   kTextAnotherProgram = 653,
   kTextCategoryNameTaken = 654,  // %s name
-  kTextTracksSummary = 655,      // %s tracks, %s playing time
+  kTextTracksSummary = 655,      // %s track count, %s playing time
   kTextPartialBytes = 656,       // an archive listing stopped short: why
   kTextPartialTime = 657,
   kTextPartialEntries = 658,
@@ -99,6 +99,69 @@ enum TextId : int {
   kTextWarningWord = 770,        // "warning" in "tamber: warning: ..."
   kTextNotATerminal = 771,       // the answer to a question asked with nobody to answer
   kTextResourcesMissing = 772,   // %s folder, %s the missing resource documents
+  // Counted nouns: the singular text, the plural one right after it.
+  kTextFileCount = 773,
+  kTextFolderCount = 775,
+  kTextByteCount = 777,
+  kTextItemCount = 779,          // discs and folders
+  kTextCoverCount = 781,
+  kTextRowCount = 783,
+  kTextTrackCount = 785,
+  kTextNumber = 787,
+  kTextWhichEntry = 788,         // %s the number of entries
+  kTextMatchBeyond = 789,        // %s the number asked for, %s the entries given
+  kTextNotRecognised = 790,
+  kTextNoteWord = 791,           // "note" in "tamber: note: ..."
+  kTextItemBesideCategory = 792, // %s path, %s item number, %s category number
+  kTextUnknownCommand = 793,     // %s the command
+  kTextDidYouMean = 794,         // "; did you mean ...", %s the nearest name
+  kTextUnknownOption = 795,      // %s the option
+  kTextUnexpectedArgument = 796, // %s the argument
+  kTextCommandNeeded = 797,
+  kTextHelpForCommands = 798,
+  kTextHelpForOptions = 799,     // %s "tamber COMMAND"
+  kTextHelpForSubcommands = 1078, // %s "tamber COMMAND"
+  kTextNoSuchLibraryFile = 1079,   // %s path
+  kTextSettingsNotChanged = 1080,  // %s settings file
+  kTextSettingDoesNotFit = 1081,   // %s setting, %s value, %s why
+  kTextNoSuchSetting = 1082,       // %s setting
+  kTextConfigKeysHint = 1083,
+  kTextNoAudioToLookUp = 1084,     // %s device
+  kTextNotADiscId = 1085,          // %s the text given
+  kTextImportedBefore = 1086,      // %s the error, %s item count
+  kTextFindNeedsText = 1087,
+  kTextKindsChoice = 1088,         // %s the kinds given
+  kTextDateForm = 1089,
+  kTextNotSearched = 1090,         // %s why
+  kTextScopeNowhere = 1091,        // %s the scope
+  kTextRtfNeedsOutput = 1092,
+  kTextChooseWithMatch = 1093,
+  kTextAddFolderNeedsDir = 1094,
+  kTextUpdateKeepsItemCategory = 1095,
+  kTextFullGoesWithUpdate = 1096,
+  kTextExcludeNeedsFilter = 1097,
+  kTextUpdateKeepsDiscCategory = 1098,
+  kTextDiscCategoryNeeded = 1099,
+  kTextDiscNotMounted = 1100,      // %s device, %s device
+  kTextRuleOnAudioCd = 1101,
+  kTextTrackFields = 1102,         // %s the field given
+  kTextExportCannotCreate = 1103,  // the engine's fixed messages, %s the file
+  kTextExportCannotSave = 1104,
+  kTextImportMissing = 1105,
+  kTextImportCorrupt = 1106,
+  kTextCurrentCannotSave = 1107,
+  kTextStatistics = 1108,
+  kTextNoDrive = 1109,
+  kTextWritten = 922,            // %s the file
+  // Texts the desktop program shows that the command line says too.
+  kTextName = 819,
+  kTextThumbnailsBox = 880,      // the add-folder dialog's four boxes
+  kTextTagsBox = 881,
+  kTextDocumentsBox = 882,
+  kTextArchivesBox = 883,
+  kTextScannedFor = 1003,
+  kTextNamesOnly = 1004,
+  kTextFieldLabel = 1005,        // the item fields' names, in itemFields() order
   kTextNoReadableDisc = 555,
   kTextCategoryRefused = 557,
   kTextCddbFailed = 580,
@@ -131,5 +194,11 @@ std::string chooseLanguage(const std::string& configured, const std::filesystem:
 // A language text with each "%s" filled in turn (a value holding "%s"
 // stays as it is).
 std::string fillIn(std::string text, std::initializer_list<std::string> values);
+
+// A message of the engine whose English wording is fixed (an export's or
+// import's failure, the statistics step, no drive) in the language of
+// `texts`, with the file it names and anything said after it kept; any
+// other message as it is.
+std::string spokenText(const LanguageResources& texts, const std::string& message);
 
 }  // namespace tamber::app

@@ -1,5 +1,6 @@
 #include "app/presentation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -274,6 +275,19 @@ std::string groupedNumber(uint64_t v, std::string_view languageCode) {
   return withCommas(v);
 }
 
+std::string countedText(const App& app, uint64_t n, int singularId) {
+  const std::string& code = app.language().code();
+  bool singular = n == 1 || (n == 0 && code == "fr");
+  std::string t = app.text(singular ? singularId : singularId + 1);
+  size_t at = t.find("%s");
+  if (at != std::string::npos) t.replace(at, 2, groupedNumber(n, code));
+  return t;
+}
+
+std::string withColon(const App& app, const std::string& label) {
+  return label + (app.language().code() == "fr" ? "\u00A0:" : ":");
+}
+
 std::string fieldName(std::string_view code, bool discField) {
   if (discField) {
     for (const auto& [name, field] : itemFields()) {
@@ -300,6 +314,36 @@ const std::vector<std::pair<const char*, int>>& itemFields() {
       {"catalogNumber", catalog::kCatalogNumber}, {"cover", catalog::kCoverName},
       {"filter", catalog::kFilterText},    {"listingParts", catalog::kListingParts}};
   return f;
+}
+
+std::string itemFieldLabel(const App& app, std::string_view key) {
+  // The item fields' names follow one another in the language files, in
+  // the order of itemFields().
+  const auto& fields = itemFields();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (key == fields[i].first) return app.text(kTextFieldLabel + static_cast<int>(i));
+  }
+  static const std::map<std::string_view, int> others{
+      {"number", kTextNumber},         {"name", kTextName},         {"created", kTextCreated},
+      {"scanned", kTextScannedFor},    {"categories", kTextCategories}, {"discs", kTextDiscs},
+      {"audioTracks", kTextAudioTracks}, {"totalPrice", kTextTotalPrice}};
+  auto it = others.find(key);
+  return it == others.end() ? std::string(key) : app.text(it->second);
+}
+
+std::string scanOptionsText(const App& app, const std::vector<std::string>& read) {
+  static const std::map<std::string, int> box{{"thumbnails", kTextThumbnailsBox},
+                                              {"tags", kTextTagsBox},
+                                              {"documents", kTextDocumentsBox},
+                                              {"archives", kTextArchivesBox}};
+  std::string out;
+  for (const auto& o : read) {
+    auto it = box.find(o);
+    std::string name = it == box.end() ? o : app.text(it->second);
+    name.erase(std::remove(name.begin(), name.end(), '&'), name.end());
+    out += (out.empty() ? "" : ", ") + name;
+  }
+  return out.empty() ? app.text(kTextNamesOnly) : out;
 }
 
 std::optional<std::vector<std::string>> scanOptionsOf(const catalog::CatalogDocument& doc, const xmlNode* item) {

@@ -60,9 +60,23 @@ std::string withCommas(uint64_t v, std::string_view separator = ",");
 // English, "1 234 567" in French (narrow no-break spaces), "1.234.567" in
 // Italian.
 std::string groupedNumber(uint64_t v, std::string_view languageCode);
+// "1 file" or "12 files": the count grouped as above in the singular or the
+// plural text of the user's language. `singularId` names the singular
+// text; the plural is the next one. French counts 0 in the singular.
+std::string countedText(const App& app, uint64_t n, int singularId);
+// A label followed by its colon as the language writes it ("Label:",
+// French "Libellé :" with a no-break space).
+std::string withColon(const App& app, const std::string& label);
 
 // The named fields of a disc or folder, in the order they are shown.
 const std::vector<std::pair<const char*, int>>& itemFields();
+// The name a person reads for one of those fields (or for "number",
+// "name", "created", "scanned" and a library's or category's counts) in
+// the user's language; an unknown key is given back as it is.
+std::string itemFieldLabel(const App& app, std::string_view key);
+// What the scan read, as the add-folder dialog names its boxes ("names
+// only" when nothing besides names).
+std::string scanOptionsText(const App& app, const std::vector<std::string>& read);
 
 // What a disc's or folder's scan read besides names, from its recorded
 // scan settings: "thumbnails", "tags", "documents", "archives" (those that

@@ -173,12 +173,17 @@ TEST(Language, ChoiceAndResourceFiles) {
   ASSERT_TRUE(en.load(dir, "en"));
   for (const char* code : {"fr", "it"}) {
     ASSERT_TRUE(other.load(dir, code));
-    for (int id = 1; id < 200; ++id) {
+    // Every text, the command line's and the desktop program's: as many
+    // values to fill in as English has.
+    auto holes = [](const std::string& t) {
+      int n = 0;
+      for (size_t at = t.find("%s"); at != std::string::npos; at = t.find("%s", at + 2)) ++n;
+      return n;
+    };
+    for (int id = 1; id < 1300; ++id) {
       if (en.text(id)[0] == '#') continue;
       EXPECT_NE(other.text(id)[0], '#') << code << " lacks text " << id;
-      EXPECT_EQ(en.text(id).find("%s") != std::string::npos,
-                other.text(id).find("%s") != std::string::npos)
-          << code << " text " << id;
+      EXPECT_EQ(holes(en.text(id)), holes(other.text(id))) << code << " text " << id;
     }
   }
   EXPECT_EQ(en.text(kTextKindBase + 1), "Audio CD");
@@ -348,6 +353,48 @@ TEST(Presentation, NoTrackOrYearIsNotShownAsZero) {
   EXPECT_EQ(text[0], (std::pair<std::string, std::string>{"title", "Hi"}));
   EXPECT_EQ(text[1], (std::pair<std::string, std::string>{"track", "7"}));
   EXPECT_EQ(text[2], (std::pair<std::string, std::string>{"year", "1999"}));
+}
+
+TEST(Language, FixedEngineMessagesAndCountedNounsFollowTheLanguage) {
+  using namespace tamber::app;
+  auto dir = std::filesystem::path(TAMBER_SOURCE_DIR) / "resources" / "lang";
+  LanguageResources fr;
+  ASSERT_TRUE(fr.load(dir, "fr"));
+  // The file named in the message and a cause said after it are kept.
+  EXPECT_EQ(spokenText(fr, "Import library file '/x/a b.cds' doesn't exist."),
+            "Le fichier de bibliothèque à importer « /x/a b.cds » n'existe pas.");
+  EXPECT_EQ(spokenText(fr, "Export library 'o.cds' cannot be saved! (No space left on device)"),
+            "La bibliothèque d'export « o.cds » ne peut pas être enregistrée ! (No space left on device)");
+  EXPECT_EQ(spokenText(fr, "Export library 'o.cds' cannot be created!"),
+            "La bibliothèque d'export « o.cds » ne peut pas être créée !");
+  EXPECT_EQ(spokenText(fr, "Current library cannot be saved. (disk full)"),
+            "La bibliothèque ouverte ne peut pas être enregistrée. (disk full)");
+  EXPECT_EQ(spokenText(fr, "Calculating folder statistics...\n/media/usb"), "Calcul des statistiques du dossier…\n/media/usb");
+  // Anything else, and a message that only starts like one, as it is.
+  EXPECT_EQ(spokenText(fr, "x.cds: Permission denied"), "x.cds: Permission denied");
+  EXPECT_EQ(spokenText(fr, "Export library 'o.cds' was fine"), "Export library 'o.cds' was fine");
+
+  tamber::storage::TempDir home;
+  App app;
+  ASSERT_TRUE(app.start({home.path / "tamber.cfg"}));
+  ASSERT_TRUE(app.switchLanguage("en"));
+  EXPECT_EQ(countedText(app, 0, kTextFileCount), "0 files");
+  EXPECT_EQ(countedText(app, 1, kTextFileCount), "1 file");
+  EXPECT_EQ(countedText(app, 1234, kTextFolderCount), "1,234 folders");
+  EXPECT_EQ(withColon(app, "Label"), "Label:");
+  EXPECT_EQ(itemFieldLabel(app, "playingTime"), "Playing time");
+  EXPECT_EQ(itemFieldLabel(app, "listingParts"), "Listing parts");
+  EXPECT_EQ(itemFieldLabel(app, "unheardOf"), "unheardOf");
+  EXPECT_EQ(scanOptionsText(app, {}), "names only");
+  ASSERT_TRUE(app.switchLanguage("fr"));
+  EXPECT_EQ(countedText(app, 0, kTextFileCount), "0 fichier");
+  EXPECT_EQ(countedText(app, 2, kTextCoverCount), "2 images de pochette");
+  EXPECT_EQ(withColon(app, "Libellé"), "Libellé\u00A0:");
+  EXPECT_EQ(scanOptionsText(app, {"tags", "archives"}), "Étiquettes audio, Contenu des archives");
+  ASSERT_TRUE(app.switchLanguage("it"));
+  EXPECT_EQ(countedText(app, 0, kTextFolderCount), "0 cartelle");
+  EXPECT_EQ(countedText(app, 1, kTextFolderCount), "1 cartella");
+  EXPECT_EQ(countedText(app, 1000, kTextRowCount), "1.000 righe");
 }
 
 TEST(Presentation, CountsAreGroupedAsTheLanguageWritesThem) {

@@ -134,8 +134,8 @@ TEST_F(Hostile, AFailingCommandChangesNothing) {
   EXPECT_EQ(readFile(lib), before);
   EXPECT_EQ(tamber("set Music/Folder comment=X price=12,50").status, 0);
   auto show = tamber("show Music/Folder");
-  EXPECT_NE(show.out.find("comment: X"), std::string::npos) << show.out;
-  EXPECT_NE(show.out.find("price: 12.50"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("Comment: X"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("Price: 12.50"), std::string::npos) << show.out;
   // Covers: a folder, an endless device, a text file, a missing file.
   before = readFile(lib);
   for (std::string bad : {dir.string(), std::string("/dev/zero"), std::string("/etc/passwd"),

@@ -68,7 +68,7 @@ TEST_F(AddDisc, AnAudioCdAnEnhancedCdAndADataDisc) {
   }
   // In words: the playing time as `disc` prints it.
   auto shown = tamber("show 'Music/Jazz/Night Drive'", false);
-  EXPECT_NE(shown.out.find("\nplayingTime: 43:01\n"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("\nPlaying time: 43:01\n"), std::string::npos) << shown.out;
   // The tracks in disc order (also when sorted by name), with their
   // lengths and texts.
   auto ls = tamber("ls -l 'Music/Jazz/Night Drive'", false);

@@ -68,8 +68,8 @@ TEST_F(AddFolderCommand, CataloguesAFolderAndShowsIt) {
   r = tamber("tree");
   EXPECT_NE(r.out.find("Holiday  (Folder on"), std::string::npos) << r.out;
   r = tamber("show Trips/2024/Holiday");
-  EXPECT_NE(r.out.find("comment: first <try>"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("files: 4"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Comment: first <try>"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Files: 4"), std::string::npos) << r.out;
   r = tamber("ls -R Trips/2024/Holiday");
   EXPECT_NE(r.out.find("pics/\n  photo.jpg\n"), std::string::npos) << r.out;
   r = tamber("--json ls Trips/2024/Holiday pics/photo.jpg --long");
@@ -119,7 +119,7 @@ TEST_F(AddFolderCommand, CataloguesAFolderAndShowsIt) {
       << r.out;
   // What a scan left out is not claimed.
   r = tamber("show Trips/Other");
-  EXPECT_NE(r.out.find("scanned: tags, documents, archives\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Read besides names: Audio tags, Document properties, Archive contents\n"), std::string::npos) << r.out;
 }
 
 TEST_F(AddFolderCommand, DryRunJobsAndReScansThatReadOnlyWhatChanged) {
