@@ -228,6 +228,11 @@ int main(int argc, char** argv) {
       xml.adjustSize();
       ok = save(xml, out, qPrintable(QString("xml-export-%1.png").arg(language))) && ok;
     }
+    if (QTextBrowser* help = tamber::gui::showHelp(&w, app, "main-window.html")) {
+      help->window()->resize(760, 560);
+      ok = save(*help->window(), out, qPrintable(QString("help-%1.png").arg(language))) && ok;
+      help->window()->close();
+    }
   }
   w.switchLanguage("en");
   app.abandon();
