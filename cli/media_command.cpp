@@ -9,7 +9,13 @@
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
+#include <atomic>
+#include <condition_variable>
 #include <iostream>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
 
 #include "storage/compound_file.h"
 
@@ -18,6 +24,7 @@
 #include "common.h"
 #include "decomp/extract.h"  // the archive kinds
 #include "platform/json.h"
+#include "scan/content_hash.h"
 #include "scan/extractors.h"
 #include "scan/listing_reader.h"
 #include "platform/hex_time.h"
@@ -379,6 +386,72 @@ void registerMediaCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       }
       return rc;
     }, Access::none);
+  });
+}
+
+void registerHashCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
+  struct Args {
+    std::vector<std::string> files;
+    unsigned jobs = 1;
+  };
+  auto args = std::make_shared<Args>();
+  auto* hash = cli.add_subcommand("hash", "Content hashes (XXH3-128) of files, as xxhsum -H2 prints them");
+  hash->add_option("FILE", args->files, "Files to hash")->required();
+  hash->add_option("-j,--jobs", args->jobs, "Files read at once (default 1)")->check(CLI::Range(1, 64));
+  hash->callback([&status, args, g] {
+    CancelOnSignals signals;
+    // The files are shared out among the jobs; the lines come in the
+    // order the files were given.
+    const auto& files = args->files;
+    std::vector<std::optional<Result<scan::ContentHash>>> done(files.size());
+    std::mutex lock;
+    std::condition_variable ready;
+    std::atomic<size_t> next{0};
+    scan::HashOptions options;
+    options.progress = [](uint64_t) { return interrupted.load() == 0; };
+    auto work = [&] {
+      for (size_t i; (i = next.fetch_add(1)) < files.size();) {
+        auto r = scan::hashFile(files[i], options);
+        std::lock_guard<std::mutex> hold(lock);
+        done[i] = std::move(r);
+        ready.notify_all();
+      }
+    };
+    std::vector<std::thread> workers;
+    for (unsigned k = 1; k < std::min<size_t>(args->jobs, files.size()); ++k) workers.emplace_back(work);
+    std::thread own(work);
+    int rc = kExitOk;
+    std::string json;
+    for (size_t i = 0; i < files.size(); ++i) {
+      std::unique_lock<std::mutex> hold(lock);
+      ready.wait(hold, [&] { return done[i].has_value(); });
+      Result<scan::ContentHash> r = std::move(*done[i]);
+      hold.unlock();
+      if (!r) {
+        if (r.error().code == Errc::cancelled) break;
+        std::cerr << errorPrefix() << escapeForTerminal(files[i]) << ": " << r.message() << "\n";
+        rc = kExitFailure;
+        continue;
+      }
+      if (r->changedWhileRead) {
+        std::cerr << warningPrefix() << escapeForTerminal(files[i]) << ": " << say(app::kTextChangedWhileRead) << "\n";
+      }
+      if (g->json) {
+        json += std::string(json.empty() ? "[" : ",") + "{\"file\":" + jsonString(files[i]) + ",\"hash\":\"" + r->hex +
+                "\",\"bytes\":" + std::to_string(r->bytes) +
+                ",\"changedWhileRead\":" + (r->changedWhileRead ? "true" : "false") + "}";
+      } else {
+        std::cout << r->hex << "  " << escapeForTerminal(files[i]) << "\n";
+      }
+    }
+    own.join();
+    for (auto& w : workers) w.join();
+    if (interrupted.load() != 0) {
+      status = 128 + interrupted.load();
+      return;
+    }
+    if (g->json) std::cout << (json.empty() ? "[" : json) << "]\n";
+    status = rc;
   });
 }
 

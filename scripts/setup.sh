@@ -9,6 +9,8 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   # libraries
   libcli11-dev libicu-dev libssl-dev libxml2-dev libxslt1-dev libpcre2-dev libarchive-dev libvips-dev libexif-dev
+  # content hashes (XXH3-128), and xxhsum that their tests and benchmark compare with
+  libxxhash-dev xxhash
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # the reference the disc-id tests compare with

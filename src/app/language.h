@@ -152,6 +152,7 @@ enum TextId : int {
   kTextCurrentCannotSave = 1107,
   kTextStatistics = 1108,
   kTextNoDrive = 1109,
+  kTextChangedWhileRead = 1110,
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

@@ -22,6 +22,7 @@ enum class Errc {
   broken,          // an earlier I/O failure left the open file unusable until revert
   invalid_argument,
   unsupported,
+  cancelled,       // the user stopped the work
 };
 
 struct Error {
