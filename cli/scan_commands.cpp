@@ -378,7 +378,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
     std::optional<int> depth;
     bool noThumbnails = false, noTags = false, noDocs = false, noArchives = false;
     bool exclude = false, quiet = false, longForm = false, xmlOut = false;
-    bool full = false, dryRun = false;
+    bool full = false, dryRun = false, hash = false;
     int jobs = 0;
     std::vector<std::string> rules;
   };
@@ -397,6 +397,9 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   add->add_flag("--no-tags", a->noTags, "Read no audio tags");
   add->add_flag("--no-docs", a->noDocs, "Read no document information");
   add->add_flag("--no-archives", a->noArchives, "List no archive contents");
+  add->add_flag("--hash", a->hash,
+                "Record a content hash (XXH3-128) of every file, for dupes, verify and diff "
+                "(default: the setting App-Preference HashContents; an item with hashes keeps them)");
   add->add_option("--filter", a->filter,
                   "File name patterns separated by ; (\"*.mp3;*.jpg\"), case ignored");
   add->add_flag("--exclude", a->exclude, "Leave out the files the filter names instead");
@@ -422,6 +425,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       o.jobs = a->jobs;
       o.full = a->full;
       o.dryRun = a->dryRun;
+      o.hash = a->hash || app.settings().getInt("App-Preference", "HashContents", 0) != 0;
       // A re-scan takes what the item was scanned with, unless the command
       // line says otherwise.
       std::optional<scan::AddFolderOptions> recorded;
@@ -530,7 +534,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
     std::optional<int> depth, match;
     std::vector<std::string> rules;
     bool noThumbnails = false, noTags = false, noDocs = false, noArchives = false;
-    bool noCddb = false, noEject = false, quiet = false;
+    bool noCddb = false, noEject = false, quiet = false, hash = false;
     int jobs = 0;
   };
   auto d = std::make_shared<DiscArgs>();
@@ -553,6 +557,9 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   addDisc->add_flag("--no-tags", d->noTags, "Read no audio tags");
   addDisc->add_flag("--no-docs", d->noDocs, "Read no document information");
   addDisc->add_flag("--no-archives", d->noArchives, "List no archive contents");
+  addDisc->add_flag("--hash", d->hash,
+                    "Record a content hash (XXH3-128) of every file of the data session "
+                    "(default: the setting App-Preference HashContents)");
   addDisc->add_option("--rule", d->rules,
                       "SUBDIR=skip|nothumbs|noarchives[,...]: options for a folder of the data session "
                       "(relative to where it is mounted) and everything below it; repeatable");
@@ -574,6 +581,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       auto& doc = lib.catalog();
       scan::AddFolderOptions o;
       o.jobs = d->jobs;
+      o.hash = d->hash || app.settings().getInt("App-Preference", "HashContents", 0) != 0;
       if (!d->update.empty()) {
         if (!d->category.empty()) {
           n.error(say(app::kTextUpdateKeepsDiscCategory));

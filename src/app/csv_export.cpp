@@ -25,7 +25,8 @@ constexpr const char* kPropertyColumns[] = {
     "created",      "lastSaved",       "lastPrinted",    "editTime",     "template",      "companyName",
     "description",  "fileVersion",     "productName",    "productVersion", "internalName", "originalName",
     "legalCopyright", "legalTrademarks", "languages",    "specialBuild", "vendorText",    "compressionText",
-    "otherTags",    "lyrics",          "isrc",           "performer",    "composer",      "songwriter"};
+    "otherTags",    "lyrics",          "isrc",           "performer",    "composer",      "songwriter",
+    "contentHash",  "hashProblem"};
 constexpr size_t kFixedColumns = 6;
 
 const char* kindOf(const scan::ListingEntry& entry, bool track) {

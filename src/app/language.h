@@ -153,6 +153,8 @@ enum TextId : int {
   kTextStatistics = 1108,
   kTextNoDrive = 1109,
   kTextChangedWhileRead = 1110,
+  kTextContentHash = 1111,       // a file's recorded content hash, and why it has none
+  kTextHashProblem = 1112,
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

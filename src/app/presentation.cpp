@@ -58,7 +58,8 @@ const std::map<std::string, Property, std::less<>>& properties() {
       {"d2", {"lastPrinted", Type::time}},     {"d3", {"created", Type::time}},
       {"d4", {"lastSaved", Type::time}},       {"d5", {"creator", Type::text}},
       {"d6", {"producer", Type::text}},        {"a9", {"archiveContents", Type::flag}},
-      {"l9", {"linkTarget", Type::text}}};
+      {"l9", {"linkTarget", Type::text}},
+      {"x1", {"contentHash", Type::text}},     {"x2", {"hashProblem", Type::text}}};
   return m;
 }
 
@@ -196,6 +197,8 @@ std::string propertyLabel(const App& app, const std::string& key) {
   for (size_t i = 0; i < std::size(kKeys); ++i) {
     if (key == kKeys[i]) return app.text(kTextPropertyBase + static_cast<int>(i));
   }
+  if (key == "contentHash") return app.text(kTextContentHash);
+  if (key == "hashProblem") return app.text(kTextHashProblem);
   return key;
 }
 

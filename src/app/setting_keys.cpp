@@ -20,6 +20,8 @@ constexpr SettingKey kKeys[] = {
      "the XSLT stylesheet of reports (empty: the built-in one)"},
     {"App-Preference", "lang", T::text, "", 0, 0,
      "the language of messages: en, fr or it (empty: from the environment)"},
+    {"App-Preference", "HashContents", T::flag, "0", 0, 1,
+     "1: add-folder and add-disc record a content hash of every file (as --hash)"},
     {"App-Preference", "ArchiveLimitMB", T::integer, "2048", 0, 1 << 30,
      "megabytes an archive listing may unpack before it stops, marked partial (0: no limit)"},
     {"App-Preference", "ArchiveLimitSeconds", T::integer, "20", 0, 86400,

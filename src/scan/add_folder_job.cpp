@@ -392,6 +392,8 @@ void AddFolderJob::walk(const std::string& path, int kind, bool bareDrive, uint6
   }
   context.previous = previous.get();
   result_.incremental = previous != nullptr;
+  context.hash = options_.hash || (previous && previous->hashed() > 0);
+  result_.hashed = context.hash && !context.countOnly;
 
   scanner_ = std::make_unique<Scanner>();
   Scanner& scanner = *scanner_;

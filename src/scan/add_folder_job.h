@@ -72,6 +72,9 @@ struct AddFolderOptions {
   int jobs = 0;                    // threads that read files, 0: one per processor
   ArchiveBudget archiveBudget;     // what listing one archive may cost
   bool dryRun = false;             // count what a scan would record; nothing is read or written
+  // A content hash of every file; an update of an item with hashes goes on
+  // hashing whatever this says.
+  bool hash = false;
   int itemKind = 0;                // 0: from the drive holding the folder
   std::optional<DiscJob> disc;     // a disc rather than a folder
 };
@@ -89,6 +92,7 @@ struct AddFolderResult {
   uint64_t readAnew = 0;     // files a reader opened
   uint64_t reused = 0;       // files whose records were taken from the previous scan
   bool incremental = false;  // unchanged files were taken from the previous scan
+  bool hashed = false;       // every file's content hash was recorded
   KindCounts kinds;          // a dry run: the files a reader would read, by kind
   int depth = 0;
   int itemKind = 0;

@@ -6,12 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <utility>
 
 #include "decomp/extract.h"
 #include "platform/atomic_file.h"
 #include "platform/utf.h"
+#include "scan/content_hash.h"
 #include "scan/extractors.h"
 #include "scan/image_info.h"
 #include "scan/scanner.h"
@@ -33,6 +36,7 @@ class ReaderFile {
     if (fd_ >= 0) ::close(fd_);
   }
   explicit operator bool() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
   const std::string& path() const { return path_; }
   // Up to `n` bytes from the start of the file.
   std::string head(size_t n) const { return readHead(fd_, n); }
@@ -44,14 +48,24 @@ class ReaderFile {
 
 // Opens without following a link and without blocking (a FIFO swapped in
 // since the walk listed the file would block a plain open for good), then
-// checks that it is the regular file of the size recorded.
-ReaderFile openForReaders(const std::string& path, uint64_t size) {
+// checks that it is the regular file of the size recorded. `why` says what
+// kept it from being opened.
+ReaderFile openForReaders(const std::string& path, uint64_t size, std::string* why = nullptr) {
   if (beforeReaderOpenHook) beforeReaderOpenHook(path);
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return {};
+  if (fd < 0) {
+    if (why) *why = std::strerror(errno);
+    return {};
+  }
   ReaderFile file(fd);
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != size) {
+  if (::fstat(fd, &st) != 0) {
+    if (why) *why = std::strerror(errno);
+    return {};
+  }
+  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != size) {
+    // Swapped or grown since the walk listed it.
+    if (why) *why = kChangedWhileRead;
     return {};
   }
   // O_NONBLOCK may stay: reads of a regular file do not heed it, and the
@@ -68,7 +82,11 @@ struct FileReaders::Impl {
   // Loaded with the first file that is no picture.
   std::unique_ptr<Extractors> extractors;
   ArchiveBudget archiveBudget;
+  const std::atomic<bool>* running = nullptr;
   bool loaded = false;
+
+  void readContents(FileTask& t, const ReaderFile& file);
+  void hash(FileTask& t, const ReaderFile& file);
 
   Extractors* ex() {
     if (!loaded) {
@@ -89,19 +107,48 @@ FileReaders::~FileReaders() = default;
 
 void FileReaders::setArchiveBudget(const ArchiveBudget& budget) { impl_->archiveBudget = budget; }
 
+void FileReaders::setRunning(const std::atomic<bool>* running) { impl_->running = running; }
+
 void FileReaders::read(FileTask& t) {
   // The file may have been swapped (for a FIFO, a link) since it was listed:
   // the readers get the descriptor opened here, checked to be the regular
   // file of the size recorded, never the name.
-  ReaderFile file = openForReaders(t.path, t.size);
-  if (!file) return;
+  std::string why;
+  ReaderFile file = openForReaders(t.path, t.size, &why);
+  if (!file) {
+    if (t.hash) {
+      t.hashFields.clear();
+      appendTextElement(t.hashFields, kHashProblemCode, why);
+    }
+    return;
+  }
+  if (t.readers && !t.reused) impl_->readContents(t, file);
+  if (t.hash && t.hashFields.empty()) impl_->hash(t, file);
+}
+
+// The hash is read through the same descriptor as the readers read, after
+// them: a picture or a tag block just read is still in the page cache.
+void FileReaders::Impl::hash(FileTask& t, const ReaderFile& file) {
+  HashOptions options;
+  if (running) options.progress = [this](uint64_t) { return running->load(std::memory_order_relaxed); };
+  auto h = hashDescriptor(file.fd(), options);
+  if (!h) {
+    // A stopped scan records nothing it did not finish.
+    if (h.error().code != Errc::cancelled) appendTextElement(t.hashFields, kHashProblemCode, h.error().message);
+    return;
+  }
+  appendTextElement(t.hashFields, kContentHashCode, h->hex);
+  if (h->changedWhileRead || h->bytes != t.size) appendTextElement(t.hashFields, kHashProblemCode, kChangedWhileRead);
+}
+
+void FileReaders::Impl::readContents(FileTask& t, const ReaderFile& file) {
   const std::string& fdPath = file.path();
   if (t.picture) {
     // Bytes that are no picture (zeros from a failed copy, another format
     // under a picture's name) go no further than their first few KB.
     std::string head = file.head(4096);
     if (pictureFormat(head) == PictureFormat::unknown && !sizeFromHeader(head)) return;
-    impl_->readImage(t, fdPath, t.flags != kScanSubfolders && (t.flags & kScanThumbnails));
+    readImage(t, fdPath, t.flags != kScanSubfolders && (t.flags & kScanThumbnails));
     return;
   }
   // Every other reader is chosen by the file's first bytes, its name only
@@ -109,8 +156,8 @@ void FileReaders::read(FileTask& t) {
   // theirs (zeros, another format under the name) are read no further.
   std::string head = file.head(kSignatureBytes);
   auto wide = utf8ToUtf16(fdPath);
-  if (!wide || !t.cls || !impl_->ex()) return;
-  impl_->ex()->setArchiveBudget(impl_->archiveBudget.bytes, impl_->archiveBudget.milliseconds);
+  if (!wide || !t.cls || !ex()) return;
+  ex()->setArchiveBudget(archiveBudget.bytes, archiveBudget.milliseconds);
   ArchiveFormat archive = archiveFormatOf(head);
   // A head of zeros carries no signature; only an MPEG audio stream may
   // start later, and its reader gives up on zeros by itself.
@@ -118,7 +165,7 @@ void FileReaders::read(FileTask& t) {
   switch (t.cls->kind) {
     case FileKind::archive:
       if (int lister = listerFor(archive, *t.cls); (t.flags & kScanArchives) && lister >= 0) {
-        impl_->readArchive(t, *wide, static_cast<uint8_t>(lister));
+        readArchive(t, *wide, static_cast<uint8_t>(lister));
       }
       break;
     case FileKind::document:
@@ -126,24 +173,24 @@ void FileReaders::read(FileTask& t) {
       if (t.cls->subtype == kDocModule && !isWindowsProgramHead(head)) break;
       if (t.cls->subtype == kDocOffice && !isOfficeHead(head)) break;
       // PDF and HTML readers look for their text within their first window.
-      impl_->readDocument(t, *wide, t.cls->subtype);
+      readDocument(t, *wide, t.cls->subtype);
       break;
     case FileKind::audio:
       // The extension says it is audio; the first bytes say which reader
       // (an Opus stream in an .ogg file, MP3 under a .wma name).
       if (t.flags & kScanTags) {
-        int kind = impl_->ex()->audioKindOfHead(head.data(), std::min<size_t>(head.size(), 64), t.cls->subtype);
-        impl_->readTags(t, *wide, static_cast<uint8_t>(kind));
+        int kind = ex()->audioKindOfHead(head.data(), std::min<size_t>(head.size(), 64), t.cls->subtype);
+        readTags(t, *wide, static_cast<uint8_t>(kind));
       }
       break;
     case FileKind::executable:
       // A program's version information, and an archive appended to it or
       // under its name.
       if ((t.flags & kScanDocuments) && isWindowsProgramHead(head)) {
-        impl_->readDocument(t, *wide, kSubtypeExecutable);
+        readDocument(t, *wide, kSubtypeExecutable);
       }
       if (int lister = listerFor(archive, *t.cls); (t.flags & kScanArchives) && lister >= 0) {
-        impl_->readArchive(t, *wide, static_cast<uint8_t>(lister));
+        readArchive(t, *wide, static_cast<uint8_t>(lister));
       }
       break;
     case FileKind::image:
@@ -293,6 +340,7 @@ ReadPool::ReadPool(int threads, const std::atomic<bool>& running, const ArchiveB
     threads_.emplace_back([this, budget] {
       FileReaders readers;
       readers.setArchiveBudget(budget);
+      readers.setRunning(&running_);
       work(readers);
     });
   }

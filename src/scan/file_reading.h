@@ -47,6 +47,9 @@ struct FileTask {
   bool archiveTried = false;             // an archive listing was attempted
   std::optional<std::string> archive;    // the archive's description
   bool reused = false;                   // filled from the previous scan, not read
+  bool readers = true;                   // a reader is switched on for the file
+  bool hash = false;                     // its content hash is wanted
+  std::string hashFields;                // the hash (or why there is none), as written
   bool done = false;
 };
 
@@ -59,8 +62,12 @@ class FileReaders {
   FileReaders& operator=(const FileReaders&) = delete;
   // Opens the file (checked to be the regular file the walk listed) and
   // fills the task's results; a file that cannot be read gains nothing.
+  // A task filled from the previous scan is only hashed, when it still
+  // needs a hash.
   void read(FileTask& task);
   void setArchiveBudget(const ArchiveBudget& budget);
+  // Cleared, a content hash stops within its current block.
+  void setRunning(const std::atomic<bool>* running);
 
  private:
   struct Impl;

@@ -106,6 +106,14 @@ bool isImageExtension(std::string_view ext) {
   return false;
 }
 
+bool isContentHash(std::string_view text) {
+  if (text.size() != 32) return false;
+  for (char ch : text) {
+    if (!((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f'))) return false;
+  }
+  return true;
+}
+
 std::string extensionOf(std::string_view name) {
   size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return {};

@@ -69,6 +69,18 @@ class ExtensionTable {
   static int bucketOf(char first);
 };
 
+// A file's content hash, when the scan was asked for one: "x1" holds the
+// 32 hexadecimal digits of its XXH3-128, "x2" why it is missing or not to
+// be trusted (the file changed while it was read, or could not be read).
+// Readers that know neither pass them over as other unknown fields.
+inline constexpr const char* kContentHashCode = "x1";
+inline constexpr const char* kHashProblemCode = "x2";
+inline constexpr std::string_view kChangedWhileRead = "changed while read";
+// The hash of no bytes at all: an empty file is never opened.
+inline constexpr std::string_view kEmptyContentHash = "99aa06d3014798d86001c324468d497f";
+// Whether `text` is a content hash as the listing holds it.
+bool isContentHash(std::string_view text);
+
 // The image extensions read when nothing but subfolders is wanted (the image
 // row of the table without raw and rdi).
 bool isImageExtension(std::string_view extension);

@@ -1,6 +1,7 @@
 #include "scan/listing_reader.h"
 
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "platform/text.h"
 #include "platform/xml.h"
+#include "scan/listing.h"
 
 namespace tamber::scan {
 
@@ -149,6 +151,17 @@ Status Walker::walk(int part, int baseDepth) {
           e.size = std::strtoull(value.c_str(), nullptr, 10);
         } else if (e.folder && std::strcmp(name, "d7") == 0) {
           e.part = std::atoi(value.c_str());
+        } else if (std::strcmp(name, kContentHashCode) == 0 || std::strcmp(name, kHashProblemCode) == 0) {
+          // What verify and the duplicate search trust: a damaged hash is
+          // named, never passed on as another file's.
+          if (e.field(name)) return damaged("the content hash of \"" + e.name + "\" is given twice");
+          if (name[1] == '1') {
+            for (char& ch : value) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            if (!isContentHash(value)) {
+              return damaged("the content hash of \"" + e.name + "\" is not 32 hexadecimal digits");
+            }
+          }
+          e.fields.emplace_back(name, std::move(value));
         } else {
           e.fields.emplace_back(name, std::move(value));
         }
@@ -516,7 +529,8 @@ std::string fieldDisplayName(std::string_view code) {
       {"d0", "page-count"},      {"d1", "edit-time"},
       {"d2", "last-print-date"}, {"d3", "creat-date"},
       {"d4", "last-saved-date"}, {"d5", "creator"},
-      {"d6", "producer"},        {"a9", "archive"}};
+      {"d6", "producer"},        {"a9", "archive"},
+      {"x1", "content-hash"},    {"x2", "hash-problem"}};
   auto it = names.find(code);
   return it == names.end() ? std::string(code) : it->second;
 }

@@ -48,10 +48,15 @@ Result<std::unique_ptr<PreviousScan>> PreviousScan::load(storage::Storage librar
         afterThumbnail = true;
       } else if (code == "a9") {
         r.archiveAt = static_cast<int64_t>(std::strtoull(text.c_str(), nullptr, 16));
+      } else if (code == kContentHashCode || code == kHashProblemCode) {
+        appendTextElement(r.hashFields, code.c_str(), text);
       } else {
         appendTextElement(afterThumbnail ? r.tail : r.head, code.c_str(), text);
       }
     }
+    const std::string* hash = e.field(kContentHashCode);
+    r.hashTrusted = hash && !e.field(kHashProblemCode);
+    if (hash) ++scan->hashed_;
     scan->records_.insert_or_assign(std::move(key), std::move(r));
     return false;
   };
@@ -95,7 +100,8 @@ bool PreviousScan::fill(const Record& r, FileTask& t) {
                    (t.cls && (t.flags & kScanArchives) &&
                     (t.cls->kind == FileKind::archive || t.cls->kind == FileKind::executable));
   t.reused = true;
-  t.done = true;
+  if (r.hashTrusted || !t.hash) t.hashFields = r.hashFields;
+  t.done = !(t.hash && t.hashFields.empty());
   return true;
 }
 

@@ -34,6 +34,8 @@ class PreviousScan {
     std::string tail;      // the fields after it, the archive's offset left out
     int64_t thumbnailAt = -1;
     int64_t archiveAt = -1;
+    std::string hashFields;  // the content hash and its problem, as written
+    bool hashTrusted = false;  // a hash read whole from an unchanging file
   };
 
   // Indexes the listing of item `number` in `category`. `running` cleared
@@ -48,14 +50,18 @@ class PreviousScan {
   const Record* find(std::string_view relative, uint64_t size, std::string_view modified) const;
   // Fills a task from a record, the thumbnail and the archive description
   // read from the old streams; false when they cannot be read (the file is
-  // then read anew).
+  // then read anew). A task that wants a hash the record cannot give stays
+  // to be read for it alone.
   bool fill(const Record& record, FileTask& task);
   size_t size() const { return records_.size(); }
+  // Files whose records hold a content hash.
+  size_t hashed() const { return hashed_; }
 
  private:
   std::optional<std::string> recordAt(std::optional<storage::Stream>& stream, int64_t offset);
 
   std::unordered_map<std::string, Record> records_;
+  size_t hashed_ = 0;
   std::optional<storage::Stream> thumbnails_;
   std::optional<storage::Stream> archives_;
 };

@@ -568,14 +568,18 @@ void Scanner::Impl::writeFileRecord(Out& o, const Entry& e, const std::string& p
   }
   auto done = [&] { bump(cells().progress, progress); };
   // Links, devices and pipes keep their record only: nothing reads through them.
-  // Nor does anything read an empty file.
-  if (!e.isRegular || e.size == 0) return done();
+  if (!e.isRegular) return done();
+  const bool hashing = ctx->hash && !ctx->countOnly;
+  // Nor does anything read an empty file; its hash is known.
+  if (e.size == 0) {
+    if (hashing) appendTextElement(out, kContentHashCode, kEmptyContentHash);
+    return done();
+  }
   auto cls = extensions.classify(ext);
   bool picture = flags == kScanSubfolders ? isImageExtension(ext) : cls && cls->kind == FileKind::image;
-  if (!picture && (flags == kScanSubfolders || !cls)) return done();
-  // A file no reader is switched on for is not opened at all.
-  if (!picture) {
-    bool wanted = false;
+  // A file no reader is switched on for is not opened for its contents.
+  bool wanted = picture;
+  if (!picture && flags != kScanSubfolders && cls) {
     switch (cls->kind) {
       case FileKind::archive: wanted = (flags & kScanArchives) != 0; break;
       case FileKind::document: wanted = (flags & kScanDocuments) != 0; break;
@@ -583,7 +587,14 @@ void Scanner::Impl::writeFileRecord(Out& o, const Entry& e, const std::string& p
       case FileKind::executable: wanted = (flags & (kScanDocuments | kScanArchives)) != 0; break;
       case FileKind::image: break;
     }
-    if (!wanted) return done();
+  }
+  std::string_view rel = std::string_view(path).substr(std::min(rootLength, path.size()));
+  if (!wanted && !hashing) {
+    // A re-scan without hashes keeps those of unchanged files.
+    if (previous) {
+      if (const auto* r = previous->find(rel, e.size, modified)) out += r->hashFields;
+    }
+    return done();
   }
   if (ctx->countOnly) {
     ++(picture ? kinds.pictures
@@ -598,12 +609,14 @@ void Scanner::Impl::writeFileRecord(Out& o, const Entry& e, const std::string& p
   task->ext = std::move(ext);
   task->cls = cls;
   task->picture = picture;
+  task->readers = wanted;
+  task->hash = hashing;
   task->flags = flags;
   task->level = level;
   task->progress = progress;
-  // A file unchanged since the previous scan is taken from its record.
+  // A file unchanged since the previous scan is taken from its record (and
+  // only hashed when the record has no hash to trust).
   if (previous) {
-    std::string_view rel = std::string_view(path).substr(std::min(rootLength, path.size()));
     if (const auto* r = previous->find(rel, e.size, modified)) previous->fill(*r, *task);
   }
   hand(o, std::move(task));
@@ -613,7 +626,7 @@ void Scanner::Impl::hand(Out& out, std::unique_ptr<FileTask> task) {
   task->seq = nextTask++;
   bump<uint64_t>(task->reused ? cells().reused : cells().readAnew, 1);
   if (!pool) {
-    if (!task->reused) readers.read(*task);
+    if (!task->done) readers.read(*task);
     ++nextTaken;
     out.text += place(*task);
     return;
@@ -682,6 +695,9 @@ std::string Scanner::Impl::place(FileTask& t) {
       }
     }
   }
+  // The hash goes last, after the archive's offset, so that the fields
+  // before it stand where a scan without hashes writes them.
+  out += t.hashFields;
   return out;
 }
 
@@ -745,6 +761,7 @@ void Scanner::begin(ScanContext& context, storage::Storage library, const std::s
   // the walk taking their records back in order.
   m.pool.reset();
   m.readers.setArchiveBudget(context.archiveBudget);
+  m.readers.setRunning(&context.cells->running);
   int jobs = context.jobs > 0 ? context.jobs : availableProcessors();
   if (jobs > 1 && !context.countOnly) {
     m.pool = std::make_unique<ReadPool>(jobs, context.cells->running, context.archiveBudget);

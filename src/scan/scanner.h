@@ -94,6 +94,8 @@ struct ScanContext {
   PreviousScan* previous = nullptr;
   // Nothing is read or written: the walk only counts what it would record.
   bool countOnly = false;
+  // Every regular file gets a content hash (kContentHashCode).
+  bool hash = false;
   int error = kScanOk;
   std::string errorText;       // the system's words for kScanUnreadable / kScanWriteFailed
 };

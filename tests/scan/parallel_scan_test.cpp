@@ -1,12 +1,16 @@
 // Scans with several reading threads and re-scans that take unchanged files
 // from the previous scan: both must write exactly the bytes of a scan on
-// one thread that reads every file.
+// one thread that reads every file. Scans that hash every file record
+// xxhsum's digests and keep them for unchanged files.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <cstring>
+#include <ctime>
 #include <fstream>
+#include <sstream>
 #include <map>
 #include <random>
 #include <set>
@@ -15,6 +19,9 @@
 #include "catalog/library.h"
 #include "scan/add_folder_job.h"
 #include "scan/listing_reader.h"
+#include "scan/listing.h"
+#include "scan/scanner.h"
+#include "tests/run_command.h"
 #include "tests/storage/storage_helpers.h"
 
 namespace tamber::scan {
@@ -312,6 +319,199 @@ TEST_F(Parallel, DryRunCountsWhatAScanRecordsAndWritesNothing) {
   EXPECT_GT(d.kinds.pictures, 0u);
   EXPECT_GT(d.kinds.audio, 0u);
   EXPECT_GT(d.kinds.archives, 0u);
+}
+
+
+// Every file's recorded fields by its path below the root.
+using Fields = std::vector<std::pair<std::string, std::string>>;
+std::map<std::string, Fields> fieldsByPath(storage::Storage lib, const catalog::ItemPath& category,
+                                           uint16_t number) {
+  std::map<std::string, Fields> out;
+  std::vector<std::string> folders;
+  ListingVisitor v;
+  v.entry = [&](ListingEntry& e, int depth) {
+    folders.resize(static_cast<size_t>(depth));
+    std::string path;
+    for (const auto& f : folders) path += f + "/";
+    if (e.folder) {
+      folders.push_back(e.name);
+      return true;
+    }
+    out[path + e.name] = e.fields;
+    return false;
+  };
+  Status st = walkListing(streamListing(lib, category, number), v);
+  EXPECT_TRUE(st) << st.message();
+  return out;
+}
+
+std::string fieldOf(const Fields& fields, std::string_view code) {
+  for (const auto& [k, v] : fields) {
+    if (k == code) return v;
+  }
+  return {};
+}
+
+Fields withoutHash(Fields fields) {
+  std::erase_if(fields, [](const auto& f) { return f.first == kContentHashCode || f.first == kHashProblemCode; });
+  return fields;
+}
+
+// xxhsum's digest of every regular file below `root`, by relative path.
+std::map<std::string, std::string> xxhsums(const fs::path& root) {
+  auto r = test_support::runCommand("cd " + test_support::shellQuote(root.string()) +
+                                        " && find . -type f -printf '%P\\0' | xargs -0 xxhsum -H2", false);
+  EXPECT_EQ(r.status, 0) << r.out;
+  std::map<std::string, std::string> out;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() > 34) out[line.substr(34)] = line.substr(0, 32);
+  }
+  return out;
+}
+
+TEST_F(Parallel, HashedScansRecordXxhsumsDigestAndLeaveEveryOtherFieldAsItWas) {
+  makeRandomTree(11);
+  std::ofstream(root / "empty.bin").close();
+  fs::create_symlink("empty.bin", root / "link.bin");
+  auto plain = add(options(1));
+  auto o = options(1);
+  o.hash = true;
+  auto one = add(o);
+  EXPECT_TRUE(one.hashed);
+  o.jobs = 4;
+  auto four = add(o);
+  // Any number of reading threads writes the same bytes.
+  expectSameStreams(streams(one.number), streams(four.number), "four jobs");
+  auto lib = library->file().root();
+  auto without = fieldsByPath(lib, category, plain.number);
+  auto with = fieldsByPath(lib, category, one.number);
+  auto expected = xxhsums(root);
+  ASSERT_GT(expected.size(), 1000u);
+  ASSERT_EQ(with.size(), without.size());
+  for (const auto& [path, fields] : with) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(withoutHash(fields), without[path]);
+    EXPECT_EQ(fieldOf(fields, kHashProblemCode), "");
+    if (path == "link.bin") {
+      EXPECT_EQ(fieldOf(fields, kContentHashCode), "");  // a link is never read through
+    } else {
+      EXPECT_EQ(fieldOf(fields, kContentHashCode), expected[path]);
+    }
+  }
+  // Thumbnails and archive listings are those of a scan without hashes.
+  auto a = streams(plain.number), b = streams(one.number);
+  EXPECT_EQ(a["thumbnails"], b["thumbnails"]);
+  EXPECT_EQ(a["archives"], b["archives"]);
+}
+
+void setTimeOf(const fs::path& p, time_t t) {
+  struct utimbuf times {t, t};
+  ASSERT_EQ(::utime(p.c_str(), &times), 0);
+}
+
+TEST_F(Parallel, ReScansHashWhatTheyReadAndKeepTheHashesOfUnchangedFiles) {
+  fs::copy(mediaSeed(), root, fs::copy_options::recursive);
+  std::ofstream(root / "notes.txt") << "first";
+  std::ofstream(root / "other.txt") << "kept";
+  auto first = add(options(2));
+  ASSERT_FALSE(first.hashed);
+
+  // Asked for hashes, a re-scan hashes every file but reads none with its
+  // readers again.
+  auto o = options(2);
+  o.update = first.number;
+  o.hash = true;
+  auto hashed = add(o);
+  EXPECT_TRUE(hashed.incremental);
+  EXPECT_TRUE(hashed.hashed);
+  auto lib = library->file().root();
+  auto recorded = fieldsByPath(lib, category, first.number);
+  auto expected = xxhsums(root);
+  for (const auto& [path, fields] : recorded) EXPECT_EQ(fieldOf(fields, kContentHashCode), expected[path]) << path;
+
+  // An item with hashes goes on hashing; only the changed file is read.
+  std::ofstream(root / "notes.txt", std::ios::trunc) << "second!";
+  setTimeOf(root / "notes.txt", std::time(nullptr) + 100);
+  o.hash = false;
+  auto updated = add(o);
+  EXPECT_TRUE(updated.hashed);
+  EXPECT_EQ(updated.readAnew, 1u);
+  recorded = fieldsByPath(lib, category, first.number);
+  expected = xxhsums(root);
+  for (const auto& [path, fields] : recorded) EXPECT_EQ(fieldOf(fields, kContentHashCode), expected[path]) << path;
+  // The same bytes as a hashed scan that reads everything.
+  o.update.reset();
+  o.hash = true;
+  auto full = add(o);
+  expectSameStreams(streams(full.number), streams(first.number), "incremental against full");
+}
+
+void loseOrGrow(const std::string& path) {
+  if (path.ends_with("gone.txt")) ::unlink(path.c_str());
+  if (path.ends_with("grown.txt")) std::ofstream(path, std::ios::app) << "more";
+}
+
+TEST_F(Parallel, AFileThatCannotBeHashedRecordsWhyAndTheScanGoesOn) {
+  for (const char* name : {"gone.txt", "grown.txt", "fine.txt"}) std::ofstream(root / name) << name;
+  beforeReaderOpenHook = loseOrGrow;
+  auto o = options(1);
+  o.hash = true;
+  auto r = add(o);
+  beforeReaderOpenHook = nullptr;
+  ASSERT_EQ(r.outcome, JobOutcome::done);
+  auto recorded = fieldsByPath(library->file().root(), category, r.number);
+  EXPECT_EQ(fieldOf(recorded["gone.txt"], kContentHashCode), "");
+  EXPECT_EQ(fieldOf(recorded["gone.txt"], kHashProblemCode), std::strerror(ENOENT));
+  EXPECT_EQ(fieldOf(recorded["grown.txt"], kContentHashCode), "");
+  EXPECT_EQ(fieldOf(recorded["grown.txt"], kHashProblemCode), kChangedWhileRead);
+  EXPECT_EQ(fieldOf(recorded["fine.txt"], kContentHashCode), xxhsums(root)["fine.txt"]);
+
+  // A re-scan does not trust what it could not hash: both are read again.
+  std::ofstream(root / "gone.txt") << "back";
+  o.update = r.number;
+  auto again = add(o);
+  EXPECT_EQ(again.readAnew, 2u);
+  recorded = fieldsByPath(library->file().root(), category, r.number);
+  auto expected = xxhsums(root);
+  for (const char* name : {"gone.txt", "grown.txt", "fine.txt"}) {
+    EXPECT_EQ(fieldOf(recorded[name], kContentHashCode), expected[name]) << name;
+    EXPECT_EQ(fieldOf(recorded[name], kHashProblemCode), "") << name;
+  }
+}
+
+TEST(ListingWithHashes, DamagedHashesAreRefusedByNameAndOthersReadThemAsPlainFields) {
+  auto parse = [](const std::string& fields) {
+    std::string text = listingHeader(0) + "<b><c>song.mp3</c><e>5</e>" + fields + "</b>" + std::string(kListingFooter);
+    PartLoader none = [](int) { return std::optional<std::string>(); };
+    return parseListing(text, none);
+  };
+  const std::string good(32, 'a');
+  auto ok = parse("<x1>" + std::string(32, 'A') + "</x1><x2>changed while read</x2>");
+  ASSERT_TRUE(ok) << ok.error().message;
+  EXPECT_EQ(*ok->entries[0].field(kContentHashCode), good);  // read in lower case
+  for (const auto& [fields, why] : std::vector<std::pair<std::string, std::string>>{
+           {"<x1>abc</x1>", "is not 32 hexadecimal digits"},
+           {"<x1>" + std::string(32, 'g') + "</x1>", "is not 32 hexadecimal digits"},
+           {"<x1>" + good + "0</x1>", "is not 32 hexadecimal digits"},
+           {"<x1></x1>", "is not 32 hexadecimal digits"},
+           {"<x1>" + good + "</x1><x1>" + good + "</x1>", "is given twice"},
+           {"<x2>a</x2><x2>b</x2>", "is given twice"}}) {
+    auto r = parse(fields);
+    ASSERT_FALSE(r) << fields;
+    EXPECT_NE(r.error().message.find("content hash of \"song.mp3\" " + why), std::string::npos)
+        << r.error().message;
+  }
+  // An XML reader that knows nothing of the hash reads the record around it.
+  TempDir dir;
+  std::ofstream(dir.path / "listing.xml")
+      << listingHeader(0) << "<b><c>a.txt</c><e>5</e><x1>" << good << "</x1></b><b><c>b.txt</c></b>" << kListingFooter;
+  auto names = test_support::runCommand(
+      "xmllint --xpath '//*[local-name()=\"c\"]/text()' " + test_support::shellQuote((dir.path / "listing.xml").string()),
+      false);
+  EXPECT_EQ(names.status, 0);
+  std::erase(names.out, '\n');
+  EXPECT_EQ(names.out, "a.txtb.txt");
 }
 
 }  // namespace
