@@ -20,6 +20,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& app, int& status);
 void registerScanCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerMediaCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerHashCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
+void registerDupesCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerBrowseCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerFindCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerDiscCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);

@@ -124,6 +124,7 @@ AddDiscDialog::AddDiscDialog(app::App& app, xmlNode* selected, const QString& si
           app_.settings().getInt("serialized_param", "param_addcd", static_cast<int>(scan::kScanAll))),
       app_.settings().getInt("App-Preference", "DefaultDepth", 0), this,
       [this] { return driveIndex_ >= 0 ? qs(drives_.mountPoint(driveIndex_)) : QString(); });
+  choices_->hash->setChecked(app_.settings().getInt("App-Preference", "HashContents", 0) != 0);
 
   auto* form = new QFormLayout;
   form->addRow(text(app_, kDrive), driveRow);

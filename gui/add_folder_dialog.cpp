@@ -92,6 +92,7 @@ AddFolderDialog::AddFolderDialog(app::App& app, xmlNode* selected, QWidget* pare
   comment_ = new QLineEdit;
   choices_ = std::make_unique<ScanChoices>(app, bits, app.settings().getInt("App-Preference", "DefaultDepth", 0), this,
                                            [this] { return folder_->text(); });
+  choices_->hash->setChecked(app.settings().getInt("App-Preference", "HashContents", 0) != 0);
   filterOn_ = new QCheckBox(text(app, kFilter));
   filter_ = new QComboBox;
   filter_->setEditable(true);

@@ -14,6 +14,7 @@
 
 #include "gui/gui_text.h"
 #include "gui/texts.h"
+#include "app/language.h"
 
 namespace tamber::gui {
 
@@ -50,6 +51,10 @@ ScanChoices::ScanChoices(const app::App& app, uint32_t bits, int depthEntry, QWi
   grid_->addWidget(tags, 0, 1);
   grid_->addWidget(documents, 1, 0);
   grid_->addWidget(archives, 1, 1);
+  // Not one of the saved option bits: its default is a setting of its own.
+  hash = new QCheckBox(text(app, app::kTextRecordHashes));
+  hash->setToolTip(text(app, app::kTextRecordHashesTip));
+  grid_->addWidget(hash, 2, 0, 1, 2);
 
   rules = new QTableWidget(0, 4);
   rules->setHorizontalHeaderLabels({plain(text(app, kFolder)).remove(':').trimmed(), text(app, kSkip),
@@ -87,7 +92,9 @@ void ScanChoices::addRow(const scan::SubfolderRow& r) {
 }
 
 void ScanChoices::setEnabled(bool on) {
-  for (QWidget* w : std::initializer_list<QWidget*>{depth, thumbnails, tags, documents, archives}) w->setEnabled(on);
+  for (QWidget* w : std::initializer_list<QWidget*>{depth, thumbnails, tags, documents, archives, hash}) {
+    w->setEnabled(on);
+  }
   rulesBox_->setVisible(on);  // its room goes to what there is
 }
 
@@ -107,6 +114,7 @@ void ScanChoices::applyTo(scan::AddFolderOptions& o) const {
   o.tags = tags->isChecked();
   o.documents = documents->isChecked();
   o.archives = archives->isChecked();
+  o.hash = hash->isChecked();
   o.rows.clear();
   for (int r = 0; r < rules->rowCount(); ++r) {
     o.rows.push_back({rules->item(r, 0)->text().toStdString(), checked(rules, r, 1), checked(rules, r, 2),

@@ -42,6 +42,7 @@ class ScanChoices {
 
   QSpinBox* depth;
   QCheckBox *thumbnails, *tags, *documents, *archives;
+  QCheckBox* hash;  // a content hash of every file; checked by the dialog from the setting
   QTableWidget* rules;
   QPushButton *addRule, *removeRule;
 

@@ -155,6 +155,14 @@ enum TextId : int {
   kTextChangedWhileRead = 1110,
   kTextContentHash = 1111,       // a file's recorded content hash, and why it has none
   kTextHashProblem = 1112,
+  kTextRecordHashes = 1113,
+  kTextRecordHashesTip = 1114,
+  kTextDupesGroup = 1115,        // %s copies, %s each, %s wasted
+  kTextDupesGroups = 1116,       // counted: 1116 one group, 1117 several
+  kTextDupesWasted = 1118,
+  kTextDupesByNameSize = 1119,
+  kTextDupesUnhashed = 1120,
+  kTextDupesNone = 1121,
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

@@ -1,0 +1,205 @@
+#include "app/duplicates.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+#include "catalog/catalog_document.h"
+#include "scan/listing.h"
+#include "scan/listing_reader.h"
+
+namespace tamber::app {
+
+namespace {
+
+using catalog::CatalogDocument;
+
+// One file, kept small: its name lives in the names arena and its folder's
+// path in the folder table.
+struct Record {
+  uint8_t hash[16];
+  uint64_t size;
+  uint32_t item;
+  uint32_t folder;
+  uint64_t nameAt;
+  uint32_t nameLength;
+};
+
+struct ItemInfo {
+  size_t library;
+  std::string path;
+  uint16_t number;
+  std::string location;
+};
+
+int hexDigit(char c) { return c <= '9' ? c - '0' : c - 'a' + 10; }
+
+}  // namespace
+
+struct DuplicateFinder::Impl {
+  DuplicatesBy by;
+  uint64_t minSize;
+  std::function<bool()> keepGoing;
+  std::vector<Record> records;
+  std::string names;
+  std::vector<std::string> folders;
+  std::vector<ItemInfo> items;
+  uint64_t files = 0, hashed = 0;
+  bool stopped = false;
+
+  std::string_view nameOf(const Record& r) const { return std::string_view(names).substr(r.nameAt, r.nameLength); }
+
+  Status addItem(catalog::Library& library, size_t libraryIndex, const CatalogDocument& doc, const xmlNode* node,
+                 const std::string& within);
+  Status addBelow(catalog::Library& library, size_t libraryIndex, const CatalogDocument& doc, const xmlNode* node) {
+    for (const xmlNode* n = node->children; n && !stopped; n = n->next) {
+      if (CatalogDocument::isItem(n)) {
+        if (Status st = addItem(library, libraryIndex, doc, n, {}); !st) return st;
+      } else if (CatalogDocument::isCategory(n)) {
+        if (Status st = addBelow(library, libraryIndex, doc, n); !st) return st;
+      }
+    }
+    return {};
+  }
+};
+
+Status DuplicateFinder::Impl::addItem(catalog::Library& library, size_t libraryIndex, const CatalogDocument& doc,
+                                      const xmlNode* node, const std::string& within) {
+  uint16_t number = CatalogDocument::numberOf(node);
+  catalog::ItemPath category = doc.parentPath(node);
+  uint32_t itemIndex = static_cast<uint32_t>(items.size());
+  items.push_back({libraryIndex, doc.namePath(node), number, doc.field(node, catalog::kLocation)});
+  std::vector<std::string> stack;  // folder names down to the entries read
+  // A folder's path is kept once, when its first file is recorded.
+  bool folderKept = false;
+  uint32_t folderIndex = 0;
+  std::string folderPath;
+  auto moved = [&] {
+    folderKept = false;
+    folderPath.clear();
+    for (const auto& f : stack) folderPath += f + "/";
+  };
+  scan::ListingVisitor v;
+  v.entry = [&](scan::ListingEntry& e, int depth) {
+    if (static_cast<size_t>(depth) != stack.size()) {
+      stack.resize(static_cast<size_t>(depth));
+      moved();
+    }
+    if (e.folder) {
+      stack.push_back(e.name);
+      moved();
+      return true;
+    }
+    if (e.size < minSize || e.field("l9")) return false;
+    if (!within.empty() && (folderPath + e.name).compare(0, within.size() + 1, within + "/") != 0) return false;
+    ++files;
+    Record r{};
+    const std::string* hash = e.field(scan::kContentHashCode);
+    bool trusted = hash && scan::isContentHash(*hash) && !e.field(scan::kHashProblemCode);
+    if (trusted) ++hashed;
+    if (by == DuplicatesBy::hash) {
+      if (!trusted) return false;
+      for (size_t i = 0; i < 16; ++i) {
+        r.hash[i] = static_cast<uint8_t>(hexDigit((*hash)[2 * i]) << 4 | hexDigit((*hash)[2 * i + 1]));
+      }
+    }
+    if (!folderKept) {
+      folderIndex = static_cast<uint32_t>(folders.size());
+      folders.push_back(folderPath);
+      folderKept = true;
+    }
+    r.size = e.size;
+    r.item = itemIndex;
+    r.folder = folderIndex;
+    r.nameAt = names.size();
+    r.nameLength = static_cast<uint32_t>(e.name.size());
+    names += e.name;
+    records.push_back(r);
+    return false;
+  };
+  v.leave = [&](const scan::ListingEntry&, int depth) {
+    stack.resize(static_cast<size_t>(depth));
+    moved();
+  };
+  Status st = scan::walkListing(scan::streamListing(library.file().root(), category, number), v);
+  if (!st) return Error{st.error().code, items.back().path + ": " + st.message()};
+  if (keepGoing && !keepGoing()) stopped = true;
+  return {};
+}
+
+DuplicateFinder::DuplicateFinder(DuplicatesBy by, uint64_t minSize) : impl_(new Impl{by, minSize, {}, {}, {}, {}, {}}) {}
+DuplicateFinder::~DuplicateFinder() { delete impl_; }
+
+void DuplicateFinder::setProgress(std::function<bool()> keepGoing) { impl_->keepGoing = std::move(keepGoing); }
+uint64_t DuplicateFinder::files() const { return impl_->files; }
+uint64_t DuplicateFinder::hashed() const { return impl_->hashed; }
+
+Status DuplicateFinder::add(catalog::Library& library, size_t libraryIndex, const catalog::ItemPath& scope,
+                            uint16_t itemNumber, const std::string& within) {
+  const CatalogDocument& doc = library.catalog();
+  if (itemNumber != 0) {
+    const xmlNode* item = doc.item(scope, itemNumber);
+    if (!item) return Error{Errc::not_found, "no such disc or folder"};
+    return impl_->addItem(library, libraryIndex, doc, item, within);
+  }
+  const xmlNode* category = scope.empty() ? doc.root() : doc.category(scope);
+  if (!category) return Error{Errc::not_found, "no such category"};
+  return impl_->addBelow(library, libraryIndex, doc, category);
+}
+
+std::vector<DuplicateGroup> DuplicateFinder::groups() const {
+  Impl& m = *impl_;
+  // Sorted by index so that the records themselves never move.
+  std::vector<uint32_t> order(m.records.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  auto compare = [&](uint32_t a, uint32_t b) -> int {
+    const Record& x = m.records[a];
+    const Record& y = m.records[b];
+    if (m.by == DuplicatesBy::hash) {
+      if (int c = std::memcmp(x.hash, y.hash, 16)) return c;
+    }
+    if (x.size != y.size) return x.size < y.size ? -1 : 1;
+    if (m.by == DuplicatesBy::nameSize) {
+      if (int c = m.nameOf(x).compare(m.nameOf(y))) return c;
+    }
+    return 0;
+  };
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    int c = compare(a, b);
+    return c != 0 ? c < 0 : a < b;  // the order files were read in, within a group
+  });
+  std::vector<DuplicateGroup> out;
+  static const char digits[] = "0123456789abcdef";
+  for (size_t i = 0; i < order.size();) {
+    size_t j = i + 1;
+    while (j < order.size() && compare(order[i], order[j]) == 0) ++j;
+    if (j - i >= 2) {
+      DuplicateGroup g;
+      const Record& first = m.records[order[i]];
+      g.size = first.size;
+      if (m.by == DuplicatesBy::hash) {
+        for (uint8_t b : first.hash) {
+          g.key += digits[b >> 4];
+          g.key += digits[b & 15];
+        }
+      } else {
+        g.key = m.nameOf(first);
+      }
+      for (size_t k = i; k < j; ++k) {
+        const Record& r = m.records[order[k]];
+        const ItemInfo& item = m.items[r.item];
+        g.files.push_back({item.library, item.path, item.number,
+                           m.folders[r.folder] + std::string(m.nameOf(r)), item.location});
+      }
+      out.push_back(std::move(g));
+    }
+    i = j;
+  }
+  std::stable_sort(out.begin(), out.end(), [](const DuplicateGroup& a, const DuplicateGroup& b) {
+    if (a.wasted() != b.wasted()) return a.wasted() > b.wasted();
+    return a.key < b.key;
+  });
+  return out;
+}
+
+}  // namespace tamber::app

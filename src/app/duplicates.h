@@ -1,0 +1,66 @@
+// Duplicate files across the items of one or several libraries: files with
+// the same content hash (or, where none was recorded, the same name and
+// size), in groups, the group that wastes the most space first.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/library.h"
+#include "catalog/names.h"
+#include "platform/result.h"
+
+namespace tamber::app {
+
+enum class DuplicatesBy { hash, nameSize };
+
+struct DuplicateFile {
+  size_t library = 0;    // the index the library was added under
+  std::string item;      // the item's path of names ("Music/Disc 1")
+  uint16_t itemNumber = 0;
+  std::string path;      // inside the item, "/"-joined
+  std::string location;  // where the disc is kept ("" when not said)
+};
+
+struct DuplicateGroup {
+  std::string key;  // the content hash, or the name
+  uint64_t size = 0;
+  std::vector<DuplicateFile> files;
+  uint64_t wasted() const { return files.empty() ? 0 : size * (files.size() - 1); }
+};
+
+// Collects the files of items library by library, then groups them. Each
+// file costs a few dozen bytes of memory (its folder's path is kept once
+// per folder), so a million files fit in well under a hundred megabytes.
+class DuplicateFinder {
+ public:
+  DuplicateFinder(DuplicatesBy by, uint64_t minSize);
+  ~DuplicateFinder();
+  DuplicateFinder(const DuplicateFinder&) = delete;
+  DuplicateFinder& operator=(const DuplicateFinder&) = delete;
+
+  // Adds the files of every item below `scope` (a category path; with
+  // `itemNumber`, that item alone, and with `within`, only the folder at
+  // that "/"-joined path inside it). A listing that cannot be read is an
+  // error naming the item; the files read before it stay.
+  Status add(catalog::Library& library, size_t libraryIndex, const catalog::ItemPath& scope,
+             uint16_t itemNumber = 0, const std::string& within = {});
+  // Called after each item; false stops (the groups then hold what was read).
+  void setProgress(std::function<bool()> keepGoing);
+
+  // Files seen, and of those the files with a trusted content hash.
+  uint64_t files() const;
+  uint64_t hashed() const;
+
+  // The groups of two files or more: most space wasted first, then by key.
+  std::vector<DuplicateGroup> groups() const;
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+}  // namespace tamber::app
