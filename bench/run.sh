@@ -25,3 +25,5 @@ scanset="${BENCH_DIR:-/var/tmp/tamber-bench}/scan"
 ./bench/find_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/find" "$@"
 ./bench/readers_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/readers" "$@"
 if [ -x ./build/release/bench/gui_bench ]; then ./bench/gui_bench.sh; fi
+./bench/hash_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/hash"
+./bench/dupes_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/dupes" "$@"

@@ -95,7 +95,6 @@ void registerDupesCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g
                       {std::to_string(finder->files() - finder->hashed()), std::to_string(finder->files())})
                   << "\n";
       }
-      auto groups = finder->groups();
       std::string out;
       uint64_t wasted = 0;
       std::error_code ec;
@@ -103,9 +102,10 @@ void registerDupesCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       for (const auto& l : libraries) shownLibraries.push_back(std::filesystem::absolute(l, ec).string());
       const std::string byName = by == app::DuplicatesBy::hash ? "hash" : "name-size";
       const std::string locationLabel = app::withColon(app, app::itemFieldLabel(app, "location"));
-      for (const auto& group : groups) {
+      bool written = true;
+      size_t groups = finder->forEachGroup([&](const app::DuplicateGroup& group) {
         wasted += group.wasted();
-        if (g->quiet) continue;
+        if (g->quiet) return true;
         if (g->json) {
           out += "{\"by\":" + jsonString(byName) + ",\"" + (by == app::DuplicatesBy::hash ? "hash" : "name") +
                  "\":" + jsonString(group.key) + ",\"size\":" + std::to_string(group.size) +
@@ -137,21 +137,24 @@ void registerDupesCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g
           }
         }
         if (out.size() > (1u << 16)) {
-          if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) return kExitFailure;
+          // A reader that went away (`| head`) ends the output.
+          written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
           out.clear();
         }
-      }
-      if (!out.empty() && std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) return kExitFailure;
+        return written;
+      });
+      if (written && !out.empty()) written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+      if (!written || std::fflush(stdout) != 0) return kExitFailure;
       std::fflush(stdout);
       if (!g->json && !g->quiet && !a->print0) {
-        if (groups.empty()) {
+        if (groups == 0) {
           std::cerr << say(app::kTextDupesNone) << "\n";
         } else {
-          std::cerr << app::countedText(app, groups.size(), app::kTextDupesGroups) << ", "
+          std::cerr << app::countedText(app, groups, app::kTextDupesGroups) << ", "
                     << say(app::kTextDupesWasted, {app::sizeText(wasted, true)}) << "\n";
         }
       }
-      outcome = groups.empty() ? kExitFailure : kExitOk;
+      outcome = groups == 0 ? kExitFailure : kExitOk;
       return kExitOk;
     }, a->in.empty() ? Access::view : Access::look);
     if (status == kExitOk) status = outcome;

@@ -147,7 +147,7 @@ Status DuplicateFinder::add(catalog::Library& library, size_t libraryIndex, cons
   return impl_->addBelow(library, libraryIndex, doc, category);
 }
 
-std::vector<DuplicateGroup> DuplicateFinder::groups() const {
+size_t DuplicateFinder::forEachGroup(const std::function<bool(const DuplicateGroup&)>& take) const {
   Impl& m = *impl_;
   // Sorted by index so that the records themselves never move.
   std::vector<uint32_t> order(m.records.size());
@@ -168,36 +168,52 @@ std::vector<DuplicateGroup> DuplicateFinder::groups() const {
     int c = compare(a, b);
     return c != 0 ? c < 0 : a < b;  // the order files were read in, within a group
   });
-  std::vector<DuplicateGroup> out;
-  static const char digits[] = "0123456789abcdef";
+  // The groups as ranges of `order`; each is made whole only when its turn
+  // comes, so that memory holds one group's paths at a time.
+  struct Range {
+    uint64_t wasted;
+    uint32_t from, to;
+  };
+  std::vector<Range> ranges;
   for (size_t i = 0; i < order.size();) {
     size_t j = i + 1;
     while (j < order.size() && compare(order[i], order[j]) == 0) ++j;
-    if (j - i >= 2) {
-      DuplicateGroup g;
-      const Record& first = m.records[order[i]];
-      g.size = first.size;
-      if (m.by == DuplicatesBy::hash) {
-        for (uint8_t b : first.hash) {
-          g.key += digits[b >> 4];
-          g.key += digits[b & 15];
-        }
-      } else {
-        g.key = m.nameOf(first);
-      }
-      for (size_t k = i; k < j; ++k) {
-        const Record& r = m.records[order[k]];
-        const ItemInfo& item = m.items[r.item];
-        g.files.push_back({item.library, item.path, item.number,
-                           m.folders[r.folder] + std::string(m.nameOf(r)), item.location});
-      }
-      out.push_back(std::move(g));
-    }
+    if (j - i >= 2) ranges.push_back({m.records[order[i]].size * (j - i - 1), static_cast<uint32_t>(i), static_cast<uint32_t>(j)});
     i = j;
   }
-  std::stable_sort(out.begin(), out.end(), [](const DuplicateGroup& a, const DuplicateGroup& b) {
-    if (a.wasted() != b.wasted()) return a.wasted() > b.wasted();
-    return a.key < b.key;
+  // Most waste first; equal waste in key order, which `order` already has.
+  std::stable_sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.wasted > b.wasted; });
+  static const char digits[] = "0123456789abcdef";
+  DuplicateGroup g;
+  for (const Range& range : ranges) {
+    const Record& first = m.records[order[range.from]];
+    g.size = first.size;
+    g.key.clear();
+    if (m.by == DuplicatesBy::hash) {
+      for (uint8_t b : first.hash) {
+        g.key += digits[b >> 4];
+        g.key += digits[b & 15];
+      }
+    } else {
+      g.key = m.nameOf(first);
+    }
+    g.files.clear();
+    for (uint32_t k = range.from; k < range.to; ++k) {
+      const Record& r = m.records[order[k]];
+      const ItemInfo& item = m.items[r.item];
+      g.files.push_back({item.library, item.path, item.number, m.folders[r.folder] + std::string(m.nameOf(r)),
+                         item.location});
+    }
+    if (!take(g)) break;
+  }
+  return ranges.size();
+}
+
+std::vector<DuplicateGroup> DuplicateFinder::groups() const {
+  std::vector<DuplicateGroup> out;
+  forEachGroup([&](const DuplicateGroup& g) {
+    out.push_back(g);
+    return true;
   });
   return out;
 }

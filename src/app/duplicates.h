@@ -55,7 +55,10 @@ class DuplicateFinder {
   uint64_t files() const;
   uint64_t hashed() const;
 
-  // The groups of two files or more: most space wasted first, then by key.
+  // The groups of two files or more, most space wasted first, then by key,
+  // each handed over in turn (false stops); returns how many there are.
+  size_t forEachGroup(const std::function<bool(const DuplicateGroup&)>& take) const;
+  // All of them at once.
   std::vector<DuplicateGroup> groups() const;
 
  private:

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "scan/content_hash_kernel.h"
@@ -55,40 +56,58 @@ Result<ContentHash> hashDescriptor(int fd, const HashOptions& options) {
   struct stat before {};
   if (::fstat(fd, &before) != 0) return failure(Errc::io, std::strerror(errno));
   if (!S_ISREG(before.st_mode)) return failure(Errc::invalid_argument, "not a regular file");
-  // The kernel reads ahead further for a file said to be read in order.
-  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   const Kernel& k = kernel();
-  // The state wants 64-byte alignment.
-  std::unique_ptr<void, FreeState> state(std::aligned_alloc(64, (k.stateSize() + 63) / 64 * 64));
-  if (!state) return failure(Errc::io, "out of memory");
-  k.reset(state.get());
-  std::vector<char> block(options.blockSize < 4096 ? 4096 : options.blockSize);
+  // The state and the block are the thread's own, made once: a scan hashes
+  // hundreds of thousands of small files, and neither is cleared between
+  // them (reset sets the state; a block holds only what pread put there).
+  struct Buffers {
+    std::unique_ptr<void, FreeState> state;
+    std::unique_ptr<char[]> block;
+    size_t blockSize = 0;
+  };
+  thread_local Buffers buffers;
+  if (!buffers.state) buffers.state.reset(std::aligned_alloc(64, (k.stateSize() + 63) / 64 * 64));
+  if (!buffers.state) return failure(Errc::io, "out of memory");
+  const size_t blockSize = options.blockSize < 4096 ? 4096 : options.blockSize;
+  if (buffers.blockSize != blockSize) {
+    buffers.block.reset(new (std::nothrow) char[blockSize]);
+    buffers.blockSize = buffers.block ? blockSize : 0;
+    if (!buffers.block) return failure(Errc::io, "out of memory");
+  }
+  void* state = buffers.state.get();
+  char* block = buffers.block.get();
+  k.reset(state);
+  // A file of more than one block is read ahead: the kernel is told it is
+  // read in order, and asked for the next few blocks before they are wanted,
+  // so that reading and hashing overlap.
+  const bool large = static_cast<uint64_t>(before.st_size) > blockSize;
+  if (large) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   ContentHash out;
   off_t at = 0, asked = 0;
-  // The disk is asked for the next few blocks before they are wanted, so
-  // that reading and hashing overlap.
-  const off_t ahead = static_cast<off_t>(block.size()) * 8;
+  const off_t ahead = static_cast<off_t>(blockSize) * 8;
   while (true) {
-    if (at + ahead > asked) {
+    if (large && at + ahead > asked) {
       (void)::posix_fadvise(fd, asked, ahead, POSIX_FADV_WILLNEED);
       asked += ahead;
     }
-    ssize_t n = ::pread(fd, block.data(), block.size(), at);
+    ssize_t n = ::pread(fd, block, blockSize, at);
     if (n < 0) {
       if (errno == EINTR) continue;
       return failure(Errc::io, std::strerror(errno));
     }
     if (n == 0) break;
-    k.update(state.get(), block.data(), static_cast<size_t>(n));
+    k.update(state, block, static_cast<size_t>(n));
     at += n;
     out.bytes += static_cast<uint64_t>(n);
     if (options.progress && !options.progress(out.bytes)) return failure(Errc::cancelled, "cancelled");
+    // The size it had is read: a file that grew meanwhile is caught below.
+    if (at >= before.st_size) break;
   }
   struct stat after {};
   if (::fstat(fd, &after) != 0) return failure(Errc::io, std::strerror(errno));
   out.changedWhileRead = !sameFile(before, after) || out.bytes != static_cast<uint64_t>(before.st_size);
   unsigned char digest[16];
-  k.digest(state.get(), digest);
+  k.digest(state, digest);
   static const char digits[] = "0123456789abcdef";
   out.hex.reserve(32);
   for (unsigned char b : digest) {
