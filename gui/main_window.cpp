@@ -43,6 +43,7 @@
 #include "gui/content_views.h"
 #include "gui/file_icons.h"
 #include "gui/find_dialog.h"
+#include "gui/duplicates_dialog.h"
 #include "gui/gui_text.h"
 #include "gui/library_model.h"
 #include "gui/player_bar.h"
@@ -861,6 +862,16 @@ FindDialog* MainWindow::find() {
   d->setAttribute(Qt::WA_DeleteOnClose);
   d->setWindowModality(Qt::WindowModal);
   connect(d, &FindDialog::showResult, this, &MainWindow::showHit);
+  d->show();
+  return d;
+}
+
+DuplicatesDialog* MainWindow::findDuplicates() {
+  if (!app_.library() || busy_) return nullptr;
+  beforeChange();
+  auto* d = new DuplicatesDialog(app_, this);
+  d->setAttribute(Qt::WA_DeleteOnClose);
+  connect(d, &DuplicatesDialog::showResult, this, &MainWindow::showHit);
   d->show();
   return d;
 }

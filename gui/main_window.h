@@ -88,6 +88,8 @@ class MainWindow : public QMainWindow {
   void showHit(const catalog::ItemPath& category, long long itemNumber, const QString& path);
   // Opens the find dialog (window-modal); it is deleted when closed.
   class FindDialog* find();
+  // Opens Tools > Find duplicates over the library; deleted when closed.
+  class DuplicatesDialog* findDuplicates();
   // Opens the add-folder dialog; the new item is selected when its job
   // ends. Deleted when closed. While it is open the window browses but does
   // not change the library (busy()). With `update`, the dialog re-scans

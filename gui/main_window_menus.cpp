@@ -78,6 +78,8 @@ void MainWindow::createActions() {
       {"addFolder", kAddFolder, QKeySequence(Qt::CTRL | Qt::Key_D), true},
       {"addDisc", kAddDisc, {}, true},
       {"find", kFind, QKeySequence::Find, false},
+      // Reads every listing: not while a job writes one.
+      {"findDuplicates", app::kTextFindDuplicates, {}, true},
       {"preferences", kPreferences, {}, false},
       {"help", kHelpContents, QKeySequence::HelpContents, false},
       {"about", kAbout, {}, false},
@@ -181,6 +183,7 @@ void MainWindow::createActions() {
   connect(action("addFolder"), &QAction::triggered, this, [this] { addFolder(); });
   connect(action("addDisc"), &QAction::triggered, this, [this] { addDisc(); });
   connect(action("find"), &QAction::triggered, this, [this] { find(); });
+  connect(action("findDuplicates"), &QAction::triggered, this, [this] { findDuplicates(); });
   connect(action("preferences"), &QAction::triggered, this, &MainWindow::preferences);
   connect(action("help"), &QAction::triggered, this, [this] { showHelp(this, app_); });
   connect(action("about"), &QAction::triggered, this, [this] {
@@ -274,7 +277,7 @@ void MainWindow::buildMenus() {
   add(go, {"back", "forward", "up"});
 
   QMenu* tools = menu(kToolsMenu);
-  add(tools, {"addFolder", "addDisc", "updateItem", "find", nullptr, "preferences"});
+  add(tools, {"addFolder", "addDisc", "updateItem", "find", "findDuplicates", nullptr, "preferences"});
 
   QMenu* language = menu(kLanguageMenu);
   for (auto [code, name] : {std::pair{"en", "English"}, {"fr", "Français"}, {"it", "Italiano"}}) {

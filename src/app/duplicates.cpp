@@ -27,6 +27,7 @@ struct Record {
 
 struct ItemInfo {
   size_t library;
+  catalog::ItemPath category;
   std::string path;
   uint16_t number;
   std::string location;
@@ -68,7 +69,7 @@ Status DuplicateFinder::Impl::addItem(catalog::Library& library, size_t libraryI
   uint16_t number = CatalogDocument::numberOf(node);
   catalog::ItemPath category = doc.parentPath(node);
   uint32_t itemIndex = static_cast<uint32_t>(items.size());
-  items.push_back({libraryIndex, doc.namePath(node), number, doc.field(node, catalog::kLocation)});
+  items.push_back({libraryIndex, category, doc.namePath(node), number, doc.field(node, catalog::kLocation)});
   std::vector<std::string> stack;  // folder names down to the entries read
   // A folder's path is kept once, when its first file is recorded.
   bool folderKept = false;
@@ -156,7 +157,15 @@ size_t DuplicateFinder::forEachGroup(const std::function<bool(const DuplicateGro
     const Record& x = m.records[a];
     const Record& y = m.records[b];
     if (m.by == DuplicatesBy::hash) {
-      if (int c = std::memcmp(x.hash, y.hash, 16)) return c;
+      // Eight bytes at a time, most significant first: the order of the hex keys.
+      for (int half = 0; half < 2; ++half) {
+        uint64_t a8, b8;
+        std::memcpy(&a8, x.hash + 8 * half, 8);
+        std::memcpy(&b8, y.hash + 8 * half, 8);
+        a8 = __builtin_bswap64(a8);
+        b8 = __builtin_bswap64(b8);
+        if (a8 != b8) return a8 < b8 ? -1 : 1;
+      }
     }
     if (x.size != y.size) return x.size < y.size ? -1 : 1;
     if (m.by == DuplicatesBy::nameSize) {
@@ -201,7 +210,7 @@ size_t DuplicateFinder::forEachGroup(const std::function<bool(const DuplicateGro
     for (uint32_t k = range.from; k < range.to; ++k) {
       const Record& r = m.records[order[k]];
       const ItemInfo& item = m.items[r.item];
-      g.files.push_back({item.library, item.path, item.number, m.folders[r.folder] + std::string(m.nameOf(r)),
+      g.files.push_back({item.library, item.category, item.path, item.number, m.folders[r.folder] + std::string(m.nameOf(r)),
                          item.location});
     }
     if (!take(g)) break;

@@ -19,6 +19,7 @@ enum class DuplicatesBy { hash, nameSize };
 
 struct DuplicateFile {
   size_t library = 0;    // the index the library was added under
+  catalog::ItemPath category;  // the item's category
   std::string item;      // the item's path of names ("Music/Disc 1")
   uint16_t itemNumber = 0;
   std::string path;      // inside the item, "/"-joined

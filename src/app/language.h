@@ -163,6 +163,7 @@ enum TextId : int {
   kTextDupesByNameSize = 1119,
   kTextDupesUnhashed = 1120,
   kTextDupesNone = 1121,
+  kTextFindDuplicates = 1122,    // the Tools menu's item
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

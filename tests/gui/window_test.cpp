@@ -44,6 +44,7 @@
 #include "gui/background_work.h"
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
+#include "gui/duplicates_dialog.h"
 #include "gui/item_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
@@ -841,6 +842,33 @@ class WindowTest : public QObject {
     d->textBox()->setCurrentText("(");
     QVERIFY(!d->start());
     QCOMPARE(results->topLevelItemCount(), 0);
+    d->close();
+    app.abandon();
+  }
+
+  // Tools > Find duplicates: the sample's two items share the Docs folder;
+  // without hashes they are grouped by name and size, and it says so. A
+  // double click on a file asks the window to show it.
+  void duplicatesAreGroupedAndShown() {
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "dupes.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(library)));
+    tamber::gui::DuplicatesDialog* d = w.findDuplicates();
+    QVERIFY(d);
+    QTreeWidget* results = d->results();
+    QCOMPARE(results->topLevelItemCount(), 3);  // pack.zip, notes.txt, report.txt
+    QCOMPARE(results->topLevelItem(0)->text(0), QString("pack.zip"));
+    QCOMPARE(results->topLevelItem(1)->text(0), QString("notes.txt"));
+    QTreeWidgetItem* copy = results->topLevelItem(1)->child(0);
+    QCOMPARE(copy->text(0), QString("Backups/Backup/Docs/notes.txt"));
+    bool said = false;
+    for (QLabel* l : d->findChildren<QLabel*>()) said = said || l->text().contains("grouped by name and size");
+    QVERIFY(said);
+    QSignalSpy shown(d, &tamber::gui::DuplicatesDialog::showResult);
+    emit results->itemActivated(copy, 0);
+    QCOMPARE(shown.count(), 1);
+    QCOMPARE(shown.at(0).at(2).toString(), QString("Docs\\notes.txt"));
     d->close();
     app.abandon();
   }
