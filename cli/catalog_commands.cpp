@@ -456,6 +456,9 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
           }
           rows.push_back({"scanned", app::scanOptionsText(app, *read)});
         }
+        // When a verify last found every file as recorded.
+        std::string verified = doc.field(t->node, catalog::kLastVerified, catalog::nameCode(catalog::kScanSettings));
+        if (parseHexTime(verified)) rows.push_back({"lastVerified", verified});
       } else if (t->node == doc.root()) {
         auto s = doc.libraryStatistics();
         rows = {{"categories", std::to_string(s.categories)},
@@ -483,8 +486,8 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         std::string out = "{\"type\":" + std::string(t->isItem() ? "\"item\"" : t->node == doc.root() ? "\"library\"" : "\"category\"");
         for (const auto& [key, value] : rows) {
           std::string json = jsonString(value);
-          if (key == "created") {
-            out += ",\"created\":" + isoTimeJson(value);
+          if (key == "created" || key == "lastVerified") {
+            out += ",\"" + key + "\":" + isoTimeJson(value);
             continue;
           }
           if (key == "kind") {
@@ -510,7 +513,7 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         // seconds, as `disc` shows it (--json keeps the seconds).
         const std::string& code = app.language().code();
         for (const auto& [k, v] : rows) {
-          std::string shown = k == "created"       ? localTimeText(v)
+          std::string shown = k == "created" || k == "lastVerified" ? localTimeText(v)
                               : k == "kind"        ? kindText(app, std::atoi(v.c_str())) + " (" + v + ")"
                               : k == "playingTime" ? disc::trackLengthText(std::strtoull(v.c_str(), nullptr, 10) * 75)
                                                    : v;

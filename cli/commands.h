@@ -21,6 +21,7 @@ void registerScanCommands(CLI::App& app, int& status, std::shared_ptr<Globals> g
 void registerMediaCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerHashCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerDupesCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
+void registerVerifyCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerBrowseCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerFindCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerDiscCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);

@@ -124,6 +124,7 @@ int main(int argc, char** argv) {
   tamber::cli::registerMediaCommand(app, status, globals);
   tamber::cli::registerHashCommand(app, status, globals);
   tamber::cli::registerDupesCommand(app, status, globals);
+  tamber::cli::registerVerifyCommands(app, status, globals);
   tamber::cli::registerHelpCommand(app, status);
 
   // Every command's help names the options it shares with all the others.

@@ -21,6 +21,7 @@
 #include "browse.h"
 #include "app/add_folder.h"
 #include "common.h"
+#include "scan_job.h"
 #include "disc/track.h"
 #include "app/item_edit.h"
 #include "app/disc_database.h"
@@ -183,8 +184,8 @@ std::string trim(const std::string& text) {
   return text.substr(b, text.find_last_not_of(" \t") - b + 1);
 }
 
-// Runs a job with progress on stderr (Ctrl-C and SIGTERM cancel it) and
-// names the folders it could not read.
+}  // namespace
+
 const scan::AddFolderResult& runWithProgress(App& app, app::Notifier& n, const Globals& g,
                                              scan::AddFolderJob& job, bool quiet) {
   bool terminal = isatty(STDERR_FILENO);
@@ -205,6 +206,8 @@ const scan::AddFolderResult& runWithProgress(App& app, app::Notifier& n, const G
   for (const auto& u : r.unreadable) n.error(fillIn(app.text(app::kTextUnreadableFolder), {u}));
   return r;
 }
+
+namespace {
 
 // Runs an add job with progress, files the item, saves the library and says what was added. A job that
 // does not end well restores `before`.

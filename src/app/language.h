@@ -164,6 +164,24 @@ enum TextId : int {
   kTextDupesUnhashed = 1120,
   kTextDupesNone = 1121,
   kTextFindDuplicates = 1122,    // the Tools menu's item
+  // verify and diff: the kinds of difference, then what is said around them.
+  kTextDiffMissing = 1123,
+  kTextDiffNew = 1124,
+  kTextDiffChanged = 1125,
+  kTextDiffDamaged = 1126,
+  kTextDiffMoved = 1127,
+  kTextDiffUnreadable = 1128,
+  kTextDiffRemoved = 1129,
+  kTextDiffAdded = 1130,
+  kTextDiffAlike = 1131,         // %s files, %s by content
+  kTextDiffNoHashes = 1132,
+  kTextDiffOtherContent = 1133,
+  kTextVerifyAudioDisc = 1134,
+  kTextVerifyNoFolder = 1135,    // %s path
+  kTextDiffNotASide = 1136,      // %s argument
+  kTextVerifyRecorded = 1137,    // %s item
+  kTextDiffSummary = 1138,       // %s counts
+  kTextLastVerified = 1139,
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

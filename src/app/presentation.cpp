@@ -329,7 +329,8 @@ std::string itemFieldLabel(const App& app, std::string_view key) {
   static const std::map<std::string_view, int> others{
       {"number", kTextNumber},         {"name", kTextName},         {"created", kTextCreated},
       {"scanned", kTextScannedFor},    {"categories", kTextCategories}, {"discs", kTextDiscs},
-      {"audioTracks", kTextAudioTracks}, {"totalPrice", kTextTotalPrice}};
+      {"audioTracks", kTextAudioTracks}, {"totalPrice", kTextTotalPrice},
+      {"lastVerified", kTextLastVerified}};
   auto it = others.find(key);
   return it == others.end() ? std::string(key) : app.text(it->second);
 }

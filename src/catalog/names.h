@@ -52,6 +52,9 @@ enum Field : int {
   // Ours, in the scan settings of a disc: its MusicBrainz disc id, so that
   // the disc can be looked up later. Readers that do not know it pass it by.
   kMusicBrainzId = 31,      // "a6"
+  // Ours, in the scan settings: when a verify last found every file as
+  // recorded (HexTime).
+  kLastVerified = 32,       // "a7"
 };
 
 // ItemKind (field "p"): 0-7 CD media (1 audio CD, 3 CD-extra), 8-12 DVD

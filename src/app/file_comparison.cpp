@@ -1,0 +1,206 @@
+#include "app/file_comparison.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string_view>
+#include <unordered_map>
+
+#include "scan/listing.h"
+
+namespace tamber::app {
+
+Result<FileSet> readFileSet(const scan::ListingOpener& open, const std::function<bool()>& stop) {
+  FileSet set;
+  std::vector<std::string> stack;
+  std::string folder;  // the folders down to the entries read, each followed by "/"
+  auto moved = [&] {
+    folder.clear();
+    for (const auto& f : stack) folder += f + "/";
+  };
+  bool stopped = false;
+  scan::ListingVisitor v;
+  v.entry = [&](scan::ListingEntry& e, int depth) {
+    if (static_cast<size_t>(depth) != stack.size()) {
+      stack.resize(static_cast<size_t>(depth));
+      moved();
+    }
+    if (e.folder) {
+      stack.push_back(e.name);
+      moved();
+      return true;
+    }
+    FileFacts f;
+    f.path = folder + e.name;
+    f.size = e.size;
+    f.modified = std::move(e.modified);
+    if (const std::string* target = e.field("l9")) {
+      f.isLink = true;
+      f.link = *target;
+    }
+    const std::string* hash = e.field(scan::kContentHashCode);
+    const std::string* problem = e.field(scan::kHashProblemCode);
+    if (problem) f.problem = *problem;
+    if (hash && !problem && scan::isContentHash(*hash)) {
+      f.hash = *hash;
+      ++set.hashed;
+    }
+    set.files.push_back(std::move(f));
+    return false;
+  };
+  v.leave = [&](const scan::ListingEntry&, int depth) {
+    stack.resize(static_cast<size_t>(depth));
+    moved();
+  };
+  v.stop = [&] {
+    if (stop && stop()) stopped = true;
+    return stopped;
+  };
+  if (Status st = scan::walkListing(open, v); !st) return st.error();
+  if (stopped) return Error{Errc::cancelled, "cancelled"};
+  return set;
+}
+
+const char* differenceKey(Difference d) {
+  switch (d) {
+    case Difference::missing: return "missing";
+    case Difference::added: return "added";
+    case Difference::changed: return "changed";
+    case Difference::damaged: return "damaged";
+    case Difference::moved: return "moved";
+    case Difference::unreadable: return "unreadable";
+  }
+  return "";
+}
+
+size_t Comparison::count(Difference kind) const {
+  return static_cast<size_t>(
+      std::count_if(differences.begin(), differences.end(), [&](const FileDifference& d) { return d.kind == kind; }));
+}
+
+namespace {
+
+std::string_view nameOf(const FileFacts& f) {
+  size_t slash = f.path.rfind('/');
+  return slash == std::string::npos ? std::string_view(f.path) : std::string_view(f.path).substr(slash + 1);
+}
+
+}  // namespace
+
+Comparison compareFileSets(const FileSet& before, const FileSet& after, bool findMoves) {
+  Comparison out;
+  std::unordered_map<std::string_view, const FileFacts*> byPath;
+  byPath.reserve(after.files.size());
+  for (const auto& f : after.files) byPath.emplace(f.path, &f);
+  std::vector<const FileFacts*> missing;
+  for (const auto& b : before.files) {
+    auto it = byPath.find(b.path);
+    if (it == byPath.end()) {
+      missing.push_back(&b);
+      continue;
+    }
+    const FileFacts& a = *it->second;
+    byPath.erase(it);
+    std::string what;
+    auto note = [&](const char* fact) { what += (what.empty() ? "" : ",") + std::string(fact); };
+    if (b.isLink != a.isLink || b.link != a.link) note("link");
+    if (b.size != a.size) note("size");
+    if (b.modified != a.modified) note("time");
+    if (!what.empty()) {
+      out.differences.push_back({Difference::changed, &b, &a, what});
+    } else if (!b.hash.empty() && !a.hash.empty()) {
+      if (b.hash != a.hash) {
+        out.differences.push_back({Difference::damaged, &b, &a, "hash"});
+      } else {
+        ++out.same;
+        ++out.hashCompared;
+      }
+    } else if (!b.hash.empty() && !a.problem.empty()) {
+      // A hash was recorded and none could be made now: the content is unknown.
+      out.differences.push_back({Difference::unreadable, &b, &a, a.problem});
+    } else {
+      ++out.same;
+    }
+  }
+  // What is left of `after` was added, in the order it was listed.
+  std::vector<const FileFacts*> added;
+  for (const auto& f : after.files) {
+    if (byPath.count(f.path)) added.push_back(&f);
+  }
+  if (findMoves && !missing.empty() && !added.empty()) {
+    std::vector<bool> taken(added.size(), false);
+    // The same content first; then, where either side has no hash, the same
+    // name and size.
+    std::multimap<std::string_view, size_t> byHash;
+    std::multimap<std::pair<std::string_view, uint64_t>, size_t> byName;
+    for (size_t i = 0; i < added.size(); ++i) {
+      if (added[i]->isLink) continue;
+      if (!added[i]->hash.empty()) byHash.emplace(added[i]->hash, i);
+      byName.emplace(std::make_pair(nameOf(*added[i]), added[i]->size), i);
+    }
+    std::vector<const FileFacts*> still;
+    for (const FileFacts* m : missing) {
+      std::optional<size_t> match;
+      if (!m->isLink && !m->hash.empty()) {
+        for (auto [it, end] = byHash.equal_range(m->hash); it != end && !match; ++it) {
+          if (!taken[it->second]) match = it->second;
+        }
+      }
+      if (!match && !m->isLink) {
+        for (auto [it, end] = byName.equal_range({nameOf(*m), m->size}); it != end && !match; ++it) {
+          const FileFacts* a = added[it->second];
+          if (!taken[it->second] && (m->hash.empty() || a->hash.empty())) match = it->second;
+        }
+      }
+      if (match) {
+        taken[*match] = true;
+        out.differences.push_back({Difference::moved, m, added[*match], {}});
+      } else {
+        still.push_back(m);
+      }
+    }
+    missing = std::move(still);
+    std::vector<const FileFacts*> left;
+    for (size_t i = 0; i < added.size(); ++i) {
+      if (!taken[i]) left.push_back(added[i]);
+    }
+    added = std::move(left);
+  }
+  for (const FileFacts* m : missing) out.differences.push_back({Difference::missing, m, nullptr, {}});
+  for (const FileFacts* a : added) out.differences.push_back({Difference::added, nullptr, a, {}});
+  auto pathOf = [](const FileDifference& d) -> const std::string& { return d.before ? d.before->path : d.after->path; };
+  std::stable_sort(out.differences.begin(), out.differences.end(), [&](const FileDifference& x, const FileDifference& y) {
+    if (x.kind != y.kind) return x.kind < y.kind;
+    return pathOf(x) < pathOf(y);
+  });
+  return out;
+}
+
+Result<std::unique_ptr<ScratchLibrary>> ScratchLibrary::create() {
+  std::error_code ec;
+  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) base = "/tmp";
+  std::string pattern = (base / "tamber-scratch-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return Error{Errc::io, pattern + ": " + std::strerror(errno)};
+  std::unique_ptr<ScratchLibrary> s(new ScratchLibrary);
+  s->folder_ = pattern;
+  auto lib = catalog::Library::create(std::filesystem::path(pattern) / "scratch.cds");
+  if (!lib) return lib.error();
+  s->library_ = std::move(lib.value());
+  auto number = s->library_->catalog().addCategory({}, "scratch", "");
+  if (!number) return number.error();
+  s->category_ = {*number};
+  return s;
+}
+
+ScratchLibrary::~ScratchLibrary() {
+  library_.reset();
+  std::error_code ec;
+  if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
+}
+
+}  // namespace tamber::app

@@ -1,0 +1,167 @@
+// tamber verify and tamber diff end to end, and the comparison under them.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/file_comparison.h"
+#include "tests/cli_library.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tamber::test_support::CliLibrary;
+using tamber::test_support::shellQuote;
+
+class Verify : public CliLibrary {
+ protected:
+  void SetUp() override {
+    CliLibrary::SetUp();
+    if (HasFatalFailure()) return;
+    fs::create_directories(dir.path / "disc/sub");
+    fs::create_directories(dir.path / "disc/Été");
+    write("disc/film.bin", std::string(200000, 'f'));
+    write("disc/song.mp3", std::string(5000, 's'));
+    write("disc/sub/notes.txt", "notes");
+    write("disc/Été/photo.jpg", std::string(3000, 'p'));
+    fs::create_symlink("film.bin", dir.path / "disc/latest");
+    ASSERT_EQ(tamber("mkcat Discs").status, 0);
+  }
+  void write(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir.path / name, std::ios::binary) << bytes;
+  }
+  // Changes bytes of a file and gives it back its time: what bit rot does.
+  void rot(const std::string& name) {
+    std::string path = (dir.path / name).string();
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(100);
+    f.put('X');
+    f.close();
+    timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  }
+  std::string disc() const { return shellQuote((dir.path / "disc").string()); }
+};
+
+TEST_F(Verify, FindsMissingNewChangedAndDamagedFilesAndRecordsOnlyACleanRun) {
+  ASSERT_EQ(tamber("add-folder -q " + disc() + " --label D --category Discs --hash").status, 0);
+  auto clean = tamber("verify -q Discs/D --record");
+  EXPECT_EQ(clean.status, 0) << clean.out;
+  EXPECT_NE(clean.out.find("5 files alike, 4 of them compared by content."), std::string::npos) << clean.out;
+  EXPECT_NE(tamber("show Discs/D").out.find("Last verified"), std::string::npos);
+
+  rot("disc/song.mp3");
+  fs::remove(dir.path / "disc/sub/notes.txt");
+  write("disc/new.txt", "new");
+  write("disc/Été/photo.jpg", std::string(3001, 'p'));
+  auto before = tamber("show Discs/D").out;
+  auto r = tamber("verify -q Discs/D --record", false);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.substr(0, r.out.find("changed")),
+            "missing    sub/notes.txt\nnew        new.txt\n");
+  EXPECT_NE(r.out.find("changed    Été/photo.jpg  (3000 -> 3001"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("damaged    song.mp3  (same size and time, other content)\n"), std::string::npos) << r.out;
+  // A verify that found differences stores nothing.
+  EXPECT_EQ(tamber("show Discs/D").out, before);
+
+  auto json = tamber("--json verify -q Discs/D", false);
+  EXPECT_EQ(json.status, 1);
+  EXPECT_NE(json.out.find("{\"status\":\"damaged\",\"path\":\"song.mp3\",\"size\":5000"), std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"what\":[\"hash\"]}"), std::string::npos);
+
+  // Another folder (a copy mounted elsewhere) is read in the recorded one's stead.
+  fs::create_directories(dir.path / "copy");
+  write("copy/film.bin", std::string(200000, 'f'));
+  auto copy = tamber("verify -q Discs/D " + shellQuote((dir.path / "copy").string()), false);
+  EXPECT_EQ(copy.status, 1);
+  EXPECT_NE(copy.out.find("missing    latest\n"), std::string::npos) << copy.out;
+  EXPECT_EQ(copy.out.find("film.bin"), std::string::npos) << copy.out;
+}
+
+TEST_F(Verify, WithoutHashesOnlySizesAndTimesAreComparedAndSaidSo) {
+  ASSERT_EQ(tamber("add-folder -q " + disc() + " --label D --category Discs").status, 0);
+  rot("disc/song.mp3");
+  auto r = tamber("verify -q Discs/D");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("only sizes and times were compared"), std::string::npos) << r.out;
+  // Errors: no such item, a category, a folder that is not there.
+  EXPECT_EQ(tamber("verify Discs/Nothing").status, 2);
+  EXPECT_EQ(tamber("verify Discs").status, 2);
+  auto gone = tamber("verify Discs/D " + shellQuote((dir.path / "gone").string()));
+  EXPECT_EQ(gone.status, 2);
+  EXPECT_NE(gone.out.find("no such folder"), std::string::npos) << gone.out;
+  // A viewing verify leaves the library as it was, byte for byte.
+  std::ifstream in(lib, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  tamber("verify -q Discs/D");
+  std::ifstream again(lib, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), bytes);
+}
+
+TEST_F(Verify, DiffFindsMovedFilesBetweenItemsAndFolders) {
+  ASSERT_EQ(tamber("add-folder -q " + disc() + " --label Before --category Discs --hash").status, 0);
+  // Moved with the same content; the link still names film.bin and so is alike.
+  fs::rename(dir.path / "disc/film.bin", dir.path / "disc/sub/film renamed.bin");
+  fs::rename(dir.path / "disc/Été/photo.jpg", dir.path / "disc/photo.jpg");
+  write("disc/extra.txt", "extra");
+  ASSERT_EQ(tamber("add-folder -q " + disc() + " --label After --category Discs --hash").status, 0);
+  auto r = tamber("diff -q Discs/Before Discs/After", false);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "added      extra.txt\n"
+            "moved      film.bin -> sub/film renamed.bin\n"
+            "moved      Été/photo.jpg -> photo.jpg\n");
+  // The item against the folder as it is now: the same, read from the disk.
+  EXPECT_EQ(tamber("diff -q Discs/After " + disc()).status, 0);
+  auto folder = tamber("--json diff -q Discs/Before " + disc(), false);
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.out.find("{\"status\":\"moved\",\"path\":\"film.bin\",\"to\":\"sub/film renamed.bin\""),
+            std::string::npos) << folder.out;
+  EXPECT_EQ(tamber("diff Discs/Before nowhere").status, 2);
+}
+
+// The comparison itself: moves by content before names, and no move where
+// the hashes say the contents differ.
+TEST(FileComparison, MovesPreferTheSameContentAndNeverPairDifferentHashes) {
+  using tamber::app::Difference;
+  using tamber::app::FileFacts;
+  using tamber::app::FileSet;
+  auto file = [](std::string path, uint64_t size, std::string hash) {
+    FileFacts f;
+    f.path = std::move(path);
+    f.size = size;
+    f.modified = "5F000000";
+    f.hash = std::move(hash);
+    return f;
+  };
+  const std::string h1(32, '1'), h2(32, '2');
+  FileSet before{{file("a/x.bin", 10, h1), file("a/y.bin", 10, h2), file("same.txt", 3, "")}, 2};
+  FileSet after{{file("b/y.bin", 10, h1), file("b/x.bin", 10, h2), file("same.txt", 3, h1)}, 3};
+  auto c = tamber::app::compareFileSets(before, after, true);
+  ASSERT_EQ(c.differences.size(), 2u);
+  EXPECT_EQ(c.differences[0].kind, Difference::moved);
+  EXPECT_EQ(c.differences[0].before->path, "a/x.bin");
+  EXPECT_EQ(c.differences[0].after->path, "b/y.bin");  // by content, not by name
+  EXPECT_EQ(c.differences[1].after->path, "b/x.bin");
+  EXPECT_EQ(c.same, 1u);
+  EXPECT_EQ(c.hashCompared, 0u);  // one side had no hash for same.txt
+
+  // Same name and size, other content: a removal and an addition.
+  FileSet other{{file("c/x.bin", 10, std::string(32, '3'))}, 1};
+  auto d = tamber::app::compareFileSets(FileSet{{file("a/x.bin", 10, h1)}, 1}, other, true);
+  ASSERT_EQ(d.differences.size(), 2u);
+  EXPECT_EQ(d.differences[0].kind, Difference::missing);
+  EXPECT_EQ(d.differences[1].kind, Difference::added);
+  // Without moves (verify), the same sets are only missing and new files.
+  auto v = tamber::app::compareFileSets(before, after, false);
+  EXPECT_EQ(v.count(Difference::moved), 0u);
+  EXPECT_EQ(v.count(Difference::missing), 2u);
+}
+
+}  // namespace
