@@ -456,9 +456,8 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
           }
           rows.push_back({"scanned", app::scanOptionsText(app, *read)});
         }
-        // When a verify last found every file as recorded.
-        std::string verified = doc.field(t->node, catalog::kLastVerified, catalog::nameCode(catalog::kScanSettings));
-        if (parseHexTime(verified)) rows.push_back({"lastVerified", verified});
+        // The volume it was read from, and when a verify last found it whole.
+        for (auto& row : app::volumeFields(doc, t->node)) rows.push_back(std::move(row));
       } else if (t->node == doc.root()) {
         auto s = doc.libraryStatistics();
         rows = {{"categories", std::to_string(s.categories)},
@@ -481,7 +480,8 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       // with its code beside it.
       static const std::set<std::string> numeric{
           "number", "capacityMB", "depth", "folders", "files", "tracks", "playingTime", "year",
-          "price", "categories", "discs", "audioTracks", "totalPrice", "listingParts"};
+          "price", "categories", "discs", "audioTracks", "totalPrice", "listingParts",
+          "totalSpace", "usedSpace", "freeSpace"};
       if (g->json) {
         std::string out = "{\"type\":" + std::string(t->isItem() ? "\"item\"" : t->node == doc.root() ? "\"library\"" : "\"category\"");
         for (const auto& [key, value] : rows) {
@@ -513,7 +513,8 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
         // seconds, as `disc` shows it (--json keeps the seconds).
         const std::string& code = app.language().code();
         for (const auto& [k, v] : rows) {
-          std::string shown = k == "created" || k == "lastVerified" ? localTimeText(v)
+          std::string shown = k == "created"       ? localTimeText(v)
+                              : k == "lastVerified" || k.ends_with("Space") ? app::volumeValueText(k, v)
                               : k == "kind"        ? kindText(app, std::atoi(v.c_str())) + " (" + v + ")"
                               : k == "playingTime" ? disc::trackLengthText(std::strtoull(v.c_str(), nullptr, 10) * 75)
                                                    : v;

@@ -5,10 +5,12 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 
 #include "app/file_comparison.h"
 #include "app/presentation.h"
+#include "app/volumes.h"
 #include "commands.h"
 #include "common.h"
 #include "platform/hex_time.h"
@@ -228,6 +230,10 @@ void registerVerifyCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
       }
       scan::AddFolderOptions o = scan::AddFolderJob::recordedOptions(doc, t->node);
       std::string root = a->path.empty() ? o.path : a->path;
+      if (a->path.empty() && !isFolder(root)) {
+        // Not where it was read from: the same volume mounted elsewhere.
+        if (auto mounted = app::mountedRoot(app::recordedVolume(doc, t->node))) root = *mounted;
+      }
       if (root.empty() || !isFolder(root)) {
         n.error(say(app::kTextVerifyNoFolder, {root.empty() ? a->item : root}));
         return kExitErrors;
@@ -275,6 +281,84 @@ void registerVerifyCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
       return kExitOk;
     }, a->record ? Access::change : Access::view);
     if (status == kExitOk) status = exit;
+  });
+
+  struct WhichArgs {
+    std::string path;
+    std::vector<std::string> in;
+  };
+  auto w = std::make_shared<WhichArgs>();
+  auto* which = cli.add_subcommand(
+      "which", "The disc or folder of the library that a mounted volume or folder belongs to");
+  which->add_option("PATH", w->path, "A mounted volume, or a folder on one")->required();
+  which->add_option("--in", w->in, "Look in this library file instead (repeat for several); each is opened "
+                                   "read-only and shared")
+      ->take_all();
+  which->footer(
+      "A volume is recognised by the UUID its file system had when the item was scanned, or, where either "
+      "has none, by its label and size; a folder on a volume without either, by where the item was read "
+      "from.\nExit status: 0 when an item was found, 1 when none, 2 on errors.");
+  which->callback([&status, g, w] {
+    int found = 0;
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      std::error_code ec;
+      std::string resolved = std::filesystem::canonical(w->path, ec).string();
+      VolumeFacts facts = ec ? VolumeFacts{} : volumeFactsOf(resolved);
+      if (!facts.known()) {
+        n.error(say(app::kTextVerifyNoFolder, {w->path}));
+        return kExitErrors;
+      }
+      std::vector<std::string> libraries = w->in;
+      bool several = !libraries.empty();
+      if (!several) libraries.push_back(app.library()->path().string());
+      std::string out;
+      for (const auto& path : libraries) {
+        std::unique_ptr<catalog::Library> owned;
+        catalog::Library* library = app.library();
+        if (several) {
+          auto lib = catalog::Library::open(path, true);
+          if (!lib) {
+            n.error(app.inUserLanguage(lib.error(), path).message);
+            return kExitErrors;
+          }
+          owned = std::move(lib.value());
+          library = owned.get();
+        }
+        const auto& doc = library->catalog();
+        std::string shownLibrary = std::filesystem::absolute(path, ec).string();
+        std::function<void(const xmlNode*)> visit = [&](const xmlNode* parent) {
+          for (const xmlNode* c = parent->children; c; c = c->next) {
+            if (CatalogDocument::isCategory(c)) {
+              visit(c);
+              continue;
+            }
+            if (!CatalogDocument::isItem(c)) continue;
+            auto place = app::placeOnVolume(app::recordedVolume(doc, c), facts, resolved);
+            if (!place) continue;
+            ++found;
+            std::string item = doc.namePath(c);
+            if (g->json) {
+              out += "{\"library\":" + jsonString(shownLibrary) + ",\"item\":" + jsonString(item) +
+                     ",\"itemNumber\":" + std::to_string(CatalogDocument::numberOf(c)) + ",\"path\":" +
+                     jsonString(place->inside) + ",\"above\":" + (place->above ? "true" : "false") +
+                     ",\"by\":" + jsonString(app::volumeMatchKey(place->by)) + "}\n";
+            } else {
+              // An item read from a folder below the path says which.
+              out += (several ? escapeForTerminal(path) + ": " : "") +
+                     escapeForTerminal(place->above            ? item + "  (./" + place->inside + ")"
+                                       : place->inside.empty() ? item
+                                                               : item + "/" + place->inside) +
+                     "\n";
+            }
+          }
+        };
+        visit(doc.root());
+      }
+      std::cout << out << std::flush;
+      if (found == 0 && !g->quiet && !g->json) std::cerr << say(app::kTextWhichNone, {w->path}) << "\n";
+      return kExitOk;
+    }, w->in.empty() ? Access::view : Access::look);
+    if (status == kExitOk && found == 0) status = kExitFailure;
   });
 
   auto* diff = cli.add_subcommand(

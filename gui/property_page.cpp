@@ -150,6 +150,10 @@ QString itemPage(const app::App& app, catalog::Library& library, xmlNode* item) 
     for (const auto& o : *read) named << plain(text(app, box.at(o)));
     h.row(text(app, kScannedFor), ss(named.isEmpty() ? text(app, kNamesOnly) : named.join(", ")));
   }
+  // The volume it was read from, and when a verify last found it whole.
+  for (const auto& [key, value] : app::volumeFields(doc, item)) {
+    h.row(qs(app::itemFieldLabel(app, key)), app::volumeValueText(key, value));
+  }
   h.row(text(app, kColCreated), app::localTimeText(doc.field(item, catalog::kCreated)));
   return h.done();
 }

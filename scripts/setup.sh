@@ -10,7 +10,7 @@ packages=(
   # libraries
   libcli11-dev libicu-dev libssl-dev libxml2-dev libxslt1-dev libpcre2-dev libarchive-dev libvips-dev libexif-dev
   # content hashes (XXH3-128), and xxhsum that their tests and benchmark compare with
-  libxxhash-dev xxhash
+  libxxhash-dev xxhash e2fsprogs dosfstools xorriso
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # the reference the disc-id tests compare with

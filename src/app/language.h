@@ -182,6 +182,9 @@ enum TextId : int {
   kTextVerifyRecorded = 1137,    // %s item
   kTextDiffSummary = 1138,       // %s counts
   kTextLastVerified = 1139,
+  // The volume an item was read from, in the order of volumeFields().
+  kTextVolumeFieldLabel = 1140,
+  kTextWhichNone = 1148,         // %s path
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

@@ -319,6 +319,17 @@ const std::vector<std::pair<const char*, int>>& itemFields() {
   return f;
 }
 
+namespace {
+const std::vector<std::pair<const char*, int>>& volumeKeys() {
+  static const std::vector<std::pair<const char*, int>> k{
+      {"fileSystem", catalog::kVolumeFileSystem}, {"volumeUuid", catalog::kVolumeUuid},
+      {"volumeLabel", catalog::kVolumeLabel},     {"volumeSerial", catalog::kVolumeSerial},
+      {"totalSpace", catalog::kVolumeTotal},      {"usedSpace", catalog::kVolumeUsed},
+      {"freeSpace", catalog::kVolumeFree},        {"volumeFolder", catalog::kVolumeFolder}};
+  return k;
+}
+}  // namespace
+
 std::string itemFieldLabel(const App& app, std::string_view key) {
   // The item fields' names follow one another in the language files, in
   // the order of itemFields().
@@ -332,7 +343,34 @@ std::string itemFieldLabel(const App& app, std::string_view key) {
       {"audioTracks", kTextAudioTracks}, {"totalPrice", kTextTotalPrice},
       {"lastVerified", kTextLastVerified}};
   auto it = others.find(key);
-  return it == others.end() ? std::string(key) : app.text(it->second);
+  if (it != others.end()) return app.text(it->second);
+  const auto& volume = volumeKeys();
+  for (size_t i = 0; i < volume.size(); ++i) {
+    if (key == volume[i].first) return app.text(kTextVolumeFieldLabel + static_cast<int>(i));
+  }
+  return std::string(key);
+}
+
+
+std::vector<std::pair<std::string, std::string>> volumeFields(const catalog::CatalogDocument& doc,
+                                                              const xmlNode* item) {
+  std::vector<std::pair<std::string, std::string>> out;
+  const char* settings = catalog::nameCode(catalog::kScanSettings);
+  for (const auto& [key, field] : volumeKeys()) {
+    std::string v = doc.field(item, field, settings);
+    if (!v.empty()) out.emplace_back(key, std::move(v));
+  }
+  std::string verified = doc.field(item, catalog::kLastVerified, settings);
+  if (parseHexTime(verified)) out.emplace_back("lastVerified", verified);
+  return out;
+}
+
+std::string volumeValueText(const std::string& key, const std::string& value) {
+  if (key == "lastVerified") return localTimeText(value);
+  if (key.size() > 5 && key.compare(key.size() - 5, 5, "Space") == 0) {
+    return sizeText(std::strtoull(value.c_str(), nullptr, 10), true);
+  }
+  return value;
 }
 
 std::string scanOptionsText(const App& app, const std::vector<std::string>& read) {

@@ -76,6 +76,14 @@ const std::vector<std::pair<const char*, int>>& itemFields();
 std::string itemFieldLabel(const App& app, std::string_view key);
 // What the scan read, as the add-folder dialog names its boxes ("names
 // only" when nothing besides names).
+// What an item recorded of the volume it was read from, and when a verify
+// last found it whole: (key, stored value) pairs in the order shown, only
+// those recorded. Sizes are bytes, "lastVerified" a HexTime.
+std::vector<std::pair<std::string, std::string>> volumeFields(const catalog::CatalogDocument& doc,
+                                                              const xmlNode* item);
+// Such a value as a person reads it: sizes made short, the time local.
+std::string volumeValueText(const std::string& key, const std::string& value);
+
 std::string scanOptionsText(const App& app, const std::vector<std::string>& read);
 
 // What a disc's or folder's scan read besides names, from its recorded

@@ -55,6 +55,17 @@ enum Field : int {
   // Ours, in the scan settings: when a verify last found every file as
   // recorded (HexTime).
   kLastVerified = 32,       // "a7"
+  // Ours, in the scan settings: the volume the scan root was on, as it was
+  // then. The folder is the root below the volume's mount point ("/" for
+  // the mount point itself); the sizes are bytes.
+  kVolumeFileSystem = 33,   // "a8"
+  kVolumeUuid = 34,         // "a9"
+  kVolumeLabel = 35,        // "b0"
+  kVolumeSerial = 36,       // "b1"
+  kVolumeTotal = 37,        // "b2"
+  kVolumeUsed = 38,         // "b3"
+  kVolumeFree = 39,         // "b4"
+  kVolumeFolder = 40,       // "b5"
 };
 
 // ItemKind (field "p"): 0-7 CD media (1 audio CD, 3 CD-extra), 8-12 DVD

@@ -4,6 +4,7 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -63,6 +64,9 @@ std::vector<MountEntry> parseMountInfo(std::string_view text) {
     m.mountPoint = unescapeOctal(fields[4]);
     m.fsType = std::string(dash[1]);
     m.source = unescapeOctal(dash[2]);
+    m.root = unescapeOctal(fields[3]);
+    std::string numbers(fields[2]);
+    if (std::sscanf(numbers.c_str(), "%u:%u", &m.major, &m.minor) != 2) m.major = m.minor = 0;
     out.push_back(std::move(m));
   }
   return out;

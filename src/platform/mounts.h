@@ -17,6 +17,8 @@ struct MountEntry {
   std::string mountPoint;  // unescaped
   std::string fsType;
   std::string source;      // "/dev/sdb1", "server:/export", "tmpfs", ...
+  std::string root;        // the folder of the file system mounted there ("/" for all of it)
+  unsigned major = 0, minor = 0;  // the file system's device numbers
 };
 
 // The entries of a /proc/self/mountinfo text, in its order; malformed lines

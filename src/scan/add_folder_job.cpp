@@ -356,6 +356,7 @@ void AddFolderJob::walk(const std::string& path, int kind, bool bareDrive, uint6
       return finish(JobOutcome::failed, "the file-name filter \"" + trim(options_.filter) + "\" is not valid: " + why);
     }
   }
+  if (!options_.dryRun && !path.empty()) volume_ = volumeFactsOf(path);
   ScanContext& context = context_;
   context.itemPath = options_.category;
   context.maxDepth = options_.depthEntry == 0 ? kUnlimitedDepth : options_.depthEntry;
@@ -640,6 +641,25 @@ Status AddFolderJob::writeItem(Scanner& scanner, const ScanContext& context,
     catalog::setFieldText(
         xmlNewChild(settings, nullptr, xml::u(catalog::nameCode(catalog::kDepth)), nullptr),
         std::to_string(context.maxDepth));
+  }
+  // The volume the root was read from: what identifies it when it is
+  // mounted again, and how full it was.
+  if (volume_.known()) {
+    auto put = [&](int field, const std::string& text) {
+      if (!text.empty()) {
+        catalog::setFieldText(xmlNewChild(settings, nullptr, xml::u(catalog::nameCode(field)), nullptr), text);
+      }
+    };
+    put(catalog::kVolumeFileSystem, volume_.fsType);
+    put(catalog::kVolumeUuid, volume_.uuid);
+    put(catalog::kVolumeLabel, volume_.label);
+    put(catalog::kVolumeSerial, volume_.serial);
+    if (volume_.total > 0) {
+      put(catalog::kVolumeTotal, std::to_string(volume_.total));
+      put(catalog::kVolumeUsed, std::to_string(volume_.used));
+      put(catalog::kVolumeFree, std::to_string(volume_.free));
+    }
+    put(catalog::kVolumeFolder, volume_.inside.empty() ? "/" : volume_.inside);
   }
   for (const auto& rule : context.rules) {
     xmlNode* r = xmlNewChild(settings, nullptr,

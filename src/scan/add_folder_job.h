@@ -22,6 +22,7 @@
 
 #include "catalog/library.h"
 #include "disc/audio_disc.h"
+#include "platform/volume_facts.h"
 #include "scan/scanner.h"
 
 namespace tamber::scan {
@@ -164,6 +165,7 @@ class AddFolderJob {
   std::unique_ptr<Scanner> scanner_;
   ScanContext context_;
   std::string root_;
+  VolumeFacts volume_;  // of the volume the root is on, read before the walk
   bool bareDrive_ = false;
   uint64_t driveBytes_ = 0;
   std::optional<uint16_t> reuseFrom_;  // the item whose unchanged records are taken over

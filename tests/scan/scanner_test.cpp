@@ -304,6 +304,8 @@ TEST(Mounts, MountInfoAndDriveKinds) {
       "garbage line\n");
   ASSERT_EQ(mounts.size(), 5u);
   EXPECT_EQ(mounts[1].mountPoint, "/media/usb stick");
+  EXPECT_EQ(mounts[1].major * 1000 + mounts[1].minor, 25u);  // the device numbers, 0:25
+  EXPECT_EQ(mounts[1].root, "/");
   EXPECT_EQ(mountHolding(mounts, "/media/usb stick/photos")->fsType, "vfat");
   EXPECT_EQ(mountHolding(mounts, "/media/usb stick/inner/x")->fsType, "iso9660");
   EXPECT_EQ(mountHolding(mounts, "/media/usb sticky")->fsType, "ext4");
@@ -320,7 +322,7 @@ TEST(Mounts, MountInfoAndDriveKinds) {
   EXPECT_EQ(driveKindOf(mounts[2], s), 17);
   EXPECT_EQ(driveKindOf(mounts[3], s), 16);
   EXPECT_EQ(driveKindOf(mounts[4], s), 15);
-  EXPECT_EQ(driveKindOf({"/media/dvd", "ext2", "/dev/sr1"}, s), 14);
+  EXPECT_EQ(driveKindOf({"/media/dvd", "ext2", "/dev/sr1", "/", 11, 1}, s), 14);
 }
 
 TEST_F(Job, ListingReadsBackToTheTreeOnDisk) {

@@ -8,12 +8,15 @@
 #include <fstream>
 
 #include "app/file_comparison.h"
+#include "app/volumes.h"
+#include "platform/volume_facts.h"
 #include "tests/cli_library.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using tamber::test_support::CliLibrary;
+using tamber::test_support::runCommand;
 using tamber::test_support::shellQuote;
 
 class Verify : public CliLibrary {
@@ -162,6 +165,103 @@ TEST(FileComparison, MovesPreferTheSameContentAndNeverPairDifferentHashes) {
   auto v = tamber::app::compareFileSets(before, after, false);
   EXPECT_EQ(v.count(Difference::moved), 0u);
   EXPECT_EQ(v.count(Difference::missing), 2u);
+}
+
+// File systems made by their own tools are named as blkid names them, from
+// their first bytes alone; damaged or cut bytes are nothing.
+TEST_F(Verify, FileSystemsAreIdentifiedByTheirFirstBytes) {
+  auto firstBytes = [&](const std::string& name) {
+    std::ifstream in(dir.path / name, std::ios::binary);
+    std::string b(tamber::kIdentityBytes, '\0');
+    in.read(b.data(), static_cast<std::streamsize>(b.size()));
+    b.resize(static_cast<size_t>(in.gcount()));
+    return b;
+  };
+  auto make = [&](const std::string& command) { ASSERT_EQ(runCommand(command).status, 0) << command; };
+  std::string ext = (dir.path / "ext.img").string(), fat = (dir.path / "fat.img").string(),
+              fat16 = (dir.path / "fat16.img").string(), iso = (dir.path / "disc.iso").string();
+  make("truncate -s 4M " + ext + " && mkfs.ext4 -q -U 0b8e7c1e-1f51-4a1e-9d5e-7c4f1b2a3c4d -L 'Été 2019' " + ext);
+  make("truncate -s 40M " + fat + " && mkfs.vfat -F 32 -i 1A2B3C4D -n 'PHOTOS 1' " + fat + " >/dev/null");
+  make("truncate -s 16M " + fat16 + " && mkfs.vfat -F 16 -i 00C0FFEE " + fat16 + " >/dev/null");
+  make("xorriso -as mkisofs -quiet -V ARCHIVE_2019 --modification-date=2019031512300000 -o " + iso + " " + disc() +
+       " 2>/dev/null");
+
+  auto e = tamber::identifyFileSystem(firstBytes("ext.img"));
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->type, "ext4");
+  EXPECT_EQ(e->uuid, "0b8e7c1e-1f51-4a1e-9d5e-7c4f1b2a3c4d");
+  EXPECT_EQ(e->label, "Été 2019");
+  auto f = tamber::identifyFileSystem(firstBytes("fat.img"));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->type + " " + f->uuid + " " + f->label, "vfat 1A2B-3C4D PHOTOS 1");
+  auto f16 = tamber::identifyFileSystem(firstBytes("fat16.img"));
+  ASSERT_TRUE(f16);
+  EXPECT_EQ(f16->uuid + "|" + f16->label, "00C0-FFEE|");  // "NO NAME" is no label
+  auto i = tamber::identifyFileSystem(firstBytes("disc.iso"));
+  ASSERT_TRUE(i);
+  EXPECT_EQ(i->type + " " + i->uuid + " " + i->label, "iso9660 2019-03-15-12-30-00-00 ARCHIVE_2019");
+
+  EXPECT_FALSE(tamber::identifyFileSystem(std::string(tamber::kIdentityBytes, '\0')));
+  EXPECT_FALSE(tamber::identifyFileSystem(firstBytes("ext.img").substr(0, 1100)));  // cut inside the superblock
+  EXPECT_FALSE(tamber::identifyFileSystem(firstBytes("disc.iso").substr(0, 32768 + 100)));
+}
+
+TEST_F(Verify, AScanRecordsItsVolumeAndWhichFindsTheItemAgain) {
+  ASSERT_EQ(tamber("add-folder -q " + disc() + " --label D --category Discs").status, 0);
+  auto facts = tamber::volumeFactsOf((dir.path / "disc").string());
+  ASSERT_TRUE(facts.known());
+  EXPECT_GT(facts.total, 0u);
+  EXPECT_GE(facts.total, facts.used);
+  auto show = tamber("--json show Discs/D", false).out;
+  EXPECT_NE(show.find("\"fileSystem\":\"" + facts.fsType + "\""), std::string::npos) << show;
+  EXPECT_NE(show.find("\"volumeFolder\":\"" + facts.inside + "\""), std::string::npos) << show;
+  EXPECT_NE(show.find("\"totalSpace\":" + std::to_string(facts.total)), std::string::npos) << show;
+
+  auto w = tamber("which " + shellQuote((dir.path / "disc/sub").string()), false);
+  EXPECT_EQ(w.status, 0);
+  EXPECT_EQ(w.out, "Discs/D/sub\n");
+  auto above = tamber("--json which " + shellQuote(dir.path.string()), false);
+  EXPECT_NE(above.out.find("\"item\":\"Discs/D\",\"itemNumber\":1,\"path\":\"disc\",\"above\":true"),
+            std::string::npos) << above.out;
+  fs::create_directories(dir.path / "elsewhere");
+  EXPECT_EQ(tamber("which " + shellQuote((dir.path / "elsewhere").string())).status, 1);
+  EXPECT_EQ(tamber("which " + shellQuote((dir.path / "nowhere").string())).status, 2);
+}
+
+// A volume is the same by its UUID wherever it is mounted; by label and
+// size only where a UUID is missing; and never when the UUIDs differ.
+TEST(Volumes, ARecordedVolumeIsRecognisedByUuidThenLabelAndSize) {
+  tamber::app::RecordedVolume r;
+  r.fsType = "vfat";
+  r.uuid = "1A2B-3C4D";
+  r.label = "PHOTOS";
+  r.total = 1000;
+  r.folder = "backup";
+  tamber::VolumeFacts now;
+  now.fsType = "vfat";
+  now.uuid = "1A2B-3C4D";
+  now.label = "RENAMED";
+  now.mountPoint = "/media/u/RENAMED";
+  now.inside = "backup/2019/x";
+  auto p = tamber::app::placeOnVolume(r, now, "/media/u/RENAMED/backup/2019/x");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->by, tamber::app::VolumeMatch::uuid);
+  EXPECT_EQ(p->inside, "2019/x");
+  now.inside = "other";
+  EXPECT_FALSE(tamber::app::placeOnVolume(r, now, "/media/u/RENAMED/other"));
+
+  now.uuid = "FFFF-0000";  // another stick with the same label and size
+  now.label = "PHOTOS";
+  now.total = 1000;
+  now.inside = "backup";
+  EXPECT_FALSE(tamber::app::placeOnVolume(r, now, "/media/u/PHOTOS/backup"));
+  r.uuid.clear();  // an item that could not read its UUID
+  auto q = tamber::app::placeOnVolume(r, now, "/media/u/PHOTOS/backup");
+  ASSERT_TRUE(q);
+  EXPECT_EQ(q->by, tamber::app::VolumeMatch::labelAndSize);
+  EXPECT_EQ(q->inside, "");
+  now.total = 999;
+  EXPECT_FALSE(tamber::app::placeOnVolume(r, now, "/media/u/PHOTOS/backup"));
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+#include "app/volumes.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "catalog/names.h"
+#include "platform/mounts.h"
+
+namespace tamber::app {
+
+namespace {
+
+// `path` is `base` or below it: what follows, "" for `base` itself.
+std::optional<std::string> below(const std::string& path, const std::string& base) {
+  if (base.empty()) return path;
+  if (path == base) return std::string();
+  if (path.size() > base.size() && path.compare(0, base.size(), base) == 0 && path[base.size()] == '/') {
+    return path.substr(base.size() + 1);
+  }
+  return std::nullopt;
+}
+
+bool sameVolume(const RecordedVolume& r, const VolumeFacts& f) {
+  if (!r.uuid.empty() && !f.uuid.empty()) return r.uuid == f.uuid;
+  return !r.label.empty() && r.label == f.label && r.total != 0 && r.total == f.total;
+}
+
+}  // namespace
+
+RecordedVolume recordedVolume(const catalog::CatalogDocument& doc, const xmlNode* item) {
+  const char* settings = catalog::nameCode(catalog::kScanSettings);
+  RecordedVolume r;
+  r.fsType = doc.field(item, catalog::kVolumeFileSystem, settings);
+  r.uuid = doc.field(item, catalog::kVolumeUuid, settings);
+  r.label = doc.field(item, catalog::kVolumeLabel, settings);
+  r.total = std::strtoull(doc.field(item, catalog::kVolumeTotal, settings).c_str(), nullptr, 10);
+  r.folder = doc.field(item, catalog::kVolumeFolder, settings);
+  if (r.folder == "/") r.folder.clear();
+  r.root = doc.field(item, catalog::kSubfolderPath, settings);
+  return r;
+}
+
+const char* volumeMatchKey(VolumeMatch m) {
+  switch (m) {
+    case VolumeMatch::uuid: return "uuid";
+    case VolumeMatch::labelAndSize: return "label-size";
+    case VolumeMatch::path: return "path";
+  }
+  return "";
+}
+
+std::optional<ItemPlace> placeOnVolume(const RecordedVolume& r, const VolumeFacts& facts,
+                                       const std::string& resolvedPath) {
+  if (!r.known() || !facts.known()) return std::nullopt;
+  std::optional<VolumeMatch> by;
+  std::string where, root;
+  if (sameVolume(r, facts)) {
+    by = !r.uuid.empty() && !facts.uuid.empty() ? VolumeMatch::uuid : VolumeMatch::labelAndSize;
+    where = facts.inside;
+    root = r.folder;
+  } else if (r.uuid.empty() && r.label.empty() && !r.root.empty() && r.fsType == facts.fsType) {
+    // Nothing names the volume: the same place on the same kind of file
+    // system is the best there is.
+    by = VolumeMatch::path;
+    where = resolvedPath;
+    root = r.root;
+  }
+  if (!by) return std::nullopt;
+  if (auto inside = below(where, root)) return ItemPlace{*by, *inside, false};
+  if (auto rest = below(root, where)) return ItemPlace{*by, *rest, true};
+  return std::nullopt;
+}
+
+std::optional<std::string> mountedRoot(const RecordedVolume& r) {
+  if (!r.known() || (r.uuid.empty() && r.label.empty())) return std::nullopt;
+  for (const auto& m : currentMounts()) {
+    if (isPseudoFileSystem(m.fsType) || m.fsType != r.fsType) continue;
+    VolumeFacts f = volumeFactsOf(m.mountPoint);
+    if (f.mountPoint != m.mountPoint || !sameVolume(r, f)) continue;
+    std::string path = m.mountPoint == "/" ? "/" + r.folder : r.folder.empty() ? m.mountPoint : m.mountPoint + "/" + r.folder;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return path;
+  }
+  return std::nullopt;
+}
+
+}  // namespace tamber::app
