@@ -34,41 +34,31 @@ bool isFolder(const std::string& path) {
 }
 
 // The files a folder holds now, read as a scan reads them (with `o`'s
-// filter, depth and rules) into a scratch library; no reader runs, and a
-// hash is made of every file when `o.hash` says so.
+// filter, depth and rules), with progress; `exit` says how it failed.
 struct PresentFiles {
-  std::unique_ptr<app::ScratchLibrary> scratch;
   app::FileSet files;
   std::vector<std::string> unreadable;
 };
 
 Result<PresentFiles> readPresent(App& app, app::Notifier& n, const Globals& g, scan::AddFolderOptions o,
                                  bool quiet, int& exit) {
-  PresentFiles out;
-  auto scratch = app::ScratchLibrary::create();
-  if (!scratch) return scratch.error();
-  out.scratch = std::move(scratch.value());
-  o.thumbnails = o.tags = o.documents = o.archives = false;
-  o.category = out.scratch->category();
-  o.update.reset();
-  if (o.label.empty()) o.label = "-";
-  scan::AddFolderJob job(out.scratch->library(), o);
-  const auto& r = runWithProgress(app, n, g, job, quiet);
+  exit = kExitErrors;
+  std::string path = o.path;
+  auto reading = app::FolderReading::prepare(std::move(o));
+  if (!reading) return reading.error();
+  const auto& r = runWithProgress(app, n, g, (*reading)->job(), quiet);
   if (r.outcome == scan::JobOutcome::cancelled) {
-    exit = interrupted.load() != 0 ? 128 + interrupted.load() : kExitErrors;
+    if (interrupted.load() != 0) exit = 128 + interrupted.load();
     return Error{Errc::cancelled, app.text(app::kTextCancelled)};
   }
   if (r.outcome != scan::JobOutcome::done) {
-    exit = kExitErrors;
-    return Error{Errc::io, fillIn(app.text(app::kTextScanFailed), {o.path}) + " " + r.message};
+    return Error{Errc::io, fillIn(app.text(app::kTextScanFailed), {path}) + " " +
+                               r.message};
   }
+  PresentFiles out;
   out.unreadable = r.unreadable;
-  auto files = app::readFileSet(
-      scan::streamListing(out.scratch->library().file().root(), out.scratch->category(), r.number));
-  if (!files) {
-    exit = kExitErrors;
-    return files.error();
-  }
+  auto files = (*reading)->files();
+  if (!files) return files.error();
   out.files = std::move(files.value());
   return out;
 }
@@ -85,20 +75,6 @@ std::string factsJson(const app::FileFacts& f) {
   if (!f.hash.empty()) out += ",\"hash\":" + jsonString(f.hash);
   if (f.isLink) out += ",\"link\":" + jsonString(f.link);
   return out;
-}
-
-// The text of a difference's kind: verify speaks of missing and new files,
-// diff of removed and added ones.
-std::string kindText(app::Difference kind, bool verify) {
-  switch (kind) {
-    case app::Difference::missing: return say(verify ? app::kTextDiffMissing : app::kTextDiffRemoved);
-    case app::Difference::added: return say(verify ? app::kTextDiffNew : app::kTextDiffAdded);
-    case app::Difference::changed: return say(app::kTextDiffChanged);
-    case app::Difference::damaged: return say(app::kTextDiffDamaged);
-    case app::Difference::moved: return say(app::kTextDiffMoved);
-    case app::Difference::unreadable: return say(app::kTextDiffUnreadable);
-  }
-  return {};
 }
 
 std::string jsonKey(app::Difference kind, bool verify) {
@@ -138,31 +114,11 @@ int report(App& app, const Globals& g, const app::Comparison& c, bool verify, bo
       out += "}\n";
       continue;
     }
-    std::string line = kindText(d.kind, verify);
+    std::string line = app::differenceText(app, d.kind, verify);
     line.resize(std::max<size_t>(line.size(), 11), ' ');
     line += escapeForTerminal(shown->path);
-    switch (d.kind) {
-      case app::Difference::moved: line += " -> " + escapeForTerminal(d.after->path); break;
-      case app::Difference::changed: {
-        std::string why;
-        auto add = [&](const std::string& piece) { why += (why.empty() ? "" : ", ") + piece; };
-        for (auto piece : splitNonEmpty(d.what, ',')) {
-          if (piece == "size") {
-            add(app::sizeText(d.before->size, false) + " -> " + app::sizeText(d.after->size, false));
-          } else if (piece == "content") {
-            add(say(app::kTextDiffOtherContent));
-          } else if (piece == "time") {
-            add(app::localTimeText(d.before->modified) + " -> " + app::localTimeText(d.after->modified));
-          } else {
-            add(escapeForTerminal(d.before->link) + " -> " + escapeForTerminal(d.after->link));
-          }
-        }
-        line += "  (" + why + ")";
-        break;
-      }
-      case app::Difference::damaged: line += "  (" + say(app::kTextDiffOtherContent) + ")"; break;
-      case app::Difference::unreadable: line += "  (" + escapeForTerminal(d.what) + ")"; break;
-      default: break;
+    if (std::string details = app::differenceDetails(app, d); !details.empty()) {
+      line += d.kind == app::Difference::moved ? " " + escapeForTerminal(details) : "  (" + escapeForTerminal(details) + ")";
     }
     out += line + "\n";
   }
@@ -174,7 +130,7 @@ int report(App& app, const Globals& g, const app::Comparison& c, bool verify, bo
       std::string counts;
       for (auto kind : {app::Difference::missing, app::Difference::added, app::Difference::changed,
                         app::Difference::damaged, app::Difference::moved, app::Difference::unreadable}) {
-        if (size_t k = c.count(kind)) counts += (counts.empty() ? "" : ", ") + kindText(kind, verify) + " " + num(app, k);
+        if (size_t k = c.count(kind)) counts += (counts.empty() ? "" : ", ") + app::differenceText(app, kind, verify) + " " + num(app, k);
       }
       std::cerr << say(app::kTextDiffSummary, {counts}) << "\n";
     }
@@ -219,51 +175,24 @@ void registerVerifyCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
         return kExitErrors;
       }
       int kind = doc.itemKind(t->node);
-      if (kind == catalog::kKindAudioCd) {
-        n.error(say(app::kTextVerifyAudioDisc));
-        return kExitErrors;
-      }
       auto recorded = readRecorded(app, *t);
       if (!recorded) {
         n.error(recorded.message());
         return recorded.error().code == Errc::cancelled ? 130 : kExitErrors;
       }
-      scan::AddFolderOptions o = scan::AddFolderJob::recordedOptions(doc, t->node);
-      std::string root = a->path.empty() ? o.path : a->path;
-      if (a->path.empty() && !isFolder(root)) {
-        // Not where it was read from: the same volume mounted elsewhere.
-        if (auto mounted = app::mountedRoot(app::recordedVolume(doc, t->node))) root = *mounted;
-      }
-      if (root.empty() || !isFolder(root)) {
-        n.error(say(app::kTextVerifyNoFolder, {root.empty() ? a->item : root}));
+      if (kind == catalog::kKindCdExtra) app::dropTracks(*recorded);
+      auto o = app::verifyOptions(doc, t->node, a->path, recorded->hashed > 0);
+      if (!o) {
+        n.error(o.error().code == Errc::unsupported ? say(app::kTextVerifyAudioDisc)
+                                                    : say(app::kTextVerifyNoFolder,
+                                                          {o.message().empty() ? a->item : o.message()}));
         return kExitErrors;
       }
-      // The recorded rules hang below the recorded root; another folder takes them along.
-      std::string to = std::filesystem::absolute(root).lexically_normal().string();
-      while (to.size() > 1 && to.back() == '/') to.pop_back();
-      for (auto& row : o.rows) {
-        if (row.path.compare(0, o.path.size(), o.path) == 0) row.path = to + row.path.substr(o.path.size());
-      }
-      o.path = to;
-      o.jobs = a->jobs;
-      o.hash = recorded->hashed > 0;
-      if (catalog::isDiscKind(kind)) {
-        // A disc is walked as a disc: hidden folders too, no file filter.
-        scan::DiscJob disc;
-        disc.kind = kind == catalog::kKindCdExtra ? 2 : kind;
-        o.disc = disc;
-        o.filterOn = false;
-      }
-      auto present = readPresent(app, n, *g, o, a->quiet, exit);
+      o->jobs = a->jobs;
+      auto present = readPresent(app, n, *g, *o, a->quiet, exit);
       if (!present) {
         n.error(present.message());
         return exit;
-      }
-      // An extra disc's tracks stand at its top beside the files; no folder holds them.
-      if (kind == catalog::kKindCdExtra) {
-        std::erase_if(recorded->files, [](const app::FileFacts& f) {
-          return f.path.find('/') == std::string::npos && f.modified.empty();
-        });
       }
       auto comparison = app::compareFileSets(*recorded, present->files, false);
       bool clean = !comparison.differs() && present->unreadable.empty();
@@ -386,7 +315,6 @@ void registerVerifyCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
         std::optional<Target> item;
         std::string folder;
         app::FileSet files;
-        std::unique_ptr<app::ScratchLibrary> scratch;
       };
       Side sides[2];
       const std::string* texts[2] = {&a->a, &a->b};
@@ -426,7 +354,6 @@ void registerVerifyCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
           return exit;
         }
         s.files = std::move(present->files);
-        s.scratch = std::move(present->scratch);
         errors = errors || !present->unreadable.empty();
       }
       auto comparison = app::compareFileSets(sides[0].files, sides[1].files, true);

@@ -44,6 +44,7 @@
 #include "gui/file_icons.h"
 #include "gui/find_dialog.h"
 #include "gui/duplicates_dialog.h"
+#include "gui/verify_dialog.h"
 #include "gui/gui_text.h"
 #include "gui/library_model.h"
 #include "gui/player_bar.h"
@@ -872,6 +873,15 @@ DuplicatesDialog* MainWindow::findDuplicates() {
   auto* d = new DuplicatesDialog(app_, this);
   d->setAttribute(Qt::WA_DeleteOnClose);
   connect(d, &DuplicatesDialog::showResult, this, &MainWindow::showHit);
+  d->show();
+  return d;
+}
+
+VerifyDialog* MainWindow::verifyItem(xmlNode* item, const QString& folder) {
+  if (!app_.library() || busy_ || !item) return nullptr;
+  auto* d = new VerifyDialog(app_, item, folder, this);
+  d->setAttribute(Qt::WA_DeleteOnClose);
+  connect(d, &VerifyDialog::showResult, this, &MainWindow::showHit);
   d->show();
   return d;
 }

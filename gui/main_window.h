@@ -90,6 +90,9 @@ class MainWindow : public QMainWindow {
   class FindDialog* find();
   // Opens Tools > Find duplicates over the library; deleted when closed.
   class DuplicatesDialog* findDuplicates();
+  // Verify (no folder) or Compare with a folder: reads it again beside the
+  // item's record and lists the differences.
+  class VerifyDialog* verifyItem(xmlNode* item, const QString& folder = {});
   // Opens the add-folder dialog; the new item is selected when its job
   // ends. Deleted when closed. While it is open the window browses but does
   // not change the library (busy()). With `update`, the dialog re-scans

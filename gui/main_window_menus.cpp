@@ -80,6 +80,8 @@ void MainWindow::createActions() {
       {"find", kFind, QKeySequence::Find, false},
       // Reads every listing: not while a job writes one.
       {"findDuplicates", app::kTextFindDuplicates, {}, true},
+      {"verifyItem", app::kTextVerifyAction, {}, true},
+      {"compareItem", app::kTextCompareAction, {}, true},
       {"preferences", kPreferences, {}, false},
       {"help", kHelpContents, QKeySequence::HelpContents, false},
       {"about", kAbout, {}, false},
@@ -184,6 +186,16 @@ void MainWindow::createActions() {
   connect(action("addDisc"), &QAction::triggered, this, [this] { addDisc(); });
   connect(action("find"), &QAction::triggered, this, [this] { find(); });
   connect(action("findDuplicates"), &QAction::triggered, this, [this] { findDuplicates(); });
+  connect(action("verifyItem"), &QAction::triggered, this, [this] {
+    xmlNode* n = target();
+    if (n && CatalogDocument::isItem(n)) verifyItem(n);
+  });
+  connect(action("compareItem"), &QAction::triggered, this, [this] {
+    xmlNode* n = target();
+    if (!n || !CatalogDocument::isItem(n)) return;
+    QString folder = QFileDialog::getExistingDirectory(this, plain(text(app_, app::kTextCompareAction)));
+    if (!folder.isEmpty()) verifyItem(n, folder);
+  });
   connect(action("preferences"), &QAction::triggered, this, &MainWindow::preferences);
   connect(action("help"), &QAction::triggered, this, [this] { showHelp(this, app_); });
   connect(action("about"), &QAction::triggered, this, [this] {
@@ -277,7 +289,8 @@ void MainWindow::buildMenus() {
   add(go, {"back", "forward", "up"});
 
   QMenu* tools = menu(kToolsMenu);
-  add(tools, {"addFolder", "addDisc", "updateItem", "find", "findDuplicates", nullptr, "preferences"});
+  add(tools, {"addFolder", "addDisc", "updateItem", "verifyItem", "compareItem", "find", "findDuplicates", nullptr,
+              "preferences"});
 
   QMenu* language = menu(kLanguageMenu);
   for (auto [code, name] : {std::pair{"en", "English"}, {"fr", "Français"}, {"it", "Italiano"}}) {
@@ -329,6 +342,9 @@ void MainWindow::updateActions() {
   action("edit")->setEnabled(writable && item);
   action("cover")->setEnabled(writable && item);
   action("updateItem")->setEnabled(writable && item && catalog::isFolderKind(lib->catalog().itemKind(t)));
+  // Reading a folder again never changes the library.
+  action("verifyItem")->setEnabled(lib && !busy_ && item && lib->catalog().itemKind(t) != catalog::kKindAudioCd);
+  action("compareItem")->setEnabled(lib && !busy_ && item && lib->catalog().itemKind(t) != catalog::kKindAudioCd);
   action("newCategory")->setEnabled(writable);
   action("back")->setEnabled(!back_.empty());
   action("forward")->setEnabled(!forward_.empty());
@@ -419,7 +435,7 @@ QMenu* MainWindow::contextMenu(QWidget* view, const QPoint& at) {
     if (n == app_.library()->catalog().root()) {
       add({"newCategory", nullptr, "report", "exportCsv"});
     } else if (CatalogDocument::isItem(n)) {
-      add({"open entry", "edit", "rename", "delete", "cover", "updateItem", nullptr, "report", "exportCsv", "copyPath"});
+      add({"open entry", "edit", "rename", "delete", "cover", "updateItem", "verifyItem", "compareItem", nullptr, "report", "exportCsv", "copyPath"});
     } else {
       add({"open entry", "newCategory", "rename", "delete", nullptr, "report", "exportXml", "exportLibrary",
            "exportCsv", "copyPath"});
@@ -434,7 +450,7 @@ QMenu* MainWindow::contextMenu(QWidget* view, const QPoint& at) {
       if (content_->showsFolder()) add({nullptr, "copyPath"});
     } else if (xmlNode* n = content_->nodeAt(row)) {
       if (CatalogDocument::isItem(n)) {
-        add({"open entry", "showInTree", "edit", "rename", "delete", "cover", "updateItem", nullptr, "report",
+        add({"open entry", "showInTree", "edit", "rename", "delete", "cover", "updateItem", "verifyItem", "compareItem", nullptr, "report",
              "exportCsv", "copyPath"});
       } else {
         add({"open entry", "showInTree", "rename", "delete", nullptr, "report", "exportXml", "exportLibrary",

@@ -51,6 +51,9 @@ const std::vector<std::string>& csvColumns() {
   static const std::vector<std::string> columns = [] {
     std::vector<std::string> c{"item", "path", "type", "size", "modified", "kind"};
     for (const char* p : kPropertyColumns) c.push_back(std::string(p) == "size" ? "dimensions" : p);
+    // The volume the item was read from, to tell which drive a row is on.
+    c.push_back("volumeLabel");
+    c.push_back("volumeUuid");
     return c;
   }();
   return columns;
@@ -99,6 +102,9 @@ Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode
   std::vector<std::string> cells(csvColumns().size());
   auto itemRows = [&](const xmlNode* item, const std::string& itemPath, const std::vector<std::string>& within) {
     if (!doc.hasOwnNumber(item)) return;
+    const char* settings = catalog::nameCode(catalog::kScanSettings);
+    const std::string volumeLabel = doc.field(item, catalog::kVolumeLabel, settings);
+    const std::string volumeUuid = doc.field(item, catalog::kVolumeUuid, settings);
     std::vector<std::string> folders;
     const int base = static_cast<int>(within.size());
     bool found = within.empty(), done = false;
@@ -137,6 +143,8 @@ Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode
           cells[columnOf.at("durationText")] = disc::trackLengthText(entry.size);
         }
       }
+      cells[cells.size() - 2] = volumeLabel;
+      cells[cells.size() - 1] = volumeUuid;
       std::string line;
       for (size_t i = 0; i < cells.size(); ++i) line += (i ? "," : "") + csvField(cells[i]);
       line += "\r\n";

@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,6 +12,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "app/volumes.h"
+#include "catalog/names.h"
 #include "scan/listing.h"
 
 namespace tamber::app {
@@ -201,6 +205,68 @@ ScratchLibrary::~ScratchLibrary() {
   library_.reset();
   std::error_code ec;
   if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
+}
+
+Result<std::unique_ptr<FolderReading>> FolderReading::prepare(scan::AddFolderOptions o) {
+  auto scratch = ScratchLibrary::create();
+  if (!scratch) return scratch.error();
+  std::unique_ptr<FolderReading> r(new FolderReading);
+  r->scratch_ = std::move(scratch.value());
+  o.thumbnails = o.tags = o.documents = o.archives = false;
+  o.category = r->scratch_->category();
+  o.update.reset();
+  o.dryRun = false;
+  if (o.label.empty()) o.label = "-";
+  r->job_ = std::make_unique<scan::AddFolderJob>(r->scratch_->library(), std::move(o));
+  return r;
+}
+
+Result<FileSet> FolderReading::files() {
+  const auto& result = job_->wait();
+  if (result.outcome != scan::JobOutcome::done) return Error{Errc::cancelled, result.message};
+  return readFileSet(scan::streamListing(scratch_->library().file().root(), scratch_->category(), result.number));
+}
+
+namespace {
+bool isFolder(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+}  // namespace
+
+Result<scan::AddFolderOptions> verifyOptions(const catalog::CatalogDocument& doc, const xmlNode* item,
+                                             const std::string& path, bool hash) {
+  int kind = doc.itemKind(item);
+  if (kind == catalog::kKindAudioCd) return Error{Errc::unsupported, "an audio disc has no files"};
+  scan::AddFolderOptions o = scan::AddFolderJob::recordedOptions(doc, item);
+  std::string root = path.empty() ? o.path : path;
+  if (path.empty() && !isFolder(root)) {
+    // Not where it was read from: the same volume mounted elsewhere.
+    if (auto mounted = mountedRoot(recordedVolume(doc, item))) root = *mounted;
+  }
+  if (root.empty() || !isFolder(root)) return Error{Errc::not_found, root};
+  // The recorded rules hang below the recorded root; another folder takes them along.
+  std::error_code ec;
+  std::string to = std::filesystem::absolute(root, ec).lexically_normal().string();
+  while (to.size() > 1 && to.back() == '/') to.pop_back();
+  for (auto& row : o.rows) {
+    if (row.path.compare(0, o.path.size(), o.path) == 0) row.path = to + row.path.substr(o.path.size());
+  }
+  o.path = to;
+  o.hash = hash;
+  if (catalog::isDiscKind(kind)) {
+    // A disc is walked as a disc: hidden folders too, no file filter.
+    scan::DiscJob disc;
+    disc.kind = kind == catalog::kKindCdExtra ? 2 : kind;
+    o.disc = disc;
+    o.filterOn = false;
+  }
+  return o;
+}
+
+void dropTracks(FileSet& recorded) {
+  std::erase_if(recorded.files,
+                [](const FileFacts& f) { return f.path.find('/') == std::string::npos && f.modified.empty(); });
 }
 
 }  // namespace tamber::app

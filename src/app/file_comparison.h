@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "catalog/library.h"
+#include "scan/add_folder_job.h"
 #include "platform/result.h"
 #include "scan/listing_reader.h"
 
@@ -88,5 +89,33 @@ class ScratchLibrary {
   std::unique_ptr<catalog::Library> library_;
   catalog::ItemPath category_;
 };
+
+// A folder read as a scan reads it (`options`' filter, depth and rules), into
+// a scratch library; no reader runs, and every file is hashed when
+// `options.hash` says so. Run the job (a front end shows its counters),
+// then take the files.
+class FolderReading {
+ public:
+  static Result<std::unique_ptr<FolderReading>> prepare(scan::AddFolderOptions options);
+  scan::AddFolderJob& job() { return *job_; }
+  // The files the job recorded; call once the job has ended well.
+  Result<FileSet> files();
+
+ private:
+  FolderReading() = default;
+  std::unique_ptr<ScratchLibrary> scratch_;
+  std::unique_ptr<scan::AddFolderJob> job_;
+};
+
+// The reading that verifies `item` of `doc`: its recorded scan settings,
+// at `path` (empty: where it was scanned from, or, when that is not there,
+// its volume mounted elsewhere), hashing when `hash`. Errors: an audio
+// disc (nothing to read), no such folder.
+Result<scan::AddFolderOptions> verifyOptions(const catalog::CatalogDocument& doc, const xmlNode* item,
+                                             const std::string& path, bool hash);
+
+// Tracks that stand at the top of an extra disc's listing beside its files:
+// no folder holds them, so a verify leaves them out.
+void dropTracks(FileSet& recorded);
 
 }  // namespace tamber::app

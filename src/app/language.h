@@ -185,6 +185,14 @@ enum TextId : int {
   // The volume an item was read from, in the order of volumeFields().
   kTextVolumeFieldLabel = 1140,
   kTextWhichNone = 1148,         // %s path
+  kTextVerifyAction = 1149,      // the context menu's items
+  kTextCompareAction = 1150,
+  kTextSaveCsv = 1151,
+  kTextVerifyTitle = 1152,       // %s item
+  kTextCompareTitle = 1153,      // %s item, %s folder
+  kTextDifferenceColumn = 1154,
+  kTextPathColumn = 1155,
+  kTextDetailsColumn = 1156,
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

@@ -373,6 +373,42 @@ std::string volumeValueText(const std::string& key, const std::string& value) {
   return value;
 }
 
+std::string differenceText(const App& app, Difference kind, bool verify) {
+  switch (kind) {
+    case Difference::missing: return app.text(verify ? kTextDiffMissing : kTextDiffRemoved);
+    case Difference::added: return app.text(verify ? kTextDiffNew : kTextDiffAdded);
+    case Difference::changed: return app.text(kTextDiffChanged);
+    case Difference::damaged: return app.text(kTextDiffDamaged);
+    case Difference::moved: return app.text(kTextDiffMoved);
+    case Difference::unreadable: return app.text(kTextDiffUnreadable);
+  }
+  return {};
+}
+
+std::string differenceDetails(const App& app, const FileDifference& d) {
+  switch (d.kind) {
+    case Difference::moved: return "-> " + d.after->path;
+    case Difference::damaged: return app.text(kTextDiffOtherContent);
+    case Difference::unreadable: return d.what;
+    case Difference::changed: break;
+    default: return {};
+  }
+  std::string why;
+  size_t from = 0;
+  while (from <= d.what.size()) {
+    size_t comma = d.what.find(',', from);
+    std::string piece = d.what.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    std::string text = piece == "size"      ? sizeText(d.before->size, false) + " -> " + sizeText(d.after->size, false)
+                       : piece == "time"    ? localTimeText(d.before->modified) + " -> " + localTimeText(d.after->modified)
+                       : piece == "content" ? app.text(kTextDiffOtherContent)
+                                            : d.before->link + " -> " + d.after->link;
+    why += (why.empty() ? "" : ", ") + text;
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  return why;
+}
+
 std::string scanOptionsText(const App& app, const std::vector<std::string>& read) {
   static const std::map<std::string, int> box{{"thumbnails", kTextThumbnailsBox},
                                               {"tags", kTextTagsBox},

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/file_comparison.h"
 #include "catalog/catalog_document.h"
 
 namespace tamber::app {
@@ -83,6 +84,12 @@ std::vector<std::pair<std::string, std::string>> volumeFields(const catalog::Cat
                                                               const xmlNode* item);
 // Such a value as a person reads it: sizes made short, the time local.
 std::string volumeValueText(const std::string& key, const std::string& value);
+
+// A difference's kind as verify (missing, new) or diff (removed, added)
+// names it, in the user's language, and what differs: sizes and times
+// from the first side to the second, the error of an unreadable file.
+std::string differenceText(const App& app, Difference kind, bool verify);
+std::string differenceDetails(const App& app, const FileDifference& d);
 
 std::string scanOptionsText(const App& app, const std::vector<std::string>& read);
 

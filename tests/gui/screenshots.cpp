@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QTableView>
 #include <QTextBrowser>
+#include <QThread>
 #include <QTimer>
 #include <QCheckBox>
 #include <QComboBox>
@@ -28,6 +29,7 @@
 #include "gui/find_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
+#include "gui/verify_dialog.h"
 #include "gui/preferences_dialog.h"
 #include "gui/xml_export_dialog.h"
 #include "gui/report_window.h"
@@ -100,6 +102,16 @@ int main(int argc, char** argv) {
     d->results()->setCurrentItem(d->results()->topLevelItem(0));
     ok = save(*d, out, "find-results.png") && ok;
     d->close();
+  }
+  // Verify on the backup, whose folder changed after it was catalogued.
+  if (auto* v = w.verifyItem(item)) {
+    v->resize(900, 420);
+    for (int i = 0; i < 500 && !v->finished(); ++i) {
+      settle();
+      QThread::msleep(10);
+    }
+    ok = v->finished() && save(*v, out, "verify-dialog.png") && ok;
+    v->close();
   }
   // The add-folder dialog, then its progress on a large folder (the 5th
   // argument), caught while the job runs.

@@ -31,6 +31,11 @@ lib="$work/sample.cds"
 "$tamber" -L "$lib" add-folder "$tree" --label "Backup 2026" --category Backups -q >/dev/null
 "$tamber" -L "$lib" add-folder "$tree/Photos" --label "Holiday photos" --category Pictures -q >/dev/null
 "$tamber" -L "$lib" cover "Backups/Backup 2026" "$tree/Photos/f3.jpg" >/dev/null
+# What a verify of the backup then finds: a file changed, one gone, one new.
+echo "more notes" >> "$tree/Docs/notes.txt"
+touch -d "2020-01-01 12:00" "$tree/Docs/notes.txt"
+rm "$tree/Docs/Old/Été 2019.txt"
+echo new > "$tree/Docs/new.txt"
 # A folder large enough to be caught while it is being added.
 python3 - "$work/big" <<'PY'
 import os, sys

@@ -45,6 +45,7 @@
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
 #include "gui/duplicates_dialog.h"
+#include "gui/verify_dialog.h"
 #include "gui/item_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
@@ -870,6 +871,55 @@ class WindowTest : public QObject {
     QCOMPARE(shown.count(), 1);
     QCOMPARE(shown.at(0).at(2).toString(), QString("Docs\\notes.txt"));
     d->close();
+    app.abandon();
+  }
+
+  // Verify on an item reads its folder again and lists what differs; the
+  // list is saved as CSV; Compare with a copy finds the moved file.
+  void verifyAndCompareListDifferences() {
+    auto src = tmp.path / "verified";
+    std::filesystem::create_directories(src / "sub");
+    std::ofstream(src / "kept.txt") << "kept";
+    std::ofstream(src / "gone.txt") << "gone";
+    std::ofstream(src / "sub/moved.txt") << "moved";
+    std::string path = (tmp.path / "verify.cds").string();
+    QCOMPARE(runCommand(std::string(TAMBER_CLI) + " new " + shellQuote(path)).status, 0);
+    QVERIFY(tamber(path, "add-folder -q --hash " + shellQuote(src.string()) + " --label V --category Checked")
+                .rfind("FAILED", 0) != 0);
+    std::filesystem::remove(src / "gone.txt");
+    std::filesystem::rename(src / "sub/moved.txt", src / "moved.txt");
+
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "verify.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(path)));
+    xmlNode* item = find(app, {"Checked", "V"});
+    QVERIFY(item);
+    tamber::gui::VerifyDialog* d = w.verifyItem(item);
+    QVERIFY(d);
+    QTRY_VERIFY(d->finished());
+    QTreeWidget* results = d->results();
+    QCOMPARE(results->topLevelItemCount(), 3);
+    QCOMPARE(results->topLevelItem(0)->text(0) + " " + results->topLevelItem(0)->text(1), QString("missing gone.txt"));
+    QCOMPARE(results->topLevelItem(2)->text(0) + " " + results->topLevelItem(2)->text(1), QString("new moved.txt"));
+    QVERIFY(d->summary()->text().contains("1 files alike, 1 of them compared by content"));
+    QSignalSpy shown(d, &tamber::gui::VerifyDialog::showResult);
+    emit results->itemActivated(results->topLevelItem(0), 0);
+    QCOMPARE(shown.count(), 1);
+    QCOMPARE(shown.at(0).at(2).toString(), QString("gone.txt"));
+    auto csv = tmp.path / "verify.csv";
+    QVERIFY(d->saveCsv(QString::fromStdString(csv.string())));
+    QCOMPARE(runCommand("cat " + shellQuote(csv.string())).out,
+             std::string("status,path,details\r\nmissing,gone.txt,\r\nmissing,sub/moved.txt,\r\nnew,moved.txt,\r\n"));
+    d->close();
+
+    tamber::gui::VerifyDialog* c = w.verifyItem(item, QString::fromStdString(src.string()));
+    QVERIFY(c);
+    QTRY_VERIFY(c->finished());
+    QCOMPARE(c->results()->topLevelItemCount(), 2);
+    QCOMPARE(c->results()->topLevelItem(1)->text(0) + " " + c->results()->topLevelItem(1)->text(2),
+             QString("moved -> moved.txt"));
+    c->close();
     app.abandon();
   }
 

@@ -78,9 +78,14 @@ TEST_F(Verify, FindsMissingNewChangedAndDamagedFilesAndRecordsOnlyACleanRun) {
       << json.out;
   EXPECT_NE(json.out.find("\"what\":[\"hash\"]}"), std::string::npos);
 
+  // Each CSV row says which volume its item was read from.
+  auto csv = tamber("export-csv Discs/D", false).out;
+  EXPECT_NE(csv.substr(0, csv.find('\n')).find(",volumeLabel,volumeUuid\r"), std::string::npos) << csv.substr(0, 200);
+
   // Another folder (a copy mounted elsewhere) is read in the recorded one's stead.
   fs::create_directories(dir.path / "copy");
-  write("copy/film.bin", std::string(200000, 'f'));
+  fs::copy_file(dir.path / "disc/film.bin", dir.path / "copy/film.bin");
+  fs::last_write_time(dir.path / "copy/film.bin", fs::last_write_time(dir.path / "disc/film.bin"));
   auto copy = tamber("verify -q Discs/D " + shellQuote((dir.path / "copy").string()), false);
   EXPECT_EQ(copy.status, 1);
   EXPECT_NE(copy.out.find("missing    latest\n"), std::string::npos) << copy.out;
