@@ -2,7 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <optional>
+
 #include "app/language.h"
+#include "app/volumes.h"
 #include "catalog/catalog_document.h"
 #include "disc/toc.h"
 
@@ -48,10 +51,26 @@ Located locate(const App& app, catalog::Library& library, const xmlNode* item, c
   int kind = doc.itemKind(item);
   std::string label = doc.field(item, catalog::kLabel);
   std::string place = doc.field(item, catalog::kLocation);
+  // The item's volume mounted elsewhere (recognised by its UUID, or its
+  // label and size) holds the file as well.
+  auto onItsVolume = [&]() -> std::optional<std::string> {
+    auto root = mountedRoot(recordedVolume(doc, item));
+    if (!root) return std::nullopt;
+    std::string path = joined(*root, steps);
+    if (!regularFile(path)) return std::nullopt;
+    return path;
+  };
   if (catalog::isFolderKind(kind)) {
     at.path = joined(place, steps);
     at.present = !place.empty() && regularFile(at.path);
-    if (!at.present) at.message = fillIn(app.text(kTextFolderAway), {at.path});
+    if (!at.present) {
+      if (auto moved = onItsVolume()) {
+        at.path = *moved;
+        at.present = true;
+        return at;
+      }
+      at.message = fillIn(app.text(kTextFolderAway), {at.path});
+    }
     return at;
   }
   bool audioTrack = track > 0;
@@ -79,6 +98,13 @@ Located locate(const App& app, catalog::Library& library, const xmlNode* item, c
       }
     }
     if (other.empty()) other = r.label;
+  }
+  if (!audioTrack) {
+    if (auto mounted = onItsVolume()) {
+      at.path = *mounted;
+      at.present = true;
+      return at;
+    }
   }
   // The disc is away, or another is in the drive.
   std::string kept = place.empty() ? std::string("?") : place;
