@@ -70,36 +70,20 @@ Status DuplicateFinder::Impl::addItem(catalog::Library& library, size_t libraryI
   catalog::ItemPath category = doc.parentPath(node);
   uint32_t itemIndex = static_cast<uint32_t>(items.size());
   items.push_back({libraryIndex, category, doc.namePath(node), number, doc.field(node, catalog::kLocation)});
-  std::vector<std::string> stack;  // folder names down to the entries read
   // A folder's path is kept once, when its first file is recorded.
   bool folderKept = false;
   uint32_t folderIndex = 0;
-  std::string folderPath;
-  auto moved = [&] {
-    folderKept = false;
-    folderPath.clear();
-    for (const auto& f : stack) folderPath += f + "/";
-  };
-  scan::ListingVisitor v;
-  v.entry = [&](scan::ListingEntry& e, int depth) {
-    if (static_cast<size_t>(depth) != stack.size()) {
-      stack.resize(static_cast<size_t>(depth));
-      moved();
-    }
-    if (e.folder) {
-      stack.push_back(e.name);
-      moved();
-      return true;
-    }
-    if (e.size < minSize || e.field("l9")) return false;
-    if (!within.empty() && (folderPath + e.name).compare(0, within.size() + 1, within + "/") != 0) return false;
+  auto take = [&](scan::ListingEntry& e, const std::string& folderPath, bool newFolder) {
+    if (newFolder) folderKept = false;
+    if (e.size < minSize || e.field("l9")) return;
+    if (!within.empty() && (folderPath + e.name).compare(0, within.size() + 1, within + "/") != 0) return;
     ++files;
     Record r{};
     const std::string* hash = e.field(scan::kContentHashCode);
     bool trusted = hash && scan::isContentHash(*hash) && !e.field(scan::kHashProblemCode);
     if (trusted) ++hashed;
     if (by == DuplicatesBy::hash) {
-      if (!trusted) return false;
+      if (!trusted) return;
       for (size_t i = 0; i < 16; ++i) {
         r.hash[i] = static_cast<uint8_t>(hexDigit((*hash)[2 * i]) << 4 | hexDigit((*hash)[2 * i + 1]));
       }
@@ -116,13 +100,8 @@ Status DuplicateFinder::Impl::addItem(catalog::Library& library, size_t libraryI
     r.nameLength = static_cast<uint32_t>(e.name.size());
     names += e.name;
     records.push_back(r);
-    return false;
   };
-  v.leave = [&](const scan::ListingEntry&, int depth) {
-    stack.resize(static_cast<size_t>(depth));
-    moved();
-  };
-  Status st = scan::walkListing(scan::streamListing(library.file().root(), category, number), v);
+  Status st = scan::walkFiles(scan::streamListing(library.file().root(), category, number), take);
   if (!st) return Error{st.error().code, items.back().path + ": " + st.message()};
   if (keepGoing && !keepGoing()) stopped = true;
   return {};

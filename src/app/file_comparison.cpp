@@ -20,24 +20,8 @@ namespace tamber::app {
 
 Result<FileSet> readFileSet(const scan::ListingOpener& open, const std::function<bool()>& stop) {
   FileSet set;
-  std::vector<std::string> stack;
-  std::string folder;  // the folders down to the entries read, each followed by "/"
-  auto moved = [&] {
-    folder.clear();
-    for (const auto& f : stack) folder += f + "/";
-  };
   bool stopped = false;
-  scan::ListingVisitor v;
-  v.entry = [&](scan::ListingEntry& e, int depth) {
-    if (static_cast<size_t>(depth) != stack.size()) {
-      stack.resize(static_cast<size_t>(depth));
-      moved();
-    }
-    if (e.folder) {
-      stack.push_back(e.name);
-      moved();
-      return true;
-    }
+  auto take = [&](scan::ListingEntry& e, const std::string& folder, bool) {
     FileFacts f;
     f.path = folder + e.name;
     f.size = e.size;
@@ -54,17 +38,12 @@ Result<FileSet> readFileSet(const scan::ListingOpener& open, const std::function
       ++set.hashed;
     }
     set.files.push_back(std::move(f));
-    return false;
   };
-  v.leave = [&](const scan::ListingEntry&, int depth) {
-    stack.resize(static_cast<size_t>(depth));
-    moved();
-  };
-  v.stop = [&] {
+  auto asked = [&] {
     if (stop && stop()) stopped = true;
     return stopped;
   };
-  if (Status st = scan::walkListing(open, v); !st) return st.error();
+  if (Status st = scan::walkFiles(open, take, asked); !st) return st.error();
   if (stopped) return Error{Errc::cancelled, "cancelled"};
   return set;
 }

@@ -184,6 +184,38 @@ Status Walker::walk(int part, int baseDepth) {
 
 }  // namespace
 
+Status walkFiles(const ListingOpener& open, const FileTaker& take, const std::function<bool()>& stop) {
+  std::vector<std::string> stack;  // the folders down to the entries read
+  std::string folder;
+  bool changed = true;
+  auto moved = [&] {
+    changed = true;
+    folder.clear();
+    for (const auto& f : stack) folder += f + "/";
+  };
+  ListingVisitor v;
+  v.entry = [&](ListingEntry& e, int depth) {
+    if (static_cast<size_t>(depth) != stack.size()) {
+      stack.resize(static_cast<size_t>(depth));
+      moved();
+    }
+    if (e.folder) {
+      stack.push_back(e.name);
+      moved();
+      return true;
+    }
+    take(e, folder, changed);
+    changed = false;
+    return false;
+  };
+  v.leave = [&](const ListingEntry&, int depth) {
+    stack.resize(static_cast<size_t>(depth));
+    moved();
+  };
+  v.stop = stop;
+  return walkListing(open, v);
+}
+
 Status walkListing(const ListingOpener& open, const ListingVisitor& visitor, int* partsRead) {
   Walker w{open, visitor, {}, 0, false};
   Status st = w.walk(0, 0);

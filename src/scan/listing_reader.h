@@ -63,6 +63,12 @@ struct ListingVisitor {
 };
 
 Status walkListing(const ListingOpener& open, const ListingVisitor& visitor, int* partsRead = nullptr);
+// Every file of a listing (folders are gone into, never handed over), with
+// the path of the folder it stands in, "/"-joined and ending in "/" ("" at
+// the top); `newFolder` is true for the first file of each run of files in
+// one folder. `stop` ends the walk early, as in ListingVisitor.
+using FileTaker = std::function<void(ListingEntry& file, const std::string& folder, bool newFolder)>;
+Status walkFiles(const ListingOpener& open, const FileTaker& take, const std::function<bool()>& stop = {});
 ListingOpener memoryListing(std::string_view text, const PartLoader& loadPart);
 ListingOpener streamListing(storage::Storage library, const catalog::ItemPath& category,
                             uint16_t number);
