@@ -101,7 +101,8 @@ std::string bashChoiceCases(const Cmd& c) {
 // Commands whose words are paths of the library (completed from it).
 bool takesLibraryPaths(const std::string& command) {
   for (const char* c : {"ls", "du", "tree", "show", "rm", "mv", "rename", "set", "cover", "thumb", "archive",
-                        "export-csv", "export-xml", "export", "report", "mkcat", "add-folder", "add-disc"}) {
+                        "export-csv", "export-xml", "export", "report", "mkcat", "add-folder", "add-disc", "verify",
+                        "diff", "dupes"}) {
     if (command == c) return true;
   }
   return false;

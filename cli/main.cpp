@@ -127,9 +127,12 @@ int main(int argc, char** argv) {
   tamber::cli::registerVerifyCommands(app, status, globals);
   tamber::cli::registerHelpCommand(app, status);
 
-  // Every command's help names the options it shares with all the others.
+  // Every command's help names the options it shares with all the others,
+  // after what the command says of itself.
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    std::string own = sub->get_footer();
     sub->footer(
+        (own.empty() ? std::string() : own + "\n\n") +
         "Options of every command, accepted anywhere on the line:\n"
         "  -L,--library FILE  the library (default: the DefaultLib setting)\n"
         "  --config FILE      the settings file\n"
