@@ -1,8 +1,6 @@
 // tamber verify: a connected folder or disc against what its item recorded;
 // tamber diff: two items, or an item and a folder, side by side.
 
-#include <sys/stat.h>
-
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -27,11 +25,6 @@ namespace {
 constexpr int kExitErrors = 2;
 
 std::string num(const App& app, uint64_t v) { return app::groupedNumber(v, app.language().code()); }
-
-bool isFolder(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 // The files a folder holds now, read as a scan reads them (with `o`'s
 // filter, depth and rules), with progress; `exit` says how it failed.
@@ -126,14 +119,7 @@ int report(App& app, const Globals& g, const app::Comparison& c, bool verify, bo
   if (!g.json && !g.quiet) {
     if (!hashes) std::cerr << warningPrefix() << say(app::kTextDiffNoHashes) << "\n";
     std::cerr << say(app::kTextDiffAlike, {num(app, c.same), num(app, c.hashCompared)}) << "\n";
-    if (c.differs()) {
-      std::string counts;
-      for (auto kind : {app::Difference::missing, app::Difference::added, app::Difference::changed,
-                        app::Difference::damaged, app::Difference::moved, app::Difference::unreadable}) {
-        if (size_t k = c.count(kind)) counts += (counts.empty() ? "" : ", ") + app::differenceText(app, kind, verify) + " " + num(app, k);
-      }
-      std::cerr << say(app::kTextDiffSummary, {counts}) << "\n";
-    }
+    if (c.differs()) std::cerr << say(app::kTextDiffSummary, {app::differenceCounts(app, c, verify)}) << "\n";
   }
   if (errors || c.count(app::Difference::unreadable) > 0) return kExitErrors;
   return c.differs() ? kExitFailure : kExitOk;
@@ -322,7 +308,7 @@ void registerVerifyCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
         auto t = resolve(doc, pathAsTyped(app, *texts[k]), Prefer::item);
         if (t && t->isItem()) {
           sides[k].item = *t;
-        } else if (isFolder(*texts[k])) {
+        } else if (app::isFolder(*texts[k])) {
           sides[k].folder = std::filesystem::absolute(*texts[k]).lexically_normal().string();
           while (sides[k].folder.size() > 1 && sides[k].folder.back() == '/') sides[k].folder.pop_back();
         } else {

@@ -161,12 +161,7 @@ void VerifyDialog::fill() {
                          {QString::number(comparison_.same), QString::number(comparison_.hashCompared)});
   if (recorded_.hashed == 0) summary += " " + text(app_, app::kTextDiffNoHashes);
   if (comparison_.differs()) {
-    QStringList counts;
-    for (auto kind : {app::Difference::missing, app::Difference::added, app::Difference::changed,
-                      app::Difference::damaged, app::Difference::moved, app::Difference::unreadable}) {
-      if (size_t k = comparison_.count(kind)) counts << qs(app::differenceText(app_, kind, verify_)) + " " + QString::number(k);
-    }
-    summary += "\n" + text(app_, app::kTextDiffSummary, {counts.join(", ")});
+    summary += "\n" + text(app_, app::kTextDiffSummary, {qs(app::differenceCounts(app_, comparison_, verify_))});
   }
   summary_->setText(summary);
   save_->setEnabled(true);

@@ -206,12 +206,10 @@ Result<FileSet> FolderReading::files() {
   return readFileSet(scan::streamListing(scratch_->library().file().root(), scratch_->category(), result.number));
 }
 
-namespace {
 bool isFolder(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
-}  // namespace
 
 Result<scan::AddFolderOptions> verifyOptions(const catalog::CatalogDocument& doc, const xmlNode* item,
                                              const std::string& path, bool hash) {

@@ -107,6 +107,9 @@ class FolderReading {
   std::unique_ptr<scan::AddFolderJob> job_;
 };
 
+// Whether `path` is a folder (a link to one counts).
+bool isFolder(const std::string& path);
+
 // The reading that verifies `item` of `doc`: its recorded scan settings,
 // at `path` (empty: where it was scanned from, or, when that is not there,
 // its volume mounted elsewhere), hashing when `hash`. Errors: an audio

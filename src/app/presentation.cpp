@@ -409,6 +409,18 @@ std::string differenceDetails(const App& app, const FileDifference& d) {
   return why;
 }
 
+std::string differenceCounts(const App& app, const Comparison& c, bool verify) {
+  std::string counts;
+  for (auto kind : {Difference::missing, Difference::added, Difference::changed, Difference::damaged,
+                    Difference::moved, Difference::unreadable}) {
+    if (size_t k = c.count(kind)) {
+      counts += (counts.empty() ? "" : ", ") + differenceText(app, kind, verify) + " " +
+                groupedNumber(k, app.language().code());
+    }
+  }
+  return counts;
+}
+
 std::string scanOptionsText(const App& app, const std::vector<std::string>& read) {
   static const std::map<std::string, int> box{{"thumbnails", kTextThumbnailsBox},
                                               {"tags", kTextTagsBox},

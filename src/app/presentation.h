@@ -90,6 +90,8 @@ std::string volumeValueText(const std::string& key, const std::string& value);
 // from the first side to the second, the error of an unreadable file.
 std::string differenceText(const App& app, Difference kind, bool verify);
 std::string differenceDetails(const App& app, const FileDifference& d);
+// How many differences of each kind there are: "missing 1, new 2".
+std::string differenceCounts(const App& app, const Comparison& c, bool verify);
 
 std::string scanOptionsText(const App& app, const std::vector<std::string>& read);
 

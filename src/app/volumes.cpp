@@ -74,9 +74,10 @@ std::optional<ItemPlace> placeOnVolume(const RecordedVolume& r, const VolumeFact
 
 std::optional<std::string> mountedRoot(const RecordedVolume& r) {
   if (!r.known() || (r.uuid.empty() && r.label.empty())) return std::nullopt;
-  for (const auto& m : currentMounts()) {
+  const auto mounts = currentMounts();
+  for (const auto& m : mounts) {
     if (isPseudoFileSystem(m.fsType) || m.fsType != r.fsType) continue;
-    VolumeFacts f = volumeFactsOf(m.mountPoint);
+    VolumeFacts f = volumeFactsOf(m.mountPoint, mounts);
     if (f.mountPoint != m.mountPoint || !sameVolume(r, f)) continue;
     std::string path = m.mountPoint == "/" ? "/" + r.folder : r.folder.empty() ? m.mountPoint : m.mountPoint + "/" + r.folder;
     struct stat st {};

@@ -164,12 +164,14 @@ std::optional<FileSystemIdentity> identifyFileSystem(std::string_view b) {
   return std::nullopt;
 }
 
-VolumeFacts volumeFactsOf(const std::string& path) {
+VolumeFacts volumeFactsOf(const std::string& path) { return volumeFactsOf(path, currentMounts()); }
+
+VolumeFacts volumeFactsOf(const std::string& path, const std::vector<MountEntry>& mounts) {
   VolumeFacts f;
   std::error_code ec;
   std::string resolved = std::filesystem::canonical(path, ec).string();
   if (ec) return f;
-  auto mount = mountHolding(currentMounts(), resolved);
+  auto mount = mountHolding(mounts, resolved);
   if (!mount) return f;
   f.mountPoint = mount->mountPoint;
   f.fsType = mount->fsType;

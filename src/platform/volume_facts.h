@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tamber {
 
@@ -27,6 +28,9 @@ struct VolumeFacts {
 // The facts of the volume holding `path`; nothing known when the path
 // cannot be reached.
 VolumeFacts volumeFactsOf(const std::string& path);
+// The same with the mount table already read (currentMounts()).
+struct MountEntry;
+VolumeFacts volumeFactsOf(const std::string& path, const std::vector<MountEntry>& mounts);
 
 // A file system's identity from its first bytes (up to 68 KiB are looked
 // at): ext2/3/4, XFS, Btrfs, FAT, exFAT, NTFS and ISO 9660. Nothing for
