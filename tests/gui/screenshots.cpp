@@ -83,6 +83,10 @@ int main(int argc, char** argv) {
   if (!item) return 1;
   bool ok = save(w, out, "main-library.png");
   w.select(item);
+  // The item's fields, its volume's among them: tall enough to show them all.
+  w.resize(1200, 1100);
+  ok = save(w, out, "item-page.png") && ok;
+  w.resize(1200, 760);
   w.openFolder({"Photos"});
   int row = rowOf(w, "f3.jpg");
   if (row >= 0) w.list()->selectRow(row);
