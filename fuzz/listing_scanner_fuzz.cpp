@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
-#include "search/listing_scanner.h"
+#include "scan/listing_scanner.h"
 
 namespace {
 
-using tamber::search::ListingScanner;
+using tamber::scan::ListingScanner;
 
 std::string trace(std::string_view doc, size_t piece) {
   ListingScanner whole(doc), fed;

@@ -1,39 +1,29 @@
 #include "scan/listing_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 #include <libxml/parser.h>
-
-#include <algorithm>
-#include <cstring>
-#include <memory>
-#include <map>
-#include <set>
 
 #include "platform/text.h"
 #include "platform/xml.h"
 #include "scan/listing.h"
+#include "scan/listing_scanner.h"
 
 namespace tamber::scan {
 
 namespace {
 
-using xml::c;
-
 constexpr int kMaxDepth = 4096;
+// How much of a listing is read at a time.
+constexpr size_t kPiece = size_t{256} << 10;
 
 Error damaged(const std::string& why) { return Error{Errc::corrupt, "the listing is damaged: " + why}; }
-
-int readCallback(void* context, char* buffer, int len) {
-  auto* reader = static_cast<ChunkReader*>(context);
-  return (*reader)(buffer, len);
-}
-
-int closeCallback(void*) { return 0; }
 
 struct Walker {
   const ListingOpener& open;
@@ -48,7 +38,7 @@ struct Walker {
 // One entry being read: its fields come before its children.
 struct Frame {
   ListingEntry entry;
-  int readerDepth = 0;
+  size_t depth = 0;  // the scanner's depth of its element
   bool emitted = false;
   bool descend = false;
 };
@@ -60,15 +50,16 @@ Status Walker::walk(int part, int baseDepth) {
     return damaged("part " + std::to_string(part) + " is missing");
   }
   // The listing is our own format: it never holds a DTD or an entity, and
-  // nothing in it is ever expanded. Deep folder trees need the parser's
-  // larger depth limit.
-  xml::TextReader reader(xmlReaderForIO(readCallback, closeCallback, &*source, nullptr, "UTF-8",
-                                        XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR |
-                                            XML_PARSE_NOWARNING));
-  if (!reader) return Error{Errc::io, "cannot read the listing"};
-  xmlTextReaderPtr r = reader.get();
+  // nothing in it is ever expanded (the scanner takes either as damage).
+  // It is read in pieces, so memory follows the piece, not the listing.
+  ListingScanner s;
+  std::string piece(kPiece, '\0');
+  // Depths are the scanner's: the root is 1, the top level's entries 2.
   std::vector<Frame> stack;
   bool sawRoot = false;
+  size_t passOver = 0;   // inside an element passed over, opened at this depth
+  size_t gatherAt = 0;   // inside a field that holds elements, opened at this depth
+  std::string gatherName, gathered;
   auto emit = [&](Frame& f) {
     f.emitted = true;
     int depth = baseDepth + static_cast<int>(stack.size()) - 1;
@@ -93,90 +84,117 @@ Status Walker::walk(int part, int baseDepth) {
     stack.pop_back();
     return {};
   };
-  int rc = xmlTextReaderRead(r);
-  while (rc == 1 && !stopped) {
-    int type = xmlTextReaderNodeType(r);
-    int depth = xmlTextReaderDepth(r);
-    if (type == XML_READER_TYPE_DOCUMENT_TYPE || type == XML_READER_TYPE_ENTITY_REFERENCE ||
-        type == XML_READER_TYPE_ENTITY) {
-      return damaged("it holds a DTD or an entity");
+  // A field of the entry being read.
+  auto field = [&](std::string_view name, std::string value) -> Status {
+    ListingEntry& e = stack.back().entry;
+    if (name == "c") {
+      e.name = std::move(value);
+    } else if (name == "d") {
+      e.modified = std::move(value);
+    } else if (name == "e6") {
+      e.created = std::move(value);
+    } else if (!e.folder && name == "e") {
+      e.size = std::strtoull(value.c_str(), nullptr, 10);
+    } else if (e.folder && name == "d7") {
+      e.part = std::atoi(value.c_str());
+    } else if (name == kContentHashCode || name == kHashProblemCode) {
+      // What verify and the duplicate search trust: a damaged hash is
+      // named, never passed on as another file's.
+      if (e.field(name)) return damaged("the content hash of \"" + e.name + "\" is given twice");
+      if (name == kContentHashCode) {
+        for (char& ch : value) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        if (!isContentHash(value)) {
+          return damaged("the content hash of \"" + e.name + "\" is not 32 hexadecimal digits");
+        }
+      }
+      e.fields.emplace_back(name, std::move(value));
+    } else {
+      e.fields.emplace_back(name, std::move(value));
     }
-    if (type == XML_READER_TYPE_ELEMENT) {
-      const char* name = c(xmlTextReaderConstName(r));
-      bool empty = xmlTextReaderIsEmptyElement(r);
-      if (depth == 0) {
-        if (std::strcmp(name, "a1") != 0) return damaged("its root element is not a1");
-        sawRoot = true;
-        if (part == 0 && visit.root) {
-          xml::String kind(xmlTextReaderGetAttribute(r, xml::u("i")));
-          visit.root(kind ? std::atoi(c(kind.get())) : 0);
-        }
-        rc = xmlTextReaderRead(r);
-        continue;
-      }
-      bool isEntry = std::strcmp(name, "a") == 0 || std::strcmp(name, "b") == 0;
-      bool childOfTop = stack.empty() ? depth == 1 : depth == stack.back().readerDepth + 1;
-      if (isEntry && childOfTop && (stack.empty() || stack.back().entry.folder)) {
-        if (!stack.empty()) {
-          Frame& parent = stack.back();
-          if (!parent.emitted) emit(parent);
-          if (!parent.descend || stopped) {
-            rc = xmlTextReaderNext(r);
-            continue;
-          }
-        }
-        if (baseDepth + static_cast<int>(stack.size()) >= kMaxDepth) return damaged("folders nest too deep");
-        Frame f;
-        f.entry.folder = name[0] == 'a';
-        f.readerDepth = depth;
-        stack.push_back(std::move(f));
-        if (empty) {
-          if (Status st = finish(); !st) return st;
-        }
-        rc = xmlTextReaderRead(r);
-        continue;
-      }
-      if (!stack.empty() && childOfTop && !stack.back().emitted) {
-        // A field of the entry.
-        xml::String text(xmlTextReaderReadString(r));
-        std::string value = text ? c(text.get()) : "";
-        ListingEntry& e = stack.back().entry;
-        if (std::strcmp(name, "c") == 0) {
-          e.name = std::move(value);
-        } else if (std::strcmp(name, "d") == 0) {
-          e.modified = std::move(value);
-        } else if (std::strcmp(name, "e6") == 0) {
-          e.created = std::move(value);
-        } else if (!e.folder && std::strcmp(name, "e") == 0) {
-          e.size = std::strtoull(value.c_str(), nullptr, 10);
-        } else if (e.folder && std::strcmp(name, "d7") == 0) {
-          e.part = std::atoi(value.c_str());
-        } else if (std::strcmp(name, kContentHashCode) == 0 || std::strcmp(name, kHashProblemCode) == 0) {
-          // What verify and the duplicate search trust: a damaged hash is
-          // named, never passed on as another file's.
-          if (e.field(name)) return damaged("the content hash of \"" + e.name + "\" is given twice");
-          if (name[1] == '1') {
-            for (char& ch : value) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-            if (!isContentHash(value)) {
-              return damaged("the content hash of \"" + e.name + "\" is not 32 hexadecimal digits");
-            }
-          }
-          e.fields.emplace_back(name, std::move(value));
-        } else {
-          e.fields.emplace_back(name, std::move(value));
-        }
-      }
-      // Anything else (the part index, fields after the children) is passed over.
-      rc = xmlTextReaderNext(r);
+    return {};
+  };
+  // An entry starts where it stands among its folder's entries (an entry
+  // anywhere else is passed over); false when its folder is not gone into.
+  auto startEntry = [&](std::string_view name, size_t depth) -> Result<bool> {
+    if (!stack.empty()) {
+      Frame& parent = stack.back();
+      if (!parent.emitted) emit(parent);
+      if (!parent.descend || stopped) return false;
+    }
+    if (baseDepth + static_cast<int>(stack.size()) >= kMaxDepth) return damaged("folders nest too deep");
+    Frame f;
+    f.entry.folder = name == "a";
+    f.depth = depth;
+    stack.push_back(std::move(f));
+    return true;
+  };
+  auto isEntry = [](std::string_view name) { return name == "a" || name == "b"; };
+  // Whether an element at `depth` is a child of the entry being read (or of
+  // the root, at the top).
+  auto childOfTop = [&](size_t depth) { return depth == (stack.empty() ? 2 : stack.back().depth + 1); };
+  while (!stopped) {
+    auto ev = s.next();
+    if (ev == ListingScanner::Event::more) {
+      int n = (*source)(piece.data(), static_cast<int>(piece.size()));
+      if (n < 0) return Error{Errc::io, "cannot read the listing"};
+      s.feed(std::string_view(piece.data(), static_cast<size_t>(n)), n == 0);
       continue;
     }
-    if (type == XML_READER_TYPE_END_ELEMENT && !stack.empty() && depth == stack.back().readerDepth) {
-      if (Status st = finish(); !st) return st;
+    if (ev == ListingScanner::Event::error) return damaged(s.error());
+    if (ev == ListingScanner::Event::end) break;
+    size_t depth = s.depth();
+    if (passOver) {
+      if (ev == ListingScanner::Event::close && depth < passOver) passOver = 0;
+      continue;
     }
-    rc = xmlTextReaderRead(r);
+    if (gatherAt) {
+      // Such a field's value is the text of the elements it holds.
+      if (ev == ListingScanner::Event::text) gathered += s.text();
+      if (ev == ListingScanner::Event::close && depth < gatherAt) {
+        gatherAt = 0;
+        if (Status st = field(gatherName, std::move(gathered)); !st) return st;
+        gathered.clear();
+      }
+      continue;
+    }
+    std::string_view name = s.name();
+    if (ev == ListingScanner::Event::open) {
+      if (depth == 1) {
+        if (name != "a1") return damaged("its root element is not a1");
+        sawRoot = true;
+        std::string kind;
+        if (part == 0 && visit.root) visit.root(s.attribute("i", kind) ? std::atoi(kind.c_str()) : 0);
+        continue;
+      }
+      if (isEntry(name) && childOfTop(depth) && (stack.empty() || stack.back().entry.folder)) {
+        auto started = startEntry(name, depth);
+        if (!started) return started.error();
+        if (!*started) passOver = depth;
+      } else if (!stack.empty() && childOfTop(depth) && !stack.back().emitted) {
+        gatherAt = depth;
+        gatherName = name;
+      } else {
+        // Anything else (the part index, fields after the children).
+        passOver = depth;
+      }
+    } else if (ev == ListingScanner::Event::text) {
+      // A leaf element; an empty entry ("<b/>") comes as one too.
+      if (isEntry(name) && childOfTop(depth + 1) && (stack.empty() || stack.back().entry.folder)) {
+        auto started = startEntry(name, depth + 1);
+        if (!started) return started.error();
+        if (*started) {
+          if (Status st = finish(); !st) return st;
+        }
+      } else if (!stack.empty() && childOfTop(depth + 1) && !stack.back().emitted) {
+        if (Status st = field(name, s.text()); !st) return st;
+      }
+    } else if (ev == ListingScanner::Event::close) {
+      if (!stack.empty() && depth + 1 == stack.back().depth) {
+        if (Status st = finish(); !st) return st;
+      }
+    }
   }
   if (stopped) return {};
-  if (rc < 0) return damaged("it is not well-formed XML");
   if (!sawRoot) return damaged("its root element is not a1");
   if (part > 0) ++parts;
   return {};

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "platform/hex_time.h"
-#include "search/listing_scanner.h"
+#include "scan/listing_scanner.h"
 #include "search/literal_filter.h"
 
 namespace tamber::search {
@@ -19,6 +19,7 @@ namespace tamber::search {
 namespace {
 
 using catalog::CatalogDocument;
+using scan::ListingScanner;
 
 // Disc-level fields, in the order they are compared: label, album, artist,
 // genre, catalog number, year, cover name, original name, location, comment.

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -225,6 +227,62 @@ TEST(ListingText, EveryNameGivesWellFormedXmlThatReadsBack) {
   std::string empty;
   appendTextElement(empty, "v", "");
   EXPECT_EQ(empty, "");
+}
+
+TEST(ListingText, ReadInPiecesWhateverTheCutsAndPartsFollowed) {
+  // A listing with what a reader meets: an empty entry, a field holding
+  // elements, fields after a folder's entries, a comment, references, a
+  // part; read whole and one byte at a time, the same entries come out.
+  std::string main = listingHeader(13) +
+                     "<!-- x --><b><c>a &amp; b&#233;.txt</c><e>12</e><d>65F0A1B2</d>"
+                     "<x1>0123456789ABCDEF0123456789abcdef</x1><zz><y>in</y><y>side</y></zz></b>"
+                     "<b/>"
+                     "<a><c>Photos</c><b><c>p.jpg</c><e>3</e></b><a><c>Deep</c><d7>1</d7></a><f9>after</f9></a>" +
+                     std::string(kListingFooter);
+  std::string part = "<?xml version=\"1.0\"?><a1 xmlns=\"urn:CDs\" i=\"-1\"><e3>Photos\\Deep</e3>"
+                     "<b><c>d.txt</c><e>7</e></b></a1>";
+  auto run = [&](size_t piece) {
+    ListingOpener open = [&](int k) -> std::optional<ChunkReader> {
+      if (k > 1) return std::nullopt;
+      auto text = std::make_shared<std::string>(k == 0 ? main : part);
+      auto at = std::make_shared<size_t>(0);
+      return ChunkReader([text, at, piece](char* buf, int len) {
+        size_t n = std::min({static_cast<size_t>(len), piece, text->size() - *at});
+        std::memcpy(buf, text->data() + *at, n);
+        *at += n;
+        return static_cast<int>(n);
+      });
+    };
+    std::vector<std::string> seen;
+    Status st = walkFiles(open, [&](ListingEntry& e, const std::string& folder, bool) {
+      std::string hash = e.field(kContentHashCode) ? *e.field(kContentHashCode) : "";
+      std::string zz = e.field("zz") ? *e.field("zz") : "";
+      seen.push_back(folder + e.name + " " + std::to_string(e.size) + " " + hash + zz);
+    });
+    EXPECT_TRUE(st) << st.message();
+    return seen;
+  };
+  std::vector<std::string> want = {"a & b\xC3\xA9.txt 12 0123456789abcdef0123456789abcdefinside", " 0 ",
+                                   "Photos/p.jpg 3 ", "Photos/Deep/d.txt 7 "};
+  EXPECT_EQ(run(1 << 20), want);
+  EXPECT_EQ(run(1), want);
+  EXPECT_EQ(run(7), want);
+  // Damage is named, never expanded or passed over.
+  const std::string end(kListingFooter);
+  for (std::string bad : {listingHeader(13) + "<b><c>&ext;</c></b>" + end,
+                          "<!DOCTYPE a1 [<!ENTITY e \"x\">]>" + listingHeader(13) + end,
+                          listingHeader(13) + "<b><c>x</c>" ,
+                          listingHeader(13) + "<b><c>x</c><x1>12</x1></b>" + end,
+                          std::string("<?xml version=\"1.0\"?><zz/>")}) {
+    auto l = parseListing(bad, [](int) { return std::nullopt; });
+    EXPECT_FALSE(l) << bad;
+    if (!l) {
+      EXPECT_EQ(l.error().code, Errc::corrupt) << bad;
+    }
+  }
+  // A part named twice is damage, not a loop.
+  std::string twice = listingHeader(13) + "<a><c>A</c><d7>1</d7></a><a><c>B</c><d7>1</d7></a>" + end;
+  EXPECT_FALSE(parseListing(twice, [&](int) { return std::optional<std::string>(part); }));
 }
 
 TEST(ListingText, HexTimeOfFiles) {

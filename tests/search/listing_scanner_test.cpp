@@ -8,9 +8,10 @@
 
 #include "scan/listing.h"
 #include "scan/listing_reader.h"
-#include "search/listing_scanner.h"
+#include "scan/listing_scanner.h"
 
 namespace tamber::search {
+using scan::ListingScanner;
 namespace {
 
 // Entries as "depth name size" lines, from the scanner.

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tamber::search {
+namespace tamber::scan {
 
 class ListingScanner {
  public:
@@ -74,4 +74,4 @@ class ListingScanner {
   bool failed_ = false;
 };
 
-}  // namespace tamber::search
+}  // namespace tamber::scan

@@ -1,8 +1,8 @@
-#include "search/listing_scanner.h"
+#include "scan/listing_scanner.h"
 
 #include <cstring>
 
-namespace tamber::search {
+namespace tamber::scan {
 
 namespace {
 
@@ -312,4 +312,4 @@ ListingScanner::Event ListingScanner::step() {
   }
 }
 
-}  // namespace tamber::search
+}  // namespace tamber::scan
