@@ -123,6 +123,8 @@ const app::LanguageResources& texts() {
 
 std::string say(int id, std::initializer_list<std::string> values) { return fillIn(texts().text(id), values); }
 
+std::string languageCode() { return texts().code(); }
+
 std::string spoken(const std::string& message) { return app::spokenText(texts(), message); }
 
 Status writePictureFile(std::string_view bytes, const std::string& out) {

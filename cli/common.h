@@ -38,6 +38,8 @@ std::string unescapeFromTerminal(std::string_view text);
 void setLanguage(const App* app);
 std::string fillIn(std::string text, std::initializer_list<std::string> values);
 std::string say(int id, std::initializer_list<std::string> values = {});
+// The code of the language the command line speaks ("en", "fr", "it").
+std::string languageCode();
 // An engine message of fixed wording in the user's language (others as
 // they are).
 std::string spoken(const std::string& message);

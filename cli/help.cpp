@@ -1,7 +1,12 @@
 #include "help.h"
 
 #include <algorithm>
+#include <cctype>
 #include <iostream>
+#include <map>
+
+#include "app/language.h"
+#include "platform/xml.h"
 
 #include "commands.h"
 #include "common.h"
@@ -25,7 +30,95 @@ size_t editDistance(const std::string& a, const std::string& b) {
   return d[a.size()][b.size()];
 }
 
+using HelpTexts = std::map<std::string, std::string, std::less<>>;
+
+// <help lang="fr"><t><en>English</en><tr>Français</tr></t>...</help>; our
+// own file: nothing in it is expanded.
+HelpTexts loadHelpTexts(const std::filesystem::path& path) {
+  HelpTexts out;
+  xml::Doc doc(xmlReadFile(path.c_str(), "UTF-8", XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  if (!doc || !xmlDocGetRootElement(doc.get())) return out;
+  for (xmlNode* t = xmlDocGetRootElement(doc.get())->children; t; t = t->next) {
+    if (t->type != XML_ELEMENT_NODE || xmlStrcmp(t->name, xml::u("t")) != 0) continue;
+    std::string english, translated;
+    for (xmlNode* n = t->children; n; n = n->next) {
+      if (n->type != XML_ELEMENT_NODE) continue;
+      if (xmlStrcmp(n->name, xml::u("en")) == 0) english = xml::content(n);
+      if (xmlStrcmp(n->name, xml::u("tr")) == 0) translated = xml::content(n);
+    }
+    if (!english.empty() && !translated.empty()) out[english] = translated;
+  }
+  return out;
+}
+
+std::string translated(const HelpTexts& texts, const std::string& english) {
+  auto it = texts.find(english);
+  return it == texts.end() ? english : it->second;
+}
+
+// Paragraph by paragraph: a command's own words, then those every command shares.
+std::string translatedParagraphs(const HelpTexts& texts, const std::string& english) {
+  std::string out;
+  for (size_t from = 0; from <= english.size();) {
+    size_t end = english.find("\n\n", from);
+    if (end == std::string::npos) end = english.size();
+    if (!out.empty()) out += "\n\n";
+    out += translated(texts, english.substr(from, end - from));
+    from = end + 2;
+  }
+  return out;
+}
+
+// The kinds of values and the words around them in an option's line
+// ("TEXT", "INT in [0 - 99]", "REQUIRED") from the labels; the values a
+// choice offers ("{auto,always,never}") are what the user types and stay.
+class SpokenFormatter : public CLI::Formatter {
+ public:
+  std::string make_option_opts(const CLI::Option* opt) const override {
+    std::string in = CLI::Formatter::make_option_opts(opt), out;
+    for (size_t i = 0; i < in.size();) {
+      if (!std::isalpha(static_cast<unsigned char>(in[i]))) {
+        out += in[i++];
+        continue;
+      }
+      size_t j = i;
+      while (j < in.size() && std::isalpha(static_cast<unsigned char>(in[j]))) ++j;
+      std::string word = in.substr(i, j - i);
+      bool layout = std::isupper(static_cast<unsigned char>(word[0])) || word == "in";
+      out += layout ? get_label(word) : word;
+      i = j;
+    }
+    return out;
+  }
+};
+
+void speakHelpOf(CLI::App& app, const HelpTexts& texts, const std::shared_ptr<CLI::Formatter>& formatter) {
+  app.formatter(formatter);
+  app.description(translated(texts, app.get_description()));
+  if (!app.get_footer().empty()) app.footer(translatedParagraphs(texts, app.get_footer()));
+  for (CLI::Option* o : app.get_options([](CLI::Option*) { return true; })) {
+    o->description(translated(texts, o->get_description()));
+    if (!o->get_group().empty()) o->group(translated(texts, o->get_group()));
+  }
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    speakHelpOf(*sub, texts, formatter);
+    if (!sub->get_group().empty()) sub->group(translated(texts, sub->get_group()));
+  }
+}
+
 }  // namespace
+
+void speakHelp(CLI::App& app, const std::string& code) {
+  if (code == "en") return;
+  HelpTexts texts = loadHelpTexts(app::resourceDirectory() / ("help_" + code + ".xml"));
+  if (texts.empty()) return;
+  // The layout's own words are one word each ("Usage", "OPTIONS", "TEXT").
+  auto formatter = std::make_shared<SpokenFormatter>();
+  for (const auto& [english, words] : texts) {
+    if (english.find_first_of(" \n") == std::string::npos) formatter->label(english, words);
+  }
+  speakHelpOf(app, texts, formatter);
+}
 
 std::vector<std::string> commandNames(const CLI::App& app) {
   std::vector<std::string> out;

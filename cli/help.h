@@ -22,6 +22,14 @@ std::string commandPath(const CLI::App& app);
 // and at least one), or "" when none is close.
 std::string nearest(const std::string& word, const std::vector<std::string>& candidates);
 
+// The help in the user's language: the descriptions, footers and groups of
+// the program, its commands and their options, and the layout's own words
+// ("Usage", "OPTIONS", the kinds of values), from the language's help file
+// (help_CODE.xml beside the language texts, English text to translation;
+// footers are translated paragraph by paragraph). A text the file lacks
+// stays as it is; English needs no file.
+void speakHelp(CLI::App& app, const std::string& code);
+
 // `tamber help [COMMAND...]`.
 void registerHelpCommand(CLI::App& app, int& status);
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <regex>
 #include <sstream>
 
 #include "commands.h"
@@ -67,6 +68,78 @@ int usageError(const std::string& message, const std::string& hint) {
   return kExitUsage;
 }
 
+// What the parser found wrong, in the user's language: the parser's own
+// English sentences are taken apart for the option and value they name.
+// Empty when the sentence is not one of those (it is then shown as it is).
+std::string ownWords(const CLI::ParseError& e) {
+  using namespace tamber::app;
+  const std::string text = e.what();
+  auto cut = [&](std::string_view from, std::string_view sep, std::string& a, std::string& b) {
+    size_t at = text.find(sep, from.size());
+    if (text.compare(0, from.size(), from) != 0 || at == std::string::npos) return false;
+    a = text.substr(from.size(), at - from.size());
+    b = text.substr(at + sep.size());
+    return true;
+  };
+  auto ends = [&](std::string_view tail) {
+    return text.size() > tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  std::string name, rest, value, low, high;
+  if (dynamic_cast<const CLI::RequiredError*>(&e)) {
+    if (text.rfind("A subcommand", 0) == 0) return say(kTextCommandNeeded);
+    if (ends(" is required") && text.find(' ') == text.size() - 12) return say(kTextOptionRequired, {text.substr(0, text.size() - 12)});
+    return {};
+  }
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) {
+    if (!cut("", ": ", name, rest)) return {};
+    if (ends(" missing")) return say(kTextOptionNeedsValue, {name});
+    return say(kTextOptionValueCount, {name});
+  }
+  if (dynamic_cast<const CLI::ConversionError*>(&e)) {
+    if (cut("Could not convert: ", " = ", name, value)) return say(kTextOptionBadValue, {name, value});
+    if (cut("", ": too many inputs for a flag", name, rest) && rest.empty()) return say(kTextOptionTakesNoValue, {name});
+    if (cut("The value ", " is not an allowed value for ", value, name)) return say(kTextOptionBadValue, {name, value});
+    return {};
+  }
+  if (dynamic_cast<const CLI::ValidationError*>(&e)) {
+    if (!cut("", ": ", name, rest)) return {};
+    // "Value 7 not in range 0 to 5", "Value x could not be converted",
+    // "x not in {a,b}"
+    static const std::regex range(R"(Value (.*) not in range (\S+) to (\S+))");
+    static const std::regex unconverted(R"(Value (.*) could not be converted.*)");
+    static const std::regex member(R"((.*) not in (\{.*\}))");
+    std::smatch m;
+    if (std::regex_match(rest, m, range)) {
+      // The same words when the value is no number at all.
+      std::string value = m[1].str();
+      char* end = nullptr;
+      errno = 0;
+      (void)std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0') return say(kTextOptionBadValue, {name, value});
+      // A positive number's range runs to the largest double.
+      if (m[3].str().size() > 20) return say(kTextOptionNotPositive, {name, value});
+      auto plain = [](std::string n) {  // "0.000000" is 0
+        if (n.find('.') != std::string::npos) {
+          while (!n.empty() && n.back() == '0') n.pop_back();
+          if (!n.empty() && n.back() == '.') n.pop_back();
+        }
+        return n;
+      };
+      return say(kTextOptionOutOfRange, {name, value, plain(m[2].str()), plain(m[3].str())});
+    }
+    if (std::regex_match(rest, m, unconverted)) return say(kTextOptionBadValue, {name, m[1].str()});
+    if (std::regex_match(rest, m, member)) return say(kTextOptionNotOneOf, {name, m[1].str(), m[2].str()});
+    return {};
+  }
+  if (dynamic_cast<const CLI::ExcludesError*>(&e) && cut("", " excludes ", name, rest)) {
+    return say(kTextOptionExcludes, {name, rest});
+  }
+  if (dynamic_cast<const CLI::RequiresError*>(&e) && cut("", " requires ", name, rest)) {
+    return say(kTextOptionRequires, {name, rest});
+  }
+  return {};
+}
+
 // CLI11's messages in the program's own style, unknown options with the
 // nearest known one.
 int parseError(CLI::App& app, const CLI::ParseError& e) {
@@ -93,6 +166,7 @@ int parseError(CLI::App& app, const CLI::ParseError& e) {
       return usageError(unknownName(tamber::app::kTextUnknownOption, name, near), hint);
     }
   }
+  if (auto said = ownWords(e); !said.empty()) return usageError(said, hint);
   std::string text = e.what();
   // A sentence starts in lower case after "tamber: error: "; a name in
   // capitals ("STREAM is required") stays as it is.
@@ -149,6 +223,9 @@ int main(int argc, char** argv) {
     if (tamber::cli::generate(app, argv[2], std::cout)) return tamber::cli::kExitOk;
     return usageError(std::string("--generate ") + argv[2] + ": use bash, zsh, fish or man", "");
   }
+  // Everything after this speaks the user's language, the help included
+  // (the completions and the manual page above stay in English).
+  tamber::cli::speakHelp(app, tamber::cli::languageCode());
   // "tamber" alone prints the help; a command that does not exist is named
   // with the nearest one.
   std::string word = commandWord(argc, argv);

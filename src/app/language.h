@@ -193,6 +193,18 @@ enum TextId : int {
   kTextDifferenceColumn = 1154,
   kTextPathColumn = 1155,
   kTextDetailsColumn = 1156,
+  // The command line's own messages on what was typed: %s the option
+  // (or argument) and what it was given.
+  kTextOptionRequired = 1157,    // %s option
+  kTextOptionNeedsValue = 1158,  // %s option
+  kTextOptionBadValue = 1159,    // %s option, %s value
+  kTextOptionOutOfRange = 1160,  // %s option, %s value, %s lowest, %s highest
+  kTextOptionNotPositive = 1161, // %s option, %s value
+  kTextOptionNotOneOf = 1162,    // %s option, %s value, %s the choices
+  kTextOptionTakesNoValue = 1163, // %s option
+  kTextOptionExcludes = 1164,    // %s option, %s the other
+  kTextOptionRequires = 1165,    // %s option, %s the other
+  kTextOptionValueCount = 1166,  // %s option
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

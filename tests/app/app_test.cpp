@@ -7,6 +7,8 @@
 #include <array>
 #include <fstream>
 #include <random>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "app/app.h"
@@ -353,6 +355,35 @@ TEST(Presentation, NoTrackOrYearIsNotShownAsZero) {
   EXPECT_EQ(text[0], (std::pair<std::string, std::string>{"title", "Hi"}));
   EXPECT_EQ(text[1], (std::pair<std::string, std::string>{"track", "7"}));
   EXPECT_EQ(text[2], (std::pair<std::string, std::string>{"year", "1999"}));
+}
+
+TEST(Language, TheHelpsTranslationsKeepWhatIsTyped) {
+  // Each translation of the command line's help names the options, the
+  // values in capitals and the settings its English text names: a
+  // translated option name would send a reader to an option that does not
+  // exist.
+  auto dir = std::filesystem::path(TAMBER_SOURCE_DIR) / "resources" / "lang";
+  static const std::regex pair(R"(<t><en>([\s\S]*?)</en><tr>([\s\S]*?)</tr></t>)");
+  static const std::regex typed(R"((?:^|[^\w-])(--?[a-z][a-z0-9-]*|[A-Z][A-Z_]{2,}(?![A-Za-z])|[A-Z][a-z]+[A-Z][A-Za-z]+|%s))");
+  auto tokens = [](const std::string& text) {
+    std::set<std::string> out;
+    for (std::sregex_iterator it(text.begin(), text.end(), typed), end; it != end; ++it) out.insert((*it)[1].str());
+    return out;
+  };
+  for (const char* code : {"fr", "it"}) {
+    std::ifstream in(dir / (std::string("help_") + code + ".xml"));
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t pairs = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), pair), end; it != end; ++it, ++pairs) {
+      std::string english = (*it)[1], translated = (*it)[2];
+      if (english.find(' ') == std::string::npos) continue;  // the layout's one-word labels
+      std::set<std::string> kept = tokens(translated);
+      for (const std::string& t : tokens(english)) {
+        EXPECT_TRUE(kept.count(t)) << code << ": \"" << t << "\" is missing from\n" << translated;
+      }
+    }
+    EXPECT_GT(pairs, 200u) << code;
+  }
 }
 
 TEST(Language, FixedEngineMessagesAndCountedNounsFollowTheLanguage) {
