@@ -33,6 +33,7 @@ struct ItemInfo {
   std::string location;
 };
 
+// The listing reader hands over content hashes checked and in lower case.
 int hexDigit(char c) { return c <= '9' ? c - '0' : c - 'a' + 10; }
 
 }  // namespace
@@ -70,6 +71,13 @@ Status DuplicateFinder::Impl::addItem(catalog::Library& library, size_t libraryI
   catalog::ItemPath category = doc.parentPath(node);
   uint32_t itemIndex = static_cast<uint32_t>(items.size());
   items.push_back({libraryIndex, category, doc.namePath(node), number, doc.field(node, catalog::kLocation)});
+  // Room for the files the item says it holds, so that a million records
+  // are not moved again and again as they come.
+  if (long long recorded = std::atoll(doc.field(node, catalog::kFiles).c_str()); recorded > 0) {
+    size_t more = static_cast<size_t>(std::min<long long>(recorded, 1LL << 26));
+    if (records.capacity() < records.size() + more) records.reserve(std::max(records.size() + more, records.capacity() * 3 / 2));
+    if (names.capacity() < names.size() + more * 24) names.reserve(std::max(names.size() + more * 24, names.capacity() * 3 / 2));
+  }
   // A folder's path is kept once, when its first file is recorded.
   bool folderKept = false;
   uint32_t folderIndex = 0;
@@ -80,7 +88,7 @@ Status DuplicateFinder::Impl::addItem(catalog::Library& library, size_t libraryI
     ++files;
     Record r{};
     const std::string* hash = e.field(scan::kContentHashCode);
-    bool trusted = hash && scan::isContentHash(*hash) && !e.field(scan::kHashProblemCode);
+    bool trusted = hash && hash->size() == 32 && !e.field(scan::kHashProblemCode);
     if (trusted) ++hashed;
     if (by == DuplicatesBy::hash) {
       if (!trusted) return;
@@ -152,10 +160,37 @@ size_t DuplicateFinder::forEachGroup(const std::function<bool(const DuplicateGro
     }
     return 0;
   };
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    int c = compare(a, b);
-    return c != 0 ? c < 0 : a < b;  // the order files were read in, within a group
-  });
+  if (m.by == DuplicatesBy::hash) {
+    // By hash, size, then the order files were read in: keys sorted side by
+    // side, not records reached through their numbers.
+    struct Key {
+      uint64_t high, low, size;
+      uint32_t index;
+      bool operator<(const Key& o) const {
+        if (high != o.high) return high < o.high;
+        if (low != o.low) return low < o.low;
+        if (size != o.size) return size < o.size;
+        return index < o.index;
+      }
+    };
+    std::vector<Key> keys(m.records.size());
+    for (uint32_t i = 0; i < keys.size(); ++i) {
+      const Record& r = m.records[i];
+      std::memcpy(&keys[i].high, r.hash, 8);
+      std::memcpy(&keys[i].low, r.hash + 8, 8);
+      keys[i].high = __builtin_bswap64(keys[i].high);
+      keys[i].low = __builtin_bswap64(keys[i].low);
+      keys[i].size = r.size;
+      keys[i].index = i;
+    }
+    std::sort(keys.begin(), keys.end());
+    for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].index;
+  } else {
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+      int c = compare(a, b);
+      return c != 0 ? c < 0 : a < b;  // the order files were read in, within a group
+    });
+  }
   // The groups as ranges of `order`; each is made whole only when its turn
   // comes, so that memory holds one group's paths at a time.
   struct Range {
@@ -185,12 +220,19 @@ size_t DuplicateFinder::forEachGroup(const std::function<bool(const DuplicateGro
     } else {
       g.key = m.nameOf(first);
     }
-    g.files.clear();
+    // The files of the group before are written over: their strings keep
+    // their room, and a million files cost no million allocations.
+    g.files.resize(range.to - range.from);
     for (uint32_t k = range.from; k < range.to; ++k) {
       const Record& r = m.records[order[k]];
       const ItemInfo& item = m.items[r.item];
-      g.files.push_back({item.library, item.category, item.path, item.number, m.folders[r.folder] + std::string(m.nameOf(r)),
-                         item.location});
+      DuplicateFile& f = g.files[k - range.from];
+      f.library = item.library;
+      f.category = item.category;
+      f.item = item.path;
+      f.itemNumber = item.number;
+      f.path.assign(m.folders[r.folder]).append(m.nameOf(r));
+      f.location = item.location;
     }
     if (!take(g)) break;
   }

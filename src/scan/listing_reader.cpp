@@ -102,10 +102,12 @@ Status Walker::walk(int part, int baseDepth) {
       // named, never passed on as another file's.
       if (e.field(name)) return damaged("the content hash of \"" + e.name + "\" is given twice");
       if (name == kContentHashCode) {
-        for (char& ch : value) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        if (!isContentHash(value)) {
-          return damaged("the content hash of \"" + e.name + "\" is not 32 hexadecimal digits");
+        bool hex = value.size() == 32;
+        for (char& ch : value) {
+          if (ch >= 'A' && ch <= 'F') ch = static_cast<char>(ch - 'A' + 'a');
+          hex = hex && ((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f'));
         }
+        if (!hex) return damaged("the content hash of \"" + e.name + "\" is not 32 hexadecimal digits");
       }
       e.fields.emplace_back(name, std::move(value));
     } else {
