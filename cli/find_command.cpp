@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "browse.h"
+#include "app/library_folders.h"
 #include "common.h"
 #include "app/presentation.h"
 #include "platform/json.h"
@@ -114,7 +115,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
   struct Args {
     std::string text, from, to, kinds, scope, color = "auto";
     bool caseSensitive = false, whole = false, noArchives = false, count = false, print0 = false,
-         fullPath = false;
+         fullPath = false, all = false;
     std::optional<int> minKb, maxKb;
     int jobs = 5;
     bool regex = false;
@@ -146,6 +147,10 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
                    "Search this library file instead (repeat for several); each is opened in turn, read-only "
                    "and shared; one that cannot be searched is named, and the exit status is 2")
       ->take_last();
+  find->add_flag("-a,--all", a->all,
+                 "Search every library file in the folders of the setting App-Preference LibraryFolders (default: the "
+                 "default library's folder) and the recent ones; each is opened read-only and shared, each hit "
+                 "labelled with its library");
   find->add_flag("-c,--count", a->count, "Print only the number of hits");
   find->add_flag("-0,--print0", a->print0, "End each hit with a NUL byte instead of a line break (names as they are)");
   find->add_option("--color", a->color, "Colour: auto (on a terminal, unless NO_COLOR is set), always or never")
@@ -207,12 +212,20 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
           return kExitUsage;
         }
       }
-      std::vector<std::string> libraries;
-      if (a->in.empty()) {
-        libraries.push_back(app.library()->path().string());
-      } else {
-        libraries = a->in;
+      std::vector<std::string> libraries = a->in;
+      if (a->all) {
+        auto found = app::findLibraries(app.settings(), app.recent());
+        for (const auto& p : found.libraries) {
+          if (std::find(libraries.begin(), libraries.end(), p.string()) == libraries.end()) libraries.push_back(p.string());
+        }
+        if (libraries.empty()) {
+          std::string folders;
+          for (const auto& f : found.folders) folders += (folders.empty() ? "" : ", ") + f.string();
+          n.error(say(app::kTextNoLibrariesFound, {folders}));
+          return kExitUsage;  // nothing could be searched
+        }
       }
+      if (libraries.empty()) libraries.push_back(app.library()->path().string());
       // Only the text goes into the history; the switches are the dialog's.
       if (app.settings().savable()) search::addToHistory(app.settings(), a->text);
 
@@ -220,7 +233,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
       const char* itemColour = colour ? "\033[1;34m" : "";
       const char* fieldColour = colour ? "\033[33m" : "";
       const char* plain = colour ? "\033[0m" : "";
-      const bool several = !a->in.empty();
+      const bool several = !a->in.empty() || a->all;
       long long hits = 0;
       bool incomplete = false, searched = false;
       std::string out;
@@ -364,7 +377,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
       }
       found = incomplete ? kExitUsage : hits == 0 ? kExitFailure : kExitOk;
       return kExitOk;
-    }, a->in.empty() ? Access::view : Access::look);
+    }, a->in.empty() && !a->all ? Access::view : Access::look);
     if (status == kExitOk) status = found;
   });
 }

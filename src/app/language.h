@@ -205,6 +205,7 @@ enum TextId : int {
   kTextOptionExcludes = 1164,    // %s option, %s the other
   kTextOptionRequires = 1165,    // %s option, %s the other
   kTextOptionValueCount = 1166,  // %s option
+  kTextNoLibrariesFound = 1167,  // %s the folders looked in
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

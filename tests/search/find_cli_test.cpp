@@ -360,3 +360,54 @@ TEST_F(Find, RowsComeAsTheyAreFound) {
 }
 
 }  // namespace
+
+TEST_F(Find, AllSearchesEveryLibraryOfTheLibraryFolders) {
+  // Two folders of libraries (one name in capitals, one file that only
+  // looks like a library), the recent list, and the same library reached
+  // twice: each library once, in folder then name order, the recent ones
+  // after.
+  auto shelf = dir / "shelf", more = dir / "more";
+  fs::create_directories(shelf);
+  fs::create_directories(more);
+  auto make = [&](const fs::path& library, const std::string& name) {
+    ASSERT_EQ(tamber("new " + shellQuote(library.string())).status, 0);
+    auto t = dir / ("t-" + name);
+    sized(t / (name + "-holiday.jpg"), 3);
+    auto r = runCommand(std::string(TAMBER_CLI) + " -L " + shellQuote(library.string()) + " --config " +
+                        shellQuote((dir / "cfg").string()) + " add-folder -q " + shellQuote(t.string()) +
+                        " --label " + name + " --category C");
+    ASSERT_EQ(r.status, 0) << r.out;
+  };
+  make(shelf / "b.cds", "b");
+  make(shelf / "A.CDS", "a");
+  make(more / "c.cds", "c");
+  std::ofstream(shelf / "notes.cds.txt") << "not a library";
+  // Nothing set: the default library's folder (here none) and the recent
+  // list, which the libraries made above are on.
+  auto r = tamber("find --all holiday", false);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find(shelf.string() + "/A.CDS: C/a/a-holiday.jpg\n"), std::string::npos) << r.out;
+  ASSERT_EQ(tamber("config set App-Preference LibraryFolders " + shellQuote(shelf.string() + ":" + more.string() + ":" +
+                                                                   (dir / "nowhere").string() + ":" + shelf.string()))
+                .status,
+            0);
+  r = tamber("find -a holiday", false);
+  EXPECT_EQ(r.status, 0);
+  std::string want = shelf.string() + "/A.CDS: C/a/a-holiday.jpg\n" + shelf.string() + "/b.cds: C/b/b-holiday.jpg\n" +
+                     more.string() + "/c.cds: C/c/c-holiday.jpg\n";
+  EXPECT_EQ(r.out.substr(0, want.size()), want);
+  // Only the recent list's libraries follow, each not yet searched.
+  EXPECT_EQ(r.out.find(shelf.string() + "/A.CDS", want.size()), std::string::npos) << r.out;
+  // A damaged library is named and the others are still searched: exit 2.
+  std::ofstream(more / "broken.cds") << "junk";
+  r = tamber("find -a holiday --count");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("broken.cds"), std::string::npos) << r.out;
+  // No library anywhere is said, with where it was looked for.
+  r = runCommand(std::string(TAMBER_CLI) + " --config " + shellQuote((dir / "fresh.cfg").string()) +
+                 " config set App-Preference LibraryFolders " + shellQuote((dir / "nowhere").string()));
+  ASSERT_EQ(r.status, 0) << r.out;
+  r = runCommand(std::string(TAMBER_CLI) + " --config " + shellQuote((dir / "fresh.cfg").string()) + " find -a x");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find((dir / "nowhere").string()), std::string::npos) << r.out;
+}
