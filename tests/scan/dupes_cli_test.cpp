@@ -101,3 +101,28 @@ TEST_F(Dupes, SeveralLibrariesAndFilesWithoutHashes) {
 }
 
 }  // namespace
+
+TEST_F(Dupes, ManyItemsReadAtOnceKeepTheirOrderAndADamagedListingIsNamed) {
+  // Eight more copies of the first folder: the listings are read by
+  // several threads, and each group still lists its files in item order.
+  for (int k = 1; k <= 8; ++k) add("a", "Copy" + std::to_string(k), "--hash");
+  auto r = tamber("dupes", false);
+  EXPECT_EQ(r.status, 0);
+  size_t at = r.out.find("  Discs/A/film.bin");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  std::string films = r.out.substr(at, r.out.find("\n\n", at) == std::string::npos ? std::string::npos
+                                                                                   : r.out.find("\n\n", at) - at);
+  size_t from = 0;
+  for (const std::string label : {"A/", "B/", "Copy1/", "Copy2/", "Copy3/", "Copy4/", "Copy5/", "Copy6/", "Copy7/",
+                                  "Copy8/"}) {
+    size_t here = films.find("Discs/" + label, from);
+    ASSERT_NE(here, std::string::npos) << label << "\n" << films;
+    from = here;
+  }
+  // A listing that cannot be read stops the search with its item's name.
+  std::ofstream(dir.path / "bad.xml") << "<a1><b><c>x</c>";
+  ASSERT_EQ(tamber("storage put " + shellQuote(lib) + " col1-4.xml " + shellQuote((dir.path / "bad.xml").string())).status, 0);
+  auto bad = tamber("dupes");
+  EXPECT_EQ(bad.status, 2) << bad.out;
+  EXPECT_NE(bad.out.find("Discs/Copy2: the listing is damaged"), std::string::npos) << bad.out;
+}
