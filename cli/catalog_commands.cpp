@@ -560,9 +560,11 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
                ",\"default\":" + jsonString(k.fallback) + ",\"meaning\":" + jsonString(k.meaning) + "}";
       } else {
         std::string name = std::string(k.section) + " " + k.key;
-        std::string type = app::settingTypeName(k.type);
-        if (*k.fallback) type += ", default " + std::string(k.fallback);
-        out += name + "\n    " + type + ": " + k.meaning + "\n";
+        // The kind and meaning in the user's language (the JSON keeps them
+        // as scripts know them).
+        std::string type = helpWords(app::settingTypeName(k.type));
+        if (*k.fallback) type = say(app::kTextSettingDefault, {type, k.fallback});
+        out += name + "\n    " + app::withColon(languageCode(), type) + " " + helpWords(k.meaning) + "\n";
       }
       first = false;
     }

@@ -106,11 +106,24 @@ void speakHelpOf(CLI::App& app, const HelpTexts& texts, const std::shared_ptr<CL
   }
 }
 
+// The help file of a language, read once.
+const HelpTexts& helpTexts(const std::string& code) {
+  static std::map<std::string, HelpTexts> loaded;
+  auto it = loaded.find(code);
+  if (it == loaded.end()) {
+    HelpTexts texts;
+    if (code != "en") texts = loadHelpTexts(app::resourceDirectory() / ("help_" + code + ".xml"));
+    it = loaded.emplace(code, std::move(texts)).first;
+  }
+  return it->second;
+}
+
 }  // namespace
 
+std::string helpWords(const std::string& english) { return translated(helpTexts(languageCode()), english); }
+
 void speakHelp(CLI::App& app, const std::string& code) {
-  if (code == "en") return;
-  HelpTexts texts = loadHelpTexts(app::resourceDirectory() / ("help_" + code + ".xml"));
+  const HelpTexts& texts = helpTexts(code);
   if (texts.empty()) return;
   // The layout's own words are one word each ("Usage", "OPTIONS", "TEXT").
   auto formatter = std::make_shared<SpokenFormatter>();

@@ -29,6 +29,9 @@ std::string nearest(const std::string& word, const std::vector<std::string>& can
 // footers are translated paragraph by paragraph). A text the file lacks
 // stays as it is; English needs no file.
 void speakHelp(CLI::App& app, const std::string& code);
+// One text of the help file in the language the command line speaks (a
+// setting's meaning, the kind of its value); as it is when there is none.
+std::string helpWords(const std::string& english);
 
 // `tamber help [COMMAND...]`.
 void registerHelpCommand(CLI::App& app, int& status);

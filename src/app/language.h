@@ -206,6 +206,7 @@ enum TextId : int {
   kTextOptionRequires = 1165,    // %s option, %s the other
   kTextOptionValueCount = 1166,  // %s option
   kTextNoLibrariesFound = 1167,  // %s the folders looked in
+  kTextSettingDefault = 1168,    // %s kind of value, %s its default
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

@@ -287,8 +287,10 @@ std::string countedText(const App& app, uint64_t n, int singularId) {
   return t;
 }
 
-std::string withColon(const App& app, const std::string& label) {
-  return label + (app.language().code() == "fr" ? "\u00A0:" : ":");
+std::string withColon(const App& app, const std::string& label) { return withColon(app.language().code(), label); }
+
+std::string withColon(std::string_view code, const std::string& label) {
+  return label + (code == "fr" ? "\u00A0:" : ":");
 }
 
 std::string fieldName(std::string_view code, bool discField) {

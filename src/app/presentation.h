@@ -68,6 +68,8 @@ std::string countedText(const App& app, uint64_t n, int singularId);
 // A label followed by its colon as the language writes it ("Label:",
 // French "Libellé :" with a no-break space).
 std::string withColon(const App& app, const std::string& label);
+// The same in the language of `code` ("fr", ...).
+std::string withColon(std::string_view code, const std::string& label);
 
 // The named fields of a disc or folder, in the order they are shown.
 const std::vector<std::pair<const char*, int>>& itemFields();

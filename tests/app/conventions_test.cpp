@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -307,7 +308,7 @@ TEST_F(Conventions, EveryCommandSpeaksTheUsersLanguage) {
   std::string base = std::string(TAMBER_CLI) + " -L " + quote(lib.string()) + " --config " + quote(cfg.string()) + " ";
   // Every command's help, and what the parser says of a value it refuses.
   std::vector<std::string> helps = {"help", "find --min-kb abc x", "find --min-kb", "find --jobs 0 x", "verify",
-                                    "ls --sort bogus", "add-disc --match 0", "frob --help"};
+                                    "ls --sort bogus", "add-disc --match 0", "frob --help", "config keys"};
   {
     auto r = runCommand("LANG=C.UTF-8 " + base + "help");
     std::istringstream in(r.out);
@@ -358,9 +359,13 @@ TEST_F(Conventions, EveryCommandSpeaksTheUsersLanguage) {
     const std::set<std::string> said(english.begin(), english.end());
     auto lines = session(lang, label);
     EXPECT_GE(lines.size(), english.size()) << lang;
+    // The settings' names that `config keys` lists are typed as they are.
+    const std::string keyNames =
+        std::to_string(std::find(helps.begin(), helps.end(), "config keys") - helps.begin()) + " | ";
     for (size_t i = 0; i < lines.size(); ++i) {
       if (!said.count(lines[i])) continue;
       std::string line = lines[i].substr(lines[i].find(" | ") + 3);
+      if (lines[i].rfind(keyNames, 0) == 0 && line.rfind(" ", 0) != 0) continue;
       std::istringstream words(line);
       for (std::string w; words >> w;) {
         if (w.find_first_of("/.'\"@#") != std::string::npos || w.find("--") == 0) continue;
