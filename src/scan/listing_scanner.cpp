@@ -75,14 +75,25 @@ ListingScanner::ListingScanner() : last_(false) {}
 void ListingScanner::feed(std::string_view piece, bool last) {
   // Keep only what was not read yet; the names on the stack are copies.
   if (pos_ >= buffer_.size()) {
+    base_ += buffer_.size();
     buffer_.assign(piece);
   } else {
+    base_ += pos_;
     buffer_.erase(0, pos_);
     buffer_.append(piece);
   }
   pos_ = 0;
   doc_ = buffer_;
   last_ = last;
+}
+
+void ListingScanner::resume(std::vector<std::string> open, uint64_t at) {
+  stack_ = std::move(open);
+  rootSeen_ = true;
+  base_ = at;
+  buffer_.clear();
+  pos_ = 0;
+  doc_ = buffer_;
 }
 
 bool ListingScanner::attribute(std::string_view wanted, std::string& value) const {
@@ -237,6 +248,7 @@ ListingScanner::Event ListingScanner::step() {
       return Event::end;
     }
     pos_ = lt;
+    eventAt_ = lt;
     // Every construct below is told by its first nine bytes at most.
     if (!last_ && doc_.size() - pos_ < kCdataOpen.size()) return Event::more;
     const char second = pos_ + 1 < doc_.size() ? doc_[pos_ + 1] : '\0';

@@ -11,6 +11,7 @@
 // kept, so memory follows the piece size, not the listing's.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,14 @@ class ListingScanner {
   const std::string& error() const { return error_; }
   // Open elements, the root being 1.
   size_t depth() const { return stack_.size(); }
+  // The names of the open elements, the root first.
+  const std::vector<std::string>& openElements() const { return stack_; }
+  // Where the construct of the last event starts in the whole document.
+  uint64_t eventStart() const { return base_ + eventAt_; }
+  // Starts a fed document in its middle, between elements, with `open`
+  // open (as openElements() told when it was read whole); offsets count
+  // from `at`.
+  void resume(std::vector<std::string> open, uint64_t at);
 
   // The deepest nesting accepted.
   static constexpr size_t kMaxDepth = 1 << 16;
@@ -62,6 +71,8 @@ class ListingScanner {
   std::string buffer_;        // fed: the unread rest and the new piece
   std::string_view doc_;
   size_t pos_ = 0;
+  uint64_t base_ = 0;     // fed: where buffer_ starts in the document
+  size_t eventAt_ = 0;    // where the last construct started in doc_
   bool last_ = true;
   std::vector<std::string> stack_;
   std::string closed_;        // the name of the element that just closed
