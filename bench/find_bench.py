@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""tamber find against ripgrep and grep over the same listing text.
+"""tamber find against plocate, ripgrep and grep over the same names.
 
   find_bench.py TAMBER WORKDIR [--quick]
 
@@ -14,6 +14,12 @@ text. A rare substring (one name per disc) is searched in names only and
 in all kinds; times are the best of five, warm cache, as ratios in one run.
 Peak memory of find on the 1,000,000-record library and on a library of one
 disc shows whether it grows with the library.
+
+The name index: plocate's database over the same paths (the tree linked in
+five times), plocate -c against find with the index and with --no-index;
+the index's bytes per name; its build time against add-folder's on the
+tree; and ten copies of the library searched at once with --all
+(10,000,000 records).
 """
 import os
 import random
@@ -188,3 +194,68 @@ def first_hit(cmd):
 print("== tamber find \"*\" (%s hits) on 1,000,000 records" % records)
 print("time to the first hit:         %.3f s  (aim <= 0.1 s)" % first_hit([tamber, "-L", big, "find", "*"]))
 print("peak memory, every hit printed: %.1f MB  (aim <= 64 MB)" % peak_mb([tamber, "-L", big, "find", "*"]))
+
+
+# The name index against plocate over the same names.
+print("== the name index against plocate")
+updatedb, plocate = shutil.which("updatedb"), shutil.which("plocate")
+ptimes = {}
+if updatedb and plocate:
+    proot = os.path.join(work, "plocate-root")
+    db = os.path.join(work, "plocate.db")
+    if not os.path.exists(db):
+        shutil.rmtree(proot, ignore_errors=True)
+        os.makedirs(proot)
+        for i in range(5):
+            subprocess.run(["cp", "-al", tree(), os.path.join(proot, "Backup %d" % (i + 1))], check=True)
+        subprocess.run([updatedb, "-U", proot, "-o", db, "-l", "0", "--prunepaths", "", "--prunefs", "",
+                        "--prunenames", ""], check=True)
+    names = subprocess.run([plocate, "-d", db, "-c", "*"], capture_output=True, text=True).stdout.strip()
+    print("plocate database: %s paths, %.1f bytes each" % (names, os.path.getsize(db) / max(1, int(names or 1))))
+    for label, cmd in (("plocate -c", [plocate, "-d", db, "-c", rare]),
+                       ("plocate -c -i", [plocate, "-d", db, "-c", "-i", rare])):
+        ptimes[label] = best(cmd)
+        print("%-32s %.4f s" % (label, ptimes[label]))
+else:
+    print("plocate is not installed: only tamber's own figures")
+for label, args in (("tamber find (index)", []), ("tamber find --no-index", ["--no-index"]),
+                    ("tamber find --jobs 1 (index)", ["--jobs", "1"])):
+    t = best([tamber, "-L", big, "find", rare, "--count", *args])
+    ratios = "  ".join("%s %.1f" % (k, t / v) for k, v in ptimes.items())
+    print("%-32s %.4f s   ratio to %s" % (label, t, ratios or "-"))
+t_start = best([tamber, "-L", os.path.join(work, "empty.cds") if os.path.exists(os.path.join(work, "empty.cds"))
+                else small, "find", "no-such-name-zq", "--count"])
+print("%-32s %.4f s   (the command's own start: settings, languages, the library opened)"
+      % ("tamber find on 1 disc", t_start))
+import json
+info = json.loads(run("-L", big, "--json", "index", capture_output=True, text=True).stdout)
+print("index: %d bytes for %d names: %.1f bytes per name (aim <= 25); the listings hold %d bytes"
+      % (info["bytes"], info["texts"], info["bytes"] / max(1, info["texts"]), info["listingBytes"]))
+# Building it against cataloguing the tree.
+scratch = os.path.join(work, "build-time.cds")
+if os.path.exists(scratch):
+    os.remove(scratch)
+run("new", scratch, stdout=subprocess.DEVNULL)
+start = time.perf_counter()
+run("-L", scratch, "add-folder", tree(), "--label", "Tree", "--category", "Timing", "-q",
+    stdout=subprocess.DEVNULL)
+t_add = time.perf_counter() - start
+t_build = min(best([tamber, "-L", scratch, "index", "--rebuild"]), t_add)
+t_open = best([tamber, "-L", scratch, "mkcat", "Timing"])
+print("add-folder of the tree (index included): %.2f s; index --rebuild: %.2f s, of which opening and saving "
+      "the library %.2f s: building %.0f %% of add-folder (aim <= 15 %%)"
+      % (t_add, t_build, t_open, 100 * max(0.0, t_build - t_open) / t_add))
+os.remove(scratch)
+# Ten libraries at once.
+ten = os.path.join(work, "ten")
+if not os.path.exists(os.path.join(ten, ".complete")):
+    shutil.rmtree(ten, ignore_errors=True)
+    os.makedirs(ten)
+    for i in range(10):
+        shutil.copyfile(big, os.path.join(ten, "copy%02d.cds" % i))
+    open(os.path.join(ten, ".complete"), "w").close()
+config = os.path.join(work, "ten.conf")
+run("--config", config, "config", "set", "App-Preference", "LibraryFolders", ten, stdout=subprocess.DEVNULL)
+for label, args in (("find --all, 10 libraries (index)", []), ("find --all --no-index", ["--no-index"])):
+    t = best([tamber, "--config", config, "find", rare, "--all", "--count", *args])
+    print("%-32s %.4f s   (10,000,000 records; aim <= 0.050 s)" % (label, t))

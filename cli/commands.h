@@ -24,6 +24,7 @@ void registerDupesCommand(CLI::App& app, int& status, std::shared_ptr<Globals> g
 void registerVerifyCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerBrowseCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerFindCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
+void registerIndexCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerDiscCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerReportCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerExchangeCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);

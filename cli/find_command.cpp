@@ -118,7 +118,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
          fullPath = false, all = false;
     std::optional<int> minKb, maxKb;
     int jobs = 5;
-    bool regex = false;
+    bool regex = false, noIndex = false;
     std::vector<std::string> in, types;
   };
   auto a = std::make_shared<Args>();
@@ -155,6 +155,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
   find->add_flag("-0,--print0", a->print0, "End each hit with a NUL byte instead of a line break (names as they are)");
   find->add_option("--color", a->color, "Colour: auto (on a terminal, unless NO_COLOR is set), always or never")
       ->check(CLI::IsMember({"auto", "always", "never"}));
+  find->add_flag("--no-index", a->noIndex, "Read every listing whole instead of using the library's name index");
   find->add_option("--jobs", a->jobs, "Worker threads (default 5)")->check(CLI::Range(1, 64));
   find->callback([&status, g, a] {
     // No hit is exit status 1 (as for grep), an incomplete search 2; the
@@ -305,6 +306,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
         std::string label = several ? shown : "";
         search::SearchOptions options;
         options.workers = a->jobs;
+        options.useIndex = !a->noIndex;
         options.ordered = [&](const search::SearchItem& item, std::vector<search::SearchHit>& list) {
           for (const auto& h : list) {
             if (!within.empty() && h.path != within && h.path.compare(0, within.size() + 1, within + "\\") != 0) {
@@ -351,6 +353,13 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
         for (const auto& d : r->damaged) {
           n.error(d);
           incomplete = true;
+        }
+        for (const auto& p : r->indexProblems) {
+          // The rows are whole: those listings were read instead.
+          auto colon = p.find(": ");
+          std::cerr << warningPrefix()
+                    << escapeForTerminal(say(app::kTextIndexNotUsed, {p.substr(0, colon), p.substr(colon + 2)}), true)
+                    << "\n";
         }
         if (r->undecided > 0) {
           n.error(std::to_string(r->undecided) +

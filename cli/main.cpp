@@ -12,6 +12,7 @@
 #include "common.h"
 #include "generate.h"
 #include "help.h"
+#include "search/name_index.h"
 
 namespace {
 
@@ -182,6 +183,8 @@ int main(int argc, char** argv) {
   // one stat per recorded file time. Named once here, before any thread
   // starts, the zone is read once.
   setenv("TZ", ":/etc/localtime", 0);
+  // Every save keeps the search's name index in step with the listings.
+  tamber::search::installNameIndex();
   CLI::App app{"Tamber+ - catalogue discs and folders into library files (*.cds)", "tamber"};
   app.set_version_flag("--version", "tamber 0.1.0");
   app.require_subcommand(0, 1);
@@ -191,6 +194,7 @@ int main(int argc, char** argv) {
   tamber::cli::registerScanCommands(app, status, globals);
   tamber::cli::registerBrowseCommands(app, status, globals);
   tamber::cli::registerFindCommand(app, status, globals);
+  tamber::cli::registerIndexCommand(app, status, globals);
   tamber::cli::registerDiscCommands(app, status, globals);
   tamber::cli::registerReportCommand(app, status, globals);
   tamber::cli::registerExchangeCommands(app, status, globals);

@@ -13,6 +13,8 @@
 #include "commands.h"
 #include "platform/text.h"
 #include "storage/compound_file.h"
+#include "catalog/library.h"
+#include "search/name_index.h"
 
 namespace tamber::cli {
 
@@ -125,6 +127,17 @@ int cmdCat(const std::string& file, const std::string& path) {
   return kExitOk;
 }
 
+// A listing (or the index itself) changed by hand: the name index loses its
+// stamp, and searches read the listings until the next save makes it again.
+// Other streams leave it as it is.
+Status unstampIndex(CompoundFile& f, const std::string& path) {
+  std::string leaf = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  if (leaf.rfind("col", 0) != 0 && leaf.rfind("arc", 0) != 0 && leaf.rfind("nix", 0) != 0) return {};
+  auto root = f.root();
+  if (!root.contains(search::kNameIndexHead)) return {};
+  return root.destroy(search::kNameIndexHead);
+}
+
 Result<CompoundFile> openForWrite(const std::string& file, bool createIfMissing) {
   auto f = CompoundFile::open(file, OpenMode::read_write);
   if (!f && createIfMissing && f.error().code == Errc::not_found) return CompoundFile::create(file);
@@ -147,6 +160,7 @@ int putInto(CompoundFile& f, const std::string& file, const std::string& path, s
   }
   if (src->bad()) return failWith(source + ": read failed");
   if (Status st = s->commit(); !st) return failWith(path + ": " + st.message());
+  if (Status st = unstampIndex(f, path); !st) return failWith(file + ": " + st.message());
   if (Status st = f.commit(); !st) return failWith(file + ": " + st.message());
   return kExitOk;
 }
@@ -178,6 +192,7 @@ int cmdRm(const std::string& file, const std::string& path) {
   auto parent = parentOf(f.value(), path, false, leaf);
   if (!parent) return failWith(path + ": " + parent.message());
   if (Status st = parent->destroy(leaf); !st) return failWith(path + ": " + st.message());
+  if (Status st = unstampIndex(*f, path); !st) return failWith(file + ": " + st.message());
   if (Status st = f->commit(); !st) return failWith(file + ": " + st.message());
   return kExitOk;
 }
@@ -198,6 +213,8 @@ int cmdMv(const std::string& file, const std::string& from, const std::string& t
   if (Status st = fromParent->rename(fromLeaf, toParts.back()); !st) {
     return failWith(from + ": " + st.message());
   }
+  if (Status st = unstampIndex(*f, from); !st) return failWith(file + ": " + st.message());
+  if (Status st = unstampIndex(*f, to); !st) return failWith(file + ": " + st.message());
   if (Status st = f->commit(); !st) return failWith(file + ": " + st.message());
   return kExitOk;
 }
@@ -208,6 +225,18 @@ int cmdCheck(const std::string& file) {
   auto report = f->check();
   for (const auto& fault : report.faults) std::cout << file << ": " << fault << "\n";
   if (!report.ok()) return kExitFailure;
+  // A library's name index: damage is a fault; an index that is only out
+  // of date is made again by the next save.
+  if (f->root().contains(search::kNameIndexHead)) {
+    auto library = catalog::Library::open(file, true);
+    if (!library) return failWith(library.message());
+    auto index = search::inspectNameIndex(**library, true);
+    for (const auto& d : index.damage) std::cout << file << ": name index: " << d << "\n";
+    if (!index.damage.empty()) return kExitFailure;
+    if (!index.current || !index.problems.empty()) {
+      std::cout << file << ": the name index is out of date (the next change to the library makes it again)\n";
+    }
+  }
   auto info = f->info();
   std::cout << file << ": ok (version " << info.version << ", " << info.fileSize << " bytes, "
             << info.freeBytes << " free)\n";

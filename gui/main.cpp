@@ -22,6 +22,7 @@
 #include "gui/main_window.h"
 #include "gui/single_instance.h"
 #include "report/report.h"
+#include "search/name_index.h"
 
 namespace {
 
@@ -53,6 +54,8 @@ QPixmap splashPicture(qreal ratio) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Every save keeps the search's name index in step with the listings.
+  tamber::search::installNameIndex();
   // Help and version need no display.
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];

@@ -16,7 +16,7 @@ packages=(
   # the reference the disc-id tests compare with
   libdiscid-dev
   # tools the benchmarks compare against
-  libtag1-dev mediainfo libvips-tools libarchive-tools ripgrep xsltproc
+  libtag1-dev mediainfo libvips-tools libarchive-tools ripgrep plocate xsltproc
   # independent compound-file implementations the tests compare against
   python3 python3-olefile 7zip libgsf-1-dev
   # audio fixtures and the readers they are compared with

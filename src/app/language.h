@@ -207,6 +207,12 @@ enum TextId : int {
   kTextOptionValueCount = 1166,  // %s option
   kTextNoLibrariesFound = 1167,  // %s the folders looked in
   kTextSettingDefault = 1168,    // %s kind of value, %s its default
+  kTextIndexNotUsed = 1169,      // %s library or item, %s why
+  kTextIndexSummary = 1170,      // %s items indexed, %s items, %s bytes, %s texts, %s bytes each, %s listing bytes
+  kTextIndexCurrent = 1171,
+  kTextIndexStale = 1172,
+  kTextIndexRebuilt = 1173,
+  kTextIndexDropped = 1174,
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

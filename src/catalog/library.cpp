@@ -1,5 +1,7 @@
 #include "catalog/library.h"
 
+#include <atomic>
+
 #include <sys/stat.h>
 
 #include <set>
@@ -82,8 +84,25 @@ Status Library::requireWritable() const {
   return Error{Errc::read_only, path_.string() + ": the library is read-only"};
 }
 
+namespace {
+std::atomic<Library::BeforeSave> beforeSave{nullptr};
+// The stream that stamps the search's name index (see search/name_index.h).
+constexpr const char* kIndexStamp = "nameindex";
+}  // namespace
+
+void Library::setBeforeSave(BeforeSave step) { beforeSave = step; }
+
 Status Library::save() {
   if (Status st = requireWritable(); !st) return st;
+  BeforeSave step = beforeSave.load();
+  Status first = step ? step(*this, catalog_.text()) : Status{};
+  if (!step || !first) {
+    // An index this save cannot vouch for is left without its stamp.
+    storage::Storage root = file_.root();
+    if (root.contains(kIndexStamp)) {
+      if (Status gone = root.destroy(kIndexStamp); !gone) return gone;
+    }
+  }
   Status st = catalog_.save(file_, kCatalogStreamName);
   if (!st) return Error{st.error().code, path_.string() + ": " + st.message()};
   streamsChanged_ = false;
@@ -104,6 +123,7 @@ std::vector<std::string> Library::itemStreamNames(const xmlNode* item) const {
   names.push_back(streamName(StreamKind::thumbnails, category, number));
   names.push_back(streamName(StreamKind::archives, category, number));
   names.push_back(streamName(StreamKind::cover, category, number));
+  names.push_back(streamName(StreamKind::nameIndex, category, number));
   return names;
 }
 
@@ -140,7 +160,7 @@ Status Library::renameItemStreams(const ItemPath& from, uint16_t fromNumber, con
     names.push_back({streamName(StreamKind::listing, from, fromNumber, k),
                      streamName(StreamKind::listing, to, toNumber, k)});
   }
-  for (auto kind : {StreamKind::thumbnails, StreamKind::archives, StreamKind::cover}) {
+  for (auto kind : {StreamKind::thumbnails, StreamKind::archives, StreamKind::cover, StreamKind::nameIndex}) {
     names.push_back({streamName(kind, from, fromNumber), streamName(kind, to, toNumber)});
   }
   for (const auto& [old, now] : names) {

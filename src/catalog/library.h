@@ -41,6 +41,12 @@ class Library {
 
   // Writes the catalog into "categories" and commits the file.
   Status save();
+  // A step every save takes first, given the catalog text it will write
+  // (the search's name index is brought in step there). Without one, a
+  // save removes the index's stamp: it would describe listings this
+  // program may have changed.
+  using BeforeSave = Status (*)(Library& library, const std::string& catalogText);
+  static void setBeforeSave(BeforeSave step);
   // Streams were changed directly in the file (by a scan); the next save
   // commits them.
   void noteStreamsChanged() { streamsChanged_ = true; }

@@ -44,7 +44,7 @@ std::string joinPath(const ItemPath& path) {
 }
 
 std::string streamName(StreamKind kind, const ItemPath& category, uint16_t number, int part) {
-  static constexpr const char* kPrefix[] = {"col", "img", "thu", "arc"};
+  static constexpr const char* kPrefix[] = {"col", "img", "thu", "arc", "nix"};
   std::string name = kPrefix[static_cast<int>(kind)] + joinPath(category);
   if (number != 0) name += "-" + std::to_string(number);
   if (kind == StreamKind::listing) name += part > 0 ? "-" + std::to_string(part) : ".xml";

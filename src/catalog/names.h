@@ -83,10 +83,10 @@ using ItemPath = std::vector<uint16_t>;
 // "1-5" for {1, 5}; "" for the root.
 std::string joinPath(const ItemPath& path);
 
-enum class StreamKind { listing, cover, thumbnails, archives };
+enum class StreamKind { listing, cover, thumbnails, archives, nameIndex };
 
 // The name of an item's stream: "col1-5-3.xml", "img1-5-3", "thu1-5-3",
-// "arc1-5-3"; part k of a split listing is "col1-5-3-k". With number 0 the
+// "arc1-5-3", "nix1-5-3" (the search's name index); part k of a split listing is "col1-5-3-k". With number 0 the
 // "-N" is left out.
 std::string streamName(StreamKind kind, const ItemPath& category, uint16_t number, int part = 0);
 

@@ -8,11 +8,13 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/hex_time.h"
 #include "scan/listing_scanner.h"
 #include "search/literal_filter.h"
+#include "search/name_index.h"
 
 namespace tamber::search {
 
@@ -239,6 +241,20 @@ class ListingSearch {
     folderParts_.clear();
     base_.clear();
     record_ = {};
+  }
+  // Starts inside a listing, where a file or folder begins.
+  void resume(const BlockState& at) {
+    folders_ = at.folders;
+    folderParts_ = at.folderParts;
+    base_ = at.base;
+    record_ = {};
+  }
+  // The text read ends where a file or folder begins: the one before is whole.
+  void endRun(const Item& item, int part, HitList& out) { flush(item, part, out); }
+  // A folder whose entries stand in listing part `part` closed in text
+  // passed over.
+  void partClosed(int part) {
+    if (partAt_) partAt_(part);
   }
 
   enum class Step { more, done, damaged };
@@ -797,6 +813,17 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
            (options.regexGiveUpAfter && undecided.load() >= static_cast<long long>(options.regexGiveUpAfter));
   };
 
+  // The name index, when it can answer for this text: it then names the
+  // blocks of each listing that may hold it.
+  const std::vector<uint32_t> trigrams =
+      options.useIndex && filter.active() && !criteria.regex && !criteria.fullPath ? literalTrigrams(filter.literal())
+                                                                                   : std::vector<uint32_t>{};
+  const bool indexing = !trigrams.empty() && nameIndexTrusted(library);
+  result.usedIndex = indexing;
+  std::vector<std::unique_ptr<ItemIndex>> indexes(items.size());
+  std::vector<char> indexTried(items.size(), 0);
+  std::vector<std::vector<uint32_t>> indexBlocks(items.size());
+
   std::unique_ptr<OrderedHandOver> hand;
   if (ordered) {
     hand = std::make_unique<OrderedHandOver>(
@@ -804,6 +831,164 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
         [&](uint32_t i, std::vector<SearchHit>& hits) { return options.ordered(result.items[i], hits); });
   }
 
+  // Reads the blocks of a listing the index names; false when the index
+  // cannot answer for it (then the listing is read as without one).
+  auto searchIndexed = [&](const ItemIndex& index, const std::vector<uint32_t>& itemBlocks, const Item& item, int part,
+                           const storage::StreamLayout& layout, size_t& w, HitList& mine, ListingSearch& search,
+                           std::string& piece) {
+    const IndexUnit* u = index.unit(part);
+    if (!u || u->size != layout.size || u->layoutHash != layoutHash(layout)) return false;
+    // Everything the index says is read first, so that damage is found
+    // before any hit is passed on: the blocks that may hold the text with
+    // where a search resumes in each, and the parts closed in the others.
+    struct Planned {
+      uint32_t block;
+      BlockState state;
+    };
+    std::vector<Planned> planned;
+    std::vector<std::pair<uint32_t, std::vector<int>>> closes;  // blocks passed over
+    std::string why;
+    const uint32_t count = u->blocks();
+    std::vector<uint32_t> blocks;  // of this unit, from 0
+    for (auto b = std::lower_bound(itemBlocks.begin(), itemBlocks.end(), u->firstBlock);
+         b != itemBlocks.end() && *b < u->firstBlock + count; ++b) {
+      blocks.push_back(*b - u->firstBlock);
+    }
+    for (uint32_t b = 0, at = 0; b < count && why.empty(); ++b) {
+      bool candidate = at < blocks.size() && blocks[at] == b;
+      if (candidate) ++at;
+      if (part == kArchivePart) {
+        if (candidate) planned.push_back({b, {}});
+        continue;
+      }
+      if (candidate && b > 0) {
+        auto st = index.state(*u, b);
+        if (st) planned.push_back({b, std::move(*st)});
+        else why = st.message();
+        continue;
+      }
+      if (!candidate && !ordered) continue;
+      auto pc = index.partsClosed(*u, b);
+      if (!pc) {
+        why = pc.message();
+      } else if (candidate) {
+        planned.push_back({b, {}});
+        planned.back().state.partsClosed = std::move(*pc);
+      } else if (!pc->empty()) {
+        closes.emplace_back(b, std::move(*pc));
+      }
+    }
+    if (!why.empty()) {
+      std::lock_guard<std::mutex> h(hitsLock);
+      result.indexProblems.push_back(item.path + ": " + why);
+      return false;
+    }
+    // The planned blocks' bytes, read a stretch of neighbours at a time.
+    std::string stretch;
+    uint64_t stretchFrom = 0;
+    std::string error;
+    auto bytesOf = [&](size_t k, std::string_view& out) {
+      const uint32_t b = planned[k].block;
+      const uint64_t from = u->blockStart[b];
+      if (stretch.empty() || from < stretchFrom || u->blockStart[b + 1] > stretchFrom + stretch.size()) {
+        size_t last = k;
+        while (last + 1 < planned.size() && planned[last + 1].block == planned[last].block + 1 &&
+               u->blockStart[planned[last + 1].block + 1] - from <= PieceReader::kPiece) {
+          ++last;
+        }
+        stretchFrom = from;
+        stretch.resize(static_cast<size_t>(u->blockStart[planned[last].block + 1] - from));
+        if (Status st = readStreamRange(file, layout, from, stretch.data(), stretch.size()); !st) {
+          error = st.message();
+          stretch.clear();
+          return false;
+        }
+      }
+      out = std::string_view(stretch).substr(static_cast<size_t>(from - stretchFrom),
+                                             static_cast<size_t>(u->blockStart[b + 1] - from));
+      return true;
+    };
+    size_t start = mine.size();
+    if (part == kArchivePart) {
+      std::string all;
+      for (size_t k = 0; k < planned.size(); ++k) {
+        std::string_view bytes;
+        if (!bytesOf(k, bytes)) break;
+        all += bytes;
+      }
+      if (error.empty() && !search.archives(all, item, mine, error)) mine.resize(start);
+      if (!error.empty()) damaged(item, error);
+      return true;
+    }
+    size_t closed = 0;
+    auto closeBefore = [&](uint32_t block) {
+      for (; closed < closes.size() && closes[closed].first < block; ++closed) {
+        for (int p : closes[closed].second) search.partClosed(p);
+      }
+    };
+    // A run of blocks is read as one text; it ends where a block is passed over.
+    std::optional<ListingScanner> scanner;
+    uint32_t previous = 0;
+    bool bad = false, cut = false, ended = false;
+    for (size_t k = 0; k < planned.size() && !bad && !cut; ++k) {
+      const Planned& p = planned[k];
+      if (scanner && p.block != previous + 1) {
+        search.endRun(item, part, mine);
+        scanner.reset();
+      }
+      closeBefore(p.block);
+      previous = p.block;
+      std::string_view bytes;
+      if (!bytesOf(k, bytes)) {
+        bad = true;
+        break;
+      }
+      // The quick look, block by block: a text stands in one block whole.
+      if (filter.active() && !filter.mayMatch(bytes)) {
+        if (scanner) {
+          search.endRun(item, part, mine);
+          scanner.reset();
+        }
+        for (int q : p.state.partsClosed) search.partClosed(q);
+        continue;
+      }
+      if (!scanner) {
+        scanner.emplace();
+        if (p.block > 0) {
+          scanner->resume(p.state.open, u->blockStart[p.block]);
+          search.resume(p.state);
+        } else {
+          search.begin();
+        }
+      }
+      const bool toEnd = u->blockStart[p.block + 1] >= layout.size;
+      scanner->feed(bytes, toEnd);
+      auto outcome = search.consume(*scanner, item, part, mine, error);
+      if (outcome == ListingSearch::Step::damaged || (toEnd && outcome != ListingSearch::Step::done)) bad = true;
+      if (toEnd) ended = true;
+      if (ordered && !mine.empty()) {
+        hand->add(w, mine);
+        hand->wait(w, stopping);
+        if (stopping()) cut = true;
+      }
+    }
+    if (!bad && !cut) {
+      if (scanner && !ended) search.endRun(item, part, mine);
+      closeBefore(count);
+    }
+    if (cut) {
+      mine.clear();
+    } else if (bad) {
+      if (ordered) {
+        mine.clear();
+      } else {
+        mine.resize(start);
+      }
+      damaged(item, error.empty() ? "the listing is damaged: it ends too soon" : error);
+    }
+    (void)piece;
+    return true;
+  };
   auto worker = [&] {
     HitList mine;
     size_t w = 0;  // the unit being read
@@ -855,6 +1040,27 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
           layout = std::move(*l);
         }
         if (!have) {
+          finishUnit();
+          continue;
+        }
+        if (indexing && !indexTried[queue[w].item]) {
+          indexTried[queue[w].item] = 1;
+          auto named = file.root().openStream(indexStreamName(item.category, item.number));
+          auto l = named ? named->layout() : Result<storage::StreamLayout>(named.error());
+          auto opened = l ? ItemIndex::open(file, std::move(*l)) : Result<ItemIndex>(l.error());
+          // The item's blocks that may hold the text, found once for all its listings.
+          auto blocks = opened ? opened->blocksWith(trigrams) : Result<std::vector<uint32_t>>(opened.error());
+          if (blocks) {
+            indexes[queue[w].item] = std::make_unique<ItemIndex>(std::move(*opened));
+            indexBlocks[queue[w].item] = std::move(*blocks);
+          } else if (blocks.error().code != Errc::not_found) {
+            std::lock_guard<std::mutex> h(hitsLock);
+            result.indexProblems.push_back(item.path + ": " + blocks.message());
+          }
+        }
+      }
+      if (const ItemIndex* index = indexing ? indexes[queue[w].item].get() : nullptr) {
+        if (searchIndexed(*index, indexBlocks[queue[w].item], item, part, layout, w, mine, search, piece)) {
           finishUnit();
           continue;
         }

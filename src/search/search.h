@@ -55,6 +55,10 @@ struct SearchResult {
   // the most hits that waited at once to be handed over.
   bool handedOverWhole = false;
   size_t mostWaiting = 0;
+  // Whether the library's name index chose the listing blocks read, and
+  // the items whose index was damaged (their listings were read whole).
+  bool usedIndex = false;
+  std::vector<std::string> indexProblems;
 };
 
 // Told the hits of each listing as soon as it is searched (in no
@@ -84,6 +88,9 @@ struct SearchOptions {
   // undecided texts (0: never) the search ends.
   double regexSecondsPerText = 2.0;
   size_t regexGiveUpAfter = 10;
+  // Whether a trusted name index may choose which parts of the listings
+  // are read (the rows are the same either way).
+  bool useIndex = true;
 };
 
 // Runs the search with `options.workers` threads (at least 1). Fails only

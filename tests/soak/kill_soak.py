@@ -157,9 +157,10 @@ def listing_names(catalog):
                 for k in range(1, int(parts or 0) + 1):
                     must.add(f"col{stem}-{k}")
                 (must if child.find("u") is not None else may).add(f"img{stem}")
-                may.update({f"thu{stem}", f"arc{stem}"})
+                may.update({f"thu{stem}", f"arc{stem}", f"nix{stem}"})
 
     walk(catalog, [])
+    may.add("nameindex")  # the search's name index, made by every save
     return must, may
 
 
