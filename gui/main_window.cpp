@@ -1,4 +1,6 @@
 #include "gui/main_window.h"
+
+#include "gui/quick_find.h"
 #include "gui/xml_export_dialog.h"
 
 #include <QAction>
@@ -214,6 +216,8 @@ MainWindow::MainWindow(app::App& app, QWidget* parent) : QMainWindow(parent), ap
 }
 
 MainWindow::~MainWindow() {
+  // No search of the toolbar box may read the library past this point.
+  if (quickFind_) quickFind_->finish();
   // The focus moves while the window is taken down: its actions go first.
   disconnect(qApp, nullptr, this, nullptr);
   actions_.clear();
@@ -233,6 +237,10 @@ void MainWindow::libraryReplaced() {
   shown_ = nullptr;
   current_ = {};
   player_->setEntry(nullptr, {}, false);
+  if (quickFind_) {
+    quickFind_->box()->clear();
+    quickFind_->search({});
+  }
   content_->clear();
   folders_->clear();
   page_->clear();
@@ -691,7 +699,10 @@ void MainWindow::showCounts() {
   statusBar()->showMessage(content_->reading() ? counts + " …" : counts);
 }
 
-void MainWindow::beforeChange() { content_->finishReading(); }
+void MainWindow::beforeChange() {
+  content_->finishReading();
+  if (quickFind_) quickFind_->finish();
+}
 
 void MainWindow::reloadCatalog(const Location& then) {
   // The nearest place that still exists: the folder, else the item, else

@@ -145,6 +145,7 @@ class MainWindow : public QMainWindow {
   QLabel* cover() const { return cover_; }
   QToolBar* pathBar() const { return pathBar_; }
   QToolBar* toolBar() const { return toolBar_; }
+  class QuickFind* quickFind() const { return quickFind_; }
   class PlayerBar* player() const { return player_; }
   QAction* action(const char* name) const;
 
@@ -241,6 +242,7 @@ class MainWindow : public QMainWindow {
   QDockWidget* coverDock_;
   QDockWidget* playerDock_;
   QToolBar* toolBar_ = nullptr;
+  class QuickFind* quickFind_ = nullptr;
   QToolBar* pathBar_ = nullptr;
   class PlayerBar* player_;
   QLabel* cover_;

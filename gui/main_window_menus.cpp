@@ -28,6 +28,7 @@
 #include "gui/main_window.h"
 #include "gui/player_bar.h"
 #include "gui/texts.h"
+#include "gui/quick_find.h"
 
 namespace tamber::gui {
 
@@ -223,6 +224,11 @@ void MainWindow::buildBars() {
         toolBar_->addSeparator();
       }
     }
+    // Names searched as they are typed, at the end of the toolbar.
+    quickFind_ = new QuickFind(app_, this);
+    toolBar_->addSeparator();
+    toolBar_->addWidget(quickFind_);
+    connect(quickFind_, &QuickFind::showResult, this, &MainWindow::showHit);
     addToolBar(Qt::TopToolBarArea, toolBar_);
     addToolBarBreak(Qt::TopToolBarArea);
     pathBar_ = new QToolBar(this);
@@ -239,6 +245,7 @@ void MainWindow::buildBars() {
     }
     addToolBar(Qt::TopToolBarArea, pathBar_);
   }
+  quickFind_->retranslate();
   toolBar_->setWindowTitle(text(app_, kToolBar));
   pathBar_->setWindowTitle(text(app_, kPathBar));
   updatePathBar();

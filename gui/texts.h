@@ -234,6 +234,8 @@ enum GuiText : int {
   // The report window's levels and fields, by the names report_fields.xml
   // gives them (report_window.cpp holds the table).
   kReportLabelFirst = 1041,
+  kQuickFind = 1175,
+  kQuickFindTip = 1176,
 };
 
 }  // namespace tamber::gui

@@ -67,6 +67,8 @@
 #include "search/search_criteria.h"
 #include "tests/disc/loopback_server.h"
 #include "tests/run_command.h"
+#include "gui/quick_find.h"
+#include "search/name_index.h"
 #include "tests/temp_dir.h"
 
 using tamber::catalog::CatalogDocument;
@@ -159,6 +161,7 @@ class GuiTest : public QObject {
   void init() { QTest::failOnWarning(QRegularExpression("setTabOrder")); }
 
   void initTestCase() {
+    tamber::search::installNameIndex();  // as the program does
     // The find test looks for "p2" anywhere in the recorded texts, folder
     // locations included: the temporary folder's random name must not hold it.
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -523,6 +526,55 @@ class GuiTest : public QObject {
     d->textBox()->setCurrentText("(");
     QVERIFY(!d->start());
     d->close();
+    app.abandon();
+  }
+
+  // The toolbar's box searches names as they are typed: each keystroke
+  // starts the search again, Enter shows the first row in the window,
+  // Escape closes the list. It searches with the library's name index.
+  void theToolbarBoxFindsNamesAsTheyAreTyped() {
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "quick.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    QVERIFY(w.openLibrary(QString::fromStdString(library)));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    tamber::gui::QuickFind* quick = w.quickFind();
+    QVERIFY(quick);
+    QSignalSpy ended(quick, &tamber::gui::QuickFind::searchEnded);
+    quick->box()->setFocus();
+    QTest::keyClicks(quick->box(), "p2");
+    QTRY_VERIFY(!ended.isEmpty());
+    QTRY_COMPARE(ended.last().at(0).toInt(), 11);  // p2 and p20-p29: names only
+    QTreeWidget* rows = quick->results();
+    QVERIFY(rows->isVisible());
+    QCOMPARE(rows->topLevelItemCount(), 11);
+    QCOMPARE(rows->topLevelItem(0)->text(0), QString("Backups->Backup  Photos/p2.txt"));
+    ended.clear();
+    QTest::keyClicks(quick->box(), "5");
+    QTRY_VERIFY(!ended.isEmpty());
+    QCOMPARE(ended.last().at(0).toInt(), 1);
+    QCOMPARE(rows->topLevelItemCount(), 1);
+    QTest::keyClick(quick->box(), Qt::Key_Return);
+    QVERIFY(!rows->isVisible());
+    QCOMPARE(w.contentModel()->steps(), std::vector<std::string>{"Photos"});
+    QCOMPARE(w.list()->currentIndex().data().toString(), QString("p25.txt"));
+    // A text found nowhere lists nothing; Escape closes the list; an empty
+    // box starts nothing.
+    ended.clear();
+    QTest::keyClicks(quick->box(), "zq");
+    QTRY_VERIFY(!ended.isEmpty());
+    QCOMPARE(ended.last().at(0).toInt(), 0);
+    QTest::keyClick(quick->box(), Qt::Key_Escape);
+    QVERIFY(!rows->isVisible());
+    quick->box()->clear();
+    quick->search(QString());
+    QVERIFY(!quick->running());
+    // A search still running is stopped by the next, or before a change.
+    quick->search("p");
+    quick->search("p1");
+    quick->finish();
+    QVERIFY(!quick->running());
     app.abandon();
   }
 

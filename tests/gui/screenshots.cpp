@@ -34,6 +34,7 @@
 #include "gui/xml_export_dialog.h"
 #include "gui/report_window.h"
 #include "gui/help_window.h"
+#include "gui/quick_find.h"
 
 using tamber::catalog::CatalogDocument;
 
@@ -106,6 +107,19 @@ int main(int argc, char** argv) {
     d->results()->setCurrentItem(d->results()->topLevelItem(0));
     ok = save(*d, out, "find-results.png") && ok;
     d->close();
+  }
+  // The toolbar's box, its list filled while "o" was typed.
+  if (auto* quick = w.quickFind()) {
+    quick->box()->setText("o");
+    quick->search("o");
+    for (int i = 0; i < 300 && quick->running(); ++i) {
+      settle();
+      QThread::msleep(10);
+    }
+    settle();
+    ok = save(w, out, "quick-find.png") && ok;
+    quick->box()->clear();
+    quick->search(QString());
   }
   // Verify on the backup, whose folder changed after it was catalogued.
   if (auto* v = w.verifyItem(item)) {
