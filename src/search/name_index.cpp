@@ -3,6 +3,7 @@
 #include <xxhash.h>
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <cstring>
 #include <map>
@@ -577,6 +578,112 @@ uint64_t stampOf(const std::string& catalogText) { return XXH3_64bits(catalogTex
 Status readStreamRange(const storage::CompoundFile& file, const storage::StreamLayout& layout, uint64_t at,
                        char* out, size_t n) {
   return LayoutReader(file, layout).read(at, out, n);
+}
+
+std::string requiredRegexLiteral(std::string_view re, bool caseSensitive) {
+  if (re.find('|') != std::string_view::npos || re.find("(?") != std::string_view::npos ||
+      re.find("\\Q") != std::string_view::npos) {
+    return {};
+  }
+  std::string best, run;
+  auto endRun = [&] {
+    if (run.size() > best.size()) best = run;
+    run.clear();
+  };
+  int depth = 0;
+  for (size_t i = 0; i < re.size();) {
+    const auto c = static_cast<unsigned char>(re[i]);
+    std::string atom;  // a literal character, or empty
+    size_t next = i + 1;
+    if (c == '\\') {
+      if (i + 1 >= re.size()) return {};
+      const auto e = static_cast<unsigned char>(re[i + 1]);
+      next = i + 2;
+      if (e < 0x80 && std::ispunct(e)) {
+        atom.assign(1, static_cast<char>(e));
+      } else if (std::string_view("dDwWsShHvVRbBAzZGKXntrfea").find(static_cast<char>(e)) == std::string_view::npos ||
+                 e == 0) {
+        return {};  // an escape with arguments (\x{..}, \p{..}, \1, ...): not read here
+      }
+    } else if (c == '[') {
+      // A set: no literal. Its end is the first "]" after a leading "^"
+      // and a leading "]".
+      size_t j = i + 1;
+      if (j < re.size() && re[j] == '^') ++j;
+      if (j < re.size() && re[j] == ']') ++j;
+      for (; j < re.size() && re[j] != ']'; ++j) {
+        if (re[j] == '\\' && ++j >= re.size()) return {};
+        if (re[j] == '[' && j + 1 < re.size() && re[j + 1] == ':') return {};  // a POSIX class
+      }
+      if (j >= re.size()) return {};
+      next = j + 1;
+    } else if (c == '(') {
+      ++depth;
+      endRun();
+      ++i;
+      continue;
+    } else if (c == ')') {
+      if (--depth < 0) return {};
+      endRun();
+      i = next;
+      // The group's quantifier, if any, is passed over with it.
+      if (i < re.size() && (re[i] == '?' || re[i] == '*' || re[i] == '+' || re[i] == '{')) {
+        if (re[i] == '{') {
+          size_t close = re.find('}', i);
+          if (close == std::string_view::npos) return {};
+          i = close;
+        }
+        ++i;
+        if (i < re.size() && (re[i] == '?' || re[i] == '+')) ++i;
+      }
+      continue;
+    } else if (c == '.' || c == '^' || c == '$') {
+      // not literal
+    } else if (c == '*' || c == '+' || c == '?' || c == '{' || c == ']' || c == '}') {
+      return {};  // a quantifier with nothing before it, or a stray bracket
+    } else {
+      size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+      if (i + len > re.size()) return {};
+      atom.assign(re.substr(i, len));
+      next = i + len;
+    }
+    // What follows the atom says whether it is required, once or more.
+    bool optional = false, repeated = false;
+    if (next < re.size()) {
+      char q = re[next];
+      if (q == '?' || q == '*') {
+        optional = true;
+        ++next;
+      } else if (q == '+') {
+        repeated = true;
+        ++next;
+      } else if (q == '{') {
+        size_t close = re.find('}', next);
+        if (close == std::string_view::npos) return {};
+        std::string_view inside = re.substr(next + 1, close - next - 1);
+        if (inside.empty() || inside.find_first_not_of("0123456789,") != std::string_view::npos) return {};
+        optional = inside[0] == '0' || inside[0] == ',';
+        repeated = true;
+        next = close + 1;
+      }
+      if ((optional || repeated) && next < re.size() && (re[next] == '?' || re[next] == '+')) ++next;
+    }
+    bool plain = !atom.empty() && depth == 0 && !optional;
+    if (plain && !caseSensitive) {
+      const auto a = static_cast<unsigned char>(atom[0]);
+      if (a >= 0x80 || a == 's' || a == 'S') plain = false;
+    }
+    if (plain) {
+      run += atom;
+      if (repeated) endRun();
+    } else {
+      endRun();
+    }
+    i = next;
+  }
+  if (depth != 0) return {};
+  endRun();
+  return best;
 }
 
 std::vector<uint32_t> literalTrigrams(std::string_view literal) {

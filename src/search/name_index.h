@@ -41,6 +41,13 @@ inline constexpr size_t kIndexBlockBytes = 4 * 1024;
 // bytes.
 std::vector<uint32_t> literalTrigrams(std::string_view literal);
 
+// The longest text every match of a regular expression must hold, read
+// conservatively: empty when it has alternatives, inline options or a
+// construct not understood here. Without case, letters that have a case
+// partner outside ASCII the index does not fold ("s": the long s) and
+// characters outside ASCII end a run.
+std::string requiredRegexLiteral(std::string_view regex, bool caseSensitive);
+
 // Where a search may resume inside a listing: the elements open there, the
 // folders open with the listing parts their entries went to, the part's
 // stored path, and the listing parts whose folders close inside the block.

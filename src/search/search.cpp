@@ -816,8 +816,10 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
   // The name index, when it can answer for this text: it then names the
   // blocks of each listing that may hold it.
   const std::vector<uint32_t> trigrams =
-      options.useIndex && filter.active() && !criteria.regex && !criteria.fullPath ? literalTrigrams(filter.literal())
-                                                                                   : std::vector<uint32_t>{};
+      !options.useIndex || criteria.fullPath ? std::vector<uint32_t>{}
+      : criteria.regex                       ? literalTrigrams(requiredRegexLiteral(criteria.pattern, criteria.caseSensitive))
+      : filter.active()                      ? literalTrigrams(filter.literal())
+                                             : std::vector<uint32_t>{};
   const bool indexing = !trigrams.empty() && nameIndexTrusted(library);
   result.usedIndex = indexing;
   std::vector<std::unique_ptr<ItemIndex>> indexes(items.size());

@@ -124,7 +124,11 @@ std::string patternFrom(const std::string& name, std::mt19937& rnd) {
   for (auto& ch : p) {
     if (std::isalpha(static_cast<unsigned char>(ch)) && rnd() % 4 == 0) ch ^= 0x20;
   }
-  if (rnd() % 8 == 0 && p.size() > 2) p.insert(rnd() % p.size(), 1, "*?"[rnd() % 2]);
+  if (rnd() % 8 == 0 && p.size() > 2) {
+    size_t at = rnd() % p.size();
+    while (at > 0 && (static_cast<unsigned char>(p[at]) & 0xC0) == 0x80) --at;  // between characters
+    p.insert(at, 1, "*?"[rnd() % 2]);
+  }
   return p;
 }
 
@@ -158,7 +162,7 @@ TEST_F(NameIndex, FindsTheSameRowsInTheSameOrderAsReadingEveryListing) {
   EXPECT_GT(index.unit(0)->blockStart.size(), 3u);
 
   std::mt19937 rnd(99);
-  int usedCount = 0, withHits = 0;
+  int usedCount = 0, withHits = 0, regexUsed = 0;
   const int kPatterns = 700;
   for (int i = 0; i < kPatterns; ++i) {
     SearchCriteria c;
@@ -175,19 +179,38 @@ TEST_F(NameIndex, FindsTheSameRowsInTheSameOrderAsReadingEveryListing) {
       c.maxSizeKB = 1;
       c.maxGiven = true;
     }
-    c.pattern = prepareSearchText(typed, c.wholeText);
+    if (rnd() % 6 == 0) {
+      // A regular expression made of the piece: its specials escaped, then
+      // a wildcard, a digit class, an optional letter, a group or an
+      // alternative put in.
+      std::string re;
+      for (char ch : typed) {
+        if (std::string_view("\\^$.|?*+()[]{}").find(ch) != std::string_view::npos) re += '\\';
+        re += ch;
+      }
+      size_t at = re.empty() ? 0 : rnd() % re.size();
+      while (at > 0 && (re[at - 1] == '\\' || (static_cast<unsigned char>(re[at]) & 0xC0) == 0x80)) --at;
+      const char* inserts[] = {".", "\\d*", "x?", "(ab)?", "|zz", ".*", "[a-z]?", ""};
+      re.insert(at, inserts[rnd() % std::size(inserts)]);
+      typed = re;
+      c.regex = true;
+      c.anchored = false;
+    }
+    c.pattern = prepareSearchText(typed, c.wholeText || c.regex);
     bool used = false;
     auto with = rows(*library, c, true, 1 + i % 4, &used);
     auto without = rows(*library, c, false, 2);
     ASSERT_EQ(with, without) << "pattern \"" << c.pattern << "\" case " << c.caseSensitive << " whole "
                              << c.wholeText << " kinds " << c.kinds;
     usedCount += used;
+    regexUsed += used && c.regex;
     withHits += !with.empty();
   }
   // Most patterns have a run of three bytes the index can answer for, and
   // most are found.
   EXPECT_GT(usedCount, kPatterns / 3);
   EXPECT_GT(withHits, kPatterns / 2);
+  EXPECT_GT(regexUsed, kPatterns / 30);  // regular expressions with a text they must hold
 
   // The listing part and the archive members are found through the index.
   SearchCriteria c;
@@ -309,6 +332,23 @@ TEST_F(NameIndex, ADamagedOrHostileIndexIsNamedAndTheListingsAreReadInstead) {
     ASSERT_TRUE(back) << back.message();
     ASSERT_EQ(back->units().size(), 1u);
   }
+}
+
+TEST(NameIndexRegex, OnlyATextEveryMatchMustHoldIsAskedFor) {
+  EXPECT_EQ(requiredRegexLiteral("^IMG_\\d{4}\\.jpe?g$", true), "IMG_");
+  EXPECT_EQ(requiredRegexLiteral("report[0-9]+ final", true), "report");
+  EXPECT_EQ(requiredRegexLiteral("ab+cdef", true), "cdef");
+  EXPECT_EQ(requiredRegexLiteral("x(optional)?yz", true), "yz");
+  EXPECT_EQ(requiredRegexLiteral("colou?r", true), "colo");
+  EXPECT_EQ(requiredRegexLiteral("a{0,2}bcd{2}", true), "bcd");
+  EXPECT_EQ(requiredRegexLiteral("été\\.txt", true), "été.txt");
+  EXPECT_EQ(requiredRegexLiteral("été\\.txt", false), ".txt");     // without case: ASCII only
+  EXPECT_EQ(requiredRegexLiteral("classic", false), "cla");        // the long s folds to s
+  EXPECT_EQ(requiredRegexLiteral("one|two", true), "");            // alternatives
+  EXPECT_EQ(requiredRegexLiteral("(?i)abc", true), "");            // inline options
+  EXPECT_EQ(requiredRegexLiteral("\\x{41}bcd", true), "");         // escapes with arguments
+  EXPECT_EQ(requiredRegexLiteral("[]abc]def", true), "def");
+  EXPECT_EQ(requiredRegexLiteral("abc[", true), "");
 }
 
 TEST(NameIndexTrigrams, FoldTheTextsAsTheMatcherDoes) {
