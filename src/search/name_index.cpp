@@ -744,7 +744,13 @@ Result<std::string> indexListingBytes(std::string_view listing, int part, bool a
 }
 
 Status ItemIndex::read(uint64_t at, void* out, size_t n) const {
-  if (!file_ && !layout_.small) return Error{Errc::io, "the name index has no file"};
+  if (layout_.small) {
+    // Bytes at hand (a small stream, or an index given as bytes): no file.
+    if (n > layout_.size || at > layout_.size - n) return Error{Errc::corrupt, "a read past the end of the stream"};
+    std::memcpy(out, layout_.bytes.data() + at, n);
+    return {};
+  }
+  if (!file_) return Error{Errc::io, "the name index has no file"};
   return LayoutReader(*file_, layout_).read(at, static_cast<char*>(out), n);
 }
 
