@@ -90,7 +90,9 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
             auto done = exchange::exportXml(*app.library(), *category, a->output,
                                             [&](int d, int total) { return line(d, total); }, options);
             line.clear();
-            if (interrupted.load() != 0) return 128 + interrupted.load();
+            // A signal that comes after the file was put in place is too
+            // late: the file is whole and the command says so.
+            if (!done && interrupted.load() != 0) return 128 + interrupted.load();
             if (!done) {
               n.error(done.message());
               return kExitFailure;
@@ -140,7 +142,9 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
             auto done = exchange::exportLibrary(*app.library(), *category, a->file,
                                                 [&](int d, int total) { return line(d, total); });
             line.clear();
-            if (interrupted.load() != 0) return 128 + interrupted.load();
+            // A signal that comes after the file was put in place is too
+            // late: the file is whole and the command says so.
+            if (!done && interrupted.load() != 0) return 128 + interrupted.load();
             if (!done) {
               n.error(done.message());
               return kExitFailure;
