@@ -61,6 +61,7 @@ std::optional<uint16_t> parseKinds(const std::string& text) {
     else if (w == "pictures") kinds |= search::kKindPictures;
     else if (w == "tags") kinds |= search::kKindTags;
     else if (w == "documents") kinds |= search::kKindDocuments;
+    else if (w == "videos") kinds |= search::kKindVideos;
     else return std::nullopt;
   }
   return kinds;
@@ -141,7 +142,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
   find->add_option("--min-kb", a->minKb, "At least this many KB (1024 bytes)")->check(CLI::Range(0, INT_MAX));
   find->add_option("--max-kb", a->maxKb, "At most this many KB (0: empty files only)")->check(CLI::Range(0, INT_MAX));
   find->add_option("--kinds", a->kinds,
-                   "Texts compared, joined by commas: names, tracks, pictures, tags, documents (default: all)");
+                   "Texts compared, joined by commas: names, tracks, pictures, tags, documents, videos (default: all)");
   find->add_option("--scope", a->scope, "Only below this category, disc or folder, or a folder inside a disc");
   find->add_option("--in", a->in,
                    "Search this library file instead (repeat for several); each is opened in turn, read-only "

@@ -53,7 +53,7 @@ Cmd describe(const CLI::App& app) {
     opt.description = o->get_description();
     opt.value = o->get_items_expected_max() > 0;
     opt.choices = choicesOf(o);
-    if (o->check_lname("kinds")) opt.choices = {"names", "tracks", "pictures", "tags", "documents"};
+    if (o->check_lname("kinds")) opt.choices = {"names", "tracks", "pictures", "tags", "documents", "videos"};
     c.options.push_back(std::move(opt));
   }
   for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {

@@ -24,6 +24,8 @@
 #include "common.h"
 #include "decomp/extract.h"  // the archive kinds
 #include "platform/json.h"
+#include "media/video/dvd_video.h"
+#include "media/video/video_probe.h"
 #include "scan/content_hash.h"
 #include "scan/extractors.h"
 #include "scan/listing_reader.h"
@@ -286,6 +288,111 @@ bool describeDocument(scan::Extractors& x, const std::string& file, bool asJson)
   return true;
 }
 
+// A video's container, streams and tags: false when the first bytes are no
+// video container's or the container cannot be read. The JSON keys are
+// those ffprobe users know, in the program's own spelling.
+bool describeVideo(scan::Extractors& x, const std::string& file, std::string_view head, bool asJson,
+                   const std::string& thumbnailOut) {
+  if (!media::isVideoHead(head.data(), head.size())) return false;
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+  if (fd < 0) return false;
+  media::VideoRecord v;
+  std::string why;
+  bool ok = x.video(fd, thumbnailOut.empty() ? 0 : 256, v, why);
+  ::close(fd);
+  if (!ok) return false;
+  // The thumbnail a scan would record, made from a frame as a picture's is.
+  int thumbWidth = 0, thumbHeight = 0;
+  if (!thumbnailOut.empty()) {
+    scan::ImageInfoReader reader;
+    auto pic = reader.thumbnailOfRgb(v.frameRgb, v.frameWidth, v.frameHeight, 64, 64);
+    std::string bytes;
+    if (!pic || !reader.encodeThumbnail(*pic, bytes)) {
+      std::cerr << errorPrefix() << say(app::kTextThumbnailNotMade, {file}) << "\n";
+    } else if (Status st = writePictureFile(bytes, thumbnailOut); !st) {
+      std::cerr << errorPrefix() << st.message() << "\n";
+    } else {
+      thumbWidth = pic->width();
+      thumbHeight = pic->height();
+    }
+  }
+  std::string subtitles;
+  for (const auto& l : v.subtitleLanguages) subtitles += (subtitles.empty() ? "" : ", ") + l;
+  const std::pair<const char*, std::string> texts[] = {
+      {"container", v.container}, {"videoCodec", v.videoCodec}, {"title", v.title},
+      {"artist", v.artist},       {"date", v.date},             {"comment", v.comment}};
+  if (asJson) {
+    auto number = [](double d) {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.6g", d);
+      return std::string(buf);
+    };
+    std::string out = "{\"file\":" + jsonString(file) + ",\"recognised\":true,\"kind\":\"video\"";
+    for (const auto& [k, t] : texts) out += ",\"" + std::string(k) + "\":" + jsonString(t);
+    out += ",\"seconds\":" + (v.seconds > 0 ? number(v.seconds) : std::string("null")) +
+           ",\"durationText\":" + jsonString(v.seconds > 0 ? media::durationText(v.seconds) : "") +
+           ",\"bitRate\":" + (v.bitRate > 0 ? std::to_string(v.bitRate) : std::string("null")) +
+           ",\"width\":" + std::to_string(v.width) + ",\"height\":" + std::to_string(v.height) +
+           ",\"frameRate\":" + (v.frameRate > 0 ? number(v.frameRate) : std::string("null"));
+    if (thumbWidth > 0) {
+      out += ",\"thumbnailWidth\":" + std::to_string(thumbWidth) + ",\"thumbnailHeight\":" + std::to_string(thumbHeight);
+    }
+    out += ",\"audio\":[";
+    for (size_t i = 0; i < v.audio.size(); ++i) {
+      out += std::string(i ? "," : "") + "{\"codec\":" + jsonString(v.audio[i].codec) +
+             ",\"channels\":" + std::to_string(v.audio[i].channels) +
+             ",\"language\":" + jsonString(v.audio[i].language) + "}";
+    }
+    out += "],\"subtitles\":[";
+    for (size_t i = 0; i < v.subtitleLanguages.size(); ++i) {
+      out += std::string(i ? "," : "") + jsonString(v.subtitleLanguages[i]);
+    }
+    std::cout << out << "]}\n";
+    return true;
+  }
+  std::cout << file << "\n  video (" << v.container << ")\n";
+  if (v.seconds > 0) std::cout << "  duration: " << media::durationText(v.seconds) << "\n";
+  if (v.bitRate > 0) std::cout << "  bitRate: " << media::bitRateText(v.bitRate) << "\n";
+  if (!v.videoCodec.empty()) {
+    std::cout << "  picture: " << v.videoCodec << ", " << v.width << " x " << v.height;
+    if (v.frameRate > 0) std::cout << ", " << media::frameRateText(v.frameRate) << " frames per second";
+    std::cout << "\n";
+  }
+  if (thumbWidth > 0) std::cout << "  thumbnail: " << thumbWidth << " x " << thumbHeight << "\n";
+  if (!v.audio.empty()) std::cout << "  audio: " << media::audioTracksText(v.audio) << "\n";
+  if (!subtitles.empty()) std::cout << "  subtitles: " << subtitles << "\n";
+  for (size_t i = 2; i < std::size(texts); ++i) {
+    if (!texts[i].second.empty()) std::cout << "  " << texts[i].first << ": " << texts[i].second << "\n";
+  }
+  return true;
+}
+
+// The titles of a DVD-Video folder, told by its VIDEO_TS.IFO.
+bool describeDvd(scan::Extractors& x, const std::string& file, std::string_view head, bool asJson) {
+  if (head.substr(0, 12) != "DVDVIDEO-VMG") return false;
+  std::string folder = std::filesystem::path(file).parent_path().string();
+  std::vector<media::DvdTitle> titles;
+  std::string why;
+  if (!x.dvdTitles(folder.empty() ? "." : folder, titles, why)) return false;
+  if (asJson) {
+    std::string out = "{\"file\":" + jsonString(file) + ",\"recognised\":true,\"kind\":\"dvd-video\",\"titles\":[";
+    for (size_t i = 0; i < titles.size(); ++i) {
+      const auto& t = titles[i];
+      out += std::string(i ? "," : "") + "{\"title\":" + std::to_string(t.number) +
+             ",\"seconds\":" + std::to_string(static_cast<long long>(t.seconds)) +
+             ",\"chapters\":" + std::to_string(t.chapters) + ",\"angles\":" + std::to_string(t.angles) +
+             ",\"audioLanguages\":[";
+      for (size_t a = 0; a < t.audioLanguages.size(); ++a) out += std::string(a ? "," : "") + jsonString(t.audioLanguages[a]);
+      out += "]}";
+    }
+    std::cout << out << "]}\n";
+    return true;
+  }
+  std::cout << file << "\n  DVD-Video, " << titles.size() << (titles.size() == 1 ? " title\n" : " titles\n");
+  for (const auto& t : titles) std::cout << "  " << media::dvdTitlesText({t}) << "\n";
+  return true;
+}
+
 // Why a file cannot be described: empty when it is a regular file this
 // process may read. A FIFO, a device or a folder is never opened (a FIFO
 // would hold the program until someone writes to it).
@@ -311,6 +418,8 @@ int describe(const std::string& file, bool asJson, scan::Extractors& x, const st
   int archive = archiveKindOf(file, head);
   if (archive >= 0 && describeArchive(x, file, archive, asJson, app)) return kExitOk;
   if (describeDocument(x, file, asJson)) return kExitOk;
+  if (describeVideo(x, file, head, asJson, thumbnailOut)) return kExitOk;
+  if (describeDvd(x, file, head, asJson)) return kExitOk;
   // The extension says whether the file is audio; its first bytes say which
   // reader reads it. A file of another name is read as audio only when its
   // first bytes are those of an audio format.
@@ -372,7 +481,7 @@ void registerMediaCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   media->add_option("FILE", args->files, "Files to read")->required();
   media->add_flag("--json", args->json, "One JSON object per file");
   media->add_option("--thumbnail", args->thumbnail,
-                    "Write the thumbnail a picture would get (64 x 64 box; PNG or JPEG) to this file");
+                    "Write the thumbnail a picture or video would get (64 x 64 box; PNG or JPEG) to this file");
   media->callback([&status, args, g] {
     status = withLibrary(*g, [&](App& app, app::Notifier&) {
       auto extractors = scan::newExtractors();

@@ -397,7 +397,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   add->add_option("--depth", a->depth, "Levels to read, the folder itself being 1 (0: unlimited)")
       ->check(CLI::Range(0, 255));
   add->add_flag("--no-thumbnails", a->noThumbnails, "Make no thumbnails of pictures");
-  add->add_flag("--no-tags", a->noTags, "Read no audio tags");
+  add->add_flag("--no-tags", a->noTags, "Read no audio tags or video properties");
   add->add_flag("--no-docs", a->noDocs, "Read no document information");
   add->add_flag("--no-archives", a->noArchives, "List no archive contents");
   add->add_flag("--hash", a->hash,
@@ -557,7 +557,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   addDisc->add_option("--depth", d->depth, "Levels of the data session to read (0: unlimited)")
       ->check(CLI::Range(0, 255));
   addDisc->add_flag("--no-thumbnails", d->noThumbnails, "Make no thumbnails of pictures");
-  addDisc->add_flag("--no-tags", d->noTags, "Read no audio tags");
+  addDisc->add_flag("--no-tags", d->noTags, "Read no audio tags or video properties");
   addDisc->add_flag("--no-docs", d->noDocs, "Read no document information");
   addDisc->add_flag("--no-archives", d->noArchives, "List no archive contents");
   addDisc->add_flag("--hash", d->hash,

@@ -97,8 +97,8 @@ FindDialog::FindDialog(app::App& app, xmlNode* scope, QWidget* parent)
 
   auto* kinds = new QGroupBox(text(app, kSearchWhat));
   auto* kindsRow = new QHBoxLayout(kinds);
-  const int kindTexts[] = {kKindNames, kKindTracks, kKindPictures, kKindTags, kKindDocuments};
-  for (int i = 0; i < 5; ++i) {
+  const int kindTexts[] = {kKindNames, kKindTracks, kKindPictures, kKindTags, kKindDocuments, kKindVideos};
+  for (int i = 0; i < 6; ++i) {
     kinds_[i] = new QCheckBox(text(app, kindTexts[i]));
     kinds_[i]->setChecked(sw.kinds & (1 << i));
     kindsRow->addWidget(kinds_[i]);
@@ -195,7 +195,7 @@ FindDialog::FindDialog(app::App& app, xmlNode* scope, QWidget* parent)
   grid->addWidget(only_, 5, 0, 1, 6);
   // The keyboard goes through the dialog as the eye does.
   QWidget* order[] = {text_, find_, case_, whole_, regex_, archives_, stop_, kinds_[0], kinds_[1], kinds_[2],
-                      kinds_[3], kinds_[4], dates_, from_, to_, sizes_, minGiven_, min_, maxGiven_, max_,
+                      kinds_[3], kinds_[4], kinds_[5], dates_, from_, to_, sizes_, minGiven_, min_, maxGiven_, max_,
                       only_, results_};
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
@@ -223,7 +223,7 @@ bool FindDialog::start() {
   c.pattern = search::prepareSearchText(ss(typed), c.wholeText || c.regex);
   if (c.pattern.empty()) return false;
   c.kinds = 0;
-  for (int i = 0; i < 5; ++i) c.kinds |= kinds_[i]->isChecked() ? (1 << i) : 0;
+  for (int i = 0; i < 6; ++i) c.kinds |= kinds_[i]->isChecked() ? (1 << i) : 0;
   if (c.kinds == 0) c.kinds = search::kKindNames;
   if (dates_->isChecked()) {
     c.useDateRange = true;

@@ -57,7 +57,7 @@ class FindDialog : public QDialog {
   xmlNode* scope_;
   QComboBox* text_;
   QCheckBox *case_, *whole_, *regex_, *archives_, *only_;
-  QCheckBox* kinds_[5];
+  QCheckBox* kinds_[6];
   QCheckBox *dates_, *sizes_, *minGiven_, *maxGiven_;
   QDateTimeEdit *from_, *to_;
   QSpinBox *min_, *max_;

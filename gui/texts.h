@@ -236,6 +236,7 @@ enum GuiText : int {
   kReportLabelFirst = 1041,
   kQuickFind = 1175,
   kQuickFindTip = 1176,
+  kKindVideos = 1177,
 };
 
 }  // namespace tamber::gui

@@ -16,7 +16,7 @@ packages=(
   # the reference the disc-id tests compare with
   libdiscid-dev
   # tools the benchmarks compare against
-  libtag1-dev mediainfo libvips-tools libarchive-tools ripgrep plocate xsltproc
+  libtag1-dev mediainfo libvips-tools libarchive-tools ripgrep plocate xsltproc ffmpegthumbnailer strace
   # independent compound-file implementations the tests compare against
   python3 python3-olefile 7zip libgsf-1-dev
   # audio fixtures and the readers they are compared with
@@ -25,6 +25,9 @@ packages=(
   ffmpeg
   # Ogg Vorbis through libvorbisfile, Opus through libopusfile
   libvorbis-dev libopusfile-dev
+  # video containers through libavformat (the video readers), the frame a thumbnail is made of (libavcodec,
+  # libswscale), DVD-Video titles (libdvdread), and the DVD-Video folders their tests make (dvdauthor)
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libdvdread-dev dvdauthor
   # PDF files whose cross-reference is a stream, through libqpdf
   libqpdf-dev
   # independent readers of the RTF, PDF and XML the program writes

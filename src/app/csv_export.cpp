@@ -26,7 +26,10 @@ constexpr const char* kPropertyColumns[] = {
     "description",  "fileVersion",     "productName",    "productVersion", "internalName", "originalName",
     "legalCopyright", "legalTrademarks", "languages",    "specialBuild", "vendorText",    "compressionText",
     "otherTags",    "lyrics",          "isrc",           "performer",    "composer",      "songwriter",
-    "contentHash",  "hashProblem"};
+    "contentHash",  "hashProblem",
+    // Videos' own, after the columns that came before them.
+    "container",    "videoCodec",      "frameRate",      "audioTracks",  "subtitles",     "date",
+    "dvdTitles"};
 constexpr size_t kFixedColumns = 6;
 
 const char* kindOf(const scan::ListingEntry& entry, bool track) {
@@ -41,6 +44,7 @@ const char* kindOf(const scan::ListingEntry& entry, bool track) {
     case scan::FileKind::audio: return "audio";
     case scan::FileKind::image: return "picture";
     case scan::FileKind::executable: return "program";
+    case scan::FileKind::video: return "video";
   }
   return "";
 }

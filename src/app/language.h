@@ -155,6 +155,8 @@ enum TextId : int {
   kTextChangedWhileRead = 1110,
   kTextContentHash = 1111,       // a file's recorded content hash, and why it has none
   kTextHashProblem = 1112,
+  // A video's container, video codec, frame rate, audio tracks, subtitles, date.
+  kTextVideoPropertyBase = 1178,
   kTextRecordHashes = 1113,
   kTextRecordHashesTip = 1114,
   kTextDupesGroup = 1115,        // %s copies, %s each, %s wasted

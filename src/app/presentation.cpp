@@ -59,7 +59,11 @@ const std::map<std::string, Property, std::less<>>& properties() {
       {"d4", {"lastSaved", Type::time}},       {"d5", {"creator", Type::text}},
       {"d6", {"producer", Type::text}},        {"a9", {"archiveContents", Type::flag}},
       {"l9", {"linkTarget", Type::text}},
-      {"x1", {"contentHash", Type::text}},     {"x2", {"hashProblem", Type::text}}};
+      {"x1", {"contentHash", Type::text}},     {"x2", {"hashProblem", Type::text}},
+      {"x3", {"container", Type::text}},       {"x4", {"videoCodec", Type::text}},
+      {"x5", {"frameRate", Type::text}},       {"x6", {"audioTracks", Type::text}},
+      {"x7", {"subtitles", Type::text}},       {"x8", {"date", Type::text}},
+      {"x9", {"dvdTitles", Type::text}}};
   return m;
 }
 
@@ -199,6 +203,11 @@ std::string propertyLabel(const App& app, const std::string& key) {
   }
   if (key == "contentHash") return app.text(kTextContentHash);
   if (key == "hashProblem") return app.text(kTextHashProblem);
+  static constexpr const char* kVideoKeys[] = {"container", "videoCodec", "frameRate",
+                                               "audioTracks", "subtitles", "date", "dvdTitles"};
+  for (size_t i = 0; i < std::size(kVideoKeys); ++i) {
+    if (key == kVideoKeys[i]) return app.text(kTextVideoPropertyBase + static_cast<int>(i));
+  }
   return key;
 }
 

@@ -13,12 +13,15 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "media/media.h"  // the record structures and kinds only; nothing is linked
+#include "media/video/dvd_video.h"    // the DVD title record only
+#include "media/video/video_probe.h"  // the video record only
 
 namespace tamber::scan {
 
-inline constexpr int kExtractorsVersion = 2;
+inline constexpr int kExtractorsVersion = 3;
 
 // What the audio readers find (the general tag record).
 struct TagRecord {
@@ -49,6 +52,12 @@ class Extractors {
   // it records, `kind` an ArchiveKind. False when it cannot be listed.
   virtual bool describeArchive(const std::u16string& path, const std::u16string& extension, int kind,
                                const std::u16string& recorded, std::string& xml) = 0;
+  // A video file's container, codecs and tags, read through `fd` (left
+  // open), and a frame scaled to fit a square of `frameBox` (0: none);
+  // false with `why` said when it is no video we read.
+  virtual bool video(int fd, int frameBox, media::VideoRecord& out, std::string& why) = 0;
+  // The titles of the DVD-Video structure in `folder` (VIDEO_TS).
+  virtual bool dvdTitles(const std::string& folder, std::vector<media::DvdTitle>& out, std::string& why) = 0;
   // What listing one archive may cost (bytes unpacked, milliseconds; 0: no
   // limit); a listing that reaches it is kept as far as it got, marked.
   virtual void setArchiveBudget(uint64_t bytes, uint32_t milliseconds) = 0;

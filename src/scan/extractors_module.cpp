@@ -52,6 +52,14 @@ class ModuleExtractors final : public Extractors {
     return extract_.DescribeArchive(path.c_str(), extension.c_str(), static_cast<unsigned char>(kind),
                                     &xml) == 0;
   }
+  bool video(int fd, int frameBox, media::VideoRecord& out, std::string& why) override {
+    media::ProbeOptions options;
+    options.frameBox = frameBox;
+    return media::probeVideoFd(fd, out, &why, options);
+  }
+  bool dvdTitles(const std::string& folder, std::vector<media::DvdTitle>& out, std::string& why) override {
+    return media::readDvdTitles(folder, out, &why);
+  }
   void setArchiveBudget(uint64_t bytes, uint32_t milliseconds) override {
     extract_.SetListingBudget(bytes, milliseconds);
   }

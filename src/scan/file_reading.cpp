@@ -24,6 +24,9 @@ namespace tamber::scan {
 
 namespace {
 
+// The side of the square a thumbnail fits, of a picture or a video.
+constexpr int kThumbnailBox = 64;
+
 // A file opened for the readers: the descriptor, and the path under
 // /proc/self/fd through which they read it.
 class ReaderFile {
@@ -98,6 +101,8 @@ struct FileReaders::Impl {
 
   void readImage(FileTask& t, const std::string& path, bool thumbnail);
   void readTags(FileTask& t, const std::u16string& path, uint8_t subtype);
+  void readVideo(FileTask& t, int fd, bool thumbnail);
+  void readDvd(FileTask& t);
   void readDocument(FileTask& t, const std::u16string& path, uint8_t subtype);
   void readArchive(FileTask& t, const std::u16string& path, uint8_t subtype);
 };
@@ -193,9 +198,47 @@ void FileReaders::Impl::readContents(FileTask& t, const ReaderFile& file) {
         readArchive(t, *wide, static_cast<uint8_t>(lister));
       }
       break;
+    case FileKind::video:
+      // Containers with a signature of their own; the rest (raw MPEG
+      // streams, zeros) are not handed to the container readers.
+      if (!(t.flags & kScanTags)) break;
+      if (t.cls->subtype == kVideoDvdInformation) {
+        // The disc's own information file names the titles of its folder.
+        if (head.compare(0, 12, "DVDVIDEO-VMG") == 0) readDvd(t);
+      } else if (media::isVideoHead(head.data(), head.size())) {
+        readVideo(t, file.fd(), t.flags != kScanSubfolders && (t.flags & kScanThumbnails));
+      }
+      break;
     case FileKind::image:
       break;
   }
+}
+
+void FileReaders::Impl::readDvd(FileTask& t) {
+  std::vector<media::DvdTitle> titles;
+  std::string why;
+  size_t slash = t.path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return;
+  if (!ex()->dvdTitles(t.path.substr(0, slash), titles, why)) return;
+  appendTextElement(t.head, kDvdTitlesCode, media::dvdTitlesText(titles));
+}
+
+void FileReaders::Impl::readVideo(FileTask& t, int fd, bool thumbnail) {
+  media::VideoRecord v;
+  std::string why;
+  // The frame comes a little larger than the thumbnail, which is then made
+  // from it as a picture's is.
+  if (!ex()->video(fd, thumbnail ? 4 * kThumbnailBox : 0, v, why)) return;
+  if (!v.frameRgb.empty()) {
+    try {
+      auto picture = images.thumbnailOfRgb(v.frameRgb, v.frameWidth, v.frameHeight, kThumbnailBox, kThumbnailBox);
+      std::string bytes;
+      if (picture && images.encodeThumbnail(*picture, bytes)) t.thumbnail = std::move(bytes);
+    } catch (const std::exception&) {
+      // A thumbnail that cannot be made leaves the video's fields.
+    }
+  }
+  appendVideoFields(t.head, t.tail, v);
 }
 
 void FileReaders::Impl::readImage(FileTask& t, const std::string& path, bool thumbnail) {
@@ -203,7 +246,7 @@ void FileReaders::Impl::readImage(FileTask& t, const std::string& path, bool thu
   ImageProperties props;
   std::optional<Picture> picture;
   try {
-    picture = images.read(path, thumbnail ? 64 : 0, thumbnail ? 64 : 0, width, height, bpp, &props,
+    picture = images.read(path, thumbnail ? kThumbnailBox : 0, thumbnail ? kThumbnailBox : 0, width, height, bpp, &props,
                           true);
   } catch (const std::exception&) {
     return;

@@ -434,6 +434,25 @@ std::optional<std::string> encode(void* image, PictureFormat target, bool strip)
 
 }  // namespace
 
+std::optional<Picture> ImageInfoReader::thumbnailOfRgb(const std::string& rgb, int width, int height,
+                                                       int boxWidth, int boxHeight) {
+  if (width <= 0 || height <= 0 || rgb.size() != static_cast<size_t>(width) * height * 3 || !pictureCodec()) {
+    return std::nullopt;
+  }
+  hasAlpha_ = paletteAlpha_ = false;
+  ImagePtr image(pictureCodec()->fromRgb(rgb.data(), width, height));
+  if (!image) return std::nullopt;
+  auto pic = std::make_unique<Picture::Impl>();
+  if (width <= boxWidth && height <= boxHeight) {
+    pic->image = std::move(image);
+  } else {
+    ThumbnailSize t = thumbnailSize(width, height, boxWidth, boxHeight, true);
+    pic->image.reset(pictureCodec()->thumbnail(image.get(), t.width, t.height));
+    if (!pic->image) return std::nullopt;
+  }
+  return Picture(std::move(pic));
+}
+
 bool ImageInfoReader::encodeThumbnail(const Picture& picture, std::string& bytes) {
   auto out = encode(picture.impl_->image.get(),
                     hasAlpha() ? PictureFormat::png : PictureFormat::jpeg, true);

@@ -62,6 +62,10 @@ class ImageInfoReader {
   std::optional<Picture> read(const std::string& path, int boxWidth, int boxHeight, int& width,
                               int& height, int& bitsPerPixel, ImageProperties* props,
                               bool keepAspect);
+  // The thumbnail of a picture given as RGB pixels (a video's frame), by
+  // the rule read() follows; nothing when it cannot be made.
+  std::optional<Picture> thumbnailOfRgb(const std::string& rgb, int width, int height, int boxWidth,
+                                        int boxHeight);
   // PNG when the picture has alpha (pixel format or palette), else JPEG.
   bool encodeThumbnail(const Picture& picture, std::string& bytes);
   // Alpha from the pixel format or from a palette with transparency.

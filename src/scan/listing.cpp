@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "media/video/video_probe.h"
 #include "platform/hex_time.h"
 #include "platform/text.h"
 
@@ -17,9 +18,10 @@ struct Row {
   const char* extensions;
 };
 
-// 142 extensions: the 119 every library has known, FLAC, Opus and MPEG-4
-// audio, the Office Open XML and OpenDocument formats, and the archives
-// and compressed tars of today (their first bytes choose the lister).
+// 164 extensions: the 119 every library has known, FLAC, Opus and MPEG-4
+// audio, the Office Open XML and OpenDocument formats, the archives and
+// compressed tars of today (their first bytes choose the lister), 21
+// video containers and DVD-Video's information files.
 constexpr Row kRows[] = {
     {FileKind::archive, 0, "cab"},
     {FileKind::archive, 1, "jar moz sar zip z"},
@@ -48,6 +50,10 @@ constexpr Row kRows[] = {
      "bmp bm bah bal brh brl dib ddb dah dal emf gif ico jpg jff jif jfif jpeg jpe jtf png pbm "
      "raw rdi tif tiff"},
     {FileKind::executable, kSubtypeExecutable, "exe"},
+    // Video containers; the first bytes say which reader.
+    {FileKind::video, 0,
+     "mp4 m4v mov qt 3gp 3g2 mkv webm avi divx mpg mpeg mpe vob ts m2ts mts m2t flv f4v wmv"},
+    {FileKind::video, kVideoDvdInformation, "ifo"},
 };
 
 constexpr const char* kImageExtensions[] = {"bmp", "bm",  "bah", "bal",  "brh",  "brl",
@@ -63,6 +69,27 @@ bool plainText(std::string_view s) {
 }
 
 }  // namespace
+
+void appendVideoFields(std::string& head, std::string& tail, const media::VideoRecord& v) {
+  appendTextElement(head, kVideoContainerCode, v.container);
+  if (v.seconds > 0) appendTextElement(head, "q", media::durationText(v.seconds));
+  if (v.bitRate > 0) appendTextElement(head, "o", media::bitRateText(v.bitRate));
+  appendTextElement(head, kVideoCodecCode, v.videoCodec);
+  appendTextElement(head, kFrameRateCode, media::frameRateText(v.frameRate));
+  appendTextElement(head, kAudioTracksCode, media::audioTracksText(v.audio));
+  std::string subtitles;
+  for (const auto& l : v.subtitleLanguages) subtitles += (subtitles.empty() ? "" : ", ") + l;
+  appendTextElement(head, kSubtitlesCode, subtitles);
+  appendTextElement(head, "r", v.title);
+  appendTextElement(head, "s", v.artist);
+  appendTextElement(head, kVideoDateCode, v.date);
+  appendTextElement(head, "v", v.comment);
+  if (v.width > 0 && v.height > 0) {
+    appendNumberElement(tail, "z", "%llX",
+                        static_cast<long long>((static_cast<uint32_t>(v.height & 0xFFFF) << 16) |
+                                               static_cast<uint32_t>(v.width & 0xFFFF)));
+  }
+}
 
 ExtensionTable::ExtensionTable() {
   for (const Row& row : kRows) {

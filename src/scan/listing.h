@@ -19,6 +19,10 @@
 #include <string_view>
 #include <vector>
 
+namespace tamber::media {
+struct VideoRecord;
+}
+
 namespace tamber::scan {
 
 // What listing one archive may cost during a scan: bytes unpacked and
@@ -39,7 +43,7 @@ inline constexpr uint32_t kScanArchives = 0x20;
 inline constexpr uint32_t kScanSubfolders = 0x40;
 inline constexpr uint32_t kScanAll = 0x7C;
 
-enum class FileKind : uint8_t { archive = 0, document = 1, audio = 2, image = 3, executable = 4 };
+enum class FileKind : uint8_t { archive = 0, document = 1, audio = 2, image = 3, executable = 4, video = 5 };
 // Document subtypes.
 inline constexpr uint8_t kDocModule = 0, kDocHtml = 1, kDocOffice = 2, kDocPdf = 3;
 inline constexpr uint8_t kSubtypeExecutable = 255;
@@ -80,6 +84,25 @@ inline constexpr std::string_view kChangedWhileRead = "changed while read";
 inline constexpr std::string_view kEmptyContentHash = "99aa06d3014798d86001c324468d497f";
 // Whether `text` is a content hash as the listing holds it.
 bool isContentHash(std::string_view text);
+
+// A video file's fields that no other kind of file has (its length, bit
+// rate, picture size, title, artist and comment go into the fields audio
+// files and pictures use). The container's code comes first, so that a
+// reader knows the title and comment that follow are a video's.
+inline constexpr const char* kVideoContainerCode = "x3";
+inline constexpr const char* kVideoCodecCode = "x4";
+inline constexpr const char* kFrameRateCode = "x5";
+inline constexpr const char* kAudioTracksCode = "x6";
+inline constexpr const char* kSubtitlesCode = "x7";
+inline constexpr const char* kVideoDateCode = "x8";
+// The titles of a DVD-Video structure, on its VIDEO_TS.IFO file.
+inline constexpr const char* kDvdTitlesCode = "x9";
+// Video subtypes: a container, or a DVD-Video information file.
+inline constexpr uint8_t kVideoContainer = 0, kVideoDvdInformation = 1;
+
+// Appends a video record's fields: those before a thumbnail's offset to
+// `head`, the picture size after it to `tail`.
+void appendVideoFields(std::string& head, std::string& tail, const media::VideoRecord& v);
 
 // The image extensions read when nothing but subfolders is wanted (the image
 // row of the table without raw and rdi).

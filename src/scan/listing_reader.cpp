@@ -582,7 +582,11 @@ std::string fieldDisplayName(std::string_view code) {
       {"d2", "last-print-date"}, {"d3", "creat-date"},
       {"d4", "last-saved-date"}, {"d5", "creator"},
       {"d6", "producer"},        {"a9", "archive"},
-      {"x1", "content-hash"},    {"x2", "hash-problem"}};
+      {"x1", "content-hash"},    {"x2", "hash-problem"},
+      {"x3", "container"},       {"x4", "video-codec"},
+      {"x5", "frame-rate"},      {"x6", "audio-tracks"},
+      {"x7", "subtitles"},       {"x8", "date"},
+      {"x9", "dvd-titles"}};
   auto it = names.find(code);
   return it == names.end() ? std::string(code) : it->second;
 }

@@ -13,7 +13,7 @@
 
 namespace tamber::scan {
 
-inline constexpr int kPictureCodecVersion = 1;
+inline constexpr int kPictureCodecVersion = 2;
 
 struct PictureCodec {
   int version;
@@ -31,6 +31,8 @@ struct PictureCodec {
   void* (*thumbnail)(void* image, int width, int height);
   // PNG (a PictureFormat) or JPEG bytes; `strip` drops metadata.
   bool (*encode)(void* image, int target, bool strip, std::string* out);
+  // An sRGB image of 8-bit RGB pixels (rows of 3 x width bytes), copied.
+  void* (*fromRgb)(const void* pixels, int width, int height);
 };
 
 // The table of the loaded module, or null (said once on standard error) when

@@ -139,8 +139,19 @@ bool encode(void* p, int target, bool strip, std::string* out) {
   return true;
 }
 
+void* fromRgb(const void* pixels, int width, int height) {
+  VipsImage* im = vips_image_new_from_memory_copy(pixels, static_cast<size_t>(width) * height * 3, width, height,
+                                                  3, VIPS_FORMAT_UCHAR);
+  if (!im) {
+    vips_error_clear();
+    return nullptr;
+  }
+  im->Type = VIPS_INTERPRETATION_sRGB;
+  return im;
+}
+
 constexpr PictureCodec kCodec = {kPictureCodecVersion, load, loadBuffer, release, describe,
-                                 pixelsDecode, thumbnail, encode};
+                                 pixelsDecode, thumbnail, encode, fromRgb};
 
 }  // namespace
 

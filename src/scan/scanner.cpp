@@ -583,7 +583,8 @@ void Scanner::Impl::writeFileRecord(Out& o, const Entry& e, const std::string& p
     switch (cls->kind) {
       case FileKind::archive: wanted = (flags & kScanArchives) != 0; break;
       case FileKind::document: wanted = (flags & kScanDocuments) != 0; break;
-      case FileKind::audio: wanted = (flags & kScanTags) != 0; break;
+      case FileKind::audio:
+      case FileKind::video: wanted = (flags & kScanTags) != 0; break;
       case FileKind::executable: wanted = (flags & (kScanDocuments | kScanArchives)) != 0; break;
       case FileKind::image: break;
     }
@@ -598,7 +599,7 @@ void Scanner::Impl::writeFileRecord(Out& o, const Entry& e, const std::string& p
   }
   if (ctx->countOnly) {
     ++(picture ? kinds.pictures
-       : cls->kind == FileKind::audio ? kinds.audio
+       : cls->kind == FileKind::audio || cls->kind == FileKind::video ? kinds.audio
        : cls->kind == FileKind::document ? kinds.documents
                                          : kinds.archives);
     return done();

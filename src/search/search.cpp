@@ -309,10 +309,12 @@ class ListingSearch {
     bool hasSize = false;
     std::string field, matched;  // the first field that matched
     bool document = false;       // a document's (its type "c2" came)
+    bool video = false;          // a video's (its container "x3" came)
 
     void start(bool isFolder, size_t at) {
       open = true;
       document = false;
+      video = false;
       folder = isFolder;
       depth = at;
       hasSize = false;
@@ -356,11 +358,14 @@ class ListingSearch {
       folderParts_.back() = std::atoi(std::string(s.text()).c_str());
     }
     if (code.size() == 2 && code[0] == 'c' && code[1] == '2') record_.document = true;
+    if (code.size() == 2 && code[0] == 'x' && code[1] == '3') record_.video = true;
     // A document's title and comment are a document's properties, not an
-    // audio file's tags.
+    // audio file's tags; a video's title, artist and comment are a video's.
     bool here = c_.fullPath                                             ? false
                 : record_.document && (is(code, 'r') || is(code, 'v')) ? (c_.kinds & kKindDocuments) != 0
-                                                                       : compared(code);
+                : record_.video && (is(code, 'r') || is(code, 's') || is(code, 'v'))
+                    ? (c_.kinds & kKindVideos) != 0
+                    : compared(code);
     if (record_.field.empty() && here && matches(s.text())) {
       record_.field = code;
       record_.matched = s.text();
@@ -689,6 +694,7 @@ bool comparedFor(std::string_view code, uint16_t kinds) {
       in({"b1", "b2", "b4", "b5", "b6", "b7", "b8", "b9", "c3", "c4", "c5", "c6", "c7", "d5", "d6"})) {
     return true;
   }
+  if ((kinds & kKindVideos) && in({"x3", "x4", "x6", "x7", "x8", "x9"})) return true;
   return false;
 }
 

@@ -248,7 +248,11 @@ uint32_t encodeSwitches(const SearchSwitches& s) {
   if (s.maxGiven) bits |= 1u << 4;
   if (s.searchArchives) bits |= 1u << 5;
   if (s.wholeText) bits |= 1u << 6;
-  bits |= static_cast<uint32_t>(s.kinds & kAllKinds) << 7;
+  bits |= static_cast<uint32_t>(s.kinds & kKindsOfOldSettings) << 7;
+  // Videos came later: bit 12 says that bit 13 holds them. Settings saved
+  // before search videos when every other kind was on.
+  bits |= 1u << 12;
+  if (s.kinds & kKindVideos) bits |= 1u << 13;
   return bits;
 }
 
@@ -261,7 +265,9 @@ SearchSwitches decodeSwitches(uint32_t bits) {
   s.maxGiven = bits & (1u << 4);
   s.searchArchives = bits & (1u << 5);
   s.wholeText = bits & (1u << 6);
-  s.kinds = static_cast<uint16_t>((bits >> 7) & kAllKinds);
+  s.kinds = static_cast<uint16_t>((bits >> 7) & kKindsOfOldSettings);
+  bool videos = (bits & (1u << 12)) ? (bits & (1u << 13)) != 0 : s.kinds == kKindsOfOldSettings;
+  if (videos) s.kinds |= kKindVideos;
   return s;
 }
 

@@ -24,7 +24,9 @@ inline constexpr uint16_t kKindTracks = 2;     // ISRC, performer, composer, son
 inline constexpr uint16_t kKindPictures = 4;   // comment, camera maker and model
 inline constexpr uint16_t kKindTags = 8;       // artist, album, genre, year, lyrics, other tags
 inline constexpr uint16_t kKindDocuments = 16; // document and program properties
-inline constexpr uint16_t kAllKinds = 31;
+inline constexpr uint16_t kKindVideos = 32;    // a video's container, codecs, tracks and tags
+inline constexpr uint16_t kKindsOfOldSettings = 31;
+inline constexpr uint16_t kAllKinds = 63;
 
 struct SearchCriteria {
   std::string pattern;  // prepared (prepareSearchText), UTF-8

@@ -32,7 +32,7 @@ outside="$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name usr)"
 if [ -n "$outside" ]; then echo "outside /usr: $outside"; fail=1; fi
 depends="$(dpkg-deb -f "$deb" Depends)"
 for p in libqt6widgets6 libqt6printsupport6 libvips42 libxslt1.1 libxml2 libarchive13 libqpdf libopusfile0 \
-         libvorbisfile3 libexif12 libicu; do
+         libvorbisfile3 libexif12 libicu libavformat; do
   case "$depends" in *"$p"*) ;; *) echo "Depends lacks $p: $depends"; fail=1 ;; esac
 done
 # Debian's own checker finds no error in it.

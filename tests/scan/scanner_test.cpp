@@ -171,7 +171,7 @@ class Job : public ::testing::Test {
 
 TEST(ExtensionTable, HoldsEveryExtensionOnceAndClassifiesByLowerCase) {
   ExtensionTable t;
-  EXPECT_EQ(t.size(), 142u);
+  EXPECT_EQ(t.size(), 164u);
   EXPECT_EQ(extensionOf("song.MP3"), "mp3");
   EXPECT_EQ(extensionOf("archive.tar.gz"), "gz");
   EXPECT_EQ(extensionOf("README"), "");
@@ -191,7 +191,9 @@ TEST(ExtensionTable, HoldsEveryExtensionOnceAndClassifiesByLowerCase) {
   EXPECT_EQ(t.classify("z")->subtype, 1);
   EXPECT_EQ(t.classify("exe")->subtype, kSubtypeExecutable);
   EXPECT_EQ(t.classify("xlw")->subtype, kDocOffice);
-  EXPECT_FALSE(t.classify("3gp"));
+  EXPECT_EQ(t.classify("3gp")->kind, FileKind::video);
+  EXPECT_EQ(t.classify("m2ts")->kind, FileKind::video);
+  EXPECT_FALSE(t.classify("3gx"));
   EXPECT_FALSE(t.classify("_mp3"));
   EXPECT_FALSE(t.classify(""));
   EXPECT_FALSE(t.classify("mp33"));

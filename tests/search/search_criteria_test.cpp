@@ -116,13 +116,18 @@ TEST(SearchText, AgreesWithAModelOnRandomTextsAndPatterns) {
 
 TEST(SearchSettings, SwitchesAndHistoryKeepTheirForm) {
   SearchSwitches none;
-  EXPECT_EQ(encodeSwitches(none), (1u << 5) | (31u << 7));  // archives and every kind
+  EXPECT_EQ(encodeSwitches(none), (1u << 5) | (31u << 7) | (3u << 12));  // archives and every kind
   SearchSwitches s;
   s.useSizeRange = s.maxGiven = s.caseSensitive = true;
   s.searchArchives = false;
   s.kinds = kKindNames | kKindTags;
   uint32_t bits = encodeSwitches(s);
-  EXPECT_EQ(bits, 2u | 8u | 16u | ((1u | 8u) << 7));
+  // Videos have bit 13, and bit 12 says it is there.
+  EXPECT_EQ(bits, 2u | 8u | 16u | ((1u | 8u) << 7) | (1u << 12));
+  // Settings saved before videos were searched: every kind stays every
+  // kind, and a choice of some stays that choice.
+  EXPECT_EQ(decodeSwitches((1u << 5) | (31u << 7)).kinds, kAllKinds);
+  EXPECT_EQ(decodeSwitches((1u << 5) | (1u << 7)).kinds, kKindNames);
   SearchSwitches back = decodeSwitches(bits);
   EXPECT_EQ(encodeSwitches(back), bits);
 
