@@ -61,8 +61,8 @@ set_ = [
     make("Kamera IMG_0042.mov", short, "1280x720", ["-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"]),
 ]
 
-# The films: a minute at a high bit rate, then looped to about 1 GB with
-# the streams copied.
+# The films: a minute at a high bit rate, then looped to at least 1 GB
+# with the streams copied.
 films = []
 for name, extra in (("Film.mp4", []), ("Film.mkv", [])):
     path = os.path.join(work, name)
@@ -71,7 +71,8 @@ for name, extra in (("Film.mp4", []), ("Film.mkv", [])):
         ffmpeg("-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=60", "-f", "lavfi", "-i",
                "sine=duration=60", "-c:v", "libx264", "-preset", "ultrafast", "-b:v", "35M", "-maxrate", "35M",
                "-bufsize", "70M", "-c:a", "aac", piece)
-        ffmpeg("-stream_loop", "3", "-i", piece, "-c", "copy", *extra, path)
+        loops = max(0, -(-(1 << 30) // os.path.getsize(piece)) - 1)
+        ffmpeg("-stream_loop", str(loops), "-i", piece, "-c", "copy", *extra, path)
         os.remove(piece)
     films.append(path)
 
