@@ -98,6 +98,10 @@ int main(int argc, char** argv) {
   ok = save(w, out, "file-archive-page.png") && ok;
   w.openFolder({"Music"});
   ok = save(w, out, "music-folder.png") && ok;
+  w.openFolder({"Videos"});
+  row = rowOf(w, "Sommerfest 2025.mp4");
+  if (row >= 0) w.list()->selectRow(row);
+  ok = save(w, out, "video-page.png") && ok;
   if (auto* d = w.find()) {
     d->resize(900, 560);
     d->textBox()->setCurrentText("o");

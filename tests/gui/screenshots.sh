@@ -4,7 +4,7 @@
 # Builds the release preset, catalogues a small sample folder (pictures, an
 # archive, tagged MP3s, a non-ASCII name) into a fresh library, then saves
 # the main window with the library, a folder's files with a picture's page,
-# an archive's page, a music folder, the add-disc dialog with a simulated
+# an archive's page, a music folder, a video's page, the add-disc dialog with a simulated
 # audio CD, the report window and the first page of
 # the PDF it saves, and the window in French.
 set -euo pipefail
@@ -25,6 +25,10 @@ echo "inner report" > "$work/inner-report.txt"
 echo notes > "$tree/Docs/notes.txt"
 echo old > "$tree/Docs/Old/Été 2019.txt"
 ./bench/make_mp3_set.sh "$tree/Music" 6
+mkdir -p "$tree/Videos"
+ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=1280x720:rate=25:duration=8 -f lavfi -i sine=duration=8 \
+  -c:v libx264 -preset ultrafast -c:a aac -metadata:s:a:0 language=deu -metadata title="Sommerfest 2025" \
+  "$tree/Videos/Sommerfest 2025.mp4"
 tamber=./build/release/cli/tamber
 lib="$work/sample.cds"
 "$tamber" new "$lib" >/dev/null
