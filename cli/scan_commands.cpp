@@ -217,6 +217,7 @@ int runAddJob(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
   auto& doc = lib.catalog();
   scan::AddFolderOptions options = o;
   options.archiveBudget = app::archiveBudget(app.settings());
+  options.userReaders = app::userReaders(app.settings());
   scan::AddFolderJob job(lib, options);
   const auto& r = runWithProgress(app, n, g, job, quiet);
   if (r.outcome != scan::JobOutcome::done) before.restore();

@@ -1,5 +1,7 @@
 #include "gui/add_disc_dialog.h"
 
+#include "app/add_folder.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -457,6 +459,10 @@ bool AddDiscDialog::jobOptions(scan::AddFolderOptions& o, QString& categoryText)
     }
   }
   o.disc = std::move(job);
+  // A data disc's files are read as a folder's are: within the archive
+  // budget, with the readers of the user's own.
+  o.archiveBudget = app::archiveBudget(app_.settings());
+  o.userReaders = app::userReaders(app_.settings());
   if (Status st = scan::AddFolderJob::validate(o); !st) {
     say(qs(st.message()), true);
     return false;

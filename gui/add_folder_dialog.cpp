@@ -274,6 +274,7 @@ bool AddFolderDialog::startPrepared(scan::AddFolderOptions o, const QString& cat
     }
   }
   o.archiveBudget = app::archiveBudget(app_.settings());
+  o.userReaders = app::userReaders(app_.settings());
   running_ = o;
   message_.clear();  // what the last job said is not this one's
   job_ = std::make_unique<scan::AddFolderJob>(lib, o);

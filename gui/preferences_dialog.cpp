@@ -4,6 +4,8 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QGridLayout>
+#include <QLabel>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -11,6 +13,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+#include "app/add_folder.h"
 #include "app/disc_database.h"
 #include "gui/gui_text.h"
 #include "gui/help_window.h"
@@ -54,6 +57,7 @@ PreferencesDialog::PreferencesDialog(app::App& app, QWidget* parent) : QDialog(p
   styleRow->addWidget(chooseStylesheet);
   form->addRow(text(app, kStylesheet), styleRow);
   form->addRow(discDatabaseGroup());
+  form->addRow(userReadersGroup());
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
           [this] { showHelp(this, app_, "preferences.html"); });
@@ -105,6 +109,36 @@ QGroupBox* PreferencesDialog::discDatabaseGroup() {
   return group;
 }
 
+// Programs run for files whose names match during a scan (where documents
+// are read); their output becomes the file's description.
+QGroupBox* PreferencesDialog::userReadersGroup() {
+  auto& settings = app_.settings();
+  auto* group = new QGroupBox(text(app_, kUserReaders));
+  auto* grid = new QGridLayout(group);
+  int column = 0;
+  for (int t : {kUserReaderFiles, kUserReaderCommand, kUserReaderSeconds, kUserReaderBytes}) {
+    grid->addWidget(new QLabel(text(app_, t)), 0, column++);
+  }
+  for (int n = 1; n <= app::kUserReaderCount; ++n) {
+    std::string section = "UserReader" + std::to_string(n);
+    ReaderRow row{new QLineEdit(qs(settings.getText(section, "Pattern"))),
+                  new QLineEdit(qs(settings.getText(section, "Command"))), new QSpinBox, new QSpinBox};
+    row.pattern->setPlaceholderText("*.nfo");
+    row.command->setPlaceholderText("head -c 2000 {}");
+    row.seconds->setRange(1, 600);
+    row.seconds->setValue(settings.getInt(section, "TimeLimitSeconds", 5));
+    row.bytes->setRange(16, 65536);
+    row.bytes->setValue(settings.getInt(section, "OutputLimitBytes", 4096));
+    grid->addWidget(row.pattern, n, 0);
+    grid->addWidget(row.command, n, 1);
+    grid->addWidget(row.seconds, n, 2);
+    grid->addWidget(row.bytes, n, 3);
+    readers_.push_back(row);
+  }
+  grid->setColumnStretch(1, 1);
+  return group;
+}
+
 QString PreferencesDialog::language() const { return language_->currentData().toString(); }
 
 void PreferencesDialog::store() {
@@ -120,6 +154,18 @@ void PreferencesDialog::store() {
   if (auto p = disc::parseServer(proxy); p && !proxy.empty()) app_.settings().putInt(section, "proxy_port", p->port);
   app_.settings().putText(section, "proxy_user", ss(proxyUser_->text()));
   app_.settings().putText(section, "proxy_password", ss(proxyPassword_->text()));
+  for (size_t i = 0; i < readers_.size(); ++i) {
+    std::string reader = "UserReader" + std::to_string(i + 1);
+    // Rows never filled in leave no section behind.
+    if (readers_[i].pattern->text().trimmed().isEmpty() && readers_[i].command->text().trimmed().isEmpty() &&
+        app_.settings().getText(reader, "Pattern").empty() && app_.settings().getText(reader, "Command").empty()) {
+      continue;
+    }
+    app_.settings().putText(reader, "Pattern", ss(readers_[i].pattern->text().trimmed()));
+    app_.settings().putText(reader, "Command", ss(readers_[i].command->text().trimmed()));
+    app_.settings().putInt(reader, "TimeLimitSeconds", readers_[i].seconds->value());
+    app_.settings().putInt(reader, "OutputLimitBytes", readers_[i].bytes->value());
+  }
 }
 
 }  // namespace tamber::gui

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <vector>
 
 #include "app/app.h"
 
@@ -34,10 +35,21 @@ class PreferencesDialog : public QDialog {
   QLineEdit* proxyUser_;
   QLineEdit* proxyPassword_;
 
+  // The readers of the user's own (sections UserReader1 to 4).
+  struct ReaderRow {
+    QLineEdit* pattern;
+    QLineEdit* command;
+    QSpinBox* seconds;
+    QSpinBox* bytes;
+  };
+  std::vector<ReaderRow> readers_;
+
   QGroupBox* discDatabaseGroup();
+  QGroupBox* userReadersGroup();
 
  public:
   QLineEdit* stylesheetEdit() const { return stylesheet_; }
+  const std::vector<ReaderRow>& readerRows() const { return readers_; }
   QLineEdit* emailEdit() const { return email_; }
   QLineEdit* proxyEdit() const { return proxy_; }
 };

@@ -237,6 +237,11 @@ enum GuiText : int {
   kQuickFind = 1175,
   kQuickFindTip = 1176,
   kKindVideos = 1177,
+  kUserReaders = 1185,
+  kUserReaderFiles = 1186,
+  kUserReaderCommand = 1187,
+  kUserReaderSeconds = 1188,
+  kUserReaderBytes = 1189,
 };
 
 }  // namespace tamber::gui

@@ -28,6 +28,22 @@ scan::ArchiveBudget archiveBudget(const SettingsStore& settings) {
   return b;
 }
 
+std::vector<scan::UserReader> userReaders(const SettingsStore& settings) {
+  std::vector<scan::UserReader> readers;
+  for (int n = 1; n <= kUserReaderCount; ++n) {
+    std::string section = "UserReader" + std::to_string(n);
+    scan::UserReader r;
+    r.pattern = settings.getText(section, "Pattern");
+    auto words = scan::splitCommandLine(settings.getText(section, "Command"));
+    if (r.pattern.empty() || !words || words->empty()) continue;
+    r.argv = std::move(*words);
+    r.timeLimitMs = std::clamp(settings.getInt(section, "TimeLimitSeconds", 5), 1, 600) * 1000;
+    r.outputLimit = static_cast<size_t>(std::clamp(settings.getInt(section, "OutputLimitBytes", 4096), 16, 65536));
+    readers.push_back(std::move(r));
+  }
+  return readers;
+}
+
 std::vector<std::string> filterHistory(const SettingsStore& settings) {
   return settings.getList("TypeFiler", "AddOther");
 }

@@ -42,6 +42,11 @@ void rememberAddFolder(SettingsStore& settings, const scan::AddFolderJob& job,
 // App-Preference/ArchiveLimitMB and ArchiveLimitSeconds (0: no limit;
 // missing or not a number: the defaults).
 scan::ArchiveBudget archiveBudget(const SettingsStore& settings);
+// The readers of the user's own: sections UserReader1 to UserReader4, each
+// with a Pattern and a Command (an entry without both, or whose command
+// leaves a quote open, is left out).
+inline constexpr int kUserReaderCount = 4;
+std::vector<scan::UserReader> userReaders(const SettingsStore& settings);
 
 // The filter history of the add-folder dialog, oldest first.
 std::vector<std::string> filterHistory(const SettingsStore& settings);

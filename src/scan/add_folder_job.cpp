@@ -381,6 +381,7 @@ void AddFolderJob::walk(const std::string& path, int kind, bool bareDrive, uint6
 
   context.jobs = options_.jobs;
   context.archiveBudget = options_.archiveBudget;
+  context.userReaders = options_.userReaders;
   context.countOnly = options_.dryRun;
   // The earlier scan's records, indexed before the walk; a listing that
   // cannot be read makes this a full scan.

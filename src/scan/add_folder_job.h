@@ -72,6 +72,7 @@ struct AddFolderOptions {
   bool full = false;
   int jobs = 0;                    // threads that read files, 0: one per processor
   ArchiveBudget archiveBudget;     // what listing one archive may cost
+  std::vector<UserReader> userReaders;  // the user's own readers (see user_readers.h)
   bool dryRun = false;             // count what a scan would record; nothing is read or written
   // A content hash of every file; an update of an item with hashes goes on
   // hashing whatever this says.

@@ -85,6 +85,7 @@ struct FileReaders::Impl {
   // Loaded with the first file that is no picture.
   std::unique_ptr<Extractors> extractors;
   ArchiveBudget archiveBudget;
+  std::vector<UserReader> userReaders;
   const std::atomic<bool>* running = nullptr;
   bool loaded = false;
 
@@ -103,6 +104,7 @@ struct FileReaders::Impl {
   void readTags(FileTask& t, const std::u16string& path, uint8_t subtype);
   void readVideo(FileTask& t, int fd, bool thumbnail);
   void readDvd(FileTask& t);
+  void readByUser(FileTask& t);
   void readDocument(FileTask& t, const std::u16string& path, uint8_t subtype);
   void readArchive(FileTask& t, const std::u16string& path, uint8_t subtype);
 };
@@ -111,6 +113,7 @@ FileReaders::FileReaders() : impl_(std::make_unique<Impl>()) {}
 FileReaders::~FileReaders() = default;
 
 void FileReaders::setArchiveBudget(const ArchiveBudget& budget) { impl_->archiveBudget = budget; }
+void FileReaders::setUserReaders(const std::vector<UserReader>& readers) { impl_->userReaders = readers; }
 
 void FileReaders::setRunning(const std::atomic<bool>* running) { impl_->running = running; }
 
@@ -127,7 +130,10 @@ void FileReaders::read(FileTask& t) {
     }
     return;
   }
-  if (t.readers && !t.reused) impl_->readContents(t, file);
+  if (t.readers && !t.reused) {
+    impl_->readContents(t, file);
+    impl_->readByUser(t);
+  }
   if (t.hash && t.hashFields.empty()) impl_->hash(t, file);
 }
 
@@ -211,6 +217,22 @@ void FileReaders::Impl::readContents(FileTask& t, const ReaderFile& file) {
       break;
     case FileKind::image:
       break;
+  }
+}
+
+// The first of the user's readers for the file's name that says something
+// gives its description, unless a reader of ours gave one (a program's
+// version information). Only where documents are read.
+void FileReaders::Impl::readByUser(FileTask& t) {
+  if (userReaders.empty() || !(t.flags & kScanDocuments) || t.flags == kScanSubfolders) return;
+  if (t.head.find("<b2>") != std::string::npos) return;
+  std::string_view name = std::string_view(t.path).substr(t.path.find_last_of('/') + 1);
+  for (const auto& r : userReaders) {
+    if (!userReaderMatches(r, name)) continue;
+    if (auto text = runUserReader(r, t.path)) {
+      appendTextElement(t.head, "b2", *text);
+      return;
+    }
   }
 }
 
@@ -376,13 +398,15 @@ void FileReaders::Impl::readArchive(FileTask& t, const std::u16string& path, uin
 
 // ---------------------------------------------------------------- pool
 
-ReadPool::ReadPool(int threads, const std::atomic<bool>& running, const ArchiveBudget& budget)
+ReadPool::ReadPool(int threads, const std::atomic<bool>& running, const ArchiveBudget& budget,
+                   const std::vector<UserReader>& userReaders)
     : running_(running) {
   threads_.reserve(static_cast<size_t>(threads));
   for (int i = 0; i < threads; ++i) {
-    threads_.emplace_back([this, budget] {
+    threads_.emplace_back([this, budget, userReaders] {
       FileReaders readers;
       readers.setArchiveBudget(budget);
+      readers.setUserReaders(userReaders);
       readers.setRunning(&running_);
       work(readers);
     });

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "scan/listing.h"
+#include "scan/user_readers.h"
 
 namespace tamber::scan {
 
@@ -66,6 +67,7 @@ class FileReaders {
   // needs a hash.
   void read(FileTask& task);
   void setArchiveBudget(const ArchiveBudget& budget);
+  void setUserReaders(const std::vector<UserReader>& readers);
   // Cleared, a content hash stops within its current block.
   void setRunning(const std::atomic<bool>* running);
 
@@ -79,7 +81,8 @@ class FileReaders {
 class ReadPool {
  public:
   // `running` cleared: tasks not yet begun are given back unread.
-  ReadPool(int threads, const std::atomic<bool>& running, const ArchiveBudget& budget = {});
+  ReadPool(int threads, const std::atomic<bool>& running, const ArchiveBudget& budget = {},
+           const std::vector<UserReader>& userReaders = {});
   ~ReadPool();
   ReadPool(const ReadPool&) = delete;
   ReadPool& operator=(const ReadPool&) = delete;

@@ -589,6 +589,15 @@ void Scanner::Impl::writeFileRecord(Out& o, const Entry& e, const std::string& p
       case FileKind::image: break;
     }
   }
+  // A reader of the user's own is run where documents are read.
+  if (!wanted && flags != kScanSubfolders && (flags & kScanDocuments)) {
+    for (const auto& r : ctx->userReaders) {
+      if (userReaderMatches(r, e.name)) {
+        wanted = true;
+        break;
+      }
+    }
+  }
   std::string_view rel = std::string_view(path).substr(std::min(rootLength, path.size()));
   if (!wanted && !hashing) {
     // A re-scan without hashes keeps those of unchanged files.
@@ -599,6 +608,7 @@ void Scanner::Impl::writeFileRecord(Out& o, const Entry& e, const std::string& p
   }
   if (ctx->countOnly) {
     ++(picture ? kinds.pictures
+       : !cls ? kinds.documents
        : cls->kind == FileKind::audio || cls->kind == FileKind::video ? kinds.audio
        : cls->kind == FileKind::document ? kinds.documents
                                          : kinds.archives);
@@ -762,10 +772,11 @@ void Scanner::begin(ScanContext& context, storage::Storage library, const std::s
   // the walk taking their records back in order.
   m.pool.reset();
   m.readers.setArchiveBudget(context.archiveBudget);
+  m.readers.setUserReaders(context.userReaders);
   m.readers.setRunning(&context.cells->running);
   int jobs = context.jobs > 0 ? context.jobs : availableProcessors();
   if (jobs > 1 && !context.countOnly) {
-    m.pool = std::make_unique<ReadPool>(jobs, context.cells->running, context.archiveBudget);
+    m.pool = std::make_unique<ReadPool>(jobs, context.cells->running, context.archiveBudget, context.userReaders);
     m.window = static_cast<size_t>(jobs) * 16;
   }
 }

@@ -24,6 +24,7 @@
 
 #include "catalog/names.h"
 #include "scan/listing.h"
+#include "scan/user_readers.h"
 #include "storage/compound_file.h"
 
 namespace tamber::scan {
@@ -90,6 +91,9 @@ struct ScanContext {
   // Threads that read files: 0 as many as there are processors, 1 the walk's own.
   int jobs = 1;
   ArchiveBudget archiveBudget;
+  // Programs of the user's own run for files whose names match (where
+  // documents are read); their output is the file's description.
+  std::vector<UserReader> userReaders;
   // The earlier scan of the same tree whose unchanged files are taken over.
   PreviousScan* previous = nullptr;
   // Nothing is read or written: the walk only counts what it would record.

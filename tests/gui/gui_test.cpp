@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QMainWindow>
+#include <QSpinBox>
 #include <QMenu>
 #include <QGroupBox>
 #include <QComboBox>
@@ -58,6 +59,7 @@
 #include "gui/main_window.h"
 #include "gui/xml_export_dialog.h"
 #include "gui/preferences_dialog.h"
+#include "app/add_folder.h"
 #include "app/disc_presence.h"
 #include "gui/player_bar.h"
 #include "gui/report_window.h"
@@ -972,6 +974,23 @@ class GuiTest : public QObject {
     }
     QVERIFY(tamber::app::configureCddbClient(app.settings(), {}, client));
     QCOMPARE(client.proxyPort, 80);
+    {
+      // A reader of the user's own set on the page is what a scan runs;
+      // rows left empty leave nothing behind.
+      tamber::gui::PreferencesDialog prefs(app, &w);
+      QCOMPARE(prefs.readerRows().size(), size_t(tamber::app::kUserReaderCount));
+      prefs.readerRows()[1].pattern->setText(" *.nfo ");
+      prefs.readerRows()[1].command->setText("head -n 1 '{}'");
+      prefs.readerRows()[1].seconds->setValue(3);
+      prefs.store();
+    }
+    auto readers = tamber::app::userReaders(app.settings());
+    QCOMPARE(readers.size(), size_t(1));
+    QCOMPARE(QString::fromStdString(readers[0].pattern), QString("*.nfo"));
+    QCOMPARE(readers[0].argv, (std::vector<std::string>{"head", "-n", "1", "{}"}));
+    QCOMPARE(readers[0].timeLimitMs, 3000);
+    QCOMPARE(readers[0].outputLimit, size_t(4096));
+    QVERIFY(app.settings().getText("UserReader1", "Pattern").empty());
     app.abandon();
   }
 
@@ -1381,7 +1400,9 @@ class GuiTest : public QObject {
     // Words French or Italian write as English does.
     const QStringList alike = {"OK", "Album", "Genre", "Proxy", "ISRC", "Codec", "XML", "CSV", "PDF", "HTML", "Info",
                                "Backups", "Backup", "HOST:PORT", "English", "Français", "Italiano", "—", "…", "File",
-                               "Documents", "Server", "Jazz", "Night Drive", "The Night Owls"};
+                               "Documents", "Server", "Jazz", "Night Drive", "The Night Owls",
+                               // The examples of a reader of your own: a pattern and a command line.
+                               "*.nfo", "head -c 2000 {}"};
     QStringList problems;
     for (const char* language : {"fr", "it"}) {
       w.switchLanguage(language);
