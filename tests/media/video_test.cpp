@@ -177,6 +177,18 @@ TEST_F(Video, EveryContainerGivesWhatFfprobeGives) {
     EXPECT_EQ(v.artist, get(p, "format.tags.artist"));
     EXPECT_EQ(v.date, get(p, "format.tags.date"));
     EXPECT_EQ(v.comment, get(p, "format.tags.comment"));
+    // Every container gives a frame for the thumbnail, within the box
+    // (a transport stream's only key frame is its first).
+    media::ProbeOptions withFrame;
+    withFrame.frameBox = 64;
+    media::VideoRecord framed;
+    ASSERT_TRUE(media::probeVideo(file.string(), framed, &why, withFrame)) << why;
+    EXPECT_EQ(framed.videoCodec, v.videoCodec);
+    if (!v.videoCodec.empty()) {
+      EXPECT_EQ(framed.frameRgb.size(), static_cast<size_t>(framed.frameWidth) * framed.frameHeight * 3);
+      EXPECT_TRUE(framed.frameWidth == 64 || framed.frameHeight == 64) << framed.frameWidth << "x" << framed.frameHeight;
+      EXPECT_LE(std::max(framed.frameWidth, framed.frameHeight), 64);
+    }
   }
   // What the samples were made to hold, so that the comparison above
   // compares something.

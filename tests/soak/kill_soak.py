@@ -164,6 +164,20 @@ def listing_names(catalog):
     return must, may
 
 
+def streams_of(listing):
+    """Every stream's hash from `storage ls --hash`, the catalog aside."""
+    streams = {}
+    for line in listing.decode().splitlines():
+        name, size, digest = line.split("\t")
+        if name == "nameindex":
+            # The name index's stamp is the hash of the catalog text, which
+            # holds the measured space below: it is compared for being there.
+            streams[name] = "stamp"
+        elif name != "categories":
+            streams[name] = digest
+    return streams
+
+
 def state(path):
     """The catalog without category dates, and every stream's hash."""
     catalog = run(["storage", "cat", path, "categories"]).stdout
@@ -171,16 +185,7 @@ def state(path):
     # The used and free space a scan records of its volume are measured as
     # it runs: two runs of the same command differ there.
     canonical = re.sub(rb"<(b3|b4)>[0-9]+</(b3|b4)>", b"<space/>", canonical)
-    streams = {}
-    for line in run(["storage", "ls", "--hash", path]).stdout.decode().splitlines():
-        name, size, digest = line.split("\t")
-        if name == "nameindex":
-            # The name index's stamp is the hash of the catalog text, which
-            # holds the measured space above: it is compared for being there.
-            streams[name] = "stamp"
-        elif name != "categories":
-            streams[name] = digest
-    return canonical, streams
+    return canonical, streams_of(run(["storage", "ls", "--hash", path]).stdout)
 
 
 probe = os.path.join(work, "probe")
@@ -241,11 +246,7 @@ def read_meanwhile(path, stop, reads):
         if p.returncode != 0:
             reads.append("failed: " + p.stdout.decode()[-200:] + p.stderr.decode()[-200:])
             continue
-        streams = {}
-        for line in p.stdout.decode().splitlines():
-            name, size, digest = line.split("\t")
-            if name != "categories":
-                streams[name] = digest
+        streams = streams_of(p.stdout)
         reads.append("before" if streams == before[1] else "after" if streams == after[1] else
                      "saw streams of neither state")
         if run(["-L", path, "tree"], check=False).returncode != 0:

@@ -115,32 +115,11 @@ bool fail(std::string* why, const char* text) {
   return false;
 }
 
-// Decodes the first frame from the key frame at or before a tenth of the
-// length (the start when the container cannot seek) and scales it to fit
-// a square of `box`. False when no frame came within the limits.
-bool grabFrame(Context& c, Source& src, int streamIndex, double seconds, int box, VideoRecord& out) {
-  AVStream* st = c.format->streams[streamIndex];
-  const AVCodecParameters* p = st->codecpar;
-  if (static_cast<int64_t>(p->width) * p->height > kMaxFramePixels) return false;
-  const AVCodec* decoder = avcodec_find_decoder(p->codec_id);
-  if (!decoder) return false;
-  c.codec = avcodec_alloc_context3(decoder);
-  c.frame = av_frame_alloc();
-  c.packet = av_packet_alloc();
-  if (!c.codec || !c.frame || !c.packet || avcodec_parameters_to_context(c.codec, p) < 0) return false;
-  c.codec->thread_count = 1;
-  c.codec->max_pixels = kMaxFramePixels;
-  if (avcodec_open2(c.codec, decoder, nullptr) < 0) return false;
-  if (seconds > 0 && st->time_base.num > 0 && st->time_base.den > 0) {
-    int64_t target = av_rescale_q(static_cast<int64_t>(seconds * 0.1 * AV_TIME_BASE), AV_TIME_BASE_Q, st->time_base);
-    if (st->start_time != AV_NOPTS_VALUE) target += st->start_time;
-    if (av_seek_frame(c.format, streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) {
-      av_seek_frame(c.format, streamIndex, st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time,
-                    AVSEEK_FLAG_BACKWARD);
-    }
-  }
-  // At most this many packets of the picture stream are decoded: a stream
-  // of damaged frames does not go on for ever.
+// Decodes the first frame that comes after the read position into
+// c.frame, reading at most 400 packets of the picture stream (a stream of
+// damaged frames does not go on for ever). False when none came.
+bool decodeFrame(Context& c, Source& src, int streamIndex) {
+  avcodec_flush_buffers(c.codec);
   int packets = 0;
   bool draining = false, got = false;
   while (!got && !pastDeadline(&src)) {
@@ -167,7 +146,41 @@ bool grabFrame(Context& c, Source& src, int streamIndex, double seconds, int box
       return false;
     }
   }
-  if (!got || c.frame->width <= 0 || c.frame->height <= 0) return false;
+  return got && c.frame->width > 0 && c.frame->height > 0;
+}
+
+// Decodes the first frame from the key frame at or before a tenth of the
+// length, or else from the start (a stream whose only key frame is its
+// first, a container that cannot seek), and scales it to fit a square of
+// `box`. False when no frame came within the limits.
+bool grabFrame(Context& c, Source& src, int streamIndex, double seconds, int box, VideoRecord& out) {
+  AVStream* st = c.format->streams[streamIndex];
+  const AVCodecParameters* p = st->codecpar;
+  if (static_cast<int64_t>(p->width) * p->height > kMaxFramePixels) return false;
+  const AVCodec* decoder = avcodec_find_decoder(p->codec_id);
+  if (!decoder) return false;
+  c.codec = avcodec_alloc_context3(decoder);
+  c.frame = av_frame_alloc();
+  c.packet = av_packet_alloc();
+  if (!c.codec || !c.frame || !c.packet || avcodec_parameters_to_context(c.codec, p) < 0) return false;
+  c.codec->thread_count = 1;
+  c.codec->max_pixels = kMaxFramePixels;
+  if (avcodec_open2(c.codec, decoder, nullptr) < 0) return false;
+  int64_t start = st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time;
+  bool got = false;
+  if (seconds > 0 && st->time_base.num > 0 && st->time_base.den > 0) {
+    int64_t target = av_rescale_q(static_cast<int64_t>(seconds * 0.1 * AV_TIME_BASE), AV_TIME_BASE_Q, st->time_base);
+    got = av_seek_frame(c.format, streamIndex, start + target, AVSEEK_FLAG_BACKWARD) >= 0 &&
+          decodeFrame(c, src, streamIndex);
+  }
+  if (!got) {
+    if (av_seek_frame(c.format, streamIndex, start, AVSEEK_FLAG_BACKWARD) < 0 &&
+        av_seek_frame(c.format, -1, 0, AVSEEK_FLAG_BYTE) < 0) {
+      return false;
+    }
+    got = decodeFrame(c, src, streamIndex);
+  }
+  if (!got) return false;
   int w = c.frame->width, h = c.frame->height;
   // The picture's shape as shown: non-square pixels widen or narrow it.
   AVRational sar = av_guess_sample_aspect_ratio(c.format, st, c.frame);
