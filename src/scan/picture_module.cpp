@@ -139,7 +139,11 @@ bool encode(void* p, int target, bool strip, std::string* out) {
   return true;
 }
 
+// A video's frame may be the first picture of a scan: the library starts
+// here too, once (started implicitly by two threads at once, one of them
+// failed to make its image).
 void* fromRgb(const void* pixels, int width, int height) {
+  start();
   VipsImage* im = vips_image_new_from_memory_copy(pixels, static_cast<size_t>(width) * height * 3, width, height,
                                                   3, VIPS_FORMAT_UCHAR);
   if (!im) {
