@@ -25,6 +25,8 @@
 #include "disc/track.h"
 #include "app/item_edit.h"
 #include "app/disc_database.h"
+#include "app/file_comparison.h"
+#include "app/volumes.h"
 #include "disc/audio_disc.h"
 #include "disc/drive_manager.h"
 #include "platform/json.h"
@@ -34,6 +36,7 @@
 #include "scan/track_edit.h"
 #include "scan/image_info.h"
 #include "platform/text.h"
+#include "platform/volume_facts.h"
 #include "scan/listing_reader.h"
 
 namespace tamber::cli {
@@ -374,6 +377,34 @@ int lookUpDisc(App& app, app::Notifier& n, const Args& d, const disc::DriveRecor
   return kExitOk;
 }
 
+// Where a folder item is to be re-scanned from: its recorded root, or the
+// same volume mounted elsewhere; nothing when that is not here. An empty
+// folder where the item holds files (the mount point of a volume that is
+// not mounted, most likely) is never taken for it: the item would lose its
+// listing. `emptied` tells that case.
+std::optional<scan::AddFolderOptions> updateOptions(CatalogDocument& doc, const xmlNode* item, bool hash,
+                                                    std::string& root, bool& emptied) {
+  emptied = false;
+  auto o = app::verifyOptions(doc, item, "", hash);
+  root = o ? o->path : o.message().empty() ? scan::AddFolderJob::recordedOptions(doc, item).path : o.message();
+  if (!o) return std::nullopt;
+  std::error_code ec;
+  std::string resolved = std::filesystem::canonical(o->path, ec).string();
+  if (ec) return std::nullopt;
+  app::RecordedVolume volume = app::recordedVolume(doc, item);
+  if (volume.known()) {
+    auto place = app::placeOnVolume(volume, volumeFactsOf(resolved), resolved);
+    if (!place || place->above || !place->inside.empty()) return std::nullopt;
+  }
+  bool holdsFiles = std::atoll(doc.field(item, catalog::kFiles).c_str()) > 0 ||
+                    std::atoll(doc.field(item, catalog::kFolders).c_str()) > 0;
+  if (holdsFiles && (std::filesystem::is_empty(resolved, ec) || ec)) {
+    emptied = true;
+    return std::nullopt;
+  }
+  return std::move(*o);
+}
+
 }  // namespace
 
 void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
@@ -530,6 +561,132 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
 
       return runAddJob(app, n, *g, o, before, a->quiet, o.path);
     }, access);
+  });
+
+  // update: the folder items whose folders are here, each re-scanned as
+  // add-folder --update does, one library after another.
+  struct UpdateArgs {
+    std::vector<std::string> items, in;
+    bool all = false, dryRun = false, full = false, quiet = false;
+    int jobs = 0;
+  };
+  auto u = std::make_shared<UpdateArgs>();
+  auto* update = cli.add_subcommand(
+      "update", "Re-scan folder items whose folders are here (only new and changed files are read)");
+  update->add_option("ITEM", u->items, "A folder item, or a category: its folder items (as ls prints them)");
+  update->add_flag("--all", u->all, "Every folder item of the library");
+  update->add_option("--in", u->in, "Update this library file instead (repeat for several)")
+      ->allow_extra_args(false)
+      ->take_all();
+  update->add_flag("-n,--dry-run", u->dryRun, "Say which items would be re-scanned and from where; nothing is read");
+  update->add_flag("--full", u->full, "Read every file again");
+  update->add_option("-j,--jobs", u->jobs, "Files read at once (default: one per processor; 1: one at a time)")
+      ->check(CLI::Range(1, 256));
+  update->add_flag("-q,--quiet", u->quiet, "Print no progress");
+  update->footer(
+      "An item is re-scanned with what it was scanned with (filter, depth, sub-folder rules, hashes) from the "
+      "folder it was read from, or from its volume mounted elsewhere (recognised by UUID, or label and size). "
+      "An item whose folder is not here, or whose volume's mount point stands empty, is left as it was. Each "
+      "item is saved when its scan ends. Disc items are left to add-disc --update.\n"
+      "Exit status: 0 when every item found was updated, 1 when one failed, 2 on usage errors.");
+  update->callback([&status, g, u] {
+    CancelOnSignals cancelling;
+    if (u->all == !u->items.empty()) {
+      ConsoleNotifier(g->yes).error(say(app::kTextUpdateNeedsItems));
+      status = kExitUsage;
+      return;
+    }
+    std::vector<std::string> libraries = u->in;
+    if (libraries.empty()) libraries.push_back(g->library);
+    status = kExitOk;
+    for (const auto& library : libraries) {
+      Globals one = *g;
+      one.library = library;
+      int rc = withLibrary(one, [&](App& app, app::Notifier& n) {
+        auto& lib = *app.library();
+        auto& doc = lib.catalog();
+        if (libraries.size() > 1 && !g->json) std::cout << escapeForTerminal(lib.path().string()) << ":\n";
+        // The items first, by number: each scan rewrites the catalog.
+        std::vector<std::pair<ItemPath, uint16_t>> items;
+        std::function<void(const xmlNode*, ItemPath)> visit = [&](const xmlNode* parent, ItemPath at) {
+          for (const xmlNode* c = parent->children; c; c = c->next) {
+            if (CatalogDocument::isCategory(c)) {
+              ItemPath below = at;
+              below.push_back(CatalogDocument::numberOf(c));
+              visit(c, below);
+            } else if (CatalogDocument::isItem(c) && catalog::isFolderKind(doc.itemKind(c))) {
+              items.emplace_back(at, CatalogDocument::numberOf(c));
+            }
+          }
+        };
+        if (u->all) visit(doc.root(), {});
+        for (const auto& text : u->items) {
+          auto t = resolve(doc, pathAsTyped(app, text), Prefer::item);
+          if (!t) {
+            n.error(t.message());
+            return kExitUsage;
+          }
+          if (!t->isItem()) {
+            visit(t->node, t->category);
+          } else if (!catalog::isFolderKind(doc.itemKind(t->node))) {
+            n.error(say(app::kTextUpdateNotADisc, {text}));
+            return kExitUsage;
+          } else {
+            items.emplace_back(t->category, t->number);
+          }
+        }
+        bool hash = app.settings().getInt("App-Preference", "HashContents", 0) != 0;
+        uint64_t updated = 0, absent = 0, failed = 0;
+        for (const auto& [category, number] : items) {
+          xmlNode* node = doc.item(category, number);
+          if (!node) continue;
+          std::string where = itemPathText(doc, category, number), root;
+          bool emptied = false;
+          auto o = updateOptions(doc, node, hash, root, emptied);
+          if (!o) {
+            ++absent;
+            if (g->json) {
+              std::cout << "{\"item\":" << jsonString(where) << ",\"number\":" << number << ",\"status\":"
+                        << (emptied ? "\"empty\"" : "\"not present\"") << ",\"path\":" << jsonString(root)
+                        << "}\n";
+            } else if (!g->quiet) {
+              std::cout << escapeForTerminal(say(emptied ? app::kTextUpdateEmptied : app::kTextUpdateNotPresent,
+                                                 {where, root}))
+                        << "\n";
+            }
+            continue;
+          }
+          if (u->dryRun) {
+            ++updated;
+            if (g->json) {
+              std::cout << "{\"item\":" << jsonString(where) << ",\"number\":" << number
+                        << ",\"status\":\"would update\",\"path\":" << jsonString(o->path) << "}\n";
+            } else {
+              std::cout << escapeForTerminal(say(app::kTextUpdateWould, {where, o->path})) << "\n";
+            }
+            continue;
+          }
+          o->category = category;
+          o->update = number;
+          o->full = u->full;
+          o->jobs = u->jobs;
+          std::cout << std::flush;
+          app::CatalogCheckpoint before(lib);
+          int one = runAddJob(app, n, *g, *o, before, u->quiet, o->path);
+          if (interrupted.load() != 0) return one;
+          if (one == kExitOk) ++updated;
+          else ++failed;
+        }
+        if (!g->json && !g->quiet) {
+          std::cout << (u->dryRun ? say(app::kTextUpdateWouldSummary, {num(app, updated), num(app, absent)})
+                                  : say(app::kTextUpdateSummary, {num(app, updated), num(app, absent), num(app, failed)}))
+                    << "\n";
+        }
+        return failed ? kExitFailure : kExitOk;
+      }, u->dryRun ? Access::view : Access::change);
+      if (rc != kExitOk && (status == kExitOk || rc > 128)) status = rc;
+      if (interrupted.load() != 0) break;
+    }
   });
 
   struct DiscArgs {

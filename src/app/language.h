@@ -215,6 +215,13 @@ enum TextId : int {
   kTextIndexStale = 1172,
   kTextIndexRebuilt = 1173,
   kTextIndexDropped = 1174,
+  kTextUpdateNotPresent = 1190,  // %s item, %s its folder
+  kTextUpdateWould = 1191,       // %s item, %s its folder
+  kTextUpdateSummary = 1192,     // %s updated, %s not present, %s failed
+  kTextUpdateNeedsItems = 1193,
+  kTextUpdateNotADisc = 1194,    // %s the item as typed
+  kTextUpdateEmptied = 1195,     // %s item, %s its folder
+  kTextUpdateWouldSummary = 1196, // %s to update, %s not present
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

@@ -24,7 +24,8 @@ for f in usr/bin/tamber usr/bin/tamber-gui \
          usr/share/icons/hicolor/scalable/apps/tamber.svg usr/share/icons/hicolor/48x48/apps/tamber.png \
          usr/share/bash-completion/completions/tamber usr/share/zsh/site-functions/_tamber \
          usr/share/fish/vendor_completions.d/tamber.fish usr/share/man/man1/tamber.1.gz \
-         usr/share/man/man1/tamber-gui.1.gz usr/share/doc/tamber/copyright usr/share/doc/tamber/changelog.gz; do
+         usr/share/man/man1/tamber-gui.1.gz usr/share/doc/tamber/copyright usr/share/doc/tamber/changelog.gz \
+         usr/lib/systemd/user/tamber-update.service usr/lib/systemd/user/tamber-update.timer; do
   if [ ! -e "$root/$f" ]; then echo "missing: $f"; fail=1; fi
 done
 # Nothing outside /usr.
@@ -57,6 +58,15 @@ t="$root/usr/bin/tamber"
 "$t" -L "$work/lib.cds" --config "$work/t.cfg" -q report -o "$work/r.html"
 grep -q "a.txt" "$work/r.html" || { echo "the report lacks a.txt"; fail=1; }
 "$t" -L "$work/lib.cds" --config "$work/t.cfg" archive Work/Tree a.tar.gz | grep -q "a.txt" || { echo "no archive listing"; fail=1; }
+# The daily timer's service runs a command this program knows: a file new
+# in the tree is in the item afterwards.
+exec_start="$(sed -n 's/^ExecStart=//p' "$root/usr/lib/systemd/user/tamber-update.service")"
+case "$exec_start" in /usr/bin/tamber\ *) ;; *) echo "the service runs $exec_start"; fail=1 ;; esac
+echo more > "$work/tree/b.txt"
+# shellcheck disable=SC2086  # the unit's words, as systemd splits them
+"$t" ${exec_start#/usr/bin/tamber } -L "$work/lib.cds" --config "$work/t.cfg" >/dev/null ||
+  { echo "the service's command failed"; fail=1; }
+"$t" -L "$work/lib.cds" --config "$work/t.cfg" ls Work/Tree | grep -q "b.txt" || { echo "update left out b.txt"; fail=1; }
 # The extractors come from the package's own module and libraries.
 ext="$root/usr/lib/tamber/libtamberextract.so"
 ldd "$ext" | grep "libtambermedia.so => $root/usr/" | grep -q "lib/tamber/libtambermedia.so" || { echo "not its own libraries"; ldd "$ext"; fail=1; }

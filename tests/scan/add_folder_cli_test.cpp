@@ -23,6 +23,11 @@ using tamber::storage::TempDir;
 
 using tamber::test_support::CommandResult;
 
+std::string fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
 class AddFolderCommand : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -149,6 +154,66 @@ TEST_F(AddFolderCommand, DryRunJobsAndReScansThatReadOnlyWhatChanged) {
   // --full alone and a job count of 0 are refused.
   EXPECT_EQ(tamber("add-folder '" + tree.string() + "' --label U --category C --full").status, 2);
   EXPECT_EQ(tamber("add-folder '" + tree.string() + "' --label U --category C -j 0").status, 2);
+}
+
+// update re-scans the folder items whose folders are here, each as it was
+// scanned, and never takes a missing or emptied folder for an item.
+TEST_F(AddFolderCommand, UpdateReScansTheFoldersThatAreHereAndLeavesTheRest) {
+  fs::path gone = dir.path / "gone", emptied = dir.path / "emptied";
+  fs::create_directories(gone);
+  fs::create_directories(emptied / "sub");
+  std::ofstream(gone / "g.txt") << "g";
+  std::ofstream(emptied / "sub" / "e.txt") << "e";
+  ASSERT_EQ(tamber("new '" + library + "'").status, 0);
+  ASSERT_EQ(tamber("-q add-folder '" + tree.string() + "' --label Here --category Shelf/Sub --filter '*.txt'").status, 0);
+  ASSERT_EQ(tamber("-q add-folder '" + gone.string() + "' --label Gone --category Shelf").status, 0);
+  ASSERT_EQ(tamber("-q add-folder '" + emptied.string() + "' --label Emptied --category Other").status, 0);
+  std::ofstream(tree / "music" / "new.txt") << "new";
+  fs::copy_file(tree / "pics" / "photo.jpg", tree / "music" / "new.jpg");
+  fs::rename(gone, dir.path / "elsewhere");
+  fs::remove_all(emptied / "sub");
+
+  // Neither items nor --all, a disc's place for a folder's, an unknown item.
+  EXPECT_EQ(tamber("update").status, 2);
+  EXPECT_EQ(tamber("update --all Shelf").status, 2);
+  EXPECT_EQ(tamber("update Shelf/Nothing").status, 2);
+
+  // A dry run says what would happen and changes nothing.
+  std::string before = fileBytes(library);
+  auto r = tamber("update --all -n");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Shelf/Sub/Here: would be re-scanned from " + tree.string()), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Shelf/Gone: not present at " + gone.string()), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Other/Emptied: " + emptied.string() + " is empty"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Would update: 1. Not present: 2."), std::string::npos) << r.out;
+  EXPECT_EQ(fileBytes(library), before);
+
+  r = tamber("--json update --all");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("{\"item\":\"Shelf/Sub/Here\",\"number\":1,"), std::string::npos) << r.out;
+  // The three text files the filter keeps; the new picture is left out.
+  EXPECT_NE(r.out.find("\"files\":3,\"folders\":1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("{\"item\":\"Shelf/Gone\",\"number\":2,\"status\":\"not present\""), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\"status\":\"empty\""), std::string::npos) << r.out;
+  // The recorded filter held; the others kept their listings.
+  r = tamber("ls -R Shelf/Sub/Here");
+  EXPECT_NE(r.out.find("new.txt"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("new.jpg"), std::string::npos) << r.out;
+  EXPECT_NE(tamber("ls Shelf/Gone").out.find("g.txt"), std::string::npos);
+  EXPECT_NE(tamber("ls -R Other/Emptied").out.find("e.txt"), std::string::npos);
+
+  // A category names its folder items; each library of --in is updated in
+  // turn, and one that cannot be opened fails the command, not the others.
+  std::ofstream(tree / "later.txt") << "later";
+  std::string copy = (dir.path / "copy.cds").string();
+  fs::copy_file(library, copy);
+  r = tamber("update Shelf/Sub --in '" + library + "' --in '" + copy + "' --in '" +
+             (dir.path / "none.cds").string() + "'");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("Updated: 1. Not present: 0. Failed: 0."), std::string::npos) << r.out;
+  EXPECT_NE(tamber("ls Shelf/Sub/Here").out.find("later.txt"), std::string::npos);
+  EXPECT_NE(tamber("-L '" + copy + "' ls Shelf/Sub/Here").out.find("later.txt"), std::string::npos);
 }
 
 TEST_F(AddFolderCommand, BadInputGivesClearErrorsAndChangesNothing) {
