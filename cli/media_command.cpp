@@ -316,8 +316,7 @@ bool describeVideo(scan::Extractors& x, const std::string& file, std::string_vie
       thumbHeight = pic->height();
     }
   }
-  std::string subtitles;
-  for (const auto& l : v.subtitleLanguages) subtitles += (subtitles.empty() ? "" : ", ") + l;
+  std::string subtitles = media::subtitlesText(v.subtitleLanguages);
   const std::pair<const char*, std::string> texts[] = {
       {"container", v.container}, {"videoCodec", v.videoCodec}, {"title", v.title},
       {"artist", v.artist},       {"date", v.date},             {"comment", v.comment}};

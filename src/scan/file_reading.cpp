@@ -13,6 +13,7 @@
 
 #include "decomp/extract.h"
 #include "platform/atomic_file.h"
+#include "platform/text.h"
 #include "platform/utf.h"
 #include "scan/content_hash.h"
 #include "scan/extractors.h"
@@ -86,6 +87,7 @@ struct FileReaders::Impl {
   std::unique_ptr<Extractors> extractors;
   ArchiveBudget archiveBudget;
   std::vector<UserReader> userReaders;
+  std::vector<std::string> foldedPatterns;  // theirs, case-folded once
   const std::atomic<bool>* running = nullptr;
   bool loaded = false;
 
@@ -113,7 +115,11 @@ FileReaders::FileReaders() : impl_(std::make_unique<Impl>()) {}
 FileReaders::~FileReaders() = default;
 
 void FileReaders::setArchiveBudget(const ArchiveBudget& budget) { impl_->archiveBudget = budget; }
-void FileReaders::setUserReaders(const std::vector<UserReader>& readers) { impl_->userReaders = readers; }
+void FileReaders::setUserReaders(const std::vector<UserReader>& readers) {
+  impl_->userReaders = readers;
+  impl_->foldedPatterns.clear();
+  for (const auto& r : readers) impl_->foldedPatterns.push_back(foldCase(r.pattern));
+}
 
 void FileReaders::setRunning(const std::atomic<bool>* running) { impl_->running = running; }
 
@@ -226,9 +232,10 @@ void FileReaders::Impl::readContents(FileTask& t, const ReaderFile& file) {
 void FileReaders::Impl::readByUser(FileTask& t) {
   if (userReaders.empty() || !(t.flags & kScanDocuments) || t.flags == kScanSubfolders) return;
   if (t.head.find("<b2>") != std::string::npos) return;
-  std::string_view name = std::string_view(t.path).substr(t.path.find_last_of('/') + 1);
-  for (const auto& r : userReaders) {
-    if (!userReaderMatches(r, name)) continue;
+  std::string name = foldCase(std::string_view(t.path).substr(t.path.find_last_of('/') + 1));
+  for (size_t i = 0; i < userReaders.size(); ++i) {
+    const auto& r = userReaders[i];
+    if (!userReaderMatchesFolded(r, foldedPatterns[i], name)) continue;
     if (auto text = runUserReader(r, t.path)) {
       appendTextElement(t.head, "b2", *text);
       return;
@@ -288,9 +295,7 @@ void FileReaders::Impl::readImage(FileTask& t, const std::string& path, bool thu
   appendTextElement(out, "a6", u8(props.fNumber));
   if (props.exposureProgram != 0) appendNumberElement(out, "a7", "%lld", props.exposureProgram);
   // The thumbnail's offset goes between the two.
-  uint32_t dimension = (static_cast<uint32_t>(height & 0xFFFF) << 16) |
-                       static_cast<uint32_t>(width & 0xFFFF);
-  appendNumberElement(t.tail, "z", "%llX", dimension);
+  appendDimension(t.tail, width, height);
   appendNumberElement(t.tail, "h", "%lld", bpp);
 }
 

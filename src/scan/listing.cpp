@@ -77,18 +77,12 @@ void appendVideoFields(std::string& head, std::string& tail, const media::VideoR
   appendTextElement(head, kVideoCodecCode, v.videoCodec);
   appendTextElement(head, kFrameRateCode, media::frameRateText(v.frameRate));
   appendTextElement(head, kAudioTracksCode, media::audioTracksText(v.audio));
-  std::string subtitles;
-  for (const auto& l : v.subtitleLanguages) subtitles += (subtitles.empty() ? "" : ", ") + l;
-  appendTextElement(head, kSubtitlesCode, subtitles);
+  appendTextElement(head, kSubtitlesCode, media::subtitlesText(v.subtitleLanguages));
   appendTextElement(head, "r", v.title);
   appendTextElement(head, "s", v.artist);
   appendTextElement(head, kVideoDateCode, v.date);
   appendTextElement(head, "v", v.comment);
-  if (v.width > 0 && v.height > 0) {
-    appendNumberElement(tail, "z", "%llX",
-                        static_cast<long long>((static_cast<uint32_t>(v.height & 0xFFFF) << 16) |
-                                               static_cast<uint32_t>(v.width & 0xFFFF)));
-  }
+  if (v.width > 0 && v.height > 0) appendDimension(tail, v.width, v.height);
 }
 
 ExtensionTable::ExtensionTable() {
@@ -185,6 +179,12 @@ void appendNumberElement(std::string& out, const char* code, const char* format,
   char buf[32];
   std::snprintf(buf, sizeof buf, format, value);
   appendTextElement(out, code, buf);
+}
+
+void appendDimension(std::string& out, int width, int height) {
+  appendNumberElement(out, "z", "%llX",
+                      static_cast<long long>((static_cast<uint32_t>(height & 0xFFFF) << 16) |
+                                             static_cast<uint32_t>(width & 0xFFFF)));
 }
 
 std::string listingHeader(int kindCode) {

@@ -119,6 +119,9 @@ std::string extensionOf(std::string_view name);
 // XML would turn into a line feed, is written as a character reference.
 void appendTextElement(std::string& out, const char* code, std::string_view text);
 void appendNumberElement(std::string& out, const char* code, const char* format, long long value);
+// A picture's or video's width and height, packed into one hex number as
+// "z" holds them: the height in the upper 16 bits.
+void appendDimension(std::string& out, int width, int height);
 
 // <?xml ...?><a1 xmlns="urn:CDs" i="kind">
 std::string listingHeader(int kindCode);

@@ -57,9 +57,14 @@ std::optional<std::vector<std::string>> splitCommandLine(std::string_view line) 
   return words;
 }
 
-bool userReaderMatches(const UserReader& reader, std::string_view name) {
+bool userReaderMatchesFolded(const UserReader& reader, const std::string& foldedPattern,
+                             const std::string& foldedName) {
   if (reader.pattern.empty() || reader.argv.empty()) return false;
-  return ::fnmatch(foldCase(reader.pattern).c_str(), foldCase(name).c_str(), FNM_PERIOD) == 0;
+  return ::fnmatch(foldedPattern.c_str(), foldedName.c_str(), FNM_PERIOD) == 0;
+}
+
+bool userReaderMatches(const UserReader& reader, std::string_view name) {
+  return userReaderMatchesFolded(reader, foldCase(reader.pattern), foldCase(name));
 }
 
 namespace {

@@ -30,6 +30,10 @@ std::optional<std::vector<std::string>> splitCommandLine(std::string_view line);
 
 // Whether the reader is for a file of this name.
 bool userReaderMatches(const UserReader& reader, std::string_view name);
+// The same with the pattern and the name already case-folded (a scan folds
+// the patterns once and each name once).
+bool userReaderMatchesFolded(const UserReader& reader, const std::string& foldedPattern,
+                             const std::string& foldedName);
 
 // What the reader prints for the file at `path` (the first outputLimit
 // bytes, made valid UTF-8, blanks at its ends trimmed); nothing when it

@@ -77,5 +77,7 @@ std::string bitRateText(int64_t bitsPerSecond);
 std::string frameRateText(double rate);
 // The audio tracks as one text: "aac 2ch eng; ac3 6ch".
 std::string audioTracksText(const std::vector<AudioTrack>& tracks);
+// "ger, eng": the subtitle tracks' languages as they follow each other.
+std::string subtitlesText(const std::vector<std::string>& languages);
 
 }  // namespace tamber::media

@@ -59,6 +59,12 @@ std::string frameRateText(double rate) {
   return s;
 }
 
+std::string subtitlesText(const std::vector<std::string>& languages) {
+  std::string out;
+  for (const auto& l : languages) out += (out.empty() ? "" : ", ") + l;
+  return out;
+}
+
 std::string audioTracksText(const std::vector<AudioTrack>& tracks) {
   std::string s;
   for (const auto& t : tracks) {
