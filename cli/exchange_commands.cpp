@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/csv_export.h"
+#include "app/html_export.h"
 #include "browse.h"
 #include "commands.h"
 #include "common.h"
@@ -283,6 +284,72 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
                         << "\n";
             }
             return sayDamaged(n, damaged);
+          },
+          Access::view);
+    });
+  }
+  {
+    struct Args {
+      std::vector<std::string> items;
+      std::string output, title;
+      bool noThumbnails = false, force = false;
+    };
+    auto a = std::make_shared<Args>();
+    auto* cmd = cli.add_subcommand("export-html",
+                                   "Write categories, discs and folders as a web site that opens from the disk in any "
+                                   "browser: the tree, each item's files, thumbnails and a search over the names");
+    cmd->add_option("ITEM", a->items, "Categories, discs or folders (default: the whole library)");
+    cmd->add_option("-o,--output", a->output, "The folder to write the site into (new or empty)")->required();
+    cmd->add_option("--title", a->title, "The site's title (default: the library's file name)");
+    cmd->add_flag("--no-thumbnails", a->noThumbnails, "Leave the thumbnails out");
+    cmd->add_flag("--force", a->force, "Replace an earlier export in that folder (never a folder of other files)");
+    cmd->footer(
+        "The site is made beside the folder and put in place when complete: a failed or stopped export leaves "
+        "nothing. Open index.html; nothing else is needed.");
+    cmd->callback([&status, g, a] {
+      status = withLibrary(
+          *g,
+          [&](App& app, app::Notifier& n) {
+            auto& doc = app.library()->catalog();
+            std::vector<xmlNode*> selection;
+            if (a->items.empty()) selection.push_back(doc.root());
+            for (const std::string& item : a->items) {
+              auto t = resolve(doc, pathAsTyped(app, item), Prefer::item);
+              if (!t) {
+                n.error(t.message());
+                return kExitFailure;
+              }
+              selection.push_back(t->node);
+            }
+            CancelOnSignals cancel;
+            ProgressLine line(*g, "Files");
+            app::HtmlExportOptions options;
+            options.title = a->title;
+            options.thumbnails = !a->noThumbnails;
+            options.replace = a->force;
+            for (int id : {app::kTextSiteSearch, app::kTextSiteLoading, app::kTextSiteHits, app::kTextSiteFirstShown,
+                           app::kTextSiteFiles, app::kTextSiteCannotRead}) {
+              options.words.push_back(app.text(id));
+            }
+            options.language = app.language().code();
+            auto stats = app::exportHtml(*app.library(), selection, a->output, options, [&](long long done) {
+              return interrupted.load() == 0 && line(done, -1);
+            });
+            line.clear();
+            if (interrupted.load() != 0) return 128 + interrupted.load();
+            if (!stats) {
+              n.error(stats.message());
+              return stats.error().code == Errc::exists || stats.error().code == Errc::invalid_argument ? kExitUsage
+                                                                                                      : kExitFailure;
+            }
+            if (!g->quiet) {
+              std::cerr << say(app::kTextExportedHtml,
+                               {(std::filesystem::path(a->output) / "index.html").string(),
+                                app::countedText(app, static_cast<uint64_t>(stats->items), app::kTextItemCount),
+                                app::groupedNumber(static_cast<uint64_t>(stats->entries), app.language().code())})
+                        << "\n";
+            }
+            return sayDamaged(n, stats->damaged);
           },
           Access::view);
     });

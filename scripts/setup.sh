@@ -28,6 +28,8 @@ packages=(
   # video containers through libavformat (the video readers), the frame a thumbnail is made of (libavcodec,
   # libswscale), DVD-Video titles (libdvdread), and the DVD-Video folders their tests make (dvdauthor)
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libdvdread-dev dvdauthor
+  # the browser the exported web sites are tried in
+  chromium
   # PDF files whose cross-reference is a stream, through libqpdf
   libqpdf-dev
   # independent readers of the RTF, PDF and XML the program writes

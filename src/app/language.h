@@ -222,6 +222,14 @@ enum TextId : int {
   kTextUpdateNotADisc = 1194,    // %s the item as typed
   kTextUpdateEmptied = 1195,     // %s item, %s its folder
   kTextUpdateWouldSummary = 1196, // %s to update, %s not present
+  kTextExportedHtml = 1197,      // %s index.html, %s items, %s files and folders
+  // The words of an exported web site.
+  kTextSiteSearch = 1198,
+  kTextSiteLoading = 1199,
+  kTextSiteHits = 1200,          // %s count, %s milliseconds
+  kTextSiteFirstShown = 1201,    // %s count shown
+  kTextSiteFiles = 1202,         // %s count
+  kTextSiteCannotRead = 1203,    // %s file
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

@@ -322,6 +322,84 @@ TEST_F(Exchange, AnXmlExportStoppedByCtrlCLeavesNothing) {
   EXPECT_TRUE(fs::is_empty(out)) << fs::directory_iterator(out)->path();
 }
 
+// The web site opens from the disk in a real browser: the tree, an item's
+// files, a search; every name shows as text, none as markup.
+TEST_F(Exchange, HtmlExportOpensInABrowserAndEscapesEveryName) {
+  auto odd = dir.path / "odd";
+  fs::create_directories(odd / "<b>bold");
+  std::ofstream(odd / "<script>document.title='owned'.txt") << "x";
+  std::ofstream(odd / "<b>bold" / "it's \"quoted\" & <img src=x onerror=alert(1)>.txt") << "y";
+  ASSERT_EQ(add("add-folder -q " + q(odd) + " --label 'Odd <i>' --category Top").status, 0);
+  auto site = dir.path / "site";
+  auto r = tamber("export-html -o " + q(site) + " --title 'My <discs>'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("index.html"), std::string::npos) << r.out;
+  for (const char* f : {"index.html", "data/tree.js", "tamber-export.txt"}) EXPECT_TRUE(fs::exists(site / f)) << f;
+  // The pictures' thumbnails, as stored (PNG or JPEG), beside the pages.
+  int thumbs = 0;
+  for (const auto& e : fs::recursive_directory_iterator(site / "thumbs")) {
+    if (!e.is_regular_file()) continue;
+    ++thumbs;
+    auto kind = runCommand("identify -format '%m %w' " + q(e.path()), false).out;
+    EXPECT_TRUE(kind == "PNG 64" || kind == "JPEG 64") << kind;
+  }
+  EXPECT_EQ(thumbs, 2);
+
+  // Nothing the user has is replaced without being asked: an earlier
+  // export needs --force, a folder of other files is never written into,
+  // and what is refused stays as it was.
+  std::string tree = fileText(site / "data" / "tree.js");
+  EXPECT_EQ(tamber("export-html -o " + q(site)).status, 2);
+  EXPECT_EQ(fileText(site / "data" / "tree.js"), tree);
+  auto mine = dir.path / "mine";
+  fs::create_directories(mine);
+  std::ofstream(mine / "letter.txt") << "keep";
+  EXPECT_EQ(tamber("export-html -o " + q(mine) + " --force").status, 2);
+  EXPECT_EQ(fileText(mine / "letter.txt"), "keep");
+  EXPECT_FALSE(fs::exists(mine / "index.html"));
+  ASSERT_EQ(tamber("export-html Top/Pictures -o " + q(site) + " --force --no-thumbnails").status, 0);
+  EXPECT_FALSE(fs::exists(site / "thumbs" / "1"));
+  ASSERT_EQ(tamber("export-html -o " + q(site) + " --force --title 'My <discs>'").status, 0);
+  for (const auto& e : fs::directory_iterator(dir.path)) {
+    EXPECT_EQ(e.path().filename().string().find(".site."), std::string::npos) << e.path();
+  }
+
+  // The page as the browser builds it, after its scripts ran.
+  auto dom = [&](const std::string& hash) {
+    return runCommand("chromium --headless --no-sandbox --disable-gpu --virtual-time-budget=5000 --dump-dom " +
+                          shellQuote("file://" + (site / "index.html").string() + hash) + " 2>/dev/null",
+                      false)
+        .out;
+  };
+  std::string page = dom("");
+  ASSERT_NE(page.find("data-ready=\"1\""), std::string::npos) << page;
+  EXPECT_NE(page.find("<title>My &lt;discs&gt;</title>"), std::string::npos) << page.substr(0, 600);
+  for (const char* shown : {">Pictures<", ">Night Drive<", ">Odd &lt;i&gt;<", ">Sub<"}) {
+    EXPECT_NE(page.find(shown), std::string::npos) << shown;
+  }
+  // An item opened by its link lists its top entries, folders first as recorded.
+  page = dom("#open=4");
+  EXPECT_NE(page.find(">&lt;b&gt;bold<"), std::string::npos) << page;
+  EXPECT_NE(page.find("2 files, 2 B"), std::string::npos) << page;
+  EXPECT_NE(page.find(">&lt;script&gt;document.title='owned'.txt<"), std::string::npos) << page;
+  EXPECT_EQ(page.find("<title>owned"), std::string::npos);
+  // A search over every item's names, with the paths they are at.
+  page = dom("#q=QUOTED");
+  EXPECT_NE(page.find("1 found in"), std::string::npos) << page;
+  EXPECT_NE(page.find("Top/Odd &lt;i&gt;/&lt;b&gt;bold/it's \"quoted\" &amp; &lt;img src=x "
+                      "onerror=alert(1)&gt;.txt"),
+            std::string::npos)
+      << page;
+  EXPECT_EQ(page.find("<img src=\"x\""), std::string::npos);
+  page = dom("#q=w100");
+  EXPECT_NE(page.find("2 found in"), std::string::npos) << page;  // w100 and w1000
+  EXPECT_NE(page.find("Top/Pictures/wide/w1000"), std::string::npos);
+  // Letter case aside, accents too ("ÉTÉ" finds the track "Été indien").
+  page = dom("#q=%C3%89T%C3%89");
+  EXPECT_NE(page.find("1 found in"), std::string::npos) << page;
+  EXPECT_NE(page.find("Top/Sub/Night Drive/Été indien"), std::string::npos);
+}
+
 TEST_F(Exchange, CsvOpensInASpreadsheet) {
   auto odd = dir.path / "odd";
   fs::create_directories(odd);
