@@ -235,11 +235,18 @@ Status checkTarget(const fs::path& dir, bool replace, bool& exists) {
 }  // namespace
 
 Result<HtmlExportStats> exportHtml(catalog::Library& library, const std::vector<xmlNode*>& selection,
-                                   const fs::path& dir, const HtmlExportOptions& options,
+                                   const fs::path& given, const HtmlExportOptions& options,
                                    const std::function<bool(long long entries)>& progress) {
+  // "site/" and "./site" are the folder "site", whose parent takes the
+  // new folder beside it.
+  fs::path dir = fs::absolute(given).lexically_normal();
+  if (!dir.has_filename()) dir = dir.parent_path();
+  if (!dir.has_filename() || dir == dir.root_path()) {
+    return Error{Errc::invalid_argument, given.string() + ": not a folder the export can take"};
+  }
   bool exists = false;
   if (Status st = checkTarget(dir, options.replace, exists); !st) return st.error();
-  fs::path parent = fs::absolute(dir).parent_path();
+  fs::path parent = dir.parent_path();
   std::string pattern = (parent / ("." + dir.filename().string() + ".partial-XXXXXX")).string();
   Staging staging;
   if (!::mkdtemp(pattern.data())) return Error{Errc::io, parent.string() + ": " + std::strerror(errno)};

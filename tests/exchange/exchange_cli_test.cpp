@@ -359,7 +359,8 @@ TEST_F(Exchange, HtmlExportOpensInABrowserAndEscapesEveryName) {
   EXPECT_FALSE(fs::exists(mine / "index.html"));
   ASSERT_EQ(tamber("export-html Top/Pictures -o " + q(site) + " --force --no-thumbnails").status, 0);
   EXPECT_FALSE(fs::exists(site / "thumbs" / "1"));
-  ASSERT_EQ(tamber("export-html -o " + q(site) + " --force --title 'My <discs>'").status, 0);
+  // The folder written with a slash after it is the same folder.
+  ASSERT_EQ(tamber("export-html -o " + q(site.string() + "/") + " --force --title 'My <discs>'").status, 0);
   for (const auto& e : fs::directory_iterator(dir.path)) {
     EXPECT_EQ(e.path().filename().string().find(".site."), std::string::npos) << e.path();
   }
