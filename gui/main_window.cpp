@@ -33,6 +33,7 @@
 #include <QTreeWidget>
 
 #include "app/csv_export.h"
+#include "app/html_export.h"
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
 #include "disc/track.h"
@@ -549,6 +550,48 @@ bool MainWindow::exportCsvTo(const QString& path) {
   statusBar()->showMessage(
       text(app_, app::kTextExportedCsv, {path, qs(app::countedText(app_, static_cast<uint64_t>(rows), app::kTextRowCount))}));
   return sayDamaged(damaged);
+}
+
+bool MainWindow::exportHtmlTo(const QString& folder) {
+  if (!app_.library()) return false;
+  xmlNode* n = libraryModel_->node(tree_->currentIndex());
+  if (!n) n = app_.library()->catalog().root();
+  beforeChange();
+  app::HtmlExportOptions options;
+  options.language = app_.language().code();
+  for (int id : {app::kTextSiteSearch, app::kTextSiteLoading, app::kTextSiteHits, app::kTextSiteFirstShown,
+                 app::kTextSiteFiles, app::kTextSiteCannotRead}) {
+    options.words.push_back(app_.text(id));
+  }
+  if (QFileInfo::exists(QDir(folder).filePath(app::kHtmlExportMark))) {
+    if (QMessageBox::question(this, "Tamber+", text(app_, kReplaceExport, {folder}), QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) != QMessageBox::Yes) {
+      return false;
+    }
+    options.replace = true;
+  }
+  // A folder of other files is refused before any work.
+  bool exists = false;
+  if (Status st = app::checkHtmlTarget(ss(folder), options.replace, exists); !st) {
+    error(qs(st.message()));
+    return false;
+  }
+  app::HtmlExportStats stats;
+  Status st = runInBackground(this, text(app_, kExporting), text(app_, kCancel), [&](const StepFunction& step) {
+    auto r = app::exportHtml(*app_.library(), {n}, ss(folder), options, [&](long long e) { return step(e, 0); });
+    if (!r) return Status(r.error());
+    stats = std::move(*r);
+    return Status{};
+  });
+  if (!st) {
+    error(qs(st.message()));
+    return false;
+  }
+  statusBar()->showMessage(text(app_, app::kTextExportedHtml,
+                                {QDir(folder).filePath("index.html"),
+                                 qs(app::countedText(app_, static_cast<uint64_t>(stats.items), app::kTextItemCount)),
+                                 qs(app::groupedNumber(static_cast<uint64_t>(stats.entries), app_.language().code()))}));
+  return sayDamaged(stats.damaged);
 }
 
 // --------------------------------------------------------------- showing

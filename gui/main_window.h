@@ -116,6 +116,9 @@ class MainWindow : public QMainWindow {
   bool exportLibraryTo(const QString& path);
   bool importLibraryFrom(const QString& path);
   bool exportCsvTo(const QString& path);
+  // The library's selected part as a web site in `folder` (new or empty;
+  // an earlier export there is replaced when the user says so).
+  bool exportHtmlTo(const QString& folder);
   // Opens the report window for what the tree has selected.
   class ReportWindow* report();
 

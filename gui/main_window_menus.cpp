@@ -57,6 +57,7 @@ void MainWindow::createActions() {
       {"exportLibrary", kExportLibrary, {}, false},
       {"importLibrary", kImportLibrary, {}, true},
       {"exportCsv", kExportCsv, {}, false},
+      {"exportHtml", kExportHtml, {}, false},
       {"report", kReportMenu, QKeySequence::Print, false},
       {"exit", kExit, QKeySequence::Quit, false},
       {"undo", kUndoPlain, QKeySequence(Qt::CTRL | Qt::Key_Z), true},
@@ -142,6 +143,10 @@ void MainWindow::createActions() {
   });
   connect(action("exportCsv"), &QAction::triggered, this,
           [this, writeTo] { writeTo(kExportCsv, text(app_, kCsvFiles) + " (*.csv)", ".csv", &MainWindow::exportCsvTo)(); });
+  connect(action("exportHtml"), &QAction::triggered, this, [this] {
+    QString f = QFileDialog::getExistingDirectory(this, text(app_, kExportHtml).remove('&'), libraryFolder());
+    if (!f.isEmpty()) exportHtmlTo(f);
+  });
   connect(action("importLibrary"), &QAction::triggered, this, [this] {
     QString f = QFileDialog::getOpenFileName(this, text(app_, kImportLibrary).remove('&'), libraryFolder(),
                                              text(app_, kLibraryFiles) + ";;" + text(app_, kAllFiles) + " (*)");
@@ -274,7 +279,7 @@ void MainWindow::buildMenus() {
   add(file, {"open", "new", "save"});
   recent_ = file->addMenu(text(app_, kRecent));
   fillRecent();
-  add(file, {nullptr, "exportXml", "exportLibrary", "importLibrary", "exportCsv", "report", nullptr, "exit"});
+  add(file, {nullptr, "exportXml", "exportLibrary", "importLibrary", "exportCsv", "exportHtml", "report", nullptr, "exit"});
 
   QMenu* edit = menu(kEditMenu);
   add(edit, {"undo", "redo", nullptr, "rename", "delete", "newCategory", "edit", "cover", nullptr, "copyPath",

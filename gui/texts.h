@@ -242,6 +242,8 @@ enum GuiText : int {
   kUserReaderCommand = 1187,
   kUserReaderSeconds = 1188,
   kUserReaderBytes = 1189,
+  kExportHtml = 1204,
+  kReplaceExport = 1205,  // %s the folder
 };
 
 }  // namespace tamber::gui

@@ -216,9 +216,9 @@ struct Staging {
   }
 };
 
-// Whether `dir` may take the export: missing, empty, or an earlier export
-// that may be replaced.
-Status checkTarget(const fs::path& dir, bool replace, bool& exists) {
+}  // namespace
+
+Status checkHtmlTarget(const fs::path& dir, bool replace, bool& exists) {
   std::error_code ec;
   auto st = fs::symlink_status(dir, ec);
   exists = !ec && st.type() != fs::file_type::not_found;
@@ -232,8 +232,6 @@ Status checkTarget(const fs::path& dir, bool replace, bool& exists) {
   return {};
 }
 
-}  // namespace
-
 Result<HtmlExportStats> exportHtml(catalog::Library& library, const std::vector<xmlNode*>& selection,
                                    const fs::path& given, const HtmlExportOptions& options,
                                    const std::function<bool(long long entries)>& progress) {
@@ -245,7 +243,7 @@ Result<HtmlExportStats> exportHtml(catalog::Library& library, const std::vector<
     return Error{Errc::invalid_argument, given.string() + ": not a folder the export can take"};
   }
   bool exists = false;
-  if (Status st = checkTarget(dir, options.replace, exists); !st) return st.error();
+  if (Status st = checkHtmlTarget(dir, options.replace, exists); !st) return st.error();
   fs::path parent = dir.parent_path();
   std::string pattern = (parent / ("." + dir.filename().string() + ".partial-XXXXXX")).string();
   Staging staging;

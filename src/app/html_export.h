@@ -35,6 +35,10 @@ struct HtmlExportStats {
 // The name of the file that marks a folder as one of our exports.
 inline constexpr const char* kHtmlExportMark = "tamber-export.txt";
 
+// Whether the folder `dir` may take an export: missing, empty, or holding
+// an earlier export when `replace`. `exists` tells whether it is there.
+Status checkHtmlTarget(const std::filesystem::path& dir, bool replace, bool& exists);
+
 // Writes the site for `selection` (categories stand for everything below
 // them) into the folder `dir`, which must not exist or be empty, or, with
 // `replace`, hold an earlier export. The site is made in a new folder beside

@@ -800,6 +800,23 @@ class GuiTest : public QObject {
     std::string header;
     std::getline(in, header);
     QVERIFY(header.rfind("item,path,type,size,modified,kind", 0) == 0);
+    // The web site: into an empty folder; over an earlier export only when
+    // the user says yes; never into a folder of other files.
+    auto site = tmp.path / "site";
+    std::filesystem::create_directories(site);
+    QVERIFY(w.exportHtmlTo(QString::fromStdString(site.string())));
+    QVERIFY(std::filesystem::exists(site / "index.html") && std::filesystem::exists(site / "data" / "tree.js"));
+    answerNextQuestion(QMessageBox::No);
+    QVERIFY(!w.exportHtmlTo(QString::fromStdString(site.string())));
+    answerNextQuestion(QMessageBox::Yes);
+    QVERIFY(w.exportHtmlTo(QString::fromStdString(site.string())));
+    QVERIFY(w.statusBar()->currentMessage().contains("index.html"));
+    auto others = tmp.path / "others";
+    std::filesystem::create_directories(others);
+    std::ofstream(others / "keep.txt") << "keep";
+    answerNextQuestion(QMessageBox::Ok);
+    QVERIFY(!w.exportHtmlTo(QString::fromStdString(others.string())));
+    QVERIFY(std::filesystem::exists(others / "keep.txt") && !std::filesystem::exists(others / "index.html"));
 
     QVERIFY(w.importLibraryFrom(QString::fromStdString(exported.string())));
     xmlNode* backups = doc.findByName(doc.root(), "Backups", true);
