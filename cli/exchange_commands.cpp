@@ -327,11 +327,7 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
             options.title = a->title;
             options.thumbnails = !a->noThumbnails;
             options.replace = a->force;
-            for (int id : {app::kTextSiteSearch, app::kTextSiteLoading, app::kTextSiteHits, app::kTextSiteFirstShown,
-                           app::kTextSiteFiles, app::kTextSiteCannotRead}) {
-              options.words.push_back(app.text(id));
-            }
-            options.language = app.language().code();
+            app::speakUsersLanguage(options, app);
             auto stats = app::exportHtml(*app.library(), selection, a->output, options, [&](long long done) {
               return interrupted.load() == 0 && line(done, -1);
             });

@@ -558,11 +558,7 @@ bool MainWindow::exportHtmlTo(const QString& folder) {
   if (!n) n = app_.library()->catalog().root();
   beforeChange();
   app::HtmlExportOptions options;
-  options.language = app_.language().code();
-  for (int id : {app::kTextSiteSearch, app::kTextSiteLoading, app::kTextSiteHits, app::kTextSiteFirstShown,
-                 app::kTextSiteFiles, app::kTextSiteCannotRead}) {
-    options.words.push_back(app_.text(id));
-  }
+  app::speakUsersLanguage(options, app_);
   if (QFileInfo::exists(QDir(folder).filePath(app::kHtmlExportMark))) {
     if (QMessageBox::question(this, "Tamber+", text(app_, kReplaceExport, {folder}), QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) != QMessageBox::Yes) {

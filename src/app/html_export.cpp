@@ -6,8 +6,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <system_error>
 
+#include "app/app.h"
+#include "app/language.h"
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
 #include "platform/hex_time.h"
@@ -218,6 +221,15 @@ struct Staging {
 
 }  // namespace
 
+void speakUsersLanguage(HtmlExportOptions& options, const App& app) {
+  options.language = app.language().code();
+  options.words.clear();
+  for (int id : {kTextSiteSearch, kTextSiteLoading, kTextSiteHits, kTextSiteFirstShown, kTextSiteFiles,
+                 kTextSiteCannotRead}) {
+    options.words.push_back(app.text(id));
+  }
+}
+
 Status checkHtmlTarget(const fs::path& dir, bool replace, bool& exists) {
   std::error_code ec;
   auto st = fs::symlink_status(dir, ec);
@@ -272,6 +284,7 @@ Result<HtmlExportStats> exportHtml(catalog::Library& library, const std::vector<
       unsigned long long bytes = 0, files = 0;
       fs::path thumbDir = staging.path / "thumbs" / std::to_string(id);
       bool thumbDirMade = false;
+      std::optional<Result<storage::Stream>> thumbStore;  // opened at the item's first thumbnail
       auto thumbStream = catalog::streamName(catalog::StreamKind::thumbnails, doc.parentPath(n),
                                              CatalogDocument::numberOf(n));
       scan::ListingVisitor v;
@@ -290,8 +303,10 @@ Result<HtmlExportStats> exportHtml(catalog::Library& library, const std::vector<
         if (options.thumbnails && y && !e.folder) {
           char* end = nullptr;
           unsigned long long offset = y->size() <= 16 ? std::strtoull(y->c_str(), &end, 16) : 0;
-          auto picture = end && *end == '\0' ? scan::readRecord(library.file().root(), thumbStream, offset)
-                                             : Result<std::string>(Error{Errc::invalid_argument, ""});
+          if (!thumbStore) thumbStore.emplace(library.file().root().openStream(thumbStream));
+          auto picture = end && *end == '\0' && *thumbStore
+                             ? scan::readRecord(**thumbStore, thumbStream, offset)
+                             : Result<std::string>(Error{Errc::invalid_argument, ""});
           if (picture && picture->size() > 3) {
             // The stored thumbnails are JPEG, or PNG where a picture has alpha.
             bool png = static_cast<unsigned char>((*picture)[0]) == 0x89;

@@ -16,6 +16,8 @@
 
 namespace tamber::app {
 
+class App;
+
 struct HtmlExportOptions {
   std::string title;        // the page's title (default: the library's file name)
   bool thumbnails = true;   // the stored thumbnails as picture files beside the pages
@@ -26,6 +28,9 @@ struct HtmlExportOptions {
   std::vector<std::string> words;
   std::string language = "en";
 };
+
+// The page's words and language code as the user reads them.
+void speakUsersLanguage(HtmlExportOptions& options, const App& app);
 
 struct HtmlExportStats {
   long long items = 0, entries = 0, thumbnails = 0;
