@@ -24,6 +24,8 @@
 #include "platform/text.h"
 #include "scan/listing_reader.h"
 #include "app/setting_keys.h"
+#include "app/shared_catalogue.h"
+#include "app/presentation.h"
 
 namespace tamber::cli {
 
@@ -313,11 +315,77 @@ struct Usage {
 
 }  // namespace
 
+namespace {
+
+// ls --server: a category, a disc or folder, or a folder inside it, as the
+// shared catalogue holds it.
+template <class Args>
+int listOnServer(const Globals& g, const Args& a, app::Notifier& n) {
+  if (a.recursive || a.depth || a.sort != "name" || a.reverse || !a.sub.empty()) {
+    n.error("--server lists one level in name order: -R, --depth, --sort, -r and SUBPATH do not go with it");
+    return kExitUsage;
+  }
+  auto server = app::SharedCatalogue::connect(a.server);
+  if (!server) {
+    n.error(server.message());
+    return server.error().code == Errc::invalid_argument ? kExitUsage : kExitFailure;
+  }
+  auto names = (*server)->libraries();
+  if (!names) {
+    n.error(names.message());
+    return kExitFailure;
+  }
+  const bool several = names->size() > 1 && a.serverLibrary.empty();
+  std::string out = g.json ? "[" : "";
+  bool first = true, writing = true;
+  Status st = (*server)->list(a.path, a.serverLibrary, [&](const app::SharedCatalogue::Row& r) {
+    if (g.json) {
+      out += std::string(first ? "" : ",") + "{\"library\":" + jsonString(r.library) + ",\"name\":" +
+             jsonString(r.name) + ",\"type\":" + jsonString(r.type) + ",\"path\":" + jsonString(r.path) +
+             ",\"size\":" + (r.size < 0 || r.type == "item" ? "null" : std::to_string(r.size)) +
+             (r.type == "item" ? ",\"files\":" + std::to_string(r.size) : std::string()) + ",\"modified\":" +
+             (r.modified.empty() ? "null" : jsonString(r.modified)) + ",\"kind\":" + jsonString(r.kind) +
+             ",\"hash\":" + (r.hash.empty() ? "null" : jsonString(r.hash)) + "}";
+    } else {
+      std::string name = escapeForTerminal(r.name) + (r.type == "folder" || r.type == "category" ? "/" : "");
+      if (several) name = escapeForTerminal(r.library) + ": " + name;
+      if (a.longForm) {
+        char line[64];
+        std::string size = r.type == "item" ? std::to_string(r.size) + " files"
+                           : r.size < 0     ? "-"
+                                            : app::sizeText(static_cast<uint64_t>(r.size), a.human);
+        std::string when = r.modified.empty() ? "-" : r.modified.substr(0, 10) + " " + r.modified.substr(11, 5);
+        std::snprintf(line, sizeof line, "%12s  %-16s  ", size.c_str(), when.c_str());
+        out += line;
+      }
+      out += name + "\n";
+    }
+    first = false;
+    if (out.size() > (1 << 16)) {
+      std::cout << out;
+      out.clear();
+      writing = std::cout.good();
+    }
+    return writing;
+  });
+  if (!st) {
+    std::cout << (g.json ? "" : out) << std::flush;
+    n.error(st.message());
+    return kExitFailure;
+  }
+  if (g.json) out += "]\n";
+  std::cout << out << std::flush;
+  return writing && std::cout.good() ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
 void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
   struct Args {
     std::string path, sub, sort = "name";
     bool recursive = false, reverse = false, longForm = false, human = false;
     std::optional<int> depth;
+    std::string server, serverLibrary;
   };
   auto a = std::make_shared<Args>();
 
@@ -336,7 +404,16 @@ void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
   ls->add_flag("-r,--reverse", a->reverse, "Reverse the order");
   ls->add_flag("-l,--long", a->longForm, "Sizes, dates and the recorded properties");
   ls->add_flag("-h,--human", a->human, "Sizes as 1.5K, 23M, 4.0G");
+  ls->add_option("--server", a->server,
+                 "List the shared catalogue on this PostgreSQL server instead (see publish): its discs and folders, "
+                 "or the entries inside PATH")
+      ->envname("TAMBER_SERVER");
+  ls->add_option("--server-library", a->serverLibrary, "With --server: only the library published under this name");
   ls->callback([&status, g, a] {
+    if (!a->server.empty()) {
+      status = withLibrary(*g, [&](App&, app::Notifier& n) { return listOnServer(*g, *a, n); }, Access::look);
+      return;
+    }
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       auto& doc = app.library()->catalog();
       std::vector<std::string> steps;

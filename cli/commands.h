@@ -28,5 +28,6 @@ void registerIndexCommand(CLI::App& app, int& status, std::shared_ptr<Globals> g
 void registerDiscCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerReportCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerExchangeCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
+void registerSharedCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 
 }  // namespace tamber::cli

@@ -18,6 +18,7 @@
 #include "app/library_folders.h"
 #include "common.h"
 #include "app/presentation.h"
+#include "app/shared_catalogue.h"
 #include "platform/json.h"
 #include "platform/text.h"
 #include "search/search.h"
@@ -110,7 +111,147 @@ const char* typeName(search::SearchHit::Kind k) {
   return "file";
 }
 
+// Writes the rows of a search, flushing at least every tenth of a second;
+// false when the reader went away.
+class HitWriter {
+ public:
+  explicit HitWriter(app::Notifier& n) : n_(n) {}
+  std::string out;
+  bool write(bool force) {
+    auto now = std::chrono::steady_clock::now();
+    if (!force && flushed_ && out.size() < (1u << 16) && now - last_ < std::chrono::milliseconds(100)) return true;
+    if ((!out.empty() && std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) || std::fflush(stdout) != 0) {
+      int err = errno;
+      if (!said_ && !outputPipeClosed()) n_.error(say(app::kTextCannotWriteOutput, {err ? std::strerror(err) : "write error"}));
+      said_ = true;
+      return false;
+    }
+    out.clear();
+    last_ = now;
+    flushed_ = true;
+    return true;
+  }
+
+ private:
+  app::Notifier& n_;
+  std::chrono::steady_clock::time_point last_;
+  bool flushed_ = false, said_ = false;
+};
+
 }  // namespace
+
+// find --server: the same question asked of the shared catalogue.
+template <class Args>
+int findOnServer(const Globals& g, const Args& a) {
+  int found = kExitOk;
+  int status = withLibrary(g, [&](App& app, app::Notifier& n) {
+    if (!a.scope.empty() || !a.in.empty() || a.all) {
+      n.error("--server searches the shared catalogue: --scope, --in and --all do not go with it");
+      return kExitUsage;
+    }
+    app::SharedCatalogue::Query q;
+    q.text = a.regex ? a.text : trim(a.text);
+    if (q.text.empty()) {
+      n.error(say(app::kTextFindNeedsText));
+      return kExitUsage;
+    }
+    q.regex = a.regex;
+    q.whole = a.whole;
+    q.glob = !a.regex && !a.whole && q.text.find_first_of("*?[") != std::string::npos;
+    q.caseSensitive = a.caseSensitive;
+    q.fullPath = a.fullPath;
+    q.library = a.serverLibrary;
+    if (!a.kinds.empty()) {
+      auto k = parseKinds(a.kinds);
+      if (!k || *k == 0) {
+        n.error(say(app::kTextKindsChoice, {a.kinds}));
+        return kExitUsage;
+      }
+      q.properties = (*k & ~search::kKindNames) != 0;
+    }
+    if (!a.from.empty() || !a.to.empty()) {
+      auto from = a.from.empty() ? std::optional<std::time_t>(0) : parseDate(a.from, false);
+      auto to = a.to.empty() ? std::optional<std::time_t>(INT32_MAX) : parseDate(a.to, true);
+      if (!from || !to) {
+        n.error(say(app::kTextDateForm));
+        return kExitUsage;
+      }
+      if (!a.from.empty()) q.from = from;
+      if (!a.to.empty()) q.to = to;
+    }
+    if (a.minKb) q.minBytes = static_cast<long long>(*a.minKb) * 1024;
+    if (a.maxKb) q.maxBytes = static_cast<long long>(*a.maxKb) * 1024;
+    for (const auto& t : a.types) {
+      if (t == "archive-member" || t == "disc") {
+        n.error("--type " + t + ": the shared catalogue holds files and folders only");
+        return kExitUsage;
+      }
+      q.types.push_back(t);
+    }
+    auto server = app::SharedCatalogue::connect(a.server);
+    if (!server) {
+      n.error(server.message());
+      return server.error().code == Errc::invalid_argument ? kExitUsage : kExitFailure;
+    }
+    auto names = (*server)->libraries();
+    if (!names) {
+      n.error(names.message());
+      return kExitFailure;
+    }
+    // Hits are labelled with their library when the server holds several.
+    const bool several = names->size() > 1 && a.serverLibrary.empty();
+    const bool colour = !a.print0 && !g.json && colourOn(a.color);
+    const char* itemColour = colour ? "\033[1;34m" : "";
+    const char* fieldColour = colour ? "\033[33m" : "";
+    const char* plain = colour ? "\033[0m" : "";
+    HitWriter w(n);
+    long long hits = 0;
+    bool writing = true;
+    Status st = (*server)->find(q, [&](const app::SharedCatalogue::Row& r) {
+      ++hits;
+      if (a.count || g.quiet) return true;
+      std::string& out = w.out;
+      if (g.json) {
+        out += "{\"library\":" + jsonString(r.library) + ",\"item\":" + jsonString(r.item) + ",\"itemNumber\":" +
+               std::to_string(r.itemNumber) + ",\"path\":" + jsonString(r.path) + ",\"field\":" +
+               jsonString(r.field) + ",\"text\":" + jsonString(r.text) + ",\"size\":" +
+               (r.size < 0 ? "null" : std::to_string(r.size)) + ",\"modified\":" +
+               (r.modified.empty() ? "null" : jsonString(r.modified)) + ",\"kind\":" + jsonString(r.type) +
+               ",\"fileKind\":" + jsonString(r.kind) + ",\"hash\":" +
+               (r.hash.empty() ? "null" : jsonString(r.hash)) + "}\n";
+      } else if (a.print0) {
+        out += (several ? r.library + ": " : "") + r.item + "/" + r.path;
+        out.push_back('\0');
+      } else {
+        out += (several ? escapeForTerminal(r.library) + ": " : "") + itemColour + escapeForTerminal(r.item) + plain +
+               "/" + escapeForTerminal(r.path);
+        if (r.field != "name") {
+          out += std::string("  ") + fieldColour + "(" + r.field + ": " + escapeForTerminal(r.text) + ")" + plain;
+        }
+        out += "\n";
+      }
+      writing = w.write(false);
+      return writing;
+    });
+    if (!writing) return kExitFailure;
+    if (!st) {
+      w.write(true);
+      n.error(st.message());
+      return kExitFailure;
+    }
+    if (!w.write(true)) return kExitFailure;
+    if (a.count && !g.quiet) {
+      std::printf("%s", g.json ? ("{\"hits\":" + std::to_string(hits) + "}\n").c_str()
+                               : (std::to_string(hits) + "\n").c_str());
+    } else if (!g.json && !g.quiet && !a.print0) {
+      std::fflush(stdout);
+      std::cerr << " " << hits << " " << app.text(app::kTextHitsFor) << " [\"" << escapeForTerminal(q.text) << "\"]\n";
+    }
+    found = hits == 0 ? kExitFailure : kExitOk;
+    return kExitOk;
+  }, Access::look);
+  return status == kExitOk ? found : status;
+}
 
 void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
   struct Args {
@@ -121,6 +262,7 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
     int jobs = 5;
     bool regex = false, noIndex = false;
     std::vector<std::string> in, types;
+    std::string server, serverLibrary;
   };
   auto a = std::make_shared<Args>();
   auto* find = cli.add_subcommand("find", "Find files, folders and discs by name or recorded text");
@@ -157,8 +299,17 @@ void registerFindCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g)
   find->add_option("--color", a->color, "Colour: auto (on a terminal, unless NO_COLOR is set), always or never")
       ->check(CLI::IsMember({"auto", "always", "never"}));
   find->add_flag("--no-index", a->noIndex, "Read every listing whole instead of using the library's name index");
+  find->add_option("--server", a->server,
+                   "Search the shared catalogue on this PostgreSQL server instead (a connection string, as "
+                   "\"postgresql://user@host/db\"; see publish); names only unless --kinds names others")
+      ->envname("TAMBER_SERVER");
+  find->add_option("--server-library", a->serverLibrary, "With --server: only the library published under this name");
   find->add_option("--jobs", a->jobs, "Worker threads (default 5)")->check(CLI::Range(1, 64));
   find->callback([&status, g, a] {
+    if (!a->server.empty()) {
+      status = findOnServer(*g, *a);
+      return;
+    }
     // No hit is exit status 1 (as for grep), an incomplete search 2; the
     // search history is kept whichever.
     int found = kExitOk;

@@ -198,6 +198,7 @@ int main(int argc, char** argv) {
   tamber::cli::registerDiscCommands(app, status, globals);
   tamber::cli::registerReportCommand(app, status, globals);
   tamber::cli::registerExchangeCommands(app, status, globals);
+  tamber::cli::registerSharedCommands(app, status, globals);
   tamber::cli::registerStorageCommands(app, status);
   tamber::cli::registerMediaCommand(app, status, globals);
   tamber::cli::registerHashCommand(app, status, globals);

@@ -28,6 +28,9 @@ packages=(
   # video containers through libavformat (the video readers), the frame a thumbnail is made of (libavcodec,
   # libswscale), DVD-Video titles (libdvdread), and the DVD-Video folders their tests make (dvdauthor)
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libdvdread-dev dvdauthor
+  # the shared catalogue through libpq; the server (initdb, pg_ctl, pg_trgm) that its tests start a throwaway
+  # cluster of
+  libpq-dev postgresql postgresql-contrib
   # the browser the exported web sites are tried in
   chromium
   # PDF files whose cross-reference is a stream, through libqpdf

@@ -32,7 +32,9 @@ constexpr const char* kPropertyColumns[] = {
     "dvdTitles"};
 constexpr size_t kFixedColumns = 6;
 
-const char* kindOf(const scan::ListingEntry& entry, bool track) {
+}  // namespace
+
+const char* entryKind(const scan::ListingEntry& entry, bool track) {
   if (track) return "track";
   if (entry.folder) return "folder";
   static const scan::ExtensionTable table;
@@ -48,8 +50,6 @@ const char* kindOf(const scan::ListingEntry& entry, bool track) {
   }
   return "";
 }
-
-}  // namespace
 
 const std::vector<std::string>& csvColumns() {
   static const std::vector<std::string> columns = [] {
@@ -136,7 +136,7 @@ Result<long long> exportCsv(catalog::Library& library, const std::vector<xmlNode
       // its bytes of audio (2,352 a frame), its title and its length.
       if (!entry.folder) cells[3] = std::to_string(track ? entry.size * 2352 : entry.size);
       cells[4] = formatHexTime(entry.modified, "%Y-%m-%d %H:%M:%S").value_or("");
-      cells[5] = kindOf(entry, track);
+      cells[5] = entryKind(entry, track);
       for (const auto& [key, value] : propertiesText(entry.fields)) {
         auto it = columnOf.find(key);
         if (it != columnOf.end()) cells[it->second] = value;

@@ -12,12 +12,17 @@
 
 #include "catalog/library.h"
 #include "platform/result.h"
+#include "scan/listing_reader.h"
 
 namespace tamber::app {
 
 // The columns, in order: where the entry is ("item", "path"), what it is
 // ("type", "size", "modified", "kind") and the recorded metadata.
 const std::vector<std::string>& csvColumns();
+
+// What an entry is, as the "kind" column says: "folder", "track",
+// "archive", "document", "audio", "picture", "program", "video" or "".
+const char* entryKind(const scan::ListingEntry& entry, bool track);
 
 // One field: quoted when it holds a comma, a quote, a line break or blank
 // space at either end, quotes doubled; a text a spreadsheet would take for
