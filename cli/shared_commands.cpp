@@ -11,6 +11,7 @@
 #include "app/shared_catalogue.h"
 #include "commands.h"
 #include "common.h"
+#include "app/language.h"
 #include "platform/json.h"
 
 namespace tamber::cli {
@@ -26,9 +27,9 @@ void registerSharedCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
   publish->add_option("LIB", a->libraries, "Library files to publish (default: the library of -L, or the default one)");
   publish->add_option("--to", a->to,
                       "The server, as PostgreSQL connection strings are written (\"postgresql://user@host:5432/db\" "
-                      "or \"host=... dbname=...\"); the password goes in PGPASSWORD or ~/.pgpass, never here")
-      ->envname("TAMBER_SERVER")
-      ->required();
+                      "or \"host=... dbname=...\"; default: the setting App-Preference SharedCatalogue); the password goes in "
+                      "PGPASSWORD or ~/.pgpass, never here")
+      ->envname("TAMBER_SERVER");
   publish->add_option("--name", a->name,
                       "The name its hits carry on the server (default: the library file's name without .cds); only "
                       "with one LIB");
@@ -43,7 +44,12 @@ void registerSharedCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
         n.error("--name names one library: give one LIB with it");
         return kExitUsage;
       }
-      auto server = app::SharedCatalogue::connect(a->to);
+      std::string to = a->to.empty() ? app.settings().getText("App-Preference", "SharedCatalogue") : a->to;
+      if (to.empty()) {
+        n.error("publish needs the server: --to ADDRESS, TAMBER_SERVER, or the setting App-Preference SharedCatalogue");
+        return kExitUsage;
+      }
+      auto server = app::SharedCatalogue::connect(to);
       if (!server) {
         n.error(server.message());
         return server.error().code == Errc::invalid_argument ? kExitUsage : kExitFailure;
@@ -111,10 +117,13 @@ void registerSharedCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
                   ",\"itemsRemoved\":" + std::to_string(r->itemsRemoved) + ",\"files\":" + std::to_string(r->files) +
                   ",\"seconds\":" + std::to_string(seconds) + "}";
         } else if (!g->quiet) {
-          char line[256];
-          std::snprintf(line, sizeof line, ": %lld sent (%lld files), %lld unchanged, %lld removed in %.1f s\n",
-                        r->itemsSent, r->files, r->itemsUnchanged, r->itemsRemoved, seconds);
-          std::cout << escapeForTerminal(name) << line << std::flush;
+          char secondsText[32];
+          std::snprintf(secondsText, sizeof secondsText, "%.1f", seconds);
+          std::cout << escapeForTerminal(say(app::kTextPublished,
+                                             {name, std::to_string(r->itemsSent), std::to_string(r->files),
+                                              std::to_string(r->itemsUnchanged), std::to_string(r->itemsRemoved),
+                                              secondsText}))
+                    << "\n" << std::flush;
         }
       }
       if (g->json) std::cout << json << "]\n";

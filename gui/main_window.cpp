@@ -47,6 +47,7 @@
 #include "gui/file_icons.h"
 #include "gui/find_dialog.h"
 #include "gui/duplicates_dialog.h"
+#include "gui/shared_catalogue_dialog.h"
 #include "gui/verify_dialog.h"
 #include "gui/gui_text.h"
 #include "gui/library_model.h"
@@ -924,6 +925,14 @@ DuplicatesDialog* MainWindow::findDuplicates() {
   d->setAttribute(Qt::WA_DeleteOnClose);
   connect(d, &DuplicatesDialog::showResult, this, &MainWindow::showHit);
   d->show();
+  return d;
+}
+
+SharedCatalogueDialog* MainWindow::sharedCatalogue() {
+  auto* d = new SharedCatalogueDialog(app_, this);
+  d->setAttribute(Qt::WA_DeleteOnClose);
+  d->show();
+  if (!d->address()->text().isEmpty()) d->connectToServer();
   return d;
 }
 

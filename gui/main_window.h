@@ -90,6 +90,8 @@ class MainWindow : public QMainWindow {
   class FindDialog* find();
   // Opens Tools > Find duplicates over the library; deleted when closed.
   class DuplicatesDialog* findDuplicates();
+  // Tools > Shared catalogue; connected at once when an address is kept.
+  class SharedCatalogueDialog* sharedCatalogue();
   // Verify (no folder) or Compare with a folder: reads it again beside the
   // item's record and lists the differences.
   class VerifyDialog* verifyItem(xmlNode* item, const QString& folder = {});

@@ -82,6 +82,7 @@ void MainWindow::createActions() {
       {"find", kFind, QKeySequence::Find, false},
       // Reads every listing: not while a job writes one.
       {"findDuplicates", app::kTextFindDuplicates, {}, true},
+      {"sharedCatalogue", kSharedCatalogue, {}, false},
       {"verifyItem", app::kTextVerifyAction, {}, true},
       {"compareItem", app::kTextCompareAction, {}, true},
       {"preferences", kPreferences, {}, false},
@@ -192,6 +193,7 @@ void MainWindow::createActions() {
   connect(action("addDisc"), &QAction::triggered, this, [this] { addDisc(); });
   connect(action("find"), &QAction::triggered, this, [this] { find(); });
   connect(action("findDuplicates"), &QAction::triggered, this, [this] { findDuplicates(); });
+  connect(action("sharedCatalogue"), &QAction::triggered, this, [this] { sharedCatalogue(); });
   connect(action("verifyItem"), &QAction::triggered, this, [this] {
     xmlNode* n = target();
     if (n && CatalogDocument::isItem(n)) verifyItem(n);
@@ -301,7 +303,7 @@ void MainWindow::buildMenus() {
   add(go, {"back", "forward", "up"});
 
   QMenu* tools = menu(kToolsMenu);
-  add(tools, {"addFolder", "addDisc", "updateItem", "verifyItem", "compareItem", "find", "findDuplicates", nullptr,
+  add(tools, {"addFolder", "addDisc", "updateItem", "verifyItem", "compareItem", "find", "findDuplicates", "sharedCatalogue", nullptr,
               "preferences"});
 
   QMenu* language = menu(kLanguageMenu);

@@ -244,6 +244,13 @@ enum GuiText : int {
   kUserReaderBytes = 1189,
   kExportHtml = 1204,
   kReplaceExport = 1205,  // %s the folder
+  kSharedCatalogue = 1206,
+  kServerAddress = 1207,
+  kConnect = 1208,
+  kFindOnServer = 1209,
+  kFoundCount = 1210,     // %s how many
+  kConnectedTo = 1211,    // %s the libraries
+  kFirstShown = 1212,     // %s how many
 };
 
 }  // namespace tamber::gui

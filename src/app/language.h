@@ -230,6 +230,7 @@ enum TextId : int {
   kTextSiteFirstShown = 1201,    // %s count shown
   kTextSiteFiles = 1202,         // %s count
   kTextSiteCannotRead = 1203,    // %s file
+  kTextPublished = 1213,         // %s name, items sent, files, unchanged, removed, seconds
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

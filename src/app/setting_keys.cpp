@@ -24,6 +24,8 @@ constexpr SettingKey kKeys[] = {
      "1: add-folder and add-disc record a content hash of every file (as --hash)"},
     {"App-Preference", "LibraryFolders", T::text, "", 0, 0,
      "folders whose library files `find --all` searches, joined by : (empty: the default library's folder)"},
+    {"App-Preference", "SharedCatalogue", T::text, "", 0, 0,
+     "the shared catalogue's server, as PostgreSQL connection strings are written (publish; Tools > Shared catalogue)"},
     {"App-Preference", "ArchiveLimitMB", T::integer, "2048", 0, 1 << 30,
      "megabytes an archive listing may unpack before it stops, marked partial (0: no limit)"},
     {"App-Preference", "ArchiveLimitSeconds", T::integer, "20", 0, 86400,

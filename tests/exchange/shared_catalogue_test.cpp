@@ -6,66 +6,31 @@
 
 #include <filesystem>
 #include <fstream>
-#include <glob.h>
 
 #include "tests/cli_library.h"
+#include "tests/pg_cluster.h"
 
 using namespace tamber::test_support;
 namespace fs = std::filesystem;
 
 namespace {
 
-// The folder of the server's programs (initdb, pg_ctl), newest version first.
-std::string serverPrograms() {
-  glob_t g{};
-  std::string found;
-  if (glob("/usr/lib/postgresql/*/bin/initdb", 0, nullptr, &g) == 0 && g.gl_pathc > 0) {
-    found = fs::path(g.gl_pathv[g.gl_pathc - 1]).parent_path().string();
-  }
-  globfree(&g);
-  return found;
-}
-
 class SharedCatalogue : public CliLibrary {
  protected:
-  fs::path cluster;
-  std::string url, asServer;
+  PgCluster cluster;
+  std::string url;
 
   void SetUp() override {
     CliLibrary::SetUp();
     if (HasFatalFailure()) return;
-    std::string bin = serverPrograms();
-    ASSERT_FALSE(bin.empty()) << "the PostgreSQL server's programs are missing: run scripts/setup.sh";
-    // The server refuses to run as root: there it runs as the account the
-    // packages made for it, in a folder it owns.
-    cluster = dir.path / "pg";
-    fs::create_directory(cluster);
-    if (geteuid() == 0) {
-      fs::permissions(dir.path, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-      ASSERT_EQ(runCommand("chown postgres " + shellQuote(cluster.string())).status, 0);
-      asServer = "runuser -u postgres -- ";
-    }
-    auto init = runCommand(asServer + bin + "/initdb -D " + shellQuote((cluster / "data").string()) +
-                           " -U tamber --auth=trust --encoding=UTF8 --locale=C.UTF-8 -N");
-    ASSERT_EQ(init.status, 0) << init.out;
-    auto start = runCommand(asServer + bin + "/pg_ctl -D " + shellQuote((cluster / "data").string()) + " -l " +
-                            shellQuote((cluster / "log").string()) + " -w -o " +
-                            shellQuote("-k " + cluster.string() + " -p 5439 -c listen_addresses='' -c fsync=off") +
-                            " start");
-    ASSERT_EQ(start.status, 0) << start.out << fileText(cluster / "log");
-    started = bin;
-    url = "host=" + cluster.string() + " port=5439 user=tamber dbname=postgres";
-  }
-  void TearDown() override {
-    if (!started.empty()) {
-      runCommand(asServer + started + "/pg_ctl -D " + shellQuote((cluster / "data").string()) + " -m immediate stop");
-    }
+    std::string problem = cluster.start(dir.path);
+    ASSERT_TRUE(problem.empty()) << problem;
+    url = cluster.url();
   }
   // What the server answers to `sql`, rows on lines, columns joined by |.
   std::string sql(const std::string& query) const {
-    auto r = runCommand("psql -X -q -tA " + shellQuote(url) + " -c " + shellQuote(query));
+    auto r = cluster.sql(query);
     EXPECT_EQ(r.status, 0) << query << "\n" << r.out;
-    while (!r.out.empty() && r.out.back() == '\n') r.out.pop_back();
     return r.out;
   }
   CommandResult publish(const std::string& library, const std::string& more = "") const {
@@ -84,9 +49,6 @@ class SharedCatalogue : public CliLibrary {
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << text;
   }
-
- private:
-  std::string started;
 };
 
 TEST_F(SharedCatalogue, PublishedNamesAreFoundAndListedAsTheyAreWhateverTheyHold) {

@@ -45,6 +45,7 @@
 #include "gui/content_model.h"
 #include "gui/find_dialog.h"
 #include "gui/duplicates_dialog.h"
+#include "gui/shared_catalogue_dialog.h"
 #include "gui/verify_dialog.h"
 #include "gui/item_dialog.h"
 #include "gui/library_model.h"
@@ -54,6 +55,7 @@
 #include "gui/single_instance.h"
 #include "scan/scanner.h"
 #include "search/name_index.h"
+#include "tests/pg_cluster.h"
 #include "tests/run_command.h"
 #include "tests/temp_dir.h"
 
@@ -878,6 +880,57 @@ class WindowTest : public QObject {
     QCOMPARE(shown.count(), 1);
     QCOMPARE(shown.at(0).at(2).toString(), QString("Docs\\notes.txt"));
     d->close();
+    app.abandon();
+  }
+
+  // Tools > Shared catalogue: the sample published on a real server is
+  // browsed level by level and searched; the address is kept; a server
+  // that is not there is said in the dialog.
+  void sharedCatalogueIsBrowsedAndSearched() {
+    tamber::test_support::TempDir serverDir;
+    tamber::test_support::PgCluster cluster;
+    std::string problem = cluster.start(serverDir.path);
+    QVERIFY2(problem.empty(), problem.c_str());
+    QCOMPARE(tamber(copyOf("shared.cds"), "publish --to " + shellQuote(cluster.url())).rfind("FAILED", 0),
+             std::string::npos);
+    tamber::app::App app;
+    QVERIFY(app.start({(tmp.path / "shared.cfg").string()}));
+    tamber::gui::MainWindow w(app);
+    auto* d = w.sharedCatalogue();
+    QVERIFY(d);
+    QVERIFY(!d->searchBox()->isEnabled());
+    d->address()->setText(QString::fromStdString("host=" + (tmp.path / "nothing").string() + " user=x dbname=y"));
+    QVERIFY(!d->connectToServer());
+    QVERIFY(d->status()->text().contains("cannot connect"));
+    d->address()->setText(QString::fromStdString(cluster.url()));
+    QVERIFY(d->connectToServer());
+    QVERIFY(d->searchBox()->isEnabled());
+    QTreeWidget* tree = d->tree();
+    QCOMPARE(tree->topLevelItemCount(), 3);  // Backups, Empty, Other
+    QCOMPARE(tree->topLevelItem(0)->text(0), QString("Backups"));
+    QTreeWidgetItem* backups = tree->topLevelItem(0);
+    backups->setExpanded(true);
+    QCOMPARE(backups->childCount(), 1);
+    QTreeWidgetItem* backup = backups->child(0);
+    QCOMPARE(backup->text(0), QString("Backup"));
+    backup->setExpanded(true);
+    QCOMPARE(backup->child(0)->text(0), QString("Docs"));  // folders first
+    QTreeWidgetItem* docs = backup->child(0);
+    docs->setExpanded(true);
+    QStringList names;
+    for (int i = 0; i < docs->childCount(); ++i) names << docs->child(i)->text(0);
+    QCOMPARE(names, QStringList({"Old", "notes.txt", "pack.zip"}));
+
+    d->searchBox()->setText("report");
+    QVERIFY(d->search());
+    QCOMPARE(d->results()->topLevelItemCount(), 2);
+    QCOMPARE(d->results()->topLevelItem(0)->text(1), QString("Backups/Backup/Docs/Old/report.txt"));
+    QVERIFY(d->status()->text().startsWith("2 "));
+    d->searchBox()->setText("p?.txt");
+    QVERIFY(d->search());
+    QCOMPARE(d->results()->topLevelItemCount(), 10);
+    d->close();
+    QCOMPARE(app.settings().getText("App-Preference", "SharedCatalogue"), cluster.url());
     app.abandon();
   }
 
