@@ -27,3 +27,4 @@ scanset="${BENCH_DIR:-/var/tmp/tamber-bench}/scan"
 if [ -x ./build/release/bench/gui_bench ]; then ./bench/gui_bench.sh; fi
 ./bench/hash_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/hash"
 ./bench/dupes_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/dupes" "$@"
+./bench/publish_bench.py ./build/release/cli/tamber "${BENCH_DIR:-/var/tmp/tamber-bench}/publish" "$@"

@@ -36,8 +36,7 @@ QString whenText(const std::string& iso) {
 }
 
 QString sizeOf(const app::SharedCatalogue::Row& r) {
-  if (r.type == "item") return qs(std::to_string(r.size));
-  return r.size < 0 ? QString() : qs(app::sizeText(static_cast<uint64_t>(r.size), true));
+  return r.size < 0 || r.type == "item" ? QString() : qs(app::sizeText(static_cast<uint64_t>(r.size), true));
 }
 
 }  // namespace
@@ -150,6 +149,7 @@ void SharedCatalogueDialog::expand(QTreeWidgetItem* node) {
     }
     return ++rows < kShownAtMost;
   });
+  tree_->resizeColumnToContents(0);
   QApplication::restoreOverrideCursor();
   if (!st) say(qs(st.message()));
 }
@@ -171,6 +171,7 @@ bool SharedCatalogueDialog::search() {
   });
   results_->addTopLevelItems(rows);
   results_->resizeColumnToContents(0);
+  results_->resizeColumnToContents(1);
   QApplication::restoreOverrideCursor();
   if (!st) {
     say(qs(st.message()));

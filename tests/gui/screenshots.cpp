@@ -30,6 +30,7 @@
 #include "gui/library_model.h"
 #include "gui/main_window.h"
 #include "gui/verify_dialog.h"
+#include "gui/shared_catalogue_dialog.h"
 #include "gui/preferences_dialog.h"
 #include "gui/xml_export_dialog.h"
 #include "gui/report_window.h"
@@ -111,6 +112,22 @@ int main(int argc, char** argv) {
     d->results()->setCurrentItem(d->results()->topLevelItem(0));
     ok = save(*d, out, "find-results.png") && ok;
     d->close();
+  }
+  // The shared catalogue, when a server is named (TAMBER_SERVER) that holds
+  // this library published.
+  if (std::getenv("TAMBER_SERVER")) {
+    if (auto* d = w.sharedCatalogue()) {
+      if (d->tree()->topLevelItemCount() > 0) {
+        QTreeWidgetItem* top = d->tree()->topLevelItem(0);
+        top->setExpanded(true);
+        if (top->childCount() > 0) top->child(0)->setExpanded(true);
+      }
+      d->searchBox()->setText("o");
+      d->search();
+      settle();
+      ok = save(*d, out, "shared-catalogue.png") && ok;
+      d->close();
+    }
   }
   // The toolbar's box, its list filled while "o" was typed.
   if (auto* quick = w.quickFind()) {
