@@ -90,11 +90,24 @@ CREATE INDEX files_name_trgm ON tamber.files USING gin (name gin_trgm_ops);
 // publish holds one of its own, derived from its id.
 constexpr long long kSchemaLock = 0x74616d6265720001LL;
 
+// A message of the server or of libpq on one line: its line breaks and
+// the tabs that indent its continuation lines become spaces.
 std::string trimmed(const char* message) {
-  std::string m = message ? message : "";
-  while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+  std::string m;
+  for (const char* p = message ? message : ""; *p; ++p) {
+    if (*p == '\n' || *p == '\t' || *p == '\r') {
+      if (!m.empty() && m.back() != ' ') m.push_back(' ');
+    } else {
+      m.push_back(*p);
+    }
+  }
+  while (!m.empty() && m.back() == ' ') m.pop_back();
   return m;
 }
+
+// The server's notices ("extension exists, skipping", "terminating
+// connection") are not for the user: what fails comes with its result.
+void ignoreNotice(void*, const char*) {}
 
 // A text as a field of COPY's text format.
 void copyField(std::string& out, std::string_view text) {
@@ -385,6 +398,7 @@ Result<std::unique_ptr<SharedCatalogue>> SharedCatalogue::connect(const std::str
   c->c_->conn = PQconnectdbParams(keys, values, 1);
   if (!c->c_->conn) return Error{Errc::io, "cannot connect to the shared catalogue: out of memory"};
   if (PQstatus(c->c_->conn) != CONNECTION_OK) return c->c_->failure("cannot connect to the shared catalogue");
+  PQsetNoticeProcessor(c->c_->conn, ignoreNotice, nullptr);
   return c;
 }
 
@@ -623,7 +637,7 @@ Result<SharedCatalogue::PublishStats> SharedCatalogue::publish(catalog::Library&
                                         visitor);
       if (!failure || stopped) {
         copy.abandon();
-        if (stopped) return Error{Errc::cancelled, "the publish was stopped; the server is as it was"};
+        if (stopped) return Error{Errc::cancelled, "the publish was stopped"};
         return failure.error();
       }
       if (!walked && walked.error().code != Errc::not_found) {
