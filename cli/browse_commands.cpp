@@ -325,20 +325,14 @@ int listOnServer(const Globals& g, const Args& a, app::Notifier& n) {
     n.error("--server lists one level in name order: -R, --depth, --sort, -r and SUBPATH do not go with it");
     return kExitUsage;
   }
-  auto server = app::SharedCatalogue::connect(a.server);
-  if (!server) {
-    n.error(server.message());
-    return server.error().code == Errc::invalid_argument ? kExitUsage : kExitFailure;
-  }
-  auto names = (*server)->libraries();
-  if (!names) {
-    n.error(names.message());
-    return kExitFailure;
-  }
-  const bool several = names->size() > 1 && a.serverLibrary.empty();
+  int rc = kExitOk;
+  size_t libraries = 0;
+  auto server = connectToServer(a.server, n, rc, libraries);
+  if (!server) return rc;
+  const bool several = libraries > 1 && a.serverLibrary.empty();
   std::string out = g.json ? "[" : "";
   bool first = true, writing = true;
-  Status st = (*server)->list(a.path, a.serverLibrary, [&](const app::SharedCatalogue::Row& r) {
+  Status st = server->list(a.path, a.serverLibrary, [&](const app::SharedCatalogue::Row& r) {
     if (g.json) {
       out += std::string(first ? "" : ",") + "{\"library\":" + jsonString(r.library) + ",\"name\":" +
              jsonString(r.name) + ",\"type\":" + jsonString(r.type) + ",\"path\":" + jsonString(r.path) +

@@ -18,6 +18,10 @@
 #include "commands.h"
 #include "platform/atomic_file.h"
 
+namespace tamber::app {
+class SharedCatalogue;
+}
+
 namespace tamber::cli {
 
 using app::App;
@@ -141,6 +145,12 @@ class Output {
 // Whether standard output is a pipe whose reader is gone (`| head` that
 // ended): long work that writes there can stop before its next write.
 bool outputPipeClosed();
+
+// Connects to the shared catalogue at `url` and counts the libraries it
+// holds. On failure says why and sets `rc`: 2 for an address that cannot be
+// used (one holding a password), else 1.
+std::unique_ptr<app::SharedCatalogue> connectToServer(const std::string& url, app::Notifier& n, int& rc,
+                                                      size_t& libraries);
 
 // Names each damaged listing an export or report went past (the output
 // holds the others): kExitFailure when there was one, else kExitOk.

@@ -188,18 +188,12 @@ int findOnServer(const Globals& g, const Args& a) {
       }
       q.types.push_back(t);
     }
-    auto server = app::SharedCatalogue::connect(a.server);
-    if (!server) {
-      n.error(server.message());
-      return server.error().code == Errc::invalid_argument ? kExitUsage : kExitFailure;
-    }
-    auto names = (*server)->libraries();
-    if (!names) {
-      n.error(names.message());
-      return kExitFailure;
-    }
+    int rc = kExitOk;
+    size_t libraries = 0;
+    auto server = connectToServer(a.server, n, rc, libraries);
+    if (!server) return rc;
     // Hits are labelled with their library when the server holds several.
-    const bool several = names->size() > 1 && a.serverLibrary.empty();
+    const bool several = libraries > 1 && a.serverLibrary.empty();
     const bool colour = !a.print0 && !g.json && colourOn(a.color);
     const char* itemColour = colour ? "\033[1;34m" : "";
     const char* fieldColour = colour ? "\033[33m" : "";
@@ -207,7 +201,7 @@ int findOnServer(const Globals& g, const Args& a) {
     HitWriter w(n);
     long long hits = 0;
     bool writing = true;
-    Status st = (*server)->find(q, [&](const app::SharedCatalogue::Row& r) {
+    Status st = server->find(q, [&](const app::SharedCatalogue::Row& r) {
       ++hits;
       if (a.count || g.quiet) return true;
       std::string& out = w.out;

@@ -16,6 +16,24 @@
 
 namespace tamber::cli {
 
+std::unique_ptr<app::SharedCatalogue> connectToServer(const std::string& url, app::Notifier& n, int& rc,
+                                                      size_t& libraries) {
+  auto server = app::SharedCatalogue::connect(url);
+  if (!server) {
+    n.error(server.message());
+    rc = server.error().code == Errc::invalid_argument ? kExitUsage : kExitFailure;
+    return nullptr;
+  }
+  auto names = (*server)->libraries();
+  if (!names) {
+    n.error(names.message());
+    rc = kExitFailure;
+    return nullptr;
+  }
+  libraries = names->size();
+  return std::move(*server);
+}
+
 void registerSharedCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
   struct Args {
     std::vector<std::string> libraries;

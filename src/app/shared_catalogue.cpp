@@ -220,6 +220,22 @@ struct PgResult {
   bool null(int row, int column) const { return column >= PQnfields(r) || PQgetisnull(r, row, column); }
 };
 
+// A file's columns, from `first` on, in the order the queries give them:
+// name, type, size, modified (ISO 8601), kind, hash, path.
+constexpr const char* kFileColumns =
+    "f.name, f.type, f.size, to_char(f.modified AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), f.kind, "
+    "f.hash, f.path";
+void readFileColumns(const PgResult& r, int first, SharedCatalogue::Row& row) {
+  row.name = r.text(0, first);
+  std::string type = r.text(0, first + 1);
+  row.type = type == "d" ? "folder" : type == "l" ? "link" : "file";
+  row.size = r.null(0, first + 2) ? -1 : std::atoll(r.text(0, first + 2).c_str());
+  row.modified = r.text(0, first + 3);
+  row.kind = r.text(0, first + 4);
+  row.hash = r.text(0, first + 5);
+  row.path = r.text(0, first + 6);
+}
+
 Result<PgResult> run(PGconn* conn, const std::string& sql, const std::vector<std::string>& params = {}) {
   std::vector<const char*> values;
   for (const auto& p : params) values.push_back(p.c_str());
@@ -759,9 +775,7 @@ Status SharedCatalogue::find(const Query& q, const std::function<bool(const Row&
   }
   params.push_back(pattern);
   std::string subject = q.fullPath ? "(i.path || '/' || f.path)" : "f.name";
-  std::string sql =
-      "SELECT l.name, i.path, i.number, f.path, f.name, f.type, f.size, "
-      "to_char(f.modified AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), f.kind, f.hash, ";
+  std::string sql = std::string("SELECT l.name, i.path, i.number, ") + kFileColumns + ", ";
   std::string match = subject + " " + op + " $1";
   if (q.properties) {
     sql += "m.key, m.value FROM tamber.files f JOIN tamber.items i USING (library_id, item_key) "
@@ -797,14 +811,7 @@ Status SharedCatalogue::find(const Query& q, const std::function<bool(const Row&
     row.library = r.text(0, 0);
     row.item = r.text(0, 1);
     row.itemNumber = std::atoi(r.text(0, 2).c_str());
-    row.path = r.text(0, 3);
-    row.name = r.text(0, 4);
-    std::string type = r.text(0, 5);
-    row.type = type == "d" ? "folder" : type == "l" ? "link" : "file";
-    row.size = r.null(0, 6) ? -1 : std::atoll(r.text(0, 6).c_str());
-    row.modified = r.text(0, 7);
-    row.kind = r.text(0, 8);
-    row.hash = r.text(0, 9);
+    readFileColumns(r, 3, row);
     if (!r.null(0, 10)) {
       // A property matched and the name did not: the row says which.
       bool byName = false;
@@ -864,21 +871,14 @@ Status SharedCatalogue::list(const std::string& rawPath, const std::string& libr
       std::string rest = path.size() > longest[lib] ? path.substr(longest[lib] + 1) : "";
       Status st = streamRows(
           c_->conn,
-          "SELECT f.name, f.type, f.size, to_char(f.modified AT TIME ZONE 'UTC', "
-          "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), f.kind, f.hash, f.path FROM tamber.files f WHERE f.library_id = $1 "
-          "AND f.item_key = $2 AND f.parent = $3 ORDER BY f.type <> 'd', f.name",
+          std::string("SELECT ") + kFileColumns +
+              " FROM tamber.files f WHERE f.library_id = $1 AND f.item_key = $2 AND f.parent = $3 ORDER BY f.type <> "
+              "'d', f.name",
           {which.first, which.second, rest}, [&](const PgResult& r) {
             any = true;
             row.library = lib;
             row.item = path.substr(0, longest[lib]);
-            row.name = r.text(0, 0);
-            std::string type = r.text(0, 1);
-            row.type = type == "d" ? "folder" : type == "l" ? "link" : "file";
-            row.size = r.null(0, 2) ? -1 : std::atoll(r.text(0, 2).c_str());
-            row.modified = r.text(0, 3);
-            row.kind = r.text(0, 4);
-            row.hash = r.text(0, 5);
-            row.path = r.text(0, 6);
+            readFileColumns(r, 0, row);
             return each(row);
           });
       if (!st) return st;
