@@ -867,7 +867,10 @@ Status SharedCatalogue::list(const std::string& rawPath, const std::string& libr
   Row row;
   bool any = false;
   if (!inside.empty()) {
-    for (const auto& [lib, which] : inside) {
+    for (const auto& entry : inside) {
+      // Named, not bound: a lambda below uses them.
+      const std::string& lib = entry.first;
+      const auto& which = entry.second;
       std::string rest = path.size() > longest[lib] ? path.substr(longest[lib] + 1) : "";
       Status st = streamRows(
           c_->conn,
