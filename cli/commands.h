@@ -29,5 +29,6 @@ void registerDiscCommands(CLI::App& app, int& status, std::shared_ptr<Globals> g
 void registerReportCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerExchangeCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerSharedCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
+void registerWatchCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 
 }  // namespace tamber::cli

@@ -199,6 +199,7 @@ int main(int argc, char** argv) {
   tamber::cli::registerReportCommand(app, status, globals);
   tamber::cli::registerExchangeCommands(app, status, globals);
   tamber::cli::registerSharedCommands(app, status, globals);
+  tamber::cli::registerWatchCommand(app, status, globals);
   tamber::cli::registerStorageCommands(app, status);
   tamber::cli::registerMediaCommand(app, status, globals);
   tamber::cli::registerHashCommand(app, status, globals);

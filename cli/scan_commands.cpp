@@ -382,17 +382,19 @@ int lookUpDisc(App& app, app::Notifier& n, const Args& d, const disc::DriveRecor
 // folder where the item holds files (the mount point of a volume that is
 // not mounted, most likely) is never taken for it: the item would lose its
 // listing. `emptied` tells that case.
+// With `from`, the item is read from there, as the caller says: its volume
+// is not looked at.
 std::optional<scan::AddFolderOptions> updateOptions(CatalogDocument& doc, const xmlNode* item, bool hash,
-                                                    std::string& root, bool& emptied) {
+                                                    std::string& root, bool& emptied, const std::string& from = "") {
   emptied = false;
-  auto o = app::verifyOptions(doc, item, "", hash);
+  auto o = app::verifyOptions(doc, item, from, hash);
   root = o ? o->path : o.message().empty() ? scan::AddFolderJob::recordedOptions(doc, item).path : o.message();
   if (!o) return std::nullopt;
   std::error_code ec;
   std::string resolved = std::filesystem::canonical(o->path, ec).string();
   if (ec) return std::nullopt;
   app::RecordedVolume volume = app::recordedVolume(doc, item);
-  if (volume.known()) {
+  if (volume.known() && from.empty()) {
     auto place = app::placeOnVolume(volume, volumeFactsOf(resolved), resolved);
     if (!place || place->above || !place->inside.empty()) return std::nullopt;
   }
@@ -567,6 +569,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   // add-folder --update does, one library after another.
   struct UpdateArgs {
     std::vector<std::string> items, in;
+    std::string from;
     bool all = false, dryRun = false, full = false, quiet = false;
     int jobs = 0;
   };
@@ -578,6 +581,8 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
   update->add_option("--in", u->in, "Update this library file instead (repeat for several)")
       ->allow_extra_args(false)
       ->take_all();
+  update->add_option("--from", u->from,
+                     "Read the one ITEM from this folder (its volume mounted where it is not recognised, a copy)");
   update->add_flag("-n,--dry-run", u->dryRun, "Say which items would be re-scanned and from where; nothing is read");
   update->add_flag("--full", u->full, "Read every file again");
   update->add_option("-j,--jobs", u->jobs, "Files read at once (default: one per processor; 1: one at a time)")
@@ -593,6 +598,11 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
     CancelOnSignals cancelling;
     if (u->all == !u->items.empty()) {
       ConsoleNotifier(g->yes).error(say(app::kTextUpdateNeedsItems));
+      status = kExitUsage;
+      return;
+    }
+    if (!u->from.empty() && (u->all || u->items.size() != 1 || u->in.size() > 1)) {
+      ConsoleNotifier(g->yes).error(say(app::kTextUpdateFromOneItem));
       status = kExitUsage;
       return;
     }
@@ -642,7 +652,7 @@ void registerScanCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
           if (!node) continue;
           std::string where = itemPathText(doc, category, number), root;
           bool emptied = false;
-          auto o = updateOptions(doc, node, hash, root, emptied);
+          auto o = updateOptions(doc, node, hash, root, emptied, u->from);
           if (!o) {
             ++absent;
             if (g->json) {

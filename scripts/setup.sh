@@ -31,6 +31,9 @@ packages=(
   # the shared catalogue through libpq; the server (initdb, pg_ctl, pg_trgm) that its tests start a throwaway
   # cluster of
   libpq-dev postgresql postgresql-contrib
+  # the watch of mounted volumes: udisks2 and the desktop's notifications over D-Bus through GIO, and the private
+  # message bus its tests run their own services on
+  libglib2.0-dev dbus-daemon
   # the browser the exported web sites are tried in
   chromium
   # PDF files whose cross-reference is a stream, through libqpdf

@@ -231,6 +231,21 @@ enum TextId : int {
   kTextSiteFiles = 1202,         // %s count
   kTextSiteCannotRead = 1203,    // %s file
   kTextPublished = 1213,         // %s name, items sent, files, unchanged, removed, seconds
+  kTextUpdateFromOneItem = 1214,
+  kTextWatchingUdisks = 1215,
+  kTextWatchingMountTable = 1216,
+  kTextWatchCannot = 1217,
+  kTextWatchUpdating = 1218,     // %s label, mount point, item, library
+  kTextWatchWouldUpdate = 1219,  // %s label, mount point, item, library
+  kTextWatchDisc = 1220,         // %s label, mount point, item, library
+  kTextWatchAskSummary = 1221,
+  kTextWatchAskBody = 1222,      // %s label, mount point, library
+  kTextWatchAddAction = 1223,
+  kTextWatchAsked = 1224,        // %s label, mount point
+  kTextWatchNoDesktop = 1225,    // %s label, mount point
+  kTextWatchAdding = 1226,       // %s label, mount point, library
+  kTextWatchJobFailed = 1227,    // %s what, exit status or error
+  kTextWatchCategory = 1230,     // the category new volumes go to
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

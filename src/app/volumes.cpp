@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <functional>
 
 #include "catalog/names.h"
 #include "platform/mounts.h"
@@ -84,6 +85,30 @@ std::optional<std::string> mountedRoot(const RecordedVolume& r) {
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return path;
   }
   return std::nullopt;
+}
+
+std::vector<ItemOnVolume> itemsOnVolume(const catalog::CatalogDocument& doc, const VolumeFacts& facts) {
+  std::vector<ItemOnVolume> found;
+  const std::string& mount = facts.mountPoint;
+  std::function<void(const xmlNode*, const catalog::ItemPath&)> visit = [&](const xmlNode* parent,
+                                                                          const catalog::ItemPath& at) {
+    for (const xmlNode* c = parent->children; c; c = c->next) {
+      if (catalog::CatalogDocument::isCategory(c)) {
+        catalog::ItemPath below = at;
+        below.push_back(catalog::CatalogDocument::numberOf(c));
+        visit(c, below);
+        continue;
+      }
+      if (!catalog::CatalogDocument::isItem(c)) continue;
+      auto place = placeOnVolume(recordedVolume(doc, c), facts, mount);
+      // A root above the mount point is not on this volume.
+      if (!place || (!place->above && !place->inside.empty())) continue;
+      std::string root = place->inside.empty() ? mount : mount == "/" ? "/" + place->inside : mount + "/" + place->inside;
+      found.push_back({at, catalog::CatalogDocument::numberOf(c), root, catalog::isDiscKind(doc.itemKind(c)), place->by});
+    }
+  };
+  visit(doc.root(), {});
+  return found;
 }
 
 }  // namespace tamber::app

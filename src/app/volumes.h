@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "catalog/catalog_document.h"
 #include "platform/volume_facts.h"
@@ -45,5 +46,18 @@ std::optional<ItemPlace> placeOnVolume(const RecordedVolume& r, const VolumeFact
 // Where the item's root is now, when its volume is mounted (recognised by
 // UUID, or label and size) and the folder is there.
 std::optional<std::string> mountedRoot(const RecordedVolume& r);
+
+// An item of the library found on a volume just mounted, and where its root
+// is there.
+struct ItemOnVolume {
+  catalog::ItemPath category;
+  uint16_t number = 0;
+  std::string root;
+  bool disc = false;  // a disc item (add-disc), not a folder item
+  VolumeMatch by = VolumeMatch::uuid;
+};
+// The items of `doc` that were read from the volume `facts` describe, its
+// mount point being `facts.mountPoint`, in catalog order.
+std::vector<ItemOnVolume> itemsOnVolume(const catalog::CatalogDocument& doc, const VolumeFacts& facts);
 
 }  // namespace tamber::app

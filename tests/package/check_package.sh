@@ -25,7 +25,8 @@ for f in usr/bin/tamber usr/bin/tamber-gui \
          usr/share/bash-completion/completions/tamber usr/share/zsh/site-functions/_tamber \
          usr/share/fish/vendor_completions.d/tamber.fish usr/share/man/man1/tamber.1.gz \
          usr/share/man/man1/tamber-gui.1.gz usr/share/doc/tamber/copyright usr/share/doc/tamber/changelog.gz \
-         usr/lib/systemd/user/tamber-update.service usr/lib/systemd/user/tamber-update.timer; do
+         usr/lib/systemd/user/tamber-update.service usr/lib/systemd/user/tamber-update.timer \
+         usr/lib/systemd/user/tamber-watch.service; do
   if [ ! -e "$root/$f" ]; then echo "missing: $f"; fail=1; fi
 done
 # Nothing outside /usr.
@@ -67,6 +68,10 @@ echo more > "$work/tree/b.txt"
 "$t" ${exec_start#/usr/bin/tamber } -L "$work/lib.cds" --config "$work/t.cfg" >/dev/null ||
   { echo "the service's command failed"; fail=1; }
 "$t" -L "$work/lib.cds" --config "$work/t.cfg" ls Work/Tree | grep -q "b.txt" || { echo "update left out b.txt"; fail=1; }
+# The watch's service runs a command this program knows.
+watch_start="$(sed -n 's/^ExecStart=//p' "$root/usr/lib/systemd/user/tamber-watch.service")"
+# shellcheck disable=SC2086
+"$t" ${watch_start#/usr/bin/tamber } --help >/dev/null || { echo "the watch's command is unknown: $watch_start"; fail=1; }
 # The extractors come from the package's own module and libraries.
 ext="$root/usr/lib/tamber/libtamberextract.so"
 ldd "$ext" | grep "libtambermedia.so => $root/usr/" | grep -q "lib/tamber/libtambermedia.so" || { echo "not its own libraries"; ldd "$ext"; fail=1; }
