@@ -1,5 +1,6 @@
 #include "gui/preferences_dialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -10,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -20,6 +22,28 @@
 #include "gui/texts.h"
 
 namespace tamber::gui {
+
+namespace {
+
+constexpr const char* kWatchUnit = "tamber-watch.service";
+
+// systemctl --user with `args`: its exit status (-1 when it could not be
+// run) and what it said.
+std::pair<int, QString> userSystemctl(const QStringList& args) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.start("systemctl", QStringList{"--user"} + args);
+  if (!p.waitForStarted(5000)) return {-1, p.errorString()};
+  if (!p.waitForFinished(30000)) {
+    p.kill();
+    p.waitForFinished(1000);
+    return {-1, "systemctl --user " + args.join(' ')};
+  }
+  QString said = QString::fromLocal8Bit(p.readAll()).trimmed();
+  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, said};
+}
+
+}  // namespace
 
 PreferencesDialog::PreferencesDialog(app::App& app, QWidget* parent) : QDialog(parent), app_(app) {
   setWindowTitle(text(app, kPreferences).remove('&').remove(QChar(0x2026)));
@@ -58,6 +82,11 @@ PreferencesDialog::PreferencesDialog(app::App& app, QWidget* parent) : QDialog(p
   form->addRow(text(app, kStylesheet), styleRow);
   form->addRow(discDatabaseGroup());
   form->addRow(userReadersGroup());
+  // Checked when the user's service manager has the watch enabled.
+  watching_ = userSystemctl({"is-enabled", "--quiet", kWatchUnit}).first == 0;
+  watch_ = new QCheckBox(text(app, kWatchVolumes));
+  watch_->setChecked(watching_);
+  form->addRow(watch_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
           [this] { showHelp(this, app_, "preferences.html"); });
@@ -165,6 +194,16 @@ void PreferencesDialog::store() {
     app_.settings().putText(reader, "Command", ss(readers_[i].command->text().trimmed()));
     app_.settings().putInt(reader, "TimeLimitSeconds", readers_[i].seconds->value());
     app_.settings().putInt(reader, "OutputLimitBytes", readers_[i].bytes->value());
+  }
+  if (watch_->isChecked() != watching_) {
+    // Enabled and started now, and at each log-in after; or stopped for good.
+    auto [status, said] =
+        userSystemctl({watch_->isChecked() ? "enable" : "disable", "--now", kWatchUnit});
+    if (status == 0) {
+      watching_ = watch_->isChecked();
+    } else {
+      QMessageBox::warning(this, windowTitle(), text(app_, kWatchNotSwitched, {said}));
+    }
   }
 }
 

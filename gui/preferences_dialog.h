@@ -1,6 +1,7 @@
 // Preferences: the library opened at start ("DefaultLib"), the default
 // folder depth of add jobs ("DefaultDepth"), the language, the report
-// stylesheet, and the disc database's greeting and proxy.
+// stylesheet, the disc database's greeting and proxy, the readers of the
+// user's own, and whether the watch of mounted volumes runs.
 #pragma once
 
 #include <QDialog>
@@ -8,6 +9,7 @@
 
 #include "app/app.h"
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
@@ -34,6 +36,9 @@ class PreferencesDialog : public QDialog {
   QLineEdit* proxy_;
   QLineEdit* proxyUser_;
   QLineEdit* proxyPassword_;
+  // The watch of mounted volumes, a user service switched with systemctl.
+  QCheckBox* watch_;
+  bool watching_ = false;
 
   // The readers of the user's own (sections UserReader1 to 4).
   struct ReaderRow {
@@ -52,6 +57,7 @@ class PreferencesDialog : public QDialog {
   const std::vector<ReaderRow>& readerRows() const { return readers_; }
   QLineEdit* emailEdit() const { return email_; }
   QLineEdit* proxyEdit() const { return proxy_; }
+  QCheckBox* watchBox() const { return watch_; }
 };
 
 }  // namespace tamber::gui

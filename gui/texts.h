@@ -251,6 +251,8 @@ enum GuiText : int {
   kFoundCount = 1210,     // %s how many
   kConnectedTo = 1211,    // %s the libraries
   kFirstShown = 1212,     // %s how many
+  kWatchVolumes = 1228,
+  kWatchNotSwitched = 1229,  // %s what systemctl said
 };
 
 }  // namespace tamber::gui

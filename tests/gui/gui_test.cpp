@@ -32,6 +32,7 @@
 #include <QToolBar>
 #include <QRegularExpression>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 #include <QTreeView>
@@ -1008,6 +1009,49 @@ class GuiTest : public QObject {
     QCOMPARE(readers[0].timeLimitMs, 3000);
     QCOMPARE(readers[0].outputLimit, size_t(4096));
     QVERIFY(app.settings().getText("UserReader1", "Pattern").empty());
+    {
+      // The watch of mounted volumes is the user's service: the box shows
+      // whether it is enabled, and switching it enables and starts it (or
+      // stops it); leaving the box as it was runs nothing.
+      auto bin = tmp.path / "fakebin";
+      std::filesystem::create_directories(bin);
+      auto log = tmp.path / "systemctl.log";
+      auto state = tmp.path / "watch-enabled";
+      {
+        std::ofstream script(bin / "systemctl");
+        script << "#!/bin/sh\necho \"$*\" >> " << shellQuote(log.string()) << "\n"
+               << "case \"$2\" in is-enabled) test -e " << shellQuote(state.string()) << " ;;\n"
+               << "enable) touch " << shellQuote(state.string()) << " ;;\n"
+               << "disable) rm -f " << shellQuote(state.string()) << " ;; esac\n";
+      }
+      std::filesystem::permissions(bin / "systemctl", std::filesystem::perms::owner_all);
+      QByteArray path = qgetenv("PATH");
+      qputenv("PATH", QByteArray::fromStdString(bin.string()) + ":" + path);
+      {
+        tamber::gui::PreferencesDialog prefs(app, &w);
+        QVERIFY(!prefs.watchBox()->isChecked());
+        prefs.store();
+        QVERIFY(!std::filesystem::exists(state));
+        prefs.watchBox()->setChecked(true);
+        prefs.store();
+      }
+      QVERIFY(std::filesystem::exists(state));
+      {
+        tamber::gui::PreferencesDialog prefs(app, &w);
+        QVERIFY(prefs.watchBox()->isChecked());
+        prefs.watchBox()->setChecked(false);
+        prefs.store();
+      }
+      qputenv("PATH", path);
+      QVERIFY(!std::filesystem::exists(state));
+      QFile logged(QString::fromStdString(log.string()));
+      QVERIFY(logged.open(QIODevice::ReadOnly));
+      QCOMPARE(QString::fromUtf8(logged.readAll()),
+               QString("--user is-enabled --quiet tamber-watch.service\n"
+                       "--user enable --now tamber-watch.service\n"
+                       "--user is-enabled --quiet tamber-watch.service\n"
+                       "--user disable --now tamber-watch.service\n"));
+    }
     app.abandon();
   }
 
