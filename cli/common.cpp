@@ -338,4 +338,10 @@ Result<ItemPath> makeCategoryPath(CatalogDocument& doc, const std::string& text,
   return path;
 }
 
+std::string libraryOrDefault(App& app, const Globals& g) {
+  if (!g.library.empty()) return g.library;
+  std::string standard = app.settings().getText("App-Preference", "DefaultLib");
+  return standard.empty() ? app::defaultLibraryPath().string() : standard;
+}
+
 }  // namespace tamber::cli

@@ -152,6 +152,10 @@ bool outputPipeClosed();
 std::unique_ptr<app::SharedCatalogue> connectToServer(const std::string& url, app::Notifier& n, int& rc,
                                                       size_t& libraries);
 
+// The library of -L, or else the one the program opens by default (the
+// setting DefaultLib, or the standard place), as a path.
+std::string libraryOrDefault(App& app, const Globals& g);
+
 // Names each damaged listing an export or report went past (the output
 // holds the others): kExitFailure when there was one, else kExitOk.
 int sayDamaged(app::Notifier& n, const std::vector<std::string>& damaged);

@@ -55,9 +55,7 @@ void registerSharedCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
     CancelOnSignals cancelling;
     status = withLibrary(*g, [&](App& app, app::Notifier& n) {
       std::vector<std::string> libraries = a->libraries;
-      if (libraries.empty()) {
-        libraries.push_back(g->library.empty() ? app::defaultLibraryPath().string() : g->library);
-      }
+      if (libraries.empty()) libraries.push_back(libraryOrDefault(app, *g));
       if (!a->name.empty() && libraries.size() > 1) {
         n.error("--name names one library: give one LIB with it");
         return kExitUsage;

@@ -521,9 +521,9 @@ void registerWatchCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       "left to update --all.\n"
       "Exit status: 0 when stopped, 1 when no mounts can be watched, 2 on usage errors.");
   watch->callback([&status, g, a] {
-    std::vector<std::string> libraries = a->in;
-    if (libraries.empty()) libraries.push_back(g->library.empty() ? app::defaultLibraryPath().string() : g->library);
     status = withLibrary(*g, [&](App& app, app::Notifier&) {
+      std::vector<std::string> libraries = a->in;
+      if (libraries.empty()) libraries.push_back(libraryOrDefault(app, *g));
       std::string category = a->category.empty() ? app.text(app::kTextWatchCategory) : a->category;
       Watcher w(app, *g, libraries, category, a->dryRun);
       return w.run();

@@ -171,6 +171,13 @@ TEST_F(SharedCatalogue, SeveralLibrariesAreKeptApartAndLabelled) {
   ASSERT_EQ(on(other, "-y rm Shelf").status, 0);
   ASSERT_EQ(publish(other).status, 0);
   EXPECT_EQ(server("find report", false).out, "lib: Shelf/X/report.pdf\n");
+  // Without -L or LIB, the library published is the one the program opens
+  // by default, the setting DefaultLib included.
+  std::string cfg = " --config " + shellQuote(config) + " ";
+  ASSERT_EQ(runCommand(std::string(TAMBER_CLI) + cfg + "config set App-Preference DefaultLib " + shellQuote(other)).status, 0);
+  auto byDefault = runCommand(std::string(TAMBER_CLI) + cfg + "publish --to " + shellQuote(url));
+  EXPECT_EQ(byDefault.status, 0) << byDefault.out;
+  EXPECT_EQ(byDefault.out.rfind("other: ", 0), 0u) << byDefault.out;
 }
 
 TEST_F(SharedCatalogue, BadAddressesPasswordsAndNewerSchemasAreRefusedClearly) {
