@@ -1,6 +1,5 @@
 #include "gui/shared_catalogue_dialog.h"
 
-#include <QApplication>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -14,10 +13,13 @@
 #include <cstdlib>
 
 #include "app/presentation.h"
+#include "gui/background_work.h"
 #include "gui/gui_text.h"
 #include "gui/texts.h"
 
 namespace tamber::gui {
+
+using RowFunction = std::function<bool(const app::SharedCatalogue::Row&)>;
 
 namespace {
 
@@ -105,15 +107,27 @@ bool SharedCatalogueDialog::connectToServer() {
   findButton_->setEnabled(false);
   tree_->clear();
   results_->clear();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  auto c = app::SharedCatalogue::connect(address_->text().trimmed().toStdString());
-  Result<std::vector<std::string>> names = c ? (*c)->libraries() : Result<std::vector<std::string>>(c.error());
-  QApplication::restoreOverrideCursor();
-  if (!names) {
-    say(qs(names.message()));
+  // The server is reached on a worker thread: the window stays drawn, and
+  // a server slow to answer can be left (the connection gives up after 10 s).
+  struct Opened {
+    std::unique_ptr<app::SharedCatalogue> server;
+    std::vector<std::string> names;
+  };
+  std::string address = address_->text().trimmed().toStdString();
+  auto opened = runInBackground<Opened>(this, text(app_, kConnect), text(app_, kCancel),
+                                        [&](const StepFunction&) -> Result<Opened> {
+                                          auto c = app::SharedCatalogue::connect(address);
+                                          if (!c) return c.error();
+                                          auto names = (*c)->libraries();
+                                          if (!names) return names.error();
+                                          return Opened{std::move(*c), std::move(*names)};
+                                        });
+  if (!opened) {
+    say(qs(opened.message()));
     return false;
   }
-  server_ = std::move(*c);
+  auto* names = &opened->names;
+  server_ = std::move(opened->server);
   search_->setEnabled(true);
   findButton_->setEnabled(true);
   several_ = names->size() > 1;
@@ -132,11 +146,13 @@ void SharedCatalogueDialog::expand(QTreeWidgetItem* node) {
   if (!server_ || node->data(0, kFilledRole).toBool()) return;
   node->setData(0, kFilledRole, true);
   qDeleteAll(node->takeChildren());
-  QApplication::setOverrideCursor(Qt::WaitCursor);
   std::string path = node->data(0, kPathRole).toString().toStdString();
   std::string library = node->data(0, kLibraryRole).toString().toStdString();
-  long long rows = 0;
-  Status st = server_->list(path, library, [&](const app::SharedCatalogue::Row& r) {
+  std::vector<app::SharedCatalogue::Row> rows;
+  Status st = readRows(text(app_, kSharedCatalogue), rows, [&](const RowFunction& take) {
+    return server_->list(path, library, take);
+  });
+  for (const auto& r : rows) {
     QString name = qs(r.name);
     if (several_ && library.empty()) name += " (" + qs(r.library) + ")";
     auto* child = new QTreeWidgetItem(node, {name, sizeOf(r), whenText(r.modified)});
@@ -147,11 +163,21 @@ void SharedCatalogueDialog::expand(QTreeWidgetItem* node) {
       // Opened on demand: a placeholder shows that it can be.
       child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     }
-    return ++rows < kShownAtMost;
-  });
+  }
   tree_->resizeColumnToContents(0);
-  QApplication::restoreOverrideCursor();
   if (!st) say(qs(st.message()));
+}
+
+Status SharedCatalogueDialog::readRows(const QString& label, std::vector<app::SharedCatalogue::Row>& rows,
+                                       const std::function<Status(const RowFunction&)>& read) {
+  // Rows are gathered on a worker thread and made into the window's items
+  // here; Cancel stops at the next row.
+  return runInBackground(this, label, text(app_, kCancel), [&](const StepFunction& step) -> Status {
+    return read([&](const app::SharedCatalogue::Row& r) {
+      rows.push_back(r);
+      return static_cast<long long>(rows.size()) < kShownAtMost && step(static_cast<long long>(rows.size()), 0);
+    });
+  });
 }
 
 bool SharedCatalogueDialog::search() {
@@ -161,18 +187,18 @@ bool SharedCatalogueDialog::search() {
   q.text = search_->text().trimmed().toStdString();
   if (q.text.empty()) return false;
   q.glob = q.text.find_first_of("*?[") != std::string::npos;
-  long long found = 0;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  QList<QTreeWidgetItem*> rows;
-  Status st = server_->find(q, [&](const app::SharedCatalogue::Row& r) {
+  std::vector<app::SharedCatalogue::Row> rows;
+  Status st = readRows(plain(text(app_, kFind)), rows,
+                       [&](const RowFunction& take) { return server_->find(q, take); });
+  QList<QTreeWidgetItem*> items;
+  for (const auto& r : rows) {
     QString where = (several_ ? qs(r.library) + ": " : QString()) + qs(r.item + "/" + r.path);
-    rows << new QTreeWidgetItem({qs(r.name), where, sizeOf(r), whenText(r.modified)});
-    return ++found < kShownAtMost;
-  });
-  results_->addTopLevelItems(rows);
+    items << new QTreeWidgetItem({qs(r.name), where, sizeOf(r), whenText(r.modified)});
+  }
+  long long found = static_cast<long long>(rows.size());
+  results_->addTopLevelItems(items);
   results_->resizeColumnToContents(0);
   results_->resizeColumnToContents(1);
-  QApplication::restoreOverrideCursor();
   if (!st) {
     say(qs(st.message()));
     return false;

@@ -37,6 +37,10 @@ class SharedCatalogueDialog : public QDialog {
   // Fills a folder, category or item of the tree when it is first opened.
   void expand(QTreeWidgetItem* node);
   void say(const QString& text);
+  // Runs `read` (a listing or a search of the server) off the window's
+  // thread, its rows into `rows`, at most as many as are shown.
+  Status readRows(const QString& label, std::vector<app::SharedCatalogue::Row>& rows,
+                  const std::function<Status(const std::function<bool(const app::SharedCatalogue::Row&)>&)>& read);
 
   app::App& app_;
   std::unique_ptr<app::SharedCatalogue> server_;
