@@ -341,7 +341,7 @@ int listOnServer(const Globals& g, const Args& a, app::Notifier& n) {
              (r.modified.empty() ? "null" : jsonString(r.modified)) + ",\"kind\":" + jsonString(r.kind) +
              ",\"hash\":" + (r.hash.empty() ? "null" : jsonString(r.hash)) + "}";
     } else {
-      std::string name = escapeForTerminal(r.name) + (r.type == "folder" || r.type == "category" ? "/" : "");
+      std::string name = escapeForTerminal(r.name) + (r.folder || r.type == "category" ? "/" : "");
       if (several) name = escapeForTerminal(r.library) + ": " + name;
       if (a.longForm) {
         char line[64];

@@ -182,8 +182,8 @@ int findOnServer(const Globals& g, const Args& a) {
     if (a.minKb) q.minBytes = static_cast<long long>(*a.minKb) * 1024;
     if (a.maxKb) q.maxBytes = static_cast<long long>(*a.maxKb) * 1024;
     for (const auto& t : a.types) {
-      if (t == "archive-member" || t == "disc") {
-        n.error("--type " + t + ": the shared catalogue holds files and folders only");
+      if (t == "disc") {
+        n.error("--type disc: the shared catalogue holds files, folders and archive members only");
         return kExitUsage;
       }
       q.types.push_back(t);

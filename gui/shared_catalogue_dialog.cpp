@@ -159,7 +159,7 @@ void SharedCatalogueDialog::expand(QTreeWidgetItem* node) {
     child->setData(0, kPathRole, qs(r.type == "item" ? r.item : r.type == "category" ? r.path
                                                                 : r.item + "/" + r.path));
     child->setData(0, kLibraryRole, qs(r.library));
-    if (r.type != "file" && r.type != "link") {
+    if (r.folder || r.type == "item" || r.type == "category") {
       // Opened on demand: a placeholder shows that it can be.
       child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     }

@@ -20,6 +20,7 @@
 #include "platform/json.h"
 #include "scan/listing.h"
 #include "scan/listing_reader.h"
+#include "scan/listing_scanner.h"
 
 namespace tamber::app {
 
@@ -228,7 +229,8 @@ constexpr const char* kFileColumns =
 void readFileColumns(const PgResult& r, int first, SharedCatalogue::Row& row) {
   row.name = r.text(0, first);
   std::string type = r.text(0, first + 1);
-  row.type = type == "d" ? "folder" : type == "l" ? "link" : "file";
+  row.type = type == "d" ? "folder" : type == "l" ? "link" : type == "m" || type == "M" ? "archive-member" : "file";
+  row.folder = type == "d" || type == "M";
   row.size = r.null(0, first + 2) ? -1 : std::atoll(r.text(0, first + 2).c_str());
   row.modified = r.text(0, first + 3);
   row.kind = r.text(0, first + 4);
@@ -347,6 +349,10 @@ Result<long long> fingerprintOf(catalog::Library& library, const LocalItem& item
     ~Free() { XXH3_freeState(s); }
   } release{state};
   XXH3_64bits_reset(state);
+  // What an item's rows hold: a change to it sends every item again once
+  // (archive members have been sent since the second).
+  constexpr std::string_view kRowsVersion = "rows 2";
+  XXH3_64bits_update(state, kRowsVersion.data(), kRowsVersion.size());
   XXH3_64bits_update(state, item.key.data(), item.key.size());
   XXH3_64bits_update(state, item.path.data(), item.path.size() + 1);
   xmlBufferPtr buf = xmlBufferCreate();
@@ -386,6 +392,70 @@ std::string arrayLiteral(const std::vector<std::string>& texts) {
 }
 
 }  // namespace
+
+// The archives' members of an item, as rows of type "m" below their
+// archive's row: records of a 4-byte length and the description of one
+// archive, whose recorded path is made relative to the item's root.
+Result<long long> copyArchiveMembers(catalog::Library& library, const LocalItem& item, const std::string& id,
+                                     const std::string& root, std::string& out) {
+  auto s = library.file().root().openStream(
+      catalog::streamName(catalog::StreamKind::archives, item.category, item.number));
+  if (!s) return s.error().code == Errc::not_found ? Result<long long>(0LL) : Result<long long>(s.error());
+  auto bytes = s->readAll();
+  if (!bytes) return bytes.error();
+  std::string_view stream = *bytes;
+  std::string base = root;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  long long count = 0;
+  size_t at = 0;
+  std::string name, size, modified;
+  while (at + 4 <= stream.size()) {
+    auto u = reinterpret_cast<const unsigned char*>(stream.data() + at);
+    size_t len = size_t{u[0]} | size_t{u[1]} << 8 | size_t{u[2]} << 16 | size_t{u[3]} << 24;
+    at += 4;
+    if (len > stream.size() - at) return Error{Errc::corrupt, "the archive listing is damaged"};
+    scan::ListingScanner scanner(stream.substr(at, len));
+    at += len;
+    std::string archive;
+    for (;;) {
+      auto ev = scanner.next();
+      if (ev == scan::ListingScanner::Event::error) return Error{Errc::corrupt, "the archive listing is damaged"};
+      if (ev == scan::ListingScanner::Event::end) break;
+      if (ev != scan::ListingScanner::Event::text || scanner.depth() != 1) continue;
+      if (scanner.name() == "path") {
+        archive = scanner.text();
+        if (!base.empty() && archive.size() > base.size() && archive.compare(0, base.size(), base) == 0 &&
+            (archive[base.size()] == '/' || base == "/")) {
+          archive.erase(0, base == "/" ? 1 : base.size() + 1);
+        }
+        continue;
+      }
+      if ((scanner.name() != "file" && scanner.name() != "folder") || !scanner.attribute("name", name)) continue;
+      std::string member = name;
+      std::replace(member.begin(), member.end(), '\\', '/');
+      while (!member.empty() && member.back() == '/') member.pop_back();
+      if (member.empty()) continue;
+      std::string path = archive + "/" + member;
+      size_t slash = path.rfind('/');
+      out += id + "\t" + item.key + "\t";
+      copyField(out, path);
+      out += "\t";
+      copyField(out, path.substr(0, slash));
+      out += "\t";
+      copyField(out, path.substr(slash + 1));
+      // Folders inside the archive are "M", its files "m".
+      out += scanner.name() == "folder" ? "\tM\t" : "\tm\t";
+      out += scanner.attribute("size", size) ? numberOrNull(size) : "\\N";
+      out += "\t";
+      auto t = scanner.attribute("modified", modified) ? parseHexTime(modified) : std::nullopt;
+      out += t ? utcText(*t, false) : "\\N";
+      out += "\t\\N\t\\N\t\\N\n";
+      ++count;
+    }
+  }
+  if (at != stream.size()) return Error{Errc::corrupt, "the archive listing is damaged"};
+  return count;
+}
 
 Result<std::unique_ptr<SharedCatalogue>> SharedCatalogue::connect(const std::string& url) {
   char* err = nullptr;
@@ -662,6 +732,15 @@ Result<SharedCatalogue::PublishStats> SharedCatalogue::publish(catalog::Library&
         copy.abandon();
         return Error{walked.error().code, item->path + ": " + walked.message()};
       }
+      auto members = copyArchiveMembers(library, *item, id, doc.field(item->node, catalog::kLocation), copy.buffer());
+      if (!members) {
+        copy.abandon();
+        return Error{members.error().code, item->path + ": " + members.message()};
+      }
+      if (Status st = copy.flush(false); !st) {
+        copy.abandon();
+        return st.error();
+      }
       fileCounts.push_back(count);
       stats.files += count;
     }
@@ -799,6 +878,7 @@ Status SharedCatalogue::find(const Query& q, const std::function<bool(const Row&
     for (const auto& t : q.types) {
       if (t == "file") letters += "fl";
       if (t == "folder") letters += "d";
+      if (t == "archive-member") letters += "mM";
     }
     std::vector<std::string> each;
     for (char ch : letters) each.emplace_back(1, ch);

@@ -75,6 +75,7 @@ class SharedCatalogue {
     std::string field = "name", text;  // what matched
     long long size = -1;               // -1: none (folders)
     int itemNumber = 0;
+    bool folder = false;               // a folder, on the disc or inside an archive
   };
   // The files and folders that match, ordered by library, item and path,
   // handed over one by one; false from `each` stops.

@@ -180,6 +180,29 @@ TEST_F(SharedCatalogue, SeveralLibrariesAreKeptApartAndLabelled) {
   EXPECT_EQ(byDefault.out.rfind("other: ", 0), 0u) << byDefault.out;
 }
 
+TEST_F(SharedCatalogue, ArchiveMembersAreFoundAndListedBelowTheirArchive) {
+  fs::path folder = dir.path / "backup";
+  write(dir.path / "zipped" / "docs" / "Notes été.txt", "notes");
+  write(dir.path / "zipped" / "readme.txt", std::string(2048, 'r'));
+  fs::create_directories(folder / "old");
+  ASSERT_EQ(runCommand("cd " + shellQuote((dir.path / "zipped").string()) + " && zip -qr " +
+                       shellQuote((folder / "old" / "pack.zip").string()) + " docs readme.txt")
+                .status,
+            0);
+  addFolder(lib, folder, "B");
+  auto p = publish(lib);
+  ASSERT_EQ(p.status, 0) << p.out;
+  EXPECT_NE(p.out.find("1 sent (2 files)"), std::string::npos) << p.out;
+  EXPECT_EQ(server("find été", false).out, "Shelf/B/old/pack.zip/docs/Notes été.txt\n");
+  EXPECT_EQ(server("find readme --type archive-member --min-kb 2", false).out, "Shelf/B/old/pack.zip/readme.txt\n");
+  EXPECT_EQ(server("find readme --type file").status, 1);
+  auto json = server("find readme --json", false);
+  EXPECT_NE(json.out.find("\"kind\":\"archive-member\""), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"size\":2048"), std::string::npos) << json.out;
+  EXPECT_EQ(server("ls Shelf/B/old/pack.zip", false).out, "docs/\nreadme.txt\n");
+  EXPECT_EQ(server("ls Shelf/B/old/pack.zip/docs", false).out, "Notes été.txt\n");
+}
+
 TEST_F(SharedCatalogue, BadAddressesPasswordsAndNewerSchemasAreRefusedClearly) {
   write(dir.path / "f" / "a.txt", "a");
   addFolder(lib, dir.path / "f", "F");
