@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
 #include <iostream>
 #include <map>
@@ -353,6 +354,8 @@ class Watcher {
     if (!d.label.empty()) facts.label = d.label;
     if (!d.node.empty()) facts.device = d.node;
     std::string label = !facts.label.empty() ? facts.label : mount.substr(mount.find_last_of('/') + 1);
+    // A label names an item, and "/" separates the names of a path.
+    std::replace(label.begin(), label.end(), '/', '-');
     if (!facts.known()) return;
 
     bool known = false;
@@ -376,7 +379,7 @@ class Watcher {
         std::string address;
         for (uint16_t c : found.category) address += "#" + std::to_string(c) + "/";
         address += "#" + std::to_string(found.number);
-        enqueue({library, {"update", address, "--from", found.root, "-q"}, where});
+        enqueue({library, {"update", address, "--from=" + found.root, "-q"}, where});
       }
     }
     if (known) return;
@@ -433,7 +436,7 @@ class Watcher {
     Offer o = it->second;
     offers_.erase(it);
     say(app::kTextWatchAdding, {o.label, o.mount, libraries_.front()});
-    enqueue({libraries_.front(), {"add-folder", o.mount, "--label", o.label, "--category", category_, "-q"}, o.label});
+    enqueue({libraries_.front(), {"add-folder", o.mount, "--label=" + o.label, "--category=" + category_, "-q"}, o.label});
   }
 
   void onClosed(const char*, GVariant* parameters) {

@@ -200,18 +200,19 @@ TEST_F(Watch, AKnownStickIsUpdatedAndANewOneOfferedThenAdded) {
   EXPECT_NE(said().find("updating Sticks/Holidays"), std::string::npos) << said();
   EXPECT_TRUE(heard.summaries.empty());
 
-  // A stick no library holds arrives mounted: the desktop is asked.
+  // A stick no library holds arrives mounted: the desktop is asked. Its
+  // label begins with "-" and holds "/"; it names the item all the same.
   fs::path other = dir.path / "media" / "NEW <STICK>";
   fs::create_directories(other);
   std::ofstream(other / "c.txt") << "c";
   emit("/org/freedesktop/UDisks2", "org.freedesktop.DBus.ObjectManager", "InterfacesAdded",
        g_variant_new_parsed("(%o, {'org.freedesktop.UDisks2.Block': {'IdUUID': <'9999-0000'>, 'IdLabel': "
-                            "<'NEW <STICK>'>, 'IdType': <'vfat'>}, 'org.freedesktop.UDisks2.Filesystem': "
+                            "<'-NEW/<STICK>'>, 'IdType': <'vfat'>}, 'org.freedesktop.UDisks2.Filesystem': "
                             "{'MountPoints': %v}})",
                             kNewDevice, mountPoints(other.string())));
   ASSERT_TRUE(until([&] { return !heard.summaries.empty(); })) << said();
   EXPECT_EQ(heard.summaries[0], "Add to the catalogue?");
-  EXPECT_NE(heard.bodies[0].find("NEW <STICK>"), std::string::npos);
+  EXPECT_NE(heard.bodies[0].find("-NEW-<STICK>"), std::string::npos);
   ASSERT_EQ(heard.actions.size(), 2u);
   EXPECT_EQ(heard.actions[0], "add");
   // Nothing is added before the user says so.
@@ -223,9 +224,9 @@ TEST_F(Watch, AKnownStickIsUpdatedAndANewOneOfferedThenAdded) {
        g_variant_new("(us)", 8u, "add"));
   emit("/org/freedesktop/Notifications", "org.freedesktop.Notifications", "ActionInvoked",
        g_variant_new("(us)", 7u, "add"));
-  EXPECT_TRUE(until([&] { return listing("New volumes/NEW <STICK>").find("c.txt") != std::string::npos; }))
+  EXPECT_TRUE(until([&] { return listing("New volumes/-NEW-<STICK>").find("c.txt") != std::string::npos; }))
       << said();
-  EXPECT_EQ(on(lib, "ls 'New volumes'").out, "NEW <STICK>\n");
+  EXPECT_EQ(on(lib, "ls 'New volumes'").out, "-NEW-<STICK>\n");
 }
 
 TEST_F(Watch, AHiddenDeviceAndAMalformedSignalArePassedOver) {
