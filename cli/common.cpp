@@ -338,6 +338,16 @@ Result<ItemPath> makeCategoryPath(CatalogDocument& doc, const std::string& text,
   return path;
 }
 
+std::string itemPathText(const CatalogDocument& doc, const ItemPath& category, uint16_t number) {
+  std::string out;
+  ItemPath walk;
+  for (uint16_t n : category) {
+    walk.push_back(n);
+    out += doc.field(doc.category(walk), catalog::kCategoryName) + "/";
+  }
+  return out + doc.field(doc.item(category, number), catalog::kLabel);
+}
+
 std::string libraryOrDefault(App& app, const Globals& g) {
   if (!g.library.empty()) return g.library;
   std::string standard = app.settings().getText("App-Preference", "DefaultLib");

@@ -152,6 +152,9 @@ bool outputPipeClosed();
 std::unique_ptr<app::SharedCatalogue> connectToServer(const std::string& url, app::Notifier& n, int& rc,
                                                       size_t& libraries);
 
+// The item's path for messages: category names and the label.
+std::string itemPathText(const CatalogDocument& doc, const ItemPath& category, uint16_t number);
+
 // The library of -L, or else the one the program opens by default (the
 // setting DefaultLib, or the standard place), as a path.
 std::string libraryOrDefault(App& app, const Globals& g);

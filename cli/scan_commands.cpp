@@ -50,16 +50,6 @@ using app::withCommas;
 std::string num(const App& app, uint64_t v) { return app::groupedNumber(v, app.language().code()); }
 
 
-// The item's path for messages: category names and the label.
-std::string itemPathText(CatalogDocument& doc, const ItemPath& category, uint16_t number) {
-  std::string out;
-  ItemPath walk;
-  for (uint16_t n : category) {
-    walk.push_back(n);
-    out += doc.field(doc.category(walk), catalog::kCategoryName) + "/";
-  }
-  return out + doc.field(doc.item(category, number), catalog::kLabel);
-}
 
 // Sub-folder rules given as SUBDIR=skip,nothumbs,noarchives (SUBDIR below
 // `root` unless it begins with "/") added to `rows`, one row per folder;

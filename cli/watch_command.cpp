@@ -369,7 +369,7 @@ class Watcher {
       auto& doc = (*lib)->catalog();
       for (const auto& found : app::itemsOnVolume(doc, facts)) {
         known = true;
-        std::string where = itemText(doc, found.category, found.number);
+        std::string where = itemPathText(doc, found.category, found.number);
         if (found.disc) {
           say(app::kTextWatchDisc, {label, mount, where, library});
           continue;
@@ -388,18 +388,6 @@ class Watcher {
     } else {
       say(app::kTextWatchAsked, {label, mount});
     }
-  }
-
-  // The item's category names and label, for messages.
-  static std::string itemText(const catalog::CatalogDocument& doc, const catalog::ItemPath& category,
-                              uint16_t number) {
-    std::string out;
-    catalog::ItemPath walk;
-    for (uint16_t n : category) {
-      walk.push_back(n);
-      out += doc.field(doc.category(walk), catalog::kCategoryName) + "/";
-    }
-    return out + doc.field(doc.item(category, number), catalog::kLabel);
   }
 
   // Asks the desktop whether to add the volume; false when no desktop answers.
