@@ -1,6 +1,5 @@
 #include "app/shared_catalogue.h"
 
-#include <libpq-fe.h>
 #include <libxml/tree.h>
 #include <sys/random.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <set>
 
 #include "app/csv_export.h"
+#include "app/libpq.h"
 #include "app/presentation.h"
 #include "catalog/catalog_document.h"
 #include "disc/track.h"
@@ -27,6 +27,12 @@ namespace tamber::app {
 namespace {
 
 using catalog::CatalogDocument;
+
+// The client library; connect() loads it before anything else calls it.
+const Libpq& pq() {
+  std::string why;
+  return *loadLibpq(why);
+}
 
 // Version 1 of the schema. Every table starts with the library's id, and
 // every key holds it: with Citus the tables are distributed by it, and a
@@ -196,10 +202,10 @@ std::string globToRegex(const std::string& glob) {
 struct SharedCatalogue::Connection {
   PGconn* conn = nullptr;
   ~Connection() {
-    if (conn) PQfinish(conn);
+    if (conn) pq().PQfinish(conn);
   }
   Error failure(const std::string& what) const {
-    return Error{Errc::io, what + ": " + trimmed(PQerrorMessage(conn))};
+    return Error{Errc::io, what + ": " + trimmed(pq().PQerrorMessage(conn))};
   }
 };
 
@@ -211,14 +217,14 @@ struct PgResult {
   explicit PgResult(PGresult* p) : r(p) {}
   PgResult(PgResult&& o) noexcept : r(o.r) { o.r = nullptr; }
   ~PgResult() {
-    if (r) PQclear(r);
+    if (r) pq().PQclear(r);
   }
-  int rows() const { return PQntuples(r); }
+  int rows() const { return pq().PQntuples(r); }
   std::string text(int row, int column) const {
-    if (column >= PQnfields(r) || PQgetisnull(r, row, column)) return "";
-    return std::string(PQgetvalue(r, row, column), static_cast<size_t>(PQgetlength(r, row, column)));
+    if (column >= pq().PQnfields(r) || pq().PQgetisnull(r, row, column)) return "";
+    return std::string(pq().PQgetvalue(r, row, column), static_cast<size_t>(pq().PQgetlength(r, row, column)));
   }
-  bool null(int row, int column) const { return column >= PQnfields(r) || PQgetisnull(r, row, column); }
+  bool null(int row, int column) const { return column >= pq().PQnfields(r) || pq().PQgetisnull(r, row, column); }
 };
 
 // A file's columns, from `first` on, in the order the queries give them:
@@ -241,22 +247,22 @@ void readFileColumns(const PgResult& r, int first, SharedCatalogue::Row& row) {
 Result<PgResult> run(PGconn* conn, const std::string& sql, const std::vector<std::string>& params = {}) {
   std::vector<const char*> values;
   for (const auto& p : params) values.push_back(p.c_str());
-  PgResult r(PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+  PgResult r(pq().PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
                           nullptr, 0));
-  ExecStatusType st = r.r ? PQresultStatus(r.r) : PGRES_FATAL_ERROR;
+  ExecStatusType st = r.r ? pq().PQresultStatus(r.r) : PGRES_FATAL_ERROR;
   if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
-    std::string m = r.r ? trimmed(PQresultErrorMessage(r.r)) : trimmed(PQerrorMessage(conn));
-    if (PQstatus(conn) != CONNECTION_OK) m = "the connection to the server was lost: " + m;
+    std::string m = r.r ? trimmed(pq().PQresultErrorMessage(r.r)) : trimmed(pq().PQerrorMessage(conn));
+    if (pq().PQstatus(conn) != CONNECTION_OK) m = "the connection to the server was lost: " + m;
     return Error{Errc::io, m.empty() ? "the server refused the request" : m};
   }
   return r;
 }
 
 Status runAll(PGconn* conn, const char* sql) {
-  PgResult r(PQexec(conn, sql));
-  ExecStatusType st = r.r ? PQresultStatus(r.r) : PGRES_FATAL_ERROR;
+  PgResult r(pq().PQexec(conn, sql));
+  ExecStatusType st = r.r ? pq().PQresultStatus(r.r) : PGRES_FATAL_ERROR;
   if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
-    return Error{Errc::io, r.r ? trimmed(PQresultErrorMessage(r.r)) : trimmed(PQerrorMessage(conn))};
+    return Error{Errc::io, r.r ? trimmed(pq().PQresultErrorMessage(r.r)) : trimmed(pq().PQerrorMessage(conn))};
   }
   return {};
 }
@@ -276,7 +282,7 @@ struct Transaction {
     return runAll(conn, "COMMIT");
   }
   ~Transaction() {
-    if (open && PQstatus(conn) == CONNECTION_OK) PQclear(PQexec(conn, "ROLLBACK"));
+    if (open && pq().PQstatus(conn) == CONNECTION_OK) pq().PQclear(pq().PQexec(conn, "ROLLBACK"));
   }
 };
 
@@ -285,35 +291,35 @@ class CopyIn {
  public:
   CopyIn(PGconn* conn) : conn_(conn) {}
   Status start(const std::string& sql) {
-    PgResult r(PQexec(conn_, sql.c_str()));
-    if (!r.r || PQresultStatus(r.r) != PGRES_COPY_IN) {
-      return Error{Errc::io, r.r ? trimmed(PQresultErrorMessage(r.r)) : trimmed(PQerrorMessage(conn_))};
+    PgResult r(pq().PQexec(conn_, sql.c_str()));
+    if (!r.r || pq().PQresultStatus(r.r) != PGRES_COPY_IN) {
+      return Error{Errc::io, r.r ? trimmed(pq().PQresultErrorMessage(r.r)) : trimmed(pq().PQerrorMessage(conn_))};
     }
     return {};
   }
   std::string& buffer() { return buffer_; }
   Status flush(bool force) {
     if (buffer_.empty() || (!force && buffer_.size() < (1u << 20))) return {};
-    if (PQputCopyData(conn_, buffer_.data(), static_cast<int>(buffer_.size())) != 1) {
-      return Error{Errc::io, "sending rows: " + trimmed(PQerrorMessage(conn_))};
+    if (pq().PQputCopyData(conn_, buffer_.data(), static_cast<int>(buffer_.size())) != 1) {
+      return Error{Errc::io, "sending rows: " + trimmed(pq().PQerrorMessage(conn_))};
     }
     buffer_.clear();
     return {};
   }
   Status end() {
     if (Status st = flush(true); !st) return st;
-    if (PQputCopyEnd(conn_, nullptr) != 1) return Error{Errc::io, trimmed(PQerrorMessage(conn_))};
+    if (pq().PQputCopyEnd(conn_, nullptr) != 1) return Error{Errc::io, trimmed(pq().PQerrorMessage(conn_))};
     Status result;
-    while (PGresult* r = PQgetResult(conn_)) {
-      if (PQresultStatus(r) != PGRES_COMMAND_OK && result) result = Error{Errc::io, trimmed(PQresultErrorMessage(r))};
-      PQclear(r);
+    while (PGresult* r = pq().PQgetResult(conn_)) {
+      if (pq().PQresultStatus(r) != PGRES_COMMAND_OK && result) result = Error{Errc::io, trimmed(pq().PQresultErrorMessage(r))};
+      pq().PQclear(r);
     }
     return result;
   }
   // Ends a copy that failed on our side; the server drops its rows.
   void abandon() {
-    PQputCopyEnd(conn_, "stopped");
-    while (PGresult* r = PQgetResult(conn_)) PQclear(r);
+    pq().PQputCopyEnd(conn_, "stopped");
+    while (PGresult* r = pq().PQgetResult(conn_)) pq().PQclear(r);
   }
 
  private:
@@ -458,18 +464,19 @@ Result<long long> copyArchiveMembers(catalog::Library& library, const LocalItem&
 }
 
 Result<std::unique_ptr<SharedCatalogue>> SharedCatalogue::connect(const std::string& url) {
+  if (std::string why; !loadLibpq(why)) return Error{Errc::unsupported, why};
   char* err = nullptr;
-  PQconninfoOption* options = PQconninfoParse(url.c_str(), &err);
+  PQconninfoOption* options = pq().PQconninfoParse(url.c_str(), &err);
   if (!options) {
     std::string m = err ? trimmed(err) : "out of memory";
-    if (err) PQfreemem(err);
+    if (err) pq().PQfreemem(err);
     return Error{Errc::invalid_argument, "the server's address cannot be read: " + m};
   }
   bool password = false;
   for (PQconninfoOption* o = options; o->keyword; ++o) {
     if (std::strcmp(o->keyword, "password") == 0 && o->val && *o->val) password = true;
   }
-  PQconninfoFree(options);
+  pq().PQconninfoFree(options);
   if (password) {
     return Error{Errc::invalid_argument,
                  "the server's address holds a password: give it in PGPASSWORD or ~/.pgpass instead, where other "
@@ -481,10 +488,10 @@ Result<std::unique_ptr<SharedCatalogue>> SharedCatalogue::connect(const std::str
   const char* values[] = {"10", "tamber", url.c_str(), "UTF8", nullptr};
   std::unique_ptr<SharedCatalogue> c(new SharedCatalogue());
   c->c_ = std::make_unique<Connection>();
-  c->c_->conn = PQconnectdbParams(keys, values, 1);
+  c->c_->conn = pq().PQconnectdbParams(keys, values, 1);
   if (!c->c_->conn) return Error{Errc::io, "cannot connect to the shared catalogue: out of memory"};
-  if (PQstatus(c->c_->conn) != CONNECTION_OK) return c->c_->failure("cannot connect to the shared catalogue");
-  PQsetNoticeProcessor(c->c_->conn, ignoreNotice, nullptr);
+  if (pq().PQstatus(c->c_->conn) != CONNECTION_OK) return c->c_->failure("cannot connect to the shared catalogue");
+  pq().PQsetNoticeProcessor(c->c_->conn, ignoreNotice, nullptr);
   return c;
 }
 
@@ -810,27 +817,27 @@ Status streamRows(PGconn* conn, const std::string& sql, const std::vector<std::s
                   const std::function<bool(const PgResult&)>& each) {
   std::vector<const char*> values;
   for (const auto& p : params) values.push_back(p.c_str());
-  if (!PQsendQueryParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+  if (!pq().PQsendQueryParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
                          nullptr, 0)) {
-    return Error{Errc::io, trimmed(PQerrorMessage(conn))};
+    return Error{Errc::io, trimmed(pq().PQerrorMessage(conn))};
   }
-  PQsetSingleRowMode(conn);
+  pq().PQsetSingleRowMode(conn);
   Status result;
   bool stopped = false;
-  while (PGresult* raw = PQgetResult(conn)) {
+  while (PGresult* raw = pq().PQgetResult(conn)) {
     PgResult r(raw);
-    ExecStatusType st = PQresultStatus(raw);
+    ExecStatusType st = pq().PQresultStatus(raw);
     if (st == PGRES_SINGLE_TUPLE) {
       if (!stopped && !each(r)) {
         stopped = true;
-        if (PGcancel* cancel = PQgetCancel(conn)) {
+        if (PGcancel* cancel = pq().PQgetCancel(conn)) {
           char err[256];
-          PQcancel(cancel, err, sizeof err);
-          PQfreeCancel(cancel);
+          pq().PQcancel(cancel, err, sizeof err);
+          pq().PQfreeCancel(cancel);
         }
       }
     } else if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK && !stopped && result) {
-      result = Error{Errc::io, trimmed(PQresultErrorMessage(raw))};
+      result = Error{Errc::io, trimmed(pq().PQresultErrorMessage(raw))};
     }
   }
   return result;
