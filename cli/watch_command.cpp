@@ -5,6 +5,7 @@
 // Mounts are learnt from udisks2 on the system bus. Where udisks2 is not
 // there (a server, a container), the mount table is watched instead.
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <glib-unix.h>
@@ -31,6 +32,60 @@ namespace tamber::cli {
 
 namespace {
 
+// GIO is loaded when a watch starts rather than at every start of the
+// program: it and what it brings took longer to load than most commands
+// take to run.
+#define TAMBER_GIO_FUNCTIONS(F) \
+  F(g_bus_get_sync) F(g_child_watch_add) F(g_clear_error) F(g_dbus_connection_call_sync) \
+  F(g_dbus_connection_signal_subscribe) F(g_dbus_connection_signal_unsubscribe) F(g_main_loop_new) \
+  F(g_main_loop_quit) F(g_main_loop_run) F(g_main_loop_unref) F(g_object_unref) F(g_spawn_async) \
+  F(g_spawn_close_pid) F(g_unix_fd_add) F(g_unix_signal_add) F(g_variant_builder_add) \
+  F(g_variant_builder_init) F(g_variant_get) F(g_variant_get_bytestring) F(g_variant_get_child_value) \
+  F(g_variant_get_string) F(g_variant_get_variant) F(g_variant_is_of_type) F(g_variant_iter_init) \
+  F(g_variant_iter_next) F(g_variant_iter_next_value) F(g_variant_lookup) F(g_variant_lookup_value) \
+  F(g_variant_new) F(g_variant_new_string) F(g_variant_unref)
+
+struct Gio {
+#define TAMBER_GIO_MEMBER(name) decltype(&::name) name = nullptr;
+  TAMBER_GIO_FUNCTIONS(TAMBER_GIO_MEMBER)
+#undef TAMBER_GIO_MEMBER
+};
+
+struct LoadedGio {
+  Gio api;
+  std::string why;  // empty when loaded
+};
+
+const LoadedGio& loadedGio() {
+  static const LoadedGio loaded = [] {
+    LoadedGio l;
+    void* handle = ::dlopen("libgio-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      const char* e = ::dlerror();
+      l.why = "GIO cannot be loaded: " + std::string(e ? e : "libgio-2.0.so.0");
+      return l;
+    }
+#define TAMBER_GIO_LOOKUP(name)                                                   \
+  l.api.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name));       \
+  if (!l.api.name && l.why.empty()) l.why = "GIO is too old: it lacks " #name;
+    TAMBER_GIO_FUNCTIONS(TAMBER_GIO_LOOKUP)
+#undef TAMBER_GIO_LOOKUP
+    return l;
+  }();
+  return loaded;
+}
+
+// The functions; the watch loads them before anything calls one.
+const Gio& gio() { return loadedGio().api; }
+
+// A GVariant type string as its type, as G_VARIANT_TYPE makes it without
+// its checks.
+const GVariantType* variantType(const char* text) { return reinterpret_cast<const GVariantType*>(text); }
+
+}  // namespace
+
+namespace {
+
 constexpr const char* kUdisks = "org.freedesktop.UDisks2";
 constexpr const char* kUdisksRoot = "/org/freedesktop/UDisks2";
 constexpr const char* kBlock = "org.freedesktop.UDisks2.Block";
@@ -48,13 +103,13 @@ struct Device {
 // The mount points of a Filesystem's "MountPoints" (aay, each ending in NUL).
 std::set<std::string> mountPointsOf(GVariant* value) {
   std::set<std::string> out;
-  if (!value || !g_variant_is_of_type(value, G_VARIANT_TYPE("aay"))) return out;
+  if (!value || !gio().g_variant_is_of_type(value, variantType("aay"))) return out;
   GVariantIter it;
-  g_variant_iter_init(&it, value);
-  while (GVariant* one = g_variant_iter_next_value(&it)) {
-    std::string p = g_variant_get_bytestring(one);
+  gio().g_variant_iter_init(&it, value);
+  while (GVariant* one = gio().g_variant_iter_next_value(&it)) {
+    std::string p = gio().g_variant_get_bytestring(one);
     if (!p.empty()) out.insert(p);
-    g_variant_unref(one);
+    gio().g_variant_unref(one);
   }
   return out;
 }
@@ -74,20 +129,20 @@ class Watcher {
   }
 
   ~Watcher() {
-    for (const auto& s : subscriptions_) g_dbus_connection_signal_unsubscribe(s.connection, s.id);
-    if (system_) g_object_unref(system_);
-    if (session_) g_object_unref(session_);
+    for (const auto& s : subscriptions_) gio().g_dbus_connection_signal_unsubscribe(s.connection, s.id);
+    if (system_) gio().g_object_unref(system_);
+    if (session_) gio().g_object_unref(session_);
     if (mountFd_ >= 0) ::close(mountFd_);
-    if (loop_) g_main_loop_unref(loop_);
+    if (loop_) gio().g_main_loop_unref(loop_);
   }
 
   int run() {
-    loop_ = g_main_loop_new(nullptr, false);
-    g_unix_signal_add(SIGINT, &Watcher::stop, this);
-    g_unix_signal_add(SIGTERM, &Watcher::stop, this);
+    loop_ = gio().g_main_loop_new(nullptr, false);
+    gio().g_unix_signal_add(SIGINT, &Watcher::stop, this);
+    gio().g_unix_signal_add(SIGTERM, &Watcher::stop, this);
     if (!dryRun_) {
       // The notifications' answers; without a desktop, the offers are only said.
-      session_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+      session_ = gio().g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
       if (session_) {
         subscribe(session_, kNotifications, "ActionInvoked", kNotificationsPath, nullptr, &Watcher::onAction);
         subscribe(session_, kNotifications, "NotificationClosed", kNotificationsPath, nullptr, &Watcher::onClosed);
@@ -101,7 +156,7 @@ class Watcher {
       std::cerr << errorPrefix() << escapeForTerminal(cli::say(app::kTextWatchCannot)) << "\n";
       return kExitFailure;
     }
-    g_main_loop_run(loop_);
+    gio().g_main_loop_run(loop_);
     if (child_ > 0) {
       // The job in hand stops as a cancelled job does: its library as it was.
       ::kill(child_, SIGTERM);
@@ -144,14 +199,14 @@ class Watcher {
   }
 
   static gboolean stop(gpointer self) {
-    g_main_loop_quit(static_cast<Watcher*>(self)->loop_);
+    gio().g_main_loop_quit(static_cast<Watcher*>(self)->loop_);
     return G_SOURCE_CONTINUE;
   }
 
   void subscribe(GDBusConnection* c, const char* iface, const char* member, const char* path, const char* arg0,
                  Handler h) {
     auto* b = new Bound{this, h};
-    guint id = g_dbus_connection_signal_subscribe(
+    guint id = gio().g_dbus_connection_signal_subscribe(
         c, nullptr, iface, member, path, arg0, G_DBUS_SIGNAL_FLAGS_NONE,
         [](GDBusConnection*, const gchar*, const gchar* objectPath, const gchar*, const gchar*, GVariant* parameters,
            gpointer data) {
@@ -165,7 +220,7 @@ class Watcher {
   // --- udisks2 ---
 
   bool startUdisks() {
-    system_ = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
+    system_ = gio().g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
     if (!system_) return false;
     // Subscribed first, so that nothing falls between the listing and the signals.
     subscribe(system_, "org.freedesktop.DBus.Properties", "PropertiesChanged", nullptr, nullptr,
@@ -175,60 +230,60 @@ class Watcher {
     subscribe(system_, "org.freedesktop.DBus.ObjectManager", "InterfacesRemoved", kUdisksRoot, nullptr,
               &Watcher::onInterfacesRemoved);
     GError* err = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(system_, kUdisks, kUdisksRoot, "org.freedesktop.DBus.ObjectManager",
-                                                  "GetManagedObjects", nullptr, G_VARIANT_TYPE("(a{oa{sa{sv}}})"),
+    GVariant* reply = gio().g_dbus_connection_call_sync(system_, kUdisks, kUdisksRoot, "org.freedesktop.DBus.ObjectManager",
+                                                  "GetManagedObjects", nullptr, variantType("(a{oa{sa{sv}}})"),
                                                   G_DBUS_CALL_FLAGS_NONE, 25000, nullptr, &err);
     if (!reply) {
-      g_clear_error(&err);
+      gio().g_clear_error(&err);
       for (const auto& s : subscriptions_) {
-        if (s.connection == system_) g_dbus_connection_signal_unsubscribe(s.connection, s.id);
+        if (s.connection == system_) gio().g_dbus_connection_signal_unsubscribe(s.connection, s.id);
       }
       std::erase_if(subscriptions_, [this](const Subscription& s) { return s.connection == system_; });
-      g_object_unref(system_);
+      gio().g_object_unref(system_);
       system_ = nullptr;
       return false;
     }
-    GVariant* objects = g_variant_get_child_value(reply, 0);
+    GVariant* objects = gio().g_variant_get_child_value(reply, 0);
     GVariantIter it;
-    g_variant_iter_init(&it, objects);
+    gio().g_variant_iter_init(&it, objects);
     const char* path = nullptr;
     GVariant* interfaces = nullptr;
     // What is mounted already was there before the watch: only learnt.
-    while (g_variant_iter_next(&it, "{&o@a{sa{sv}}}", &path, &interfaces)) {
+    while (gio().g_variant_iter_next(&it, "{&o@a{sa{sv}}}", &path, &interfaces)) {
       absorb(path, interfaces, false);
-      g_variant_unref(interfaces);
+      gio().g_variant_unref(interfaces);
     }
-    g_variant_unref(objects);
-    g_variant_unref(reply);
+    gio().g_variant_unref(objects);
+    gio().g_variant_unref(reply);
     return true;
   }
 
   // A device's interfaces and their properties (a{sa{sv}}).
   void absorb(const std::string& path, GVariant* interfaces, bool act) {
-    if (GVariant* block = g_variant_lookup_value(interfaces, kBlock, G_VARIANT_TYPE("a{sv}"))) {
+    if (GVariant* block = gio().g_variant_lookup_value(interfaces, kBlock, variantType("a{sv}"))) {
       blockChanged(devices_[path], block);
-      g_variant_unref(block);
+      gio().g_variant_unref(block);
     }
-    if (GVariant* fs = g_variant_lookup_value(interfaces, kFilesystem, G_VARIANT_TYPE("a{sv}"))) {
-      if (GVariant* mp = g_variant_lookup_value(fs, "MountPoints", G_VARIANT_TYPE("aay"))) {
+    if (GVariant* fs = gio().g_variant_lookup_value(interfaces, kFilesystem, variantType("a{sv}"))) {
+      if (GVariant* mp = gio().g_variant_lookup_value(fs, "MountPoints", variantType("aay"))) {
         mountsChanged(path, mountPointsOf(mp), act);
-        g_variant_unref(mp);
+        gio().g_variant_unref(mp);
       }
-      g_variant_unref(fs);
+      gio().g_variant_unref(fs);
     }
   }
 
   static void blockChanged(Device& d, GVariant* props) {
     GVariant* v = nullptr;
-    if (g_variant_lookup(props, "IdUUID", "@s", &v)) d.uuid = g_variant_get_string(v, nullptr), g_variant_unref(v);
-    if (g_variant_lookup(props, "IdLabel", "@s", &v)) d.label = g_variant_get_string(v, nullptr), g_variant_unref(v);
-    if (g_variant_lookup(props, "IdType", "@s", &v)) d.fsType = g_variant_get_string(v, nullptr), g_variant_unref(v);
-    if (GVariant* node = g_variant_lookup_value(props, "Device", G_VARIANT_TYPE("ay"))) {
-      d.node = g_variant_get_bytestring(node);
-      g_variant_unref(node);
+    if (gio().g_variant_lookup(props, "IdUUID", "@s", &v)) d.uuid = gio().g_variant_get_string(v, nullptr), gio().g_variant_unref(v);
+    if (gio().g_variant_lookup(props, "IdLabel", "@s", &v)) d.label = gio().g_variant_get_string(v, nullptr), gio().g_variant_unref(v);
+    if (gio().g_variant_lookup(props, "IdType", "@s", &v)) d.fsType = gio().g_variant_get_string(v, nullptr), gio().g_variant_unref(v);
+    if (GVariant* node = gio().g_variant_lookup_value(props, "Device", variantType("ay"))) {
+      d.node = gio().g_variant_get_bytestring(node);
+      gio().g_variant_unref(node);
     }
     gboolean ignore = false;
-    if (g_variant_lookup(props, "HintIgnore", "b", &ignore)) d.ignore = ignore;
+    if (gio().g_variant_lookup(props, "HintIgnore", "b", &ignore)) d.ignore = ignore;
   }
 
   void mountsChanged(const std::string& path, std::set<std::string> now, bool act) {
@@ -243,63 +298,63 @@ class Watcher {
   }
 
   void onPropertiesChanged(const char* path, GVariant* parameters) {
-    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sa{sv}as)"))) return;
+    if (!gio().g_variant_is_of_type(parameters, variantType("(sa{sv}as)"))) return;
     const char* iface = nullptr;
     GVariant* changed = nullptr;
     GVariant* invalidated = nullptr;
-    g_variant_get(parameters, "(&s@a{sv}@as)", &iface, &changed, &invalidated);
+    gio().g_variant_get(parameters, "(&s@a{sv}@as)", &iface, &changed, &invalidated);
     if (std::string_view(iface) == kBlock) {
       blockChanged(devices_[path], changed);
     } else if (std::string_view(iface) == kFilesystem) {
-      if (GVariant* mp = g_variant_lookup_value(changed, "MountPoints", G_VARIANT_TYPE("aay"))) {
+      if (GVariant* mp = gio().g_variant_lookup_value(changed, "MountPoints", variantType("aay"))) {
         mountsChanged(path, mountPointsOf(mp), true);
-        g_variant_unref(mp);
+        gio().g_variant_unref(mp);
       } else if (invalidatedHas(invalidated, "MountPoints")) {
-        GVariant* reply = g_dbus_connection_call_sync(
+        GVariant* reply = gio().g_dbus_connection_call_sync(
             system_, kUdisks, path, "org.freedesktop.DBus.Properties", "Get",
-            g_variant_new("(ss)", kFilesystem, "MountPoints"), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 10000,
+            gio().g_variant_new("(ss)", kFilesystem, "MountPoints"), variantType("(v)"), G_DBUS_CALL_FLAGS_NONE, 10000,
             nullptr, nullptr);
         if (reply) {
-          GVariant* boxed = g_variant_get_child_value(reply, 0);
-          GVariant* mp = g_variant_get_variant(boxed);
+          GVariant* boxed = gio().g_variant_get_child_value(reply, 0);
+          GVariant* mp = gio().g_variant_get_variant(boxed);
           mountsChanged(path, mountPointsOf(mp), true);
-          g_variant_unref(mp);
-          g_variant_unref(boxed);
-          g_variant_unref(reply);
+          gio().g_variant_unref(mp);
+          gio().g_variant_unref(boxed);
+          gio().g_variant_unref(reply);
         }
       }
     }
-    g_variant_unref(changed);
-    g_variant_unref(invalidated);
+    gio().g_variant_unref(changed);
+    gio().g_variant_unref(invalidated);
   }
 
   static bool invalidatedHas(GVariant* names, const char* name) {
     GVariantIter it;
-    g_variant_iter_init(&it, names);
+    gio().g_variant_iter_init(&it, names);
     const char* n = nullptr;
-    while (g_variant_iter_next(&it, "&s", &n)) {
+    while (gio().g_variant_iter_next(&it, "&s", &n)) {
       if (std::string_view(n) == name) return true;
     }
     return false;
   }
 
   void onInterfacesAdded(const char*, GVariant* parameters) {
-    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(oa{sa{sv}})"))) return;
+    if (!gio().g_variant_is_of_type(parameters, variantType("(oa{sa{sv}})"))) return;
     const char* path = nullptr;
     GVariant* interfaces = nullptr;
-    g_variant_get(parameters, "(&o@a{sa{sv}})", &path, &interfaces);
+    gio().g_variant_get(parameters, "(&o@a{sa{sv}})", &path, &interfaces);
     absorb(path, interfaces, true);
-    g_variant_unref(interfaces);
+    gio().g_variant_unref(interfaces);
   }
 
   void onInterfacesRemoved(const char*, GVariant* parameters) {
-    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(oas)"))) return;
+    if (!gio().g_variant_is_of_type(parameters, variantType("(oas)"))) return;
     const char* path = nullptr;
     GVariant* names = nullptr;
-    g_variant_get(parameters, "(&o@as)", &path, &names);
+    gio().g_variant_get(parameters, "(&o@as)", &path, &names);
     if (invalidatedHas(names, kBlock)) devices_.erase(path);
     else if (invalidatedHas(names, kFilesystem)) devices_[path].mounts.clear();
-    g_variant_unref(names);
+    gio().g_variant_unref(names);
   }
 
   // --- the mount table, where udisks2 is not ---
@@ -322,7 +377,7 @@ class Watcher {
     if (mountFd_ < 0) return false;
     mountTable_ = readMountTable(mountFd_);
     // The kernel marks the table with an error condition when it changes.
-    g_unix_fd_add(mountFd_, GIOCondition(G_IO_PRI | G_IO_ERR), &Watcher::onMountTable, this);
+    gio().g_unix_fd_add(mountFd_, GIOCondition(G_IO_PRI | G_IO_ERR), &Watcher::onMountTable, this);
     return true;
   }
 
@@ -394,31 +449,31 @@ class Watcher {
   bool offer(const std::string& mount, const std::string& label) {
     if (!session_) return false;
     GVariantBuilder actions;
-    g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
-    g_variant_builder_add(&actions, "s", "add");
-    g_variant_builder_add(&actions, "s", cli::say(app::kTextWatchAddAction).c_str());
+    gio().g_variant_builder_init(&actions, variantType("as"));
+    gio().g_variant_builder_add(&actions, "s", "add");
+    gio().g_variant_builder_add(&actions, "s", cli::say(app::kTextWatchAddAction).c_str());
     GVariantBuilder hints;
-    g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
-    g_variant_builder_add(&hints, "{sv}", "category", g_variant_new_string("device.added"));
+    gio().g_variant_builder_init(&hints, variantType("a{sv}"));
+    gio().g_variant_builder_add(&hints, "{sv}", "category", gio().g_variant_new_string("device.added"));
     std::string body = cli::say(app::kTextWatchAskBody, {label, mount, libraries_.front()});
-    GVariant* reply = g_dbus_connection_call_sync(
+    GVariant* reply = gio().g_dbus_connection_call_sync(
         session_, kNotifications, kNotificationsPath, kNotifications, "Notify",
-        g_variant_new("(susssasa{sv}i)", "Tamber+", 0u, "drive-removable-media",
+        gio().g_variant_new("(susssasa{sv}i)", "Tamber+", 0u, "drive-removable-media",
                       cli::say(app::kTextWatchAskSummary).c_str(), body.c_str(), &actions, &hints, 0),
-        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr);
+        variantType("(u)"), G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr);
     if (!reply) return false;
     uint32_t id = 0;
-    g_variant_get(reply, "(u)", &id);
-    g_variant_unref(reply);
+    gio().g_variant_get(reply, "(u)", &id);
+    gio().g_variant_unref(reply);
     offers_[id] = Offer{mount, label};
     return true;
   }
 
   void onAction(const char*, GVariant* parameters) {
-    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"))) return;
+    if (!gio().g_variant_is_of_type(parameters, variantType("(us)"))) return;
     uint32_t id = 0;
     const char* key = nullptr;
-    g_variant_get(parameters, "(u&s)", &id, &key);
+    gio().g_variant_get(parameters, "(u&s)", &id, &key);
     auto it = offers_.find(id);
     if (it == offers_.end() || std::string_view(key) != "add") return;
     Offer o = it->second;
@@ -428,9 +483,9 @@ class Watcher {
   }
 
   void onClosed(const char*, GVariant* parameters) {
-    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(uu)"))) return;
+    if (!gio().g_variant_is_of_type(parameters, variantType("(uu)"))) return;
     uint32_t id = 0, reason = 0;
-    g_variant_get(parameters, "(uu)", &id, &reason);
+    gio().g_variant_get(parameters, "(uu)", &id, &reason);
     offers_.erase(id);
   }
 
@@ -461,21 +516,21 @@ class Watcher {
       for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
       GError* err = nullptr;
-      if (!g_spawn_async(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
+      if (!gio().g_spawn_async(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
                          &child_, &err)) {
         say(app::kTextWatchJobFailed, {q.what, err ? err->message : ""});
-        g_clear_error(&err);
+        gio().g_clear_error(&err);
         child_ = 0;
         continue;
       }
       running_ = q.what;
-      g_child_watch_add(child_, &Watcher::onChildEnded, this);
+      gio().g_child_watch_add(child_, &Watcher::onChildEnded, this);
     }
   }
 
   static void onChildEnded(GPid pid, gint status, gpointer data) {
     auto* self = static_cast<Watcher*>(data);
-    g_spawn_close_pid(pid);
+    gio().g_spawn_close_pid(pid);
     self->child_ = 0;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
       int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -512,7 +567,11 @@ void registerWatchCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       "left to update --all.\n"
       "Exit status: 0 when stopped, 1 when no mounts can be watched, 2 on usage errors.");
   watch->callback([&status, g, a] {
-    status = withLibrary(*g, [&](App& app, app::Notifier&) {
+    status = withLibrary(*g, [&](App& app, app::Notifier& n) {
+      if (const std::string& why = loadedGio().why; !why.empty()) {
+        n.error(why);
+        return kExitFailure;
+      }
       std::vector<std::string> libraries = a->in;
       if (libraries.empty()) libraries.push_back(libraryOrDefault(app, *g));
       std::string category = a->category.empty() ? app.text(app::kTextWatchCategory) : a->category;
