@@ -123,7 +123,13 @@ const app::LanguageResources& texts() {
 
 std::string say(int id, std::initializer_list<std::string> values) { return fillIn(texts().text(id), values); }
 
-std::string languageCode() { return texts().code(); }
+std::string languageCode() {
+  if (speaking) return speaking->language().code();
+  // Before a command starts: the language the environment asks for, found
+  // without reading its texts (every start asks this; few need the texts).
+  static const std::string code = app::chooseLanguage("", app::resourceDirectory());
+  return code;
+}
 
 std::string spoken(const std::string& message) { return app::spokenText(texts(), message); }
 

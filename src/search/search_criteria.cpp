@@ -299,6 +299,8 @@ std::vector<std::string> loadHistory(const app::SettingsStore& settings) {
 void addToHistory(app::SettingsStore& settings, const std::string& text) {
   if (text.empty()) return;
   auto list = loadHistory(settings);
+  // Already the latest: the settings stay as they are, unwritten.
+  if (!list.empty() && list.front() == text) return;
   list.erase(std::remove(list.begin(), list.end(), text), list.end());
   list.insert(list.begin(), text);
   if (list.size() > kHistoryLength) list.resize(kHistoryLength);

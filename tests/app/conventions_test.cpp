@@ -299,6 +299,31 @@ TEST_F(Conventions, MessagesComeInTheUsersLanguage) {
   EXPECT_NE(r.out.find("1234,50"), std::string::npos) << r.out;
 }
 
+// A search is over in milliseconds: loading the libraries of the commands
+// it is not (the shared catalogue's, the watch's) would cost it more than
+// it takes, and it leaves the settings alone when it has nothing new to keep.
+TEST_F(Conventions, ASearchLoadsOnlyWhatItNeedsAndARepeatedOneWritesNothing) {
+  auto r = runCommand("LD_DEBUG=files " + std::string(TAMBER_CLI) + " -L " + quote(lib.string()) + " --config " +
+                      quote(cfg.string()) + " find file10");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Music/Rock/Disc/file10.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("libc.so"), std::string::npos) << "LD_DEBUG said nothing";
+  for (const char* library : {"libpq", "libgio", "libgobject", "libssl", "libkrb5"}) {
+    EXPECT_EQ(r.out.find(library), std::string::npos) << library << " was loaded";
+  }
+  struct stat before {}, after {};
+  ASSERT_EQ(::stat(cfg.c_str(), &before), 0);
+  ASSERT_EQ(tamber("find file10").status, 0);
+  ASSERT_EQ(::stat(cfg.c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino) << "the settings were written again";
+  EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
+  // A new text is kept, first in the history.
+  ASSERT_EQ(tamber("find Sub2").status, 0);
+  ASSERT_EQ(::stat(cfg.c_str(), &after), 0);
+  EXPECT_NE(before.st_ino, after.st_ino);
+  EXPECT_EQ(tamber("config get SearchCombo/SearchHistoryCombo Last0", false).out, "Sub2\n");
+}
+
 TEST_F(Conventions, EveryCommandSpeaksTheUsersLanguage) {
   // The same commands in English, French and Italian: a line that French
   // or Italian print exactly as English does, with English words in it
