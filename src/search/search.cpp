@@ -828,8 +828,13 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
                                              : std::vector<uint32_t>{};
   const bool indexing = !trigrams.empty() && nameIndexTrusted(library);
   result.usedIndex = indexing;
+  // Each item's index: its stream found under the file's lock by the first
+  // worker that reaches the item, then opened outside it, once; a worker on
+  // another of the item's listings waits for that.
   std::vector<std::unique_ptr<ItemIndex>> indexes(items.size());
   std::vector<char> indexTried(items.size(), 0);
+  std::vector<Result<storage::StreamLayout>> indexLayouts(items.size(), Error{Errc::not_found, ""});
+  std::unique_ptr<std::once_flag[]> indexOpened(new std::once_flag[items.size()]);
   std::vector<std::vector<uint32_t>> indexBlocks(items.size());
 
   std::unique_ptr<OrderedHandOver> hand;
@@ -1054,7 +1059,12 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
         if (indexing && !indexTried[queue[w].item]) {
           indexTried[queue[w].item] = 1;
           auto named = file.root().openStream(indexStreamName(item.category, item.number));
-          auto l = named ? named->layout() : Result<storage::StreamLayout>(named.error());
+          indexLayouts[queue[w].item] = named ? named->layout() : Result<storage::StreamLayout>(named.error());
+        }
+      }
+      if (indexing) {
+        std::call_once(indexOpened[queue[w].item], [&] {
+          auto& l = indexLayouts[queue[w].item];
           auto opened = l ? ItemIndex::open(file, std::move(*l)) : Result<ItemIndex>(l.error());
           // The item's blocks that may hold the text, found once for all its listings.
           auto blocks = opened ? opened->blocksWith(trigrams) : Result<std::vector<uint32_t>>(opened.error());
@@ -1065,7 +1075,7 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
             std::lock_guard<std::mutex> h(hitsLock);
             result.indexProblems.push_back(item.path + ": " + blocks.message());
           }
-        }
+        });
       }
       if (const ItemIndex* index = indexing ? indexes[queue[w].item].get() : nullptr) {
         if (searchIndexed(*index, indexBlocks[queue[w].item], item, part, layout, w, mine, search, piece)) {
