@@ -6,12 +6,14 @@
 #include <cstring>
 #include <iostream>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "commands.h"
 #include "common.h"
 #include "generate.h"
 #include "help.h"
+#include "platform/quick_heap.h"
 #include "search/name_index.h"
 
 namespace {
@@ -183,6 +185,10 @@ int main(int argc, char** argv) {
   // one stat per recorded file time. Named once here, before any thread
   // starts, the zone is read once.
   setenv("TZ", ":/etc/localtime", 0);
+  // The commands people run to look something up are over in milliseconds,
+  // where first touches of memory weigh (the jobs keep their threads' heaps).
+  static const std::set<std::string> quick = {"find", "ls", "tree", "show", "info", "du", "which"};
+  if (quick.count(commandWord(argc, argv))) tamber::platform::prepareQuickHeap(size_t{2} << 20);
   // Every save keeps the search's name index in step with the listings.
   tamber::search::installNameIndex();
   CLI::App app{"Tamber+ - catalogue discs and folders into library files (*.cds)", "tamber"};
