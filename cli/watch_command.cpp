@@ -5,7 +5,6 @@
 // Mounts are learnt from udisks2 on the system bus. Where udisks2 is not
 // there (a server, a container), the mount table is watched instead.
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <glib-unix.h>
@@ -25,6 +24,7 @@
 #include "catalog/library.h"
 #include "commands.h"
 #include "common.h"
+#include "platform/loaded_library.h"
 #include "platform/mounts.h"
 #include "platform/volume_facts.h"
 
@@ -59,17 +59,9 @@ struct LoadedGio {
 const LoadedGio& loadedGio() {
   static const LoadedGio loaded = [] {
     LoadedGio l;
-    void* handle = ::dlopen("libgio-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-      const char* e = ::dlerror();
-      l.why = "GIO cannot be loaded: " + std::string(e ? e : "libgio-2.0.so.0");
-      return l;
-    }
-#define TAMBER_GIO_LOOKUP(name)                                                   \
-  l.api.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name));       \
-  if (!l.api.name && l.why.empty()) l.why = "GIO is too old: it lacks " #name;
-    TAMBER_GIO_FUNCTIONS(TAMBER_GIO_LOOKUP)
-#undef TAMBER_GIO_LOOKUP
+#define TAMBER_GIO_SLOT(name) TAMBER_FUNCTION_SLOT(l.api, name),
+    platform::loadFunctions("libgio-2.0.so.0", "GIO", {TAMBER_GIO_FUNCTIONS(TAMBER_GIO_SLOT)}, l.why);
+#undef TAMBER_GIO_SLOT
     return l;
   }();
   return loaded;
