@@ -2,10 +2,13 @@
 
 #include <unicode/ucol.h>
 #include <unicode/ustring.h>
+#include <unicode/uvernum.h>
 
 #include <cstdlib>
 #include <memory>
 #include <vector>
+
+#include "platform/loaded_library.h"
 
 namespace tamber::report {
 
@@ -24,20 +27,41 @@ std::string localeFromEnvironment() {
   return "";
 }
 
+// ICU's collation is loaded when the first name is sorted, not at every
+// start of the program; its functions carry the version in their names.
+struct CollationFunctions {
+  decltype(&::ucol_open) open = nullptr;
+  decltype(&::ucol_close) close = nullptr;
+  decltype(&::ucol_getSortKey) getSortKey = nullptr;
+};
+
 struct Collator {
   std::string locale = localeFromEnvironment();
+  CollationFunctions icu;
   UCollator* collator = nullptr;
   Collator() {
+    const std::string suffix = "_" U_ICU_VERSION_SHORT;
+    const std::string open = "ucol_open" + suffix, close = "ucol_close" + suffix,
+                      sortKey = "ucol_getSortKey" + suffix;
+    std::string why;
+    if (!platform::loadFunctions(("libicui18n.so." U_ICU_VERSION_SHORT), "ICU's collation",
+                                 {{open.c_str(), reinterpret_cast<void**>(&icu.open)},
+                                  {close.c_str(), reinterpret_cast<void**>(&icu.close)},
+                                  {sortKey.c_str(), reinterpret_cast<void**>(&icu.getSortKey)}},
+                                 why)) {
+      locale.clear();  // names then sort by their bytes
+      return;
+    }
     UErrorCode status = U_ZERO_ERROR;
-    collator = ucol_open(locale.c_str(), &status);
+    collator = icu.open(locale.c_str(), &status);
     if (U_FAILURE(status)) {
       status = U_ZERO_ERROR;
       locale.clear();
-      collator = ucol_open("", &status);
+      collator = icu.open("", &status);
     }
   }
   ~Collator() {
-    if (collator) ucol_close(collator);
+    if (collator) icu.close(collator);
   }
 };
 
@@ -61,12 +85,12 @@ std::string collationKey(const std::string& name) {
   u_strFromUTF8Lenient(text.data(), length + 1, &length, name.data(), static_cast<int32_t>(name.size()), &status);
   if (U_FAILURE(status)) return {};
   uint8_t small[256];
-  int32_t needed = ucol_getSortKey(c.collator, text.data(), length, small, sizeof small);
+  int32_t needed = c.icu.getSortKey(c.collator, text.data(), length, small, sizeof small);
   std::vector<uint8_t> large;
   const uint8_t* key = small;
   if (needed > static_cast<int32_t>(sizeof small)) {
     large.resize(static_cast<size_t>(needed));
-    ucol_getSortKey(c.collator, text.data(), length, large.data(), needed);
+    c.icu.getSortKey(c.collator, text.data(), length, large.data(), needed);
     key = large.data();
   }
   // The key ends with a zero byte, left out.

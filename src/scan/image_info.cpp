@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "platform/atomic_file.h"
+#include "platform/loaded_library.h"
 #include "platform/text.h"
 #include "platform/utf.h"
 #include "scan/picture_codec.h"
@@ -41,11 +42,37 @@ Described describe(const void* image) {
   return d;
 }
 
+// libexif is loaded when the first picture's camera data is read, not at
+// every start of the program; without it, pictures are read without that.
+#define TAMBER_EXIF_FUNCTIONS(F)                                                                              \
+  F(exif_content_get_entry) F(exif_data_get_byte_order) F(exif_data_load_data) F(exif_data_new)               \
+  F(exif_data_unref) F(exif_data_unset_option) F(exif_get_rational) F(exif_get_short) F(exif_loader_get_buf)   \
+  F(exif_loader_new) F(exif_loader_unref) F(exif_loader_write_file)
+
+struct Exif {
+#define TAMBER_EXIF_MEMBER(name) decltype(&::name) name = nullptr;
+  TAMBER_EXIF_FUNCTIONS(TAMBER_EXIF_MEMBER)
+#undef TAMBER_EXIF_MEMBER
+};
+
+const Exif* exifLibrary() {
+  static const Exif* loaded = [] {
+    static Exif api;
+    std::string why;
+#define TAMBER_EXIF_SLOT(name) TAMBER_FUNCTION_SLOT(api, name),
+    bool ok = platform::loadFunctions("libexif.so.12", "libexif", {TAMBER_EXIF_FUNCTIONS(TAMBER_EXIF_SLOT)}, why);
+#undef TAMBER_EXIF_SLOT
+    return ok ? &api : nullptr;
+  }();
+  return loaded;
+}
+
+// Only made once the library is loaded.
 struct ExifFree {
-  void operator()(ExifData* d) const { exif_data_unref(d); }
+  void operator()(ExifData* d) const { exifLibrary()->exif_data_unref(d); }
 };
 struct LoaderFree {
-  void operator()(ExifLoader* l) const { exif_loader_unref(l); }
+  void operator()(ExifLoader* l) const { exifLibrary()->exif_loader_unref(l); }
 };
 
 std::u16string fromCp1252(std::string_view bytes) {
@@ -297,16 +324,20 @@ std::u16string decodeTakenDate(std::string_view v) {
 
 ImageProperties propertiesFromExif(const uint8_t* data, size_t size) {
   ImageProperties p;
-  std::unique_ptr<ExifData, ExifFree> exif(exif_data_new());
+  const Exif* x = exifLibrary();
+  if (!x) return p;
+  std::unique_ptr<ExifData, ExifFree> exif(x->exif_data_new());
   if (!exif) return p;
   // The values as stored: libexif's conformance repairs are switched off.
-  exif_data_unset_option(exif.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-  exif_data_unset_option(exif.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
-  exif_data_load_data(exif.get(), data, static_cast<unsigned>(size));
-  ExifByteOrder order = exif_data_get_byte_order(exif.get());
+  x->exif_data_unset_option(exif.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+  x->exif_data_unset_option(exif.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+  x->exif_data_load_data(exif.get(), data, static_cast<unsigned>(size));
+  ExifByteOrder order = x->exif_data_get_byte_order(exif.get());
   bool be = order == EXIF_BYTE_ORDER_MOTOROLA;
   auto entry = [&](ExifTag tag) -> ExifEntry* {
-    ExifEntry* e = exif_data_get_entry(exif.get(), tag);
+    // The first of the picture's blocks (IFD 0, 1, the camera's, ...) that holds it.
+    ExifEntry* e = nullptr;
+    for (int i = 0; i < EXIF_IFD_COUNT && !e; ++i) e = x->exif_content_get_entry(exif->ifd[i], tag);
     return e && e->data && e->size > 0 ? e : nullptr;
   };
   auto value = [](ExifEntry* e) {
@@ -324,14 +355,14 @@ ImageProperties propertiesFromExif(const uint8_t* data, size_t size) {
   if (!d || d->size + 16 < 32) d = entry(EXIF_TAG_DATE_TIME);
   if (d && d->format == EXIF_FORMAT_ASCII) p.takenDate = decodeTakenDate(value(d));
   if (ExifEntry* e = entry(EXIF_TAG_EXPOSURE_TIME); e && e->format == EXIF_FORMAT_RATIONAL && e->size >= 8) {
-    ExifRational r = exif_get_rational(e->data, order);
+    ExifRational r = x->exif_get_rational(e->data, order);
     if (r.numerator == r.denominator) r.numerator = r.denominator = 1;
     char buf[32];
     std::snprintf(buf, sizeof buf, "%d/%d", static_cast<int>(r.numerator), static_cast<int>(r.denominator));
     p.exposureTime = ascii(buf);
   }
   if (ExifEntry* e = entry(EXIF_TAG_FNUMBER); e && e->format == EXIF_FORMAT_RATIONAL && e->size >= 8) {
-    ExifRational r = exif_get_rational(e->data, order);
+    ExifRational r = x->exif_get_rational(e->data, order);
     if (r.denominator != 0) {
       char buf[32];
       std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(r.numerator) / r.denominator);
@@ -341,7 +372,7 @@ ImageProperties propertiesFromExif(const uint8_t* data, size_t size) {
   if (ExifEntry* e = entry(EXIF_TAG_MAKE); e && e->format == EXIF_FORMAT_ASCII) p.cameraMake = fromCp1252(value(e));
   if (ExifEntry* e = entry(EXIF_TAG_MODEL); e && e->format == EXIF_FORMAT_ASCII) p.cameraModel = fromCp1252(value(e));
   if (ExifEntry* e = entry(EXIF_TAG_EXPOSURE_PROGRAM); e && e->format == EXIF_FORMAT_SHORT && e->size >= 2) {
-    p.exposureProgram = static_cast<uint8_t>(exif_get_short(e->data, order) & 0xFF);
+    p.exposureProgram = static_cast<uint8_t>(x->exif_get_short(e->data, order) & 0xFF);
   }
   return p;
 }
@@ -393,12 +424,13 @@ std::optional<Picture> ImageInfoReader::read(const std::string& path, int boxWid
   paletteAlpha_ = format->paletteAlpha;
   if (props && (format0 == PictureFormat::jpeg || format0 == PictureFormat::tiff ||
                 format0 == PictureFormat::webp || format0 == PictureFormat::png)) {
-    std::unique_ptr<ExifLoader, LoaderFree> loader(exif_loader_new());
+    const Exif* x = exifLibrary();
+    std::unique_ptr<ExifLoader, LoaderFree> loader(x ? x->exif_loader_new() : nullptr);
     if (loader) {
-      exif_loader_write_file(loader.get(), path.c_str());
+      x->exif_loader_write_file(loader.get(), path.c_str());
       const unsigned char* buf = nullptr;
       unsigned int size = 0;
-      exif_loader_get_buf(loader.get(), &buf, &size);
+      x->exif_loader_get_buf(loader.get(), &buf, &size);
       if (buf && size > 0) *props = propertiesFromExif(buf, size);
     }
   }
