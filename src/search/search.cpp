@@ -550,9 +550,21 @@ class OrderedHandOver {
     std::vector<SearchHit> hits;
     int part = 0;
   };
+  // The pieces from `next` on wait; a search makes one unit per listing,
+  // most of them never given a piece, so a unit allocates nothing until then.
   struct Unit {
-    std::deque<Piece> pieces;
+    std::vector<Piece> pieces;
+    size_t next = 0;
     bool done = false;
+    bool waiting() const { return next < pieces.size(); }
+    Piece take() {
+      Piece p = std::move(pieces[next++]);
+      if (next == pieces.size()) {
+        pieces.clear();
+        next = 0;
+      }
+      return p;
+    }
   };
 
   void append(size_t unit, HitList& hits, int part) {
@@ -609,7 +621,7 @@ class OrderedHandOver {
       }
       if (!stack_.empty()) {
         Unit& u = units_[stack_.back()];
-        if (u.pieces.empty()) {
+        if (!u.waiting()) {
           if (!u.done) {
             needed_ = stack_.back();
             return false;
@@ -617,8 +629,7 @@ class OrderedHandOver {
           stack_.pop_back();
           continue;
         }
-        Piece p = std::move(u.pieces.front());
-        u.pieces.pop_front();
+        Piece p = u.take();
         if (p.part > 0) {
           // A part is passed on where its folder stands, once.
           if (p.part <= parts && !started_[from + static_cast<size_t>(p.part)]) {
