@@ -862,6 +862,9 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
                            std::string& piece) {
     const IndexUnit* u = index.unit(part);
     if (!u || u->size != layout.size || u->layoutHash != layoutHash(layout)) return false;
+    // No block of the item may hold the text: none of its listings has a
+    // hit, so where its parts stand does not matter either.
+    if (itemBlocks.empty()) return true;
     // Everything the index says is read first, so that damage is found
     // before any hit is passed on: the blocks that may hold the text with
     // where a search resumes in each, and the parts closed in the others.
