@@ -1,15 +1,5 @@
 #include "gui/preferences_dialog.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <string>
 
 #include <QCheckBox>
@@ -31,6 +21,7 @@
 #include "gui/gui_text.h"
 #include "gui/help_window.h"
 #include "gui/texts.h"
+#include "platform/run_program.h"
 
 namespace tamber::gui {
 
@@ -44,50 +35,14 @@ constexpr const char* kWatchUnit = "tamber-watch.service";
 std::pair<int, QString> userSystemctl(const QStringList& args) {
   std::vector<std::string> words{"systemctl", "--user"};
   for (const auto& a : args) words.push_back(a.toStdString());
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return {-1, QString::fromLocal8Bit(std::strerror(errno))};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-  pid_t pid = 0;
-  int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  if (rc != 0) {
-    ::close(out[0]);
-    return {-1, "systemctl: " + QString::fromLocal8Bit(std::strerror(rc))};
+  platform::ProgramLimits limits;
+  limits.errorsToo = true;
+  platform::ProgramRun run = platform::runProgram(words, limits);
+  switch (run.end) {
+    case platform::ProgramRun::End::notStarted: return {-1, QString::fromLocal8Bit(run.why)};
+    case platform::ProgramRun::End::exited: return {run.status, QString::fromLocal8Bit(run.output).trimmed()};
+    default: return {-1, "systemctl --user " + args.join(' ')};
   }
-  std::string said;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  bool late = false;
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd p{out[0], POLLIN, 0};
-    int ready = left.count() > 0 ? ::poll(&p, 1, static_cast<int>(left.count())) : 0;
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) {
-      late = true;
-      ::kill(pid, SIGKILL);
-      break;
-    }
-    char buf[4096];
-    ssize_t n = ::read(out[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    said.append(buf, static_cast<size_t>(n));
-  }
-  ::close(out[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  QString text = QString::fromLocal8Bit(said).trimmed();
-  if (late) return {-1, "systemctl --user " + args.join(' ')};
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
 }
 
 }  // namespace

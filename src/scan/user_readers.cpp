@@ -1,20 +1,12 @@
 #include "scan/user_readers.h"
 
-#include <fcntl.h>
 #include <fnmatch.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
+#include "platform/run_program.h"
 #include "platform/text.h"
-
-extern char** environ;
 
 namespace tamber::scan {
 
@@ -111,87 +103,32 @@ std::optional<std::string> runUserReader(const UserReader& reader, const std::st
   std::vector<std::string> words = reader.argv;
   bool placed = false;
   for (auto& w : words) {
-    for (size_t at; (at = w.find("{}")) != std::string::npos;) {
+    // Searched on after the path put in: a file may be named "a{}b".
+    for (size_t at = 0; (at = w.find("{}", at)) != std::string::npos; at += path.size()) {
       w.replace(at, 2, path);
       placed = true;
     }
   }
   if (!placed) words.push_back(path);
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) {
-    fail(why, std::strerror(errno));
-    return std::nullopt;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  // A group of its own, so that whatever it starts is stopped with it; the
-  // signals the scan ignores or catches are the defaults again.
-  posix_spawnattr_setpgroup(&attr, 0);
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = -1;
-  int rc = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  ::close(out[1]);
-  if (rc != 0) {
-    ::close(out[0]);
-    fail(why, words[0] + ": " + std::strerror(rc));
-    return std::nullopt;
-  }
-
-  using Clock = std::chrono::steady_clock;
-  auto deadline = Clock::now() + std::chrono::milliseconds(reader.timeLimitMs);
-  std::string text;
-  bool timedOut = false, full = false;
-  char buf[4096];
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      timedOut = true;
+  platform::ProgramLimits limits;
+  limits.timeLimitMs = reader.timeLimitMs;
+  limits.outputLimit = reader.outputLimit;
+  platform::ProgramRun run = platform::runProgram(words, limits);
+  using End = platform::ProgramRun::End;
+  switch (run.end) {
+    case End::notStarted: fail(why, run.why); return std::nullopt;
+    case End::timedOut: fail(why, "took longer than " + std::to_string(reader.timeLimitMs) + " ms"); return std::nullopt;
+    case End::signalled: fail(why, "ended by a signal"); return std::nullopt;
+    case End::exited:
+      if (run.status != 0) {
+        fail(why, "ended with status " + std::to_string(run.status));
+        return std::nullopt;
+      }
       break;
-    }
-    pollfd p{out[0], POLLIN, 0};
-    int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) continue;
-    ssize_t n = ::read(out[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buf, static_cast<size_t>(std::min<size_t>(static_cast<size_t>(n), reader.outputLimit - std::min(reader.outputLimit, text.size()))));
-    if (text.size() >= reader.outputLimit) {
-      full = true;
-      break;
-    }
+    case End::outputFull: break;
   }
-  ::close(out[0]);
-  // Whatever is still running of it stops now: it has said enough, or
-  // taken too long.
-  if (timedOut || full) ::kill(-pid, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (timedOut) {
-    fail(why, "took longer than " + std::to_string(reader.timeLimitMs) + " ms");
-    return std::nullopt;
-  }
-  if (!full && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-    fail(why, WIFEXITED(status) ? "ended with status " + std::to_string(WEXITSTATUS(status)) : "ended by a signal");
-    return std::nullopt;
-  }
+  std::string text = std::move(run.output);
+  const bool full = run.end == End::outputFull;
   if (full) dropCutCharacter(text);
   std::string result = trimmed(toValidUtf8(text));
   if (result.empty()) {

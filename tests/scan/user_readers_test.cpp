@@ -66,6 +66,13 @@ TEST(UserReaders, OutputTimeAndFailureAreBounded) {
   text = runUserReader(reader("*", "printf %s:%s before {}"), odd.string());
   ASSERT_TRUE(text);
   EXPECT_EQ(*text, "before:" + odd.string());
+  // A name holding "{}" itself is put in once (it made the command grow
+  // without end).
+  fs::path braces = dir.path / "a{}b.txt";
+  std::ofstream(braces) << "x";
+  text = runUserReader(reader("*", "printf %s {}"), braces.string());
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text, braces.string());
 
   // Endless output stops at the limit, cut at a character's end.
   text = runUserReader(reader("*", "sh -c 'yes ééééé' {}", 5000, 100), odd.string());
