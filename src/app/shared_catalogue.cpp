@@ -18,6 +18,7 @@
 #include "disc/track.h"
 #include "platform/hex_time.h"
 #include "platform/json.h"
+#include "scan/archive_records.h"
 #include "scan/listing.h"
 #include "scan/listing_reader.h"
 #include "scan/listing_scanner.h"
@@ -409,57 +410,40 @@ Result<long long> copyArchiveMembers(catalog::Library& library, const LocalItem&
   if (!s) return s.error().code == Errc::not_found ? Result<long long>(0LL) : Result<long long>(s.error());
   auto bytes = s->readAll();
   if (!bytes) return bytes.error();
-  std::string_view stream = *bytes;
-  std::string base = root;
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
   long long count = 0;
-  size_t at = 0;
-  std::string name, size, modified;
-  while (at + 4 <= stream.size()) {
-    auto u = reinterpret_cast<const unsigned char*>(stream.data() + at);
-    size_t len = size_t{u[0]} | size_t{u[1]} << 8 | size_t{u[2]} << 16 | size_t{u[3]} << 24;
-    at += 4;
-    if (len > stream.size() - at) return Error{Errc::corrupt, "the archive listing is damaged"};
-    scan::ListingScanner scanner(stream.substr(at, len));
-    at += len;
-    std::string archive;
-    for (;;) {
-      auto ev = scanner.next();
-      if (ev == scan::ListingScanner::Event::error) return Error{Errc::corrupt, "the archive listing is damaged"};
-      if (ev == scan::ListingScanner::Event::end) break;
-      if (ev != scan::ListingScanner::Event::text || scanner.depth() != 1) continue;
-      if (scanner.name() == "path") {
-        archive = scanner.text();
-        if (!base.empty() && archive.size() > base.size() && archive.compare(0, base.size(), base) == 0 &&
-            (archive[base.size()] == '/' || base == "/")) {
-          archive.erase(0, base == "/" ? 1 : base.size() + 1);
-        }
-        continue;
-      }
-      if ((scanner.name() != "file" && scanner.name() != "folder") || !scanner.attribute("name", name)) continue;
-      std::string member = name;
-      std::replace(member.begin(), member.end(), '\\', '/');
-      while (!member.empty() && member.back() == '/') member.pop_back();
-      if (member.empty()) continue;
-      std::string path = archive + "/" + member;
-      size_t slash = path.rfind('/');
-      out += id + "\t" + item.key + "\t";
-      copyField(out, path);
-      out += "\t";
-      copyField(out, path.substr(0, slash));
-      out += "\t";
-      copyField(out, path.substr(slash + 1));
-      // Folders inside the archive are "M", its files "m".
-      out += scanner.name() == "folder" ? "\tM\t" : "\tm\t";
-      out += scanner.attribute("size", size) ? numberOrNull(size) : "\\N";
-      out += "\t";
-      auto t = scanner.attribute("modified", modified) ? parseHexTime(modified) : std::nullopt;
-      out += t ? utcText(*t, false) : "\\N";
-      out += "\t\\N\t\\N\t\\N\n";
-      ++count;
+  std::string name, size, modified, recordedBefore, archive;  // the archive's path below the item's root
+  bool placed = false;
+  scan::ArchiveWalk walk;
+  walk.member = [&](const std::string& recorded, const scan::ListingScanner& m, bool folder) {
+    if (!m.attribute("name", name)) return;
+    if (!placed || recorded != recordedBefore) {
+      recordedBefore = recorded;
+      archive = scan::pathBelowRoot(recorded, root);
+      placed = true;
     }
-  }
-  if (at != stream.size()) return Error{Errc::corrupt, "the archive listing is damaged"};
+    std::string member = name;
+    std::replace(member.begin(), member.end(), '\\', '/');
+    while (!member.empty() && member.back() == '/') member.pop_back();
+    if (member.empty()) return;
+    std::string path = archive + "/" + member;
+    size_t slash = path.rfind('/');
+    out += id + "\t" + item.key + "\t";
+    copyField(out, path);
+    out += "\t";
+    copyField(out, path.substr(0, slash));
+    out += "\t";
+    copyField(out, path.substr(slash + 1));
+    // Folders inside the archive are "M", its files "m".
+    out += folder ? "\tM\t" : "\tm\t";
+    out += m.attribute("size", size) ? numberOrNull(size) : "\\N";
+    out += "\t";
+    auto t = m.attribute("modified", modified) ? parseHexTime(modified) : std::nullopt;
+    out += t ? utcText(*t, false) : "\\N";
+    out += "\t\\N\t\\N\t\\N\n";
+    ++count;
+  };
+  std::string error;
+  if (!scan::walkArchiveRecords(*bytes, walk, error)) return Error{Errc::corrupt, error};
   return count;
 }
 

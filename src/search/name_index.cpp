@@ -10,6 +10,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "scan/archive_records.h"
 #include "scan/listing_scanner.h"
 #include "search/search.h"
 
@@ -238,33 +239,15 @@ class ItemBuilder {
 
   // The archive listings: records of a 4-byte length and a description.
   bool archives(std::string_view all, std::string& error) {
-    size_t at = 0;
     std::string name;
-    while (at + 4 <= all.size()) {
-      size_t len = get32(all.data() + at);
-      if (len > all.size() - at - 4) {
-        error = "the archive listing is damaged: a record runs past its end";
-        return false;
-      }
+    scan::ArchiveWalk walk;
+    walk.record = [&](size_t at) {
       if (blocks_.size() == first_ || at - blocks_.back().start >= kIndexBlockBytes) startBlock(at, {});
-      ListingScanner s(all.substr(at + 4, len));
-      at += 4 + len;
-      for (;;) {
-        auto ev = s.next();
-        if (ev == ListingScanner::Event::error) {
-          error = "the archive listing is damaged: " + s.error();
-          return false;
-        }
-        if (ev == ListingScanner::Event::end) break;
-        if (ev != ListingScanner::Event::text || s.depth() != 1) continue;
-        if ((s.name() == "file" || s.name() == "folder") && s.attribute("name", name)) text(name);
-      }
-    }
-    if (at != all.size()) {
-      error = "the archive listing is damaged: it ends inside a record";
-      return false;
-    }
-    return true;
+    };
+    walk.member = [&](const std::string&, const ListingScanner& s, bool) {
+      if (s.attribute("name", name)) text(name);
+    };
+    return scan::walkArchiveRecords(all, walk, error);
   }
 
   // Empty when the index cannot be written (block states past 2 GB).

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/hex_time.h"
+#include "scan/archive_records.h"
 #include "scan/listing_scanner.h"
 #include "search/literal_filter.h"
 #include "search/name_index.h"
@@ -173,66 +174,46 @@ class ListingSearch {
   // length and the description of one archive. False when they are damaged.
   bool archives(std::string_view stream, const Item& item, HitList& out,
                 std::string& error) {
-    size_t at = 0;
     std::string name, size, modified;
-    while (at + 4 <= stream.size()) {
-      auto u = reinterpret_cast<const unsigned char*>(stream.data() + at);
-      size_t len = static_cast<size_t>(u[0]) | static_cast<size_t>(u[1]) << 8 |
-                   static_cast<size_t>(u[2]) << 16 | static_cast<size_t>(u[3]) << 24;
-      at += 4;
-      if (len > stream.size() - at) {
-        error = "the archive listing is damaged: a record runs past its end";
-        return false;
+    // The archive's path inside the disc, made again only when the record's path changes.
+    std::string recordedBefore, archive;
+    bool placed = false;
+    scan::ArchiveWalk walk;
+    walk.member = [&](const std::string& recorded, const ListingScanner& s, bool) {
+      if (!s.attribute("name", name)) return;
+      if (!placed || recorded != recordedBefore) {
+        recordedBefore = recorded;
+        archive = insideDisc(recorded, item.location);
+        placed = true;
       }
-      ListingScanner s(stream.substr(at, len));
-      at += len;
-      std::string archive;  // the archive's path inside the disc
-      for (;;) {
-        auto ev = s.next();
-        if (ev == ListingScanner::Event::error) {
-          error = "the archive listing is damaged: " + s.error().substr(s.error().find(':') + 2);
-          return false;
+      if (c_.fullPath) {
+        std::string whole = item.path + "/" + archive + "/" + name;
+        for (auto& ch : whole) {
+          if (ch == '\\') ch = '/';
         }
-        if (ev == ListingScanner::Event::end) break;
-        if (ev != ListingScanner::Event::text || s.depth() != 1) continue;
-        if (s.name() == "path") {
-          archive = insideDisc(s.text(), item.location);
-          continue;
-        }
-        if ((s.name() != "file" && s.name() != "folder") || !s.attribute("name", name)) continue;
-        if (c_.fullPath) {
-          std::string whole = item.path + "/" + archive + "/" + name;
-          for (auto& ch : whole) {
-            if (ch == '\\') ch = '/';
-          }
-          if (!matches(whole)) continue;
-        } else if (!matches(name)) {
-          continue;
-        }
-        bool hasSize = s.attribute("size", size);
-        uint64_t bytes = hasSize ? std::strtoull(size.c_str(), nullptr, 10) : 0;
-        if (!s.attribute("modified", modified)) modified.clear();
-        if (!inRanges(modified, bytes)) continue;
-        SearchHit h = hitFor(item, 0);
-        h.kind = SearchHit::Kind::archiveMember;
-        std::string member = name;
-        for (auto& c : member) {
-          if (c == '/') c = '\\';
-        }
-        h.path = archive.empty() ? member : archive + "\\" + member;
-        h.field = "c";
-        h.text = name;
-        h.size = bytes;
-        h.hasSize = hasSize;
-        h.modified = modified;
-        out.push_back(std::move(h));
+        if (!matches(whole)) return;
+      } else if (!matches(name)) {
+        return;
       }
-    }
-    if (at != stream.size()) {
-      error = "the archive listing is damaged: it ends inside a record";
-      return false;
-    }
-    return true;
+      bool hasSize = s.attribute("size", size);
+      uint64_t bytes = hasSize ? std::strtoull(size.c_str(), nullptr, 10) : 0;
+      if (!s.attribute("modified", modified)) modified.clear();
+      if (!inRanges(modified, bytes)) return;
+      SearchHit h = hitFor(item, 0);
+      h.kind = SearchHit::Kind::archiveMember;
+      std::string member = name;
+      for (auto& c : member) {
+        if (c == '/') c = '\\';
+      }
+      h.path = archive.empty() ? member : archive + "\\" + member;
+      h.field = "c";
+      h.text = name;
+      h.size = bytes;
+      h.hasSize = hasSize;
+      h.modified = modified;
+      out.push_back(std::move(h));
+    };
+    return scan::walkArchiveRecords(stream, walk, error);
   }
 
   // Starts a listing.
@@ -388,13 +369,8 @@ class ListingSearch {
 
   // An archive's recorded path made a path inside its disc or folder ("\"
   // between folders); as recorded when it lies elsewhere.
-  static std::string insideDisc(std::string path, const std::string& location) {
-    std::string root = location;
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
-    if (!root.empty() && path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-        (path[root.size()] == '/' || root == "/")) {
-      path.erase(0, root == "/" ? 1 : root.size() + 1);
-    }
+  static std::string insideDisc(const std::string& recorded, const std::string& location) {
+    std::string path = scan::pathBelowRoot(recorded, location);
     for (auto& c : path) {
       if (c == '/') c = '\\';
     }

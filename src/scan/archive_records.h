@@ -1,0 +1,31 @@
+// An item's archive listing: one record per archive read in the scan, each
+// a 4-byte little-endian length and the archive's description (its path,
+// then the files and folders it holds).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "scan/listing_scanner.h"
+
+namespace tamber::scan {
+
+struct ArchiveWalk {
+  // At the start of each record, with its offset in the stream.
+  std::function<void(size_t at)> record;
+  // Each file and folder of the record's archive, `archive` being the
+  // archive's recorded path; the scanner stands on the member's element
+  // (its "name", "size", "modified" attributes).
+  std::function<void(const std::string& archive, const ListingScanner& member, bool folder)> member;
+};
+
+// Walks `stream`; false, with the damage in `error` ("the archive listing
+// is damaged: ..."), when a record or description is damaged.
+bool walkArchiveRecords(std::string_view stream, const ArchiveWalk& walk, std::string& error);
+
+// A recorded path made relative to the item's root (`root` itself kept
+// when it is not below it), with '/' between its steps.
+std::string pathBelowRoot(std::string path, std::string root);
+
+}  // namespace tamber::scan
