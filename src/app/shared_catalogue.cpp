@@ -411,16 +411,11 @@ Result<long long> copyArchiveMembers(catalog::Library& library, const LocalItem&
   auto bytes = s->readAll();
   if (!bytes) return bytes.error();
   long long count = 0;
-  std::string name, size, modified, recordedBefore, archive;  // the archive's path below the item's root
-  bool placed = false;
+  std::string name, size, modified, archive;  // the archive's path below the item's root
   scan::ArchiveWalk walk;
-  walk.member = [&](const std::string& recorded, const scan::ListingScanner& m, bool folder) {
+  walk.archive = [&](const std::string& recorded) { archive = scan::pathBelowRoot(recorded, root); };
+  walk.member = [&](const scan::ListingScanner& m, bool folder) {
     if (!m.attribute("name", name)) return;
-    if (!placed || recorded != recordedBefore) {
-      recordedBefore = recorded;
-      archive = scan::pathBelowRoot(recorded, root);
-      placed = true;
-    }
     std::string member = name;
     std::replace(member.begin(), member.end(), '\\', '/');
     while (!member.empty() && member.back() == '/') member.pop_back();

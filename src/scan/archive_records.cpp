@@ -5,7 +5,6 @@ namespace tamber::scan {
 bool walkArchiveRecords(std::string_view stream, const ArchiveWalk& walk, std::string& error) {
   const std::string damaged = "the archive listing is damaged: ";
   size_t at = 0;
-  std::string name;
   while (at + 4 <= stream.size()) {
     auto u = reinterpret_cast<const unsigned char*>(stream.data() + at);
     size_t len = size_t{u[0]} | size_t{u[1]} << 8 | size_t{u[2]} << 16 | size_t{u[3]} << 24;
@@ -14,9 +13,9 @@ bool walkArchiveRecords(std::string_view stream, const ArchiveWalk& walk, std::s
       return false;
     }
     if (walk.record) walk.record(at);
+    if (walk.archive) walk.archive({});
     ListingScanner s(stream.substr(at + 4, len));
     at += 4 + len;
-    std::string archive;
     for (;;) {
       auto ev = s.next();
       if (ev == ListingScanner::Event::error) {
@@ -29,9 +28,9 @@ bool walkArchiveRecords(std::string_view stream, const ArchiveWalk& walk, std::s
       if (ev == ListingScanner::Event::end) break;
       if (ev != ListingScanner::Event::text || s.depth() != 1) continue;
       if (s.name() == "path") {
-        archive = s.text();
+        if (walk.archive) walk.archive(s.text());
       } else if ((s.name() == "file" || s.name() == "folder") && walk.member) {
-        walk.member(archive, s, s.name() == "folder");
+        walk.member(s, s.name() == "folder");
       }
     }
   }

@@ -14,10 +14,12 @@ namespace tamber::scan {
 struct ArchiveWalk {
   // At the start of each record, with its offset in the stream.
   std::function<void(size_t at)> record;
-  // Each file and folder of the record's archive, `archive` being the
-  // archive's recorded path; the scanner stands on the member's element
-  // (its "name", "size", "modified" attributes).
-  std::function<void(const std::string& archive, const ListingScanner& member, bool folder)> member;
+  // The archive's recorded path: "" at the start of each record, then the
+  // path when its description gives it (before its members).
+  std::function<void(const std::string& path)> archive;
+  // Each file and folder of the record's archive; the scanner stands on
+  // the member's element (its "name", "size", "modified" attributes).
+  std::function<void(const ListingScanner& member, bool folder)> member;
 };
 
 // Walks `stream`; false, with the damage in `error` ("the archive listing

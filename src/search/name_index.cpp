@@ -244,7 +244,7 @@ class ItemBuilder {
     walk.record = [&](size_t at) {
       if (blocks_.size() == first_ || at - blocks_.back().start >= kIndexBlockBytes) startBlock(at, {});
     };
-    walk.member = [&](const std::string&, const ListingScanner& s, bool) {
+    walk.member = [&](const ListingScanner& s, bool) {
       if (s.attribute("name", name)) text(name);
     };
     return scan::walkArchiveRecords(all, walk, error);

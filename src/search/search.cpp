@@ -175,17 +175,11 @@ class ListingSearch {
   bool archives(std::string_view stream, const Item& item, HitList& out,
                 std::string& error) {
     std::string name, size, modified;
-    // The archive's path inside the disc, made again only when the record's path changes.
-    std::string recordedBefore, archive;
-    bool placed = false;
+    std::string archive;  // the archive's path inside the disc
     scan::ArchiveWalk walk;
-    walk.member = [&](const std::string& recorded, const ListingScanner& s, bool) {
+    walk.archive = [&](const std::string& recorded) { archive = insideDisc(recorded, item.location); };
+    walk.member = [&](const ListingScanner& s, bool) {
       if (!s.attribute("name", name)) return;
-      if (!placed || recorded != recordedBefore) {
-        recordedBefore = recorded;
-        archive = insideDisc(recorded, item.location);
-        placed = true;
-      }
       if (c_.fullPath) {
         std::string whole = item.path + "/" + archive + "/" + name;
         for (auto& ch : whole) {

@@ -25,8 +25,10 @@ struct Seen {
 
 bool walked(const std::string& stream, Seen& seen, std::string& error) {
   ArchiveWalk walk;
+  std::string archive;
   walk.record = [&](size_t at) { seen.records.push_back(at); };
-  walk.member = [&](const std::string& archive, const ListingScanner& m, bool folder) {
+  walk.archive = [&](const std::string& path) { archive = path; };
+  walk.member = [&](const ListingScanner& m, bool folder) {
     std::string name;
     m.attribute("name", name);
     seen.members.push_back(archive + "|" + name + (folder ? "|folder" : ""));
@@ -40,11 +42,14 @@ TEST(ArchiveRecords, MembersComeWithTheirArchiveAndDamageIsNamed) {
   const std::string second = record("<a><path>/media/stick/old.tar</path><file name=\"c\"/></a>");
   Seen seen;
   std::string error;
-  ASSERT_TRUE(walked(first + second, seen, error)) << error;
-  EXPECT_EQ(seen.records, (std::vector<size_t>{0, first.size()}));
+  // A record whose description names no path does not take the one before.
+  const std::string third = record("<a><file name=\"d\"/></a>");
+  ASSERT_TRUE(walked(first + second + third, seen, error)) << error;
+  EXPECT_EQ(seen.records, (std::vector<size_t>{0, first.size(), first.size() + second.size()}));
   EXPECT_EQ(seen.members, (std::vector<std::string>{"/media/stick/docs/pack.zip|a.txt",
                                                     "/media/stick/docs/pack.zip|sub/|folder",
-                                                    "/media/stick/docs/pack.zip|sub/b.txt", "/media/stick/old.tar|c"}));
+                                                    "/media/stick/docs/pack.zip|sub/b.txt", "/media/stick/old.tar|c",
+                                                    "|d"}));
   // An empty listing holds nothing, and says nothing is wrong.
   Seen none;
   EXPECT_TRUE(walked("", none, error));
