@@ -106,14 +106,18 @@ std::string unknownName(int id, const std::string& name, const std::string& near
 
 namespace {
 
+// Outside a command (before it started, after it ended): the language the
+// environment asks for.
+const std::string& environmentLanguage() {
+  static const std::string code = app::chooseLanguage("", app::resourceDirectory());
+  return code;
+}
+
 const app::LanguageResources& texts() {
   if (speaking) return speaking->language();
-  // Outside a command (before it started, after it ended): the language
-  // the environment asks for.
   static const app::LanguageResources fallback = [] {
     app::LanguageResources r;
-    auto dir = app::resourceDirectory();
-    (void)r.load(dir, app::chooseLanguage("", dir));
+    (void)r.load(app::resourceDirectory(), environmentLanguage());
     return r;
   }();
   return fallback;
@@ -124,11 +128,9 @@ const app::LanguageResources& texts() {
 std::string say(int id, std::initializer_list<std::string> values) { return fillIn(texts().text(id), values); }
 
 std::string languageCode() {
-  if (speaking) return speaking->language().code();
-  // Before a command starts: the language the environment asks for, found
-  // without reading its texts (every start asks this; few need the texts).
-  static const std::string code = app::chooseLanguage("", app::resourceDirectory());
-  return code;
+  // Found without reading the language's texts: every start asks this,
+  // few need the texts.
+  return speaking ? speaking->language().code() : environmentLanguage();
 }
 
 std::string spoken(const std::string& message) { return app::spokenText(texts(), message); }

@@ -187,8 +187,9 @@ int main(int argc, char** argv) {
   setenv("TZ", ":/etc/localtime", 0);
   // The commands people run to look something up are over in milliseconds,
   // where first touches of memory weigh (the jobs keep their threads' heaps).
+  const std::string word = commandWord(argc, argv);
   static const std::set<std::string> quick = {"find", "ls", "tree", "show", "info", "du", "which"};
-  if (quick.count(commandWord(argc, argv))) tamber::platform::prepareQuickHeap(size_t{2} << 20);
+  if (quick.count(word)) tamber::platform::prepareQuickHeap(size_t{2} << 20);
   // Every save keeps the search's name index in step with the listings.
   tamber::search::installNameIndex();
   CLI::App app{"Tamber+ - catalogue discs and folders into library files (*.cds)", "tamber"};
@@ -240,7 +241,6 @@ int main(int argc, char** argv) {
   tamber::cli::speakHelp(app, tamber::cli::languageCode());
   // "tamber" alone prints the help; a command that does not exist is named
   // with the nearest one.
-  std::string word = commandWord(argc, argv);
   if (argc == 1) {
     std::cout << app.help();
     return outputWritten(tamber::cli::kExitOk);
