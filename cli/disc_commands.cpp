@@ -1,6 +1,7 @@
 // tamber drives and tamber disc: the machine's optical drives, and what the
 // disc in one holds.
 
+#include <algorithm>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -130,12 +131,23 @@ void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       }
       std::cout << r.device << "  " << escapeForTerminal(r.driveName) << "\n"
                 << app::kindText(app, r.discType) << "  \"" << escapeForTerminal(r.label) << "\"  "
-                << r.capacityBytes / 1048576 << " MB\n";
+                << say(app::kTextMegabytes, {std::to_string(r.capacityBytes / 1048576)}) << "\n";
+      auto field = [&](const std::string& label, const std::string& value) {
+        std::cout << app::withColon(app, label) << " " << value << "\n";
+      };
       if (!r.isDvd) {
+        // A track's kind, "audio" or "data", padded to the longer word of
+        // the user's language.
+        std::string kinds[2] = {app.text(app::kTextAudioTrackKind), app.text(app::kTextAudioTrackKind + 1)};
+        auto letters = [](const std::string& w) {
+          return std::count_if(w.begin(), w.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+        };
+        auto width = std::max(letters(kinds[0]), letters(kinds[1]));
+        for (auto& k : kinds) k.append(static_cast<size_t>(width - letters(k)), ' ');
         for (int i = 0; i < r.trackCount; ++i) {
           const auto& t = r.toc.tracks[static_cast<size_t>(i)];
           uint32_t f = r.trackFrames[static_cast<size_t>(i)];
-          std::printf("%3d  %-5s  %s  %6s", t.number, t.audio() ? "audio" : "data", msf(t).c_str(),
+          std::printf("%3d  %s  %s  %6s", t.number, kinds[t.audio() ? 0 : 1].c_str(), msf(t).c_str(),
                       f ? disc::trackLengthText(f).c_str() : "");
           std::string isrc = static_cast<size_t>(i) < isrcs.size() ? isrcs[static_cast<size_t>(i)] : "";
           std::string title = static_cast<size_t>(i) < text.tracks.size() ? text.tracks[static_cast<size_t>(i)].title : "";
@@ -145,20 +157,20 @@ void registerDiscCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g
                       performer.empty() ? "" : (" / " + escapeForTerminal(performer)).c_str());
         }
         std::fflush(stdout);
-        std::cout << "lead-out  " << msf(r.toc.leadout) << "  playing time "
-                  << disc::trackLengthText(static_cast<uint64_t>(r.spanMinutes * 4500 + r.spanSeconds * 75 +
-                                                                 r.spanFrames))
-                  << "\n";
+        field(app.text(app::kTextLeadOut), msf(r.toc.leadout));
+        field(app::itemFieldLabel(app, "playingTime"),
+              disc::trackLengthText(static_cast<uint64_t>(r.spanMinutes * 4500 + r.spanSeconds * 75 + r.spanFrames)));
         if (audio) {
-          std::cout << "disc id " << disc::discIdText(id.discId) << "  " << id.trackCount << " tracks  "
-                    << id.discSeconds << " s  offsets " << id.offsets << "\n";
+          field(app.text(app::kTextCddbDiscId), disc::discIdText(id.discId) + " (" +
+                                                    app::countedText(app, id.trackCount, app::kTextTrackCount) + ", " +
+                                                    std::to_string(id.discSeconds) + " s; " +
+                                                    app.text(app::kTextOffsets) + " " + id.offsets + ")");
         }
-        if (!mb.empty()) std::cout << "MusicBrainz disc id " << mb << "\n";
-        if (!r.catalogNumber.empty()) std::cout << "catalog number " << r.catalogNumber << "\n";
+        if (!mb.empty()) field(app.text(app::kTextMusicBrainzDiscId), mb);
+        if (!r.catalogNumber.empty()) field(app::itemFieldLabel(app, "catalogNumber"), r.catalogNumber);
         if (!text.empty()) {
-          std::cout << "CD-TEXT: " << escapeForTerminal(text.disc.title) << " / "
-                    << escapeForTerminal(disc::discArtist(text))
-                    << (text.genre.empty() ? "" : " (" + escapeForTerminal(text.genre) + ")") << "\n";
+          field("CD-TEXT", escapeForTerminal(text.disc.title) + " / " + escapeForTerminal(disc::discArtist(text)) +
+                               (text.genre.empty() ? "" : " (" + escapeForTerminal(text.genre) + ")"));
         }
       }
       return kExitOk;

@@ -44,6 +44,17 @@ namespace {
 
 std::string utf8(const std::u16string& s) { return utf16ToUtf8(s); }
 
+// One line of a text dump: the name a person reads, in the user's
+// language, then the value.
+void printField(const App& app, const std::string& label, const std::string& value) {
+  std::cout << "  " << app::withColon(app, label) << " " << value << "\n";
+}
+
+// The same for a property under its JSON key ("Bit rate" for "bitRateText").
+void printProperty(const App& app, const std::string& key, const std::string& value) {
+  printField(app, app::propertyLabel(app, key), app::propertyValueText(app, key, value));
+}
+
 // The audio reader an extension calls for; -1 when none.
 int audioKindOf(const std::filesystem::path& p) {
   std::string ext = p.extension().string();
@@ -97,8 +108,10 @@ bool describeArchive(scan::Extractors& x, const std::string& file, int kind, boo
     out = "{\"file\":" + jsonString(file) + ",\"recognised\":true,\"kind\":\"archive\",\"path\":" +
           jsonString(stored->path) + ",\"comment\":" + jsonString(stored->comment) + ",\"entries\":[";
   } else {
-    out = file + "\n  archive: " + stored->path + "\n";
-    if (!stored->comment.empty()) out += "  comment: " + stored->comment + "\n";
+    out = file + "\n  " + app::withColon(app, app.text(app::kTextArchive)) + " " + stored->path + "\n";
+    if (!stored->comment.empty()) {
+      out += "  " + app::withColon(app, app::propertyLabel(app, "comment")) + " " + stored->comment + "\n";
+    }
   }
   bool first = true;
   for (const auto& m : stored->members) {
@@ -136,7 +149,7 @@ bool isPicture(const std::filesystem::path& p) {
   return false;
 }
 
-bool describePicture(const std::string& file, bool asJson, const std::string& thumbnailOut) {
+bool describePicture(const std::string& file, bool asJson, const std::string& thumbnailOut, const App& app) {
   scan::ImageInfoReader reader;
   scan::ImageProperties props;
   int w = 0, h = 0, bpp = 0;
@@ -147,8 +160,9 @@ bool describePicture(const std::string& file, bool asJson, const std::string& th
       std::cout << "{\"file\":" << jsonString(file) << ",\"recognised\":true,\"kind\":\"picture\""
                 << ",\"width\":" << w << ",\"height\":" << h << ",\"bitsPerPixel\":" << bpp << "}\n";
     } else {
-      std::cout << file << "\n  size: " << w << " x " << h << ", " << bpp
-                << " bits per pixel (from the header; no thumbnail)\n";
+      std::cout << file << "\n";
+      printProperty(app, "size", std::to_string(w) + " x " + std::to_string(h));
+      printProperty(app, "bitsPerPixel", std::to_string(bpp) + " " + app.text(app::kTextFromHeaderOnly));
     }
     return true;
   }
@@ -183,27 +197,33 @@ bool describePicture(const std::string& file, bool asJson, const std::string& th
     std::cout << out << "\n";
     return true;
   }
-  std::cout << file << "\n  size: " << w << " x " << h << ", " << bpp << " bits per pixel"
-            << (reader.hasAlpha() ? ", alpha" : "") << "\n";
-  if (!thumbnailOut.empty()) std::cout << "  thumbnail: " << pic->width() << " x " << pic->height() << "\n";
-  for (const auto& [k, v] : texts) {
-    if (!v->empty()) std::cout << "  " << k << ": " << utf8(*v) << "\n";
+  std::cout << file << "\n";
+  printProperty(app, "size", std::to_string(w) + " x " + std::to_string(h));
+  printProperty(app, "bitsPerPixel",
+                std::to_string(bpp) + (reader.hasAlpha() ? ", " + app.text(app::kTextWithTransparency) : ""));
+  if (!thumbnailOut.empty()) {
+    printProperty(app, "thumbnail", std::to_string(pic->width()) + " x " + std::to_string(pic->height()));
   }
-  if (props.exposureProgram) std::cout << "  exposureProgram: " << int{props.exposureProgram} << "\n";
+  for (const auto& [k, v] : texts) {
+    if (!v->empty()) printProperty(app, k, utf8(*v));
+  }
+  if (props.exposureProgram) printProperty(app, "exposureProgram", std::to_string(int{props.exposureProgram}));
   return true;
 }
 
-// One field of a document record: its JSON key, its text, and whether the
-// text is a HexTime.
+// One field of a document record: its JSON key, its text, whether the
+// text is a HexTime, and the property a scan records it as (named as
+// `ls -l` and the property page name it), when that is another key.
 struct DocField {
   const char* key;
   std::u16string value;
   bool time = false;
+  const char* recordedAs = nullptr;
 };
 
 // The record a document extractor finds, by the extension's subtype; false
 // when the extension is no document's or nothing was found.
-bool describeDocument(scan::Extractors& x, const std::string& file, bool asJson) {
+bool describeDocument(scan::Extractors& x, const std::string& file, bool asJson, const App& app) {
   std::string ext = std::filesystem::path(file).extension().string();
   if (!ext.empty()) ext.erase(0, 1);
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -221,11 +241,16 @@ bool describeDocument(scan::Extractors& x, const std::string& file, bool asJson)
     auto* i = x.executable(path, info) ? &info : nullptr;
     if (!i) return false;
     family = "executable";
-    fields = {{"comments", i->comments},         {"companyName", i->companyName},
-              {"fileDescription", i->fileDescription}, {"fileVersion", i->fileVersion},
-              {"languages", i->languages},       {"internalName", i->internalName},
-              {"legalCopyright", i->legalCopyright}, {"legalTrademarks", i->legalTrademarks},
-              {"originalFileName", i->originalFileName}, {"productName", i->productName},
+    fields = {{"comments", i->comments, false, "comment"},
+              {"companyName", i->companyName},
+              {"fileDescription", i->fileDescription, false, "description"},
+              {"fileVersion", i->fileVersion},
+              {"languages", i->languages},
+              {"internalName", i->internalName},
+              {"legalCopyright", i->legalCopyright},
+              {"legalTrademarks", i->legalTrademarks},
+              {"originalFileName", i->originalFileName, false, "originalName"},
+              {"productName", i->productName},
               {"productVersion", i->productVersion}, {"specialBuild", i->specialBuild}};
   } else if (subtype == scan::kDocHtml) {
     std::u16string ext16(ext.begin(), ext.end());
@@ -241,8 +266,9 @@ bool describeDocument(scan::Extractors& x, const std::string& file, bool asJson)
     family = "pdf";
     fields = {{"title", i->title},       {"subject", i->subject},   {"author", i->author},
               {"keywords", i->keywords}, {"creator", i->creator},   {"producer", i->producer},
-              {"version", i->version},   {"creationDate", i->creationDate, true},
-              {"modificationDate", i->modificationDate, true}};
+              {"version", i->version, false, "fileVersion"},
+              {"creationDate", i->creationDate, true, "created"},
+              {"modificationDate", i->modificationDate, true, "lastSaved"}};
     numbers = {{"pageCount", i->pageCount}};
   } else {
     COfficeExtract::tag_OFFICEPROPS info;
@@ -253,10 +279,10 @@ bool describeDocument(scan::Extractors& x, const std::string& file, bool asJson)
               {"subject", i->subject},
               {"author", i->author},
               {"keywords", i->keywords},
-              {"comments", i->comments},
+              {"comments", i->comments, false, "comment"},
               {"template", i->templateName},
               {"lastAuthor", i->lastAuthor},
-              {"applicationName", i->applicationName},
+              {"applicationName", i->applicationName, false, "application"},
               {"editTime", i->editTime, true},
               {"lastPrinted", i->lastPrinted, true},
               {"created", i->created, true},
@@ -275,16 +301,19 @@ bool describeDocument(scan::Extractors& x, const std::string& file, bool asJson)
     std::cout << out << "}\n";
     return true;
   }
-  std::cout << file << "\n  " << family << " document\n";
+  // The family as the property page names it: HTML, PDF, office, program.
+  static const char* const kFamilies[] = {"html", "pdf", "office", "executable"};
+  int familyIndex = static_cast<int>(std::find(std::begin(kFamilies), std::end(kFamilies), family) - std::begin(kFamilies));
+  std::cout << file << "\n  " << app.text(app::kTextDocumentFamily + familyIndex) << "\n";
   for (const auto& f : fields) {
     if (f.value.empty()) continue;
     std::string v = utf8(f.value);
     if (f.time) {
       if (auto t = parseHexTime(v)) v = displayTime(*t);
     }
-    std::cout << "  " << f.key << ": " << v << "\n";
+    printProperty(app, f.recordedAs ? f.recordedAs : f.key, v);
   }
-  for (const auto& [k, v] : numbers) std::cout << "  " << k << ": " << v << "\n";
+  for (const auto& [k, v] : numbers) printProperty(app, k, std::to_string(v));
   return true;
 }
 
@@ -292,7 +321,7 @@ bool describeDocument(scan::Extractors& x, const std::string& file, bool asJson)
 // video container's or the container cannot be read. The JSON keys are
 // those ffprobe users know, in the program's own spelling.
 bool describeVideo(scan::Extractors& x, const std::string& file, std::string_view head, bool asJson,
-                   const std::string& thumbnailOut) {
+                   const std::string& thumbnailOut, const App& app) {
   if (!media::isVideoHead(head.data(), head.size())) return false;
   int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
   if (fd < 0) return false;
@@ -349,25 +378,28 @@ bool describeVideo(scan::Extractors& x, const std::string& file, std::string_vie
     std::cout << out << "]}\n";
     return true;
   }
-  std::cout << file << "\n  video (" << v.container << ")\n";
-  if (v.seconds > 0) std::cout << "  duration: " << media::durationText(v.seconds) << "\n";
-  if (v.bitRate > 0) std::cout << "  bitRate: " << media::bitRateText(v.bitRate) << "\n";
+  std::cout << file << "\n";
+  printProperty(app, "container", v.container);
+  if (v.seconds > 0) printProperty(app, "durationText", media::durationText(v.seconds));
+  if (v.bitRate > 0) printProperty(app, "bitRateText", media::bitRateText(v.bitRate));
   if (!v.videoCodec.empty()) {
-    std::cout << "  picture: " << v.videoCodec << ", " << v.width << " x " << v.height;
-    if (v.frameRate > 0) std::cout << ", " << media::frameRateText(v.frameRate) << " frames per second";
-    std::cout << "\n";
+    printProperty(app, "videoCodec", v.videoCodec);
+    printProperty(app, "size", std::to_string(v.width) + " x " + std::to_string(v.height));
   }
-  if (thumbWidth > 0) std::cout << "  thumbnail: " << thumbWidth << " x " << thumbHeight << "\n";
-  if (!v.audio.empty()) std::cout << "  audio: " << media::audioTracksText(v.audio) << "\n";
-  if (!subtitles.empty()) std::cout << "  subtitles: " << subtitles << "\n";
+  if (v.frameRate > 0) {
+    printProperty(app, "frameRate", say(app::kTextFramesPerSecond, {media::frameRateText(v.frameRate)}));
+  }
+  if (thumbWidth > 0) printProperty(app, "thumbnail", std::to_string(thumbWidth) + " x " + std::to_string(thumbHeight));
+  if (!v.audio.empty()) printProperty(app, "audioTracks", media::audioTracksText(v.audio));
+  if (!subtitles.empty()) printProperty(app, "subtitles", subtitles);
   for (size_t i = 2; i < std::size(texts); ++i) {
-    if (!texts[i].second.empty()) std::cout << "  " << texts[i].first << ": " << texts[i].second << "\n";
+    if (!texts[i].second.empty()) printProperty(app, texts[i].first, texts[i].second);
   }
   return true;
 }
 
 // The titles of a DVD-Video folder, told by its VIDEO_TS.IFO.
-bool describeDvd(scan::Extractors& x, const std::string& file, std::string_view head, bool asJson) {
+bool describeDvd(scan::Extractors& x, const std::string& file, std::string_view head, bool asJson, const App& app) {
   if (head.substr(0, 12) != "DVDVIDEO-VMG") return false;
   std::string folder = std::filesystem::path(file).parent_path().string();
   std::vector<media::DvdTitle> titles;
@@ -387,8 +419,8 @@ bool describeDvd(scan::Extractors& x, const std::string& file, std::string_view 
     std::cout << out << "]}\n";
     return true;
   }
-  std::cout << file << "\n  DVD-Video, " << titles.size() << (titles.size() == 1 ? " title\n" : " titles\n");
-  for (const auto& t : titles) std::cout << "  " << media::dvdTitlesText({t}) << "\n";
+  std::cout << file << "\n  DVD-Video, " << app::countedText(app, titles.size(), app::kTextTitleCount) << "\n";
+  for (const auto& t : titles) std::cout << "  " << app::propertyValueText(app, "dvdTitles", media::dvdTitlesText({t})) << "\n";
   return true;
 }
 
@@ -412,13 +444,13 @@ int describe(const std::string& file, bool asJson, scan::Extractors& x, const st
     std::cerr << errorPrefix() << say(app::kTextCannotBeRead, {file}) << " (" << why << ")\n";
     return kExitFailure;
   }
-  if (isPicture(file) && describePicture(file, asJson, thumbnailOut)) return kExitOk;
+  if (isPicture(file) && describePicture(file, asJson, thumbnailOut, app)) return kExitOk;
   std::string head = headOf(file);
   int archive = archiveKindOf(file, head);
   if (archive >= 0 && describeArchive(x, file, archive, asJson, app)) return kExitOk;
-  if (describeDocument(x, file, asJson)) return kExitOk;
-  if (describeVideo(x, file, head, asJson, thumbnailOut)) return kExitOk;
-  if (describeDvd(x, file, head, asJson)) return kExitOk;
+  if (describeDocument(x, file, asJson, app)) return kExitOk;
+  if (describeVideo(x, file, head, asJson, thumbnailOut, app)) return kExitOk;
+  if (describeDvd(x, file, head, asJson, app)) return kExitOk;
   // The extension says whether the file is audio; its first bytes say which
   // reader reads it. A file of another name is read as audio only when its
   // first bytes are those of an audio format.
@@ -458,11 +490,15 @@ int describe(const std::string& file, bool asJson, scan::Extractors& x, const st
     return kExitOk;
   }
   for (const auto& [k, v] : texts) {
-    if (!v->empty()) std::cout << "  " << k << ": " << utf8(*v) << "\n";
+    if (!v->empty()) printProperty(app, k, utf8(*v));
   }
   for (const auto& [k, v] : numbers) {
     // No year or track number is 0 in the tags, not a year or track 0.
-    if (v != 0 || std::string_view(k) == "fileSize") std::cout << "  " << k << ": " << v << "\n";
+    if (std::string_view(k) == "fileSize") {
+      printField(app, app.text(app::kTextFileSize), std::to_string(v));
+    } else if (v != 0) {
+      printProperty(app, k, std::to_string(v));
+    }
   }
   return kExitOk;
 }

@@ -246,6 +246,21 @@ enum TextId : int {
   kTextWatchAdding = 1226,       // %s label, mount point, library
   kTextWatchJobFailed = 1227,    // %s what, exit status or error
   kTextWatchCategory = 1230,     // the category new volumes go to
+  // What `media` and `disc` say besides the properties' names.
+  kTextFromHeaderOnly = 1231,
+  kTextWithTransparency = 1232,
+  kTextFileSize = 1233,
+  kTextFramesPerSecond = 1234,   // %s the rate
+  kTextArchive = 1235,
+  kTextTitleCount = 1236,        // counted: 1236 one title, 1237 several
+  kTextChapterCount = 1238,      // counted
+  kTextAngleCount = 1240,        // counted
+  kTextAudioTrackKind = 1242,    // a disc track's kind: 1242 audio, 1243 data
+  kTextLeadOut = 1244,
+  kTextCddbDiscId = 1245,
+  kTextOffsets = 1246,
+  kTextMusicBrainzDiscId = 1247,
+  kTextMegabytes = 1248,         // %s a size in MB
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

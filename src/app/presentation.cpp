@@ -211,10 +211,41 @@ std::string propertyLabel(const App& app, const std::string& key) {
   return key;
 }
 
+namespace {
+
+// A DVD's titles are recorded in English ("1: 01:02:03, 12 chapters,
+// 2 angles, en fr; 2: ..."); their counts are said in the user's language.
+std::string dvdTitlesForPeople(const App& app, const std::string& recorded) {
+  std::string out;
+  size_t start = 0;
+  while (start <= recorded.size()) {
+    size_t end = recorded.find(", ", start);
+    size_t semicolon = recorded.find("; ", start);
+    end = std::min(end, semicolon);
+    if (end == std::string::npos) end = recorded.size();
+    std::string_view part(recorded.data() + start, end - start);
+    size_t digits = part.find_first_not_of("0123456789");
+    std::string_view word = digits == std::string::npos ? std::string_view() : part.substr(digits);
+    int counted = word == " chapter" || word == " chapters" ? kTextChapterCount : word == " angles" ? kTextAngleCount : 0;
+    if (counted && digits > 0 && digits <= 9) {
+      out += countedText(app, std::stoull(std::string(part.substr(0, digits))), counted);
+    } else {
+      out += part;
+    }
+    if (end == recorded.size()) break;
+    out += recorded.substr(end, 2);
+    start = end + 2;
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string propertyValueText(const App& app, const std::string& key, const std::string& value) {
   if (key == "documentType" && value.size() == 1 && value[0] >= '0' && value[0] <= '3') {
     return app.text(kTextDocumentFamily + (value[0] - '0'));
   }
+  if (key == "dvdTitles") return dvdTitlesForPeople(app, value);
   return value;
 }
 

@@ -330,6 +330,8 @@ TEST_F(Conventions, EveryCommandSpeaksTheUsersLanguage) {
   // (paths, names and quoted input aside), was left untranslated.
   write(dir / "one" / "only.txt", "1");
   write(dir / "plain.txt", "not a tag in sight");
+  write(dir / "page.html", "<html><head><title>Annual report</title><meta name=\"keywords\" content=\"finance\">"
+                           "</head><body>x</body></html>");
   std::string base = std::string(TAMBER_CLI) + " -L " + quote(lib.string()) + " --config " + quote(cfg.string()) + " ";
   // Every command's help, and what the parser says of a value it refuses.
   std::vector<std::string> helps = {"help", "find --min-kb abc x", "find --min-kb", "find --jobs 0 x", "verify",
@@ -356,7 +358,8 @@ TEST_F(Conventions, EveryCommandSpeaksTheUsersLanguage) {
           "export-csv Music -o " + quote((dir / (label + ".csv")).string()),
           "export-xml Music -o " + quote((dir / (label + ".xml")).string()),
           "report Music -o " + quote((dir / (label + ".html")).string()), "frob", "ls --frob", "config gte",
-          "media " + quote((dir / "plain.txt").string()), "import " + quote((dir / "nowhere.cds").string()),
+          "media " + quote((dir / "plain.txt").string()), "media " + quote((dir / "page.html").string()),
+          "import " + quote((dir / "nowhere.cds").string()),
           "find --kinds nothing x", "config set App-Preference NoSuchKey 1"}) {
       all.push_back(args);
     }

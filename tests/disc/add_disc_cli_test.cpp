@@ -42,6 +42,15 @@ TEST_F(AddDisc, TheDiscCommandReadsEveryKind) {
   EXPECT_NE(text.out.find("CD-Extra"), std::string::npos);
   EXPECT_NE(text.out.find("Harbour Song / Ana Lima"), std::string::npos);
   EXPECT_NE(text.out.find("Live at the Harbour / Various"), std::string::npos);
+  // Said in the user's language, the tracks' kinds in one column.
+  auto french = runCommand("LANG=fr_FR.UTF-8 LC_ALL= LC_MESSAGES= " + std::string(TAMBER_CLI) + " --config " +
+                               shellQuote(config) + " disc " + sim("enhanced-cd.xml"), false);
+  for (const char* line : {"  4  audio    11:33:25", "  5  données  18:32:00", "\nZone de sortie\u00A0: 31:52:00\n",
+                           "\nDurée\u00A0: 18:30\n", "(5 pistes, 1912 s; décalages 150+18000+", " 279 Mo\n"}) {
+    EXPECT_NE(french.out.find(line), std::string::npos) << line << "\n" << french.out;
+  }
+  EXPECT_NE(text.out.find("\nLead-out: 31:52:00\nPlaying time: 18:30\nCDDB disc id: 2f077605 (5 tracks, 1912 s;"),
+            std::string::npos) << text.out;
   auto dvd = tamber("disc --json " + sim("dvd.xml"), false);
   EXPECT_NE(dvd.out.find("\"isDvd\":true"), std::string::npos) << dvd.out;
   EXPECT_NE(dvd.out.find("\"discId\":null"), std::string::npos);

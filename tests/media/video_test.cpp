@@ -346,6 +346,19 @@ TEST_F(Video, AScanRecordsShowsAndSearchesVideos) {
                  false);
   EXPECT_NE(r.out.find("\"thumbnailWidth\":64,\"thumbnailHeight\":53"), std::string::npos) << r.out;
   EXPECT_EQ(runCommand("identify -format '%m' " + shellQuote((dir.path / "m.jpg").string()), false).out, "JPEG");
+
+  // As text, each property under the name the property page gives it, in
+  // the user's language.
+  for (auto [lang, lines] :
+       {std::pair<const char*, std::vector<std::string>>{
+            "C.UTF-8", {"\n  Video codec: h264\n", "\n  Audio tracks: ac3 6ch spa\n", "\n  Subtitles: ger\n"}},
+        {"fr_FR.UTF-8", {"\n  Codec vidéo\u00A0: h264\n", "\n  Pistes audio\u00A0: ac3 6ch spa\n"}},
+        {"it_IT.UTF-8", {"\n  Codec video: h264\n", "\n  Sottotitoli: ger\n"}}}) {
+    r = runCommand("LANG=" + std::string(lang) + " LC_ALL= " + tamberCli() + " media " +
+                   shellQuote((folder / "film.mkv").string()), false);
+    for (const auto& line : lines) EXPECT_NE(r.out.find(line), std::string::npos) << lang << line << r.out;
+    EXPECT_EQ(r.out.find("videoCodec"), std::string::npos) << r.out;
+  }
 }
 
 TEST_F(Video, ADvdVideoFolderGivesItsTitles) {
@@ -401,6 +414,12 @@ TEST_F(Video, ADvdVideoFolderGivesItsTitles) {
                  false);
   EXPECT_NE(r.out.find("\"kind\":\"dvd-video\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"chapters\":4,\"angles\":1,\"audioLanguages\":[\"en\"]"), std::string::npos) << r.out;
+  // The counts are said in the user's language, though recorded in English.
+  r = runCommand("LANG=fr_FR.UTF-8 LC_ALL= " + tamberCli() + " media " +
+                     shellQuote((disc / "VIDEO_TS" / "VIDEO_TS.IFO").string()), false);
+  EXPECT_NE(r.out.find("DVD-Video, 2 titres\n  1: 00:00:0"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(", 4 chapitres, en\n  2: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(", 1 chapitre"), std::string::npos) << r.out;
 }
 
 }  // namespace
