@@ -179,10 +179,16 @@ std::string escapeForTerminal(std::string_view text, bool keepLineBreaks) {
   std::string out;
   out.reserve(text.size());
   for (size_t p = 0; p < text.size();) {
+    // Printable ASCII, most of most names, goes over in runs.
+    size_t run = p;
+    while (run < text.size() && static_cast<unsigned char>(text[run]) - 0x20u < 0x5Fu) ++run;
+    if (run > p) {
+      out.append(text.data() + p, run - p);
+      p = run;
+      continue;
+    }
     auto b = static_cast<unsigned char>(text[p]);
-    if (b >= 0x20 && b < 0x7F) {
-      out.push_back(text[p++]);
-    } else if (b == '\n') {
+    if (b == '\n') {
       out += keepLineBreaks ? "\n" : "\\n", ++p;
     } else if (b == '\t') {
       out += "\\t", ++p;

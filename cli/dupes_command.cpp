@@ -115,12 +115,12 @@ void registerDupesCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g
             const auto& f = group.files[k];
             out += std::string(k ? "," : "") + "{\"library\":" + jsonString(shownLibraries[f.library]) +
                    ",\"item\":" + jsonString(f.item) + ",\"itemNumber\":" + std::to_string(f.itemNumber) +
-                   ",\"path\":" + jsonString(f.path) + ",\"location\":" + jsonString(f.location) + "}";
+                   ",\"path\":" + jsonString(f.path()) + ",\"location\":" + jsonString(f.location) + "}";
           }
           out += "]}\n";
         } else if (a->print0) {
           for (const auto& f : group.files) {
-            out += (several ? libraries[f.library] + ": " : "") + f.item + "/" + f.path;
+            out += (several ? libraries[f.library] + ": " : "") + f.item + "/" + f.path();
             out.push_back('\0');
           }
           out.push_back('\0');
@@ -131,7 +131,7 @@ void registerDupesCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g
                  "\n";
           for (const auto& f : group.files) {
             out += "  " + (several ? escapeForTerminal(libraries[f.library]) + ": " : "") +
-                   escapeForTerminal(f.item + "/" + f.path);
+                   escapeForTerminal(f.item + "/" + f.path());
             if (!f.location.empty()) out += "  (" + locationLabel + " " + escapeForTerminal(f.location) + ")";
             out += "\n";
           }

@@ -71,13 +71,13 @@ void DuplicatesDialog::fill() {
                                                fillIn(app_, app::kTextDupesWasted, {qs(app::sizeText(g.wasted(), true))})});
     top->setFirstColumnSpanned(false);
     for (const auto& f : g.files) {
-      auto* row = new QTreeWidgetItem(top, {qs(f.item + "/" + f.path), qs(app::sizeText(g.size, true)), qs(f.location)});
+      auto* row = new QTreeWidgetItem(top, {qs(f.item + "/" + f.path()), qs(app::sizeText(g.size, true)), qs(f.location)});
       QVariantList category;
       for (uint16_t n : f.category) category.push_back(n);
       row->setData(0, kCategoryRole, category);
       row->setData(0, kNumberRole, static_cast<qlonglong>(f.itemNumber));
       // Paths inside an item are shown with "/" and kept as the tree keeps them.
-      row->setData(0, kPathRole, qs(f.path).replace('/', '\\'));
+      row->setData(0, kPathRole, qs(f.path()).replace('/', '\\'));
     }
     return true;
   });

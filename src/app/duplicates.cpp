@@ -128,7 +128,9 @@ Status DuplicateFinder::Impl::join(uint32_t index, ItemFiles& read) {
   read.status = {};
   ItemFiles& kept = items[index].files;
   kept = std::move(read);
-  kept.records.shrink_to_fit();
+  // The room reserved for the files the item said it holds is given back
+  // only when a good part of it went unused (a size limit, a folder).
+  if (kept.records.capacity() - kept.records.size() > kept.records.size() / 8 + 1024) kept.records.shrink_to_fit();
   // What was read before a damaged listing stays.
   if (!status) return status;
   if (keepGoing && !keepGoing()) stopped = true;
@@ -257,26 +259,13 @@ size_t DuplicateFinder::forEachGroup(const std::function<bool(const DuplicateGro
   };
   std::vector<uint32_t> order(total);
   for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  auto compare = [&](uint32_t a, uint32_t b) -> int {
-    const Record& x = record(a);
-    const Record& y = record(b);
-    if (m.by == DuplicatesBy::hash) {
-      // Eight bytes at a time, most significant first: the order of the hex keys.
-      for (int half = 0; half < 2; ++half) {
-        uint64_t a8, b8;
-        std::memcpy(&a8, x.hash + 8 * half, 8);
-        std::memcpy(&b8, y.hash + 8 * half, 8);
-        a8 = __builtin_bswap64(a8);
-        b8 = __builtin_bswap64(b8);
-        if (a8 != b8) return a8 < b8 ? -1 : 1;
-      }
-    }
-    if (x.size != y.size) return x.size < y.size ? -1 : 1;
-    if (m.by == DuplicatesBy::nameSize) {
-      if (int c = m.nameOf(x).compare(m.nameOf(y))) return c;
-    }
-    return 0;
+  // The groups as ranges of `order`; each is made whole only when its turn
+  // comes, so that memory holds one group's files at a time.
+  struct Range {
+    uint64_t wasted;
+    uint32_t from, to;
   };
+  std::vector<Range> ranges;
   if (m.by == DuplicatesBy::hash) {
     // By hash, size, then the order files were read in: keys sorted side by
     // side, not records reached through their numbers.
@@ -305,24 +294,35 @@ size_t DuplicateFinder::forEachGroup(const std::function<bool(const DuplicateGro
     }
     std::sort(keys.begin(), keys.end());
     for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].index;
+    // The groups are the runs of equal keys, found in the sorted keys
+    // themselves rather than through the records they stand for.
+    for (size_t i = 0; i < keys.size();) {
+      size_t j = i + 1;
+      while (j < keys.size() && keys[j].high == keys[i].high && keys[j].low == keys[i].low &&
+             keys[j].size == keys[i].size) {
+        ++j;
+      }
+      if (j - i >= 2) ranges.push_back({keys[i].size * (j - i - 1), static_cast<uint32_t>(i), static_cast<uint32_t>(j)});
+      i = j;
+    }
   } else {
+    // By size, then name.
+    auto compare = [&](uint32_t a, uint32_t b) -> int {
+      const Record& x = record(a);
+      const Record& y = record(b);
+      if (x.size != y.size) return x.size < y.size ? -1 : 1;
+      return m.nameOf(x).compare(m.nameOf(y));
+    };
     std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
       int c = compare(a, b);
       return c != 0 ? c < 0 : a < b;  // the order files were read in, within a group
     });
-  }
-  // The groups as ranges of `order`; each is made whole only when its turn
-  // comes, so that memory holds one group's paths at a time.
-  struct Range {
-    uint64_t wasted;
-    uint32_t from, to;
-  };
-  std::vector<Range> ranges;
-  for (size_t i = 0; i < order.size();) {
-    size_t j = i + 1;
-    while (j < order.size() && compare(order[i], order[j]) == 0) ++j;
-    if (j - i >= 2) ranges.push_back({record(order[i]).size * (j - i - 1), static_cast<uint32_t>(i), static_cast<uint32_t>(j)});
-    i = j;
+    for (size_t i = 0; i < order.size();) {
+      size_t j = i + 1;
+      while (j < order.size() && compare(order[i], order[j]) == 0) ++j;
+      if (j - i >= 2) ranges.push_back({record(order[i]).size * (j - i - 1), static_cast<uint32_t>(i), static_cast<uint32_t>(j)});
+      i = j;
+    }
   }
   // Most waste first; equal waste in key order, which `order` already has.
   std::stable_sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.wasted > b.wasted; });
@@ -351,7 +351,8 @@ size_t DuplicateFinder::forEachGroup(const std::function<bool(const DuplicateGro
       f.category = item.category;
       f.item = item.path;
       f.itemNumber = item.number;
-      f.path.assign(item.files.folders[r.folder]).append(m.nameOf(r));
+      f.folder = item.files.folders[r.folder];
+      f.name = m.nameOf(r);
       f.location = item.location;
     }
     if (!take(g)) break;

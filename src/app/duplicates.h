@@ -22,8 +22,16 @@ struct DuplicateFile {
   catalog::ItemPath category;  // the item's category
   std::string item;      // the item's path of names ("Music/Disc 1")
   uint16_t itemNumber = 0;
-  std::string path;      // inside the item, "/"-joined
+  // Where the file is inside the item: its folder's path ("" or ending in
+  // "/") and its name, kept by the finder as long as it lives.
+  std::string_view folder, name;
   std::string location;  // where the disc is kept ("" when not said)
+  // The path inside the item, "/"-joined; made only when it is shown.
+  std::string path() const {
+    std::string p;
+    p.reserve(folder.size() + name.size());
+    return p.append(folder).append(name);
+  }
 };
 
 struct DuplicateGroup {
@@ -61,7 +69,7 @@ class DuplicateFinder {
   // The groups of two files or more, most space wasted first, then by key,
   // each handed over in turn (false stops); returns how many there are.
   size_t forEachGroup(const std::function<bool(const DuplicateGroup&)>& take) const;
-  // All of them at once.
+  // All of them at once (their files' paths kept by the finder).
   std::vector<DuplicateGroup> groups() const;
 
  private:

@@ -359,18 +359,19 @@ TEST_F(Hostile, UnicodeControlsAreEscapedAndCsvCellsGuarded) {
   auto tree = dir / "tree";
   fs::create_directories(tree);
   const std::vector<std::string> names = {"next\xC2\x85line", "csi\xC2\x9B" "31m", "sep\xE2\x80\xA8x",
-                                          "rtl\xE2\x80\xAEtxt.exe", "\tindent", "\rreturn"};
+                                          "rtl\xE2\x80\xAEtxt.exe", "\tindent", "\rreturn", "esc\x1B[31mred", "del\x7F~e"};
   for (const auto& n : names) std::ofstream(tree / n) << "x";
   ASSERT_EQ(tamber("new " + quote(lib.string())).status, 0);
   ASSERT_EQ(tamber("add-folder -q " + quote(tree.string()) + " --label T --category C").status, 0);
   for (std::string cmd : {"ls C/T", "find e", "tree"}) {
     auto r = tamber(cmd);
-    for (std::string raw : {"\xC2\x85", "\xC2\x9B", "\xE2\x80\xA8", "\xE2\x80\xAE", "\r"}) {
+    for (std::string raw : {"\xC2\x85", "\xC2\x9B", "\xE2\x80\xA8", "\xE2\x80\xAE", "\r", "\x1B", "\x7F"}) {
       EXPECT_EQ(r.out.find(raw), std::string::npos) << cmd << " printed a control raw";
     }
     if (cmd != "tree") {
       EXPECT_NE(r.out.find("\\u0085"), std::string::npos) << r.out;
       EXPECT_NE(r.out.find("\\u202e"), std::string::npos) << r.out;
+      EXPECT_NE(r.out.find("del\\x7f~e"), std::string::npos) << r.out;
     }
   }
   // JSON keeps the names as they are.
