@@ -136,7 +136,12 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
           options.propertyLabel = [&app](const std::string& key) { return propertyLabel(app, key); };
           // Names sorted as the user's locale sorts them; the XML, which no
           // stylesheet sorts, goes without the keys.
-          if (a->format != "xml") options.collationKey = report::collationKey;
+          if (a->format != "xml") {
+            options.collationKey = report::collationKey;
+            if (std::string why = report::collationProblem(); !why.empty()) {
+              std::cerr << warningPrefix() << say(app::kTextCollationMissing, {why}) << "\n";
+            }
+          }
           options.libraryIdentity = static_cast<long long>(reinterpret_cast<intptr_t>(app.library()));
           // Progress on a terminal: files read, then the transformation.
           bool terminal = !g->quiet && isatty(STDERR_FILENO);
@@ -144,7 +149,8 @@ void registerReportCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> 
           options.progress = [&](long long files) {
             auto now = std::chrono::steady_clock::now();
             if (terminal && now - shown > std::chrono::milliseconds(200)) {
-              std::cerr << "\rReport: " << files << " files read" << std::flush;
+              std::cerr << "\r" << say(app::kTextReportProgress, {app::groupedNumber(static_cast<uint64_t>(files), app.language().code())})
+                        << std::flush;
               shown = now;
             }
             // A reader that went away ends the report now, not after it.

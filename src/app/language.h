@@ -261,6 +261,8 @@ enum TextId : int {
   kTextOffsets = 1246,
   kTextMusicBrainzDiscId = 1247,
   kTextMegabytes = 1248,         // %s a size in MB
+  kTextReportProgress = 1249,    // %s files read so far
+  kTextCollationMissing = 1250,  // %s why
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

@@ -39,6 +39,7 @@ struct Collator {
   std::string locale = localeFromEnvironment();
   CollationFunctions icu;
   UCollator* collator = nullptr;
+  std::string problem;
   Collator() {
     const std::string suffix = "_" U_ICU_VERSION_SHORT;
     const std::string open = "ucol_open" + suffix, close = "ucol_close" + suffix,
@@ -50,6 +51,7 @@ struct Collator {
                                   {sortKey.c_str(), reinterpret_cast<void**>(&icu.getSortKey)}},
                                  why)) {
       locale.clear();  // names then sort by their bytes
+      problem = why;
       return;
     }
     UErrorCode status = U_ZERO_ERROR;
@@ -73,6 +75,8 @@ const Collator& collator() {
 }  // namespace
 
 std::string collationLocale() { return collator().locale; }
+
+std::string collationProblem() { return collator().problem; }
 
 std::string collationKey(const std::string& name) {
   const Collator& c = collator();

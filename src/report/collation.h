@@ -18,4 +18,8 @@ std::string collationKey(const std::string& name);
 // The locale the keys follow ("fr_FR", "" for the root collation).
 std::string collationLocale();
 
+// Why names cannot be sorted as the locale sorts them (ICU's collation
+// could not be loaded): they then sort by their bytes. Empty when they can.
+std::string collationProblem();
+
 }  // namespace tamber::report

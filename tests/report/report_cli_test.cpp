@@ -11,6 +11,8 @@
 #include <regex>
 #include <sstream>
 
+#include <unicode/uvernum.h>
+
 #include "catalog/library.h"
 #include "report/collation.h"
 #include "report/report.h"
@@ -180,6 +182,16 @@ TEST_F(Report, SortAndFieldChoices) {
   for (const char* n : {"[x]", "alpha", "Bravo", "Charlie", "Delta", "\u00E9cho"}) at.push_back(sorted.out.find(n));
   for (size_t i = 1; i < at.size(); ++i) EXPECT_LT(at[i - 1], at[i]) << i;
   EXPECT_NE(at.back(), std::string::npos);
+  EXPECT_EQ(sorted.out.find("warning"), std::string::npos) << sorted.out;
+  // Without ICU's collation the names sort by their bytes, and the report
+  // says so instead of leaving a reader to wonder at "Bravo" before "alpha".
+  fs::create_directories(dir.path / "noicu");
+  std::ofstream(dir.path / "noicu" / ("libicui18n.so." U_ICU_VERSION_SHORT)) << "not a library";
+  auto bytewise = runCommand("LD_LIBRARY_PATH=" + shellQuote((dir.path / "noicu").string()) + " " + TAMBER_CLI +
+                             " -L " + shellQuote(lib) + " --config " + shellQuote(config) + " report Sorted");
+  ASSERT_EQ(bytewise.status, 0) << bytewise.out;
+  EXPECT_NE(bytewise.out.find("warning: names are sorted by their bytes"), std::string::npos) << bytewise.out;
+  EXPECT_LT(bytewise.out.find(">Bravo<"), bytewise.out.find(">alpha<"));
   // The XML, which no stylesheet sorts, goes without the keys.
   EXPECT_EQ(tamber("report Sorted --format xml", false).out.find("key="), std::string::npos);
   // Hiding the file level hides the files; hiding the tracks hides them.
