@@ -1,6 +1,9 @@
 #include "gui/preferences_dialog.h"
 
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +18,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 
 #include "app/add_folder.h"
 #include "app/disc_database.h"
@@ -84,11 +88,28 @@ PreferencesDialog::PreferencesDialog(app::App& app, QWidget* parent) : QDialog(p
   form->addRow(text(app, kStylesheet), styleRow);
   form->addRow(discDatabaseGroup());
   form->addRow(userReadersGroup());
-  // Checked when the user's service manager has the watch enabled.
-  watching_ = userSystemctl({"is-enabled", "--quiet", kWatchUnit}).first == 0;
+  // Checked when the user's service manager has the watch enabled. The
+  // question goes out beside the window, which a slow or absent session
+  // bus must not hold up, nor its closing: the asking thread shares only
+  // the answer, which the dialog looks for while it is open.
   watch_ = new QCheckBox(text(app, kWatchVolumes));
-  watch_->setChecked(watching_);
+  watch_->setEnabled(false);
   form->addRow(watch_);
+  auto answer = std::make_shared<std::atomic<int>>(-1);  // -1 not yet, 0 disabled, 1 enabled
+  std::thread([answer] {
+    answer->store(userSystemctl({"is-enabled", "--quiet", kWatchUnit}).first == 0 ? 1 : 0);
+  }).detach();
+  auto* waiting = new QTimer(this);
+  waiting->setInterval(25);
+  connect(waiting, &QTimer::timeout, this, [this, answer, waiting] {
+    if (answer->load() < 0) return;
+    waiting->stop();
+    watching_ = answer->load() == 1;
+    watchKnown_ = true;
+    watch_->setChecked(watching_);
+    watch_->setEnabled(true);
+  });
+  waiting->start();
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
   connect(buttons, &QDialogButtonBox::helpRequested, this,
           [this] { showHelp(this, app_, "preferences.html"); });
@@ -197,7 +218,7 @@ void PreferencesDialog::store() {
     app_.settings().putInt(reader, "TimeLimitSeconds", readers_[i].seconds->value());
     app_.settings().putInt(reader, "OutputLimitBytes", readers_[i].bytes->value());
   }
-  if (watch_->isChecked() != watching_) {
+  if (watchKnown_ && watch_->isChecked() != watching_) {
     // Enabled and started now, and at each log-in after; or stopped for good.
     auto [status, said] =
         userSystemctl({watch_->isChecked() ? "enable" : "disable", "--now", kWatchUnit});

@@ -36,9 +36,12 @@ class PreferencesDialog : public QDialog {
   QLineEdit* proxy_;
   QLineEdit* proxyUser_;
   QLineEdit* proxyPassword_;
-  // The watch of mounted volumes, a user service switched with systemctl.
+  // The watch of mounted volumes, a user service switched with systemctl;
+  // whether it is enabled is asked beside the window, and the box is usable
+  // once the answer is in.
   QCheckBox* watch_;
   bool watching_ = false;
+  bool watchKnown_ = false;
 
   // The readers of the user's own (sections UserReader1 to 4).
   struct ReaderRow {

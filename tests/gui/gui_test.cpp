@@ -940,6 +940,7 @@ class GuiTest : public QObject {
                              "</xsl:stylesheet>";
     {
       tamber::gui::PreferencesDialog prefs(app, &w);
+      QTRY_VERIFY(prefs.watchBox()->isEnabled());  // systemctl asked and answered
       prefs.stylesheetEdit()->setText(QString::fromStdString(custom.string()));
       prefs.store();
     }
@@ -957,6 +958,7 @@ class GuiTest : public QObject {
     // dialog closes, and what is stored is what a lookup uses.
     {
       tamber::gui::PreferencesDialog prefs(app, &w);
+      QTRY_VERIFY(prefs.watchBox()->isEnabled());  // systemctl asked and answered
       prefs.show();
       tamber::disc::CddbClient local;
       QVERIFY(prefs.emailEdit()->placeholderText().contains(
@@ -986,6 +988,7 @@ class GuiTest : public QObject {
     {
       // Shown again as stored, the port with its host.
       tamber::gui::PreferencesDialog prefs(app, &w);
+      QTRY_VERIFY(prefs.watchBox()->isEnabled());  // systemctl asked and answered
       QCOMPARE(prefs.proxyEdit()->text(), QString("cache.example.org:3128"));
       prefs.proxyEdit()->setText("cache.example.org");
       prefs.store();
@@ -996,6 +999,7 @@ class GuiTest : public QObject {
       // A reader of the user's own set on the page is what a scan runs;
       // rows left empty leave nothing behind.
       tamber::gui::PreferencesDialog prefs(app, &w);
+      QTRY_VERIFY(prefs.watchBox()->isEnabled());  // systemctl asked and answered
       QCOMPARE(prefs.readerRows().size(), size_t(tamber::app::kUserReaderCount));
       prefs.readerRows()[1].pattern->setText(" *.nfo ");
       prefs.readerRows()[1].command->setText("head -n 1 '{}'");
@@ -1029,6 +1033,8 @@ class GuiTest : public QObject {
       qputenv("PATH", QByteArray::fromStdString(bin.string()) + ":" + path);
       {
         tamber::gui::PreferencesDialog prefs(app, &w);
+        // Asked beside the window: the box waits for the answer.
+        QTRY_VERIFY(prefs.watchBox()->isEnabled());
         QVERIFY(!prefs.watchBox()->isChecked());
         prefs.store();
         QVERIFY(!std::filesystem::exists(state));
@@ -1038,6 +1044,7 @@ class GuiTest : public QObject {
       QVERIFY(std::filesystem::exists(state));
       {
         tamber::gui::PreferencesDialog prefs(app, &w);
+        QTRY_VERIFY(prefs.watchBox()->isEnabled());
         QVERIFY(prefs.watchBox()->isChecked());
         prefs.watchBox()->setChecked(false);
         prefs.store();
@@ -1051,6 +1058,30 @@ class GuiTest : public QObject {
                        "--user enable --now tamber-watch.service\n"
                        "--user is-enabled --quiet tamber-watch.service\n"
                        "--user disable --now tamber-watch.service\n"));
+      // A session bus that keeps systemctl waiting holds up neither the
+      // window nor its closing, and a box never answered switches nothing.
+      auto slow = tmp.path / "slowbin";
+      std::filesystem::create_directories(slow);
+      {
+        std::ofstream script(slow / "systemctl");
+        script << "#!/bin/sh\necho \"$*\" >> " << shellQuote((tmp.path / "slow.log").string()) << "\nsleep 1\n";
+      }
+      std::filesystem::permissions(slow / "systemctl", std::filesystem::perms::owner_all);
+      qputenv("PATH", QByteArray::fromStdString(slow.string()) + ":" + path);
+      QElapsedTimer shown;
+      shown.start();
+      {
+        tamber::gui::PreferencesDialog prefs(app, &w);
+        QVERIFY(!prefs.watchBox()->isEnabled());
+        prefs.watchBox()->setChecked(true);
+        prefs.store();
+      }
+      QVERIFY2(shown.elapsed() < 500, QByteArray::number(shown.elapsed()));
+      QTest::qWait(1500);  // the question's thread ends
+      qputenv("PATH", path);
+      QFile slowLog(QString::fromStdString((tmp.path / "slow.log").string()));
+      QVERIFY(slowLog.open(QIODevice::ReadOnly));
+      QCOMPARE(QString::fromUtf8(slowLog.readAll()), QString("--user is-enabled --quiet tamber-watch.service\n"));
     }
     app.abandon();
   }
