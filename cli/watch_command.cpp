@@ -74,10 +74,6 @@ const Gio& gio() { return loadedGio().api; }
 // its checks.
 const GVariantType* variantType(const char* text) { return reinterpret_cast<const GVariantType*>(text); }
 
-}  // namespace
-
-namespace {
-
 constexpr const char* kUdisks = "org.freedesktop.UDisks2";
 constexpr const char* kUdisksRoot = "/org/freedesktop/UDisks2";
 constexpr const char* kBlock = "org.freedesktop.UDisks2.Block";
