@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <map>
 #include <fstream>
 #include <random>
 #include <regex>
@@ -435,4 +436,83 @@ TEST(Presentation, CountsAreGroupedAsTheLanguageWritesThem) {
   EXPECT_EQ(groupedNumber(1234567, "fr"), "1\u202F234\u202F567");
   EXPECT_EQ(groupedNumber(1000, "it"), "1.000");
   EXPECT_EQ(groupedNumber(18446744073709551615ull, "xx"), "18,446,744,073,709,551,615");
+}
+
+// The README is the manual: every option a command takes is named in it
+// (in its long or its short form), and every option a command's synopsis
+// there names is one the command takes.
+TEST(Readme, NamesEveryOptionAndNoOptionThatIsNot) {
+  std::ifstream in(std::filesystem::path(TAMBER_SOURCE_DIR) / "README.md");
+  std::stringstream whole;
+  whole << in.rdbuf();
+  const std::string readme = whole.str();
+  ASSERT_GT(readme.size(), 10000u);
+  auto help = [](const std::string& command) {
+    return tamber::test_support::runCommand("LANG=C.UTF-8 LC_ALL= " + std::string(TAMBER_CLI) + " " + command + " --help",
+                                            false)
+        .out;
+  };
+  // The commands, and the commands of those that have some (one level).
+  auto subcommands = [](const std::string& text) {
+    std::vector<std::string> names;
+    std::istringstream lines(text);
+    bool listed = false;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("Subcommands:", 0) == 0) listed = true;
+      else if (listed && line.size() > 2 && line.rfind("  ", 0) == 0 && line[2] != ' ')
+        names.push_back(line.substr(2, line.find(' ', 2) - 2));
+    }
+    return names;
+  };
+  std::vector<std::string> commands;
+  for (const auto& c : subcommands(help(""))) {
+    commands.push_back(c);
+    for (const auto& sub : subcommands(help(c))) commands.push_back(c + " " + sub);
+  }
+  ASSERT_GE(commands.size(), 40u);
+  const std::regex option(R"(^\s+(?:(-\w),)?(--[a-z][a-z0-9-]*))");
+  std::map<std::string, std::string> helps;
+  std::vector<std::string> problems;
+  for (const auto& c : commands) {
+    helps[c] = help(c);
+    std::istringstream lines(helps[c]);
+    for (std::string line; std::getline(lines, line);) {
+      std::smatch m;
+      if (!std::regex_search(line, m, option) || m[2] == "--help") continue;
+      bool named = readme.find(m[2].str()) != std::string::npos ||
+                   (m[1].matched && readme.find("`" + c + " " + m[1].str()) != std::string::npos) ||
+                   (m[1].matched && readme.find(" " + m[1].str() + " ") != std::string::npos);
+      if (!named) problems.push_back(c + " " + m[2].str() + " is not in the README");
+    }
+  }
+  // The synopses: lines "tamber COMMAND ..." at the start of a line.
+  std::istringstream lines(readme);
+  const std::regex synopsis(R"(^tamber ([a-z][a-z-]*)(?: ([a-z][a-z-]*))?(.*)$)");
+  const std::regex named(R"((?:^|[\s\[|(])(--[a-z][a-z0-9-]*))");
+  int synopses = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    if (!std::regex_match(line, m, synopsis) || !helps.count(m[1].str())) continue;
+    std::string c = m[1].str();
+    std::string rest = m[3].str();
+    if (m[2].matched) {
+      if (helps.count(c + " " + m[2].str())) c += " " + m[2].str();
+      else rest = " " + m[2].str() + rest;
+    }
+    ++synopses;
+    // What a command says of itself stops at two blanks.
+    rest = rest.substr(0, rest.find("   "));
+    for (std::sregex_iterator o(rest.begin(), rest.end(), named), end; o != end; ++o) {
+      std::string name = (*o)[1].str();
+      if (name != "--json" && helps[c].find(name) == std::string::npos) {
+        problems.push_back("the synopsis of " + c + " names " + name + ", which it does not take");
+      }
+    }
+  }
+  EXPECT_GE(synopses, 40);
+  EXPECT_TRUE(problems.empty()) << [&] {
+    std::string all;
+    for (const auto& p : problems) all += p + "\n";
+    return all;
+  }();
 }
