@@ -271,6 +271,13 @@ int main(int argc, char** argv) {
       tamber::gui::PreferencesDialog prefs(app, &w);
       prefs.show();
       prefs.adjustSize();
+      // The watch's box as a person sees it once systemctl has answered.
+      QElapsedTimer asked;
+      asked.start();
+      while (!prefs.watchBox()->isEnabled() && asked.elapsed() < 3000) {
+        QApplication::processEvents();
+        QThread::msleep(10);
+      }
       ok = save(prefs, out, qPrintable(QString("preferences-%1.png").arg(language))) && ok;
     }
     {
