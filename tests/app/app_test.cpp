@@ -439,8 +439,8 @@ TEST(Presentation, CountsAreGroupedAsTheLanguageWritesThem) {
 }
 
 // The README is the manual: every option a command takes is named in it
-// (in its long or its short form), and every option a command's synopsis
-// there names is one the command takes.
+// (in its long or its short form), every option a command's synopsis
+// there names is one the command takes, and every setting is named.
 TEST(Readme, NamesEveryOptionAndNoOptionThatIsNot) {
   std::ifstream in(std::filesystem::path(TAMBER_SOURCE_DIR) / "README.md");
   std::stringstream whole;
@@ -510,6 +510,17 @@ TEST(Readme, NamesEveryOptionAndNoOptionThatIsNot) {
     }
   }
   EXPECT_GE(synopses, 40);
+  // So is every setting the program reads, by its key.
+  std::istringstream keys(
+      tamber::test_support::runCommand("LANG=C.UTF-8 LC_ALL= " + std::string(TAMBER_CLI) + " config keys", false).out);
+  int settings = 0;
+  for (std::string line; std::getline(keys, line);) {
+    if (line.empty() || line[0] == ' ') continue;
+    ++settings;
+    std::string key = line.substr(line.find(' ') + 1);
+    if (readme.find(key) == std::string::npos) problems.push_back("the setting " + line + " is not in the README");
+  }
+  EXPECT_GE(settings, 30);
   EXPECT_TRUE(problems.empty()) << [&] {
     std::string all;
     for (const auto& p : problems) all += p + "\n";
