@@ -100,8 +100,10 @@ struct ListOptions {
   bool reverse = false, longForm = false, human = false, json = false;
 };
 
-// One entry as JSON; a folder's children follow when they were read.
-void entryJson(const ListingEntry& e, std::string& out, bool withChildren) {
+// One entry as JSON; a folder's children follow when they were read, that
+// is when `levelsBelow` levels under it were listed. A folder whose contents
+// were not listed has no "children", so that it does not pass for empty.
+void entryJson(const ListingEntry& e, std::string& out, int levelsBelow) {
   const char* type = e.folder ? "\"folder\"" : e.field("l9") ? "\"link\"" : "\"file\"";
   out += "{\"name\":" + jsonString(e.name) + ",\"type\":" + type;
   out += ",\"size\":" + (e.folder ? std::string("null") : std::to_string(e.size));
@@ -109,11 +111,11 @@ void entryJson(const ListingEntry& e, std::string& out, bool withChildren) {
   if (isTrack(e)) out += ",\"trackLength\":" + jsonString(disc::trackLengthText(e.size));
   out += ",\"modified\":" + isoTimeJson(e.modified) + ",\"created\":" + isoTimeJson(e.created);
   if (!e.folder) out += ",\"properties\":" + propertiesJson(e.fields);
-  if (e.folder && withChildren) {
+  if (e.folder && levelsBelow > 0) {
     out += ",\"children\":[";
     for (size_t i = 0; i < e.children.size(); ++i) {
       if (i) out += ",";
-      entryJson(e.children[i], out, true);
+      entryJson(e.children[i], out, levelsBelow - 1);
     }
     out += "]";
   }
@@ -151,7 +153,7 @@ void printSorted(std::vector<ListingEntry>& entries, const ListOptions& o, Sort 
     out = "[";
     for (size_t i = 0; i < entries.size(); ++i) {
       if (i) out += ",";
-      entryJson(entries[i], out, true);
+      entryJson(entries[i], out, o.levels - 1);
     }
     out += "]\n";
   } else {
@@ -464,7 +466,7 @@ void registerBrowseCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
             if (!first.back()) out += ",";
             first.back() = false;
             std::string one;
-            entryJson(e, one, false);
+            entryJson(e, one, 0);
             bool deeper = e.folder && level + 1 < o.levels;
             if (deeper) {
               one.pop_back();

@@ -295,10 +295,13 @@ int runDryRun(App& app, app::Notifier& n, const Globals& g, const scan::AddFolde
               << ",\"audio\":" << k.audio << ",\"documents\":" << k.documents
               << ",\"archives\":" << k.archives << "}\n";
   } else {
+    auto counted = [&](uint64_t n, int singularId) { return app::countedText(app, n, singularId); };
     std::cout << fillIn(app.text(app::kTextDryRun),
-                        {num(app, r.files), num(app, r.folders), num(app, r.bytes),
-                         num(app, k.pictures), num(app, k.audio), num(app, k.documents),
-                         num(app, k.archives)})
+                        {counted(r.files, app::kTextFileCount), counted(r.folders, app::kTextFolderCount),
+                         counted(r.bytes, app::kTextByteCount), counted(k.pictures, app::kTextPictureCount),
+                         counted(k.audio, app::kTextAudioFileCount),
+                         counted(k.documents, app::kTextDocumentCount),
+                         counted(k.archives, app::kTextArchiveCount)})
               << "\n";
   }
   return kExitOk;

@@ -81,7 +81,7 @@ enum TextId : int {
   kTextOtherDisc = 646,            // %s label in the drive, %s label, %s where it is kept
   kTextFolderAway = 647,           // %s path
   kTextReadAnew = 648,             // %s files read, %s files taken over
-  kTextDryRun = 649,               // %s files, folders, bytes, pictures, audio, documents, archives
+  kTextDryRun = 649,               // counted files, folders, bytes, pictures, audio, documents, archives
   kTextLibraryIsOpen = 650,
   kTextLibraryWrittenSince = 651,  // %s file, %s program, %s time
   kTextLibraryWritten = 652,       // %s file, %s program
@@ -263,6 +263,11 @@ enum TextId : int {
   kTextMegabytes = 1248,         // %s a size in MB
   kTextReportProgress = 1249,    // %s files read so far
   kTextCollationMissing = 1250,  // %s why
+  // Counted nouns of a dry run's summary, singular then plural as above.
+  kTextPictureCount = 1251,
+  kTextAudioFileCount = 1253,
+  kTextDocumentCount = 1255,
+  kTextArchiveCount = 1257,      // archives and programs
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

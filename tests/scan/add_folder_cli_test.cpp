@@ -77,6 +77,16 @@ TEST_F(AddFolderCommand, CataloguesAFolderAndShowsIt) {
   EXPECT_NE(r.out.find("Files: 4"), std::string::npos) << r.out;
   r = tamber("ls -R Trips/2024/Holiday");
   EXPECT_NE(r.out.find("pics/\n  photo.jpg\n"), std::string::npos) << r.out;
+  // A folder whose contents were not listed has no "children" (an empty
+  // list would say it holds nothing); one listed below has them, sorted or
+  // in recorded order alike.
+  for (const char* order : {"", " --sort none"}) {
+    r = tamber(std::string("--json ls Trips/2024/Holiday") + order);
+    EXPECT_NE(r.out.find("{\"name\":\"pics\",\"type\":\"folder\""), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("children"), std::string::npos) << order << ": " << r.out;
+    r = tamber(std::string("--json ls -R Trips/2024/Holiday") + order);
+    EXPECT_NE(r.out.find("\"children\":[{\"name\":\"photo.jpg\""), std::string::npos) << order << ": " << r.out;
+  }
   r = tamber("--json ls Trips/2024/Holiday pics/photo.jpg --long");
   EXPECT_NE(r.out.find("\"width\":300,\"height\":200"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"thumbnail\":true"), std::string::npos) << r.out;
@@ -137,7 +147,10 @@ TEST_F(AddFolderCommand, DryRunJobsAndReScansThatReadOnlyWhatChanged) {
       << r.out;
   EXPECT_FALSE(fs::exists(library));
   r = tamber("add-folder -n '" + tree.string() + "'");
-  EXPECT_NE(r.out.find("A scan would record 4 files and 2 folders"), std::string::npos) << r.out;
+  // Each count takes its own noun's number: one picture, not "1 pictures".
+  EXPECT_NE(r.out.find("A scan would record 4 files and 2 folders, "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(": 1 picture, 0 audio files, 0 documents, 1 archive or program.\n"), std::string::npos)
+      << r.out;
 
   ASSERT_EQ(tamber("new '" + library + "'").status, 0);
   r = tamber("--json add-folder '" + tree.string() + "' --label T --category C -j 2");
