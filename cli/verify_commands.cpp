@@ -118,7 +118,8 @@ int report(App& app, const Globals& g, const app::Comparison& c, bool verify, bo
   std::cout << out << std::flush;
   if (!g.json && !g.quiet) {
     if (!hashes) std::cerr << warningPrefix() << say(app::kTextDiffNoHashes) << "\n";
-    std::cerr << say(app::kTextDiffAlike, {num(app, c.same), num(app, c.hashCompared)}) << "\n";
+    std::cerr << say(app::kTextDiffAlike, {app::countedText(app, c.same, app::kTextFilesAlikeCount),
+                                                num(app, c.hashCompared)}) << "\n";
     if (c.differs()) std::cerr << say(app::kTextDiffSummary, {app::differenceCounts(app, c, verify)}) << "\n";
   }
   if (errors || c.count(app::Difference::unreadable) > 0) return kExitErrors;
@@ -220,7 +221,7 @@ void registerVerifyCommands(CLI::App& cli, int& status, std::shared_ptr<Globals>
       std::string resolved = std::filesystem::canonical(w->path, ec).string();
       VolumeFacts facts = ec ? VolumeFacts{} : volumeFactsOf(resolved);
       if (!facts.known()) {
-        n.error(say(app::kTextVerifyNoFolder, {w->path}));
+        n.error(say(app::kTextWhichNoFolder, {w->path}));
         return kExitErrors;
       }
       std::vector<std::string> libraries = w->in;

@@ -158,7 +158,8 @@ void VerifyDialog::fill() {
   }
   for (int c = 0; c < 2; ++c) results_->resizeColumnToContents(c);
   QString summary = text(app_, app::kTextDiffAlike,
-                         {QString::number(comparison_.same), QString::number(comparison_.hashCompared)});
+                         {qs(app::countedText(app_, comparison_.same, app::kTextFilesAlikeCount)),
+                          QString::number(comparison_.hashCompared)});
   if (recorded_.hashed == 0) summary += " " + text(app_, app::kTextDiffNoHashes);
   if (comparison_.differs()) {
     summary += "\n" + text(app_, app::kTextDiffSummary, {qs(app::differenceCounts(app_, comparison_, verify_))});

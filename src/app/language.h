@@ -175,7 +175,7 @@ enum TextId : int {
   kTextDiffUnreadable = 1128,
   kTextDiffRemoved = 1129,
   kTextDiffAdded = 1130,
-  kTextDiffAlike = 1131,         // %s files, %s by content
+  kTextDiffAlike = 1131,         // %s counted files alike, %s of them by content
   kTextDiffNoHashes = 1132,
   kTextDiffOtherContent = 1133,
   kTextVerifyAudioDisc = 1134,
@@ -268,6 +268,8 @@ enum TextId : int {
   kTextAudioFileCount = 1253,
   kTextDocumentCount = 1255,
   kTextArchiveCount = 1257,      // archives and programs
+  kTextFilesAlikeCount = 1259,   // "1 file alike", "2 files alike"
+  kTextWhichNoFolder = 1261,     // %s path
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,

@@ -962,7 +962,7 @@ class WindowTest : public QObject {
     QCOMPARE(results->topLevelItemCount(), 3);
     QCOMPARE(results->topLevelItem(0)->text(0) + " " + results->topLevelItem(0)->text(1), QString("missing gone.txt"));
     QCOMPARE(results->topLevelItem(2)->text(0) + " " + results->topLevelItem(2)->text(1), QString("new moved.txt"));
-    QVERIFY(d->summary()->text().contains("1 files alike, 1 of them compared by content"));
+    QVERIFY(d->summary()->text().contains("1 file alike, 1 of them compared by content"));
     QSignalSpy shown(d, &tamber::gui::VerifyDialog::showResult);
     emit results->itemActivated(results->topLevelItem(0), 0);
     QCOMPARE(shown.count(), 1);
