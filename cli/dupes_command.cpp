@@ -84,7 +84,7 @@ void registerDupesCommand(CLI::App& cli, int& status, std::shared_ptr<Globals> g
       auto by = a->by == "name-size" ? app::DuplicatesBy::nameSize : app::DuplicatesBy::hash;
       auto finder = std::make_unique<app::DuplicateFinder>(by, std::max<uint64_t>(a->minSize, 1));
       if (int rc = run(*finder); rc != kExitOk) return rc;
-      if (a->by.empty() && finder->hashed() == 0) {
+      if (a->by.empty() && !finder->anyHashed()) {
         // Nothing was hashed: names and sizes are all there is to compare.
         by = app::DuplicatesBy::nameSize;
         finder = std::make_unique<app::DuplicateFinder>(by, std::max<uint64_t>(a->minSize, 1));

@@ -59,7 +59,7 @@ void DuplicatesDialog::fill() {
   auto by = app::DuplicatesBy::hash;
   auto finder = std::make_unique<app::DuplicateFinder>(by, 1);
   Status st = finder->add(*library, 0, {});
-  if (st && finder->hashed() == 0) {
+  if (st && !finder->anyHashed()) {
     by = app::DuplicatesBy::nameSize;
     finder = std::make_unique<app::DuplicateFinder>(by, 1);
     st = finder->add(*library, 0, {});

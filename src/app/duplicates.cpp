@@ -36,6 +36,7 @@ struct ItemFiles {
   std::string names;
   std::vector<std::string> folders;
   uint64_t files = 0, hashed = 0;
+  bool anyHashed = false;  // of any size
   Status status;
 };
 
@@ -59,6 +60,7 @@ struct DuplicateFinder::Impl {
   std::function<bool()> keepGoing;
   std::vector<ItemInfo> items;
   uint64_t files = 0, hashed = 0;
+  bool anyHashed = false;
   bool stopped = false;
 
   std::string_view nameOf(const Record& r) const {
@@ -91,12 +93,15 @@ void DuplicateFinder::Impl::read(const scan::ListingOpener& open, uint32_t itemI
   uint32_t folderIndex = 0;
   auto take = [&](scan::ListingEntry& e, const std::string& folderPath, bool newFolder) {
     if (newFolder) folderKept = false;
-    if (e.size < minSize || e.field("l9")) return;
+    if (e.field("l9")) return;
     if (!within.empty() && (folderPath + e.name).compare(0, within.size() + 1, within + "/") != 0) return;
-    ++out.files;
-    Record r{};
     const std::string* hash = e.field(scan::kContentHashCode);
     bool trusted = hash && hash->size() == 32 && !e.field(scan::kHashProblemCode);
+    // Whether the scope was hashed at all does not depend on the size asked for.
+    if (trusted) out.anyHashed = true;
+    if (e.size < minSize) return;
+    ++out.files;
+    Record r{};
     if (trusted) ++out.hashed;
     if (by == DuplicatesBy::hash) {
       if (!trusted) return;
@@ -124,6 +129,7 @@ void DuplicateFinder::Impl::read(const scan::ListingOpener& open, uint32_t itemI
 Status DuplicateFinder::Impl::join(uint32_t index, ItemFiles& read) {
   files += read.files;
   hashed += read.hashed;
+  anyHashed = anyHashed || read.anyHashed;
   Status status = std::move(read.status);
   read.status = {};
   ItemFiles& kept = items[index].files;
@@ -215,6 +221,7 @@ DuplicateFinder::~DuplicateFinder() { delete impl_; }
 void DuplicateFinder::setProgress(std::function<bool()> keepGoing) { impl_->keepGoing = std::move(keepGoing); }
 uint64_t DuplicateFinder::files() const { return impl_->files; }
 uint64_t DuplicateFinder::hashed() const { return impl_->hashed; }
+bool DuplicateFinder::anyHashed() const { return impl_->anyHashed; }
 
 Status DuplicateFinder::add(catalog::Library& library, size_t libraryIndex, const catalog::ItemPath& scope,
                             uint16_t itemNumber, const std::string& within) {

@@ -65,6 +65,9 @@ class DuplicateFinder {
   // Files seen, and of those the files with a trusted content hash.
   uint64_t files() const;
   uint64_t hashed() const;
+  // Whether any file in scope has a trusted hash, whatever its size: files
+  // are grouped by name and size instead only where none has.
+  bool anyHashed() const;
 
   // The groups of two files or more, most space wasted first, then by key,
   // each handed over in turn (false stops); returns how many there are.
