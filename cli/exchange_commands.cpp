@@ -153,7 +153,7 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
             if (!g->quiet) {
               std::cerr << say(app::kTextExportedLibrary,
                                {app.library()->catalog().field(*category, catalog::kCategoryName), a->file,
-                                std::to_string(done->items)})
+                                app::countedText(app, static_cast<uint64_t>(done->items), app::kTextItemCount)})
                         << "\n";
             }
             return kExitOk;
@@ -221,8 +221,8 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
         }
         if (!g->quiet) {
           std::cerr << say(app::kTextImportedLibrary,
-                           {a->file, std::to_string(done->categories), std::to_string(done->items),
-                            std::to_string(done->relabelled)})
+                           {a->file, app::countedText(app, static_cast<uint64_t>(done->categories), app::kTextNewCategoryCount),
+                            app::countedText(app, static_cast<uint64_t>(done->items), app::kTextItemCount), std::to_string(done->relabelled)})
                     << "\n";
         }
         return kExitOk;

@@ -472,7 +472,7 @@ bool MainWindow::exportLibraryTo(const QString& path) {
   }
   statusBar()->showMessage(text(app_, app::kTextExportedLibrary,
                                 {qs(app_.library()->catalog().field(category, catalog::kCategoryName)), path,
-                                 QString::number(done->items)}));
+                                 qs(app::countedText(app_, static_cast<uint64_t>(done->items), app::kTextItemCount))}));
   return true;
 }
 
@@ -507,7 +507,8 @@ bool MainWindow::importLibraryFrom(const QString& path) {
     return false;
   }
   statusBar()->showMessage(text(app_, app::kTextImportedLibrary,
-                                {path, QString::number(copied.categories), QString::number(copied.items),
+                                {path, qs(app::countedText(app_, static_cast<uint64_t>(copied.categories), app::kTextNewCategoryCount)),
+                                 qs(app::countedText(app_, static_cast<uint64_t>(copied.items), app::kTextItemCount)),
                                  QString::number(copied.relabelled)}));
   return true;
 }

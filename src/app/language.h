@@ -72,8 +72,8 @@ enum TextId : int {
   kTextNoSuchLibrary = 599,        // %s file
   kTextLibraryInUse = 600,         // %s file
   kTextNotALibrary = 601,          // %s file, %s what is wrong
-  kTextExportedLibrary = 640,      // %s category, %s file, %s count
-  kTextImportedLibrary = 641,      // %s file, %s categories, %s items, %s relabelled
+  kTextExportedLibrary = 640,      // %s category, %s file, %s counted items
+  kTextImportedLibrary = 641,      // %s file, %s counted new categories, %s counted items, %s relabelled
   kTextSameLibrary = 642,
   kTextExportedXml = 643,          // %s file, %s item count, %s cover count
   kTextExportedCsv = 644,          // %s file, %s row count
@@ -270,6 +270,7 @@ enum TextId : int {
   kTextArchiveCount = 1257,      // archives and programs
   kTextFilesAlikeCount = 1259,   // "1 file alike", "2 files alike"
   kTextWhichNoFolder = 1261,     // %s path
+  kTextNewCategoryCount = 1262,  // "1 new category", "2 new categories"
   kTextWritten = 922,            // %s the file
   // Texts the desktop program shows that the command line says too.
   kTextName = 819,
