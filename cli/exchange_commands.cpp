@@ -151,9 +151,8 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
               return kExitFailure;
             }
             if (!g->quiet) {
-              std::cerr << say(app::kTextExportedLibrary,
-                               {app.library()->catalog().field(*category, catalog::kCategoryName), a->file,
-                                app::countedText(app, static_cast<uint64_t>(done->items), app::kTextItemCount)})
+              std::cerr << app::exportedLibraryText(app, app.library()->catalog().field(*category, catalog::kCategoryName),
+                                                    a->file, static_cast<uint64_t>(done->items))
                         << "\n";
             }
             return kExitOk;
@@ -220,9 +219,9 @@ void registerExchangeCommands(CLI::App& cli, int& status, std::shared_ptr<Global
           return kExitFailure;
         }
         if (!g->quiet) {
-          std::cerr << say(app::kTextImportedLibrary,
-                           {a->file, app::countedText(app, static_cast<uint64_t>(done->categories), app::kTextNewCategoryCount),
-                            app::countedText(app, static_cast<uint64_t>(done->items), app::kTextItemCount), std::to_string(done->relabelled)})
+          std::cerr << app::importedLibraryText(app, a->file, static_cast<uint64_t>(done->categories),
+                                                static_cast<uint64_t>(done->items),
+                                                static_cast<uint64_t>(done->relabelled))
                     << "\n";
         }
         return kExitOk;

@@ -470,9 +470,8 @@ bool MainWindow::exportLibraryTo(const QString& path) {
     error(qs(done.message()));
     return false;
   }
-  statusBar()->showMessage(text(app_, app::kTextExportedLibrary,
-                                {qs(app_.library()->catalog().field(category, catalog::kCategoryName)), path,
-                                 qs(app::countedText(app_, static_cast<uint64_t>(done->items), app::kTextItemCount))}));
+  statusBar()->showMessage(qs(app::exportedLibraryText(app_, app_.library()->catalog().field(category, catalog::kCategoryName),
+                                                       ss(path), static_cast<uint64_t>(done->items))));
   return true;
 }
 
@@ -506,10 +505,9 @@ bool MainWindow::importLibraryFrom(const QString& path) {
     error(qs(st.message()));
     return false;
   }
-  statusBar()->showMessage(text(app_, app::kTextImportedLibrary,
-                                {path, qs(app::countedText(app_, static_cast<uint64_t>(copied.categories), app::kTextNewCategoryCount)),
-                                 qs(app::countedText(app_, static_cast<uint64_t>(copied.items), app::kTextItemCount)),
-                                 QString::number(copied.relabelled)}));
+  statusBar()->showMessage(qs(app::importedLibraryText(app_, ss(path), static_cast<uint64_t>(copied.categories),
+                                                       static_cast<uint64_t>(copied.items),
+                                                       static_cast<uint64_t>(copied.relabelled))));
   return true;
 }
 

@@ -327,6 +327,18 @@ std::string countedText(const App& app, uint64_t n, int singularId) {
   return t;
 }
 
+std::string exportedLibraryText(const App& app, const std::string& category, const std::string& file,
+                                uint64_t items) {
+  return fillIn(app.text(kTextExportedLibrary), {category, file, countedText(app, items, kTextItemCount)});
+}
+
+std::string importedLibraryText(const App& app, const std::string& file, uint64_t categories,
+                                uint64_t items, uint64_t relabelled) {
+  return fillIn(app.text(kTextImportedLibrary),
+                {file, countedText(app, categories, kTextNewCategoryCount), countedText(app, items, kTextItemCount),
+                 std::to_string(relabelled)});
+}
+
 std::string withColon(const App& app, const std::string& label) { return withColon(app.language().code(), label); }
 
 std::string withColon(std::string_view code, const std::string& label) {

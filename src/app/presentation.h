@@ -65,6 +65,12 @@ std::string groupedNumber(uint64_t v, std::string_view languageCode);
 // plural text of the user's language. `singularId` names the singular
 // text; the plural is the next one. French counts 0 in the singular.
 std::string countedText(const App& app, uint64_t n, int singularId);
+// What an export and an import say when they are done, on the command line
+// and in the desktop program's status bar alike.
+std::string exportedLibraryText(const App& app, const std::string& category, const std::string& file,
+                                uint64_t items);
+std::string importedLibraryText(const App& app, const std::string& file, uint64_t categories,
+                                uint64_t items, uint64_t relabelled);
 // A label followed by its colon as the language writes it ("Label:",
 // French "Libellé :" with a no-break space).
 std::string withColon(const App& app, const std::string& label);

@@ -766,7 +766,7 @@ class GuiTest : public QObject {
     w.select(doc.findByName(doc.root(), "Backups", true));
     auto exported = tmp.path / "backups.cds";
     QVERIFY(w.exportLibraryTo(QString::fromStdString(exported.string())));
-    QVERIFY(w.statusBar()->currentMessage().contains("backups.cds"));
+    QVERIFY(w.statusBar()->currentMessage().contains("backups.cds: 1 disc or folder."));
     auto xml = tmp.path / "backups.xml";
     QVERIFY(w.exportXmlTo(QString::fromStdString(xml.string())));
     QCOMPARE(runCommand("xmllint --noout " + shellQuote(xml.string())).status, 0);
@@ -820,6 +820,8 @@ class GuiTest : public QObject {
     QVERIFY(std::filesystem::exists(others / "keep.txt") && !std::filesystem::exists(others / "index.html"));
 
     QVERIFY(w.importLibraryFrom(QString::fromStdString(exported.string())));
+    QVERIFY2(w.statusBar()->currentMessage().contains(": 0 new categories, 1 disc or folder (1 given another label"),
+             qPrintable(w.statusBar()->currentMessage()));
     xmlNode* backups = doc.findByName(doc.root(), "Backups", true);
     QVERIFY(doc.findByName(backups, "Backup", false));
     int items = 0;
