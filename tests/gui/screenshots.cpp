@@ -26,6 +26,7 @@
 #include "gui/add_disc_dialog.h"
 #include "gui/add_folder_dialog.h"
 #include "gui/content_model.h"
+#include "gui/duplicates_dialog.h"
 #include "gui/find_dialog.h"
 #include "gui/library_model.h"
 #include "gui/main_window.h"
@@ -266,6 +267,22 @@ int main(int argc, char** argv) {
       r->waitForPreview();
       ok = save(*r, out, qPrintable(QString("report-window-%1.png").arg(language))) && ok;
       r->close();
+    }
+    // Verify's summary and the duplicates, whose counts take the language's
+    // singular and plural.
+    if (auto* v = w.verifyItem(shownItem)) {
+      v->resize(900, 420);
+      for (int i = 0; i < 500 && !v->finished(); ++i) {
+        settle();
+        QThread::msleep(10);
+      }
+      ok = v->finished() && save(*v, out, qPrintable(QString("verify-dialog-%1.png").arg(language))) && ok;
+      v->close();
+    }
+    if (auto* d = w.findDuplicates()) {
+      d->resize(900, 420);
+      ok = save(*d, out, qPrintable(QString("duplicates-%1.png").arg(language))) && ok;
+      d->close();
     }
     {
       tamber::gui::PreferencesDialog prefs(app, &w);
