@@ -92,7 +92,7 @@ const app::SettingKey* canonicalSetting(const app::SettingsStore& settings, std:
 
 }  // namespace
 
-std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
+std::shared_ptr<Globals> registerGlobalOptions(CLI::App& cli) {
   auto g = std::make_shared<Globals>();
   // Given twice (an alias and the line typed after it), the last counts.
   cli.add_option("-L,--library", g->library, "Library file (default: the DefaultLib setting, "
@@ -102,6 +102,10 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
   cli.add_flag("-y,--yes", g->yes, "Answer yes to every question");
   cli.add_flag("--json", g->json, "Print data as JSON");
   cli.add_flag("-q,--quiet", g->quiet, "Print no progress");
+  return g;
+}
+
+void registerCatalogCommands(CLI::App& cli, int& status, std::shared_ptr<Globals> g) {
 
   struct Args {
     std::string a, b, comment;
@@ -641,7 +645,6 @@ std::shared_ptr<Globals> registerCatalogCommands(CLI::App& cli, int& status) {
       return kExitOk;
     }, Access::none);
   });
-  return g;
 }
 
 }  // namespace tamber::cli

@@ -15,8 +15,9 @@ inline constexpr int kExitUsage = 2;
 // Each register function adds its subcommands; the callback it installs stores
 // the exit status in `status`.
 void registerStorageCommands(CLI::App& app, int& status);
-struct Globals;  // -L/--library, --config, -y/--yes, --json
-std::shared_ptr<Globals> registerCatalogCommands(CLI::App& app, int& status);
+struct Globals;  // -L/--library, --config, -y/--yes, --json, -q/--quiet
+std::shared_ptr<Globals> registerGlobalOptions(CLI::App& app);
+void registerCatalogCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerScanCommands(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerMediaCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);
 void registerHashCommand(CLI::App& app, int& status, std::shared_ptr<Globals> globals);

@@ -178,6 +178,52 @@ int parseError(CLI::App& app, const CLI::ParseError& e) {
   return usageError(text, hint);
 }
 
+// The commands, a group at a time, in the order the help lists them, with
+// the words each group adds. A line that names a command makes only its
+// group (the others cost a millisecond the quick commands feel); the help,
+// an unknown word or a group that turns out not to hold the word make them
+// all.
+using Globals = std::shared_ptr<tamber::cli::Globals>;
+struct CommandGroup {
+  void (*add)(CLI::App&, int&, Globals);
+  std::initializer_list<const char*> words;
+};
+const CommandGroup kCommandGroups[] = {
+    {tamber::cli::registerCatalogCommands,
+     {"new", "default", "recent", "info", "tree", "mkcat", "rename", "mv", "rm", "set", "cover", "show", "config"}},
+    {tamber::cli::registerScanCommands, {"add-folder", "update", "add-disc", "set-track", "thumb", "archive"}},
+    {tamber::cli::registerBrowseCommands, {"ls", "du", "__complete"}},
+    {tamber::cli::registerFindCommand, {"find"}},
+    {tamber::cli::registerIndexCommand, {"index"}},
+    {tamber::cli::registerDiscCommands, {"drives", "disc", "cddb"}},
+    {tamber::cli::registerReportCommand, {"report"}},
+    {tamber::cli::registerExchangeCommands, {"export-xml", "export", "import", "export-csv", "export-html"}},
+    {tamber::cli::registerSharedCommands, {"publish"}},
+    {tamber::cli::registerWatchCommand, {"watch"}},
+    {[](CLI::App& app, int& status, Globals) { tamber::cli::registerStorageCommands(app, status); }, {"storage"}},
+    {tamber::cli::registerMediaCommand, {"media"}},
+    {tamber::cli::registerHashCommand, {"hash"}},
+    {tamber::cli::registerDupesCommand, {"dupes"}},
+    {tamber::cli::registerVerifyCommands, {"verify", "which", "diff"}},
+    {[](CLI::App& app, int& status, Globals) { tamber::cli::registerHelpCommand(app, status); }, {"help"}},
+};
+
+void registerCommands(CLI::App& app, int& status, const Globals& globals, const std::string& word, bool every) {
+  const CommandGroup* only = nullptr;
+  for (const auto& group : kCommandGroups) {
+    for (const char* w : group.words) {
+      if (word == w && word != "help" && !every) only = &group;
+    }
+  }
+  if (only) {
+    only->add(app, status, globals);
+    if (tamber::cli::findCommand(app, word)) return;
+  }
+  for (const auto& group : kCommandGroups) {
+    if (&group != only) group.add(app, status, globals);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -197,22 +243,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(0, 1);
   int status = tamber::cli::kExitOk;
   app.fallthrough();  // global options may follow the command
-  auto globals = tamber::cli::registerCatalogCommands(app, status);
-  tamber::cli::registerScanCommands(app, status, globals);
-  tamber::cli::registerBrowseCommands(app, status, globals);
-  tamber::cli::registerFindCommand(app, status, globals);
-  tamber::cli::registerIndexCommand(app, status, globals);
-  tamber::cli::registerDiscCommands(app, status, globals);
-  tamber::cli::registerReportCommand(app, status, globals);
-  tamber::cli::registerExchangeCommands(app, status, globals);
-  tamber::cli::registerSharedCommands(app, status, globals);
-  tamber::cli::registerWatchCommand(app, status, globals);
-  tamber::cli::registerStorageCommands(app, status);
-  tamber::cli::registerMediaCommand(app, status, globals);
-  tamber::cli::registerHashCommand(app, status, globals);
-  tamber::cli::registerDupesCommand(app, status, globals);
-  tamber::cli::registerVerifyCommands(app, status, globals);
-  tamber::cli::registerHelpCommand(app, status);
+  // Held here: the options write into it whether or not a command keeps it.
+  const auto globals = tamber::cli::registerGlobalOptions(app);
+  registerCommands(app, status, globals, word, argc > 1 && std::string(argv[1]) == "--generate");
 
   // Every command's help names the options it shares with all the others,
   // after what the command says of itself.
