@@ -57,8 +57,6 @@ std::string unknownName(int id, const std::string& name, const std::string& near
 class ConsoleNotifier final : public app::Notifier {
  public:
   explicit ConsoleNotifier(const bool& yes) : yes_(yes) {}
-  // The answers a question offers, in the user's language ("[y/N]").
-  void setYesNo(std::string text) { yesNo_ = std::move(text); }
   // Messages may quote what a disc or a server said: escaped as names are.
   void error(const std::string& m) override {
     std::cerr << errorPrefix() << escapeForTerminal(spoken(m), true) << "\n";
@@ -66,11 +64,13 @@ class ConsoleNotifier final : public app::Notifier {
   void info(const std::string& m) override { std::cout << m << "\n"; }
   bool ask(const std::string& q) override {
     if (yes_) return true;
+    // The answers it offers in the user's language ("[y/N]").
+    const std::string yesNo = say(app::kTextYesNo);
     if (!isatty(STDIN_FILENO)) {
-      std::cerr << q << " " << yesNo_ << " " << say(app::kTextNotATerminal) << "\n";
+      std::cerr << q << " " << yesNo << " " << say(app::kTextNotATerminal) << "\n";
       return false;
     }
-    std::cerr << q << " " << yesNo_ << " " << std::flush;
+    std::cerr << q << " " << yesNo << " " << std::flush;
     std::string answer;
     std::getline(std::cin, answer);
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y' || answer[0] == 'o' ||
@@ -79,7 +79,6 @@ class ConsoleNotifier final : public app::Notifier {
 
  private:
   const bool& yes_;
-  std::string yesNo_ = "[y/N]";
 };
 
 struct Globals {
@@ -198,7 +197,6 @@ int withLibrary(const Globals& g, F&& body, Access access = Access::change) {
     explicit Speaking(const App& a) { setLanguage(&a); }
     ~Speaking() { setLanguage(nullptr); }
   } speaking(app);
-  notifier.setYesNo(app.text(app::kTextYesNo));
   if (!app.settings().warning().empty()) std::cerr << warningPrefix() << app.settings().warning() << "\n";
   if (access == Access::view || access == Access::change) {
     if (Status st = app.openLibrary(g.library, access == Access::view); !st) {

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include <unistd.h>
+
 #include "disc/drive_manager.h"
 #include "exchange/exchange.h"
 #include "platform/xml.h"
@@ -11,37 +13,66 @@
 
 namespace tamber::app {
 
-Status LanguageResources::load(const std::filesystem::path& dir, const std::string& code) {
-  auto path = dir / ("res_" + code + ".xml");
-  xml::Doc doc(xmlReadFile(path.c_str(), "UTF-8",
-                           XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-  if (!doc) return Error{Errc::not_found, path.string() + ": cannot load the language file"};
-  std::map<int, std::string> texts;
+namespace {
+
+bool readTexts(const std::filesystem::path& path, std::map<int, std::string>& texts) {
+  xml::Doc doc(xmlReadFile(path.c_str(), "UTF-8", XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  if (!doc || !xmlDocGetRootElement(doc.get())) return false;
   for (xmlNode* n = xmlDocGetRootElement(doc.get())->children; n; n = n->next) {
     if (n->type != XML_ELEMENT_NODE || xmlStrcmp(n->name, xml::u("text")) != 0) continue;
     xml::String id(xmlGetProp(n, xml::u("id")));
     if (id) texts[std::atoi(xml::c(id.get()))] = xml::content(n);
   }
+  return true;
+}
+
+std::filesystem::path textsFile(const std::filesystem::path& dir, const std::string& code) {
+  return dir / ("res_" + code + ".xml");
+}
+
+}  // namespace
+
+Status LanguageResources::load(const std::filesystem::path& dir, const std::string& code) {
+  auto path = textsFile(dir, code);
+  if (::access(path.c_str(), R_OK) != 0) {
+    return Error{Errc::not_found, path.string() + ": cannot load the language file"};
+  }
+  auto texts = std::make_shared<Texts>();
+  texts->dir = dir;
   texts_ = std::move(texts);
   code_ = code;
   return {};
 }
 
 std::string LanguageResources::text(int id) const {
-  auto it = texts_.find(id);
-  return it == texts_.end() ? "#" + std::to_string(id) : it->second;
+  if (!texts_) return "#" + std::to_string(id);
+  std::call_once(texts_->read, [&] {
+    // A language file that cannot be read (damaged since the start) gives
+    // way to the English one.
+    if (!readTexts(textsFile(texts_->dir, code_), texts_->byId) && code_ != "en") {
+      texts_->byId.clear();
+      readTexts(textsFile(texts_->dir, "en"), texts_->byId);
+    }
+  });
+  auto it = texts_->byId.find(id);
+  return it == texts_->byId.end() ? "#" + std::to_string(id) : it->second;
 }
 
 std::filesystem::path resourceDirectory() {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    for (auto candidate : {exe.parent_path() / "resources" / "lang",
-                           exe.parent_path().parent_path() / "share" / "tamber" / "lang"}) {
-      if (std::filesystem::exists(candidate / "res_en.xml", ec)) return candidate;
+  // Looked for once: every start asks, some twice, and the program does not
+  // move while it runs.
+  static const std::filesystem::path found = [] {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+      for (auto candidate : {exe.parent_path() / "resources" / "lang",
+                             exe.parent_path().parent_path() / "share" / "tamber" / "lang"}) {
+        if (std::filesystem::exists(candidate / "res_en.xml", ec)) return candidate;
+      }
     }
-  }
-  return std::filesystem::path(TAMBER_SOURCE_DIR) / "resources" / "lang";
+    return std::filesystem::path(TAMBER_SOURCE_DIR) / "resources" / "lang";
+  }();
+  return found;
 }
 
 std::string chooseLanguage(const std::string& configured, const std::filesystem::path& dir) {

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <initializer_list>
 #include <string>
 
@@ -290,15 +292,21 @@ enum TextId : int {
 
 class LanguageResources {
  public:
-  // Loads res_CODE.xml from `dir`.
+  // Takes res_CODE.xml from `dir`; its texts are read when the first one is
+  // asked for (many commands say nothing), from any thread.
   Status load(const std::filesystem::path& dir, const std::string& code);
   const std::string& code() const { return code_; }
   // The text, or "#N" when the resource file lacks it.
   std::string text(int id) const;
 
  private:
+  struct Texts {
+    std::filesystem::path dir;
+    std::once_flag read;
+    std::map<int, std::string> byId;
+  };
   std::string code_;
-  std::map<int, std::string> texts_;
+  std::shared_ptr<Texts> texts_;
 };
 
 // The folder of the language files: "resources/lang" beside the executable

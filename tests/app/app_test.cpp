@@ -11,6 +11,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "app/app.h"
 #include "app/item_edit.h"
@@ -190,6 +191,36 @@ TEST(Language, ChoiceAndResourceFiles) {
     }
   }
   EXPECT_EQ(en.text(kTextKindBase + 1), "Audio CD");
+}
+
+// The texts are read when first asked for, once, from any thread; a file
+// gone or damaged since the start gives way to the English one.
+TEST(Language, TextsAreReadOnFirstUseAndADamagedFileGivesWayToEnglish) {
+  auto source = std::filesystem::path(TAMBER_SOURCE_DIR) / "resources" / "lang";
+  TempDir dir;
+  for (const char* code : {"en", "fr"}) {
+    std::filesystem::copy_file(source / ("res_" + std::string(code) + ".xml"),
+                               dir.path / ("res_" + std::string(code) + ".xml"));
+  }
+  LanguageResources missing;
+  EXPECT_FALSE(missing.load(dir.path, "it"));
+  EXPECT_EQ(missing.text(kTextYesNo), "#" + std::to_string(kTextYesNo));
+
+  LanguageResources fr;
+  ASSERT_TRUE(fr.load(dir.path, "fr"));
+  std::vector<std::thread> readers;
+  std::vector<std::string> seen(4);
+  for (int i = 0; i < 4; ++i) readers.emplace_back([&, i] { seen[i] = fr.text(kTextKindBase + 1); });
+  for (auto& t : readers) t.join();
+  for (const auto& t : seen) EXPECT_EQ(t, "CD audio");
+  // Read once: the file going away afterwards changes nothing.
+  std::filesystem::remove(dir.path / "res_fr.xml");
+  EXPECT_EQ(fr.text(kTextKindBase + 1), "CD audio");
+
+  std::ofstream(dir.path / "res_fr.xml") << "<resources lang=\"fr\"><text id=\"1\">cut";
+  LanguageResources damaged;
+  ASSERT_TRUE(damaged.load(dir.path, "fr"));
+  EXPECT_EQ(damaged.text(kTextKindBase + 1), "Audio CD");
 }
 
 // ---------------------------------------------------------------------------
