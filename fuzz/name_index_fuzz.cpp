@@ -24,10 +24,24 @@ void lookUp(const ItemIndex& index, std::string_view data, bool mustHold) {
   }
   (void)index.blocksWith(trigrams);
   for (const auto& u : index.units()) {
+    // Read ahead, the states must read as they do one at a time.
+    std::vector<uint32_t> every;
+    for (uint32_t b = 0; b < u.blocks() && b < 4096; ++b) every.push_back(b);
+    auto ahead = index.readStates(u, every);
+    if (mustHold && !ahead) std::abort();
     for (uint32_t b = 0; b < u.blocks() && b < 4096; ++b) {
       auto st = index.state(u, b);
       auto parts = index.partsClosed(u, b);
       if (mustHold && ((b > 0 && u.part >= 0 && !st) || !parts)) std::abort();
+      if (!ahead) continue;
+      auto st2 = index.state(u, b, &*ahead);
+      auto parts2 = index.partsClosed(u, b, &*ahead);
+      if (bool(st) != bool(st2) || bool(parts) != bool(parts2)) std::abort();
+      if (parts && *parts != *parts2) std::abort();
+      if (st && (st->open != st2->open || st->folders != st2->folders || st->folderParts != st2->folderParts ||
+                 st->base != st2->base || st->partsClosed != st2->partsClosed)) {
+        std::abort();
+      }
     }
   }
   if (!index.verify() && mustHold) std::abort();

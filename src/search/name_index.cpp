@@ -3,6 +3,7 @@
 #include <xxhash.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <array>
 #include <cstring>
@@ -48,14 +49,18 @@ void put32(std::string& out, uint32_t v) {
 void put64(std::string& out, uint64_t v) {
   for (int i = 0; i < 8; ++i) out += static_cast<char>(v >> (8 * i));
 }
+// Little-endian numbers, read with one load each: an index's tables hold
+// tens of thousands of them, read at every search.
 uint32_t get32(const char* p) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(p[i]);
+  uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
   return v;
 }
 uint64_t get64(const char* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(p[i]);
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
   return v;
 }
 void putVar(std::string& out, uint64_t v) {
@@ -776,6 +781,10 @@ Result<ItemIndex> ItemIndex::open(const storage::CompoundFile* file, storage::St
   if (Status st = index.read(kHead, bytes.data(), bytes.size()); !st) return st.error();
   if (XXH3_64bits(bytes.data(), bytes.size()) != bodyHash) return damaged("its tables do not match their hash");
   const char* p = bytes.data();
+  index.units_.reserve(static_cast<size_t>(units));
+  index.stateAt_.reserve(static_cast<size_t>(blocks) + 1);
+  index.closesParts_.reserve(static_cast<size_t>(blocks));
+  index.stateHash_.reserve(static_cast<size_t>(blocks));
   for (uint64_t i = 0; i < units; ++i, p += kUnitEntry) {
     IndexUnit u;
     u.part = static_cast<int32_t>(get32(p));
@@ -801,6 +810,7 @@ Result<ItemIndex> ItemIndex::open(const storage::CompoundFile* file, storage::St
   for (size_t i = 0; i < index.units_.size(); ++i) {
     IndexUnit& u = index.units_[i];
     uint32_t end = i + 1 < index.units_.size() ? index.units_[i + 1].firstBlock : static_cast<uint32_t>(blocks);
+    u.blockStart.reserve(end - u.firstBlock + 1);
     for (uint32_t b = u.firstBlock; b < end; ++b) {
       uint64_t start = get64(bytes.data() + units * kUnitEntry + b * kBlockEntry);
       if (start > u.size || (b == u.firstBlock ? start != 0 : start <= u.blockStart.back())) {
@@ -810,6 +820,9 @@ Result<ItemIndex> ItemIndex::open(const storage::CompoundFile* file, storage::St
     }
     u.blockStart.push_back(u.size);
   }
+  index.pageFirst_.reserve(static_cast<size_t>(pages));
+  index.pageOffset_.reserve(static_cast<size_t>(pages));
+  index.pageHash_.reserve(static_cast<size_t>(pages));
   for (uint64_t g = 0; g < pages; ++g, p += kPageEntry) {
     index.pageFirst_.push_back(get32(p));
     index.pageOffset_.push_back(get32(p + 4));
@@ -906,11 +919,61 @@ Result<std::vector<uint32_t>> ItemIndex::blocksWith(const std::vector<uint32_t>&
   return have;
 }
 
-Result<std::string> ItemIndex::stateBytes(uint32_t block) const {
+bool ItemIndex::closesParts(const IndexUnit& u, uint32_t block) const {
+  const uint64_t at = uint64_t{u.firstBlock} + block;
+  return at >= blocks_ || closesParts_[at];
+}
+
+Result<StatesRead> ItemIndex::readStates(const IndexUnit& u, const std::vector<uint32_t>& blocks) const {
+  // A gap of up to a page is read through rather than read around: a read
+  // costs about as much as a page first copied (on a rare name over a
+  // million records, 450 reads of 1.2 MB took 14.3 ms, 675 of 0.9 MB 15.1
+  // and 460 of 1.3 MB with gaps of 16 KiB 14.4).
+  constexpr uint64_t kGap = 4 * 1024;
+  constexpr uint64_t kWindow = 1024 * 1024;
+  StatesRead out;
+  uint64_t from = 0, to = 0;
+  auto flush = [&]() -> Status {
+    if (to <= from) return {};
+    StatesRead::Window w;
+    w.from = from;
+    w.bytes.resize(static_cast<size_t>(to - from));
+    if (Status st = read(statesAt_ + from, w.bytes.data(), w.bytes.size()); !st) return st;
+    out.windows.push_back(std::move(w));
+    return {};
+  };
+  for (uint32_t b : blocks) {
+    const uint64_t at = uint64_t{u.firstBlock} + b;
+    if (at >= blocks_) continue;  // said by the lookup itself
+    const uint64_t start = stateAt_[at], end = stateAt_[at + 1];
+    if (end <= start) continue;
+    if (to > from && (start < to || start - to > kGap || end - from > kWindow)) {
+      if (Status st = flush(); !st) return st.error();
+      from = to = 0;
+    }
+    if (to <= from) from = start;
+    to = end;
+  }
+  if (Status st = flush(); !st) return st.error();
+  return out;
+}
+
+Result<std::string> ItemIndex::stateBytes(uint32_t block, const StatesRead* ahead) const {
   auto damaged = [] { return Error{Errc::corrupt, "the name index is damaged: a block's state cannot be read"}; };
   if (block >= blocks_) return damaged();
-  std::string bytes(stateAt_[block + 1] - stateAt_[block], '\0');
-  if (Status st = read(statesAt_ + stateAt_[block], bytes.data(), bytes.size()); !st) return st.error();
+  const uint64_t start = stateAt_[block], size = stateAt_[block + 1] - start;
+  std::string bytes;
+  if (ahead) {
+    auto w = std::upper_bound(ahead->windows.begin(), ahead->windows.end(), start,
+                              [](uint64_t at, const StatesRead::Window& x) { return at < x.from; });
+    if (w != ahead->windows.begin() && start + size <= (--w)->from + w->bytes.size()) {
+      bytes.assign(w->bytes, static_cast<size_t>(start - w->from), static_cast<size_t>(size));
+    }
+  }
+  if (bytes.size() != size) {
+    bytes.assign(static_cast<size_t>(size), '\0');
+    if (Status st = read(statesAt_ + start, bytes.data(), bytes.size()); !st) return st.error();
+  }
   if (static_cast<uint32_t>(XXH3_64bits(bytes.data(), bytes.size())) != stateHash_[block]) return damaged();
   return bytes;
 }
@@ -939,11 +1002,11 @@ Status ItemIndex::verify() const {
   return {};
 }
 
-Result<std::vector<int>> ItemIndex::partsClosed(const IndexUnit& u, uint32_t block) const {
+Result<std::vector<int>> ItemIndex::partsClosed(const IndexUnit& u, uint32_t block, const StatesRead* ahead) const {
   std::vector<int> parts;
   const uint32_t at = u.firstBlock + block;
   if (at < blocks_ && !closesParts_[at]) return parts;
-  auto bytes = stateBytes(at);
+  auto bytes = stateBytes(at, ahead);
   if (!bytes) return bytes.error();
   size_t from = 0;
   if (!closedParts(*bytes, from, parts)) {
@@ -952,9 +1015,9 @@ Result<std::vector<int>> ItemIndex::partsClosed(const IndexUnit& u, uint32_t blo
   return parts;
 }
 
-Result<BlockState> ItemIndex::state(const IndexUnit& u, uint32_t block) const {
+Result<BlockState> ItemIndex::state(const IndexUnit& u, uint32_t block, const StatesRead* ahead) const {
   auto damaged = [] { return Error{Errc::corrupt, "the name index is damaged: a block's state cannot be read"}; };
-  auto bytes = stateBytes(u.firstBlock + block);
+  auto bytes = stateBytes(u.firstBlock + block, ahead);
   if (!bytes) return bytes.error();
   std::string_view in = *bytes;
   size_t at = 0;

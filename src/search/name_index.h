@@ -76,6 +76,15 @@ struct IndexUnit {
 // it occupies (or, for a small stream, its bytes).
 uint64_t layoutHash(const storage::StreamLayout& layout);
 
+// The states of some blocks, read ahead together (see ItemIndex::readStates).
+struct StatesRead {
+  struct Window {
+    uint64_t from = 0;  // in the index's states
+    std::string bytes;
+  };
+  std::vector<Window> windows;  // rising
+};
+
 // An item's index stream, opened for lookups from any thread: what every
 // lookup needs is read at once; a page of the trigram table, a posting list
 // or a block's state is read when asked for, and checked.
@@ -90,10 +99,17 @@ class ItemIndex {
   // The blocks (numbered in the item) that hold every trigram, sorted; an
   // error names damage.
   Result<std::vector<uint32_t>> blocksWith(const std::vector<uint32_t>& trigrams) const;
-  // The listing parts whose folders close inside a unit's block.
-  Result<std::vector<int>> partsClosed(const IndexUnit& unit, uint32_t block) const;
+  // Whether partsClosed() has to read the block's state.
+  bool closesParts(const IndexUnit& unit, uint32_t block) const;
+  // Reads the states of a unit's blocks (rising) at once: those that lie
+  // close together in the stream come in one read, not one read each. The
+  // bytes are checked when state() or partsClosed() takes them.
+  Result<StatesRead> readStates(const IndexUnit& unit, const std::vector<uint32_t>& blocks) const;
+  // The listing parts whose folders close inside a unit's block; from the
+  // states read ahead when they hold it.
+  Result<std::vector<int>> partsClosed(const IndexUnit& unit, uint32_t block, const StatesRead* ahead = nullptr) const;
   // Where a search resumes at the start of a unit's block.
-  Result<BlockState> state(const IndexUnit& unit, uint32_t block) const;
+  Result<BlockState> state(const IndexUnit& unit, uint32_t block, const StatesRead* ahead = nullptr) const;
   // Reads every page, posting list and block state back.
   Status verify() const;
   const std::vector<IndexUnit>& units() const { return units_; }
@@ -104,7 +120,7 @@ class ItemIndex {
       : file_(file), layout_(std::move(layout)) {}
   static Result<ItemIndex> open(const storage::CompoundFile* file, storage::StreamLayout layout);
   Status read(uint64_t at, void* out, size_t n) const;
-  Result<std::string> stateBytes(uint32_t block) const;
+  Result<std::string> stateBytes(uint32_t block, const StatesRead* ahead = nullptr) const;
   const storage::CompoundFile* file_;
   storage::StreamLayout layout_;
   std::vector<IndexUnit> units_;

@@ -879,6 +879,22 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
          b != itemBlocks.end() && *b < u->firstBlock + count; ++b) {
       blocks.push_back(*b - u->firstBlock);
     }
+    // The states asked for below, read ahead together: a rare name's
+    // candidates and the blocks that close parts lie scattered over the
+    // index, and read one at a time they made hundreds of small reads.
+    std::vector<uint32_t> wanted;
+    if (part != kArchivePart) {
+      for (uint32_t b = 0, at = 0; b < count; ++b) {
+        bool candidate = at < blocks.size() && blocks[at] == b;
+        if (candidate) ++at;
+        if ((candidate && b > 0) || ((candidate || ordered) && index.closesParts(*u, b))) wanted.push_back(b);
+      }
+    }
+    StatesRead ahead;
+    if (!wanted.empty()) {
+      if (auto read = index.readStates(*u, wanted)) ahead = std::move(*read);
+      else why = read.message();
+    }
     for (uint32_t b = 0, at = 0; b < count && why.empty(); ++b) {
       bool candidate = at < blocks.size() && blocks[at] == b;
       if (candidate) ++at;
@@ -887,13 +903,13 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
         continue;
       }
       if (candidate && b > 0) {
-        auto st = index.state(*u, b);
+        auto st = index.state(*u, b, &ahead);
         if (st) planned.push_back({b, std::move(*st)});
         else why = st.message();
         continue;
       }
       if (!candidate && !ordered) continue;
-      auto pc = index.partsClosed(*u, b);
+      auto pc = index.partsClosed(*u, b, &ahead);
       if (!pc) {
         why = pc.message();
       } else if (candidate) {

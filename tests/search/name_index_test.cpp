@@ -309,6 +309,20 @@ TEST_F(NameIndex, ADamagedOrHostileIndexIsNamedAndTheListingsAreReadInstead) {
   std::string lists = good;
   lists[lists.size() - 3] ^= 0x11;  // inside the posting lists
   cases.push_back({"a flipped byte in the posting lists", lists, false});
+  // Every block's state damaged: the states a search reads ahead, many in
+  // one read, are each checked as they are taken.
+  std::string states = good;
+  auto get32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(good[at + i]);
+    return v;
+  };
+  const uint64_t trigrams = get32(12);
+  const uint64_t statesAt = 36 + uint64_t{get32(4)} * 36 + uint64_t{get32(8)} * 16 + (trigrams + 63) / 64 * 12 +
+                            trigrams * 12;
+  ASSERT_LT(statesAt + get32(16), good.size());
+  for (uint64_t at = statesAt; at < statesAt + get32(16); at += 7) states[at] ^= 0x24;
+  cases.push_back({"every block's state damaged", states});
   cases.push_back({"not an index", std::string(good.size(), 'x')});
   for (const auto& k : cases) {
     put(k.bytes);
