@@ -75,5 +75,12 @@ watch_start="$(sed -n 's/^ExecStart=//p' "$root/usr/lib/systemd/user/tamber-watc
 # The extractors come from the package's own module and libraries.
 ext="$root/usr/lib/tamber/libtamberextract.so"
 ldd "$ext" | grep "libtambermedia.so => $root/usr/" | grep -q "lib/tamber/libtambermedia.so" || { echo "not its own libraries"; ldd "$ext"; fail=1; }
+# No run path holds an empty entry (the loader's current directory), in
+# the package or in the build tree the quick start runs from.
+for f in "$root"/usr/bin/* "$root"/usr/lib/tamber/*.so "$build/cli/tamber" "$build/gui/tamber-gui" \
+         "$build"/lib/tamber/*.so; do
+  rp="$(readelf -d "$f" | sed -n 's/.*(R[UN]*PATH).*\[\(.*\)\]$/\1/p')"
+  case "$rp" in "" ) ;; :* | *: | *::* ) echo "an empty entry in the run path of $f: [$rp]"; fail=1 ;; esac
+done
 if [ "$fail" -ne 0 ]; then exit 1; fi
 echo "package ok: $(basename "$deb"), $(cd "$root/usr" && find . -type f | wc -l) files"
