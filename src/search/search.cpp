@@ -826,8 +826,7 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
   auto findIndex = [&](size_t i) {
     if (indexTried[i]) return;
     indexTried[i] = 1;
-    auto named = file.root().openStream(indexStreamName(items[i].category, items[i].number));
-    indexLayouts[i] = named ? named->layout() : Result<storage::StreamLayout>(named.error());
+    indexLayouts[i] = file.root().streamLayout(indexStreamName(items[i].category, items[i].number));
   };
   // Opens item i's index, once, and finds the blocks of its listings that
   // may hold the text (once for all of them).
@@ -1069,16 +1068,12 @@ Result<SearchResult> runSearch(catalog::Library& library, const SearchCriteria& 
                         ? catalog::streamName(catalog::StreamKind::archives, item.category, item.number)
                     : part == 0 ? catalog::streamName(catalog::StreamKind::listing, item.category, item.number)
                                 : catalog::streamName(catalog::StreamKind::listing, item.category, item.number, part);
-        auto s = file.root().openStream(name);
-        bool have = static_cast<bool>(s);
-        Result<storage::StreamLayout> l = have ? s->layout() : Result<storage::StreamLayout>(s.error());
-        if (!have) {
-          // an item without a listing (an audio CD)
-        } else if (!l) {
-          damaged(item, l.message());
-          have = false;
-        } else {
+        auto l = file.root().streamLayout(name);
+        bool have = static_cast<bool>(l);
+        if (have) {
           layout = std::move(*l);
+        } else if (l.error().code != Errc::not_found) {  // none at all: an audio CD
+          damaged(item, l.message());
         }
         if (!have) {
           finishUnit();

@@ -222,6 +222,15 @@ Result<Stream> Storage::openStream(std::string_view name) {
   });
 }
 
+Result<StreamLayout> Storage::streamLayout(std::string_view name) {
+  return guarded(*engine_, [&]() -> Result<StreamLayout> {
+    engine_->requireStorage(id_, serial_);
+    auto id = lookup(name, ElementType::stream);
+    if (!id) return id.error();
+    return engine_->layoutOfEntry(id.value());
+  });
+}
+
 Result<Stream> Storage::createStream(std::string_view name) {
   return guarded(*engine_, [&]() -> Result<Stream> {
     engine_->requireStorage(id_, serial_);

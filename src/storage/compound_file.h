@@ -97,6 +97,9 @@ class Storage {
   Result<Element> stat(std::string_view name) const;
   bool contains(std::string_view name) const { return stat(name).isOk(); }
   Result<Stream> openStream(std::string_view name);
+  // Where a stream's bytes lie, as opening it and asking its layout() would
+  // say, without a handle (a search looks up hundreds of listings).
+  Result<StreamLayout> streamLayout(std::string_view name);
   // Creates a stream, replacing any element of that name.
   Result<Stream> createStream(std::string_view name);
   Result<Storage> openStorage(std::string_view name);

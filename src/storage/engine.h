@@ -130,6 +130,8 @@ class Engine {
 
   // Stream operations.
   std::unique_ptr<StreamState> openStream(uint32_t id);
+  // The layout of stream `id` as a handle opened now would see it.
+  StreamLayout layoutOfEntry(uint32_t id);
   void closeStream(StreamState& s);
   size_t streamRead(StreamState& s, void* buf, size_t n);
   void streamWrite(StreamState& s, const void* buf, size_t n);

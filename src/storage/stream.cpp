@@ -59,6 +59,16 @@ std::unique_ptr<StreamState> Engine::openStream(uint32_t id) {
   return s;
 }
 
+StreamLayout Engine::layoutOfEntry(uint32_t id) {
+  requireUsable();
+  if (entries_[id].type != kTypeStream) fail(Errc::invalid_argument, "not a stream");
+  StreamState s;
+  s.id = id;
+  s.generation = generation_;
+  resetStreamState(s);
+  return layoutOf(s);
+}
+
 void Engine::closeStream(StreamState& s) {
   if (s.generation != generation_) return;
   releaseOwned(s, 0);

@@ -141,6 +141,17 @@ TEST(Streams, LayoutReadFromThreadsGivesTheCommittedBytes) {
     auto s = f->root().openStream(name);
     auto layout = s->layout();
     ASSERT_TRUE(layout) << layout.message();
+    // The same without a handle, even while one is open.
+    auto named = f->root().streamLayout(name);
+    ASSERT_TRUE(named) << named.message();
+    EXPECT_EQ(named->size, layout->size);
+    EXPECT_EQ(named->small, layout->small);
+    EXPECT_EQ(named->bytes, layout->bytes);
+    ASSERT_EQ(named->runs.size(), layout->runs.size());
+    for (size_t i = 0; i < named->runs.size(); ++i) {
+      EXPECT_EQ(named->runs[i].offset, layout->runs[i].offset);
+      EXPECT_EQ(named->runs[i].length, layout->runs[i].length);
+    }
     EXPECT_EQ(layout->size, bytes.size());
     std::string got;
     if (layout->small) {
@@ -160,9 +171,18 @@ TEST(Streams, LayoutReadFromThreadsGivesTheCommittedBytes) {
     }
     EXPECT_EQ(got, bytes) << name;
   }
+  EXPECT_EQ(f->root().streamLayout("none").error().code, Errc::not_found);
+  auto sub = f->root().createStorage("folder");
+  ASSERT_TRUE(sub);
+  EXPECT_FALSE(f->root().streamLayout("folder"));
   auto s = f->root().openStream("a");
   ASSERT_TRUE(s->write("changed"));
   EXPECT_FALSE(s->layout());
+  // A handle's changes are its own until committed: without one, the
+  // stream is as the file holds it.
+  auto kept = f->root().streamLayout("a");
+  ASSERT_TRUE(kept) << kept.message();
+  EXPECT_EQ(kept->size, want["a"].size());
   std::string past(100, '\0');
   EXPECT_FALSE(f->readAt(disk->current.size() - 10, past.data(), past.size()));
 }
