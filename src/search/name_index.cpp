@@ -3,7 +3,6 @@
 #include <xxhash.h>
 
 #include <algorithm>
-#include <bit>
 #include <cctype>
 #include <array>
 #include <cstring>
@@ -49,20 +48,12 @@ void put32(std::string& out, uint32_t v) {
 void put64(std::string& out, uint64_t v) {
   for (int i = 0; i < 8; ++i) out += static_cast<char>(v >> (8 * i));
 }
-// Little-endian numbers, read with one load each: an index's tables hold
-// tens of thousands of them, read at every search.
+// Little-endian, written out so that the compiler makes one load of each.
 uint32_t get32(const char* p) {
-  uint32_t v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-  return v;
+  const auto* b = reinterpret_cast<const unsigned char*>(p);
+  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
 }
-uint64_t get64(const char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v;
-}
+uint64_t get64(const char* p) { return uint64_t{get32(p)} | uint64_t{get32(p + 4)} << 32; }
 void putVar(std::string& out, uint64_t v) {
   while (v >= 0x80) {
     out += static_cast<char>((v & 0x7F) | 0x80);
