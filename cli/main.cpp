@@ -205,14 +205,15 @@ const CommandGroup kCommandGroups[] = {
     {tamber::cli::registerHashCommand, {"hash"}},
     {tamber::cli::registerDupesCommand, {"dupes"}},
     {tamber::cli::registerVerifyCommands, {"verify", "which", "diff"}},
-    {[](CLI::App& app, int& status, Globals) { tamber::cli::registerHelpCommand(app, status); }, {"help"}},
+    // The help needs every other command: it names no word of its own.
+    {[](CLI::App& app, int& status, Globals) { tamber::cli::registerHelpCommand(app, status); }, {}},
 };
 
 void registerCommands(CLI::App& app, int& status, const Globals& globals, const std::string& word, bool every) {
   const CommandGroup* only = nullptr;
   for (const auto& group : kCommandGroups) {
     for (const char* w : group.words) {
-      if (word == w && word != "help" && !every) only = &group;
+      if (word == w && !every) only = &group;
     }
   }
   if (only) {
